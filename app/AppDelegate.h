@@ -1,0 +1,176 @@
+#pragma once
+// The one controller of the application. Its member functions are defined in the file of
+// their subsystem: app/ (lifecycle, screen), bridge/ (tools, probes, host, data),
+// workflow/ (package check, detection, update, completion).
+
+#include "app/Environment.h"
+#include "workflow/ImageTable.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class MainWindow;
+class ProgressBarView;
+class QLabel;
+class QPushButton;
+class QMessageBox;
+
+// A tool that could not be started. The update procedure catches it; elsewhere the
+// caller handles it (see the callers).
+class ToolLaunchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Result slot of a tool run: nullopt when the output was not valid UTF-8.
+using ToolResult = std::optional<QString>;
+
+class AppDelegate : public QObject {
+public:
+    // The window must outlive the controller.
+    AppDelegate(Environment env, MainWindow* window, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    const Environment& environment() const { return m_env; }
+    QString resourcesPath() const { return m_env.bundlePath + QStringLiteral("/Contents/Resources"); }
+
+    // ---- lifecycle (app/AppDelegate.cpp) ----
+    void applicationDidFinishLaunching();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+    void applicationWillTerminate();
+    int startDetect();
+    void stopDetect();
+    int startInitialize();
+    int startUpdate();
+    void onUpdateButtonClick();
+    void onNotifyUSBDeviceAdded() {}
+    void onNotifyUSBDeviceRemoved() {}
+
+    int32_t status() const { return m_status.load(); }
+    void setStatus(int32_t s) { m_status.store(s); }
+    // Moves the state from `expected` to `desired` only if nobody changed it meanwhile.
+    bool exchangeStatus(int32_t expected, int32_t desired) {
+        return m_status.compare_exchange_strong(expected, desired);
+    }
+    bool detectStopFlag() const { return m_detectStopFlag.load(); }
+    void setDetectStopFlag(bool f) { m_detectStopFlag.store(f); }
+
+    // Workers still running their body (for an orderly shutdown in tests).
+    int liveWorkers() const { return m_liveWorkers.load(); }
+    bool detectThreadRecorded() const { return m_detectThread; }
+
+    // ---- screen (app/Screen.cpp) ----
+    void updateStatusTxt(const QString& text);
+    void updateInfoTxt(const QString& text);
+    void setTextLabel(const std::optional<QString>& text, bool showImage);
+    void updateWaringText(const std::optional<QString>& key);
+    void updateButtonTitle(const std::optional<QString>& title);
+    void enbaleButton(bool enabled);
+    void updateProgressBar(double fraction);
+    void startAnim();
+    void stopAnim();
+    void updateStartAnim(bool start);
+    void popupAlert(const QString& key);
+    void alertDidEnd(QMessageBox* alert, qint64 returnCode, void* contextInfo);
+
+    // String-table lookup: the key itself when the table or the entry is missing.
+    static QString lookup(const char* key);
+    // Fills the one "%s" of a looked-up text with `arg` (never used as a printf format).
+    static QString fill(const QString& format, const QString& arg);
+    // lookup(key) with its "%s" filled.
+    static QString lookupFilled(const char* key, const QString& arg);
+
+    // Runs `fn` on the GUI thread and waits for it; direct when already there.
+    void post(const std::function<void()>& fn);
+    // Posting forms used by workers.
+    void postStatus(const QString& text) { post([&] { updateStatusTxt(text); }); }
+    void postInfo(const QString& text) { post([&] { updateInfoTxt(text); }); }
+    void postWarning(const std::optional<QString>& key) { post([&] { updateWaringText(key); }); }
+    void postButtonTitle(const std::optional<QString>& t) { post([&] { updateButtonTitle(t); }); }
+    void postEnableButton(bool e) { post([&] { enbaleButton(e); }); }
+    void postProgress(double x) { post([&] { updateProgressBar(x); }); }
+    void postStartAnim(bool s) { post([&] { updateStartAnim(s); }); }
+    void postAlert(const QString& key) { post([&] { popupAlert(key); }); }
+
+    // Outlets, connected from the window at construction.
+    MainWindow* window = nullptr;
+    ProgressBarView* progressBar = nullptr;
+    QPushButton* updateButton = nullptr;
+    QLabel* statusLable = nullptr;
+    QLabel* precentLable = nullptr;
+    QLabel* infoLable = nullptr;
+    QLabel* warningLable = nullptr;
+    QLabel* imgView = nullptr;
+    QLabel* warningImage = nullptr;
+
+    // ---- tool runner (bridge/ToolRunner.cpp) ----
+    // -1 when the list is absent (slot untouched), else 0 whatever the tool did.
+    // Throws ToolLaunchError when the tool cannot be started.
+    int adbCommand(const std::optional<QStringList>& args, ToolResult* result);
+    int fastbootCommand(const std::optional<QStringList>& args, ToolResult* result);
+    int shellCommand(const std::optional<QString>& commandLine, ToolResult* result);
+    QString adbPath() const { return m_env.bundlePath + QStringLiteral("/Contents/Resources/adb"); }
+    QString fastbootPath() const {
+        return m_env.bundlePath + QStringLiteral("/Contents/Resources/fastboot");
+    }
+
+    // ---- device probes (bridge/DeviceProbes.cpp) ----
+    uint64_t detectDevice();
+    int32_t detectAdb();
+    int32_t detectDeviceBootMode();
+    int32_t rebootDevice();
+    int32_t switchDevice();
+    int32_t flash(const QString& partition, const QString& imagePath);
+    int32_t fastbootReboot();
+    int32_t fastbootRebootBootloader();
+    static QString parseVersionNumber(const QString& text);
+
+    // ---- host preparation (bridge/HostPreparation.cpp) ----
+    int32_t prepareAdb();
+    bool isDriverInstalled();
+    bool killDeviceAgent();
+    bool recoverDeviceAgent();
+    bool isDeviceAgentAlive();
+
+    // ---- device data (bridge/DeviceData.cpp) ----
+    bool backAdbData();
+    bool restoreAdbData();
+    QString wifiBackupPath() const { return m_env.hostTmp + QStringLiteral("/tq738hw_wifi_bk"); }
+    QString configBackupPath() const {
+        return m_env.hostTmp + QStringLiteral("/tq738hw_usr_cfg_bk");
+    }
+
+    // ---- workflow ----
+    void initializeProc();                                  // workflow/PackageCheck.cpp
+    static std::optional<QString> getMd5Sum(const QString& path);
+    void detectProc();                                      // workflow/DetectionLoop.cpp
+    void detectPass();
+    void updateProc();                                      // workflow/UpdateProcedure.cpp
+    int32_t runUpdatePhases();
+    void updateWhenDone(int32_t code);                      // workflow/Completion.cpp
+
+    // Controller data.
+    std::atomic<uint64_t> m_total{0};
+    char m_tool_version[260] = {};
+    char m_dev_version[260] = {};
+    ImageEntry s_image_table[kImageTableSize] = {};
+
+private:
+    // Starts `body` on a detached thread, counted in liveWorkers().
+    void spawnWorker(void (AppDelegate::*body)());
+    void connectOutlets();
+
+    Environment m_env;
+    std::atomic<int32_t> m_status{0};
+    std::atomic<bool> m_detectStopFlag{false};
+    std::atomic<int> m_liveWorkers{0};
+    bool m_detectThread = false; // GUI thread only
+};
+
+// Bounded copy into a version buffer: at most 255 bytes and the NUL.
+void copyVersion(char (&dest)[260], const QByteArray& utf8);

@@ -1,0 +1,41 @@
+#pragma once
+// Where the controller lives and how it waits: the real process passes the real ones,
+// tests pass a temporary bundle, a private home and a clock that does not wait.
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The clock every wait of the workers sleeps on.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual void sleep(double seconds) = 0;
+};
+
+class RealClock : public Clock {
+public:
+    void sleep(double seconds) override;
+};
+
+struct Environment {
+    // The bundle folder, without a trailing separator. Resources are at
+    // bundlePath + "/Contents/Resources".
+    QString bundlePath;
+    // Value of HOME, or nullopt when it is unset ("/tmp" is used then).
+    std::optional<QString> home;
+    // Folder that holds the host copies of the device data.
+    QString hostTmp = QStringLiteral("/tmp");
+    // Paths whose presence as a regular file means the device-access rule is installed.
+    QStringList driverPaths;
+    std::shared_ptr<Clock> clock;
+    // Ends the program at once with the given status (a bad adb vendor list).
+    // Must not return; tests pass one that throws.
+    std::function<void(int)> exitProgram;
+
+    // The real environment of this process; the bundle is found from the executable's path
+    // (two folders below the bundle).
+    static Environment fromProcess(const QString& executablePath);
+};

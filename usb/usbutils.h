@@ -1,0 +1,52 @@
+#pragma once
+// The usbutils module: finding the hotspot on the USB bus, switching its USB personality
+// with a vendor SCSI command, and an optional hot-plug watcher. Free functions over the
+// usb_* interface of libusb-0.1; every function writes a "[usbutils]" trace on stdout.
+// All functions are serialised by one process-wide lock.
+
+#include <cstdint>
+
+struct usb_device;
+
+// ---- lookup ----
+int do_init_utils();
+int do_enum_devices();
+int do_find_device(int vendor, int product);
+int do_find_device2(int vendor, int product);
+struct usb_device* find_device(int vendor, int product);
+int try_to_claim(int vendor, int product);
+
+// ---- mode switch ----
+enum usb_switch_mode : uint32_t {
+    USB_SWITCH_TMP_FTM = 0,
+    USB_SWITCH_PRM_USR = 1,
+    USB_SWITCH_TMP_USR_ADB = 2,
+};
+
+struct usb_switch_cmd {
+    const unsigned char* cmd;
+    int32_t len;
+};
+
+extern const unsigned char switch_cmd1[31];
+extern const unsigned char switch_cmd2_tmp_ftm[31];
+extern const unsigned char switch_cmd2_prm_usr[31];
+extern const unsigned char switch_cmd2_tmp_usr_adb[31];
+extern const usb_switch_cmd switch_cmd_table[3];
+extern unsigned char read_buf[16];
+
+int usb_mode_switch_factory(int vendor, int product, uint32_t mode);
+
+// ---- hot-plug watcher ----
+typedef void (*usb_notify_cb)(void* user_data);
+
+void usb_set_notify(usb_notify_cb add_cb, usb_notify_cb remove_cb, void* user_data);
+int usb_init_for_factory(int vendor, int product, int32_t ref);
+void perform_deviceadd_cb();
+void perform_deviceremove_cb();
+
+// Device identities of the hotspot.
+constexpr int kOwnVendor = 0x11F6;     // the identity that takes the switch commands
+constexpr int kOwnProduct = 0x102A;
+constexpr int kQualcommVendor = 0x05C6; // the Qualcomm-vendor identity
+constexpr int kQualcommProduct = 0x9025;
