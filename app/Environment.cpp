@@ -1,0 +1,31 @@
+#include "app/Environment.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+void RealClock::sleep(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+Environment Environment::fromProcess(const QString& executablePath) {
+    Environment env;
+    QDir dir = QFileInfo(executablePath).absoluteDir(); // <bundle>/Contents/<dir>
+    dir.cdUp();
+    dir.cdUp();
+    env.bundlePath = dir.absolutePath();
+    if (const char* home = std::getenv("HOME"))
+        env.home = QString::fromLocal8Bit(home);
+    env.driverPaths = {QStringLiteral("/etc/udev/rules.d/70-hotspot-updater.rules"),
+                       QStringLiteral("/usr/lib/udev/rules.d/70-hotspot-updater.rules")};
+    env.clock = std::make_shared<RealClock>();
+    env.exitProgram = [](int code) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(code);
+    };
+    return env;
+}

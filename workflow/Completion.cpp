@@ -1,0 +1,3 @@
+#include "app/AppDelegate.h"
+
+void AppDelegate::updateWhenDone(int32_t) {}

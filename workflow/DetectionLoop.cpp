@@ -1,0 +1,4 @@
+#include "app/AppDelegate.h"
+
+void AppDelegate::detectProc() {}
+void AppDelegate::detectPass() {}
