@@ -1,12 +1,49 @@
+// The controller's lifecycle: launch, termination, the worker threads and the button.
+
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "app/ProgressBarView.h"
+#include "app/StringTable.h"
+#include "bridge/Contract.h"
+#include "usb/usbutils.h"
 
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+// The generation a detection worker was started in; 0 on every other thread.
+thread_local uint64_t t_detectGeneration = 0;
+
+// Host preparation and the final adb run must not abort start-up or exit when a tool
+// (the shell, adb) cannot be started; their results are not looked at anyway.
+template <class Step>
+void ignoringLaunchErrors(const char* what, Step&& step) {
+    try {
+        step();
+    } catch (const ToolLaunchError& e) {
+        std::fprintf(stderr, "hotspot-updater: %s skipped: %s\n", what, e.what());
+    }
+}
+
+} // namespace
 
 AppDelegate::AppDelegate(Environment env, MainWindow* w, QObject* parent)
     : QObject(parent), window(w), m_env(std::move(env)) {
     connectOutlets();
+    stringtable::install(resourcesPath());
+    window->loadPictures(resourcesPath());
 }
+
+// Never reached in the application (the process ends around it); tests destroy the
+// controller only once liveWorkers() is 0.
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::connectOutlets() {
@@ -18,18 +55,123 @@ void AppDelegate::connectOutlets() {
     warningLable = window->ui.warningLable;
     imgView = window->ui.imgView;
     warningImage = window->ui.warningImage;
+    QObject::connect(updateButton, &QPushButton::clicked, this, [this] { onUpdateButtonClick(); });
 }
 
-void AppDelegate::applicationDidFinishLaunching() {}
-void AppDelegate::applicationWillTerminate() {}
-int AppDelegate::startDetect() { return 0; }
-void AppDelegate::stopDetect() {}
-int AppDelegate::startInitialize() { return -1; }
-int AppDelegate::startUpdate() { return 0; }
-void AppDelegate::onUpdateButtonClick() {}
-void AppDelegate::spawnWorker(void (AppDelegate::*)()) {}
+void AppDelegate::applicationDidFinishLaunching() {
+    setStatus(0);
+    window->applyWindowStyle();
+    ignoringLaunchErrors("stopping the device agent", [this] { killDeviceAgent(); });
+    statusLable->setText(lookup("stat Initializing ..."));
+    startAnim();
+    updateWaringText(std::nullopt);
+    enbaleButton(false);
+    updateButtonTitle(lookup("btn Initializing"));
+    updateProgressBar(-1);
+    m_detectThread = false;
+    startDetect();
+    startInitialize();
+}
+
+void AppDelegate::applicationWillTerminate() {
+    ignoringLaunchErrors("stopping the adb server",
+                         [this] { adbCommand(contract::adbKillServer(), nullptr); });
+    usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_PRM_USR);
+    stopDetect();
+    ignoringLaunchErrors("restoring the mode-switch agent", [this] { recoverDeviceAgent(); });
+}
+
+int AppDelegate::startDetect() {
+    if (m_detectThread)
+        return 0;
+    m_detectThread = true;
+    // Bump the generation before clearing the flag: a worker from before the last
+    // stopDetect that reads the flag after it was cleared then sees it is stale.
+    m_detectGeneration.fetch_add(1);
+    setDetectStopFlag(false);
+    spawnWorker(&AppDelegate::detectProc);
+    return 0;
+}
+
+void AppDelegate::stopDetect() {
+    if (!m_detectThread)
+        return;
+    setDetectStopFlag(true);
+    m_env.clock->sleep(1.0); // grace period, not a join
+    m_detectThread = false;
+}
+
+bool AppDelegate::detectShouldStop() const {
+    // Flag first, generation second: see startDetect.
+    if (detectStopFlag())
+        return true;
+    return t_detectGeneration != 0 && t_detectGeneration != m_detectGeneration.load();
+}
+
+int AppDelegate::startInitialize() {
+    if (status() != 0)
+        return -1;
+    spawnWorker(&AppDelegate::initializeProc);
+    return 0;
+}
+
+int AppDelegate::startUpdate() {
+    spawnWorker(&AppDelegate::updateProc);
+    return 0;
+}
+
+void AppDelegate::onUpdateButtonClick() {
+    if (status() == 4) {
+        QCoreApplication::exit(0);
+        return;
+    }
+    if (status() == 3) {
+        exchangeStatus(3, 1);
+        return;
+    }
+    if (status() != 2)
+        return;
+    // The detection worker may have seen the device leave since the state was read.
+    if (!exchangeStatus(2, 3))
+        return;
+    startAnim();
+    updateWaringText(QStringLiteral("warning Please do not remove, update is in progress."));
+    enbaleButton(false);
+    updateButtonTitle(lookup("btn Processing"));
+    setTextLabel(std::nullopt, true);
+    window->setCloseEnabled(false);
+    statusLable->setText(QStringLiteral("Device Start Updating..."));
+    startUpdate();
+}
+
+void AppDelegate::spawnWorker(void (AppDelegate::*body)()) {
+    const uint64_t generation = body == &AppDelegate::detectProc ? m_detectGeneration.load() : 0;
+    m_liveWorkers.fetch_add(1);
+    try {
+        std::thread([this, body, generation] {
+            t_detectGeneration = generation;
+            // Nothing may escape a worker: an uncaught exception would abort the process.
+            // The update body handles its own failures; a tool that cannot be started
+            // during the package check or detection ends that worker here.
+            try {
+                (this->*body)();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "hotspot-updater: worker ended: %s\n", e.what());
+            } catch (...) {
+                std::fprintf(stderr, "hotspot-updater: worker ended by an unknown error\n");
+            }
+            m_liveWorkers.fetch_sub(1); // last use of the controller on this thread
+        }).detach();
+    } catch (const std::system_error& e) {
+        m_liveWorkers.fetch_sub(1);
+        std::fprintf(stderr, "hotspot-updater: cannot start a worker: %s\n", e.what());
+    }
+}
 
 void copyVersion(char (&dest)[260], const QByteArray& utf8) {
-    std::memset(dest, 0, 256);
-    std::strncpy(dest, utf8.constData(), 255);
+    // At most 255 bytes and the NUL; a version never runs past the buffer.
+    constexpr size_t kMaxBytes = 255;
+    const size_t n = qstrnlen(utf8.constData(), std::min<size_t>(utf8.size(), kMaxBytes));
+    std::memcpy(dest, utf8.constData(), n);
+    std::memset(dest + n, 0, 256 - n);
 }

@@ -59,6 +59,10 @@ public:
     }
     bool detectStopFlag() const { return m_detectStopFlag.load(); }
     void setDetectStopFlag(bool f) { m_detectStopFlag.store(f); }
+    // The detection worker's loop condition: true once this worker was asked to stop, even
+    // when a later startDetect has already cleared the flag for its successor. From a thread
+    // that is not a detection worker it is just detectStopFlag().
+    bool detectShouldStop() const;
 
     // Workers still running their body (for an orderly shutdown in tests).
     int liveWorkers() const { return m_liveWorkers.load(); }
@@ -87,6 +91,8 @@ public:
 
     // Runs `fn` on the GUI thread and waits for it; direct when already there.
     void post(const std::function<void()>& fn);
+    // Receives the calls that post() hands over from workers.
+    bool event(QEvent* e) override;
     // Posting forms used by workers.
     void postStatus(const QString& text) { post([&] { updateStatusTxt(text); }); }
     void postInfo(const QString& text) { post([&] { updateInfoTxt(text); }); }
@@ -168,6 +174,7 @@ private:
     Environment m_env;
     std::atomic<int32_t> m_status{0};
     std::atomic<bool> m_detectStopFlag{false};
+    std::atomic<uint64_t> m_detectGeneration{0}; // bumped by each startDetect
     std::atomic<int> m_liveWorkers{0};
     bool m_detectThread = false; // GUI thread only
 };

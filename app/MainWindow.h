@@ -3,13 +3,19 @@
 
 #include <QWidget>
 
-// The single window. Its close button can be refused while an update runs.
+// The single window: fixed size, title with close and minimise buttons, kept above other
+// windows. Its close button can be refused while an update runs.
 class MainWindow : public QWidget {
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     Ui::MainWindow ui;
     void setCloseEnabled(bool enabled) { m_closeEnabled = enabled; }
     bool closeEnabled() const { return m_closeEnabled; }
+
+    // Title, close and minimise buttons, no resizing, above ordinary windows. Idempotent.
+    void applyWindowStyle();
+    // Loads the window's pictures (and its icon) from the bundle's resources.
+    void loadPictures(const QString& resourcesDir);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

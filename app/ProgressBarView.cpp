@@ -1,7 +1,180 @@
 #include "app/ProgressBarView.h"
 
-ProgressBarView::ProgressBarView(QWidget* parent) : QWidget(parent) {}
-void ProgressBarView::setIndeterminate(bool on) { m_indeterminate = on; update(); }
-void ProgressBarView::setValue(double v) { m_value = v; update(); }
-void ProgressBarView::startAnimation() { m_animating = true; }
-void ProgressBarView::stopAnimation() { m_animating = false; }
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kStripeWidth = 12;  // one light and one dark stripe are twice this wide
+constexpr int kFrameMs = 40;
+
+class ProgressBarAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit ProgressBarAccessible(ProgressBarView* bar)
+        : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
+
+    ProgressBarView* bar() const { return static_cast<ProgressBarView*>(widget()); }
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+
+    QString text(QAccessible::Text t) const override {
+        switch (t) {
+        case QAccessible::Name: {
+            const QString name = bar()->accessibleName();
+            return name.isEmpty() ? QStringLiteral("Progress") : name;
+        }
+        case QAccessible::Value:
+            return QString::number(bar()->value());
+        case QAccessible::Description:
+            if (!bar()->isIndeterminate())
+                return QStringLiteral("determinate");
+            return bar()->isAnimating() ? QStringLiteral("indeterminate, animating")
+                                        : QStringLiteral("indeterminate, still");
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkStateMixed = bar()->isIndeterminate();
+        s.busy = bar()->isAnimating();
+        return s;
+    }
+
+    QVariant currentValue() const override { return bar()->value(); }
+    void setCurrentValue(const QVariant&) override {}
+    QVariant maximumValue() const override { return 1.0; }
+    QVariant minimumValue() const override { return 0.0; }
+    QVariant minimumStepSize() const override { return 0.0; }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("ProgressBarView") && object && object->isWidgetType())
+        return new ProgressBarAccessible(static_cast<ProgressBarView*>(object));
+    return nullptr;
+}
+
+} // namespace
+
+ProgressBarView::ProgressBarView(QWidget* parent) : QWidget(parent) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_timer.setInterval(kFrameMs);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        m_phase = (m_phase + 1) % (2 * kStripeWidth);
+        update();
+    });
+}
+
+QSize ProgressBarView::sizeHint() const { return {240, 14}; }
+QSize ProgressBarView::minimumSizeHint() const { return {60, 10}; }
+
+void ProgressBarView::setIndeterminate(bool on) {
+    if (m_indeterminate == on)
+        return;
+    m_indeterminate = on;
+    syncTimer();
+    announceChange();
+}
+
+void ProgressBarView::setValue(double v) {
+    // The bar's range is [0, 1]; anything else is shown at the nearest end.
+    const double clamped = std::isnan(v) ? 0.0 : std::clamp(v, 0.0, 1.0);
+    if (clamped == m_value)
+        return;
+    m_value = clamped;
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, m_value);
+        QAccessible::updateAccessibility(&event);
+    }
+    update();
+}
+
+void ProgressBarView::startAnimation() {
+    m_animating = true;
+    syncTimer();
+    announceChange();
+}
+
+void ProgressBarView::stopAnimation() {
+    m_animating = false;
+    syncTimer();
+    announceChange();
+}
+
+void ProgressBarView::syncTimer() {
+    // Only an indeterminate bar moves; a stopped one keeps its stripes where they are.
+    if (m_animating && m_indeterminate)
+        m_timer.start();
+    else
+        m_timer.stop();
+}
+
+void ProgressBarView::announceChange() {
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checkStateMixed = true;
+        changed.busy = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
+    update();
+}
+
+void ProgressBarView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const qreal radius = track.height() / 2;
+    QPainterPath trackPath;
+    trackPath.addRoundedRect(track, radius, radius);
+
+    p.setPen(QPen(QColor(0xb4, 0xbd, 0xc9), 1));
+    p.setBrush(QColor(0xe8, 0xec, 0xf1));
+    p.drawPath(trackPath);
+
+    const QColor fillTop(0x4f, 0x9c, 0xf5);
+    const QColor fillBottom(0x1f, 0x6f, 0xd6);
+    QLinearGradient gradient(track.topLeft(), track.bottomLeft());
+    gradient.setColorAt(0, fillTop);
+    gradient.setColorAt(1, fillBottom);
+
+    p.setClipPath(trackPath);
+    p.setPen(Qt::NoPen);
+    if (m_indeterminate) {
+        p.setBrush(gradient);
+        p.drawRect(track);
+        p.setBrush(QColor(255, 255, 255, 70));
+        const qreal h = track.height();
+        for (qreal x = track.left() - h - 2 * kStripeWidth + m_phase; x < track.right();
+             x += 2 * kStripeWidth) {
+            QPainterPath stripe;
+            stripe.moveTo(x, track.bottom());
+            stripe.lineTo(x + h, track.top());
+            stripe.lineTo(x + h + kStripeWidth, track.top());
+            stripe.lineTo(x + kStripeWidth, track.bottom());
+            stripe.closeSubpath();
+            p.drawPath(stripe);
+        }
+    } else if (m_value > 0) {
+        QRectF filled = track;
+        filled.setWidth(track.width() * m_value);
+        p.setBrush(gradient);
+        p.drawRoundedRect(filled, radius, radius);
+    }
+}

@@ -1,9 +1,12 @@
 #pragma once
+#include <QTimer>
 #include <QWidget>
 
 // Bar with a determinate value in [0, 1] or an indeterminate state whose animation
-// can stand still.
+// can stand still. Readable from outside through accessibility: role progress bar,
+// value 0..1, indeterminate shown as a mixed state, a running animation as busy.
 class ProgressBarView : public QWidget {
+    Q_OBJECT
 public:
     explicit ProgressBarView(QWidget* parent = nullptr);
     bool isIndeterminate() const { return m_indeterminate; }
@@ -13,9 +16,22 @@ public:
     void setValue(double v);
     void startAnimation();
     void stopAnimation();
+    // Offset of the moving stripes, in pixels; advances only while animating.
+    int stripePhase() const { return m_phase; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
+    void syncTimer();
+    void announceChange();
+
     bool m_indeterminate = true;
     bool m_animating = false;
     double m_value = 0.0;
+    int m_phase = 0;
+    QTimer m_timer;
 };

@@ -1,11 +1,93 @@
 #include "app/AppDelegate.h"
+#include "bridge/Contract.h"
+#include "bridge/OutputText.h"
+#include "usb/usbutils.h"
 
-uint64_t AppDelegate::detectDevice() { return 0; }
-int32_t AppDelegate::detectAdb() { return 0; }
-int32_t AppDelegate::detectDeviceBootMode() { return -1; }
-int32_t AppDelegate::rebootDevice() { return -1; }
-int32_t AppDelegate::switchDevice() { return -1; }
-int32_t AppDelegate::flash(const QString&, const QString&) { return -1; }
-int32_t AppDelegate::fastbootReboot() { return 0; }
-int32_t AppDelegate::fastbootRebootBootloader() { return 0; }
-QString AppDelegate::parseVersionNumber(const QString& text) { return text; }
+namespace {
+
+// Shown literally: it is not a message key.
+const QString kBootModeUnreadable = QStringLiteral("Unable to detect current mode");
+
+// The boot mode that a full-scale MPP5 reading turns into a normal start.
+bool mppOverridesBootMode(int32_t code) {
+    return code == 1 || code == 4;
+}
+
+} // namespace
+
+uint64_t AppDelegate::detectDevice() {
+    do_enum_devices();
+    uint64_t mask = 0;
+    if (do_find_device(kQualcommVendor, kQualcommProduct) > 0)
+        mask |= 2;
+    if (do_find_device(kOwnVendor, kOwnProduct) > 0)
+        mask |= 1;
+    return mask;
+}
+
+int32_t AppDelegate::detectAdb() {
+    ToolResult result;
+    fastbootCommand(contract::fastbootDevices(), &result);
+    if (output::mentions(result, contract::kFastbootDeviceMark))
+        return 2;
+    adbCommand(contract::adbDevices(), &result);
+    return output::mentions(result, contract::kAdbDeviceSerial) ? 1 : 0;
+}
+
+int32_t AppDelegate::detectDeviceBootMode() {
+    ToolResult result;
+    adbCommand(contract::adbBootMode(), &result);
+    if (!result || output::reportsError(result)) {
+        postStatus(kBootModeUnreadable);
+        return -1;
+    }
+    const int32_t code = output::readInt(*result);
+
+    adbCommand(contract::adbMpp5(), &result);
+    if (!result || output::reportsError(result)) {
+        postStatus(kBootModeUnreadable);
+        return -1;
+    }
+    // The prefix is dropped by length, not compared.
+    const QStringView reading = QStringView(*result).mid(qMin(result->size(), contract::kMpp5Prefix.size()));
+    if (reading.isEmpty())
+        return -1;
+    if (output::readInt(reading) == contract::kMpp5Value && mppOverridesBootMode(code))
+        return 0;
+    return code;
+}
+
+int32_t AppDelegate::rebootDevice() {
+    ToolResult result;
+    adbCommand(contract::adbReboot(), &result);
+    return output::reportsError(result) ? -1 : 0;
+}
+
+int32_t AppDelegate::switchDevice() {
+    ToolResult result;
+    adbCommand(contract::adbRebootBootloader(), &result);
+    return output::reportsError(result) ? -1 : 0;
+}
+
+int32_t AppDelegate::flash(const QString& partition, const QString& imagePath) {
+    ToolResult result;
+    fastbootCommand(contract::fastbootFlash(partition, imagePath), &result);
+    return output::mentions(result, contract::kFlashFinished) ? 0 : -1;
+}
+
+int32_t AppDelegate::fastbootReboot() {
+    ToolResult result;
+    fastbootCommand(contract::fastbootReboot(), &result);
+    return 0;
+}
+
+int32_t AppDelegate::fastbootRebootBootloader() {
+    ToolResult result;
+    fastbootCommand(contract::fastbootRebootBootloader(), &result);
+    return 0;
+}
+
+QString AppDelegate::parseVersionNumber(const QString& text) {
+    // trimmed() drops every QChar::isSpace character, line and paragraph separators included.
+    return text.trimmed().split(u'_').constLast();
+}

@@ -1,18 +1,282 @@
 #include "usb/usbutils.h"
+#include "usb/usblock.h"
 
 #include <usb.h>
+#include <unistd.h>
 
-const unsigned char switch_cmd1[31] = {};
-const unsigned char switch_cmd2_tmp_ftm[31] = {};
-const unsigned char switch_cmd2_prm_usr[31] = {};
-const unsigned char switch_cmd2_tmp_usr_adb[31] = {};
-const usb_switch_cmd switch_cmd_table[3] = {{switch_cmd2_tmp_ftm, 31}, {switch_cmd2_prm_usr, 31}, {switch_cmd2_tmp_usr_adb, 31}};
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+// Bulk-Only Transport command block wrappers: "USBC", tag, no data stage, flags 0, LUN 0,
+// a 6-byte command block padded to 16 bytes.
+const unsigned char switch_cmd1[31] = {
+    0x55, 0x53, 0x42, 0x43, 0x00, 0x78, 0x07, 0x93, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x06,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, // TEST UNIT READY
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const unsigned char switch_cmd2_tmp_ftm[31] = {
+    0x55, 0x53, 0x42, 0x43, 0x08, 0xF8, 0x8A, 0x87, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x06,
+    0xEE, 0x00, 0x05, 0x00, 0x00, 0x00, // temporary, FTM
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const unsigned char switch_cmd2_prm_usr[31] = {
+    0x55, 0x53, 0x42, 0x43, 0x08, 0xF8, 0x8A, 0x87, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x06,
+    0xED, 0x00, 0x01, 0x00, 0x00, 0x00, // permanent, USR
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const unsigned char switch_cmd2_tmp_usr_adb[31] = {
+    0x55, 0x53, 0x42, 0x43, 0x08, 0xF8, 0x8A, 0x87, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x06,
+    0xEE, 0x00, 0x04, 0x00, 0x00, 0x00, // temporary, USR with ADB
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+const usb_switch_cmd switch_cmd_table[3] = {
+    {switch_cmd2_tmp_ftm, sizeof switch_cmd2_tmp_ftm},         // USB_SWITCH_TMP_FTM
+    {switch_cmd2_prm_usr, sizeof switch_cmd2_prm_usr},         // USB_SWITCH_PRM_USR
+    {switch_cmd2_tmp_usr_adb, sizeof switch_cmd2_tmp_usr_adb}, // USB_SWITCH_TMP_USR_ADB
+};
+
+// Receives the device's status replies; written only under usbutils_lock().
 unsigned char read_buf[16];
 
-int do_init_utils() { usb_init(); return -1; }
-int do_enum_devices() { return 0; }
-int do_find_device(int, int) { return 0; }
-int do_find_device2(int, int) { return 0; }
-struct usb_device* find_device(int, int) { return nullptr; }
-int try_to_claim(int, int) { return -1; }
-int usb_mode_switch_factory(int, int, uint32_t) { return -1; }
+std::recursive_mutex& usbutils_lock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+namespace {
+
+constexpr int kInterface = 0;
+constexpr int kAltSetting = 0;
+constexpr int kConfiguration = 1;
+constexpr int kEndpointOut = 0x01;
+constexpr int kEndpointIn = 0x81;
+constexpr int kTimeoutMs = 1000;
+constexpr useconds_t kSettleUs = 1000;
+constexpr int kCloseFailed = -10;
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+// Flushed per line: the trace is the module's only diagnostic, and it must survive a crash
+// or a quick exit right after the call.
+__attribute__((format(printf, 1, 2))) void trace(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+void settle()
+{
+    usleep(kSettleUs);
+}
+
+// The descriptor fields are unsigned 16-bit; an argument outside 0..0xFFFF never matches.
+bool matches(const struct usb_device* dev, int vendor, int product)
+{
+    return dev->descriptor.idVendor == vendor && dev->descriptor.idProduct == product;
+}
+
+// Walks every device of every bus in the library's order until visit() returns true.
+template <typename Visit>
+struct usb_device* walk_devices(Visit visit)
+{
+    for (usb_bus* bus = usb_get_busses(); bus; bus = bus->next) {
+        for (struct usb_device* dev = bus->devices; dev; dev = dev->next) {
+            if (visit(dev))
+                return dev;
+        }
+    }
+    return nullptr;
+}
+
+int count_matches(int vendor, int product)
+{
+    trace("[usbutils]do_find_device -> %04x:%04x\n", unsigned(vendor), unsigned(product));
+    int count = 0;
+    walk_devices([&](const struct usb_device* dev) {
+        trace("[usbutils]do_find_device -> enum:%04x:%04x\n", dev->descriptor.idVendor,
+              dev->descriptor.idProduct);
+        if (matches(dev, vendor, product)) {
+            trace("[usbutils]do_find_device -> ok.\n");
+            ++count;
+        }
+        return false;
+    });
+    return count;
+}
+
+// First claim, and on failure one more after selecting configuration 1.
+bool claim_interface(usb_dev_handle* handle)
+{
+    if (usb_claim_interface(handle, kInterface) >= 0)
+        return true;
+    trace("[usbutils]do_mode_switch -> claim interface failed.\n");
+    usb_set_configuration(handle, kConfiguration);
+    settle();
+    if (usb_claim_interface(handle, kInterface) >= 0)
+        return true;
+    trace("[usbutils]do_mode_switch -> claim interface failed. again!\n");
+    return false;
+}
+
+// A short write counts as done; only a negative result is a failure.
+bool send_command(usb_dev_handle* handle, const unsigned char* cmd, int32_t len)
+{
+    char bytes[sizeof switch_cmd1];
+    const size_t size = std::min(sizeof bytes, size_t(std::max<int32_t>(len, 0)));
+    std::memcpy(bytes, cmd, size);
+    return usb_bulk_write(handle, kEndpointOut, bytes, int(size), kTimeoutMs) >= 0;
+}
+
+// The status reply is read to keep the transport in step; its content is not judged.
+bool read_status(usb_dev_handle* handle)
+{
+    return usb_bulk_read(handle, kEndpointIn, reinterpret_cast<char*>(read_buf), sizeof read_buf,
+                         kTimeoutMs) >= 0;
+}
+
+// Test unit ready, status, the mode's command, status. Returns the outcome line.
+const char* exchange(usb_dev_handle* handle, const usb_switch_cmd& cmd2)
+{
+    settle();
+    if (usb_set_altinterface(handle, kAltSetting) < 0)
+        return "set altinterface failed.";
+    settle();
+    trace("[usbutils]do_mode_switch -> switching......\n");
+    if (!send_command(handle, switch_cmd1, sizeof switch_cmd1))
+        return "bulk write cmd1 failed.";
+    settle();
+    if (!read_status(handle))
+        return "bulk read failed.";
+    settle();
+    if (!send_command(handle, cmd2.cmd, cmd2.len))
+        return "bulk write cmd2 failed.";
+    settle();
+    if (!read_status(handle))
+        return "bulk read failed.";
+    return "ok.";
+}
+
+void send_mode(usb_dev_handle* handle, uint32_t mode)
+{
+    if (mode >= std::size(switch_cmd_table)) {
+        trace("[usbutils]do_mode_switch -> bad usb mode!\n");
+        return;
+    }
+    trace("[usbutils]do_mode_switch -> %s\n", exchange(handle, switch_cmd_table[mode]));
+    settle();
+    if (usb_release_interface(handle, kInterface) < 0)
+        trace("[usbutils]do_mode_switch -> release interface failed.\n");
+}
+
+int close_device(usb_dev_handle* handle)
+{
+    settle();
+    if (usb_close(handle) < 0) {
+        trace("[usbutils]do_mode_switch -> close device failed.\n");
+        return kCloseFailed;
+    }
+    return 0;
+}
+
+// Lookup and open shared by the claim probe and the switch. Prints the failure line.
+usb_dev_handle* open_device(int vendor, int product, int* failure)
+{
+    trace("[usbutils]do_mode_switch -> matching device...\n");
+    struct usb_device* dev = find_device(vendor, product);
+    if (!dev) {
+        trace("[usbutils]do_mode_switch -> special device not found.\n");
+        *failure = -1;
+        return nullptr;
+    }
+    usb_dev_handle* handle = usb_open(dev);
+    if (!handle) {
+        trace("[usbutils]do_mode_switch -> special device can not open.\n");
+        *failure = -2;
+    }
+    return handle;
+}
+
+} // namespace
+
+int do_init_utils()
+{
+    Guard guard(usbutils_lock());
+    trace("[usbutils]do_init -> usb init.\n");
+    usb_init();
+    if (usb_find_busses() > 0)
+        return 0;
+    trace("[usbutils]do_enum_devices -> busses not found.\n");
+    return -1;
+}
+
+int do_enum_devices()
+{
+    Guard guard(usbutils_lock());
+    trace("[usbutils]do_enum_devices -> usb finding all...\n");
+    const int changes = usb_find_devices();
+    if (changes >= 0)
+        return changes;
+    trace("[usbutils]do_enum_devices -> devices not found.\n");
+    return -1;
+}
+
+int do_find_device(int vendor, int product)
+{
+    Guard guard(usbutils_lock());
+    const int count = count_matches(vendor, product);
+    trace("[usbutils]do_find_device -> found %d match device.\n", count);
+    return count;
+}
+
+int do_find_device2(int vendor, int product)
+{
+    Guard guard(usbutils_lock());
+    const int count = count_matches(vendor, product);
+    trace("[usbutils]do_find_device2 -> found %d match device.\n", count);
+    return count;
+}
+
+struct usb_device* find_device(int vendor, int product)
+{
+    Guard guard(usbutils_lock());
+    trace("[usbutils]find_device -> %04x:%04x\n", unsigned(vendor), unsigned(product));
+    struct usb_device* found = walk_devices([&](const struct usb_device* dev) {
+        trace("[usbutils]find_device -> enum:%04x:%04x\n", dev->descriptor.idVendor,
+              dev->descriptor.idProduct);
+        return matches(dev, vendor, product);
+    });
+    trace(found ? "[usbutils]find_device -> ok.\n" : "[usbutils]find_device -> not found.\n");
+    return found;
+}
+
+int try_to_claim(int vendor, int product)
+{
+    Guard guard(usbutils_lock());
+    int failure = 0;
+    usb_dev_handle* handle = open_device(vendor, product, &failure);
+    if (!handle)
+        return failure;
+    settle();
+    const int claimed = usb_claim_interface(handle, kInterface);
+    usb_close(handle); // also gives the claim up
+    return claimed;
+}
+
+int usb_mode_switch_factory(int vendor, int product, uint32_t mode)
+{
+    // Held for the whole exchange: a rescan on another thread must not free the record
+    // between find_device and usb_open, and read_buf must have one writer at a time.
+    Guard guard(usbutils_lock());
+    int failure = 0;
+    usb_dev_handle* handle = open_device(vendor, product, &failure);
+    if (!handle)
+        return failure;
+    settle();
+    // Without the claim nothing is sent; closing gives up whatever is still claimed.
+    if (claim_interface(handle))
+        send_mode(handle, mode);
+    return close_device(handle);
+}

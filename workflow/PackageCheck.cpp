@@ -1,4 +1,97 @@
-#include "app/AppDelegate.h"
+// The start-up worker: checks the package once and moves the controller from
+// initialising to searching, or to finished with the reason on the screen.
 
-void AppDelegate::initializeProc() {}
-std::optional<QString> AppDelegate::getMd5Sum(const QString&) { return std::nullopt; }
+#include "app/AppDelegate.h"
+#include "usb/usbutils.h"
+#include "workflow/PackageReader.h"
+
+#include <QDebug>
+#include <cstring>
+
+void AppDelegate::initializeProc() {
+    if (status() != 0)
+        return;
+
+    // Every failure ends in state 4 with the reason on the status line and as a warning.
+    auto fail = [this](const char* key) {
+        setStatus(4);
+        postStatus(lookup(key));
+        postWarning(QString::fromUtf8(key));
+    };
+    auto offerClose = [this] {
+        postButtonTitle(lookup("btn Close"));
+        postEnableButton(true);
+    };
+
+    if (!isDriverInstalled()) {
+        fail("stat Please install driver");
+        postAlert(QStringLiteral("stat Please install driver"));
+        offerClose();
+        return;
+    }
+
+    std::memset(m_tool_version, 0, 256);
+    std::memset(m_dev_version, 0, 256);
+
+    const std::optional<QString> text =
+        package::readVersionText(package::versionFilePath(m_env.bundlePath));
+    if (!text) {
+        fail("stat Fail to check version info !");
+        offerClose();
+        return;
+    }
+    const QStringList pieces = package::cutPieces(*text);
+    if (pieces.size() < package::kMinPieces) {
+        fail("stat Fail to check version info !");
+        offerClose();
+        // The window's close button is the only way out then.
+        postEnableButton(false);
+        return;
+    }
+
+    copyVersion(m_tool_version, parseVersionNumber(pieces.front()).toUtf8());
+
+    const std::vector<ImageEntry> entries = package::readImageLines(pieces);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        s_image_table[i] = entries[i];
+
+    uint64_t total = 0;
+    const QString resources = resourcesPath();
+    for (int i = 0; i < kImageTableSize && s_image_table[i].name[0] != '\0'; ++i) {
+        const package::ImageCheck check = package::checkImage(resources, s_image_table[i]);
+        if (check.verdict == package::ImageVerdict::Absent)
+            continue;
+        if (check.verdict != package::ImageVerdict::Ok) {
+            total = 0;
+            break;
+        }
+        total += static_cast<uint64_t>(s_image_table[i].size);
+    }
+    m_total.store(total);
+
+    if (total == 0) {
+        setStatus(4);
+        postStartAnim(true);
+        postStatus(lookup("stat Fail to check image file !"));
+        postWarning(QStringLiteral("stat Fail to check image file !"));
+        offerClose();
+        return;
+    }
+
+    do_init_utils();
+    try {
+        prepareAdb();
+    } catch (const ToolLaunchError& e) {
+        // The detection loop meets the missing tool again and keeps searching.
+        qWarning("hotspot-updater: %s", e.what());
+    }
+    postStartAnim(true);
+    postStatus(lookup("stat Detecting device ..."));
+    postButtonTitle(lookup("btn Searching"));
+    postInfo(QStringLiteral("%1:\n\t%2")
+                 .arg(lookup("info Version after update"), QString::fromUtf8(m_tool_version)));
+    // Last: the table, both versions and the total are in place before anyone acts on 1.
+    setStatus(1);
+}
+
+std::optional<QString> AppDelegate::getMd5Sum(const QString& path) { return package::md5Hex(path); }

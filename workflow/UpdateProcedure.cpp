@@ -1,4 +1,269 @@
 #include "app/AppDelegate.h"
+#include "bridge/Contract.h"
+#include "usb/usbutils.h"
 
-void AppDelegate::updateProc() {}
-int32_t AppDelegate::runUpdatePhases() { return 1; }
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <optional>
+
+// The update worker: boot loader, flash every image, restart, back to the user
+// personality, restore the saved data, restart again, read the new version.
+// Every wait is a fixed sleep on the injected clock; every poll is bounded.
+
+namespace {
+
+// Result codes handed to the completion step.
+constexpr int32_t kResultOk = 0;
+constexpr int32_t kResultError = 1;
+constexpr int32_t kResultNoDevice = 2;
+constexpr int32_t kResultFtmFailed = 4;
+constexpr int32_t kResultFastbootFailed = 5;
+constexpr int32_t kResultUsrFailed = 6;
+constexpr int32_t kResultWriteFailed = 7;
+
+// Tool codes of detectAdb().
+constexpr int32_t kToolNone = 0;
+constexpr int32_t kToolAdb = 1;
+constexpr int32_t kToolFastboot = 2;
+
+// Bits of the presence mask of detectDevice().
+constexpr uint64_t kMaskOwnIdentity = 1;
+constexpr uint64_t kMaskQualcommIdentity = 2;
+
+constexpr int kPollAttempts = 10;
+constexpr double kPollWait = 5.0;
+constexpr double kSettleWait = 1.0;
+constexpr double kAfterImageWait = 0.5;
+
+// Share of the bar that the image writing covers: from 0.05 to 0.90.
+constexpr double kWriteStart = 0.05;
+constexpr double kWriteSpan = 0.85;
+
+QString fixedText(const char* buf, size_t capacity) {
+    return QString::fromUtf8(buf, static_cast<qsizetype>(strnlen(buf, capacity)));
+}
+
+// The switch walks the library's device list; after a re-enumeration that list still holds
+// the device's old record, which cannot be opened. Rescan first so the switch reaches the
+// device as it is on the bus now.
+void sendSwitch(uint32_t mode) {
+    do_enum_devices();
+    usb_mode_switch_factory(kOwnVendor, kOwnProduct, mode);
+}
+
+// One run of the procedure. A phase returns a result code when the run ends there.
+class UpdateRun {
+public:
+    explicit UpdateRun(AppDelegate& d) : d_(d) {}
+
+    int32_t run() {
+        int32_t tool = kToolNone;
+        if (auto end = start(tool)) return *end;
+        if (tool == kToolAdb) {
+            if (auto end = intoBootLoader()) return *end;
+        }
+        writeImages();
+        if (auto end = firstRestart()) return *end;
+        if (auto end = backToUser()) return *end;
+        return readVersion();
+    }
+
+private:
+    using End = std::optional<int32_t>;
+
+    void show(const char* key) { d_.postStatus(AppDelegate::lookup(key)); }
+    void show(const char* key, const QString& arg) { d_.postStatus(AppDelegate::lookupFilled(key, arg)); }
+    void progress(double x) { d_.postProgress(x); }
+    void sleep(double seconds) { d_.environment().clock->sleep(seconds); }
+    void switchMode(uint32_t mode) { sendSwitch(mode); }
+
+    // A: is the device there at all, and through which tool.
+    End start(int32_t& tool) {
+        progress(0.0);
+        show("stat Upgrading ...");
+        sleep(kSettleWait);
+        tool = d_.detectAdb();
+        if (tool == kToolNone) return kResultNoDevice;
+        progress(0.01);
+        return std::nullopt;
+    }
+
+    // B: save the device data, then reboot into the boot loader until fastboot lists it.
+    End intoBootLoader() {
+        d_.backAdbData();
+        show("stat Switching to [%s] mode ...", contract::kModeFastboot);
+        d_.switchDevice();
+        sleep(kPollWait);
+        progress(0.03);
+        int32_t tool = kToolNone;
+        for (int i = 0; i < kPollAttempts; ++i) {
+            sleep(kPollWait);
+            tool = d_.detectAdb();
+            if (tool == kToolFastboot) break;
+            if (tool == kToolAdb) d_.switchDevice(); // the firmware still runs
+        }
+        if (tool != kToolFastboot) return kResultFastbootFailed;
+        return std::nullopt;
+    }
+
+    // C: flash the images in table order. A failed write ends the walk but not the run.
+    void writeImages() {
+        show("stat Device attached with [%s] mode !", contract::kModeFastboot);
+        sleep(kSettleWait);
+        progress(kWriteStart);
+        const uint64_t total = d_.m_total.load();
+        uint64_t written = 0;
+        m_writing = kResultOk;
+        for (int i = 0; i < kImageTableSize; ++i) {
+            const ImageEntry& entry = d_.s_image_table[i];
+            const QString file = fixedText(entry.file, sizeof entry.file);
+            if (file.isEmpty()) break;
+            if (entry.size == 0) continue;
+            const QString name = fixedText(entry.name, sizeof entry.name);
+            show("stat Writing [%s] ...", name);
+            if (d_.flash(name, d_.resourcesPath() + QLatin1Char('/') + file) != 0) {
+                m_writing = kResultWriteFailed;
+                return;
+            }
+            written += static_cast<uint64_t>(entry.size);
+            progress(writeFraction(written, total));
+            sleep(kAfterImageWait);
+        }
+    }
+
+    // Written share of the package. Kept within the writing span even if an image that
+    // was not counted in the total (missing at the check) got written after all.
+    static double writeFraction(uint64_t written, uint64_t total) {
+        const double share =
+            total == 0 ? 1.0 : std::min(1.0, static_cast<double>(written) / static_cast<double>(total));
+        return kWriteStart + kWriteSpan * share;
+    }
+
+    // D: leave the boot loader, wait for the device on the bus, then for adb.
+    End firstRestart() {
+        show("stat Switching back to [%s] mode ...", contract::kModeFtm);
+        sleep(kPollWait);
+        d_.fastbootReboot();
+        show("stat Wait Restart ...");
+        sleep(kPollWait);
+        progress(0.92);
+
+        bool onBus = false;
+        for (int i = 0; i < kPollAttempts; ++i) {
+            m_mask = d_.detectDevice();
+            if (m_mask != 0) {
+                onBus = true;
+                break;
+            }
+            if (d_.detectAdb() == kToolFastboot) d_.fastbootReboot(); // still in the boot loader
+            sleep(kPollWait);
+        }
+        if (!onBus) return kResultFtmFailed;
+
+        // The mask seen above decides whether a switch to the adb personality can be sent.
+        for (int i = 0; i < kPollAttempts; ++i) {
+            if (d_.detectAdb() == kToolAdb) return std::nullopt;
+            if (m_mask & kMaskOwnIdentity) switchMode(USB_SWITCH_TMP_USR_ADB);
+            sleep(kPollWait);
+        }
+        return kResultFtmFailed;
+    }
+
+    // The device's shell answers "OK" after writing the file; no answer at all passes.
+    bool writeModeFile(const QStringList& command) {
+        d_.adbCommand(command, &m_slot);
+        return !m_slot || m_slot->contains(contract::kModeFileOk, Qt::CaseSensitive);
+    }
+
+    // E: mode files (only under the Qualcomm-vendor identity), restore, final restart.
+    End backToUser() {
+        progress(0.94);
+        if (m_mask & kMaskQualcommIdentity) {
+            show("stat Switching back to [%s] mode ...", contract::kModeUsr);
+            if (!writeModeFile(contract::adbWriteEtcModeFile())) return kResultUsrFailed;
+            show("stat Switching back to [%s] mode ...", contract::kModeUsr);
+            if (!writeModeFile(contract::adbWriteTmpModeFile())) return kResultUsrFailed;
+        }
+        d_.restoreAdbData();
+        progress(0.95);
+        sleep(kPollWait);
+        d_.rebootDevice();
+        show("stat Wait Restart ...");
+        sleep(kPollWait);
+
+        uint64_t finalMask = 0;
+        for (int i = 0; i < kPollAttempts; ++i) {
+            finalMask = d_.detectDevice();
+            if (finalMask != 0) break;
+            sleep(kPollWait);
+        }
+        if (finalMask == 0) return kResultUsrFailed;
+        if (!(finalMask & kMaskOwnIdentity)) return kResultUsrFailed;
+        return std::nullopt;
+    }
+
+    bool versionReplyOk() const {
+        return !m_slot || m_slot->contains(contract::kVersionReplyPrefix, Qt::CaseInsensitive);
+    }
+
+    // F: reach adb once more and read the version the device now reports.
+    int32_t readVersion() {
+        progress(0.97);
+        int32_t tool = d_.detectAdb();
+        for (int i = 0; tool != kToolAdb && i < kPollAttempts; ++i) {
+            switchMode(USB_SWITCH_TMP_USR_ADB);
+            sleep(kPollWait);
+            tool = d_.detectAdb();
+        }
+        if (tool != kToolAdb) {
+            sleep(kSettleWait);
+            show("stat Fail to switch [%s] mode !", contract::kModeAdb);
+            return m_writing;
+        }
+        progress(0.98);
+        show("stat updated Reading version ...");
+
+        d_.adbCommand(contract::adbFirmwareVersion(), &m_slot);
+        for (int repeats = 0; !versionReplyOk() && repeats < kPollAttempts; ++repeats) {
+            sleep(kPollWait);
+            d_.adbCommand(contract::adbFirmwareVersion(), &m_slot);
+        }
+        if (!versionReplyOk()) {
+            show("stat updated Fail to read version number !");
+        } else if (m_slot) {
+            // The reply is "OK " and the version text: the first three characters go.
+            const QString rest = m_slot->mid(contract::kVersionReplyPrefix.size());
+            if (!rest.isEmpty()) copyVersion(d_.m_dev_version, AppDelegate::parseVersionNumber(rest).toUtf8());
+        }
+        progress(1.0);
+        return m_writing;
+    }
+
+    AppDelegate& d_;
+    ToolResult m_slot;           // reused by every adb run of the procedure
+    int32_t m_writing = kResultOk;
+    uint64_t m_mask = 0;         // presence mask seen after the first restart
+};
+
+} // namespace
+
+int32_t AppDelegate::runUpdatePhases() {
+    UpdateRun run(*this);
+    return run.run();
+}
+
+void AppDelegate::updateProc() {
+    int32_t result = kResultError;
+    try {
+        result = runUpdatePhases();
+    } catch (const std::exception&) {
+        result = kResultError; // a tool that could not be started, or any other error
+    } catch (...) {
+        result = kResultError;
+    }
+    // Always leave the device in its permanent user personality, whatever happened.
+    sendSwitch(USB_SWITCH_PRM_USR);
+    postStartAnim(false);
+    post([this, result] { updateWhenDone(result); });
+}

@@ -1,0 +1,38 @@
+#include "bridge/OutputText.h"
+
+#include "bridge/Contract.h"
+
+#include <limits>
+
+namespace output {
+
+bool mentions(const ToolResult& result, const QString& text) {
+    return result && result->contains(text, Qt::CaseSensitive);
+}
+
+bool reportsError(const ToolResult& result) {
+    return mentions(result, contract::kError);
+}
+
+int32_t readInt(QStringView text) {
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    int64_t magnitude = 0; // saturates just past the int32 range
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        magnitude = magnitude * 10 + (text[i].unicode() - u'0');
+        if (magnitude > kMax + 1)
+            magnitude = kMax + 1;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    return static_cast<int32_t>(value > kMax ? kMax : value < kMin ? kMin : value);
+}
+
+} // namespace output

@@ -1,0 +1,23 @@
+#pragma once
+// How tool output is read: plain, case-sensitive substring searches and the integer
+// reading of a short reply.
+
+#include "app/AppDelegate.h"
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+
+namespace output {
+
+// The output is present and contains `text`.
+bool mentions(const ToolResult& result, const QString& text);
+
+// The output is present and contains "error": the run failed.
+bool reportsError(const ToolResult& result);
+
+// Leading white space skipped, an optional sign and decimal digits read up to the first
+// other character; no number reads as 0, and values are clamped to the int32 range.
+int32_t readInt(QStringView text);
+
+} // namespace output

@@ -1,0 +1,167 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="en_US">
+<context>
+    <name>Localizable</name>
+    <message>
+        <source>stat Initializing ...</source>
+        <translation>Getting ready…</translation>
+    </message>
+    <message>
+        <source>stat Please install driver</source>
+        <translation>The device driver is not installed. Please install it and start the updater again.</translation>
+    </message>
+    <message>
+        <source>stat Fail to check version info !</source>
+        <translation>The version information of the update package could not be read.</translation>
+    </message>
+    <message>
+        <source>stat Fail to check image file !</source>
+        <translation>A firmware image in the update package is missing or damaged.</translation>
+    </message>
+    <message>
+        <source>stat Detecting device ...</source>
+        <translation>Looking for your hotspot…</translation>
+    </message>
+    <message>
+        <source>stat Searching device ...</source>
+        <translation>Searching for your hotspot… Please connect it with its USB cable.</translation>
+    </message>
+    <message>
+        <source>stat Reboot device ...</source>
+        <translation>Restarting your hotspot…</translation>
+    </message>
+    <message>
+        <source>stat detect Switching to [%s] mode ...</source>
+        <translation>Switching your hotspot to %s mode…</translation>
+    </message>
+    <message>
+        <source>stat detect Fail to switch [%s] mode !</source>
+        <translation>Your hotspot could not be switched to %s mode.</translation>
+    </message>
+    <message>
+        <source>stat Reading version ...</source>
+        <translation>Reading the firmware version…</translation>
+    </message>
+    <message>
+        <source>stat Fail to read version number !</source>
+        <translation>The firmware version could not be read from your hotspot.</translation>
+    </message>
+    <message>
+        <source>stat Unable to detect device boot mode !</source>
+        <translation>The current mode of your hotspot could not be detected.</translation>
+    </message>
+    <message>
+        <source>stat Device Ready !</source>
+        <translation>Your hotspot is ready to be updated.</translation>
+    </message>
+    <message>
+        <source>stat Upgrading ...</source>
+        <translation>Updating…</translation>
+    </message>
+    <message>
+        <source>stat Switching to [%s] mode ...</source>
+        <translation>Switching your hotspot to %s mode…</translation>
+    </message>
+    <message>
+        <source>stat Device attached with [%s] mode !</source>
+        <translation>Your hotspot is connected in %s mode.</translation>
+    </message>
+    <message>
+        <source>stat Writing [%s] ...</source>
+        <translation>Writing %s…</translation>
+    </message>
+    <message>
+        <source>stat Switching back to [%s] mode ...</source>
+        <translation>Switching your hotspot back to %s mode…</translation>
+    </message>
+    <message>
+        <source>stat Wait Restart ...</source>
+        <translation>Waiting for your hotspot to restart…</translation>
+    </message>
+    <message>
+        <source>stat updated Reading version ...</source>
+        <translation>Reading the new firmware version…</translation>
+    </message>
+    <message>
+        <source>stat updated Fail to read version number !</source>
+        <translation>The new firmware version could not be read.</translation>
+    </message>
+    <message>
+        <source>stat Fail to switch [%s] mode !</source>
+        <translation>Your hotspot could not be switched to %s mode.</translation>
+    </message>
+    <message>
+        <source>stat Fail to switch back [%s] mode !</source>
+        <translation>Your hotspot could not be switched back to %s mode.</translation>
+    </message>
+    <message>
+        <source>stat Success upgrade device !</source>
+        <translation>Your hotspot was updated successfully.</translation>
+    </message>
+    <message>
+        <source>stat Fail to upgrade by some error !</source>
+        <translation>The update failed because of an error.</translation>
+    </message>
+    <message>
+        <source>stat Device not found !</source>
+        <translation>Your hotspot could not be found.</translation>
+    </message>
+    <message>
+        <source>stat Fail to write image !</source>
+        <translation>A firmware image could not be written to your hotspot.</translation>
+    </message>
+    <message>
+        <source>btn Initializing</source>
+        <translation>Please Wait</translation>
+    </message>
+    <message>
+        <source>btn Processing</source>
+        <translation>Updating…</translation>
+    </message>
+    <message>
+        <source>btn Searching</source>
+        <translation>Searching…</translation>
+    </message>
+    <message>
+        <source>btn Detecting ...</source>
+        <translation>Detecting…</translation>
+    </message>
+    <message>
+        <source>btn Start</source>
+        <translation>Start Update</translation>
+    </message>
+    <message>
+        <source>btn Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>btn Retry</source>
+        <translation>Try Again</translation>
+    </message>
+    <message>
+        <source>info Version after update</source>
+        <translation>Version after the update</translation>
+    </message>
+    <message>
+        <source>info Current version</source>
+        <translation>Current version</translation>
+    </message>
+    <message>
+        <source>info Your vesion is up to date</source>
+        <translation>Your hotspot's firmware is up to date.</translation>
+    </message>
+    <message>
+        <source>info Please check device, reconnect it and try again.</source>
+        <translation>Please check your hotspot, reconnect it and try again.</translation>
+    </message>
+    <message>
+        <source>warning Please do not remove, update is in progress.</source>
+        <translation>Please do not unplug your hotspot while the update is in progress.</translation>
+    </message>
+    <message>
+        <source>warning Update is finished.</source>
+        <translation>The update is finished.</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the updater and runs it on a simulated hotspot that holds an older firmware.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() {
+    cat <<'TEXT'
+Usage: bash scripts/demo.sh [--headless] [--no-setup] [--scenario NAME|FILE|JSON]
+
+Installs what is missing (scripts/setup.sh), builds the project and the demo firmware
+package, assembles a demo bundle in build/demo/ whose adb, fastboot and USB library are
+those of the simulated hotspot, and starts the real application on it.
+
+  On a desktop (DISPLAY set)  the window opens; press Start when it offers the update.
+  Without a display, or with --headless
+                              it runs on a private Xvfb, presses Start itself, saves a
+                              screenshot of each stage in build/demo-shots/ and prints
+                              how the update ended.
+
+  --no-setup   skip scripts/setup.sh (packages already installed, build up to date)
+  --scenario   simulator scenario (default: demo; see tools/sim/README.md)
+
+The application needs its device-access rule (70-hotspot-updater.rules); the demo installs
+it in /etc/udev/rules.d when missing, with sudo when not root.
+
+From another terminal, unplug and plug the simulated hotspot, or look at it:
+
+  HOTSPOT_SIM_DIR=build/demo/sim-state build/sim/bin/hotspot-sim unplug
+  HOTSPOT_SIM_DIR=build/demo/sim-state build/sim/bin/hotspot-sim plug
+  HOTSPOT_SIM_DIR=build/demo/sim-state build/sim/bin/hotspot-sim status
+
+(The demo prints these lines with absolute paths when it starts. BUILD_DIR=dir changes
+the build folder from build/.)
+TEXT
+}
+
+setup=1
+args=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        -h|--help) usage; exit 0 ;;
+        --headless) args+=(--headless) ;;
+        --no-setup) setup=0 ;;
+        --scenario) [ $# -ge 2 ] || { usage >&2; exit 2; }; args+=(--scenario "$2"); shift ;;
+        --scenario=*) args+=(--scenario "${1#*=}") ;;
+        *) echo "demo.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+    esac
+    shift
+done
+
+BUILD_DIR=${BUILD_DIR:-build}
+if [ "$setup" -eq 1 ]; then
+    bash scripts/setup.sh
+fi
+# The bundle (the executable's target brings its resources), the simulator and the demo package.
+[ -f "$BUILD_DIR/CMakeCache.txt" ] || cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD_DIR" -j"$(nproc)" \
+    --target hotspot-updater hotspot-sim hotspot-sim-tool hotspot_simusb demo-package
+exec /usr/bin/python3 scripts/e2e/run_demo.py --build-dir "$BUILD_DIR" "${args[@]}"

@@ -1,0 +1,187 @@
+#include "AppTestSupport.h"
+#include "app/ProgressBarView.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <fcntl.h>
+#include <unistd.h>
+
+using Lifecycle = AppFixture;
+
+namespace {
+
+int indexOf(const QStringList& lines, const QString& prefix) {
+    for (int i = 0; i < lines.size(); ++i)
+        if (lines[i].startsWith(prefix))
+            return i;
+    return -1;
+}
+
+// Sends our stdout into `path` while alive, so the USB trace lands in the order it happens.
+class StdoutInto {
+public:
+    explicit StdoutInto(const QString& path) {
+        std::fflush(stdout);
+        m_saved = ::dup(STDOUT_FILENO);
+        const int fd = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+        ::dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+    }
+    ~StdoutInto() {
+        std::fflush(stdout);
+        ::dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+    }
+
+private:
+    int m_saved = -1;
+};
+
+} // namespace
+
+TEST_F(Lifecycle, LaunchLeavesTheInitialScreen) {
+    useShippedResources();
+    m_window->show();
+    m_app->applicationDidFinishLaunching();
+
+    EXPECT_EQ(m_app->statusLable->text(), AppDelegate::lookup("stat Initializing ..."));
+    EXPECT_TRUE(m_app->progressBar->isIndeterminate());
+    EXPECT_TRUE(m_app->progressBar->isAnimating());
+    EXPECT_EQ(m_app->precentLable->text(), "0 %");
+    EXPECT_FALSE(m_app->warningLable->isVisible());
+    EXPECT_FALSE(m_app->warningImage->isVisible());
+    EXPECT_FALSE(m_app->updateButton->isEnabled());
+    EXPECT_EQ(m_app->updateButton->text(), AppDelegate::lookup("btn Initializing"));
+    EXPECT_TRUE(m_app->detectThreadRecorded());
+    EXPECT_TRUE(m_window->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(m_window->isVisible());
+}
+
+TEST_F(Lifecycle, InitializationStartsOnlyInStateZero) {
+    for (int32_t s : {1, 2, 3, 4}) {
+        m_app->setStatus(s);
+        EXPECT_EQ(m_app->startInitialize(), -1);
+        EXPECT_EQ(m_app->liveWorkers(), 0);
+    }
+}
+
+TEST_F(Lifecycle, StopWithoutAWorkerReturnsAtOnce) {
+    m_app->stopDetect();
+    EXPECT_TRUE(m_clock->guiSleeps().empty());
+    EXPECT_FALSE(m_app->detectStopFlag());
+}
+
+TEST_F(Lifecycle, DetectionStartsOnceAndRestartsAfterStop) {
+    EXPECT_EQ(m_app->startDetect(), 0);
+    EXPECT_TRUE(m_app->detectThreadRecorded());
+    EXPECT_FALSE(m_app->detectStopFlag());
+    EXPECT_EQ(m_app->startDetect(), 0);
+    EXPECT_LE(m_app->liveWorkers(), 1);
+
+    m_app->stopDetect();
+    EXPECT_FALSE(m_app->detectThreadRecorded());
+    EXPECT_TRUE(m_app->detectStopFlag());
+    EXPECT_TRUE(m_app->detectShouldStop());
+    EXPECT_EQ(m_clock->guiSleeps(), std::vector<double>{1.0});
+
+    // A restart right away clears the flag for the new worker, yet the old one, possibly
+    // still inside a pass, must still end: at most the new worker stays.
+    EXPECT_EQ(m_app->startDetect(), 0);
+    EXPECT_TRUE(m_app->detectThreadRecorded());
+    EXPECT_FALSE(m_app->detectStopFlag());
+    EXPECT_TRUE(pumpUntil([this] { return m_app->liveWorkers() <= 1; }));
+    // Off a detection worker the answer is the flag itself.
+    EXPECT_FALSE(m_app->detectShouldStop());
+}
+
+TEST_F(Lifecycle, TerminationRunsItsStepsInOrder) {
+    installFakeAdb();
+    m_clock->traceTo(tracePath());
+    m_app->startDetect();
+    {
+        StdoutInto redirect(tracePath());
+        m_app->applicationWillTerminate();
+    }
+    EXPECT_FALSE(m_app->detectThreadRecorded());
+    EXPECT_TRUE(m_app->detectStopFlag());
+
+    const QStringList lines = traceLines();
+    const int killServer = indexOf(lines, QStringLiteral("adb kill-server"));
+    const int usb = indexOf(lines, QStringLiteral("[usbutils]"));
+    const int stop = indexOf(lines, QStringLiteral("sleep 1"));
+    const int agent = indexOf(lines, QStringLiteral("launchctl load /Library/LaunchAgents/cn.quillmarsh.Portflip.plist"));
+    ASSERT_GE(killServer, 0) << qPrintable(lines.join('\n'));
+    ASSERT_GE(usb, 0) << qPrintable(lines.join('\n'));
+    ASSERT_GE(stop, 0) << qPrintable(lines.join('\n'));
+    ASSERT_GE(agent, 0) << qPrintable(lines.join('\n'));
+    EXPECT_LT(killServer, usb);
+    EXPECT_LT(usb, stop);
+    EXPECT_LT(stop, agent);
+}
+
+TEST_F(Lifecycle, TerminationGoesOnWithoutAdb) {
+    m_clock->traceTo(tracePath());
+    m_app->startDetect();
+    m_app->applicationWillTerminate();
+    const QStringList lines = traceLines();
+    EXPECT_EQ(indexOf(lines, QStringLiteral("adb")), -1);
+    EXPECT_GE(indexOf(lines, QStringLiteral("sleep 1")), 0);
+    EXPECT_GE(indexOf(lines, QStringLiteral("launchctl load")), 0) << qPrintable(lines.join('\n'));
+}
+
+TEST_F(Lifecycle, ButtonDoesNothingWhileInitialisingOrSearching) {
+    for (int32_t s : {0, 1, 7}) {
+        m_app->setStatus(s);
+        m_app->updateStatusTxt(QStringLiteral("unchanged"));
+        m_app->updateButtonTitle(QStringLiteral("title"));
+        m_app->onUpdateButtonClick();
+        EXPECT_EQ(m_app->status(), s);
+        EXPECT_EQ(m_app->statusLable->text(), "unchanged");
+        EXPECT_EQ(m_app->updateButton->text(), "title");
+        EXPECT_EQ(m_app->liveWorkers(), 0);
+        EXPECT_TRUE(m_window->closeEnabled());
+    }
+}
+
+TEST_F(Lifecycle, ButtonAfterAFailedUpdateOnlySearchesAgain) {
+    m_app->setStatus(3);
+    m_app->updateStatusTxt(QStringLiteral("failure text"));
+    m_app->updateButtonTitle(QStringLiteral("Retry"));
+    m_app->enbaleButton(true);
+    m_app->updateButton->click(); // the real button reaches the handler
+    EXPECT_EQ(m_app->status(), 1);
+    EXPECT_EQ(m_app->statusLable->text(), "failure text");
+    EXPECT_EQ(m_app->updateButton->text(), "Retry");
+    EXPECT_EQ(m_app->liveWorkers(), 0);
+}
+
+TEST_F(Lifecycle, ButtonWhenReadyStartsTheUpdate) {
+    useShippedResources();
+    m_window->show();
+    m_app->setStatus(2);
+    m_app->setTextLabel(QStringLiteral("versions"), false);
+    m_app->onUpdateButtonClick();
+
+    // Checked before any posted change of the update worker can run.
+    EXPECT_EQ(m_app->status(), 3);
+    EXPECT_EQ(m_app->statusLable->text(), "Device Start Updating...");
+    EXPECT_TRUE(m_app->progressBar->isIndeterminate());
+    EXPECT_TRUE(m_app->progressBar->isAnimating());
+    EXPECT_TRUE(m_app->warningLable->isVisible());
+    EXPECT_EQ(m_app->warningLable->text(),
+              AppDelegate::lookup("warning Please do not remove, update is in progress."));
+    EXPECT_FALSE(m_app->updateButton->isEnabled());
+    EXPECT_EQ(m_app->updateButton->text(), AppDelegate::lookup("btn Processing"));
+    EXPECT_FALSE(m_app->infoLable->isVisible());
+    EXPECT_TRUE(m_app->imgView->isVisible());
+    EXPECT_FALSE(m_window->closeEnabled());
+}
+
+TEST_F(Lifecycle, ButtonWhenFinishedEndsTheApplication) {
+    m_app->setStatus(4);
+    QTimer::singleShot(0, [this] { m_app->onUpdateButtonClick(); });
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(99); }); // safety net
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+}

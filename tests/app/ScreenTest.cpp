@@ -1,0 +1,211 @@
+#include "AppTestSupport.h"
+#include "app/ProgressBarView.h"
+
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+using Screen = AppFixture;
+
+TEST_F(Screen, ProgressFollowsTheFractionRule) {
+    auto* bar = m_app->progressBar;
+    auto* percent = m_app->precentLable;
+
+    m_app->updateProgressBar(0.0);
+    EXPECT_FALSE(bar->isIndeterminate());
+    EXPECT_EQ(percent->text(), "0 %");
+    m_app->updateProgressBar(0.999);
+    EXPECT_EQ(percent->text(), "99 %");
+    EXPECT_DOUBLE_EQ(bar->value(), 0.999);
+    m_app->updateProgressBar(1.0);
+    EXPECT_EQ(percent->text(), "100 %");
+
+    // Below zero: indeterminate and "0 %", the value stays, nothing starts moving.
+    m_app->updateProgressBar(-1);
+    EXPECT_TRUE(bar->isIndeterminate());
+    EXPECT_FALSE(bar->isAnimating());
+    EXPECT_EQ(percent->text(), "0 %");
+    EXPECT_DOUBLE_EQ(bar->value(), 1.0);
+
+    // A positive fraction alone does not leave indeterminate mode; only zero does.
+    m_app->updateProgressBar(0.5);
+    EXPECT_TRUE(bar->isIndeterminate());
+    EXPECT_EQ(percent->text(), "50 %");
+    EXPECT_DOUBLE_EQ(bar->value(), 0.5);
+    m_app->updateProgressBar(0.0);
+    EXPECT_FALSE(bar->isIndeterminate());
+    EXPECT_DOUBLE_EQ(bar->value(), 0.0);
+}
+
+TEST_F(Screen, ProgressOutsideItsRangeStaysSane) {
+    m_app->updateProgressBar(0.0);
+    m_app->updateProgressBar(7.5);
+    EXPECT_EQ(m_app->precentLable->text(), "100 %");
+    EXPECT_DOUBLE_EQ(m_app->progressBar->value(), 1.0);
+    m_app->updateProgressBar(std::nan(""));
+    EXPECT_EQ(m_app->precentLable->text(), "0 %");
+    EXPECT_DOUBLE_EQ(m_app->progressBar->value(), 0.0);
+}
+
+TEST_F(Screen, StoppedAnimationLeavesAnIndeterminateBarStandingStill) {
+    auto* bar = m_app->progressBar;
+    m_app->updateStartAnim(true);
+    EXPECT_TRUE(bar->isIndeterminate());
+    EXPECT_TRUE(bar->isAnimating());
+    ASSERT_TRUE(pumpUntil([bar] { return bar->stripePhase() != 0; })) << "stripes never moved";
+
+    m_app->updateStartAnim(false);
+    EXPECT_TRUE(bar->isIndeterminate());
+    EXPECT_FALSE(bar->isAnimating());
+    const int phase = bar->stripePhase();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    EXPECT_EQ(bar->stripePhase(), phase);
+
+    // A determinate bar stays determinate when stopped.
+    m_app->updateProgressBar(0.0);
+    m_app->stopAnim();
+    EXPECT_FALSE(bar->isIndeterminate());
+}
+
+TEST_F(Screen, WarningHidesOnNilOrEmptyAndKeepsItsText) {
+    useShippedResources();
+    m_window->show();
+    m_app->updateWaringText(QStringLiteral("warning Update is finished."));
+    EXPECT_TRUE(m_app->warningLable->isVisible());
+    EXPECT_TRUE(m_app->warningImage->isVisible());
+    EXPECT_EQ(m_app->warningLable->text(), AppDelegate::lookup("warning Update is finished."));
+    EXPECT_NE(m_app->warningLable->text(), "warning Update is finished.");
+
+    for (const std::optional<QString>& none : {std::optional<QString>(), std::optional<QString>(QString())}) {
+        m_app->updateWaringText(QStringLiteral("warning Update is finished."));
+        m_app->updateWaringText(none);
+        EXPECT_FALSE(m_app->warningLable->isVisible());
+        EXPECT_FALSE(m_app->warningImage->isVisible());
+        EXPECT_EQ(m_app->warningLable->text(), AppDelegate::lookup("warning Update is finished."));
+    }
+    EXPECT_FALSE(m_app->warningImage->pixmap().isNull());
+}
+
+TEST_F(Screen, ButtonTitleNilLeavesItAndEnableFollows) {
+    m_app->updateButtonTitle(QStringLiteral("Start"));
+    m_app->updateButtonTitle(std::nullopt);
+    EXPECT_EQ(m_app->updateButton->text(), "Start");
+    m_app->enbaleButton(true);
+    EXPECT_TRUE(m_app->updateButton->isEnabled());
+    m_app->enbaleButton(false);
+    EXPECT_FALSE(m_app->updateButton->isEnabled());
+}
+
+TEST_F(Screen, TextLabelAndPictureShareTheInfoArea) {
+    m_window->show();
+    m_app->updateInfoTxt(QStringLiteral("old"));
+    m_app->setTextLabel(std::nullopt, true);
+    EXPECT_FALSE(m_app->infoLable->isVisible());
+    EXPECT_TRUE(m_app->imgView->isVisible());
+    EXPECT_EQ(m_app->infoLable->text(), "old");
+
+    m_app->updateInfoTxt(QStringLiteral("still hidden"));
+    EXPECT_FALSE(m_app->infoLable->isVisible());
+
+    m_app->setTextLabel(QStringLiteral("Current version:\n\t1.0"), false);
+    EXPECT_TRUE(m_app->infoLable->isVisible());
+    EXPECT_FALSE(m_app->imgView->isVisible());
+    EXPECT_EQ(m_app->infoLable->text(), "Current version:\n\t1.0");
+}
+
+TEST_F(Screen, DeviceTextsAreShownAsPlainText) {
+    m_app->updateInfoTxt(QStringLiteral("<b>1.0</b><img src=\"/etc/passwd\">"));
+    EXPECT_EQ(m_app->infoLable->textFormat(), Qt::PlainText);
+    EXPECT_EQ(m_app->statusLable->textFormat(), Qt::PlainText);
+}
+
+TEST_F(Screen, AlertOpensWithoutBlockingAndOkQuits) {
+    useShippedResources();
+    m_window->show();
+    m_app->popupAlert(QStringLiteral("stat Please install driver"));
+    auto* alert = m_window->findChild<QMessageBox*>(QStringLiteral("alert"));
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(alert->text(), AppDelegate::lookup("stat Please install driver"));
+    ASSERT_EQ(alert->buttons().size(), 1);
+    EXPECT_EQ(alert->buttons().front()->text(), "OK");
+    EXPECT_FALSE(alert->iconPixmap().isNull());
+
+    QTimer::singleShot(0, alert->buttons().front(), &QAbstractButton::click);
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(99); }); // safety net
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+}
+
+TEST_F(Screen, AlertEndingWithAnotherCodeDoesNothing) {
+    QTimer::singleShot(0, [this] {
+        m_app->alertDidEnd(nullptr, 1001, nullptr);
+        QCoreApplication::exit(7);
+    });
+    EXPECT_EQ(QCoreApplication::exec(), 7);
+}
+
+TEST_F(Screen, PostFromAWorkerWaitsForTheGuiThread) {
+    QThread* ranOn = nullptr;
+    std::vector<int> order;
+    bool sawItsEffect = false;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        m_app->post([&] { ranOn = QThread::currentThread(); order.push_back(1); });
+        sawItsEffect = ranOn != nullptr;
+        m_app->postStatus(QStringLiteral("second"));
+        m_app->post([&] { order.push_back(3); });
+        done = true;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_EQ(ranOn, QCoreApplication::instance()->thread());
+    EXPECT_TRUE(sawItsEffect);
+    EXPECT_EQ(order, (std::vector<int>{1, 3}));
+    EXPECT_EQ(m_app->statusLable->text(), "second");
+
+    // On the GUI thread it runs at once, without an event loop.
+    bool direct = false;
+    m_app->post([&] { direct = true; });
+    EXPECT_TRUE(direct);
+}
+
+TEST_F(Screen, BarIsReadableFromOutside) {
+    m_window->show();
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(m_app->progressBar);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::ProgressBar);
+    m_app->updateProgressBar(0.0);
+    m_app->updateProgressBar(0.25);
+    ASSERT_NE(iface->valueInterface(), nullptr);
+    EXPECT_DOUBLE_EQ(iface->valueInterface()->currentValue().toDouble(), 0.25);
+    EXPECT_FALSE(iface->state().checkStateMixed);
+    m_app->startAnim();
+    EXPECT_TRUE(iface->state().checkStateMixed);
+    EXPECT_TRUE(iface->state().busy);
+    EXPECT_EQ(iface->text(QAccessible::Description), "indeterminate, animating");
+    m_app->stopAnim();
+    EXPECT_EQ(iface->text(QAccessible::Description), "indeterminate, still");
+}
+
+TEST_F(Screen, WindowIsFixedAndRefusesClosingWhileAskedTo) {
+    m_window->show();
+    const Qt::WindowFlags flags = m_window->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(m_window->minimumSize(), m_window->maximumSize());
+
+    m_window->setCloseEnabled(false);
+    EXPECT_FALSE(m_window->close());
+    EXPECT_TRUE(m_window->isVisible());
+    m_window->setCloseEnabled(true);
+    EXPECT_TRUE(m_window->close());
+}

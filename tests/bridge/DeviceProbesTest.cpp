@@ -1,0 +1,165 @@
+#include "BridgeFixture.h"
+#include "usb/usbutils.h"
+
+#include <QLabel>
+#include <limits>
+
+namespace {
+
+const QString kUnreadable = QStringLiteral("Unable to detect current mode");
+const QByteArray kInvalidUtf8 = "\xff\xfe";
+
+using ProbeTest = BridgeTest;
+
+// ---- detectAdb ----
+
+TEST_F(ProbeTest, DeviceInBootLoaderIsReportedWithoutAskingAdb) {
+    writeTool("fastboot", "echo 'MDM9615\tfastboot'");
+    writeTool("adb", "echo 0123456789ABCDEF device");
+    EXPECT_EQ(m_app->detectAdb(), 2);
+    EXPECT_EQ(runs("fastboot"), QStringList{"devices|"});
+    EXPECT_TRUE(runs("adb").isEmpty());
+}
+
+TEST_F(ProbeTest, AdbListingDecidesWhenFastbootDoesNotListTheDevice) {
+    struct Case {
+        QByteArray fastboot, adb;
+        int32_t expected;
+    } cases[] = {
+        {"", "List of devices attached\n0123456789ABCDEF\tdevice\n\n", 1},
+        {"OTHER\tfastboot\n", "List of devices attached\nemulator-5554\tdevice\n\n", 0},
+        {"mdm9615\tfastboot\n", "List of devices attached\n\n", 0},
+        {kInvalidUtf8, "0123456789ABCDEF\tdevice\n", 1}, // unreadable lists name nothing
+        {"", "0123456789ABCDEF\t" + kInvalidUtf8, 0},
+    };
+    for (const Case& c : cases) {
+        writeTool("fastboot", replyFile("fastboot", c.fastboot));
+        writeTool("adb", replyFile("adb", c.adb));
+        EXPECT_EQ(m_app->detectAdb(), c.expected) << c.fastboot.toStdString() << c.adb.toStdString();
+    }
+    EXPECT_EQ(runs("adb").size(), std::size(cases));
+}
+
+// ---- detectDeviceBootMode ----
+
+struct BootModeCase {
+    QByteArray bootMode;
+    std::optional<QByteArray> mpp5; // nullopt: the reading must not be asked
+    int32_t expected;
+    bool statusShown;
+};
+
+void PrintTo(const BootModeCase& c, std::ostream* os) {
+    *os << "boot mode ";
+    PrintTo(c.bootMode, os);
+    *os << ", mpp5 ";
+    if (c.mpp5)
+        PrintTo(*c.mpp5, os);
+    else
+        *os << "not asked";
+}
+
+class BootModeTest : public BridgeTest, public ::testing::WithParamInterface<BootModeCase> {};
+
+TEST_P(BootModeTest, ReadsTheCodeAndTheMpp5Override) {
+    const BootModeCase& c = GetParam();
+    const QString bootReply = replyFile("bootmode", c.bootMode);
+    const QString mppReply = replyFile("mpp5", c.mpp5.value_or(QByteArray()));
+    writeTool("adb", QStringLiteral("case \"$2\" in\n"
+                                    "'cat /tmp/bootmode') %1 ;;\n"
+                                    "'cat /sys/devices/platform/msm_ssbi.0/pm8018-core/pm8xxx-adc/mpp5') %2 ;;\n"
+                                    "esac")
+                         .arg(bootReply, mppReply));
+    m_app->statusLable->setText(QStringLiteral("before"));
+
+    EXPECT_EQ(m_app->detectDeviceBootMode(), c.expected);
+    EXPECT_EQ(runs("adb").size(), c.mpp5 ? 2 : 1);
+    EXPECT_EQ(m_app->statusLable->text(), c.statusShown ? kUnreadable : QStringLiteral("before"));
+}
+
+constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
+constexpr int32_t kIntMin = std::numeric_limits<int32_t>::min();
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, BootModeTest,
+    ::testing::Values(
+        BootModeCase{"3\n", "Result:65535\n", 3, false},
+        BootModeCase{"4\n", "Result:65535\n", 0, false},
+        BootModeCase{"1", "Result: 65535", 0, false},
+        BootModeCase{"1\n", "Result:100\n", 1, false},
+        BootModeCase{"2\n", "Result:65535\n", 2, false},
+        BootModeCase{"4", "XXXXXXX65535", 0, false}, // the prefix is not compared
+        BootModeCase{"sh: cat: not found\n", "Result:65535", 0, false},
+        BootModeCase{"Error 7", "Result:1", 0, false},
+        BootModeCase{" \t\n-7x", "Result:1", -7, false},
+        BootModeCase{"+12", "Result:1", 12, false},
+        BootModeCase{"99999999999", "Result:1", kIntMax, false},
+        BootModeCase{"-99999999999", "Result:1", kIntMin, false},
+        BootModeCase{"3\n", "Result:", -1, false},
+        BootModeCase{"3\n", "Resu", -1, false},
+        BootModeCase{"3\n", "", -1, false},
+        BootModeCase{"error: device offline\n", std::nullopt, -1, true},
+        BootModeCase{kInvalidUtf8, std::nullopt, -1, true},
+        BootModeCase{"3\n", "error: closed\n", -1, true},
+        BootModeCase{"3\n", "Result:" + kInvalidUtf8, -1, true}));
+
+// ---- boot-mode commands ----
+
+TEST_F(ProbeTest, RebootAndSwitchFailOnlyOnAnErrorLine) {
+    struct Case {
+        QByteArray out;
+        int32_t expected;
+    } cases[] = {{"", 0}, {"error: closed\n", -1}, {"Error: closed\n", 0}, {kInvalidUtf8, 0}};
+    for (const Case& c : cases) {
+        writeTool("adb", replyFile("adb", c.out));
+        EXPECT_EQ(m_app->rebootDevice(), c.expected) << c.out.toStdString();
+        EXPECT_EQ(m_app->switchDevice(), c.expected) << c.out.toStdString();
+    }
+    EXPECT_EQ(runs("adb").mid(0, 2), (QStringList{"shell|sys_reboot|", "shell|sys_reboot|bootloader|"}));
+}
+
+TEST_F(ProbeTest, FlashSucceedsOnlyWhenFinished) {
+    struct Case {
+        QByteArray out;
+        int32_t expected;
+    } cases[] = {
+        {"sending 'boot'...\nOKAY\nfinished. total time: 0.5s\n", 0},
+        {"error: write failed\nfinished. total time: 0.1s\n", 0},
+        {"FAILED (remote: bad image)\n", -1},
+        {"", -1},
+        {"Finished\n", -1},
+        {"finished" + kInvalidUtf8, -1},
+    };
+    for (const Case& c : cases) {
+        writeTool("fastboot", replyFile("fastboot", c.out));
+        EXPECT_EQ(m_app->flash("boot", "/images dir/boot.img"), c.expected) << c.out.toStdString();
+    }
+    EXPECT_EQ(runs("fastboot").first(), QStringLiteral("flash|boot|/images dir/boot.img|"));
+}
+
+TEST_F(ProbeTest, FastbootRebootsNeverFail) {
+    writeTool("fastboot", "echo 'error: no device'; exit 1");
+    EXPECT_EQ(m_app->fastbootReboot(), 0);
+    EXPECT_EQ(m_app->fastbootRebootBootloader(), 0);
+    EXPECT_EQ(runs("fastboot"), (QStringList{"reboot|", "reboot-bootloader|"}));
+}
+
+// ---- parseVersionNumber ----
+
+TEST(ParseVersionNumber, TrimsWhiteSpaceAndTakesTheLastPiece) {
+    EXPECT_EQ(AppDelegate::parseVersionNumber(" \t\r\nOK TQ738_HW1_2.0.13\r\n "), "2.0.13");
+    EXPECT_EQ(AppDelegate::parseVersionNumber("  1.0.2\n"), "1.0.2");
+    EXPECT_EQ(AppDelegate::parseVersionNumber("TQ738_"), "");
+    EXPECT_EQ(AppDelegate::parseVersionNumber(""), "");
+    EXPECT_EQ(AppDelegate::parseVersionNumber("a_ b"), " b");
+    EXPECT_EQ(AppDelegate::parseVersionNumber(QStringLiteral("\u2028\u0085x_3.1\u2029\u00a0\u3000\v\f")), "3.1");
+}
+
+// ---- detectDevice ----
+
+TEST_F(ProbeTest, NoDeviceOnTheBusGivesAnEmptyMask) {
+    do_init_utils();
+    EXPECT_EQ(m_app->detectDevice(), 0u);
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+#include "BridgeFixture.h"
+#include "bridge/ToolRunner.h"
+
+#include <QFile>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+const ToolResult kUntouched = QStringLiteral("untouched");
+
+using RunnerTest = BridgeTest;
+
+TEST_F(RunnerTest, AbsentInputRunsNothingAndLeavesTheSlot) {
+    writeTool("adb", "echo ran");
+    writeTool("fastboot", "echo ran");
+    ToolResult slot = kUntouched;
+    EXPECT_EQ(m_app->adbCommand(std::nullopt, &slot), -1);
+    EXPECT_EQ(m_app->fastbootCommand(std::nullopt, &slot), -1);
+    EXPECT_EQ(m_app->shellCommand(std::nullopt, &slot), -1);
+    EXPECT_EQ(slot, kUntouched);
+    EXPECT_TRUE(runs("adb").isEmpty());
+    EXPECT_TRUE(runs("fastboot").isEmpty());
+}
+
+TEST_F(RunnerTest, ArgumentsArePassedOneByOneWithoutSplitting) {
+    writeTool("adb", "");
+    ToolResult slot;
+    EXPECT_EQ(m_app->adbCommand(QStringList{"shell", "cat /tmp/bootmode", ""}, &slot), 0);
+    EXPECT_EQ(runs("adb"), QStringList{"shell|cat /tmp/bootmode||"});
+}
+
+TEST_F(RunnerTest, StandardErrorIsCapturedInWriteOrderWithStandardOutput) {
+    writeTool("adb", "printf 'o1\\n'; printf 'e1\\n' >&2; printf 'o2\\n'; printf 'e2' >&2");
+    ToolResult slot;
+    m_app->adbCommand(QStringList{"devices"}, &slot);
+    EXPECT_EQ(slot, QStringLiteral("o1\ne1\no2\ne2"));
+
+    writeTool("fastboot", "echo 'error: no devices/emulators found' >&2");
+    m_app->fastbootCommand(QStringList{"devices"}, &slot);
+    EXPECT_EQ(slot, QStringLiteral("error: no devices/emulators found\n"));
+}
+
+TEST_F(RunnerTest, EmptyOutputIsAnEmptyTextThatReplacesTheSlot) {
+    writeTool("adb", "");
+    ToolResult slot = kUntouched;
+    EXPECT_EQ(m_app->adbCommand(QStringList{"kill-server"}, &slot), 0);
+    ASSERT_TRUE(slot.has_value());
+    EXPECT_TRUE(slot->isEmpty());
+}
+
+TEST_F(RunnerTest, ExitStatusIsIgnored) {
+    writeTool("fastboot", "echo out; exit 3");
+    ToolResult slot;
+    EXPECT_EQ(m_app->fastbootCommand(QStringList{"flash"}, &slot), 0);
+    EXPECT_EQ(slot, QStringLiteral("out\n"));
+    EXPECT_EQ(m_app->shellCommand(QStringLiteral("kill -9 $$"), &slot), 0);
+}
+
+TEST_F(RunnerTest, OutputIsDecodedAsUtf8AndInvalidBytesGiveAnAbsentText) {
+    struct Case {
+        QByteArray bytes;
+        ToolResult expected;
+    } cases[] = {
+        {"\xe2\x82\xac 5\n", QStringLiteral("\u20ac 5\n")},
+        {QByteArray("a\0b", 3), QString(QChar(u'a')) + QChar(u'\0') + QChar(u'b')},
+        {"\xff" "abc", std::nullopt},
+        {"ok\xe2\x82", std::nullopt}, // cut in the middle of a character
+        {"\xc0\xaf", std::nullopt},   // overlong form
+    };
+    for (const Case& c : cases) {
+        writeTool("adb", replyFile("out", c.bytes));
+        ToolResult slot = kUntouched;
+        m_app->adbCommand(QStringList{"devices"}, &slot);
+        EXPECT_EQ(slot, c.expected) << c.bytes.toHex().toStdString();
+    }
+}
+
+TEST_F(RunnerTest, LargeOutputIsCollectedWhileTheChildRuns) {
+    constexpr qsizetype kSize = 16 * 1024 * 1024;
+    writeTool("adb", QStringLiteral("head -c %1 /dev/zero | tr '\\0' a; echo end >&2").arg(kSize));
+    ToolResult slot;
+    m_app->adbCommand(QStringList{"pull"}, &slot);
+    ASSERT_TRUE(slot.has_value());
+    EXPECT_EQ(slot->size(), kSize + 4);
+    EXPECT_TRUE(slot->endsWith(QStringLiteral("aend\n")));
+}
+
+TEST_F(RunnerTest, ShellInterpretsTheCommandLine) {
+    const QString file = path("shell-out");
+    ToolResult slot;
+    EXPECT_EQ(m_app->shellCommand(QStringLiteral("echo one > '%1' && cat '%1' && echo \"$0\" two").arg(file), &slot), 0);
+    EXPECT_EQ(slot, QStringLiteral("one\n/bin/sh two\n"));
+}
+
+TEST_F(RunnerTest, ToolNeverWaitsForOurInput) {
+    writeTool("adb", "cat; echo done");
+    ToolResult slot;
+    m_app->adbCommand(QStringList{"shell"}, &slot);
+    EXPECT_EQ(slot, QStringLiteral("done\n"));
+}
+
+TEST_F(RunnerTest, RunWithoutSlotCompletes) {
+    writeTool("adb", "echo forwarded");
+    writeTool("fastboot", "echo captured anyway");
+    EXPECT_EQ(m_app->adbCommand(QStringList{"kill-server"}, nullptr), 0);
+    EXPECT_EQ(m_app->fastbootCommand(QStringList{"devices"}, nullptr), 0);
+    EXPECT_EQ(runs("adb"), QStringList{"kill-server|"});
+    EXPECT_EQ(runs("fastboot"), QStringList{"devices|"});
+}
+
+TEST_F(RunnerTest, ToolThatCannotStartThrows) {
+    ToolResult slot = kUntouched;
+    EXPECT_THROW(m_app->adbCommand(QStringList{"devices"}, &slot), ToolLaunchError);
+    EXPECT_THROW(m_app->adbCommand(QStringList{"devices"}, nullptr), ToolLaunchError);
+    EXPECT_EQ(slot, kUntouched);
+
+    writeTool("fastboot", "echo hi");
+    QFile(resources() + "/fastboot").setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_THROW(m_app->fastbootCommand(QStringList{"devices"}, &slot), ToolLaunchError);
+    EXPECT_EQ(toolrunner::runningToolCount(), 0);
+}
+
+TEST_F(RunnerTest, KillRunningToolsEndsAHangingChild) {
+    const QString started = path("started");
+    writeTool("fastboot", QStringLiteral("echo waiting; touch '%1'; exec sleep 600").arg(started));
+    ToolResult slot;
+    int code = -2;
+    std::thread worker([&] { code = m_app->fastbootCommand(QStringList{"flash"}, &slot); });
+    while (toolrunner::runningToolCount() == 0 || !QFile::exists(started))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    killRunningTools();
+    worker.join();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(slot, QStringLiteral("waiting\n"));
+    EXPECT_EQ(toolrunner::runningToolCount(), 0);
+}
+
+} // namespace

@@ -1,0 +1,291 @@
+#!/usr/bin/python3
+"""End-to-end checks of the real application bundle: a private Xvfb, the window read and
+driven through the accessibility bus, the simulated hotspot behind adb, fastboot and the USB
+library.
+
+    e2e_cases.py --build-dir BUILD --work DIR CASE
+
+Exit status 0 passed, 1 failed, 77 skipped (no Xvfb or no AT-SPI for Python on this machine).
+"""
+
+import argparse
+import os
+import shutil
+import sys
+import time
+import traceback
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.path.abspath(os.path.join(HERE, "..", ".."))
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, os.path.join(SOURCE_DIR, "scripts", "e2e"))
+
+from desktop import missing_programs  # noqa: E402
+
+SKIP = 77
+EXIT_LIMIT = 2.0  # seconds from closing the window to the end of the process
+MODE1_CBW = bytes.fromhex("55534243" "08f88a87" "00000000" "00" "00" "06" "ed0001") + bytes(13)
+
+# Waits are for conditions, never fixed: these only bound them on a slow, busy machine.
+FIND_DEVICE_TIMEOUT = 240
+UPDATE_TIMEOUT = 900
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(cond, message):
+    if not cond:
+        raise Failure(message)
+
+
+class Case:
+    def __init__(self, build_dir, work):
+        import demo_bundle
+        import strings
+
+        self.db = demo_bundle
+        self.strings = strings
+        self.tree = demo_bundle.BuildTree(build_dir)
+        self.work = os.path.abspath(work)
+        if os.path.isdir(self.work):
+            shutil.rmtree(self.work)
+        os.makedirs(self.work)
+
+    def tr(self, key):
+        return self.strings.tr(key)
+
+    def prepare(self, **scenario_overrides):
+        """A demo bundle and a fresh simulated device with these scenario settings."""
+        check(self.strings.has_table(), "no English string table in resources/")
+        bundle = self.db.assemble(self.tree, self.work)
+        self.package_version = self.db.package_version(bundle)
+        self.sim = self.db.Simulator(self.tree, os.path.join(self.work, "sim-state"))
+        scenario = self.db.scenario_with("demo", scenario_overrides, os.path.join(self.work, "scenario.json"))
+        self.sim.init(scenario)
+        if not self.db.driver_rule_installed():
+            self.db.install_driver_rule(SOURCE_DIR, use_sudo=False)
+        self.bundle = bundle
+        return bundle
+
+    def run(self, **kw):
+        from harness import E2ERun
+
+        return E2ERun(self.bundle, os.path.join(self.work, "run"), sim_dir=self.sim.dir,
+                      preload=self.tree.sim_usb, **kw)
+
+    def close_cleanly(self, run, limit=EXIT_LIMIT):
+        status, took = run.close_and_wait(limit)
+        check(status is not None, f"the application still runs {took:.1f}s after its window was closed")
+        check(status == 0, f"exit status {status} after closing the window (log: {run.app.log_path})")
+        check(took <= limit, f"the application took {took:.2f}s to end after its window was closed (limit {limit}s)")
+        left = run.leftovers()
+        check(not left, f"processes left running after exit: {left}")
+        return took
+
+    def package_images(self):
+        """partition -> (size, md5) from the bundle's version file."""
+        images = {}
+        with open(os.path.join(self.bundle, "Contents", "Resources", "version"), encoding="utf-8") as f:
+            for line in f.read().splitlines()[1:]:
+                fields = line.split(",")
+                if len(fields) == 4 and not line.startswith("#"):
+                    images[fields[0]] = (int(fields[2], 0), fields[3].lower())
+        return images
+
+    def check_exit_reached_device(self, cbws_before):
+        """At exit the adb server is stopped and the last command the device got is the
+        permanent switch to its user personality, byte for byte."""
+        after = self.sim.cbws()[cbws_before:]
+        check(after, "no mode-switch command reached the device at exit")
+        check(after[-1] == MODE1_CBW,
+              f"last command at exit {after[-1].hex()} is not the mode-1 switch {MODE1_CBW.hex()}")
+        adb_runs = [r.get("args") for r in self.sim.records() if r.get("kind") == "adb"]
+        check(adb_runs and adb_runs[-1] == ["kill-server"], f"last adb run is {adb_runs[-1:]}, not kill-server")
+        return after[-1]
+
+    def offered_info_ok(self, snap, device_version):
+        info = snap.text("infoLable")
+        for part in (self.tr("info Current version"), device_version,
+                     self.tr("info Version after update"), self.package_version):
+            check(part in info, f"info text lacks {part!r}: {info!r}")
+
+
+# -- the cases ---------------------------------------------------------------------------
+
+def case_launch(c):
+    """Launch screen, then the searching screen (no device plugged); closing ends at once."""
+    c.prepare(plugged=False)
+    launch_texts = {c.tr("stat Initializing ..."), c.tr("stat Detecting device ..."),
+                    c.tr("stat Searching device ...")}
+    with c.run() as run:
+        run.shot("launch")
+        snap = run.wait_for(lambda s: s.text("statusLable") != "", 30, "a status line")
+        status = snap.text("statusLable")
+        check(status in launch_texts, f"unexpected first status {status!r}")
+        check(not snap.enabled("updateButton"), "the button is enabled at launch")
+        check(not snap.showing("warningLable"), "the warning is shown at launch")
+        check(not snap.showing("warningImage"), "the warning icon is shown at launch")
+        if status == c.tr("stat Initializing ..."):
+            check(snap.text("updateButton") == c.tr("btn Initializing"), f"button {snap.text('updateButton')!r}")
+            check(snap.text("precentLable") == "0 %", f"percentage {snap.text('precentLable')!r}")
+        snap = run.wait_status(["stat Searching device ..."], 60)
+        check(not snap.enabled("updateButton"), "the button is enabled while searching")
+        check(snap.text("updateButton") == c.tr("btn Searching"), f"button {snap.text('updateButton')!r}")
+        check(c.package_version in snap.text("infoLable"), f"package version missing: {snap.text('infoLable')!r}")
+        check(not snap.showing("warningLable"), "a warning is shown while searching")
+        run.shot("searching")
+        took = c.close_cleanly(run)
+    print(f"ended {took:.2f}s after the window was closed")
+
+
+def case_busy_exit(c):
+    """A tool run that never ends holds the detection worker; closing still ends everything."""
+    c.prepare(faults={"hang": "firmware_ver", "hang_seconds": -1})
+    with c.run() as run:
+        run.wait_status(["stat Reading version ..."], FIND_DEVICE_TIMEOUT)
+        deadline = time.monotonic() + 30
+        while not any("firmware_ver" in cmd for _, cmd in run.app.descendants()):
+            check(time.monotonic() < deadline, f"no hanging tool run seen: {run.app.descendants()}")
+            time.sleep(0.1)
+        run.shot("busy")
+        took = c.close_cleanly(run)
+    print(f"ended {took:.2f}s after the window was closed, a tool run in progress")
+
+
+def case_offer_update(c):
+    """An older device: the update is offered with both versions; at exit the device gets
+    the permanent switch to its user personality, byte for byte."""
+    c.prepare()
+    device_version = c.sim.firmware_version()
+    check(device_version and device_version != c.package_version,
+          f"scenario should hold an older firmware, has {device_version!r} vs package {c.package_version!r}")
+    with c.run() as run:
+        # The status line is the last of the outcome's changes: wait for it too.
+        snap = run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
+                            and s.text("statusLable") == c.tr("stat Device Ready !"),
+                            FIND_DEVICE_TIMEOUT, "the update to be offered")
+        c.offered_info_ok(snap, device_version)
+        run.shot("start-offered")
+        before = len(c.sim.cbws())
+        c.close_cleanly(run)
+    sent = c.check_exit_reached_device(before)
+    print(f"mode-1 switch at exit: {sent.hex()}")
+
+
+def case_replug(c):
+    """Unplugging the cable while the update is offered returns to searching; plugging it in
+    again offers the update anew. Uses the same commands the demo prints."""
+    c.prepare()
+    offered = (lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
+               and s.text("statusLable") == c.tr("stat Device Ready !"))
+    with c.run() as run:
+        run.wait_for(offered, FIND_DEVICE_TIMEOUT, "the update to be offered")
+        c.sim.run("unplug")
+        snap = run.wait_status(["stat Searching device ..."], 60)
+        check(not snap.enabled("updateButton"), "the button stays enabled without a device")
+        run.shot("unplugged")
+        c.sim.run("plug")
+        run.wait_for(offered, FIND_DEVICE_TIMEOUT, "the update to be offered again")
+        c.close_cleanly(run)
+
+
+def case_up_to_date(c):
+    """A device with the package's own version is reported up to date; Close ends the app."""
+    c.prepare()
+    c.sim.init(c.db.scenario_with("demo", {"firmware_version": c.package_version},
+                                  os.path.join(c.work, "scenario.json")))
+    with c.run() as run:
+        snap = run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Close") and s.enabled("updateButton")
+                            and s.text("statusLable") == c.tr("info Your vesion is up to date"),
+                            FIND_DEVICE_TIMEOUT, "the device to be reported up to date")
+        check(c.tr("info Your vesion is up to date") in snap.text("infoLable"), f"info {snap.text('infoLable')!r}")
+        c.offered_info_ok(snap, c.package_version)
+        run.shot("up-to-date")
+        run.press()
+        status = run.app.wait_exit(30)
+        check(status == 0, f"Close should end the application with status 0, got {status}")
+        check(not run.leftovers(), f"processes left running: {run.leftovers()}")
+
+
+def case_full_update(c):
+    """A whole update with the real waits, to Success."""
+    c.prepare()
+    with c.run() as run:
+        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
+                     and s.text("statusLable") == c.tr("stat Device Ready !"),
+                     FIND_DEVICE_TIMEOUT, "the update to be offered")
+        run.shot("start-offered")
+        t0 = time.monotonic()
+        started_at = len(run.seen)
+        run.press()
+        snap = run.wait_for(lambda s: not s.enabled("updateButton") and s.showing("imgView"), 30,
+                            "the update screen")
+        check(snap.text("updateButton") == c.tr("btn Processing"), f"button {snap.text('updateButton')!r}")
+        check(snap.text("warningLable") == c.tr("warning Please do not remove, update is in progress.")
+              and snap.showing("warningLable"), f"warning {snap.text('warningLable')!r}")
+        done = {c.tr("btn Close"), c.tr("btn Retry")}
+        final = run.wait_for(lambda s: s.text("updateButton") in done and s.enabled("updateButton"),
+                             UPDATE_TIMEOUT, "the update to end")
+        took = time.monotonic() - t0
+        run.shot("final")
+        check(final.text("statusLable") == c.tr("stat Success upgrade device !"),
+              f"the update ended with {final.text('statusLable')!r} / {final.text('infoLable')!r}")
+        check(final.text("updateButton") == c.tr("btn Close"), f"button {final.text('updateButton')!r}")
+        check(final.text("precentLable") == "100 %", f"percentage {final.text('precentLable')!r}")
+        check(c.package_version in final.text("infoLable"), f"new version missing: {final.text('infoLable')!r}")
+        check(final.text("warningLable") == c.tr("warning Update is finished."), f"warning {final.text('warningLable')!r}")
+        check(c.sim.firmware_version() == c.package_version,
+              f"device firmware is {c.sim.firmware_version()!r}, package {c.package_version!r}")
+        written = c.sim.status()["device"]["partitions"]
+        for part, (size, md5) in c.package_images().items():
+            got = written.get(part, {})
+            check(got.get("md5") == md5 and got.get("size") == size and got.get("writes") == 1,
+                  f"partition {part}: device holds {got}, package has size {size} md5 {md5}")
+        percents = [int(s.text("precentLable").split()[0]) for s in run.seen[started_at:]
+                    if s.text("precentLable").endswith(" %")]
+        check(percents == sorted(percents), f"the percentage went backwards: {percents}")
+        before = len(c.sim.cbws())
+        c.close_cleanly(run)
+    adb_runs = [r.get("args") for r in c.sim.records() if r.get("kind") == "adb"]
+    check(adb_runs[-1:] == [["kill-server"]], f"last adb run is {adb_runs[-1:]}, not kill-server")
+    # The switch at exit looks the device up in the list of the last bus scan; after an update
+    # that scan may predate the device's last re-enumeration, so its arrival is only reported.
+    reached = c.sim.cbws()[before:]
+    print("mode-1 switch at exit " + ("reached the device" if reached and reached[-1] == MODE1_CBW
+                                       else "did not reach the device"))
+    with open(os.path.join(c.work, "duration.txt"), "w") as f:
+        f.write(f"{took:.1f}\n")
+    print(f"update took {took:.1f}s from Start to Success")
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build-dir", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("case", choices=sorted(CASES))
+    args = ap.parse_args(argv)
+    missing = missing_programs()
+    if missing:
+        print("skipped: this machine lacks " + ", ".join(missing) + " (scripts/setup.sh installs them)")
+        return SKIP
+    try:
+        c = Case(args.build_dir, args.work)
+        CASES[args.case](c)
+    except Failure as e:
+        print(f"FAILED: {e}\n(screens, log and screenshots in {args.work})", file=sys.stderr)
+        return 1
+    except Exception:
+        traceback.print_exc()
+        print(f"(screens, log and screenshots in {args.work})", file=sys.stderr)
+        return 1
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

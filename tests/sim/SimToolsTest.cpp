@@ -1,0 +1,239 @@
+// The stand-in adb and fastboot, run as processes the way the application runs them.
+
+#include "SimTestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QStringDecoder>
+
+namespace {
+
+struct ToolRun {
+    QByteArray output; // stdout and stderr together, as the application reads them
+    int status = -1;
+};
+
+ToolRun run(const QString& tool, const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(tool == QLatin1String("adb") ? SimControl::adbPath() : SimControl::fastbootPath(), args);
+    p.waitForFinished(-1);
+    return {p.readAll(), p.exitCode()};
+}
+
+ToolRun adb(const QStringList& args)
+{
+    return run(QStringLiteral("adb"), args);
+}
+
+ToolRun fastboot(const QStringList& args)
+{
+    return run(QStringLiteral("fastboot"), args);
+}
+
+bool adbLists()
+{
+    return adb({"devices"}).output.contains("0123456789ABCDEF\tdevice");
+}
+
+QString writeImage(const QString& dir, const QString& name, int size)
+{
+    QFile f(dir + QLatin1Char('/') + name);
+    f.open(QIODevice::WriteOnly);
+    QByteArray data(size, '\0');
+    for (int i = 0; i < size; ++i)
+        data[i] = char(i * 7 + size);
+    f.write(data);
+    return f.fileName();
+}
+
+TEST(SimTools, AnswersTheDeviceContractInTheFactoryPersonality)
+{
+    SimTestDir sim(QStringLiteral("ftm"));
+    const ToolRun devices = adb({"devices"});
+    EXPECT_TRUE(devices.output.endsWith("List of devices attached\n0123456789ABCDEF\tdevice\n\n"));
+    EXPECT_EQ(fastboot({"devices"}).output, QByteArray());
+    EXPECT_EQ(adb({"shell", "cat /tmp/bootmode"}).output, QByteArray("0\n"));
+    EXPECT_EQ(adb({"shell", "cat /sys/devices/platform/msm_ssbi.0/pm8018-core/pm8xxx-adc/mpp5"}).output,
+              QByteArray("Result:100\n"));
+    EXPECT_EQ(adb({"shell", "cmmd info firmware_ver"}).output, QByteArray("OK HS_FW_1.0.3\n"));
+    EXPECT_EQ(adb({"shell", "echo 1 > /tmp/mode.cfg && echo OK"}).output, QByteArray("OK\n"));
+    EXPECT_EQ(sim.control.deviceFile("/tmp/mode.cfg"), QByteArray("1\n"));
+    EXPECT_TRUE(adb({"shell", "no_such_thing"}).output.contains("not found"));
+    EXPECT_FALSE(adb({"frobnicate"}).output.isEmpty());
+
+    // Every run is recorded with its whole argument list.
+    const QList<QStringList> runs = sim.control.toolRuns(QStringLiteral("adb"));
+    ASSERT_EQ(runs.size(), 7);
+    EXPECT_EQ(runs[2], (QStringList{"shell", "cat /sys/devices/platform/msm_ssbi.0/pm8018-core/pm8xxx-adc/mpp5"}));
+    EXPECT_EQ(sim.control.toolRuns(QStringLiteral("fastboot")), (QList<QStringList>{{"devices"}}));
+}
+
+TEST(SimTools, BackupAndRestoreMoveTheBytes)
+{
+    SimTestDir sim(QStringLiteral("ftm"));
+    const QString host = sim.path() + QStringLiteral("/wifi_bk");
+    const ToolRun pulled = adb({"pull", "/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin", host});
+    EXPECT_TRUE(pulled.output.contains("1 file pulled, 0 skipped."));
+    QFile f(host);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray board = f.readAll();
+    EXPECT_EQ(board, sim.control.deviceFile("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"));
+
+    sim.control.setDeviceFile("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin", "wiped");
+    EXPECT_TRUE(adb({"push", host, "/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"}).output.contains("1 file pushed"));
+    EXPECT_EQ(sim.control.deviceFile("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"), board);
+    adb({"push", host, "/etc/new_config.db"});
+    EXPECT_EQ(sim.control.deviceFile("/etc/new_config.db"), board);
+
+    sim.control.setFault(QStringLiteral("pull_error"), QStringLiteral("/etc/config.db"));
+    EXPECT_TRUE(adb({"pull", "/etc/config.db", host}).output.contains("error"));
+    sim.control.setFault(QStringLiteral("push_error"));
+    EXPECT_TRUE(adb({"push", host, "/etc/new_config.db"}).output.contains("error"));
+}
+
+TEST(SimTools, UpdateRoadFlashesRecordsAndComesBackWithTheNewVersion)
+{
+    SimTestDir sim(QStringLiteral("ftm"));
+    sim.control.set(QStringLiteral("partitions"), QJsonArray{"boot", "system"});
+    const QString boot = writeImage(sim.path(), QStringLiteral("boot.img"), 5000);
+    const QString system = writeImage(sim.path(), QStringLiteral("system.img"), 12345);
+
+    adb({"shell", "sys_reboot", "bootloader"});
+    // Restart delay of two probes: gone for two device listings, then in the boot loader.
+    EXPECT_EQ(fastboot({"devices"}).output, QByteArray());
+    EXPECT_EQ(fastboot({"devices"}).output, QByteArray());
+    EXPECT_EQ(fastboot({"devices"}).output, QByteArray("MDM9615\tfastboot\n"));
+
+    const ToolRun flashed = fastboot({"flash", "boot", boot});
+    EXPECT_TRUE(flashed.output.contains("finished"));
+    QFile img(system);
+    img.open(QIODevice::ReadOnly);
+    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(img.readAll(), QCryptographicHash::Md5).toHex());
+    fastboot({"flash", "system", system});
+    const QJsonObject parts = sim.control.partitions();
+    EXPECT_EQ(parts.value("system").toObject().value("size").toInt(), 12345);
+    EXPECT_EQ(parts.value("system").toObject().value("md5").toString(), md5);
+    EXPECT_EQ(parts.value("boot").toObject().value("size").toInt(), 5000);
+    EXPECT_EQ(sim.control.deviceFile("/etc/mode.cfg"), QByteArray("0\n")); // flashing resets them
+
+    fastboot({"reboot"});
+    sim.control.advance(2);
+    EXPECT_EQ(sim.control.personality(), QStringLiteral("ftm")); // mode files say 0
+    EXPECT_EQ(adb({"shell", "cmmd info firmware_ver"}).output, QByteArray("OK HS_FW_1.0.4\n"));
+
+    adb({"shell", "echo 1 > /etc/mode.cfg && echo OK"});
+    adb({"shell", "echo 1 > /tmp/mode.cfg && echo OK"});
+    adb({"shell", "sys_reboot"});
+    EXPECT_FALSE(adbLists());
+    EXPECT_FALSE(adbLists());
+    EXPECT_FALSE(adbLists()); // back, but in USR with its CD-ROM: adb does not see it
+    EXPECT_EQ(sim.control.personality(), QStringLiteral("usr"));
+    EXPECT_EQ(sim.control.restarts(), 3);
+}
+
+TEST(SimTools, FaultsFireAtTheirStep)
+{
+    SimTestDir sim(QStringLiteral("ftm"));
+    sim.control.setFault(QStringLiteral("version_ok_from_try"), 3);
+    EXPECT_FALSE(adb({"shell", "cmmd info firmware_ver"}).output.contains("OK "));
+    EXPECT_FALSE(adb({"shell", "cmmd info firmware_ver"}).output.contains("OK "));
+    EXPECT_EQ(adb({"shell", "cmmd info firmware_ver"}).output, QByteArray("OK HS_FW_1.0.3\n"));
+
+    sim.control.setFault(QStringLiteral("version_reply"), QStringLiteral("lowercase"));
+    EXPECT_EQ(adb({"shell", "cmmd info firmware_ver"}).output, QByteArray("ok HS_FW_1.0.3\n"));
+    sim.control.setFault(QStringLiteral("version_reply"), QStringLiteral("empty"));
+    EXPECT_EQ(adb({"shell", "cmmd info firmware_ver"}).output, QByteArray("OK \n"));
+
+    sim.control.setFault(QStringLiteral("mode_write_refused"), QJsonArray{"/etc/mode.cfg"});
+    EXPECT_FALSE(adb({"shell", "echo 1 > /etc/mode.cfg && echo OK"}).output.contains("OK"));
+    EXPECT_EQ(sim.control.deviceFile("/etc/mode.cfg"), QByteArray("0\n"));
+
+    sim.control.setFault(QStringLiteral("invalid_utf8"), QStringLiteral("firmware_ver"));
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    (void)QString(utf8(adb({"shell", "cmmd info firmware_ver"}).output));
+    EXPECT_TRUE(utf8.hasError());
+
+    // The second restart never comes back.
+    sim.control.setFault(QStringLiteral("no_return_after_restart"), 2);
+    sim.control.setFault(QStringLiteral("flash_fail"), QStringLiteral("modem"));
+    adb({"shell", "sys_reboot", "bootloader"});
+    sim.control.advance(3);
+    const QString image = writeImage(sim.path(), QStringLiteral("modem.img"), 100);
+    const ToolRun failed = fastboot({"flash", "modem", image});
+    EXPECT_TRUE(failed.output.contains("FAILED"));
+    EXPECT_FALSE(failed.output.contains("finished"));
+    EXPECT_FALSE(sim.control.partitions().contains("modem"));
+    fastboot({"reboot"});
+    sim.control.advance(10);
+    EXPECT_EQ(sim.control.personality(), QStringLiteral("restarting"));
+    EXPECT_TRUE(sim.control.identities().isEmpty());
+}
+
+TEST(SimTools, NoReachableDevice)
+{
+    SimTestDir sim(QStringLiteral("usr-cdrom"));
+    EXPECT_TRUE(adb({"devices"}).output.endsWith("List of devices attached\n\n"));
+    EXPECT_TRUE(adb({"shell", "sys_reboot"}).output.contains("error: no devices/emulators found"));
+    // fastboot waits like the real one; this scenario gives up at once.
+    EXPECT_TRUE(fastboot({"reboot"}).output.contains("< waiting for any device >"));
+    EXPECT_EQ(sim.control.restarts(), 0);
+
+    sim.control.loadScenario(QStringLiteral("adb-unreachable"));
+    EXPECT_FALSE(adbLists());
+    EXPECT_EQ(sim.control.identities(), QStringList{"05c6:9025"});
+}
+
+TEST(SimTools, ConcurrentRunsShareOneConsistentState)
+{
+    SimTestDir sim(QStringLiteral("ftm"));
+    constexpr int kPushes = 8;
+    constexpr int kListings = 8;
+    QList<QProcess*> running;
+    for (int i = 0; i < kPushes; ++i) {
+        const QString host = writeImage(sim.path(), QStringLiteral("f%1").arg(i), 100 + i);
+        auto* p = new QProcess;
+        p->start(SimControl::adbPath(), {"push", host, QStringLiteral("/data/f%1").arg(i)});
+        running << p;
+    }
+    for (int i = 0; i < kListings; ++i) {
+        auto* p = new QProcess;
+        p->start(SimControl::adbPath(), {"devices"});
+        running << p;
+    }
+    for (QProcess* p : running) {
+        p->waitForFinished(-1);
+        EXPECT_EQ(p->exitCode(), 0);
+        delete p;
+    }
+    for (int i = 0; i < kPushes; ++i)
+        EXPECT_EQ(sim.control.deviceFile(QStringLiteral("/data/f%1").arg(i)).size(), 100 + i);
+    EXPECT_EQ(sim.control.probes(), kListings);
+    EXPECT_EQ(sim.control.records(QStringLiteral("adb")).size(), kPushes + kListings);
+    QFile state(sim.path() + QStringLiteral("/state.json"));
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QJsonDocument::fromJson(state.readAll()).isObject());
+}
+
+TEST(SimTools, ScenariosBuildOnEachOther)
+{
+    QString error;
+    const QJsonObject qcom = SimControl::readScenario(QStringLiteral("bootloader-qcom"), &error);
+    EXPECT_EQ(qcom.value("personality").toString(), QStringLiteral("bootloader"));
+    EXPECT_EQ(qcom.value("bootloader_identity").toString(), QStringLiteral("05c6:9025"));
+    EXPECT_TRUE(SimControl::readScenario(QStringLiteral("no-such-scenario"), &error).isEmpty());
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(SimControl::readScenario(QStringLiteral("{broken"), &error).isEmpty());
+
+    SimTestDir sim(QStringLiteral("{\"personality\": \"usr_adb\", \"firmware_version\": \"2.0\"}"));
+    EXPECT_EQ(sim.control.personality(), QStringLiteral("usr_adb"));
+    EXPECT_EQ(sim.control.firmwareVersion(), QStringLiteral("2.0"));
+}
+
+} // namespace

@@ -1,0 +1,254 @@
+// The stand-in USB library: the identities each personality shows, the mass-storage
+// exchange on interface 0, re-enumeration after a switch, and its faults.
+
+#include "SimTestDir.h"
+
+#include <gtest/gtest.h>
+#include <usb.h>
+
+#include <QtEndian>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QByteArray cbw(quint32 tag, std::initializer_list<uchar> command, uchar lun = 0, uchar cbLength = 6)
+{
+    QByteArray b(31, '\0');
+    auto* p = reinterpret_cast<uchar*>(b.data());
+    std::memcpy(p, "USBC", 4);
+    qToLittleEndian<quint32>(tag, p + 4);
+    p[13] = lun;
+    p[14] = cbLength;
+    int i = 15;
+    for (uchar c : command)
+        p[i++] = c;
+    return b;
+}
+
+const QByteArray kTestUnitReady = cbw(0x93077800, {0, 0, 0, 0, 0, 0});
+const QByteArray kTmpUsrAdb = cbw(0x878AF808, {0xEE, 0, 4, 0, 0, 0});
+const QByteArray kPrmUsr = cbw(0x878AF808, {0xED, 0, 1, 0, 0, 0});
+
+QStringList busIds()
+{
+    QStringList ids;
+    for (usb_bus* bus = usb_get_busses(); bus; bus = bus->next)
+        for (struct usb_device* d = bus->devices; d; d = d->next)
+            ids << QString::asprintf("%04x:%04x", d->descriptor.idVendor, d->descriptor.idProduct);
+    return ids;
+}
+
+struct usb_device* findOwn()
+{
+    for (usb_bus* bus = usb_get_busses(); bus; bus = bus->next) {
+        for (struct usb_device* d = bus->devices; d; d = d->next) {
+            if (d->descriptor.idVendor == 0x11F6 && d->descriptor.idProduct == 0x102A)
+                return d;
+        }
+    }
+    return nullptr;
+}
+
+int write(usb_dev_handle* h, const QByteArray& bytes)
+{
+    return usb_bulk_write(h, 0x01, bytes.constData(), int(bytes.size()), 1000);
+}
+
+// Returns the read's result; the status wrapper lands in csw.
+int read(usb_dev_handle* h, QByteArray& csw)
+{
+    csw = QByteArray(16, '\0');
+    const int r = usb_bulk_read(h, 1, csw.data(), 16, 1000);
+    csw.truncate(qMax(0, r));
+    return r;
+}
+
+class SimUsb : public ::testing::Test {
+protected:
+    void start(const QString& scenario)
+    {
+        sim = std::make_unique<SimTestDir>(scenario);
+        usb_init();
+        usb_find_busses();
+        usb_find_devices();
+    }
+    usb_dev_handle* openOwn()
+    {
+        struct usb_device* d = findOwn();
+        EXPECT_NE(d, nullptr);
+        usb_dev_handle* h = d ? usb_open(d) : nullptr;
+        EXPECT_NE(h, nullptr);
+        if (h) {
+            EXPECT_EQ(usb_claim_interface(h, 0), 0);
+        }
+        return h;
+    }
+    std::unique_ptr<SimTestDir> sim;
+};
+
+TEST_F(SimUsb, EachPersonalityShowsItsIdentityBesideAHub)
+{
+    start(QStringLiteral("ftm"));
+    EXPECT_EQ(busIds(), (QStringList{"1d6b:0002", "05c6:9025"}));
+
+    sim->control.setPersonality(QStringLiteral("usr"));
+    EXPECT_EQ(usb_find_devices(), 2); // one left, one came
+    EXPECT_EQ(busIds(), (QStringList{"1d6b:0002", "11f6:102a"}));
+
+    sim->control.setPersonality(QStringLiteral("bootloader"));
+    usb_find_devices();
+    EXPECT_EQ(busIds(), (QStringList{"1d6b:0002"}));
+
+    sim->control.set(QStringLiteral("bootloader_identity"), QStringLiteral("05c6:9025"));
+    usb_find_devices();
+    EXPECT_EQ(busIds(), (QStringList{"1d6b:0002", "05c6:9025"}));
+
+    sim->control.setPersonality(QStringLiteral("ftm"));
+    sim->control.setFault(QStringLiteral("both_identities"));
+    usb_find_devices();
+    EXPECT_EQ(busIds(), (QStringList{"1d6b:0002", "05c6:9025", "11f6:102a"}));
+}
+
+TEST_F(SimUsb, RescanCountsChangesAndKeepsRecordsOfDevicesStillThere)
+{
+    start(QStringLiteral("usr-cdrom"));
+    struct usb_device* before = findOwn();
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(usb_find_devices(), 0);
+    EXPECT_EQ(findOwn(), before);
+
+    sim->control.unplug();
+    EXPECT_EQ(usb_find_devices(), 1);
+    EXPECT_EQ(findOwn(), nullptr);
+    EXPECT_EQ(usb_find_devices(), 0);
+    sim->control.plug();
+    EXPECT_EQ(usb_find_devices(), 1);
+    EXPECT_NE(findOwn(), nullptr);
+    EXPECT_EQ(usb_find_busses(), 0); // the one bus is known already
+}
+
+TEST_F(SimUsb, ValidWrappersAreAnsweredWithTheirTagAndBadOnesRefused)
+{
+    start(QStringLiteral("usr-cdrom"));
+    usb_dev_handle* h = openOwn();
+    ASSERT_NE(h, nullptr);
+    QByteArray csw;
+
+    ASSERT_EQ(write(h, kTestUnitReady), 31);
+    ASSERT_EQ(read(h, csw), 13);
+    EXPECT_EQ(csw.left(4), QByteArray("USBS"));
+    EXPECT_EQ(qFromLittleEndian<quint32>(csw.constData() + 4), 0x93077800u);
+    EXPECT_EQ(csw.at(12), 0);
+
+    // A wrapper that is meaningful but not supported earns a failed status.
+    ASSERT_EQ(write(h, cbw(7, {0, 0, 0, 0, 0, 0}, /*lun*/ 1)), 31);
+    ASSERT_EQ(read(h, csw), 13);
+    EXPECT_EQ(qFromLittleEndian<quint32>(csw.constData() + 4), 7u);
+    EXPECT_EQ(csw.at(12), 1);
+    ASSERT_EQ(write(h, cbw(8, {0, 0, 0, 0, 0, 0}, 0, /*cbLength*/ 10)), 31);
+    ASSERT_EQ(read(h, csw), 13);
+    EXPECT_EQ(csw.at(12), 1);
+
+    // An invalid wrapper stalls the endpoints: no status to read.
+    QByteArray bad = kTestUnitReady;
+    bad[3] = 'X';
+    EXPECT_EQ(write(h, bad), -EPIPE);
+    EXPECT_EQ(read(h, csw), -EPIPE);
+    EXPECT_EQ(write(h, kTestUnitReady.left(30)), -EPIPE);
+    EXPECT_EQ(usb_release_interface(h, 0), 0);
+    EXPECT_EQ(usb_close(h), 0);
+
+    const QList<SimRecord> cbws = sim->control.records(QStringLiteral("usb"));
+    QList<SimRecord> written;
+    for (const SimRecord& r : cbws)
+        if (r.event == QLatin1String("cbw"))
+            written << r;
+    ASSERT_EQ(written.size(), 5);
+    EXPECT_EQ(written[0].bytes, kTestUnitReady);
+    EXPECT_EQ(written[0].status, 0);
+    EXPECT_EQ(written[3].bytes, bad);
+    EXPECT_EQ(written[3].status, -1);
+    EXPECT_EQ(written[3].json.value("refused").toString(), QStringLiteral("signature"));
+    EXPECT_EQ(sim->control.personality(), QStringLiteral("usr")); // nothing switched
+}
+
+TEST_F(SimUsb, ModeTwoLeavesTheBusAndReturnsWithAdbAfterTheDelay)
+{
+    start(QStringLiteral("usr-cdrom"));
+    sim->control.set(QStringLiteral("reenum_delay"), QJsonObject{{"probes", 2}});
+    usb_dev_handle* h = openOwn();
+    ASSERT_NE(h, nullptr);
+    QByteArray csw;
+    ASSERT_EQ(write(h, kTestUnitReady), 31);
+    ASSERT_EQ(read(h, csw), 13);
+    ASSERT_EQ(write(h, kTmpUsrAdb), 31);
+    ASSERT_EQ(read(h, csw), 13); // it answers before it goes
+    EXPECT_EQ(qFromLittleEndian<quint32>(csw.constData() + 4), 0x878AF808u);
+    EXPECT_EQ(usb_release_interface(h, 0), -ENODEV);
+    usb_close(h);
+
+    EXPECT_EQ(sim->control.personality(), QStringLiteral("restarting"));
+    EXPECT_EQ(usb_find_devices(), 1); // gone
+    EXPECT_EQ(findOwn(), nullptr);
+    EXPECT_EQ(usb_find_devices(), 0); // still gone: the second probe of the delay
+    EXPECT_EQ(usb_find_devices(), 1); // back
+    EXPECT_NE(findOwn(), nullptr);
+    EXPECT_EQ(sim->control.personality(), QStringLiteral("usr_adb"));
+    EXPECT_TRUE(sim->control.adbReaches());
+    EXPECT_EQ(sim->control.deviceFile("/etc/mode.cfg"), QByteArray("1\n")); // temporary: untouched
+}
+
+TEST_F(SimUsb, PermanentSwitchSetsTheModeFiles)
+{
+    start(QStringLiteral("usr-adb"));
+    sim->control.setDeviceFile("/etc/mode.cfg", "0\n");
+    usb_dev_handle* h = openOwn();
+    ASSERT_NE(h, nullptr);
+    QByteArray csw;
+    ASSERT_EQ(write(h, kPrmUsr), 31);
+    ASSERT_EQ(read(h, csw), 13);
+    usb_close(h);
+    sim->control.advance(2);
+    EXPECT_EQ(sim->control.personality(), QStringLiteral("usr"));
+    EXPECT_EQ(sim->control.deviceFile("/etc/mode.cfg"), QByteArray("1\n"));
+    EXPECT_EQ(sim->control.deviceFile("/tmp/mode.cfg"), QByteArray("1\n"));
+}
+
+TEST_F(SimUsb, InjectedFaultsHitTheirStep)
+{
+    start(QStringLiteral("usr-cdrom"));
+    sim->control.setFault(QStringLiteral("claim_fails"), 1);
+    sim->control.setFault(QStringLiteral("drop_status_after_switch"));
+    struct usb_device* d = findOwn();
+    ASSERT_NE(d, nullptr);
+    usb_dev_handle* h = usb_open(d);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY);
+    EXPECT_EQ(usb_claim_interface(h, 0), 0); // only the first claim fails
+    QByteArray csw;
+    ASSERT_EQ(write(h, kTestUnitReady), 31);
+    EXPECT_EQ(read(h, csw), 13);
+    ASSERT_EQ(write(h, kTmpUsrAdb), 31);
+    EXPECT_EQ(read(h, csw), -ENODEV); // gone before its status
+    usb_close(h);
+
+    // Writing to a device that is not on the bus any more fails, and an open of a stale record too.
+    EXPECT_EQ(usb_open(d), nullptr);
+    sim->control.setFault(QStringLiteral("open_fails"));
+    sim->control.advance(2);
+    usb_find_devices();
+    ASSERT_NE(findOwn(), nullptr);
+    EXPECT_EQ(usb_open(findOwn()), nullptr);
+}
+
+TEST_F(SimUsb, NoStateFolderMeansOnlyTheHub)
+{
+    start(QStringLiteral("ftm"));
+    qunsetenv("HOTSPOT_SIM_DIR");
+    usb_find_devices();
+    EXPECT_EQ(busIds(), (QStringList{"1d6b:0002"}));
+}
+
+} // namespace

@@ -1,0 +1,121 @@
+// The final screen and next state for every result code of an update run.
+
+#include "tests/workflow/AppHarness.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+const char* const kStartWarning = "warning Please do not remove, update is in progress.";
+
+// The window as a Start press leaves it, with a percentage the completion must not touch.
+class CompletionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app().setStatus(3);
+        app().startAnim();
+        app().updateWaringText(QString::fromUtf8(kStartWarning));
+        app().enbaleButton(false);
+        app().updateButtonTitle(L("btn Processing"));
+        app().setTextLabel(std::nullopt, true);
+        app().updateProgressBar(0.0);
+        app().updateProgressBar(0.73);
+        h.window().setCloseEnabled(false);
+        copyVersion(app().m_dev_version, "MDM9615_V1.0.7");
+    }
+
+    AppDelegate& app() { return h.app(); }
+
+    TempBundle bundle;
+    AppHarness h{bundle};
+};
+
+struct Outcome {
+    int32_t code;
+    const char* statusKey;
+    const char* mode; // the "%s" of the status, or null
+    int32_t state;
+    const char* button;
+
+    QString status() const {
+        return mode ? AppDelegate::lookupFilled(statusKey, QString::fromLatin1(mode)) : L(statusKey);
+    }
+};
+
+void PrintTo(const Outcome& o, std::ostream* os) { *os << "code " << o.code; }
+
+class CompletionOutcome : public CompletionTest, public ::testing::WithParamInterface<Outcome> {};
+
+TEST_P(CompletionOutcome, ShowsFailureAndNextState) {
+    const Outcome& o = GetParam();
+    app().updateWhenDone(o.code);
+    const Screen s = h.screen();
+    EXPECT_EQ(s.status, o.status());
+    EXPECT_EQ(app().status(), o.state);
+    EXPECT_EQ(s.info, L("info Please check device, reconnect it and try again."));
+    EXPECT_TRUE(s.infoVisible);
+    EXPECT_FALSE(s.imageVisible);
+    // The warning of the Start press stays.
+    EXPECT_EQ(s.warning, L(kStartWarning));
+    EXPECT_TRUE(s.warningVisible);
+    EXPECT_TRUE(s.buttonEnabled);
+    EXPECT_EQ(s.buttonTitle, L(o.button));
+}
+
+const char* const kSomeError = "stat Fail to upgrade by some error !";
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, CompletionOutcome,
+    ::testing::Values(Outcome{2, "stat Device not found !", nullptr, 3, "btn Retry"},
+                      Outcome{4, "stat Fail to switch back [%s] mode !", "FTM", 3, "btn Retry"},
+                      Outcome{5, "stat Fail to switch [%s] mode !", "Fastboot", 3, "btn Retry"},
+                      Outcome{6, "stat Fail to switch back [%s] mode !", "USR", 3, "btn Retry"},
+                      Outcome{7, "stat Fail to write image !", nullptr, 4, "btn Close"},
+                      Outcome{1, kSomeError, nullptr, 4, "btn Close"},
+                      Outcome{3, kSomeError, nullptr, 4, "btn Close"},
+                      Outcome{8, kSomeError, nullptr, 4, "btn Close"},
+                      Outcome{-1, kSomeError, nullptr, 4, "btn Close"},
+                      Outcome{INT32_MIN, kSomeError, nullptr, 4, "btn Close"}));
+
+TEST_F(CompletionTest, SuccessShowsDeviceVersionAndFinishes) {
+    app().updateWhenDone(0);
+    const Screen s = h.screen();
+    EXPECT_EQ(s.status, L("stat Success upgrade device !"));
+    EXPECT_EQ(app().status(), 4);
+    EXPECT_EQ(s.info, L("info Current version") + "\n\tMDM9615_V1.0.7\n" + L("info Your vesion is up to date"));
+    EXPECT_TRUE(s.infoVisible);
+    EXPECT_FALSE(s.imageVisible);
+    EXPECT_EQ(s.warning, L("warning Update is finished."));
+    EXPECT_TRUE(s.warningVisible);
+    EXPECT_TRUE(s.buttonEnabled);
+    EXPECT_EQ(s.buttonTitle, L("btn Close"));
+}
+
+TEST_F(CompletionTest, SuccessWithoutDeviceVersionLeavesOnlyTheTab) {
+    copyVersion(app().m_dev_version, "");
+    app().updateWhenDone(0);
+    EXPECT_EQ(h.screen().info, L("info Current version") + "\n\t\n" + L("info Your vesion is up to date"));
+}
+
+TEST_F(CompletionTest, DeviceVersionIsShownAsUtf8) {
+    copyVersion(app().m_dev_version, QStringLiteral("V\u00e9rsion_2").toUtf8());
+    app().updateWhenDone(0);
+    EXPECT_TRUE(h.screen().info.contains(QStringLiteral("\n\tV\u00e9rsion_2\n")));
+}
+
+class CompletionEveryCode : public CompletionTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(CompletionEveryCode, BarStillAndIndeterminateCloseAllowedPercentKept) {
+    app().updateWhenDone(GetParam());
+    const Screen s = h.screen();
+    EXPECT_TRUE(s.barIndeterminate);
+    EXPECT_FALSE(s.barAnimating);
+    EXPECT_EQ(s.percent, QStringLiteral("73 %"));
+    EXPECT_TRUE(h.window().closeEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, CompletionEveryCode, ::testing::Values(0, 1, 2, 4, 5, 6, 7, 9, -7));
+
+} // namespace

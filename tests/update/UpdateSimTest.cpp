@@ -1,0 +1,649 @@
+// The update from a Start press to its final screen, on the simulated hotspot, with the
+// clock recording the waits. Checked through what the device was asked (the simulator's
+// record) and through what the window showed after every post of the worker.
+
+#include "tests/workflow/SimFixture.h"
+#include "usb/usbutils.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+const QString kWifi = QStringLiteral("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin");
+const QString kConfig = QStringLiteral("/etc/config.db");
+const QString kConfigRestored = QStringLiteral("/etc/new_config.db");
+const QByteArray kUserConfig = "ssid=Kitchen\nkey=hunter2\n";
+
+QByteArray cmd(const unsigned char (&bytes)[31]) {
+    return QByteArray(reinterpret_cast<const char*>(bytes), 31);
+}
+const QByteArray kMode1 = cmd(switch_cmd2_prm_usr);
+const QByteArray kMode2 = cmd(switch_cmd2_tmp_usr_adb);
+
+QString usr(const char* key) { return AppDelegate::lookupFilled(key, QStringLiteral("USR")); }
+QString filled(const char* key, const char* arg) { return AppDelegate::lookupFilled(key, QString::fromUtf8(arg)); }
+
+// What the window showed: the status line and the bar's value, as they changed from post to
+// post. A worker's posts reach the GUI thread as events for the controller, so the screen is
+// taken just before each event the controller gets, and once more at the end.
+class PostLog : public QObject {
+public:
+    explicit PostLog(AppHarness& h) : m_h(h) { h.app().installEventFilter(this); }
+    ~PostLog() override { m_h.app().removeEventFilter(this); }
+
+    bool eventFilter(QObject*, QEvent*) override {
+        take();
+        return false;
+    }
+
+    void take() {
+        const Screen s = m_h.screen();
+        if (statuses.isEmpty() || statuses.last() != s.status)
+            statuses << s.status;
+        if (!s.barIndeterminate && (m_lastIndeterminate || s.barValue != m_lastValue))
+            progress.push_back(s.barValue);
+        m_lastIndeterminate = s.barIndeterminate;
+        m_lastValue = s.barValue;
+    }
+
+    QStringList statuses;
+    std::vector<double> progress;
+
+private:
+    AppHarness& m_h;
+    bool m_lastIndeterminate = true;
+    double m_lastValue = -1;
+};
+
+struct Image {
+    const char* partition;
+    int size;
+};
+
+class UpdateSimTest : public SimFixture {
+protected:
+    void TearDown() override {
+        log.reset(); // before the controller it watches
+        SimFixture::TearDown();
+    }
+
+    // Loads the scenario, writes the package, checks it and lets detection offer Start.
+    // Images named in `missing` are gone by the time of the check.
+    void ready(const QString& scenario, const std::vector<Image>& images = kFourImages,
+               const QStringList& missing = {}) {
+        loadScenario(scenario);
+        std::vector<ImageFile> specs;
+        for (const Image& image : images) {
+            const QByteArray name(image.partition);
+            specs.push_back({name, name + ".img", QByteArray(image.size, name.at(0))});
+            if (!missing.contains(QString::fromUtf8(name)))
+                m_total += image.size;
+        }
+        writePackage("HS_FW_1.0.4", specs);
+        for (const QString& name : missing)
+            ASSERT_TRUE(QFile::remove(bundle.resources() + u'/' + name + QStringLiteral(".img")));
+        AppHarness& h = start();
+        h.runInitialize();
+        ASSERT_EQ(h.app().status(), 1);
+        h.runDetectPass();
+        ASSERT_EQ(h.app().status(), 2);
+        ASSERT_EQ(h.deviceVersion(), "1.0.3");
+        sim->clearRecords();
+        h.clock->clear();
+    }
+
+    // Presses Start (or Retry) and serves the worker until it has left.
+    void press() {
+        AppHarness& h = harness();
+        log.reset();
+        log = std::make_unique<PostLog>(h);
+        h.app().onUpdateButtonClick();
+        AppHarness::pumpUntil([&] { return h.app().liveWorkers() == 0; });
+        log->take();
+    }
+
+    // The tool runs of the update in order, each as "adb ..." / "fastboot ..." argument list.
+    QList<QStringList> toolRuns(bool withProbes = false) const {
+        QList<QStringList> runs;
+        for (const SimRecord& r : sim->records()) {
+            if ((r.kind != QLatin1String("adb") && r.kind != QLatin1String("fastboot")) || r.event != QLatin1String("run"))
+                continue;
+            if (!withProbes && r.args == QStringList{QStringLiteral("devices")})
+                continue;
+            runs << (QStringList{r.kind} + r.args);
+        }
+        return runs;
+    }
+    int countRuns(const QStringList& run) const { return toolRuns(true).count(run); }
+
+    // The mode commands of every switch (the second CBW of each exchange).
+    QList<QByteArray> switches() const {
+        QList<QByteArray> out;
+        for (const QByteArray& c : sim->cbws())
+            if (c != cmd(switch_cmd1))
+                out << c;
+        return out;
+    }
+
+    // The closing permanent switch reaches a device that shows its own identity: then it
+    // is the last command the device got.
+    void expectModeOneLast() const {
+        const QList<QByteArray> s = switches();
+        ASSERT_FALSE(s.isEmpty());
+        EXPECT_EQ(s.last(), kMode1);
+        EXPECT_EQ(s.count(kMode1), 1);
+    }
+    // A device not under its own identity at the end gets no switch at all from the closing.
+    void expectNoModeOne() const { EXPECT_FALSE(switches().contains(kMode1)); }
+
+    void expectRetryScreen(const QString& status) {
+        AppHarness& h = harness();
+        const Screen s = h.screen();
+        EXPECT_EQ(s.status, status);
+        EXPECT_EQ(s.info, L("info Please check device, reconnect it and try again."));
+        EXPECT_EQ(h.app().status(), 3);
+        EXPECT_EQ(s.buttonTitle, L("btn Retry"));
+        EXPECT_TRUE(s.buttonEnabled);
+        EXPECT_TRUE(h.window().closeEnabled());
+    }
+    void expectCloseScreen(const QString& status) {
+        AppHarness& h = harness();
+        const Screen s = h.screen();
+        EXPECT_EQ(s.status, status);
+        EXPECT_EQ(h.app().status(), 4);
+        EXPECT_EQ(s.buttonTitle, L("btn Close"));
+        EXPECT_TRUE(s.buttonEnabled);
+        EXPECT_TRUE(h.window().closeEnabled());
+    }
+    void expectSuccessScreen(const char* version) {
+        expectCloseScreen(L("stat Success upgrade device !"));
+        const Screen s = harness().screen();
+        EXPECT_EQ(s.info, L("info Current version") + "\n\t" + version + "\n" + L("info Your vesion is up to date"));
+        EXPECT_EQ(s.warning, L("warning Update is finished."));
+    }
+
+    QString image(const char* partition) const {
+        return bundle.resources() + u'/' + QString::fromUtf8(partition) + QStringLiteral(".img");
+    }
+    QStringList flashRun(const char* partition) const {
+        return {QStringLiteral("fastboot"), QStringLiteral("flash"), QString::fromUtf8(partition), image(partition)};
+    }
+    // Progress after the images written so far, as the procedure computes it.
+    double after(int64_t written) const { return 0.05 + 0.85 * (double(written) / double(m_total)); }
+    QString hostCopy(const char* name) { return harness().scratch() + u'/' + QString::fromUtf8(name); }
+    int sleeps(double s) { return harness().clock->count(s); }
+
+    static inline const std::vector<Image> kFourImages = {
+        {"aboot", 1024}, {"boot", 4096}, {"modem", 16384}, {"system", 2048}};
+
+    std::unique_ptr<PostLog> log;
+    int64_t m_total = 0;
+};
+
+const QStringList kEtcModeRun = {"adb", "shell", "echo 1 > /etc/mode.cfg && echo OK"};
+const QStringList kTmpModeRun = {"adb", "shell", "echo 1 > /tmp/mode.cfg && echo OK"};
+const QStringList kVersionRun = {"adb", "shell", "cmmd info firmware_ver"};
+const QStringList kRebootRun = {"adb", "shell", "sys_reboot"};
+const QStringList kBootloaderRun = {"adb", "shell", "sys_reboot", "bootloader"};
+const QStringList kFastbootRebootRun = {"fastboot", "reboot"};
+
+// ---- the whole road ----
+
+TEST_F(UpdateSimTest, FullRoadFromStartToSuccess) {
+    ready(QStringLiteral(R"({"base": "ftm", "files": {"/etc/config.db": "ssid=Kitchen\nkey=hunter2\n"}})"));
+    const QByteArray boardData = sim->deviceFile(kWifi);
+    press();
+    AppHarness& h = harness();
+
+    // Commands, in order (probes left out; they follow below).
+    const QList<QStringList> runs = toolRuns();
+    ASSERT_EQ(runs.size(), 14) << runs.size();
+    EXPECT_EQ(runs[0].mid(0, 3), (QStringList{"adb", "pull", kWifi}));
+    EXPECT_TRUE(runs[0][3].endsWith(QStringLiteral("/tq738hw_wifi_bk")));
+    EXPECT_EQ(runs[1].mid(0, 3), (QStringList{"adb", "pull", kConfig}));
+    EXPECT_TRUE(runs[1][3].endsWith(QStringLiteral("/tq738hw_usr_cfg_bk")));
+    EXPECT_EQ(runs[2], kBootloaderRun);
+    EXPECT_EQ(runs[3], flashRun("aboot"));
+    EXPECT_EQ(runs[4], flashRun("boot"));
+    EXPECT_EQ(runs[5], flashRun("modem"));
+    EXPECT_EQ(runs[6], flashRun("system"));
+    EXPECT_EQ(runs[7], kFastbootRebootRun);
+    EXPECT_EQ(runs[8], kEtcModeRun);
+    EXPECT_EQ(runs[9], kTmpModeRun);
+    EXPECT_EQ(runs[10], (QStringList{"adb", "push", hostCopy("tq738hw_wifi_bk"), kWifi}));
+    EXPECT_EQ(runs[11], (QStringList{"adb", "push", hostCopy("tq738hw_usr_cfg_bk"), kConfigRestored}));
+    EXPECT_EQ(runs[12], kRebootRun);
+    EXPECT_EQ(runs[13], kVersionRun);
+
+    // The device: every image written once with its size, data restored, new firmware.
+    const QJsonObject parts = sim->partitions();
+    for (const Image& i : kFourImages) {
+        const QJsonObject p = parts.value(QString::fromUtf8(i.partition)).toObject();
+        EXPECT_EQ(p.value("size").toInt(), i.size) << i.partition;
+        EXPECT_EQ(p.value("writes").toInt(), 1) << i.partition;
+    }
+    EXPECT_EQ(sim->deviceFile(kConfigRestored), kUserConfig);
+    EXPECT_EQ(sim->deviceFile(kWifi), boardData);
+    EXPECT_FALSE(QFileInfo::exists(hostCopy("tq738hw_wifi_bk")));
+    EXPECT_FALSE(QFileInfo::exists(hostCopy("tq738hw_usr_cfg_bk")));
+    EXPECT_EQ(sim->firmwareVersion(), QStringLiteral("1.0.4"));
+    // The mode files made it come back in its user personality; mode 2 reached adb, mode 1 last.
+    EXPECT_EQ(switches(), (QList<QByteArray>{kMode2, kMode1}));
+
+    // What the window showed, in order.
+    EXPECT_EQ(log->statuses,
+              (QStringList{QStringLiteral("Device Start Updating..."), L("stat Upgrading ..."),
+                           filled("stat Switching to [%s] mode ...", "Fastboot"),
+                           filled("stat Device attached with [%s] mode !", "Fastboot"),
+                           filled("stat Writing [%s] ...", "aboot"), filled("stat Writing [%s] ...", "boot"),
+                           filled("stat Writing [%s] ...", "modem"), filled("stat Writing [%s] ...", "system"),
+                           filled("stat Switching back to [%s] mode ...", "FTM"), L("stat Wait Restart ..."),
+                           usr("stat Switching back to [%s] mode ..."), L("stat Wait Restart ..."),
+                           L("stat updated Reading version ..."), L("stat Success upgrade device !")}));
+    const std::vector<double> expected = {0.0,         0.01,        0.03,          0.05, after(1024),
+                                          after(5120), after(21504), after(23552), 0.92, 0.94,
+                                          0.95,        0.97,        0.98,          1.0};
+    ASSERT_EQ(log->progress.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_DOUBLE_EQ(log->progress[i], expected[i]) << "step " << i;
+    EXPECT_DOUBLE_EQ(log->progress[7], 0.90);
+    EXPECT_EQ(h.screen().percent, QStringLiteral("100 %"));
+
+    expectSuccessScreen("1.0.4");
+    EXPECT_EQ(h.deviceVersion(), "1.0.4");
+    expectModeOneLast();
+    EXPECT_FALSE(h.screen().barAnimating);
+
+    // The waits, in order: settle; into the boot loader and two polls until it answers; settle;
+    // one half second per image; restart, wait, one empty poll; restore, reboot, wait, two empty
+    // polls (the simulator's restart takes two bus probes); one mode-2 repeat until adb answers.
+    EXPECT_EQ(h.clock->sleeps(), (std::vector<double>{1.0, 5.0, 5.0, 5.0, 1.0, 0.5, 0.5, 0.5, 0.5, //
+                                                      5.0, 5.0, 5.0, 5.0, 5.0, 5.0, 5.0, 5.0}));
+}
+
+// ---- the start of the road ----
+
+TEST_F(UpdateSimTest, DeviceAlreadyInBootLoaderSkipsBackupButStillRestores) {
+    ready(QStringLiteral("ftm"));
+    sim->setPersonality(QStringLiteral("bootloader"));
+    // Copies left by an earlier run: the restore pushes them.
+    QFile wifi(hostCopy("tq738hw_wifi_bk"));
+    ASSERT_TRUE(wifi.open(QIODevice::WriteOnly));
+    wifi.write("older-board-data");
+    wifi.close();
+    QFile config(hostCopy("tq738hw_usr_cfg_bk"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("older-config");
+    config.close();
+    press();
+
+    const QList<QStringList> runs = toolRuns();
+    for (const QStringList& r : runs) {
+        EXPECT_NE(r.value(1), QStringLiteral("pull"));
+        EXPECT_NE(r, kBootloaderRun);
+    }
+    EXPECT_EQ(runs.first(), flashRun("aboot"));
+    EXPECT_EQ(sim->deviceFile(kWifi), QByteArray("older-board-data"));
+    EXPECT_EQ(sim->deviceFile(kConfigRestored), QByteArray("older-config"));
+    ASSERT_GE(log->progress.size(), 3u);
+    EXPECT_DOUBLE_EQ(log->progress[1], 0.01);
+    EXPECT_DOUBLE_EQ(log->progress[2], 0.05);
+    EXPECT_FALSE(log->statuses.contains(filled("stat Switching to [%s] mode ...", "Fastboot")));
+    expectSuccessScreen("1.0.4");
+    expectModeOneLast();
+}
+
+TEST_F(UpdateSimTest, NoToolListsTheDevice) {
+    ready(QStringLiteral("usr-adb"));
+    sim->setPersonality(QStringLiteral("usr")); // on the bus, but neither tool reaches it
+    press();
+    EXPECT_TRUE(toolRuns().isEmpty());
+    EXPECT_EQ(log->progress, (std::vector<double>{0.0}));
+    expectRetryScreen(L("stat Device not found !"));
+    expectModeOneLast();
+}
+
+TEST_F(UpdateSimTest, BootLoaderNeverReached) {
+    ready(QStringLiteral(R"({"base": "usr-adb", "faults": {"ignore_bootloader_request": true}})"));
+    press();
+    EXPECT_EQ(countRuns(kBootloaderRun), 11); // the first request and one per poll
+    EXPECT_EQ(countRuns({"fastboot", "flash"}), 0);
+    EXPECT_EQ(sleeps(5.0), 11);
+    expectRetryScreen(filled("stat Fail to switch [%s] mode !", "Fastboot"));
+    expectModeOneLast();
+}
+
+// ---- writing ----
+
+TEST_F(UpdateSimTest, EmptyImageIsPassedOverSilently) {
+    ready(QStringLiteral("ftm"), {{"aboot", 1024}, {"spare", 0}, {"boot", 4096}, {"modem", 16384}, {"system", 2048}});
+    press();
+    for (const QStringList& r : toolRuns())
+        EXPECT_NE(r.value(2), QStringLiteral("spare"));
+    EXPECT_FALSE(log->statuses.contains(filled("stat Writing [%s] ...", "spare")));
+    EXPECT_EQ(sleeps(0.5), 4);
+    ASSERT_GE(log->progress.size(), 8u);
+    EXPECT_DOUBLE_EQ(log->progress[4], after(1024));
+    EXPECT_DOUBLE_EQ(log->progress[5], after(5120));
+    EXPECT_DOUBLE_EQ(log->progress[7], 0.90);
+    expectSuccessScreen("1.0.4");
+}
+
+TEST_F(UpdateSimTest, ImageMissingAtTheCheckIsStillHandedToFastboot) {
+    ready(QStringLiteral("ftm"), {{"aboot", 1024}, {"boot", 4096}, {"modem", 16384}, {"system", 2048}, {"extra", 512}},
+          {QStringLiteral("extra")});
+    EXPECT_EQ(harness().app().m_total.load(), uint64_t(m_total)); // the check did not count it
+    press();
+    EXPECT_EQ(toolRuns()[7], flashRun("extra"));
+    EXPECT_FALSE(sim->partitions().contains("extra"));
+    expectCloseScreen(L("stat Fail to write image !"));
+    expectModeOneLast();
+}
+
+struct WriteFailure {
+    const char* scenario;
+    int32_t code;
+};
+
+class UpdateWriteFailure : public UpdateSimTest, public ::testing::WithParamInterface<WriteFailure> {};
+
+TEST_P(UpdateWriteFailure, LaterImagesUnwrittenDeviceStillRestarted) {
+    ready(QString::fromUtf8(GetParam().scenario), {{"aboot", 1024}, {"boot", 4096}, {"system", 2048}});
+    press();
+    const QList<QStringList> runs = toolRuns();
+    EXPECT_TRUE(runs.contains(flashRun("aboot")));
+    EXPECT_TRUE(runs.contains(flashRun("boot")));
+    EXPECT_FALSE(runs.contains(flashRun("system")));
+    EXPECT_TRUE(runs.contains(kFastbootRebootRun));
+    EXPECT_EQ(sleeps(0.5), 1);
+    EXPECT_FALSE(sim->partitions().contains("system"));
+    const QJsonObject aboot = sim->partitions().value("aboot").toObject();
+    EXPECT_EQ(aboot.value("writes").toInt(), 1);
+    switch (GetParam().code) {
+    case 7:
+        expectCloseScreen(L("stat Fail to write image !"));
+        EXPECT_TRUE(runs.contains(kVersionRun));
+        expectModeOneLast();
+        break;
+    case 4:
+        expectRetryScreen(filled("stat Fail to switch back [%s] mode !", "FTM"));
+        expectNoModeOne(); // gone from the bus
+        break;
+    case 6:
+        expectRetryScreen(usr("stat Fail to switch back [%s] mode !"));
+        expectNoModeOne(); // still under the Qualcomm-vendor identity
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, UpdateWriteFailure,
+    ::testing::Values(
+        WriteFailure{R"({"base": "ftm", "faults": {"flash_fail": ["boot"]}})", 7},
+        WriteFailure{R"({"base": "ftm", "faults": {"flash_fail": ["boot"], "no_return_after_restart": 2}})", 4},
+        WriteFailure{R"({"base": "ftm", "faults": {"flash_fail": ["boot"], "mode_write_refused": ["/etc/mode.cfg"]}})",
+                     6}));
+
+// ---- first restart ----
+
+TEST_F(UpdateSimTest, NoReturnAfterFirstRestart) {
+    ready(QStringLiteral("no-return"));
+    press();
+    // The boot loader is asked again on every poll it still answers; here it is gone.
+    EXPECT_EQ(sleeps(5.0), 1 + 2 + 2 + 10); // into the boot loader (twice polled), restart, ten polls
+    EXPECT_FALSE(toolRuns().contains(kEtcModeRun));
+    EXPECT_FALSE(toolRuns().contains(kVersionRun));
+    expectRetryScreen(filled("stat Fail to switch back [%s] mode !", "FTM"));
+    expectNoModeOne(); // nothing of the device on the bus
+}
+
+TEST_F(UpdateSimTest, BackUnderOwnIdentityButAdbNeverReaches) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": {"restart_personality": {"2": "usr"}, "switch_ignored": true}})"));
+    press();
+    // Ten mode-2 switches while waiting for adb, then the closing mode 1.
+    const QList<QByteArray> s = switches();
+    EXPECT_EQ(s.count(kMode2), 10);
+    expectRetryScreen(filled("stat Fail to switch back [%s] mode !", "FTM"));
+    expectModeOneLast();
+}
+
+TEST_F(UpdateSimTest, QualcommIdentityAfterFirstRestartWritesModeFilesWithoutSwitching) {
+    ready(QStringLiteral("ftm"));
+    press();
+    // No switch before the final restart: adb reached the device as it came back.
+    const QList<SimRecord> records = sim->records();
+    bool rebooted = false;
+    for (const SimRecord& r : records) {
+        if (r.kind == "adb" && r.args == kRebootRun.mid(1))
+            rebooted = true;
+        if (r.event == "cbw") {
+            EXPECT_TRUE(rebooted) << "switch sent before the final restart";
+        }
+    }
+    EXPECT_EQ(countRuns(kEtcModeRun), 1);
+    EXPECT_EQ(countRuns(kTmpModeRun), 1);
+    EXPECT_EQ(log->statuses.count(usr("stat Switching back to [%s] mode ...")), 1); // shown twice, same text
+    expectSuccessScreen("1.0.4");
+}
+
+TEST_F(UpdateSimTest, OwnIdentityAfterFirstRestartSwitchesAndSkipsModeFiles) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": {"restart_personality": {"2": "usr", "3": "usr"}}})"));
+    press();
+    EXPECT_EQ(countRuns(kEtcModeRun), 0);
+    EXPECT_EQ(countRuns(kTmpModeRun), 0);
+    EXPECT_FALSE(log->statuses.contains(usr("stat Switching back to [%s] mode ...")));
+    // One mode 2 after the first restart, one after the final one, then mode 1.
+    EXPECT_EQ(switches(), (QList<QByteArray>{kMode2, kMode2, kMode1}));
+    expectSuccessScreen("1.0.4");
+}
+
+// ---- to USR and the final restart ----
+
+TEST_F(UpdateSimTest, QualcommIdentityAfterFinalRestart) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": {"restart_personality": {"3": "ftm"}}})"));
+    press();
+    EXPECT_FALSE(toolRuns().contains(kVersionRun));
+    EXPECT_DOUBLE_EQ(log->progress.back(), 0.95);
+    expectRetryScreen(usr("stat Fail to switch back [%s] mode !"));
+    expectNoModeOne(); // only the Qualcomm-vendor identity on the bus
+}
+
+TEST_F(UpdateSimTest, NotBackOnTheBusAfterFinalRestart) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": {"no_return_after_restart": 3}})"));
+    press();
+    EXPECT_FALSE(toolRuns().contains(kVersionRun));
+    EXPECT_GE(sleeps(5.0), 10);
+    expectRetryScreen(usr("stat Fail to switch back [%s] mode !"));
+    expectNoModeOne();
+}
+
+struct ModeFileFault {
+    const char* name;
+    const char* faults;
+    int etcRuns;
+    int tmpRuns;
+};
+
+class UpdateModeFileRefused : public UpdateSimTest, public ::testing::WithParamInterface<ModeFileFault> {};
+
+TEST_P(UpdateModeFileRefused, EndsWithUsrFailure) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": %1})").arg(QString::fromUtf8(GetParam().faults)));
+    press();
+    EXPECT_EQ(countRuns(kEtcModeRun), GetParam().etcRuns);
+    EXPECT_EQ(countRuns(kTmpModeRun), GetParam().tmpRuns);
+    EXPECT_EQ(countRuns({"adb", "push"}), 0);
+    EXPECT_FALSE(toolRuns().contains(kRebootRun));
+    expectRetryScreen(usr("stat Fail to switch back [%s] mode !"));
+    expectNoModeOne(); // the device stays in its Qualcomm-vendor personality
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UpdateModeFileRefused,
+    ::testing::Values(ModeFileFault{"EtcRefused", R"({"mode_write_refused": ["/etc/mode.cfg"]})", 1, 0},
+                      ModeFileFault{"TmpRefused", R"({"mode_write_refused": ["/tmp/mode.cfg"]})", 1, 1},
+                      ModeFileFault{"LowerCaseOk", R"({"mode_write_lowercase": true})", 1, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- reading the version ----
+
+TEST_F(UpdateSimTest, AdbNeverBackAtTheEndStillReportsTheWriting) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": {"switch_ignored": true}})"));
+    press();
+    EXPECT_EQ(switches().count(kMode2), 10);
+    EXPECT_FALSE(toolRuns().contains(kVersionRun));
+    EXPECT_TRUE(log->statuses.contains(filled("stat Fail to switch [%s] mode !", "ADB")));
+    EXPECT_DOUBLE_EQ(log->progress.back(), 0.97);
+    const std::vector<double> waits = harness().clock->sleeps();
+    ASSERT_GE(waits.size(), 11u);
+    EXPECT_EQ(waits.back(), 1.0);
+    EXPECT_EQ(std::vector<double>(waits.end() - 11, waits.end() - 1), std::vector<double>(10, 5.0));
+    expectSuccessScreen("1.0.3"); // the version read before the update
+    expectModeOneLast();
+}
+
+TEST_F(UpdateSimTest, VersionNeverReadKeepsTheOldOne) {
+    ready(QStringLiteral("ftm"));
+    sim->setFault(QStringLiteral("version_reply"), QStringLiteral("no_ok"));
+    press();
+    EXPECT_EQ(countRuns(kVersionRun), 11);
+    EXPECT_TRUE(log->statuses.contains(L("stat updated Fail to read version number !")));
+    EXPECT_DOUBLE_EQ(log->progress.back(), 1.0);
+    expectSuccessScreen("1.0.3");
+}
+
+struct VersionReply {
+    const char* name;
+    const char* faults;
+    int runs;
+    const char* shown;
+};
+
+// Detection has read the version once already; the simulator counts every read.
+class UpdateVersionReply : public UpdateSimTest, public ::testing::WithParamInterface<VersionReply> {};
+
+TEST_P(UpdateVersionReply, ReadsWhatFollowsTheFirstThreeCharacters) {
+    ready(QStringLiteral("ftm"));
+    sim->patch(QJsonDocument::fromJson(QByteArray(R"({"faults": )") + GetParam().faults + "}").object());
+    press();
+    EXPECT_EQ(countRuns(kVersionRun), GetParam().runs);
+    EXPECT_FALSE(log->statuses.contains(L("stat updated Fail to read version number !")));
+    expectSuccessScreen(GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, UpdateVersionReply,
+    ::testing::Values(VersionReply{"LowerCaseOk", R"({"version_reply": "lowercase"})", 1, "1.0.4"},
+                      VersionReply{"OkFromThirdTry", R"({"version_ok_from_try": 4})", 3, "1.0.4"},
+                      VersionReply{"NothingAfterOk", R"({"version_reply": "prefix_only"})", 1, "1.0.3"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- errors ----
+
+TEST_F(UpdateSimTest, MissingToolEndsWithError) {
+    ready(QStringLiteral("usr-adb"));
+    ASSERT_TRUE(QFile::remove(bundle.resources() + QStringLiteral("/fastboot")));
+    press();
+    EXPECT_TRUE(toolRuns(true).isEmpty());
+    EXPECT_EQ(harness().screen().info, L("info Please check device, reconnect it and try again."));
+    expectCloseScreen(L("stat Fail to upgrade by some error !"));
+    expectModeOneLast();
+}
+
+// ---- host copies ----
+
+TEST_F(UpdateSimTest, FailedBackupPullRestoresNothing) {
+    ready(QStringLiteral("pull-error"));
+    press();
+    int pulls = 0;
+    for (const QStringList& r : toolRuns())
+        pulls += r.value(1) == QStringLiteral("pull");
+    EXPECT_EQ(pulls, 1);
+    for (const QStringList& r : toolRuns())
+        EXPECT_NE(r.value(1), QStringLiteral("push"));
+    EXPECT_TRUE(sim->deviceFile(kConfigRestored).isNull());
+    expectSuccessScreen("1.0.4");
+}
+
+TEST_F(UpdateSimTest, FailedRestoreKeepsHostCopies) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": {"push_error": ["/etc/new_config.db"]}})"));
+    press();
+    // The board data went back; the settings stay on the host for another try.
+    EXPECT_FALSE(QFileInfo::exists(hostCopy("tq738hw_wifi_bk")));
+    QFile config(hostCopy("tq738hw_usr_cfg_bk"));
+    ASSERT_TRUE(config.open(QIODevice::ReadOnly));
+    EXPECT_EQ(config.readAll(), sim->deviceFile(kConfig));
+    expectSuccessScreen("1.0.4");
+}
+
+TEST_F(UpdateSimTest, FailedFirstRestorePushKeepsBothCopies) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": {"push_error": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]}})"));
+    press();
+    EXPECT_TRUE(QFileInfo::exists(hostCopy("tq738hw_wifi_bk")));
+    EXPECT_TRUE(QFileInfo::exists(hostCopy("tq738hw_usr_cfg_bk")));
+    EXPECT_TRUE(sim->deviceFile(kConfigRestored).isNull());
+    expectSuccessScreen("1.0.4");
+}
+
+TEST_F(UpdateSimTest, PlantedLinkAtHostCopyIsNotFollowed) {
+    ready(QStringLiteral("ftm"));
+    const QString victim = harness().scratch() + QStringLiteral("/victim");
+    QFile v(victim);
+    ASSERT_TRUE(v.open(QIODevice::WriteOnly));
+    v.write("precious");
+    v.close();
+    ASSERT_TRUE(QFile::link(victim, hostCopy("tq738hw_wifi_bk")));
+    press();
+    QFile check(victim);
+    ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+    EXPECT_EQ(check.readAll(), QByteArray("precious"));
+    for (const QStringList& r : toolRuns())
+        EXPECT_NE(r.value(1), QStringLiteral("push"));
+    expectSuccessScreen("1.0.4");
+}
+
+// ---- retry ----
+
+struct RetryCase {
+    const char* name;
+    const char* scenario;
+    int32_t code;
+};
+
+class UpdateRetry : public UpdateSimTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(UpdateRetry, RetryLeadsBackToSearchingAndASecondRun) {
+    ready(QString::fromUtf8(GetParam().scenario));
+    if (GetParam().code == 2)
+        sim->unplug();
+    press();
+    AppHarness& h = harness();
+    ASSERT_EQ(h.app().status(), 3);
+    ASSERT_EQ(h.screen().buttonTitle, L("btn Retry"));
+
+    // The user reconnects the device and presses Retry.
+    loadScenario(QStringLiteral("ftm"));
+    h.app().onUpdateButtonClick();
+    EXPECT_EQ(h.app().status(), 1);
+    h.runDetectPass();
+    ASSERT_EQ(h.app().status(), 2);
+    EXPECT_EQ(h.screen().buttonTitle, L("btn Start"));
+    sim->clearRecords();
+    press();
+    expectSuccessScreen("1.0.4");
+    expectModeOneLast();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, UpdateRetry,
+    ::testing::Values(RetryCase{"NotFound", "ftm", 2}, RetryCase{"NoReturn", "no-return", 4},
+                      RetryCase{"NoBootLoader", "ignores-bootloader", 5},
+                      RetryCase{"ModeFileRefused", "mode-write-refused", 6}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

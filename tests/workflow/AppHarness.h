@@ -1,0 +1,254 @@
+#pragma once
+// A real AppDelegate in the test process: offscreen window, temporary bundle and home,
+// a clock that records its sleeps instead of sleeping, and helpers that run worker bodies
+// while the GUI thread serves their blocking posts. Needs no simulator; SimFixture.h adds it.
+
+#include "app/AppDelegate.h"
+#include "app/MainWindow.h"
+#include "app/ProgressBarView.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+// Readable values in test failures.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << '[' << l.join(QStringLiteral(", ")).toStdString() << ']';
+}
+
+namespace testing_support {
+
+// One QApplication for the whole test program, on the offscreen platform.
+inline QApplication& application() {
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return *app;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "hotspot-tests";
+    static char* argv[] = {name, nullptr};
+    return *new QApplication(argc, argv); // lives until the process ends
+}
+
+// Records every sleep and returns at once.
+class RecordingClock : public Clock {
+public:
+    void sleep(double seconds) override {
+        std::function<void(double)> hook;
+        {
+            std::lock_guard lock(m_mutex);
+            m_sleeps.push_back(seconds);
+            hook = m_onSleep;
+        }
+        if (hook)
+            hook(seconds);
+    }
+    // Called on the sleeping thread after each recorded sleep (e.g. to request a stop).
+    void onSleep(std::function<void(double)> hook) {
+        std::lock_guard lock(m_mutex);
+        m_onSleep = std::move(hook);
+    }
+    std::vector<double> sleeps() const {
+        std::lock_guard lock(m_mutex);
+        return m_sleeps;
+    }
+    int count(double seconds) const {
+        std::lock_guard lock(m_mutex);
+        int n = 0;
+        for (double s : m_sleeps)
+            n += s == seconds;
+        return n;
+    }
+    void clear() {
+        std::lock_guard lock(m_mutex);
+        m_sleeps.clear();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<double> m_sleeps;
+    std::function<void(double)> m_onSleep;
+};
+
+// Thrown by the test environment's exitProgram instead of ending the test program.
+struct ProgramExit : std::runtime_error {
+    explicit ProgramExit(int c) : std::runtime_error("program exit"), code(c) {}
+    int code;
+};
+
+// A bundle folder with its resources, the package's version file and images.
+class TempBundle {
+public:
+    TempBundle() { QDir().mkpath(resources()); }
+    QString path() const { return m_dir.path(); }
+    QString resources() const { return m_dir.path() + QStringLiteral("/Contents/Resources"); }
+
+    void writeResource(const QString& name, const QByteArray& bytes) const {
+        QFile f(resources() + u'/' + name);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+            throw std::runtime_error("cannot write " + name.toStdString());
+    }
+    void writeVersion(const QByteArray& bytes) const { writeResource(QStringLiteral("version"), bytes); }
+    // Writes an image and returns its version-file line "name,file,size,md5".
+    QByteArray addImage(const QByteArray& partition, const QByteArray& file, const QByteArray& content) const {
+        writeResource(QString::fromUtf8(file), content);
+        return partition + ',' + file + ',' + QByteArray::number(content.size()) + ',' +
+               QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
+    }
+    // Copies an executable (adb or fastboot) into the resources under `name`.
+    void installTool(const QString& source, const QString& name) const {
+        const QString dest = resources() + u'/' + name;
+        QFile::remove(dest);
+        if (!QFile::copy(source, dest))
+            throw std::runtime_error("cannot copy " + source.toStdString());
+        QFile::setPermissions(dest, QFile::permissions(dest) | QFile::ExeOwner | QFile::ReadOwner);
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// What the window shows.
+struct Screen {
+    QString status;
+    QString info;
+    bool infoVisible = false;
+    bool imageVisible = false;
+    QString warning;
+    bool warningVisible = false;
+    QString buttonTitle;
+    bool buttonEnabled = false;
+    bool barIndeterminate = false;
+    bool barAnimating = false;
+    double barValue = 0.0;
+    QString percent;
+};
+
+struct HarnessOptions {
+    bool driverInstalled = true;
+};
+
+class AppHarness {
+public:
+    AppHarness(const TempBundle& bundle, HarnessOptions options = {}) {
+        application();
+        QDir().mkpath(home());
+        Environment env;
+        env.bundlePath = bundle.path();
+        env.home = home();
+        env.hostTmp = m_scratch.path();
+        const QString rule = m_scratch.path() + QStringLiteral("/70-hotspot-updater.rules");
+        if (options.driverInstalled) {
+            QFile f(rule);
+            if (!f.open(QIODevice::WriteOnly))
+                throw std::runtime_error("cannot write the driver rule");
+        }
+        env.driverPaths = {rule};
+        env.clock = clock;
+        env.exitProgram = [](int code) { throw ProgramExit(code); };
+        m_window = std::make_unique<MainWindow>();
+        m_delegate = std::make_unique<AppDelegate>(std::move(env), m_window.get());
+    }
+
+    ~AppHarness() {
+        // Workers post to the GUI thread: serve them until every one has left.
+        m_delegate->setDetectStopFlag(true);
+        pumpUntil([this] { return m_delegate->liveWorkers() == 0; });
+    }
+
+    AppDelegate& app() { return *m_delegate; }
+    MainWindow& window() { return *m_window; }
+    QString home() const { return m_scratch.path() + QStringLiteral("/home"); }
+    QString scratch() const { return m_scratch.path(); }
+
+    // Runs `body` on a thread of its own, as a worker, while this thread serves its posts.
+    // An exception escaping the body is rethrown here.
+    void runOnWorker(const std::function<void()>& body) {
+        std::atomic<bool> done{false};
+        std::exception_ptr error;
+        std::thread worker([&] {
+            try {
+                body();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            done.store(true);
+            wake();
+        });
+        pumpUntil([&] { return done.load(); });
+        worker.join();
+        if (error)
+            std::rethrow_exception(error);
+    }
+    void runInitialize() { runOnWorker([this] { m_delegate->initializeProc(); }); }
+    void runDetectPass() { runOnWorker([this] { m_delegate->detectPass(); }); }
+    void runDetectProc() { runOnWorker([this] { m_delegate->detectProc(); }); }
+
+    // Serves posted events until `condition` holds; the condition is checked after every
+    // batch, and workers wake this thread when they finish.
+    static void pumpUntil(const std::function<bool()>& condition) {
+        while (!condition()) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (condition())
+                break;
+            std::this_thread::yield();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+
+    // Sets what the package check would have left: the package version, state 1.
+    void setReady(const QByteArray& toolVersion, int32_t state = 1) {
+        copyVersion(m_delegate->m_tool_version, toolVersion);
+        m_delegate->setStatus(state);
+    }
+    QByteArray deviceVersion() const { return QByteArray(m_delegate->m_dev_version); }
+    QByteArray toolVersion() const { return QByteArray(m_delegate->m_tool_version); }
+
+    Screen screen() const {
+        const AppDelegate& d = *m_delegate;
+        Screen s;
+        s.status = d.statusLable->text();
+        s.info = d.infoLable->text();
+        s.infoVisible = !d.infoLable->isHidden();
+        s.imageVisible = !d.imgView->isHidden();
+        s.warning = d.warningLable->text();
+        s.warningVisible = !d.warningLable->isHidden();
+        s.buttonTitle = d.updateButton->text();
+        s.buttonEnabled = d.updateButton->isEnabled();
+        s.barIndeterminate = d.progressBar->isIndeterminate();
+        s.barAnimating = d.progressBar->isAnimating();
+        s.barValue = d.progressBar->value();
+        s.percent = d.precentLable->text();
+        return s;
+    }
+
+    std::shared_ptr<RecordingClock> clock = std::make_shared<RecordingClock>();
+
+private:
+    static void wake() {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+    }
+
+    QTemporaryDir m_scratch;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<AppDelegate> m_delegate;
+};
+
+inline QString L(const char* key) { return AppDelegate::lookup(key); }
+
+} // namespace testing_support

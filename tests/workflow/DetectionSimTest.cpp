@@ -1,0 +1,293 @@
+// The detection loop against the simulated hotspot, in process.
+
+#include "SimFixture.h"
+
+#include <QEvent>
+#include <QPushButton>
+
+namespace {
+
+using namespace testing_support;
+
+const QStringList kReboot{"shell", "sys_reboot"};
+const QStringList kVersionRead{"shell", "cmmd info firmware_ver"};
+
+class Detection : public SimFixture {
+protected:
+    // Controller in state `state` with the package version `tool`, as the package check leaves it.
+    AppHarness& ready(const QByteArray& tool = "1.0.4", int32_t state = 1) {
+        AppHarness& h = start();
+        h.setReady(tool, state);
+        return h;
+    }
+    // Runs passes until the state leaves 1 (or gives up after `max`).
+    int passesUntilDecided(int max = 12) {
+        for (int n = 1; n <= max; ++n) {
+            harness().runDetectPass();
+            if (harness().app().status() != 1)
+                return n;
+        }
+        return -1;
+    }
+    void expectOffered(const QByteArray& device, const QByteArray& tool) {
+        AppHarness& h = harness();
+        EXPECT_EQ(h.app().status(), 2);
+        EXPECT_EQ(h.deviceVersion(), device);
+        const Screen s = h.screen();
+        EXPECT_EQ(s.status, L("stat Device Ready !"));
+        EXPECT_EQ(s.buttonTitle, L("btn Start"));
+        EXPECT_TRUE(s.buttonEnabled);
+        EXPECT_FALSE(s.barAnimating);
+        EXPECT_EQ(s.info, L("info Current version") + "\n\t" + QString::fromUtf8(device) + "\n" +
+                              L("info Version after update") + "\n\t" + QString::fromUtf8(tool));
+    }
+    void expectSearching() {
+        AppHarness& h = harness();
+        EXPECT_EQ(h.app().status(), 1);
+        EXPECT_EQ(h.deviceVersion(), "");
+        const Screen s = h.screen();
+        EXPECT_EQ(s.status, L("stat Searching device ..."));
+        EXPECT_EQ(s.buttonTitle, L("btn Searching"));
+        EXPECT_FALSE(s.buttonEnabled);
+        EXPECT_TRUE(s.barAnimating);
+        EXPECT_EQ(s.info, L("info Current version") + ":\n\t" + QString::fromUtf8(h.toolVersion()));
+    }
+};
+
+TEST_F(Detection, CdRomPersonalityIsSwitchedThenOffered) {
+    loadScenario("usr-cdrom");
+    AppHarness& h = ready();
+    h.runDetectPass();
+    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_FALSE(sim->cbws().isEmpty()); // the mode-switch command went out
+    EXPECT_GT(passesUntilDecided(), 0);
+    EXPECT_EQ(sim->personality(), "usr_adb");
+    expectOffered("1.0.3", "1.0.4");
+}
+
+TEST_F(Detection, PackageCheckThenDetection) {
+    loadScenario("ftm");
+    writePackage("HS_FW_1.0.4", {{"boot", "boot.img", QByteArray(5000, 'b')}, {"modem", "modem.img", "m"}});
+    AppHarness& h = start();
+    h.runInitialize();
+    ASSERT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().m_total.load(), 5001u);
+    EXPECT_EQ(adbRuns(), (QList<QStringList>{{"kill-server"}, {"start-server"}}));
+    ASSERT_EQ(passesUntilDecided(), 1);
+    expectOffered("1.0.3", "1.0.4");
+}
+
+TEST_F(Detection, BootLoaderWithIdentityIsRebootedWithoutAdb) {
+    loadScenario("bootloader-qcom");
+    AppHarness& h = ready();
+    h.runDetectPass();
+    EXPECT_EQ(fastbootRuns(), (QList<QStringList>{{"devices"}, {"reboot"}}));
+    EXPECT_TRUE(adbRuns().isEmpty());
+    EXPECT_EQ(h.screen().status, L("stat Reboot device ..."));
+    EXPECT_GT(passesUntilDecided(), 0);
+    expectOffered("1.0.3", "1.0.4");
+}
+
+TEST_F(Detection, BootLoaderWithoutIdentityLooksLikeNoDevice) {
+    loadScenario("bootloader");
+    ready().runDetectPass();
+    expectSearching();
+    EXPECT_TRUE(adbRuns().isEmpty());
+    EXPECT_TRUE(fastbootRuns().isEmpty());
+}
+
+TEST_F(Detection, BootMode2IsRebootedIntoFirmware) {
+    loadScenario("bootmode2");
+    AppHarness& h = ready();
+    h.runDetectPass();
+    EXPECT_TRUE(ran(adbRuns(), kReboot));
+    EXPECT_FALSE(ran(adbRuns(), QStringList{"shell", "sys_reboot", "bootloader"}));
+    EXPECT_EQ(sim->restarts(), 1);
+    EXPECT_EQ(h.clock->sleeps(), (std::vector<double>{0.5, 1.0, 1.0}));
+    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_GT(passesUntilDecided(), 0);
+    expectOffered("1.0.3", "1.0.4");
+}
+
+TEST_F(Detection, UnreadableBootModeRestartsTheAdbServer) {
+    loadScenario("ftm");
+    sim->setDeviceFile("/sys/devices/platform/msm_ssbi.0/pm8018-core/pm8xxx-adc/mpp5", "Result:");
+    AppHarness& h = ready();
+    h.runDetectPass();
+    EXPECT_TRUE(ran(adbRuns(), QStringList{"kill-server"}));
+    EXPECT_TRUE(ran(adbRuns(), QStringList{"start-server"}));
+    EXPECT_FALSE(ran(adbRuns(), kVersionRead));
+    EXPECT_EQ(h.screen().status, L("stat Unable to detect device boot mode !"));
+    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_TRUE(QFile::exists(h.home() + "/.android/adb_usb.ini"));
+}
+
+TEST_F(Detection, BothIdentitiesAreLeftAlone) {
+    loadScenario("both-identities");
+    AppHarness& h = ready();
+    const Screen before = h.screen();
+    for (int state : {1, 2}) {
+        h.app().setStatus(state);
+        h.runDetectPass();
+        EXPECT_EQ(h.app().status(), state);
+    }
+    EXPECT_TRUE(adbRuns().isEmpty());
+    EXPECT_TRUE(fastbootRuns().isEmpty());
+    EXPECT_EQ(h.screen().status, before.status);
+}
+
+TEST_F(Detection, UnplugWhileOfferedReturnsToSearching) {
+    loadScenario("ftm");
+    AppHarness& h = ready();
+    ASSERT_GT(passesUntilDecided(), 0);
+    ASSERT_EQ(h.app().status(), 2);
+    sim->unplug();
+    h.runDetectPass();
+    expectSearching();
+}
+
+TEST_F(Detection, UnplugWhenFinishedChangesNothing) {
+    loadScenario("unplugged");
+    AppHarness& h = ready("1.0.4", 4);
+    copyVersion(h.app().m_dev_version, "1.0.4");
+    const Screen before = h.screen();
+    h.runDetectPass();
+    EXPECT_EQ(h.app().status(), 4);
+    EXPECT_EQ(h.deviceVersion(), "1.0.4");
+    EXPECT_EQ(h.screen().status, before.status);
+    EXPECT_EQ(h.screen().buttonTitle, before.buttonTitle);
+}
+
+TEST_F(Detection, VersionAnswerOnThirdTry) {
+    loadScenario("version-late");
+    AppHarness& h = ready();
+    ASSERT_EQ(passesUntilDecided(), 1);
+    EXPECT_EQ(h.clock->count(5.0), 2);
+    EXPECT_EQ(adbRuns().count(kVersionRead), 3);
+    expectOffered("1.0.3", "1.0.4");
+}
+
+TEST_F(Detection, NoVersionAnswerAfterElevenTries) {
+    loadScenario("version-no-ok");
+    AppHarness& h = ready();
+    h.runDetectPass();
+    EXPECT_EQ(adbRuns().count(kVersionRead), 11);
+    EXPECT_EQ(h.clock->count(5.0), 10);
+    EXPECT_EQ(h.screen().status, L("stat Fail to read version number !"));
+    EXPECT_EQ(h.app().status(), 1);
+}
+
+TEST_F(Detection, StopRequestEndsTheVersionRetries) {
+    loadScenario("version-no-ok");
+    AppHarness& h = ready();
+    h.clock->onSleep([&h](double s) {
+        if (s == 5.0)
+            h.app().setDetectStopFlag(true);
+    });
+    h.runDetectProc();
+    EXPECT_EQ(adbRuns().count(kVersionRead), 1);
+}
+
+TEST_F(Detection, LowerCaseOkIsAccepted) {
+    loadScenario("version-lowercase");
+    ready();
+    ASSERT_EQ(passesUntilDecided(), 1);
+    expectOffered("1.0.3", "1.0.4");
+}
+
+TEST_F(Detection, OkFollowedByLineEndGivesEmptyDeviceVersion) {
+    loadScenario("ftm");
+    sim->setFault("version_reply", "empty");
+    AppHarness& h = ready();
+    ASSERT_EQ(passesUntilDecided(), 1);
+    expectOffered("", "1.0.4");
+    EXPECT_EQ(h.deviceVersion(), "");
+}
+
+TEST_F(Detection, LongVersionIsCutTo255Bytes) {
+    const QByteArray longVersion(300, 'v');
+    loadScenario(QStringLiteral(R"({"base": "ftm", "firmware_version": "%1"})").arg(QString::fromLatin1(longVersion)));
+    AppHarness& h = ready("w");
+    ASSERT_EQ(passesUntilDecided(), 1);
+    EXPECT_EQ(h.deviceVersion(), longVersion.left(255));
+    expectOffered(longVersion.left(255), "w");
+}
+
+TEST_F(Detection, NumericVersionsCompareByValue) {
+    loadScenario(R"({"base": "ftm", "firmware_version": "9"})");
+    ready("10");
+    ASSERT_EQ(passesUntilDecided(), 1);
+    expectOffered("9", "10");
+}
+
+TEST_F(Detection, EqualVersionIsUpToDate) {
+    loadScenario("up-to-date");
+    AppHarness& h = ready();
+    ASSERT_EQ(passesUntilDecided(), 1);
+    EXPECT_EQ(h.app().status(), 4);
+    const Screen s = h.screen();
+    EXPECT_EQ(s.status, L("info Your vesion is up to date"));
+    EXPECT_EQ(s.buttonTitle, L("btn Close"));
+    EXPECT_TRUE(s.buttonEnabled);
+    EXPECT_EQ(s.info, L("info Current version") + "\n\t1.0.4\n" + L("info Version after update") +
+                          "\n\t1.0.4\n" + L("info Your vesion is up to date"));
+}
+
+TEST_F(Detection, StopFlagBeforeFirstPass) {
+    loadScenario("ftm");
+    AppHarness& h = ready();
+    h.app().setDetectStopFlag(true);
+    h.runDetectProc();
+    EXPECT_TRUE(h.clock->sleeps().empty());
+    EXPECT_EQ(sim->probes(), 0);
+}
+
+TEST_F(Detection, IdleWhileInitialisingOrUpdating) {
+    loadScenario("ftm");
+    AppHarness& h = ready("1.0.4", 0);
+    h.runDetectPass();
+    h.app().setStatus(3);
+    h.runDetectPass();
+    EXPECT_EQ(h.app().status(), 3);
+    EXPECT_EQ(sim->probes(), 0);
+}
+
+// Start pressed the moment the button comes up: the rest of the outcome must not
+// overwrite the update screen.
+TEST_F(Detection, StartPressedWhileTheOfferIsShownWins) {
+    struct PressOnEnable : QObject {
+        AppDelegate* app;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() == QEvent::EnabledChange && static_cast<QWidget*>(o)->isEnabled())
+                app->exchangeStatus(2, 3);
+            return false;
+        }
+    };
+    loadScenario("ftm");
+    AppHarness& h = ready();
+    h.app().updateButton->setEnabled(false);
+    PressOnEnable press;
+    press.app = &h.app();
+    h.app().updateButton->installEventFilter(&press);
+    h.runDetectPass();
+    h.app().updateButton->removeEventFilter(&press);
+    EXPECT_EQ(h.app().status(), 3);
+    EXPECT_NE(h.screen().buttonTitle, L("btn Start"));
+    EXPECT_NE(h.screen().status, L("stat Device Ready !"));
+}
+
+TEST_F(Detection, MissingAdbKeepsTheLoopSearching) {
+    loadScenario("ftm");
+    QFile::remove(bundle.resources() + "/adb");
+    AppHarness& h = ready();
+    h.clock->onSleep([&h](double) {
+        if (h.clock->sleeps().size() >= 4)
+            h.app().setDetectStopFlag(true);
+    });
+    h.runDetectProc(); // must neither throw nor spin without the pass period
+    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.clock->count(0.5), 2);
+    EXPECT_EQ(h.screen().status, L("stat Searching device ..."));
+}
+
+} // namespace

@@ -1,0 +1,164 @@
+#include "workflow/PackageReader.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using package::ImageVerdict;
+
+QByteArray withBom(QStringConverter::Encoding e, const QString& text) {
+    QStringEncoder encoder(e, QStringConverter::Flag::WriteBom);
+    return encoder.encode(text);
+}
+
+TEST(PackageText, EncodingsReadAlike) {
+    const QString text = QStringLiteral("FW_V1.2\nboot,boot.img,0x200,abc\n");
+    EXPECT_EQ(package::decodeText(text.toUtf8()), text);
+    EXPECT_EQ(package::decodeText("\xEF\xBB\xBF" + text.toUtf8()), text);
+    EXPECT_EQ(package::decodeText(withBom(QStringConverter::Utf16LE, text)), text);
+    EXPECT_EQ(package::decodeText(withBom(QStringConverter::Utf16BE, text)), text);
+    EXPECT_EQ(package::decodeText(withBom(QStringConverter::Utf32LE, text)), text);
+    EXPECT_EQ(package::decodeText(QByteArray()), QString());
+}
+
+TEST(PackageText, InvalidBytesAreNotText) {
+    EXPECT_FALSE(package::decodeText("V1\n\xFF\xFE\xFD\n"));     // not UTF-8
+    EXPECT_FALSE(package::decodeText("V1\n\xC3"));               // cut sequence
+    EXPECT_FALSE(package::decodeText("\xED\xA0\x80\n"));         // encoded surrogate
+    EXPECT_FALSE(package::decodeText(QByteArray("V1\n\0x\n", 6))); // NUL: UTF-16 without BOM
+    EXPECT_FALSE(package::decodeText(QByteArray("\xFF\xFE\x00\xD8", 4))); // lone surrogate
+}
+
+TEST(PackageText, CutsAtEveryCrAndLfKeepingEmptyPieces) {
+    EXPECT_EQ(package::cutPieces(QStringLiteral("V1\n")), (QStringList{"V1", ""}));
+    EXPECT_EQ(package::cutPieces(QStringLiteral("V1\r\na\r\n")), (QStringList{"V1", "", "a", "", ""}));
+    EXPECT_EQ(package::cutPieces(QStringLiteral("V1")).size(), 1);
+    EXPECT_EQ(package::cutPieces(QString()).size(), 1);
+    EXPECT_EQ(package::cutPieces(QStringLiteral("\r")).size(), 2);
+}
+
+TEST(PackageText, MissingFileIsUnreadable) {
+    EXPECT_FALSE(package::readVersionText(QStringLiteral("/nonexistent/version")));
+}
+
+QStringList pieces(const char* text) { return package::cutPieces(QString::fromUtf8(text)); }
+
+TEST(ImageLines, FourFieldsUntrimmedInOrder) {
+    const auto entries = package::readImageLines(pieces("#FW_1\n"
+                                                        "boot,boot.img,0x200,ABCDEF\r\n"
+                                                        "#sys,sys.img,1,aa\n"
+                                                        " #x,x.img,010,bb\n"
+                                                        "three,fields,1\n"
+                                                        "five,f,1,m,extra\n"
+                                                        "rootfs, root.img , 12 ,cc \n"));
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_STREQ(entries[0].name, "boot");
+    EXPECT_STREQ(entries[0].file, "boot.img");
+    EXPECT_EQ(entries[0].size, 512);
+    EXPECT_STREQ(entries[0].md5, "ABCDEF");
+    // A blank before "#" makes it no comment; octal size.
+    EXPECT_STREQ(entries[1].name, " #x");
+    EXPECT_EQ(entries[1].size, 8);
+    // Blanks stay part of the fields; the size reads past its blanks.
+    EXPECT_STREQ(entries[2].file, " root.img ");
+    EXPECT_EQ(entries[2].size, 12);
+    EXPECT_STREQ(entries[2].md5, "cc ");
+}
+
+TEST(ImageLines, SizesReadLikeStrtol) {
+    const auto entries = package::readImageLines(pieces("v\na,a,,m\nb,b,abc,m\nc,c,-5,m\nd,d,12kb,m\n"));
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].size, 0);
+    EXPECT_EQ(entries[1].size, 0);
+    EXPECT_EQ(entries[2].size, -5);
+    EXPECT_EQ(entries[3].size, 12);
+}
+
+TEST(ImageLines, LongFieldsAreCutAndTerminated) {
+    const QByteArray name(100, 'n');
+    const QByteArray file(3000, 'f');
+    const QByteArray md5(200, 'm');
+    const auto entries = package::readImageLines(package::cutPieces(
+        QString::fromUtf8("v\n" + name + ',' + file + ",1," + md5 + '\n')));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(QByteArray(entries[0].name), name.left(31));
+    EXPECT_EQ(QByteArray(entries[0].file), file.left(1023));
+    EXPECT_EQ(QByteArray(entries[0].md5), md5.left(63));
+}
+
+TEST(ImageLines, StopsAfterThirtyTwo) {
+    QByteArray text = "v\n";
+    for (int i = 0; i < 40; ++i)
+        text += "p" + QByteArray::number(i) + ",f,1,m\n";
+    const auto entries = package::readImageLines(package::cutPieces(QString::fromUtf8(text)));
+    ASSERT_EQ(entries.size(), 32u);
+    EXPECT_STREQ(entries[31].name, "p31");
+}
+
+class ImageCheckTest : public ::testing::Test {
+protected:
+    QString write(const QString& name, const QByteArray& content) {
+        QFile f(dir.path() + u'/' + name);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        return f.fileName();
+    }
+    ImageEntry entry(const char* file, int64_t size, const QByteArray& md5) {
+        ImageEntry e{};
+        package::copyField(e.name, "p");
+        package::copyField(e.file, file);
+        package::copyField(e.md5, md5);
+        e.size = size;
+        return e;
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(ImageCheckTest, Verdicts) {
+    const QByteArray content = "image bytes";
+    const QByteArray md5 = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
+    write("a.img", content);
+    EXPECT_EQ(package::checkImage(dir.path(), entry("a.img", 11, md5)).verdict, ImageVerdict::Ok);
+    EXPECT_EQ(package::checkImage(dir.path(), entry("a.img", 11, md5.toUpper())).verdict, ImageVerdict::Ok);
+    EXPECT_EQ(package::checkImage(dir.path(), entry("a.img", 11, " " + md5)).verdict,
+              ImageVerdict::Md5Mismatch);
+    EXPECT_EQ(package::checkImage(dir.path(), entry("a.img", 11, md5 + " ")).verdict,
+              ImageVerdict::Md5Mismatch);
+    EXPECT_EQ(package::checkImage(dir.path(), entry("a.img", 12, md5)).verdict, ImageVerdict::SizeMismatch);
+    EXPECT_EQ(package::checkImage(dir.path(), entry("b.img", 11, md5)).verdict, ImageVerdict::Absent);
+    EXPECT_EQ(package::checkImage(dir.path(), entry(" a.img", 11, md5)).verdict, ImageVerdict::Absent);
+    // An empty file name names the folder itself.
+    EXPECT_EQ(package::checkImage(dir.path(), entry("", 0, md5)).verdict, ImageVerdict::Unreadable);
+}
+
+TEST_F(ImageCheckTest, UnreadableFile) {
+    const QString path = write("locked.img", "x");
+    QFile::setPermissions(path, QFileDevice::Permissions());
+    QFile probe(path);
+    if (probe.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "running with permission to read any file";
+    EXPECT_EQ(package::checkImage(dir.path(), entry("locked.img", 1, "00")).verdict, ImageVerdict::Unreadable);
+    EXPECT_FALSE(package::md5Hex(path));
+}
+
+TEST_F(ImageCheckTest, DigestDoesNotDependOnReadSize) {
+    // Sizes around the read boundaries; the reference is the digest of the bytes in one go.
+    for (qsizetype size : {qsizetype(0), qsizetype(1023), qsizetype(1024), qsizetype(1 << 20),
+                           qsizetype((1 << 20) + 1), qsizetype(3 * (1 << 20) - 7)}) {
+        QByteArray content(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            content[i] = char((i * 131 + 7) & 0xFF);
+        const QString path = write(QStringLiteral("d.img"), content);
+        EXPECT_EQ(package::md5Hex(path),
+                  QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()))
+            << size;
+    }
+    EXPECT_EQ(package::md5Hex(write("e.img", "")), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+}
+
+} // namespace

@@ -1,0 +1,95 @@
+#pragma once
+// Control of the simulated hotspot from tests and from the hotspot-sim command.
+//
+// The simulated device lives in a state folder (by default the one named by the environment
+// variable HOTSPOT_SIM_DIR). The stand-in adb and fastboot executables and the stand-in USB
+// library (hotspot_simusb) read and change the same state, so a test can set up a scenario
+// here, let a real AppDelegate drive the device, and then look at what the device was asked.
+// Every call takes the state folder's lock: it is safe to use while tools run.
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One entry of the record of everything the device was asked.
+struct SimRecord {
+    QString kind;      // "adb", "fastboot" or "usb"
+    QString event;     // tools: "run"; usb: "open", "claim", "release", "close", "cbw", "csw", ...
+    QStringList args;  // tools: the full argument list (without the program name)
+    QByteArray bytes;  // usb "cbw": the bytes written, exactly as sent (31 for a valid CBW)
+    int status = -1;   // usb "cbw": the CSW status it earned (0, 1), or -1 when refused with a stall
+    int result = 0;    // usb: the value the usb_* call returned
+    QString personality; // the device's personality when the request arrived
+    QJsonObject json;  // the whole record as stored
+};
+
+class SimControl {
+public:
+    // stateDir empty: the folder named by HOTSPOT_SIM_DIR. The folder is created if missing.
+    explicit SimControl(QString stateDir = QString());
+
+    QString stateDir() const { return m_dir; }
+
+    // Where the scenario files and the stand-in tools live (fixed when the project is built).
+    static QString scenariosDir();
+    static QString binDir();
+    static QString adbPath();
+    static QString fastbootPath();
+    // A scenario name ("demo"), a file path, or an inline JSON object → its settings.
+    // Returns an empty object and sets *error when it cannot be read.
+    static QJsonObject readScenario(const QString& nameFileOrText, QString* error = nullptr);
+
+    // Starts the device afresh from a scenario (name, file or JSON text) and empties the
+    // record. Returns false (state untouched) when the scenario cannot be read.
+    bool loadScenario(const QString& nameFileOrText, QString* error = nullptr);
+    // Merges settings into the scenario; "faults" is merged key by key.
+    void patch(const QJsonObject& settings);
+    void set(const QString& key, const QJsonValue& value);
+    void setFault(const QString& key, const QJsonValue& value = QJsonValue(true));
+    void clearFault(const QString& key);
+    void clearFaults();
+
+    // Cable. While unplugged the device is on no bus and no tool reaches it.
+    void plug();
+    void unplug();
+    bool plugged() const;
+
+    // Puts the device into a personality at once ("ftm", "usr", "usr_adb", "bootloader",
+    // "restarting"), cancelling any pending change.
+    void setPersonality(const QString& personality);
+
+    // The whole state: {"scenario": {...}, "device": {...}}.
+    QJsonObject state() const;
+    QJsonObject device() const;
+    // "ftm", "usr", "usr_adb", "bootloader" or "restarting".
+    QString personality() const;
+    // USB identities the device shows now, as "11f6:102a" texts.
+    QStringList identities() const;
+    bool adbReaches() const;
+    bool fastbootReaches() const;
+    QString firmwareVersion() const;
+    // {"<partition>": {"size": n, "md5": "<hex>", "writes": n}, ...}
+    QJsonObject partitions() const;
+    // A device file's content, or a null QByteArray when the device has no such file.
+    QByteArray deviceFile(const QString& path) const;
+    void setDeviceFile(const QString& path, const QByteArray& content);
+    int restarts() const;
+    // Probes seen so far (usb_find_devices calls, "adb devices" and "fastboot devices" runs).
+    int probes() const;
+    // Counts as n probes, so a test can let a probe-counted delay pass without polling.
+    void advance(int n = 1);
+
+    QList<SimRecord> records() const;
+    QList<SimRecord> records(const QString& kind) const;
+    // Argument lists of every run of one tool ("adb" or "fastboot"), in order.
+    QList<QStringList> toolRuns(const QString& tool) const;
+    // Every CBW written, in order.
+    QList<QByteArray> cbws() const;
+    void clearRecords();
+
+private:
+    QString m_dir;
+};

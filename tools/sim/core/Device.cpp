@@ -1,0 +1,388 @@
+#include "core/Device.h"
+
+#include "core/Scenario.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+
+namespace sim {
+
+namespace {
+
+const QString kPending = QStringLiteral("pending");
+const QString kFiles = QStringLiteral("files");
+
+QJsonValue b64(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+// Board data of a calibrated radio: fixed, recognisable bytes.
+QByteArray defaultBoardData()
+{
+    QByteArray data("AR6003-BDATA");
+    data.reserve(1024);
+    for (int i = 0; data.size() < 1024; ++i)
+        data.append(char((i * 37 + 11) & 0xFF));
+    return data;
+}
+
+QByteArray modeValue(const QJsonObject& settings)
+{
+    const QString p = settings.value(QLatin1String("personality")).toString();
+    const int value = settings.contains(QLatin1String("mode_files"))
+        ? settings.value(QLatin1String("mode_files")).toInt()
+        : (p == QLatin1String(personality::kUsr) ? 1 : 0);
+    return QByteArray::number(value) + '\n';
+}
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+bool Device::isPersonality(const QString& name)
+{
+    return name == QLatin1String(personality::kFtm) || name == QLatin1String(personality::kUsr)
+        || name == QLatin1String(personality::kUsrAdb)
+        || name == QLatin1String(personality::kBootloader)
+        || name == QLatin1String(personality::kRestarting);
+}
+
+QJsonObject Device::powerOn(const QJsonObject& s)
+{
+    QJsonObject files{
+        {QString::fromLatin1(kBootModeFile),
+         b64(QByteArray::number(s.value(QLatin1String("boot_mode")).toInt()) + '\n')},
+        {QString::fromLatin1(kMpp5File),
+         b64("Result:" + QByteArray::number(s.value(QLatin1String("mpp5")).toInt()) + '\n')},
+        {QString::fromLatin1(kEtcModeFile), b64(modeValue(s))},
+        {QString::fromLatin1(kTmpModeFile), b64(modeValue(s))},
+        {QString::fromLatin1(kWifiBoardData), b64(defaultBoardData())},
+        {QString::fromLatin1(kConfigDb), b64("ssid=Hotspot-5G31\nkey=simulated-secret\nchannel=6\n")},
+    };
+    // Scenario files are given as text.
+    const QJsonObject extra = s.value(QLatin1String("files")).toObject();
+    for (auto it = extra.begin(); it != extra.end(); ++it) {
+        if (it.value().isNull())
+            files.remove(it.key());
+        else
+            files.insert(it.key(), b64(it.value().toString().toUtf8()));
+    }
+    QString start = s.value(QLatin1String("personality")).toString();
+    if (!isPersonality(start))
+        start = QString::fromLatin1(personality::kFtm);
+    return QJsonObject{
+        {"plugged", s.value(QLatin1String("plugged")).toBool(true)},
+        {"personality", start},
+        {"generation", 1},
+        {"restarts", 0},
+        {"firmware_version", s.value(QLatin1String("firmware_version")).toString()},
+        {"files", files},
+        {"partitions", QJsonObject{}},
+        {"flashed", QJsonArray{}},
+        {"adb_server", false},
+        {"counters", QJsonObject{}},
+    };
+}
+
+Device::Device(QJsonObject& state)
+    : m_state(state),
+      m_scn(state.value(QLatin1String("scenario")).toObject()),
+      m_dev(state.value(QLatin1String("device")).toObject())
+{
+}
+
+Device::~Device()
+{
+    m_state.insert(QStringLiteral("device"), m_dev);
+}
+
+void Device::settle(bool probe)
+{
+    if (probe)
+        bump(QStringLiteral("probes"));
+    const QJsonObject pending = m_dev.value(kPending).toObject();
+    if (pending.isEmpty())
+        return;
+    const QString target = pending.value(QLatin1String("to")).toString();
+    if (pending.contains(QLatin1String("probes"))) {
+        const int left = pending.value(QLatin1String("probes")).toInt();
+        if (left <= 0) {
+            comeBack(target);
+        } else if (probe) {
+            QJsonObject p = pending;
+            p.insert(QStringLiteral("probes"), left - 1);
+            m_dev.insert(kPending, p);
+        }
+    } else if (nowMs() >= qint64(pending.value(QLatin1String("until_ms")).toDouble())) {
+        comeBack(target);
+    }
+}
+
+QString Device::personality() const
+{
+    return m_dev.value(QLatin1String("personality")).toString();
+}
+
+void Device::setPersonality(const QString& name)
+{
+    if (!isPersonality(name))
+        return;
+    m_dev.remove(kPending);
+    m_dev.insert(QStringLiteral("personality"), name);
+    m_dev.insert(QStringLiteral("generation"), generation() + 1);
+}
+
+bool Device::plugged() const
+{
+    return m_dev.value(QLatin1String("plugged")).toBool();
+}
+
+void Device::setPlugged(bool plugged)
+{
+    if (plugged == this->plugged())
+        return;
+    m_dev.insert(QStringLiteral("plugged"), plugged);
+    // Plugged in again, it enumerates anew.
+    m_dev.insert(QStringLiteral("generation"), generation() + 1);
+}
+
+int Device::generation() const
+{
+    return m_dev.value(QLatin1String("generation")).toInt();
+}
+
+QStringList Device::identities() const
+{
+    if (!plugged())
+        return {};
+    const QString p = personality();
+    QStringList ids;
+    if (p == QLatin1String(personality::kFtm))
+        ids << QString::fromLatin1(kQualcommIdentity);
+    else if (p == QLatin1String(personality::kUsr) || p == QLatin1String(personality::kUsrAdb))
+        ids << QString::fromLatin1(kOwnIdentity);
+    else if (p == QLatin1String(personality::kBootloader)) {
+        const QString id = m_scn.value(QLatin1String("bootloader_identity")).toString().toLower();
+        if (!id.isEmpty())
+            ids << id;
+    }
+    if (!ids.isEmpty() && faultHits(QStringLiteral("both_identities"), p))
+        ids = QStringList{QString::fromLatin1(kQualcommIdentity), QString::fromLatin1(kOwnIdentity)};
+    return ids;
+}
+
+bool Device::adbReaches() const
+{
+    const QString p = personality();
+    return plugged() && !hasFault(QStringLiteral("adb_unreachable"))
+        && (p == QLatin1String(personality::kFtm) || p == QLatin1String(personality::kUsrAdb));
+}
+
+bool Device::fastbootReaches() const
+{
+    return plugged() && personality() == QLatin1String(personality::kBootloader);
+}
+
+void Device::restart(bool intoBootloader)
+{
+    const int n = bump(QStringLiteral("restarts_requested"));
+    m_dev.insert(QStringLiteral("restarts"), n);
+    applyUpdatedVersion();
+    if (faultHits(QStringLiteral("no_return_after_restart"), QString::number(n))) {
+        m_dev.remove(kPending);
+        m_dev.insert(QStringLiteral("personality"), QString::fromLatin1(personality::kRestarting));
+        return;
+    }
+    if (intoBootloader) {
+        leaveBus(QString::fromLatin1(personality::kBootloader), m_scn.value(QLatin1String("restart_delay")));
+        return;
+    }
+    setFile(QString::fromLatin1(kBootModeFile),
+            QByteArray::number(m_scn.value(QLatin1String("boot_mode_after_restart")).toInt()) + '\n');
+    leaveBus(bootPersonality(n), m_scn.value(QLatin1String("restart_delay")));
+}
+
+void Device::modeSwitch(SwitchTarget target)
+{
+    if (hasFault(QStringLiteral("switch_ignored")))
+        return;
+    bump(QStringLiteral("switches"));
+    QString to;
+    switch (target) {
+    case SwitchTarget::TmpUsrAdb:
+        to = QString::fromLatin1(personality::kUsrAdb);
+        break;
+    case SwitchTarget::TmpFtm:
+        to = QString::fromLatin1(personality::kFtm);
+        break;
+    case SwitchTarget::PrmUsr:
+        setFile(QString::fromLatin1(kEtcModeFile), "1\n");
+        setFile(QString::fromLatin1(kTmpModeFile), "1\n");
+        to = QString::fromLatin1(personality::kUsr);
+        break;
+    }
+    leaveBus(to, m_scn.value(QLatin1String("reenum_delay")));
+}
+
+bool Device::flash(const QString& partition, qint64 size, const QString& md5)
+{
+    if (faultHits(QStringLiteral("flash_fail"), partition))
+        return false;
+    QJsonObject parts = m_dev.value(QLatin1String("partitions")).toObject();
+    const int writes = parts.value(partition).toObject().value(QLatin1String("writes")).toInt();
+    parts.insert(partition, QJsonObject{{"size", double(size)}, {"md5", md5}, {"writes", writes + 1}});
+    m_dev.insert(QStringLiteral("partitions"), parts);
+    QJsonArray flashed = m_dev.value(QLatin1String("flashed")).toArray();
+    if (!flashed.contains(partition))
+        flashed.append(partition);
+    m_dev.insert(QStringLiteral("flashed"), flashed);
+    // New images start with the factory mode files.
+    setFile(QString::fromLatin1(kEtcModeFile), "0\n");
+    setFile(QString::fromLatin1(kTmpModeFile), "0\n");
+    return true;
+}
+
+QByteArray Device::versionReply()
+{
+    const int attempt = bump(QStringLiteral("version_reads"));
+    const int okFrom = fault(QStringLiteral("version_ok_from_try")).toInt(0);
+    if (attempt < okFrom)
+        return "cmmd: firmware information not ready\n";
+    const QByteArray text = (m_scn.value(QLatin1String("version_prefix")).toString()
+                             + m_dev.value(QLatin1String("firmware_version")).toString())
+                                .toUtf8();
+    const QString form = fault(QStringLiteral("version_reply")).toString();
+    if (form == QLatin1String("no_ok"))
+        return text + '\n';
+    if (form == QLatin1String("lowercase"))
+        return "ok " + text + '\n';
+    if (form == QLatin1String("empty"))
+        return "OK \n";
+    if (form == QLatin1String("prefix_only"))
+        return "OK ";
+    return "OK " + text + '\n';
+}
+
+bool Device::hasFile(const QString& path) const
+{
+    return m_dev.value(kFiles).toObject().contains(path);
+}
+
+QByteArray Device::file(const QString& path) const
+{
+    const QJsonValue v = m_dev.value(kFiles).toObject().value(path);
+    if (v.isUndefined())
+        return QByteArray();
+    return QByteArray::fromBase64(v.toString().toLatin1());
+}
+
+void Device::setFile(const QString& path, const QByteArray& content)
+{
+    QJsonObject files = m_dev.value(kFiles).toObject();
+    files.insert(path, b64(content));
+    m_dev.insert(kFiles, files);
+}
+
+QJsonValue Device::fault(const QString& key) const
+{
+    return m_scn.value(QLatin1String("faults")).toObject().value(key);
+}
+
+bool Device::faultHits(const QString& key, const QString& item) const
+{
+    const QJsonValue v = fault(key);
+    if (v.isBool())
+        return v.toBool();
+    if (v.isString())
+        return v.toString() == item || v.toString() == QLatin1String("*");
+    if (v.isDouble())
+        return QString::number(v.toInt()) == item;
+    if (v.isArray()) {
+        for (const QJsonValue& e : v.toArray()) {
+            if ((e.isString() && e.toString() == item)
+                || (e.isDouble() && QString::number(e.toInt()) == item))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool Device::faultMatchesCommand(const QString& key, const QString& commandLine) const
+{
+    const QJsonValue v = fault(key);
+    if (v.isBool())
+        return v.toBool();
+    if (v.isString())
+        return commandLine.contains(v.toString());
+    if (v.isArray()) {
+        for (const QJsonValue& e : v.toArray()) {
+            if (e.isString() && commandLine.contains(e.toString()))
+                return true;
+        }
+    }
+    return false;
+}
+
+int Device::counter(const QString& name) const
+{
+    return m_dev.value(QLatin1String("counters")).toObject().value(name).toInt();
+}
+
+int Device::bump(const QString& name)
+{
+    QJsonObject counters = m_dev.value(QLatin1String("counters")).toObject();
+    const int n = counters.value(name).toInt() + 1;
+    counters.insert(name, n);
+    m_dev.insert(QStringLiteral("counters"), counters);
+    return n;
+}
+
+void Device::leaveBus(const QString& target, const QJsonValue& delayValue)
+{
+    m_dev.insert(QStringLiteral("personality"), QString::fromLatin1(personality::kRestarting));
+    const Delay delay = parseDelay(delayValue);
+    QJsonObject pending{{"to", target}};
+    if (delay.probes >= 0)
+        pending.insert(QStringLiteral("probes"), delay.probes);
+    else
+        pending.insert(QStringLiteral("until_ms"), double(nowMs() + qint64(delay.seconds * 1000.0)));
+    m_dev.insert(kPending, pending);
+}
+
+void Device::comeBack(const QString& target)
+{
+    m_dev.remove(kPending);
+    m_dev.insert(QStringLiteral("personality"), target);
+    m_dev.insert(QStringLiteral("generation"), generation() + 1);
+}
+
+QString Device::bootPersonality(int restart) const
+{
+    const QString forced = fault(QStringLiteral("restart_personality")).toObject()
+                               .value(QString::number(restart)).toString();
+    if (isPersonality(forced))
+        return forced;
+    const bool etc = file(QString::fromLatin1(kEtcModeFile)).trimmed() == "1";
+    const bool tmp = file(QString::fromLatin1(kTmpModeFile)).trimmed() == "1";
+    return QString::fromLatin1(etc && tmp ? personality::kUsr : personality::kFtm);
+}
+
+void Device::applyUpdatedVersion()
+{
+    const QJsonArray flashed = m_dev.value(QLatin1String("flashed")).toArray();
+    if (flashed.isEmpty())
+        return;
+    const QJsonArray listed = m_scn.value(QLatin1String("partitions")).toArray();
+    for (const QJsonValue& p : listed) {
+        if (!flashed.contains(p))
+            return;
+    }
+    m_dev.insert(QStringLiteral("firmware_version"), m_scn.value(QLatin1String("updated_version")));
+    m_dev.insert(QStringLiteral("flashed"), QJsonArray{});
+}
+
+} // namespace sim

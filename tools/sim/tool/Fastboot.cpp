@@ -1,0 +1,136 @@
+// The stand-in fastboot: lists the device in its boot loader, writes images to partitions
+// (remembering size and MD5) and restarts it. Like the real tool, a command given while no
+// device is in its boot loader waits for one; the scenario bounds the wait.
+
+#include "core/Device.h"
+#include "core/StateStore.h"
+#include "tool/ToolContext.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <cstdio>
+
+namespace sim {
+
+namespace {
+
+const QByteArray kFinished = "finished. total time: 0.030s\n";
+
+// True once the boot loader answers; prints the waiting line first if it does not yet.
+bool waitForDevice(const QString& dir)
+{
+    double limit = 0.0;
+    {
+        Transaction tx(dir);
+        Device device(tx.state());
+        device.settle(false);
+        if (device.fastbootReaches())
+            return true;
+        limit = device.settings().value(QLatin1String("fastboot_wait")).toDouble();
+    }
+    std::fputs("< waiting for any device >\n", stderr);
+    std::fflush(stderr);
+    QElapsedTimer timer;
+    timer.start();
+    while (limit < 0 || timer.elapsed() < qint64(limit * 1000.0)) {
+        QThread::msleep(50);
+        Transaction tx(dir);
+        Device device(tx.state());
+        device.settle(false);
+        if (device.fastbootReaches())
+            return true;
+    }
+    return false;
+}
+
+int flash(const QString& dir, const QString& partition, const QString& imagePath, Output& out)
+{
+    QFile image(imagePath);
+    if (!image.open(QIODevice::ReadOnly)) {
+        out.warn("fastboot: error: cannot load '" + imagePath.toUtf8() + "': No such file or directory\n");
+        return 1;
+    }
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    md5.addData(&image);
+    const qint64 size = image.size();
+    if (!waitForDevice(dir))
+        return 1;
+
+    Transaction tx(dir);
+    bool written = false;
+    {
+        Device device(tx.state());
+        device.settle(false);
+        written = device.flash(partition, size, QString::fromLatin1(md5.result().toHex()));
+    }
+    tx.commit();
+    const QByteArray name = partition.toUtf8();
+    out.warn("Sending '" + name + "' (" + QByteArray::number((size + 1023) / 1024) + " KB)"
+             + "                     OKAY [  0.010s]\n");
+    if (!written) {
+        out.warn("Writing '" + name + "'                          FAILED (remote: 'flash write failure')\n"
+                 + "fastboot: error: Command failed\n");
+        return 1;
+    }
+    out.warn("Writing '" + name + "'                          OKAY [  0.020s]\n" + kFinished);
+    return 0;
+}
+
+int reboot(const QString& dir, bool intoBootloader, Output& out)
+{
+    if (!waitForDevice(dir))
+        return 1;
+    Transaction tx(dir);
+    {
+        Device device(tx.state());
+        device.settle(false);
+        device.restart(intoBootloader);
+    }
+    tx.commit();
+    out.warn(intoBootloader ? "Rebooting into bootloader                          OKAY [  0.001s]\n"
+                            : "Rebooting                                          OKAY [  0.001s]\n");
+    out.warn(kFinished);
+    return 0;
+}
+
+} // namespace
+
+int runFastboot(const QString& dir, const QStringList& args, Output& out)
+{
+    const QString cmd = args.value(0);
+    if (cmd == QLatin1String("devices")) {
+        Transaction tx(dir);
+        {
+            Device device(tx.state());
+            device.settle(true);
+            if (device.fastbootReaches())
+                out.say(device.settings().value(QLatin1String("fastboot_serial")).toString().toUtf8()
+                        + "\tfastboot\n");
+        }
+        tx.commit();
+        return 0;
+    }
+    if (cmd == QLatin1String("flash")) {
+        if (args.size() < 3) {
+            out.warn("fastboot: error: flash requires a partition and an image file\n");
+            return 1;
+        }
+        return flash(dir, args[1], args[2], out);
+    }
+    if (cmd == QLatin1String("reboot") && args.size() == 1)
+        return reboot(dir, false, out);
+    if (cmd == QLatin1String("reboot-bootloader")
+        || (cmd == QLatin1String("reboot") && args.value(1) == QLatin1String("bootloader")))
+        return reboot(dir, true, out);
+    if (cmd.isEmpty()) {
+        out.warn("fastboot: usage: no command\n");
+        return 1;
+    }
+    out.warn("fastboot: usage: unknown command " + cmd.toUtf8() + "\n");
+    return 1;
+}
+
+} // namespace sim

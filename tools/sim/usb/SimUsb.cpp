@@ -1,0 +1,552 @@
+// The simulated hotspot behind the usb_* interface of libusb-0.1.
+//
+// One bus holds a hub (always there) and the hotspot under each USB identity its current
+// personality shows. Device records live until a rescan finds their device gone, as the
+// real library keeps them. The hotspot's interface 0 speaks Bulk-Only Transport on
+// endpoints 0x01/0x81 while it shows 0x11f6:0x102a. Every call on the hotspot is recorded
+// in the state folder; usb_find_devices counts as one probe.
+
+#include "core/Device.h"
+#include "core/MassStorage.h"
+#include "core/Records.h"
+#include "core/StateStore.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <usb.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using sim::Device;
+using sim::Transaction;
+
+// One device on the simulated bus, with the descriptors the library hands out.
+struct SimDevice {
+    struct usb_device dev{};
+    usb_config_descriptor config{};
+    usb_interface interface{};
+    usb_interface_descriptor alt{};
+    usb_endpoint_descriptor endpoints[2]{};
+    QString key;      // identity@generation, or "hub"
+    QString identity; // "11f6:102a"
+    int generation = 0;
+    bool hotspot = false;
+};
+
+struct SimHandle {
+    SimDevice* device = nullptr;
+    int claimed = -1;
+    bool stalled = false;
+    std::optional<QByteArray> csw;
+    bool cswAfterSwitch = false;
+};
+
+std::mutex g_mutex;
+usb_bus g_bus{};
+bool g_bussesFound = false;
+int g_nextDevnum = 1;
+char g_error[256] = "no error";
+
+int fail(int code, const char* what)
+{
+    std::snprintf(g_error, sizeof g_error, "%s: %s", what, std::strerror(-code));
+    return code;
+}
+
+void describe(SimDevice* d, quint16 vendor, quint16 product)
+{
+    d->dev.descriptor.bLength = USB_DT_DEVICE_SIZE;
+    d->dev.descriptor.bDescriptorType = USB_DT_DEVICE;
+    d->dev.descriptor.bcdUSB = 0x0200;
+    d->dev.descriptor.bMaxPacketSize0 = 64;
+    d->dev.descriptor.idVendor = vendor;
+    d->dev.descriptor.idProduct = product;
+    d->dev.descriptor.bcdDevice = 0x0100;
+    d->dev.descriptor.iManufacturer = 1;
+    d->dev.descriptor.iProduct = 2;
+    d->dev.descriptor.iSerialNumber = d->hotspot ? 3 : 0;
+    d->dev.descriptor.bNumConfigurations = 1;
+
+    const bool hub = !d->hotspot;
+    const bool storage = d->identity == QLatin1String(sim::kOwnIdentity);
+    d->endpoints[0] = {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, 0x81,
+                       uint8_t(hub ? USB_ENDPOINT_TYPE_INTERRUPT : USB_ENDPOINT_TYPE_BULK),
+                       uint16_t(hub ? 4 : 512), uint8_t(hub ? 12 : 0), 0, 0, nullptr, 0};
+    d->endpoints[1] = {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, 0x01, USB_ENDPOINT_TYPE_BULK,
+                       512, 0, 0, 0, nullptr, 0};
+    d->alt.bLength = USB_DT_INTERFACE_SIZE;
+    d->alt.bDescriptorType = USB_DT_INTERFACE;
+    d->alt.bNumEndpoints = hub ? 1 : 2;
+    d->alt.bInterfaceClass = hub ? USB_CLASS_HUB : storage ? USB_CLASS_MASS_STORAGE : USB_CLASS_VENDOR_SPEC;
+    d->alt.bInterfaceSubClass = storage ? 0x06 : hub ? 0 : 0xFF; // SCSI transparent
+    d->alt.bInterfaceProtocol = storage ? 0x50 : hub ? 0 : 0xFF; // Bulk-Only Transport
+    d->alt.endpoint = d->endpoints;
+    d->interface.altsetting = &d->alt;
+    d->interface.num_altsetting = 1;
+    d->config.bLength = USB_DT_CONFIG_SIZE;
+    d->config.bDescriptorType = USB_DT_CONFIG;
+    d->config.wTotalLength = USB_DT_CONFIG_SIZE + USB_DT_INTERFACE_SIZE
+        + d->alt.bNumEndpoints * USB_DT_ENDPOINT_SIZE;
+    d->config.bNumInterfaces = 1;
+    d->config.bConfigurationValue = 1;
+    d->config.bmAttributes = 0x80;
+    d->config.MaxPower = 250;
+    d->config.interface = &d->interface;
+    d->dev.config = &d->config;
+    d->dev.dev = d;
+    d->dev.bus = &g_bus;
+    d->dev.devnum = uint8_t(++g_nextDevnum);
+    std::snprintf(d->dev.filename, sizeof d->dev.filename, "%03d", int(d->dev.devnum));
+}
+
+SimDevice* makeDevice(const QString& key, const QString& identity, int generation, bool hotspot)
+{
+    auto* d = new SimDevice;
+    d->key = key;
+    d->identity = identity;
+    d->generation = generation;
+    d->hotspot = hotspot;
+    const QStringList ids = identity.split(QLatin1Char(':'));
+    describe(d, quint16(ids.value(0).toUInt(nullptr, 16)), quint16(ids.value(1).toUInt(nullptr, 16)));
+    return d;
+}
+
+void append(SimDevice* d)
+{
+    struct usb_device** tail = &g_bus.devices;
+    struct usb_device* prev = nullptr;
+    while (*tail) {
+        prev = *tail;
+        tail = &(*tail)->next;
+    }
+    d->dev.prev = prev;
+    *tail = &d->dev;
+}
+
+void detach(struct usb_device* dev)
+{
+    if (dev->prev)
+        dev->prev->next = dev->next;
+    else
+        g_bus.devices = dev->next;
+    if (dev->next)
+        dev->next->prev = dev->prev;
+}
+
+SimDevice* simOf(struct usb_device* dev)
+{
+    return dev ? static_cast<SimDevice*>(dev->dev) : nullptr;
+}
+
+// Runs fn(device, tx) on the hotspot's state under its lock; fn returns the call's result.
+template <typename Fn>
+int onHotspot(Fn fn)
+{
+    const QString dir = sim::envStateDir();
+    if (dir.isEmpty())
+        return fail(-ENODEV, "HOTSPOT_SIM_DIR not set");
+    Transaction tx(dir);
+    int result = 0;
+    {
+        Device device(tx.state());
+        device.settle(false);
+        result = fn(device, tx);
+    }
+    tx.commit();
+    return result;
+}
+
+bool stillThere(const Device& device, const SimDevice* d)
+{
+    return device.generation() == d->generation && device.identities().contains(d->identity);
+}
+
+void record(Transaction& tx, const Device& device, const SimHandle* h, const char* event, int result,
+            const QJsonObject& extra = {})
+{
+    QJsonObject r = sim::usbRecord(QString::fromLatin1(event), h->device->identity, result, device.personality());
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        r.insert(it.key(), it.value());
+    tx.record(r);
+}
+
+// A fault given as true fails every time, as a number n the first n times.
+bool countedFault(Device& device, const QString& key, const QString& counter)
+{
+    const QJsonValue v = device.fault(key);
+    if (v.isBool())
+        return v.toBool();
+    if (v.isDouble() && device.counter(counter) < v.toInt()) {
+        device.bump(counter);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Declared by usb.h outside its C block; variables carry no language mangling either way.
+struct usb_bus* usb_busses = nullptr;
+
+extern "C" {
+
+struct usb_dev_handle : SimHandle {};
+
+void usb_init(void) {}
+
+void usb_set_debug(int) {}
+
+char* usb_strerror(void)
+{
+    return g_error;
+}
+
+int usb_find_busses(void)
+{
+    std::lock_guard lock(g_mutex);
+    if (g_bussesFound)
+        return 0;
+    std::snprintf(g_bus.dirname, sizeof g_bus.dirname, "001");
+    g_bus.location = 1;
+    usb_busses = &g_bus;
+    g_bussesFound = true;
+    return 1;
+}
+
+int usb_find_devices(void)
+{
+    std::lock_guard lock(g_mutex);
+    if (!g_bussesFound)
+        return 0;
+    struct Seen {
+        QString key, identity;
+        int generation;
+    };
+    std::vector<Seen> seen;
+    const QString dir = sim::envStateDir();
+    if (!dir.isEmpty()) {
+        Transaction tx(dir);
+        {
+            Device device(tx.state());
+            device.settle(true);
+            for (const QString& id : device.identities())
+                seen.push_back({id + QLatin1Char('@') + QString::number(device.generation()), id, device.generation()});
+        }
+        tx.commit();
+    }
+
+    int changes = 0;
+    for (struct usb_device* dev = g_bus.devices; dev;) {
+        struct usb_device* next = dev->next;
+        SimDevice* d = simOf(dev);
+        const bool present = !d->hotspot
+            || std::any_of(seen.begin(), seen.end(), [&](const Seen& s) { return s.key == d->key; });
+        if (!present) {
+            detach(dev);
+            delete d;
+            ++changes;
+        }
+        dev = next;
+    }
+    auto listed = [](const QString& key) {
+        for (struct usb_device* dev = g_bus.devices; dev; dev = dev->next) {
+            if (simOf(dev)->key == key)
+                return true;
+        }
+        return false;
+    };
+    if (!listed(QStringLiteral("hub"))) {
+        SimDevice* hub = makeDevice(QStringLiteral("hub"), QString::fromLatin1(sim::kHubIdentity), 0, false);
+        append(hub);
+        g_bus.root_dev = &hub->dev;
+        ++changes;
+    }
+    for (const Seen& s : seen) {
+        if (!listed(s.key)) {
+            append(makeDevice(s.key, s.identity, s.generation, true));
+            ++changes;
+        }
+    }
+    return changes;
+}
+
+struct usb_bus* usb_get_busses(void)
+{
+    return usb_busses;
+}
+
+struct usb_device* usb_device(usb_dev_handle* dev)
+{
+    return dev ? &dev->device->dev : nullptr;
+}
+
+usb_dev_handle* usb_open(struct usb_device* dev)
+{
+    std::lock_guard lock(g_mutex);
+    SimDevice* d = simOf(dev);
+    if (!d)
+        return nullptr;
+    auto* h = new usb_dev_handle;
+    h->device = d;
+    if (!d->hotspot)
+        return h;
+    const int result = onHotspot([&](Device& device, Transaction& tx) {
+        int r = 0;
+        if (!stillThere(device, d))
+            r = fail(-ENODEV, "usb_open");
+        else if (device.hasFault(QStringLiteral("open_fails")))
+            r = fail(-EACCES, "usb_open");
+        record(tx, device, h, "open", r);
+        return r;
+    });
+    if (result < 0) {
+        delete h;
+        return nullptr;
+    }
+    return h;
+}
+
+int usb_close(usb_dev_handle* dev)
+{
+    std::lock_guard lock(g_mutex);
+    if (!dev)
+        return -EINVAL;
+    if (dev->device->hotspot)
+        onHotspot([&](Device& device, Transaction& tx) {
+            record(tx, device, dev, "close", 0);
+            return 0;
+        });
+    delete dev;
+    return 0;
+}
+
+int usb_set_configuration(usb_dev_handle* dev, int configuration)
+{
+    std::lock_guard lock(g_mutex);
+    if (!dev->device->hotspot)
+        return 0;
+    return onHotspot([&](Device& device, Transaction& tx) {
+        int r = 0;
+        if (!stillThere(device, dev->device))
+            r = fail(-ENODEV, "usb_set_configuration");
+        else if (configuration != 1)
+            r = fail(-EINVAL, "usb_set_configuration");
+        record(tx, device, dev, "set_configuration", r, {{"configuration", configuration}});
+        return r;
+    });
+}
+
+int usb_claim_interface(usb_dev_handle* dev, int interface)
+{
+    std::lock_guard lock(g_mutex);
+    if (!dev->device->hotspot) {
+        dev->claimed = interface;
+        return interface == 0 ? 0 : fail(-EINVAL, "usb_claim_interface");
+    }
+    return onHotspot([&](Device& device, Transaction& tx) {
+        int r = 0;
+        if (!stillThere(device, dev->device))
+            r = fail(-ENODEV, "usb_claim_interface");
+        else if (interface != 0)
+            r = fail(-EINVAL, "usb_claim_interface");
+        else if (countedFault(device, QStringLiteral("claim_fails"), QStringLiteral("claims_failed")))
+            r = fail(-EBUSY, "usb_claim_interface");
+        if (r == 0)
+            dev->claimed = interface;
+        record(tx, device, dev, "claim", r, {{"interface", interface}});
+        return r;
+    });
+}
+
+int usb_release_interface(usb_dev_handle* dev, int interface)
+{
+    std::lock_guard lock(g_mutex);
+    if (dev->claimed != interface)
+        return fail(-EINVAL, "usb_release_interface");
+    dev->claimed = -1;
+    if (!dev->device->hotspot)
+        return 0;
+    return onHotspot([&](Device& device, Transaction& tx) {
+        const int r = stillThere(device, dev->device) ? 0 : fail(-ENODEV, "usb_release_interface");
+        record(tx, device, dev, "release", r, {{"interface", interface}});
+        return r;
+    });
+}
+
+int usb_set_altinterface(usb_dev_handle* dev, int alternate)
+{
+    std::lock_guard lock(g_mutex);
+    if (dev->claimed < 0 || alternate != 0)
+        return fail(-EINVAL, "usb_set_altinterface");
+    if (!dev->device->hotspot)
+        return 0;
+    return onHotspot([&](Device& device, Transaction& tx) {
+        int r = 0;
+        if (!stillThere(device, dev->device))
+            r = fail(-ENODEV, "usb_set_altinterface");
+        else if (device.hasFault(QStringLiteral("altinterface_fails")))
+            r = fail(-EIO, "usb_set_altinterface");
+        record(tx, device, dev, "set_altinterface", r, {{"alternate", alternate}});
+        return r;
+    });
+}
+
+int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int)
+{
+    std::lock_guard lock(g_mutex);
+    if (!dev->device->hotspot || dev->device->identity != QLatin1String(sim::kOwnIdentity))
+        return fail(-EPIPE, "usb_bulk_write");
+    return onHotspot([&](Device& device, Transaction& tx) {
+        const QByteArray data(bytes, qMax(0, size));
+        QJsonObject extra{{"endpoint", ep}, {"bytes", QString::fromLatin1(data.toHex())}};
+        int r = size;
+        if (!stillThere(device, dev->device)) {
+            r = fail(-ENODEV, "usb_bulk_write");
+        } else if (dev->claimed != 0 || (ep & 0xFF) != 0x01) {
+            r = fail(-EINVAL, "usb_bulk_write");
+        } else if (countedFault(device, QStringLiteral("bulk_write_fails"), QStringLiteral("writes_failed"))) {
+            r = fail(-EIO, "usb_bulk_write");
+        } else {
+            const sim::CbwVerdict v = sim::judgeCbw(data);
+            extra.insert(QStringLiteral("status"), v.status);
+            if (!v.reason.isEmpty())
+                extra.insert(QStringLiteral("refused"), v.reason);
+            if (v.stall) {
+                dev->stalled = true;
+                dev->csw.reset();
+                r = fail(-EPIPE, "usb_bulk_write");
+            } else {
+                dev->csw = sim::makeCsw(v.tag, v.status);
+                dev->cswAfterSwitch = v.action.has_value();
+                if (v.action)
+                    device.modeSwitch(*v.action);
+            }
+        }
+        record(tx, device, dev, "cbw", r, extra);
+        return r;
+    });
+}
+
+int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int)
+{
+    std::lock_guard lock(g_mutex);
+    if (!dev->device->hotspot || dev->device->identity != QLatin1String(sim::kOwnIdentity))
+        return fail(-EPIPE, "usb_bulk_read");
+    return onHotspot([&](Device& device, Transaction& tx) {
+        int r = 0;
+        const bool afterSwitch = dev->cswAfterSwitch;
+        if ((ep | USB_ENDPOINT_IN) != 0x81 || dev->claimed != 0) {
+            r = fail(-EINVAL, "usb_bulk_read");
+        } else if (dev->stalled) {
+            r = fail(-EPIPE, "usb_bulk_read");
+        } else if (countedFault(device, QStringLiteral("bulk_read_fails"), QStringLiteral("reads_failed"))) {
+            r = fail(-EIO, "usb_bulk_read");
+        } else if (afterSwitch && device.hasFault(QStringLiteral("drop_status_after_switch"))) {
+            r = fail(-ENODEV, "usb_bulk_read"); // gone before it answered
+        } else if (!afterSwitch && !stillThere(device, dev->device)) {
+            r = fail(-ENODEV, "usb_bulk_read");
+        } else if (!dev->csw) {
+            r = fail(-ETIMEDOUT, "usb_bulk_read"); // nothing to answer: the read times out
+        } else {
+            // A device switching away still answers the command that made it go.
+            r = qMin(size, int(dev->csw->size()));
+            std::memcpy(bytes, dev->csw->constData(), size_t(qMax(0, r)));
+        }
+        QJsonObject extra{{"endpoint", ep}};
+        if (r > 0)
+            extra.insert(QStringLiteral("bytes"), QString::fromLatin1(dev->csw->left(r).toHex()));
+        dev->csw.reset();
+        dev->cswAfterSwitch = false;
+        record(tx, device, dev, "csw", r, extra);
+        return r;
+    });
+}
+
+int usb_interrupt_write(usb_dev_handle*, int, const char*, int, int)
+{
+    return fail(-EINVAL, "usb_interrupt_write");
+}
+
+int usb_interrupt_read(usb_dev_handle*, int, char*, int, int)
+{
+    return fail(-EINVAL, "usb_interrupt_read");
+}
+
+int usb_control_msg(usb_dev_handle*, int, int, int, int, char*, int, int)
+{
+    return fail(-EPIPE, "usb_control_msg");
+}
+
+int usb_get_string(usb_dev_handle*, int, int, char*, size_t)
+{
+    return fail(-ENOSYS, "usb_get_string");
+}
+
+int usb_get_string_simple(usb_dev_handle* dev, int index, char* buf, size_t buflen)
+{
+    std::lock_guard lock(g_mutex);
+    const char* text = nullptr;
+    const bool hotspot = dev->device->hotspot;
+    switch (index) {
+    case 1: text = hotspot ? "Simulated Hotspot" : "Linux Foundation"; break;
+    case 2: text = hotspot ? "MDM9615 Mobile Hotspot" : "2.0 root hub"; break;
+    case 3: text = hotspot ? "0123456789ABCDEF" : nullptr; break;
+    default: break;
+    }
+    if (!text || buflen == 0)
+        return fail(-EPIPE, "usb_get_string_simple");
+    std::snprintf(buf, buflen, "%s", text);
+    return int(std::min(std::strlen(text), buflen - 1));
+}
+
+int usb_get_descriptor_by_endpoint(usb_dev_handle*, int, unsigned char, unsigned char, void*, int)
+{
+    return fail(-ENOSYS, "usb_get_descriptor_by_endpoint");
+}
+
+int usb_get_descriptor(usb_dev_handle*, unsigned char, unsigned char, void*, int)
+{
+    return fail(-ENOSYS, "usb_get_descriptor");
+}
+
+int usb_resetep(usb_dev_handle* dev, unsigned int)
+{
+    std::lock_guard lock(g_mutex);
+    dev->stalled = false;
+    return 0;
+}
+
+int usb_clear_halt(usb_dev_handle* dev, unsigned int)
+{
+    std::lock_guard lock(g_mutex);
+    dev->stalled = false;
+    return 0;
+}
+
+int usb_reset(usb_dev_handle* dev)
+{
+    std::lock_guard lock(g_mutex);
+    dev->stalled = false;
+    dev->csw.reset();
+    return 0;
+}
+
+int usb_get_driver_np(usb_dev_handle*, int, char*, unsigned int)
+{
+    return fail(-ENODATA, "usb_get_driver_np");
+}
+
+int usb_detach_kernel_driver_np(usb_dev_handle*, int)
+{
+    return fail(-ENODATA, "usb_detach_kernel_driver_np");
+}
+
+} // extern "C"

@@ -1,0 +1,155 @@
+#include "workflow/PackageReader.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <cstdlib>
+
+namespace package {
+
+QString versionFilePath(const QString& bundlePath) {
+    return bundlePath + QStringLiteral("/Contents/Resources/version");
+}
+
+namespace {
+
+QStringConverter::Encoding encodingFromBom(const QByteArray& b) {
+    auto starts = [&b](std::initializer_list<unsigned char> bom) {
+        if (b.size() < static_cast<qsizetype>(bom.size()))
+            return false;
+        qsizetype i = 0;
+        for (unsigned char c : bom)
+            if (static_cast<unsigned char>(b[i++]) != c)
+                return false;
+        return true;
+    };
+    // UTF-32 first: its little-endian mark begins like UTF-16's.
+    if (starts({0xFF, 0xFE, 0x00, 0x00}))
+        return QStringConverter::Utf32LE;
+    if (starts({0x00, 0x00, 0xFE, 0xFF}))
+        return QStringConverter::Utf32BE;
+    if (starts({0xFF, 0xFE}))
+        return QStringConverter::Utf16LE;
+    if (starts({0xFE, 0xFF}))
+        return QStringConverter::Utf16BE;
+    return QStringConverter::Utf8; // its BOM, if any, is skipped by the decoder
+}
+
+} // namespace
+
+std::optional<QString> decodeText(const QByteArray& bytes) {
+    // Stateless: a sequence cut at the end of the file is an error, not left pending.
+    QStringDecoder decoder(encodingFromBom(bytes), QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    // The UTF-16 decoder lets unpaired surrogates through: check them too.
+    if (decoder.hasError() || !text.isValidUtf16())
+        return std::nullopt;
+    if (text.contains(QChar(u'\0')))
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QString> readVersionText(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return decodeText(bytes);
+}
+
+QStringList cutPieces(const QString& text) {
+    static const QRegularExpression separators(QStringLiteral("[\\r\\n]"));
+    return text.split(separators, Qt::KeepEmptyParts);
+}
+
+std::vector<ImageEntry> readImageLines(const QStringList& pieces) {
+    std::vector<ImageEntry> entries;
+    for (qsizetype i = 1; i < pieces.size(); ++i) {
+        const QString& line = pieces[i];
+        if (line.isEmpty() || line.front() == u'#')
+            continue;
+        const QStringList fields = line.split(u',', Qt::KeepEmptyParts);
+        if (fields.size() != 4)
+            continue;
+        ImageEntry entry{};
+        copyField(entry.name, fields[0].toUtf8());
+        copyField(entry.file, fields[1].toUtf8());
+        // strtol with base 0: "0x200" is 512, "010" is 8, leading blanks allowed.
+        entry.size = static_cast<int64_t>(std::strtol(fields[2].toUtf8().constData(), nullptr, 0));
+        copyField(entry.md5, fields[3].toUtf8());
+        entries.push_back(entry);
+        if (entries.size() == static_cast<std::size_t>(kImageTableMaxFilled))
+            break;
+    }
+    return entries;
+}
+
+QString imagePath(const QString& resourcesDir, const ImageEntry& entry) {
+    return resourcesDir + u'/' + QString::fromUtf8(entry.file, qstrnlen(entry.file, sizeof entry.file));
+}
+
+ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry) {
+    ImageCheck check;
+    check.path = imagePath(resourcesDir, entry);
+    const QFileInfo info(check.path);
+    if (!info.exists()) {
+        check.verdict = ImageVerdict::Absent;
+        return check;
+    }
+    // A folder (an empty file name names the resources folder itself) is no image.
+    if (!info.isFile()) {
+        check.verdict = ImageVerdict::Unreadable;
+        return check;
+    }
+    check.actualSize = info.size();
+    if (check.actualSize != entry.size) {
+        check.verdict = ImageVerdict::SizeMismatch;
+        return check;
+    }
+    const std::optional<QString> digest = md5Hex(check.path);
+    if (!digest) {
+        check.verdict = ImageVerdict::Unreadable;
+        return check;
+    }
+    check.actualMd5 = *digest;
+    const QString expected = QString::fromUtf8(entry.md5, qstrnlen(entry.md5, sizeof entry.md5));
+    check.verdict = digest->compare(expected, Qt::CaseInsensitive) == 0 ? ImageVerdict::Ok
+                                                                       : ImageVerdict::Md5Mismatch;
+    return check;
+}
+
+std::optional<QString> md5Hex(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    // Large reads: the digest does not depend on the read size, the speed does.
+    constexpr qint64 kChunk = 1 << 20;
+    QByteArray buffer(kChunk, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = file.read(buffer.data(), kChunk);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(buffer.constData(), n));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+const char* verdictText(ImageVerdict verdict) {
+    switch (verdict) {
+    case ImageVerdict::Ok: return "ok";
+    case ImageVerdict::Absent: return "missing, skipped";
+    case ImageVerdict::SizeMismatch: return "size mismatch";
+    case ImageVerdict::Unreadable: return "unreadable";
+    case ImageVerdict::Md5Mismatch: return "MD5 mismatch";
+    }
+    return "?";
+}
+
+} // namespace package

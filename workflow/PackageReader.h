@@ -1,0 +1,78 @@
+#pragma once
+// Reading and checking the firmware package: the `version` file and the images it lists.
+// Shared by the application's start-up check and `hotspot-package verify`, so it knows
+// nothing of the controller.
+
+#include "workflow/ImageTable.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace package {
+
+// The `version` file's place below the bundle.
+QString versionFilePath(const QString& bundlePath);
+
+// Decodes the file's bytes as text: UTF-8 (with or without BOM, so ASCII too) or, with
+// their BOM, UTF-16 and UTF-32 in either byte order. nullopt when the bytes are not valid
+// in that encoding or hold a NUL character: such a file is not a text file.
+std::optional<QString> decodeText(const QByteArray& bytes);
+
+// The file read whole and decoded; nullopt when it cannot be read or decoded.
+std::optional<QString> readVersionText(const QString& path);
+
+// Pieces of the text cut at every CR and every LF, empty pieces kept (they count for the
+// "at least two pieces" rule; the image lines skip them).
+QStringList cutPieces(const QString& text);
+
+// Fewer than two pieces: the file has no line end at all.
+constexpr qsizetype kMinPieces = 2;
+
+// Bounded copy of `utf8` into a field of N bytes, always NUL-terminated, rest zeroed.
+template <std::size_t N>
+void copyField(char (&dest)[N], const QByteArray& utf8);
+
+// The image lines of pieces 1.. as table entries: exactly four comma-separated fields,
+// not trimmed, at most kImageTableMaxFilled entries. Comments and empty pieces skipped.
+std::vector<ImageEntry> readImageLines(const QStringList& pieces);
+
+// Result of checking one listed image against its file.
+enum class ImageVerdict {
+    Ok,
+    Absent,       // no file: skipped, not a failure
+    SizeMismatch, // present with another size
+    Unreadable,   // present but cannot be read (or is not a regular file)
+    Md5Mismatch,  // read, but the digest differs (letter case ignored)
+};
+
+struct ImageCheck {
+    ImageVerdict verdict = ImageVerdict::Ok;
+    QString path;           // where the image was looked for
+    qint64 actualSize = -1; // when the file was there
+    QString actualMd5;      // when it was read
+};
+
+// Path of an image file named in the table: resources + "/" + file.
+QString imagePath(const QString& resourcesDir, const ImageEntry& entry);
+ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry);
+
+// MD5 digest of a file as 32 lowercase hex digits; nullopt when it cannot be read.
+std::optional<QString> md5Hex(const QString& path);
+
+// Human-readable name of a verdict, for reports.
+const char* verdictText(ImageVerdict verdict);
+
+} // namespace package
+
+template <std::size_t N>
+void package::copyField(char (&dest)[N], const QByteArray& utf8) {
+    static_assert(N > 0);
+    std::size_t n = static_cast<std::size_t>(utf8.size());
+    if (n > N - 1)
+        n = N - 1;
+    for (std::size_t i = 0; i < N; ++i)
+        dest[i] = i < n ? utf8.constData()[i] : '\0';
+}

@@ -1,0 +1,17 @@
+#pragma once
+// Ordering of firmware version texts. Runs of ASCII digits compare by their numeric value,
+// so "10" is newer than "9" and "V1.10" newer than "V1.9"; all other bytes compare as
+// unsigned bytes. Texts that are equal this way ("09" and "9") fall back to plain byte order.
+
+#include <cstddef>
+
+namespace version {
+
+// The version buffers' bound: texts are compared over at most this many bytes.
+constexpr std::size_t kCompareLimit = 256;
+
+// Negative, zero or positive as `a` is older than, equal to or newer than `b`.
+// Both are NUL-terminated or at least kCompareLimit bytes long.
+int compare(const char* a, const char* b);
+
+} // namespace version
