@@ -76,6 +76,9 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::applicationWillTerminate() {
     ignoringLaunchErrors("stopping the adb server",
                          [this] { adbCommand(contract::adbKillServer(), nullptr); });
+    // The device may have re-enumerated since the last rescan (after a mode-2 switch, say);
+    // a stale record cannot be opened and the permanent switch would be lost.
+    do_enum_devices();
     usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_PRM_USR);
     stopDetect();
     ignoringLaunchErrors("restoring the mode-switch agent", [this] { recoverDeviceAgent(); });

@@ -73,8 +73,10 @@ void AppDelegate::detectPass() {
         if (!exchangeStatus(observed, 1))
             return;
         std::memset(m_dev_version, 0, 256);
+        // The version shown here is the package's, so it carries the package's label (as after
+        // the package check), not the one meant for the device's version.
         const QString info = QStringLiteral("%1:\n\t%2")
-                                 .arg(lookup("info Current version"), QString::fromUtf8(m_tool_version));
+                                 .arg(lookup("info Version after update"), QString::fromUtf8(m_tool_version));
         postWhileStatus(*this, 1, [this, &info] {
             updateStatusTxt(lookup("stat Searching device ..."));
             updateStartAnim(true);

@@ -50,7 +50,8 @@ protected:
         EXPECT_EQ(s.buttonTitle, L("btn Searching"));
         EXPECT_FALSE(s.buttonEnabled);
         EXPECT_TRUE(s.barAnimating);
-        EXPECT_EQ(s.info, L("info Current version") + ":\n\t" + QString::fromUtf8(h.toolVersion()));
+        // The package's version under the package's label, not the device's.
+        EXPECT_EQ(s.info, L("info Version after update") + ":\n\t" + QString::fromUtf8(h.toolVersion()));
     }
 };
 
