@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 usage() {
     cat <<'TEXT'
-Usage: bash scripts/demo.sh [--headless] [--no-setup] [--scenario NAME|FILE|JSON]
+Usage: bash scripts/demo.sh [--headless] [--no-setup] [--simulated] [--scenario NAME|FILE|JSON]
 
 Installs what is missing (scripts/setup.sh), builds the project and the demo firmware
 package, assembles a demo bundle in build/demo/ whose adb, fastboot and USB library are
@@ -18,6 +18,9 @@ those of the simulated hotspot, and starts the real application on it.
                               how the update ended.
 
   --no-setup   skip scripts/setup.sh (packages already installed, build up to date)
+  --simulated  use the simulated hotspot even when a real one is attached
+
+When a real hotspot is attached (and --simulated is not given), the updater runs on it.
   --scenario   simulator scenario (default: demo; see tools/sim/README.md)
 
 The application needs its device-access rule (70-hotspot-updater.rules); the demo installs
@@ -35,12 +38,14 @@ TEXT
 }
 
 setup=1
+simulated_only=0
 args=()
 while [ $# -gt 0 ]; do
     case "$1" in
         -h|--help) usage; exit 0 ;;
         --headless) args+=(--headless) ;;
         --no-setup) setup=0 ;;
+        --simulated) simulated_only=1 ;;
         --scenario) [ $# -ge 2 ] || { usage >&2; exit 2; }; args+=(--scenario "$2"); shift ;;
         --scenario=*) args+=(--scenario "${1#*=}") ;;
         *) echo "demo.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
@@ -52,6 +57,23 @@ BUILD_DIR=${BUILD_DIR:-build}
 if [ "$setup" -eq 1 ]; then
     bash scripts/setup.sh
 fi
+# A real hotspot on the bus (under either identity): run the real bundle on it.
+real_device_attached() {
+    local d
+    for d in /sys/bus/usb/devices/*; do
+        [ -r "$d/idVendor" ] || continue
+        case "$(cat "$d/idVendor"):$(cat "$d/idProduct")" in
+            11f6:102a|05c6:9025) return 0 ;;
+        esac
+    done
+    return 1
+}
+if [ "$simulated_only" -eq 0 ] && real_device_attached; then
+    echo "A hotspot is attached: starting the updater on it."
+    cmake --build "$BUILD_DIR" -j"$(nproc)" --target hotspot-updater
+    exec "$BUILD_DIR/HotspotUpdater/Contents/bin/hotspot-updater"
+fi
+
 # The bundle (the executable's target brings its resources), the simulator and the demo package.
 [ -f "$BUILD_DIR/CMakeCache.txt" ] || cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)" \

@@ -250,8 +250,11 @@ def case_full_update(c):
         c.close_cleanly(run)
     adb_runs = [r.get("args") for r in c.sim.records() if r.get("kind") == "adb"]
     check(adb_runs[-1:] == [["kill-server"]], f"last adb run is {adb_runs[-1:]}, not kill-server")
-    # The switch at exit looks the device up in the list of the last bus scan; after an update
-    # that scan may predate the device's last re-enumeration, so its arrival is only reported.
+    # The update ends with the permanent switch to the user personality.
+    during = c.sim.cbws()[:before]
+    check(during and during[-1] == MODE1_CBW,
+          f"the update's last command block is {during[-1].hex() if during else None}, not mode 1")
+    # At exit the device may still be re-enumerating after that switch; only report the second one.
     reached = c.sim.cbws()[before:]
     print("mode-1 switch at exit " + ("reached the device" if reached and reached[-1] == MODE1_CBW
                                        else "did not reach the device"))
