@@ -181,9 +181,12 @@ void AppDelegate::post(const std::function<void()>& fn) {
 }
 
 bool AppDelegate::event(QEvent* e) {
+    {
+        // Before anything of the event is read: pairs with the worker's publish.
+        std::lock_guard receive(handOffLock());
+    }
     if (e->type() != PostedCallEvent::kType)
         return QObject::event(e);
-    { std::lock_guard receive(handOffLock()); }
     PostedCall* call = static_cast<PostedCallEvent*>(e)->call;
     (*call->fn)();
     // Notify under the lock: the worker's stack frame holding `call` ends once it sees done.
