@@ -35,4 +35,13 @@ int32_t readInt(QStringView text) {
     return static_cast<int32_t>(value > kMax ? kMax : value < kMin ? kMin : value);
 }
 
+bool hasVersionReply(const QString& reply) {
+    return reply.contains(contract::kVersionReplyPrefix, Qt::CaseInsensitive);
+}
+
+QString versionFromReply(const QString& reply) {
+    const QString rest = reply.mid(contract::kVersionReplyPrefix.size());
+    return rest.isEmpty() ? QString() : AppDelegate::parseVersionNumber(rest);
+}
+
 } // namespace output

@@ -20,4 +20,11 @@ bool reportsError(const ToolResult& result);
 // other character; no number reads as 0, and values are clamped to the int32 range.
 int32_t readInt(QStringView text);
 
+// A firmware-version reply carries "OK " somewhere, in any letter case.
+bool hasVersionReply(const QString& reply);
+
+// The version in a reply: its first three characters (the "OK ") dropped and the rest cut by
+// parseVersionNumber; empty when nothing follows them.
+QString versionFromReply(const QString& reply);
+
 } // namespace output

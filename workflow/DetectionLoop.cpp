@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "bridge/Contract.h"
+#include "bridge/OutputText.h"
 #include "usb/usbutils.h"
 #include "workflow/VersionCompare.h"
 
@@ -136,9 +137,7 @@ void readDeviceVersion(AppDelegate& d) {
     d.postStatus(AppDelegate::lookup("stat Reading version ..."));
     ToolResult answer;
     d.adbCommand(contract::adbFirmwareVersion(), &answer);
-    auto hasReply = [&answer] {
-        return answer->contains(contract::kVersionReplyPrefix, Qt::CaseInsensitive);
-    };
+    auto hasReply = [&answer] { return output::hasVersionReply(*answer); };
     // An answer that is not text ends the pass silently, on any attempt.
     if (!answer)
         return;
@@ -154,10 +153,9 @@ void readDeviceVersion(AppDelegate& d) {
         d.postStatus(AppDelegate::lookup("stat Fail to read version number !"));
         return;
     }
-    const QString rest = answer->mid(contract::kVersionReplyPrefix.size());
-    if (rest.isEmpty())
-        return;
-    copyVersion(d.m_dev_version, AppDelegate::parseVersionNumber(rest).toUtf8());
+    if (answer->size() <= contract::kVersionReplyPrefix.size())
+        return; // nothing after the prefix
+    copyVersion(d.m_dev_version, output::versionFromReply(*answer).toUtf8());
 
     const bool newer = version::compare(d.m_tool_version, d.m_dev_version) > 0;
     const int32_t outcome = newer ? 2 : 4;

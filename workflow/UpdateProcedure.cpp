@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "bridge/Contract.h"
+#include "bridge/OutputText.h"
 #include "usb/usbutils.h"
 
 #include <algorithm>
@@ -204,7 +205,7 @@ private:
     }
 
     bool versionReplyOk() const {
-        return !m_slot || m_slot->contains(contract::kVersionReplyPrefix, Qt::CaseInsensitive);
+        return !m_slot || output::hasVersionReply(*m_slot);
     }
 
     // F: reach adb once more and read the version the device now reports.
@@ -232,9 +233,9 @@ private:
         if (!versionReplyOk()) {
             show("stat updated Fail to read version number !");
         } else if (m_slot) {
-            // The reply is "OK " and the version text: the first three characters go.
-            const QString rest = m_slot->mid(contract::kVersionReplyPrefix.size());
-            if (!rest.isEmpty()) copyVersion(d_.m_dev_version, AppDelegate::parseVersionNumber(rest).toUtf8());
+            // An empty rest leaves the version read before the update.
+            if (m_slot->size() > contract::kVersionReplyPrefix.size())
+                copyVersion(d_.m_dev_version, output::versionFromReply(*m_slot).toUtf8());
         }
         progress(1.0);
         return m_writing;
