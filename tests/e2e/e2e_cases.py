@@ -161,7 +161,8 @@ def case_sigterm(c):
     permanent switch last, and nothing is left behind."""
     c.prepare(faults={"switch_ignored": True})  # stays in its CD-ROM personality: detection goes on
     with c.run() as run:
-        run.wait_status(["stat detect Switching to [%s] mode ..."], FIND_DEVICE_TIMEOUT)
+        switching = c.tr("stat detect Switching to [%s] mode ...").replace("%s", "ADB")
+        run.wait_for(lambda s: s.text("statusLable") == switching, FIND_DEVICE_TIMEOUT, "the mode switch")
         before = len(c.sim.cbws())
         sent = time.monotonic()
         os.kill(run.app.pid, signal.SIGTERM)
