@@ -178,6 +178,45 @@ def case_sigterm(c):
     print(f"ended {took:.2f}s after SIGTERM, permanent switch sent last")
 
 
+E2E_USER = "hotspot-e2e"
+
+
+def case_non_root(c):
+    """As a normal user: without access to the device nodes the window says so once, with the
+    command that fixes it; once access is granted the update is offered. Run as root, this
+    case runs itself again as an unprivileged user."""
+    if os.geteuid() == 0:
+        import pwd
+        import subprocess
+
+        try:
+            pwd.getpwnam(E2E_USER)
+        except KeyError:
+            subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", E2E_USER],
+                           check=True)
+        if not c.db.driver_rule_installed():
+            c.db.install_driver_rule(SOURCE_DIR, use_sudo=False)
+        user = pwd.getpwnam(E2E_USER)
+        os.chown(c.work, user.pw_uid, user.pw_gid)
+        env = {k: v for k, v in os.environ.items() if k in ("PATH", "LANG", "LC_ALL")}
+        env["HOME"] = c.work
+        cmd = ["runuser", "-u", E2E_USER, "--", "/usr/bin/python3", os.path.abspath(__file__),
+               "--build-dir", c.tree.dir, "--work", os.path.join(c.work, "user"), "non_root"]
+        status = subprocess.run(cmd, env=env).returncode
+        check(status == 0, f"the run as {E2E_USER} failed ({status}); see {c.work}/user")
+        return
+    c.prepare(node_access="none")
+    with c.run() as run:
+        snap = run.wait_status(["stat No permission to use the device !"], FIND_DEVICE_TIMEOUT)
+        check("udevadm" in snap.text("infoLable"), f"no fix named: {snap.text('infoLable')!r}")
+        run.shot("no-permission")
+        c.sim.run("set", "node_access=rw")
+        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton"),
+                     FIND_DEVICE_TIMEOUT, "the update to be offered once access is granted")
+        c.close_cleanly(run)
+    print(f"as uid {os.geteuid()}: the permission message, then Start")
+
+
 def case_offer_update(c):
     """An older device: the update is offered with both versions; at exit the device gets
     the permanent switch to its user personality, byte for byte."""
