@@ -178,6 +178,28 @@ def case_sigterm(c):
     print(f"ended {took:.2f}s after SIGTERM, permanent switch sent last")
 
 
+def case_sigterm_during_update(c):
+    """kill -TERM while images are written: the update is not cut short; it ends (Success on
+    the screen), then the application ends as for a closed window."""
+    c.prepare(restart_delay=2, linger=0)
+    with c.run() as run:
+        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
+                     and s.text("statusLable") == c.tr("stat Device Ready !"),
+                     FIND_DEVICE_TIMEOUT, "the update to be offered")
+        run.press()
+        writing = c.tr("stat Writing [%s] ...").split("%s")[0]
+        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 120, "an image being written")
+        os.kill(run.app.pid, signal.SIGTERM)
+        run.log("SIGTERM sent")
+        status = run.app.wait_exit(UPDATE_TIMEOUT)
+        check(status == 128 + signal.SIGTERM, f"exit status {status} after SIGTERM")
+        check(not run.leftovers(), f"processes left running after exit: {run.leftovers()}")
+    check(c.sim.firmware_version() == c.package_version,
+          f"the update was cut short: the device holds {c.sim.firmware_version()!r}")
+    check(c.sim.cbws() and c.sim.cbws()[-1] == MODE1_CBW, "the permanent switch was not the last command")
+    print("the update finished before the signal ended the application")
+
+
 E2E_USER = "hotspot-e2e"
 
 
