@@ -175,6 +175,9 @@ public:
     void showNoPermission();
     // Set by the last detectAdb: a device list said "no permissions".
     bool accessDenied() const { return m_accessDenied.load(); }
+    // Set by the last detectAdb: adb lists the device, but not (yet) as "device". It already
+    // shows its adb personality: switching it again would only restart its connection.
+    bool adbListedNotReady() const { return m_adbListedNotReady.load(); }
     void updateProc();                                      // workflow/UpdateProcedure.cpp
     int32_t runUpdatePhases();
     void updateWhenDone(int32_t code);                      // workflow/Completion.cpp
@@ -197,6 +200,7 @@ private:
     std::atomic<uint64_t> m_detectGeneration{0}; // bumped by each startDetect
     std::atomic<int> m_liveWorkers{0};
     std::atomic<bool> m_accessDenied{false};
+    std::atomic<bool> m_adbListedNotReady{false};
     std::atomic<bool> m_updateRunning{false};
     int m_pendingSignal = 0;
     std::mutex m_switchLock;

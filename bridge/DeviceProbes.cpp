@@ -37,6 +37,7 @@ int32_t AppDelegate::detectAdb() {
     const QString state = output::adbDeviceState(result, contract::kAdbDeviceSerial);
     denied = denied || state.startsWith(contract::kAdbNoPermissions);
     m_accessDenied.store(denied);
+    m_adbListedNotReady.store(!state.isEmpty() && state != contract::kAdbReachable);
     return state == contract::kAdbReachable ? 1 : 0;
 }
 

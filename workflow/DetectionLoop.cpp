@@ -104,6 +104,8 @@ void AppDelegate::detectPass() {
         showNoPermission();
         return;
     }
+    if (tool == 0 && adbListedNotReady())
+        return; // offline or unauthorized for now: wait for it
     if (tool != 0)
         m_permissionShown.store(false);
     switch (tool) {

@@ -165,7 +165,7 @@ private:
         // The mask seen above decides whether a switch to the adb personality can be sent.
         for (int i = 0; i < kPollAttempts; ++i) {
             if (d_.detectAdb() == kToolAdb) return std::nullopt;
-            if (m_mask & kMaskOwnIdentity) switchMode(USB_SWITCH_TMP_USR_ADB);
+            if ((m_mask & kMaskOwnIdentity) && !d_.adbListedNotReady()) switchMode(USB_SWITCH_TMP_USR_ADB);
             sleep(kPollWait);
         }
         return kResultFtmFailed;
@@ -213,7 +213,7 @@ private:
         progress(0.97);
         int32_t tool = d_.detectAdb();
         for (int i = 0; tool != kToolAdb && i < kPollAttempts; ++i) {
-            switchMode(USB_SWITCH_TMP_USR_ADB);
+            if (!d_.adbListedNotReady()) switchMode(USB_SWITCH_TMP_USR_ADB);
             sleep(kPollWait);
             tool = d_.detectAdb();
         }

@@ -79,7 +79,7 @@ TEST_F(Detection, CdRomPersonalityIsSwitchedThenOffered) {
 class AdbStates : public Detection, public testing::WithParamInterface<const char*> {};
 
 TEST_P(AdbStates, OnlyTheDeviceStateIsReachable) {
-    loadScenario("ftm");
+    loadScenario("usr-adb"); // its own identity: a switch would only restart the connection
     sim->set("adb_state", QString::fromLatin1(GetParam()));
     sim->set("adb_state_listings", 2);
     AppHarness& h = ready();
@@ -87,6 +87,7 @@ TEST_P(AdbStates, OnlyTheDeviceStateIsReachable) {
     h.runDetectPass();
     EXPECT_EQ(adbRuns().count(QStringList{"devices"}), 2);
     EXPECT_EQ(adbRuns().count(QStringList{"shell", "cat /tmp/bootmode"}), 0);
+    EXPECT_TRUE(sim->cbws().isEmpty());
     EXPECT_EQ(h.app().status(), 1);
     EXPECT_NE(h.screen().status, L("stat No permission to use the device !"));
     EXPECT_EQ(passesUntilDecided(), 1);
