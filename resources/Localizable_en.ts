@@ -157,8 +157,7 @@
     </message>
     <message>
         <source>info Device data not restored, a copy is kept in %s</source>
-        <translation>Your hotspot's Wi-Fi calibration and settings could not all be put back. A copy is kept in:
-%s</translation>
+        <translation>Not all of your hotspot's Wi-Fi calibration and settings could be put back; a copy is kept in %s</translation>
     </message>
     <message>
         <source>warning Please do not remove, update is in progress.</source>

@@ -21,7 +21,7 @@ QString deviceVersionText(const char (&version)[260]) {
 QString withKeptBackup(const QString& info, const QString& kept) {
     if (kept.isEmpty())
         return info;
-    return info + QStringLiteral("\n\n") +
+    return info + QStringLiteral("\n") +
            AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", kept);
 }
 

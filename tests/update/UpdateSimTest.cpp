@@ -215,7 +215,7 @@ protected:
             restored = restored && f.toObject().value("restored").toBool();
         if (flashes().isEmpty() || restored)
             return {};
-        return "\n\n" + AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", entry);
+        return "\n" + AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", entry);
     }
     static mode_t modeOf(const QString& path) {
         struct stat status {};
@@ -732,7 +732,7 @@ TEST_P(UpdateRestoreFails, FinalScreenTellsWhereTheCopyIs) {
     EXPECT_TRUE(QFileInfo::exists(entry + "/config.db"));
     expectCloseScreen(L("stat Success upgrade device !"));
     EXPECT_EQ(harness().screen().info,
-              L("info Current version") + "\n\t1.0.4\n" + L("info Your vesion is up to date") + "\n\n" +
+              L("info Current version") + "\n\t1.0.4\n" + L("info Your vesion is up to date") + "\n" +
                   AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", entry));
 }
 
