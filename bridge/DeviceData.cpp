@@ -28,19 +28,6 @@ enum class Pulled { Saved, Absent, Failed };
 
 QString fileName(const QString& devicePath) { return QFileInfo(devicePath).fileName(); }
 
-// The serial of the device line "<serial>\tdevice" that names our device.
-QString serialFrom(const ToolResult& devices) {
-    if (!devices)
-        return {};
-    for (const QString& line : devices->split(u'\n')) {
-        const QStringList fields = line.trimmed().split(u'\t');
-        if (fields.size() == 2 && fields[1] == QLatin1String("device") &&
-            fields[0].contains(contract::kAdbDeviceSerial))
-            return fields[0];
-    }
-    return {};
-}
-
 bool reportsAbsent(const ToolResult& result) {
     if (!output::mentions(result, contract::kRemoteObject))
         return false;
@@ -100,12 +87,11 @@ bool AppDelegate::backAdbData() {
     m_backupRun = std::make_shared<BackupRun>();
     if (detectAdb() != 1)
         return false;
-    ToolResult devices;
-    adbCommand(contract::adbDevices(), &devices);
 
     BackupRun& run = *m_backupRun;
     BackupManifest& manifest = run.manifest;
-    manifest.serial = serialFrom(devices);
+    // The one serial adb lists our device under (every unit of the model answers with it).
+    manifest.serial = contract::kAdbDeviceSerial;
     manifest.created = nowText();
     manifest.deviceVersion = versionText(m_dev_version);
     manifest.packageVersion = versionText(m_tool_version);
@@ -125,8 +111,7 @@ bool AppDelegate::backAdbData() {
             continue;
         }
         manifest.notSaved.insert(file.devicePath, QStringLiteral("copy failed"));
-        // Without a serial the store cannot tell this device's copies from anyone else's.
-        if (!manifest.serial.isEmpty() && store.hasIntactCopy(manifest.serial, file.devicePath, run.entry)) {
+        if (store.hasIntactCopy(manifest.serial, file.devicePath, run.entry)) {
             qWarning("hotspot-updater: %s could not be copied; an earlier copy of this device is kept in %s",
                      qUtf8Printable(file.devicePath), qUtf8Printable(store.deviceFolder(manifest.serial)));
         } else {

@@ -96,8 +96,8 @@ TEST_F(DataTest, BackupSavesBothIntoAPrivateEntryWithManifest) {
     const QByteArray board = kWifiDevice.toUtf8() + " content";
     EXPECT_EQ(readFile(entry + "/bdata.SD31.bin"), board);
     EXPECT_EQ(readFile(entry + "/config.db"), "/etc/config.db content");
-    for (const QString& file : {"bdata.SD31.bin", "config.db", "manifest.json"})
-        EXPECT_EQ(modeOf(entry + '/' + file), S_IFREG | 0600) << file.toStdString();
+    for (const char* file : {"bdata.SD31.bin", "config.db", "manifest.json"})
+        EXPECT_EQ(modeOf(entry + '/' + file), S_IFREG | 0600) << file;
 
     const QJsonObject m = manifest(entry);
     EXPECT_EQ(m.value("serial").toString(), kSerial);
