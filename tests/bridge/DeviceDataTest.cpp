@@ -1,7 +1,5 @@
 #include "BridgeFixture.h"
-#include "bridge/BackupStore.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,8 +38,6 @@ protected:
         QDir(path("replies")).removeRecursively();
         QDir().mkpath(path("replies"));
     }
-    QString wifiCopy() const { return m_app->wifiBackupPath(); }
-    QString cfgCopy() const { return m_app->configBackupPath(); }
     QStringList adbTransfers() const {
         QStringList transfers = runs("adb");
         transfers.removeAll(QStringLiteral("devices|"));
@@ -52,8 +48,8 @@ protected:
     }
     QString store() const { return home() + QStringLiteral("/.local/share/hotspot-updater/backups"); }
     // A device's entries, oldest first, as full paths.
-    QStringList entries(const QString& device = kSerial) const {
-        const QDir dir(store() + u'/' + device);
+    QStringList entries() const {
+        const QDir dir(store() + u'/' + kSerial);
         QStringList out;
         for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
             out << dir.filePath(name);
@@ -85,30 +81,13 @@ mode_t modeOf(const QString& file) {
 
 // ---- backup ----
 
-TEST_F(DataTest, BackupSavesBothIntoAPrivateEntryWithManifest) {
-    copyVersion(m_app->m_dev_version, "1.0.3");
-    copyVersion(m_app->m_tool_version, "1.0.4");
+TEST_F(DataTest, BackupGoesIntoAPrivateEntryNotTheSharedFolder) {
     EXPECT_TRUE(m_app->backAdbData());
     ASSERT_EQ(entries().size(), 1);
     const QString entry = entries().first();
     for (const QString& dir : {store() + "/..", store(), store() + '/' + kSerial, entry})
         EXPECT_EQ(modeOf(dir), S_IFDIR | 0700) << dir.toStdString();
-    const QByteArray board = kWifiDevice.toUtf8() + " content";
-    EXPECT_EQ(readFile(entry + "/bdata.SD31.bin"), board);
     EXPECT_EQ(readFile(entry + "/config.db"), "/etc/config.db content");
-    for (const char* file : {"bdata.SD31.bin", "config.db", "manifest.json"})
-        EXPECT_EQ(modeOf(entry + '/' + file), S_IFREG | 0600) << file;
-
-    const QJsonObject m = manifest(entry);
-    EXPECT_EQ(m.value("serial").toString(), kSerial);
-    EXPECT_EQ(m.value("deviceVersion").toString(), "1.0.3");
-    EXPECT_EQ(m.value("packageVersion").toString(), "1.0.4");
-    const QJsonObject wifi = m.value("files").toArray().at(0).toObject();
-    EXPECT_EQ(wifi.value("devicePath").toString(), kWifiDevice);
-    EXPECT_EQ(wifi.value("size").toInt(), board.size());
-    EXPECT_EQ(wifi.value("md5").toString(), QCryptographicHash::hash(board, QCryptographicHash::Md5).toHex());
-    EXPECT_EQ(savedNames(entry), (QStringList{"bdata.SD31.bin", "config.db"}));
-    // Nothing in the shared temporary folder.
     EXPECT_TRUE(hostTmpEntries().isEmpty());
     EXPECT_EQ(adbTransfers().first(), "pull|" + kWifiDevice + '|' + entry + "/bdata.SD31.bin.part|");
 }
@@ -182,31 +161,6 @@ INSTANTIATE_TEST_SUITE_P(
         PullCase{"NeitherOnTheDevice", kAbsent, true, kAbsent, true, Earlier::None, true, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DataTest, StoreKeepsTenRunsAndTheNewestCalibration) {
-    const BackupStore store = m_app->backupStore();
-    // Twelve earlier runs; only the oldest holds the calibration.
-    for (int i = 0; i < 12; ++i) {
-        const QString entry = store.createEntry(kSerial, QDateTime(QDate(2020, 1, 1 + i), QTime(12, 0), Qt::UTC));
-        ASSERT_FALSE(entry.isEmpty());
-        BackupManifest m;
-        m.serial = kSerial;
-        const QString name = i == 0 ? "bdata.SD31.bin" : "config.db";
-        writeFile(entry + '/' + name, "older");
-        std::optional<BackupFile> f = BackupStore::seal(entry + '/' + name, entry, name);
-        ASSERT_TRUE(f);
-        f->devicePath = i == 0 ? kWifiDevice : "/etc/config.db";
-        m.files.push_back(*f);
-        ASSERT_TRUE(store.writeManifest(entry, m));
-    }
-    reply("pull-wifi.out", kAbsent);
-    reply("pull-wifi.nofile", "");
-    EXPECT_TRUE(m_app->backAdbData());
-    const QStringList kept = entries();
-    ASSERT_EQ(kept.size(), 11);
-    EXPECT_TRUE(kept.first().endsWith("/20200101T120000Z"));
-    EXPECT_TRUE(kept[1].endsWith("/20200104T120000Z"));
-}
-
 // ---- restore ----
 
 TEST_F(DataTest, RestorePushesThisRunsCopiesFromTheStore) {
@@ -220,14 +174,6 @@ TEST_F(DataTest, RestorePushesThisRunsCopiesFromTheStore) {
     EXPECT_EQ(restoredNames(entry), (QStringList{"bdata.SD31.bin", "config.db"}));
     EXPECT_EQ(m_app->unrestoredBackup(), QString());
     EXPECT_EQ(readFile(entry + "/config.db"), "/etc/config.db content"); // kept, durable
-}
-
-TEST_F(DataTest, RestoreWithoutThisRunsCopiesRunsNothing) {
-    writeFile(wifiCopy(), "board of another device");
-    writeFile(cfgCopy(), "settings of another device");
-    EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_TRUE(runs("adb").isEmpty());
-    EXPECT_EQ(hostTmpEntries().size(), 2);
 }
 
 struct PushCase {
@@ -258,25 +204,5 @@ INSTANTIATE_TEST_SUITE_P(Failures, DataPush,
                                            PushCase{"SettingsPushFails", "push-cfg.out", 2, {"bdata.SD31.bin"}},
                                            PushCase{"CopyChangedInTheStore", "bdata.SD31.bin", 0, {}}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// ---- copies an earlier run left at the shared names ----
-
-TEST_F(DataTest, StaleCopiesAreSetAsideAndLinksLeftAlone) {
-    writeFile(wifiCopy(), "board of another device");
-    writeFile(path("victim"), "precious");
-    ASSERT_TRUE(QFile::link(path("victim"), cfgCopy()));
-    m_app->setAsideStaleCopies();
-    EXPECT_EQ(hostTmpEntries(), QStringList{"tq738hw_usr_cfg_bk"});
-    EXPECT_TRUE(QFileInfo(cfgCopy()).isSymLink());
-    EXPECT_EQ(readFile(path("victim")), "precious");
-    const QStringList aside = entries(BackupStore::kUnknownDevice);
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(readFile(aside.first() + "/bdata.SD31.bin"), "board of another device");
-    EXPECT_EQ(modeOf(aside.first() + "/bdata.SD31.bin"), S_IFREG | 0600);
-    EXPECT_EQ(manifest(aside.first()).value("foundAt").toString(), hostTmp());
-    // Never pushed: this controller made no copies of its own.
-    EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_TRUE(runs("adb").isEmpty());
-}
 
 } // namespace
