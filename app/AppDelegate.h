@@ -12,10 +12,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 
+class BackupStore;
 class MainWindow;
+struct BackupRun;
 class ProgressBarView;
 class QLabel;
 class QPushButton;
@@ -160,6 +163,13 @@ public:
     // ---- device data (bridge/DeviceData.cpp) ----
     bool backAdbData();
     bool restoreAdbData();
+    void setAsideStaleCopies();
+    // This run's entry in the store when some of its copies are not back on the device.
+    QString unrestoredBackup() const;
+    BackupStore backupStore() const;
+    // Where the completion step tells the user the unrestored copies are; set by the update
+    // worker before it posts its result.
+    QString m_keptBackup;
     QString wifiBackupPath() const { return m_env.hostTmp + QStringLiteral("/tq738hw_wifi_bk"); }
     QString configBackupPath() const {
         return m_env.hostTmp + QStringLiteral("/tq738hw_usr_cfg_bk");
@@ -179,7 +189,6 @@ public:
     // shows its adb personality: switching it again would only restart its connection.
     bool adbListedNotReady() const { return m_adbListedNotReady.load(); }
     void updateProc();                                      // workflow/UpdateProcedure.cpp
-    int32_t runUpdatePhases();
     void updateWhenDone(int32_t code);                      // workflow/Completion.cpp
 
     // Controller data.
@@ -195,6 +204,7 @@ private:
     void connectOutlets();
 
     Environment m_env;
+    std::shared_ptr<BackupRun> m_backupRun; // the update worker's current run
     std::atomic<int32_t> m_status{0};
     std::atomic<bool> m_detectStopFlag{false};
     std::atomic<uint64_t> m_detectGeneration{0}; // bumped by each startDetect

@@ -19,6 +19,9 @@ Environment Environment::fromProcess(const QString& executablePath) {
     env.bundlePath = dir.absolutePath();
     if (const char* home = std::getenv("HOME"))
         env.home = QString::fromLocal8Bit(home);
+    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (QDir::isAbsolutePath(dataHome))
+        env.dataHome = dataHome;
     env.driverPaths = {QStringLiteral("/etc/udev/rules.d/70-hotspot-updater.rules"),
                        QStringLiteral("/usr/lib/udev/rules.d/70-hotspot-updater.rules")};
     env.clock = std::make_shared<RealClock>();

@@ -37,8 +37,10 @@ struct Environment {
     QString bundlePath;
     // Value of HOME, or nullopt when it is unset ("/tmp" is used then).
     std::optional<QString> home;
-    // Folder that holds the host copies of the device data.
+    // Shared temporary folder where earlier versions left host copies of the device data.
     QString hostTmp = QStringLiteral("/tmp");
+    // Value of XDG_DATA_HOME when it is an absolute path; else home + "/.local/share".
+    std::optional<QString> dataHome;
     // Paths whose presence as a regular file means the device-access rule is installed.
     QStringList driverPaths;
     std::shared_ptr<Clock> clock;

@@ -20,6 +20,10 @@ inline const QString kFlashFinished = QStringLiteral("finished");
 inline const QString kVersionReplyPrefix = QStringLiteral("OK "); // case-insensitive
 inline const QString kModeFileOk = QStringLiteral("OK");          // case-sensitive
 inline const QString kMpp5Prefix = QStringLiteral("Result:");
+// A pull whose error names the remote object with one of these: the device has no such file.
+inline const QString kRemoteObject = QStringLiteral("remote object");
+inline const QStringList kRemoteAbsent = {QStringLiteral("No such file or directory"),
+                                          QStringLiteral("does not exist")};
 constexpr int kMpp5Value = 65535;
 
 // Device paths.

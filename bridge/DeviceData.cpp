@@ -1,81 +1,187 @@
 #include "app/AppDelegate.h"
+#include "bridge/BackupStore.h"
 #include "bridge/Contract.h"
 #include "bridge/HostCopy.h"
 #include "bridge/OutputText.h"
 
+#include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
+#include <cstring>
 
-#include <unistd.h>
+// The two device files an update must not lose are copied into this run's entry of the
+// durable store, each judged on its own, and only this run's copies are pushed back.
 
 namespace {
 
-using hostcopy::State;
+struct DataFile {
+    QString devicePath;
+    QString restoreTo;
+};
 
-// A folder of our own (0700) beside the fixed names; adb pulls into it, so nothing is
-// ever written through a path another user can reach. Removed with its content.
-QTemporaryDir privatePullDir(const QString& hostTmp) {
-    return QTemporaryDir(hostTmp + QStringLiteral("/hotspot-pull-XXXXXX"));
+// Calibration first: it is the one that cannot be made again.
+const DataFile kDataFiles[] = {{contract::kWifiBoardData, contract::kWifiBoardData},
+                               {contract::kConfigDb, contract::kConfigDbRestored}};
+
+enum class Pulled { Saved, Absent, Failed };
+
+QString fileName(const QString& devicePath) { return QFileInfo(devicePath).fileName(); }
+
+bool reportsAbsent(const ToolResult& result) {
+    if (!output::mentions(result, contract::kRemoteObject))
+        return false;
+    for (const QString& absent : contract::kRemoteAbsent)
+        if (output::mentions(result, absent))
+            return true;
+    return false;
 }
 
-QString pullTarget(const QTemporaryDir& dir, const QString& fixed) {
-    return dir.filePath(QFileInfo(fixed).fileName());
+QString versionText(const char (&buffer)[260]) {
+    return QString::fromUtf8(buffer, static_cast<qsizetype>(strnlen(buffer, 256)));
 }
 
-void removeHostCopy(const QString& path) {
-    ::unlink(QFile::encodeName(path).constData());
+QString nowText() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODate); }
+
+// The verdict on one pull: an error naming a missing remote object is an absent file; any
+// other error, or no file at all, is a failed copy, whatever was left behind.
+Pulled pullInto(AppDelegate& d, BackupRun& run, const QString& devicePath, const QString& restoreTo) {
+    const QString name = fileName(devicePath);
+    const QString partial = run.entry + u'/' + name + QStringLiteral(".part");
+    ToolResult result;
+    d.adbCommand(contract::adbPull(devicePath, partial), &result);
+    std::optional<BackupFile> sealed;
+    if (!output::reportsError(result))
+        sealed = BackupStore::seal(partial, run.entry, name);
+    if (!sealed) {
+        QFile::remove(partial);
+        return reportsAbsent(result) ? Pulled::Absent : Pulled::Failed;
+    }
+    sealed->devicePath = devicePath;
+    sealed->restoreTo = restoreTo;
+    run.manifest.files.push_back(*sealed);
+    return Pulled::Saved;
+}
+
+// An entry with copies gets its manifest and makes the oldest go; one without is dropped.
+void closeEntry(const BackupStore& store, BackupRun& run) {
+    if (run.entry.isEmpty())
+        return;
+    if (run.manifest.files.empty()) {
+        QDir(run.entry).removeRecursively();
+        run.entry.clear();
+        return;
+    }
+    store.writeManifest(run.entry, run.manifest);
+    store.rotate(run.manifest.serial, contract::kWifiBoardData);
 }
 
 } // namespace
 
+BackupStore AppDelegate::backupStore() const { return BackupStore::forEnvironment(m_env); }
+
+// Saves both files into a new entry of the store. YES when the update may write the
+// device: each file is saved, or the device has none, or an intact copy from an earlier
+// run of this device is in the store. NO leaves the device untouched.
 bool AppDelegate::backAdbData() {
+    m_backupRun = std::make_shared<BackupRun>();
     if (detectAdb() != 1)
         return false;
-    const QString wifiCopy = wifiBackupPath();
-    const QString configCopy = configBackupPath();
-    if (hostcopy::inspect(wifiCopy) == State::Foreign || hostcopy::inspect(configCopy) == State::Foreign)
-        return false;
-    QTemporaryDir dir = privatePullDir(m_env.hostTmp);
-    if (!dir.isValid())
-        return false;
 
-    ToolResult result;
-    const QString wifiPulled = pullTarget(dir, wifiCopy);
-    adbCommand(contract::adbPull(contract::kWifiBoardData, wifiPulled), &result);
-    if (output::reportsError(result) || !hostcopy::install(wifiPulled, wifiCopy))
-        return false;
+    BackupRun& run = *m_backupRun;
+    BackupManifest& manifest = run.manifest;
+    // The one serial adb lists our device under (every unit of the model answers with it).
+    manifest.serial = contract::kAdbDeviceSerial;
+    manifest.created = nowText();
+    manifest.deviceVersion = versionText(m_dev_version);
+    manifest.packageVersion = versionText(m_tool_version);
+    const BackupStore store = backupStore();
+    run.entry = store.createEntry(manifest.serial, QDateTime::currentDateTimeUtc());
+    if (run.entry.isEmpty())
+        qWarning("hotspot-updater: no backup folder could be made below %s", qUtf8Printable(store.root()));
 
-    // The configuration pull's output is not judged: a failed pull leaves the earlier copy.
-    const QString configPulled = pullTarget(dir, configCopy);
-    adbCommand(contract::adbPull(contract::kConfigDb, configPulled), &result);
-    if (QFileInfo::exists(configPulled) && !hostcopy::install(configPulled, configCopy))
-        return false;
-    return true;
+    bool mayWrite = true;
+    for (const DataFile& file : kDataFiles) {
+        const Pulled pulled = run.entry.isEmpty() ? Pulled::Failed : pullInto(*this, run, file.devicePath, file.restoreTo);
+        if (pulled == Pulled::Saved)
+            continue;
+        if (pulled == Pulled::Absent) {
+            qInfo("hotspot-updater: the device has no %s; nothing to save", qUtf8Printable(file.devicePath));
+            manifest.notSaved.insert(file.devicePath, QStringLiteral("absent on the device"));
+            continue;
+        }
+        manifest.notSaved.insert(file.devicePath, QStringLiteral("copy failed"));
+        if (store.hasIntactCopy(manifest.serial, file.devicePath, run.entry)) {
+            qWarning("hotspot-updater: %s could not be copied; an earlier copy of this device is kept in %s",
+                     qUtf8Printable(file.devicePath), qUtf8Printable(store.deviceFolder(manifest.serial)));
+        } else {
+            qWarning("hotspot-updater: %s could not be copied and no copy is kept: not updating",
+                     qUtf8Printable(file.devicePath));
+            mayWrite = false;
+        }
+    }
+
+    closeEntry(store, run);
+    return mayWrite;
 }
 
-// Always NO, as callers expect; the host copies tell what happened.
+// Pushes back this run's copies, and nothing else, in the order they were saved. Always NO,
+// as callers expect; the manifest records what went back.
 bool AppDelegate::restoreAdbData() {
-    const QString wifiCopy = wifiBackupPath();
-    const QString configCopy = configBackupPath();
-    if (hostcopy::inspect(wifiCopy) != State::Ours)
+    if (!m_backupRun || m_backupRun->manifest.files.empty())
         return false;
     if (detectAdb() != 1)
         return false;
-
-    ToolResult result;
-    adbCommand(contract::adbPush(wifiCopy, contract::kWifiBoardData), &result);
-    if (output::reportsError(result))
-        return false;
-    removeHostCopy(wifiCopy);
-
-    // Never push someone else's file; a missing copy is pushed all the same (adb reports it).
-    if (hostcopy::inspect(configCopy) == State::Foreign)
-        return false;
-    result.reset();
-    adbCommand(contract::adbPush(configCopy, contract::kConfigDbRestored), &result);
-    // Keep the user's settings on the host until a push of them went through.
-    if (!output::reportsError(result))
-        removeHostCopy(configCopy);
+    BackupRun& run = *m_backupRun;
+    for (BackupFile& file : run.manifest.files) {
+        // A copy that changed since it was saved is not this device's data any more.
+        if (!BackupStore::intact(run.entry, file))
+            break;
+        ToolResult result;
+        adbCommand(contract::adbPush(run.entry + u'/' + file.name, file.restoreTo), &result);
+        if (output::reportsError(result))
+            break;
+        file.restored = true;
+    }
+    backupStore().writeManifest(run.entry, run.manifest);
     return false;
+}
+
+QString AppDelegate::unrestoredBackup() const {
+    if (!m_backupRun)
+        return {};
+    for (const BackupFile& file : m_backupRun->manifest.files)
+        if (!file.restored)
+            return m_backupRun->entry;
+    return {};
+}
+
+// Copies an earlier run left at the shared names belong to some device, maybe another one:
+// they go into the store under the unknown device and are never pushed.
+void AppDelegate::setAsideStaleCopies() {
+    const QString found[] = {wifiBackupPath(), configBackupPath()};
+    const BackupStore store = backupStore();
+    BackupRun stale;
+    stale.manifest.serial = BackupStore::kUnknownDevice;
+    stale.manifest.created = nowText();
+    stale.manifest.foundAt = m_env.hostTmp;
+    for (std::size_t i = 0; i < std::size(found); ++i) {
+        // Only plain files of ours: a link or another user's file is not followed or moved.
+        if (hostcopy::inspect(found[i]) != hostcopy::State::Ours)
+            continue;
+        if (stale.entry.isEmpty())
+            stale.entry = store.createEntry(BackupStore::kUnknownDevice, QDateTime::currentDateTimeUtc());
+        const QString name = fileName(kDataFiles[i].devicePath);
+        const QString moved = stale.entry + u'/' + name;
+        // Across file systems Qt copies and then removes the original.
+        if (stale.entry.isEmpty() || !QFile::rename(found[i], moved))
+            continue;
+        std::optional<BackupFile> sealed = BackupStore::seal(moved, stale.entry, name);
+        if (!sealed)
+            continue;
+        sealed->devicePath = kDataFiles[i].devicePath;
+        sealed->restoreTo = kDataFiles[i].restoreTo;
+        stale.manifest.files.push_back(*sealed);
+    }
+    closeEntry(store, stale);
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The host copies of device data sit at fixed names in a shared temporary folder. They are
-// only ever written by moving a privately pulled file onto the name, and only used when
-// they are plain files of ours: never through a link another user planted.
+// Host copies of device data may sit at fixed names in the shared temporary folder, left by
+// an earlier run. They are only ever touched when they are plain files of ours: never
+// through a link another user planted.
 
 #include <QString>
 
@@ -14,10 +14,5 @@ enum class State {
 };
 
 State inspect(const QString& path);
-
-// Makes the regular file `pulled` private (0600) and renames it onto `fixed`, which
-// replaces a link at `fixed` instead of following it. False when `pulled` is not a
-// regular file or the move fails.
-bool install(const QString& pulled, const QString& fixed);
 
 } // namespace hostcopy

@@ -165,6 +165,10 @@
         <translation>Please check your hotspot, reconnect it and try again.</translation>
     </message>
     <message>
+        <source>info Device data not restored, a copy is kept in %s</source>
+        <translation>Not all of your hotspot's Wi-Fi calibration and settings could be put back; a copy is kept in %s</translation>
+    </message>
+    <message>
         <source>warning Please do not remove, update is in progress.</source>
         <translation>Please do not unplug your hotspot while the update is in progress.</translation>
     </message>

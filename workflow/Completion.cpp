@@ -17,10 +17,19 @@ QString deviceVersionText(const char (&version)[260]) {
     return QString::fromUtf8(version, static_cast<qsizetype>(strnlen(version, 256)));
 }
 
+// The information text, and where the device data is kept when it did not go back.
+QString withKeptBackup(const QString& info, const QString& kept) {
+    if (kept.isEmpty())
+        return info;
+    return info + QStringLiteral("\n") +
+           AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", kept);
+}
+
 } // namespace
 
 void AppDelegate::updateWhenDone(int32_t code) {
-    const QString retryAdvice = lookup("info Please check device, reconnect it and try again.");
+    const QString retryAdvice =
+        withKeptBackup(lookup("info Please check device, reconnect it and try again."), m_keptBackup);
     switch (code) {
     case 0: {
         statusLable->setText(lookup("stat Success upgrade device !"));
@@ -28,7 +37,7 @@ void AppDelegate::updateWhenDone(int32_t code) {
         const QString text = lookup("info Current version") + QStringLiteral("\n\t") +
                              deviceVersionText(m_dev_version) + QStringLiteral("\n") +
                              lookup("info Your vesion is up to date");
-        setTextLabel(text, false);
+        setTextLabel(withKeptBackup(text, m_keptBackup), false);
         updateWaringText(QStringLiteral("warning Update is finished."));
         enbaleButton(true);
         updateButtonTitle(lookup("btn Close"));

@@ -52,21 +52,20 @@ void AppDelegate::initializeProc() {
     copyVersion(m_tool_version, parseVersionNumber(pieces.front()).toUtf8());
 
     const std::vector<ImageEntry> entries = package::readImageLines(pieces);
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        s_image_table[i] = entries[i];
-
-    uint64_t total = 0;
     const QString resources = resourcesPath();
-    for (int i = 0; i < kImageTableSize && s_image_table[i].name[0] != '\0'; ++i) {
-        const package::ImageCheck check = package::checkImage(resources, s_image_table[i]);
-        if (check.verdict == package::ImageVerdict::Absent)
-            continue;
-        if (check.verdict != package::ImageVerdict::Ok) {
-            total = 0;
+    std::vector<package::ImageVerdict> verdicts;
+    for (std::size_t i = 0; i < package::walkLength(entries); ++i) {
+        verdicts.push_back(package::checkImage(resources, entries[i]).verdict);
+        if (package::refuses(verdicts.back()))
             break;
-        }
-        total += static_cast<uint64_t>(s_image_table[i].size);
     }
+    // The table remembers what was verified: the update writes exactly those entries.
+    const package::Selection selection = package::select(entries, verdicts);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        s_image_table[i] = entries[i];
+        s_image_table[i].verified = selection.verified[i];
+    }
+    const uint64_t total = selection.total;
     m_total.store(total);
 
     if (total == 0) {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <algorithm>
 #include <cstdlib>
 
 namespace package {
@@ -66,26 +67,70 @@ QStringList cutPieces(const QString& text) {
     return text.split(separators, Qt::KeepEmptyParts);
 }
 
+std::vector<ImageLine> classifyImageLines(const QStringList& pieces) {
+    std::vector<ImageLine> lines;
+    std::size_t filled = 0;
+    for (qsizetype i = 1; i < pieces.size(); ++i) {
+        ImageLine line;
+        line.text = pieces[i];
+        if (line.text.isEmpty()) {
+            line.kind = LineKind::Blank;
+        } else if (line.text.front() == u'#') {
+            line.kind = LineKind::Comment;
+        } else if (filled == static_cast<std::size_t>(kImageTableMaxFilled)) {
+            line.kind = LineKind::TableFull;
+        } else {
+            const QStringList fields = line.text.split(u',', Qt::KeepEmptyParts);
+            line.fields = static_cast<int>(fields.size());
+            if (fields.size() != 4) {
+                line.kind = LineKind::FieldCount;
+            } else {
+                line.kind = LineKind::Entry;
+                copyField(line.entry.name, fields[0].toUtf8());
+                copyField(line.entry.file, fields[1].toUtf8());
+                // strtol with base 0: "0x200" is 512, "010" is 8, leading blanks allowed.
+                line.entry.size =
+                    static_cast<int64_t>(std::strtol(fields[2].toUtf8().constData(), nullptr, 0));
+                copyField(line.entry.md5, fields[3].toUtf8());
+                ++filled;
+            }
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 std::vector<ImageEntry> readImageLines(const QStringList& pieces) {
     std::vector<ImageEntry> entries;
-    for (qsizetype i = 1; i < pieces.size(); ++i) {
-        const QString& line = pieces[i];
-        if (line.isEmpty() || line.front() == u'#')
-            continue;
-        const QStringList fields = line.split(u',', Qt::KeepEmptyParts);
-        if (fields.size() != 4)
-            continue;
-        ImageEntry entry{};
-        copyField(entry.name, fields[0].toUtf8());
-        copyField(entry.file, fields[1].toUtf8());
-        // strtol with base 0: "0x200" is 512, "010" is 8, leading blanks allowed.
-        entry.size = static_cast<int64_t>(std::strtol(fields[2].toUtf8().constData(), nullptr, 0));
-        copyField(entry.md5, fields[3].toUtf8());
-        entries.push_back(entry);
-        if (entries.size() == static_cast<std::size_t>(kImageTableMaxFilled))
-            break;
-    }
+    for (const ImageLine& line : classifyImageLines(pieces))
+        if (line.kind == LineKind::Entry)
+            entries.push_back(line.entry);
     return entries;
+}
+
+std::size_t walkLength(const std::vector<ImageEntry>& entries) {
+    std::size_t n = 0;
+    while (n < entries.size() && entries[n].name[0] != '\0')
+        ++n;
+    return n;
+}
+
+Selection select(const std::vector<ImageEntry>& entries, const std::vector<ImageVerdict>& walkedVerdicts) {
+    Selection s;
+    s.verified.assign(entries.size(), false);
+    const std::size_t walked = std::min(walkLength(entries), walkedVerdicts.size());
+    for (std::size_t i = 0; i < walked; ++i) {
+        if (refuses(walkedVerdicts[i]))
+            return Selection{false, 0, std::vector<bool>(entries.size(), false)};
+        if (walkedVerdicts[i] == ImageVerdict::Ok) {
+            s.verified[i] = true;
+            s.total += static_cast<uint64_t>(entries[i].size);
+        }
+    }
+    s.accepted = s.total > 0;
+    if (!s.accepted)
+        s.verified.assign(entries.size(), false);
+    return s;
 }
 
 QString imagePath(const QString& resourcesDir, const ImageEntry& entry) {
@@ -144,7 +189,7 @@ std::optional<QString> md5Hex(const QString& path) {
 const char* verdictText(ImageVerdict verdict) {
     switch (verdict) {
     case ImageVerdict::Ok: return "ok";
-    case ImageVerdict::Absent: return "missing, skipped";
+    case ImageVerdict::Absent: return "missing";
     case ImageVerdict::SizeMismatch: return "size mismatch";
     case ImageVerdict::Unreadable: return "unreadable";
     case ImageVerdict::Md5Mismatch: return "MD5 mismatch";

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -35,9 +36,32 @@ constexpr qsizetype kMinPieces = 2;
 template <std::size_t N>
 void copyField(char (&dest)[N], const QByteArray& utf8);
 
+// What reading makes of one piece after the version line.
+enum class LineKind {
+    Blank,      // empty piece (also the one between CR and LF)
+    Comment,    // first character "#"
+    FieldCount, // not exactly four comma-separated fields
+    Entry,      // fills the next table entry
+    TableFull,  // an image line after the table's last entry
+};
+
+struct ImageLine {
+    QString text;
+    LineKind kind = LineKind::Blank;
+    int fields = 0;     // comma-separated fields, for FieldCount
+    ImageEntry entry{}; // for Entry
+};
+
+// Every piece after the version line, classified in order.
+std::vector<ImageLine> classifyImageLines(const QStringList& pieces);
+
 // The image lines of pieces 1.. as table entries: exactly four comma-separated fields,
 // not trimmed, at most kImageTableMaxFilled entries. Comments and empty pieces skipped.
 std::vector<ImageEntry> readImageLines(const QStringList& pieces);
+
+// The check's walk covers the entries before the first one without a partition name;
+// later entries are neither checked nor written.
+std::size_t walkLength(const std::vector<ImageEntry>& entries);
 
 // Result of checking one listed image against its file.
 enum class ImageVerdict {
@@ -64,6 +88,20 @@ std::optional<QString> md5Hex(const QString& path);
 
 // Human-readable name of a verdict, for reports.
 const char* verdictText(ImageVerdict verdict);
+
+// Absent files are passed over; every other verdict but Ok refuses the whole package.
+inline bool refuses(ImageVerdict verdict) {
+    return verdict != ImageVerdict::Ok && verdict != ImageVerdict::Absent;
+}
+
+// The package check's judgement, from the verdicts of the walked entries in table order
+// (the walk may stop after the first refusing one).
+struct Selection {
+    bool accepted = false;      // some verified image has content and none refuses
+    uint64_t total = 0;         // bytes of the images to write; 0 unless accepted
+    std::vector<bool> verified; // per entry of the table; false past the walk
+};
+Selection select(const std::vector<ImageEntry>& entries, const std::vector<ImageVerdict>& walkedVerdicts);
 
 } // namespace package
 

@@ -57,6 +57,7 @@ void sendSwitch(uint32_t mode) {
 class UpdateRun {
 public:
     explicit UpdateRun(AppDelegate& d) : d_(d) {}
+    bool wroteImages() const { return m_wroteImages; }
 
     int32_t run() {
         int32_t tool = kToolNone;
@@ -81,6 +82,7 @@ private:
 
     // A: is the device there at all, and through which tool.
     End start(int32_t& tool) {
+        d_.setAsideStaleCopies();
         progress(0.0);
         show("stat Upgrading ...");
         sleep(kSettleWait);
@@ -91,8 +93,9 @@ private:
     }
 
     // B: save the device data, then reboot into the boot loader until fastboot lists it.
+    // Without a saved calibration (and none kept from before) the device is left untouched.
     End intoBootLoader() {
-        d_.backAdbData();
+        if (!d_.backAdbData()) return kResultError;
         show("stat Switching to [%s] mode ...", contract::kModeFastboot);
         d_.switchDevice();
         sleep(kPollWait);
@@ -116,11 +119,10 @@ private:
         const uint64_t total = d_.m_total.load();
         uint64_t written = 0;
         m_writing = kResultOk;
-        for (int i = 0; i < kImageTableSize; ++i) {
-            const ImageEntry& entry = d_.s_image_table[i];
+        for (const ImageEntry& entry : d_.s_image_table) {
+            if (!shouldWrite(entry)) continue;
+            m_wroteImages = true;
             const QString file = fixedText(entry.file, sizeof entry.file);
-            if (file.isEmpty()) break;
-            if (entry.size == 0) continue;
             const QString name = fixedText(entry.name, sizeof entry.name);
             show("stat Writing [%s] ...", name);
             if (d_.flash(name, d_.resourcesPath() + QLatin1Char('/') + file) != 0) {
@@ -133,8 +135,7 @@ private:
         }
     }
 
-    // Written share of the package. Kept within the writing span even if an image that
-    // was not counted in the total (missing at the check) got written after all.
+    // Written share of the package; only verified images are written, and they make the total.
     static double writeFraction(uint64_t written, uint64_t total) {
         const double share =
             total == 0 ? 1.0 : std::min(1.0, static_cast<double>(written) / static_cast<double>(total));
@@ -244,25 +245,24 @@ private:
     AppDelegate& d_;
     ToolResult m_slot;           // reused by every adb run of the procedure
     int32_t m_writing = kResultOk;
+    bool m_wroteImages = false;  // a flash was attempted: the device's file systems may be gone
     uint64_t m_mask = 0;         // presence mask seen after the first restart
 };
 
 } // namespace
 
-int32_t AppDelegate::runUpdatePhases() {
-    UpdateRun run(*this);
-    return run.run();
-}
-
 void AppDelegate::updateProc() {
     int32_t result = kResultError;
+    UpdateRun run(*this);
     try {
-        result = runUpdatePhases();
+        result = run.run();
     } catch (const std::exception&) {
         result = kResultError; // a tool that could not be started, or any other error
     } catch (...) {
         result = kResultError;
     }
+    // Once images were written, copies that did not go back are the user's only ones.
+    m_keptBackup = run.wroteImages() ? unrestoredBackup() : QString();
     // Always leave the device in its permanent user personality, whatever happened.
     sendSwitch(USB_SWITCH_PRM_USR);
     postStartAnim(false);

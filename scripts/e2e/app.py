@@ -24,6 +24,8 @@ class AppProcess:
         env.update(desktop_env)
         env.update({
             "HOME": home,
+            # Backups of the simulated device stay in the private home.
+            "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
             "QT_QPA_PLATFORM": "xcb",
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
             "LC_ALL": "C.UTF-8",

@@ -38,7 +38,8 @@ def print_sim_commands(sim):
 
 
 def run_desktop(bundle, sim, preload, home):
-    env = {**os.environ, "HOTSPOT_SIM_DIR": sim.dir, "LD_PRELOAD": preload, "HOME": home}
+    env = {**os.environ, "HOTSPOT_SIM_DIR": sim.dir, "LD_PRELOAD": preload, "HOME": home,
+           "XDG_DATA_HOME": os.path.join(home, ".local", "share")}
     os.makedirs(home, exist_ok=True)
     exe = os.path.join(bundle, "Contents", "bin", "hotspot-updater")
     print(f"Starting {exe}; press Start in its window when it offers the update.", flush=True)

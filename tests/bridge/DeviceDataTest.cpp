@@ -3,11 +3,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <sys/stat.h>
 
 namespace {
 
 const QString kWifiDevice = QStringLiteral("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin");
+const QString kSerial = QStringLiteral("0123456789ABCDEF");
+const QByteArray kAbsent = "adb: error: failed to stat remote object '/x': No such file or directory\n";
+const QByteArray kCopyFailed = "adb: error: failed to copy '/x' to '/y': remote read failed: Input/output error\n";
 
 // adb for a reachable device. A pull writes "<device path> content" to its target unless
 // the reply file pull-<wifi|cfg>.nofile exists; pulls and pushes print pull-/push-<which>.out.
@@ -28,8 +34,10 @@ protected:
                              .arg(replies));
     }
     void reply(const QString& name, const QByteArray& bytes) { replyFile(name, bytes); }
-    QString wifiCopy() const { return m_app->wifiBackupPath(); }
-    QString cfgCopy() const { return m_app->configBackupPath(); }
+    void clearReplies() {
+        QDir(path("replies")).removeRecursively();
+        QDir().mkpath(path("replies"));
+    }
     QStringList adbTransfers() const {
         QStringList transfers = runs("adb");
         transfers.removeAll(QStringLiteral("devices|"));
@@ -37,6 +45,31 @@ protected:
     }
     QStringList hostTmpEntries() const {
         return QDir(hostTmp()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+    QString store() const { return home() + QStringLiteral("/.local/share/hotspot-updater/backups"); }
+    // A device's entries, oldest first, as full paths.
+    QStringList entries() const {
+        const QDir dir(store() + u'/' + kSerial);
+        QStringList out;
+        for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+            out << dir.filePath(name);
+        return out;
+    }
+    static QJsonObject manifest(const QString& entry) {
+        return QJsonDocument::fromJson(readFile(entry + QStringLiteral("/manifest.json"))).object();
+    }
+    static QStringList savedNames(const QString& entry) {
+        QStringList names;
+        for (const QJsonValue& f : manifest(entry).value("files").toArray())
+            names << f.toObject().value("name").toString();
+        return names;
+    }
+    static QStringList restoredNames(const QString& entry) {
+        QStringList names;
+        for (const QJsonValue& f : manifest(entry).value("files").toArray())
+            if (f.toObject().value("restored").toBool())
+                names << f.toObject().value("name").toString();
+        return names;
     }
 };
 
@@ -48,136 +81,128 @@ mode_t modeOf(const QString& file) {
 
 // ---- backup ----
 
-TEST_F(DataTest, BackupCopiesBothFilesPrivately) {
+TEST_F(DataTest, BackupGoesIntoAPrivateEntryNotTheSharedFolder) {
     EXPECT_TRUE(m_app->backAdbData());
-    EXPECT_EQ(readFile(wifiCopy()), kWifiDevice.toUtf8() + " content");
-    EXPECT_EQ(readFile(cfgCopy()), "/etc/config.db content");
-    EXPECT_EQ(modeOf(wifiCopy()), S_IFREG | 0600);
-    EXPECT_EQ(modeOf(cfgCopy()), S_IFREG | 0600);
-    EXPECT_EQ(hostTmpEntries(), (QStringList{"tq738hw_usr_cfg_bk", "tq738hw_wifi_bk"}));
-
-    const QStringList transfers = adbTransfers();
-    ASSERT_EQ(transfers.size(), 2);
-    EXPECT_TRUE(transfers[0].startsWith("pull|" + kWifiDevice + "|" + hostTmp() + "/"));
-    EXPECT_TRUE(transfers[0].endsWith("/tq738hw_wifi_bk|"));
-    EXPECT_TRUE(transfers[1].startsWith("pull|/etc/config.db|" + hostTmp() + "/"));
+    ASSERT_EQ(entries().size(), 1);
+    const QString entry = entries().first();
+    for (const QString& dir : {store() + "/..", store(), store() + '/' + kSerial, entry})
+        EXPECT_EQ(modeOf(dir), S_IFDIR | 0700) << dir.toStdString();
+    EXPECT_EQ(readFile(entry + "/config.db"), "/etc/config.db content");
+    EXPECT_TRUE(hostTmpEntries().isEmpty());
+    EXPECT_EQ(adbTransfers().first(), "pull|" + kWifiDevice + '|' + entry + "/bdata.SD31.bin.part|");
 }
 
 TEST_F(DataTest, BothNeedTheDeviceOnAdb) {
     writeTool("fastboot", "echo 'MDM9615 fastboot'");
     EXPECT_FALSE(m_app->backAdbData());
-    EXPECT_TRUE(hostTmpEntries().isEmpty());
-    writeFile(wifiCopy(), "board");
+    EXPECT_FALSE(QFileInfo::exists(store()));
     EXPECT_FALSE(m_app->restoreAdbData());
     EXPECT_TRUE(runs("adb").isEmpty());
-    EXPECT_TRUE(QFile::exists(wifiCopy()));
 }
 
-TEST_F(DataTest, FailedFirstPullStopsTheBackup) {
-    writeFile(cfgCopy(), "earlier settings");
-    reply("pull-wifi.out", "adb: error: remote object does not exist\n");
-    EXPECT_FALSE(m_app->backAdbData());
-    EXPECT_EQ(adbTransfers().size(), 1);
-    EXPECT_FALSE(QFile::exists(wifiCopy()));
-    EXPECT_EQ(readFile(cfgCopy()), "earlier settings");
-    EXPECT_EQ(hostTmpEntries(), QStringList{"tq738hw_usr_cfg_bk"});
-}
+enum class Earlier { None, Intact, Damaged };
 
-TEST_F(DataTest, CapitalisedErrorIsNotAFailure) {
-    reply("pull-wifi.out", "Error? 1 file pulled\n");
-    EXPECT_TRUE(m_app->backAdbData());
-    EXPECT_EQ(adbTransfers().size(), 2);
-}
+struct PullCase {
+    const char* name;
+    QByteArray wifiOut;
+    bool wifiNoFile;
+    QByteArray cfgOut;
+    bool cfgNoFile;
+    Earlier earlier;
+    bool mayWrite;
+    QStringList saved;
+};
 
-TEST_F(DataTest, PullThatLeavesNoFileIsNoBackup) {
-    reply("pull-wifi.nofile", "");
-    EXPECT_FALSE(m_app->backAdbData());
-    EXPECT_EQ(adbTransfers().size(), 1);
-    EXPECT_TRUE(hostTmpEntries().isEmpty());
-}
+class DataPull : public DataTest, public ::testing::WithParamInterface<PullCase> {};
 
-TEST_F(DataTest, FailedSecondPullGoesUnnoticed) {
-    writeFile(cfgCopy(), "earlier settings");
-    reply("pull-cfg.out", "adb: error: failed to stat remote object\n");
-    reply("pull-cfg.nofile", "");
-    EXPECT_TRUE(m_app->backAdbData());
-    EXPECT_EQ(readFile(cfgCopy()), "earlier settings");
-}
-
-TEST_F(DataTest, PlantedLinkIsNeverWrittenThrough) {
-    const QString victim = path("victim");
-    for (const QString& copy : {wifiCopy(), cfgCopy()}) {
-        QDir(hostTmp()).removeRecursively();
-        QDir().mkpath(hostTmp());
-        writeFile(victim, "precious");
-        ASSERT_TRUE(QFile::link(victim, copy));
-        EXPECT_FALSE(m_app->backAdbData());
-        EXPECT_EQ(readFile(victim), "precious");
-        EXPECT_TRUE(QFileInfo(copy).isSymLink());
+// Each file is judged on its own; an absent file is nothing to lose, a failed copy stops
+// the update unless an intact copy of this device is kept from before.
+TEST_P(DataPull, EachFileJudgedOnItsOwn) {
+    const PullCase& c = GetParam();
+    if (c.earlier != Earlier::None) {
+        ASSERT_TRUE(m_app->backAdbData());
+        if (c.earlier == Earlier::Damaged)
+            writeFile(entries().last() + "/bdata.SD31.bin", "bit rot");
     }
-    EXPECT_TRUE(adbTransfers().isEmpty());
+    const qsizetype before = entries().size();
+    reply("pull-wifi.out", c.wifiOut);
+    reply("pull-cfg.out", c.cfgOut);
+    if (c.wifiNoFile)
+        reply("pull-wifi.nofile", "");
+    if (c.cfgNoFile)
+        reply("pull-cfg.nofile", "");
+    EXPECT_EQ(m_app->backAdbData(), c.mayWrite);
+    if (c.saved.isEmpty()) {
+        EXPECT_EQ(entries().size(), before); // an entry without copies is not kept
+        return;
+    }
+    ASSERT_EQ(entries().size(), before + 1);
+    EXPECT_EQ(savedNames(entries().last()), c.saved);
+    EXPECT_EQ(QDir(entries().last()).entryList(QDir::Files).filter(".part"), QStringList());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Verdicts, DataPull,
+    ::testing::Values(
+        PullCase{"BothSaved", "", false, "", false, Earlier::None, true, {"bdata.SD31.bin", "config.db"}},
+        PullCase{"CapitalisedErrorIsNoFailure", "Error? 1 file pulled\n", false, "", false, Earlier::None, true,
+                 {"bdata.SD31.bin", "config.db"}},
+        PullCase{"CalibrationAbsent", kAbsent, true, "", false, Earlier::None, true, {"config.db"}},
+        PullCase{"CalibrationAbsentOldWording", "adb: error: remote object '/x' does not exist\n", true, "", false,
+                 Earlier::None, true, {"config.db"}},
+        PullCase{"CalibrationCopyFailed", kCopyFailed, false, "", false, Earlier::None, false, {"config.db"}},
+        PullCase{"CalibrationLeftNoFile", "", true, "", false, Earlier::None, false, {"config.db"}},
+        PullCase{"CalibrationFailedEarlierCopyKept", kCopyFailed, false, "", false, Earlier::Intact, true,
+                 {"config.db"}},
+        PullCase{"CalibrationFailedEarlierCopyDamaged", kCopyFailed, false, "", false, Earlier::Damaged, false,
+                 {"config.db"}},
+        PullCase{"SettingsAbsent", "", false, kAbsent, true, Earlier::None, true, {"bdata.SD31.bin"}},
+        PullCase{"SettingsCopyFailed", "", false, kCopyFailed, false, Earlier::None, false, {"bdata.SD31.bin"}},
+        PullCase{"NeitherOnTheDevice", kAbsent, true, kAbsent, true, Earlier::None, true, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- restore ----
 
-TEST_F(DataTest, RestorePushesBothAndRemovesTheCopies) {
-    writeFile(wifiCopy(), "board");
-    writeFile(cfgCopy(), "settings");
+TEST_F(DataTest, RestorePushesThisRunsCopiesFromTheStore) {
+    ASSERT_TRUE(m_app->backAdbData());
+    const QString entry = entries().first();
     EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_EQ(adbTransfers(), (QStringList{"push|" + wifiCopy() + "|" + kWifiDevice + "|",
-                                           "push|" + cfgCopy() + "|/etc/new_config.db|"}));
-    EXPECT_TRUE(hostTmpEntries().isEmpty());
+    const QStringList transfers = adbTransfers();
+    ASSERT_EQ(transfers.size(), 4);
+    EXPECT_EQ(transfers.mid(2), (QStringList{"push|" + entry + "/bdata.SD31.bin|" + kWifiDevice + '|',
+                                             "push|" + entry + "/config.db|/etc/new_config.db|"}));
+    EXPECT_EQ(restoredNames(entry), (QStringList{"bdata.SD31.bin", "config.db"}));
+    EXPECT_EQ(m_app->unrestoredBackup(), QString());
+    EXPECT_EQ(readFile(entry + "/config.db"), "/etc/config.db content"); // kept, durable
 }
 
-TEST_F(DataTest, RestoreWithoutBoardDataRunsNothing) {
-    writeFile(cfgCopy(), "settings");
+struct PushCase {
+    const char* name;
+    const char* failingReply; // reply file that reports an error, or a copy to damage
+    int pushes;
+    QStringList restored;
+};
+
+class DataPush : public DataTest, public ::testing::WithParamInterface<PushCase> {};
+
+TEST_P(DataPush, FailedRestoreKeepsTheCopyAndSaysWhere) {
+    ASSERT_TRUE(m_app->backAdbData());
+    const QString entry = entries().first();
+    const QString failing = QString::fromUtf8(GetParam().failingReply);
+    if (failing.startsWith("push-"))
+        reply(failing, "adb: error: failed to copy\n");
+    else
+        writeFile(entry + '/' + failing, "changed since");
     EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_TRUE(runs("adb").isEmpty());
-    EXPECT_TRUE(runs("fastboot").isEmpty());
-    EXPECT_TRUE(QFile::exists(cfgCopy()));
+    EXPECT_EQ(adbTransfers().filter("push|").size(), GetParam().pushes);
+    EXPECT_EQ(restoredNames(entry), GetParam().restored);
+    EXPECT_EQ(m_app->unrestoredBackup(), entry);
 }
 
-TEST_F(DataTest, FailedBoardDataPushKeepsBothCopies) {
-    writeFile(wifiCopy(), "board");
-    writeFile(cfgCopy(), "settings");
-    reply("push-wifi.out", "adb: error: failed to copy\n");
-    EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_EQ(adbTransfers().size(), 1);
-    EXPECT_EQ(readFile(wifiCopy()), "board");
-    EXPECT_EQ(readFile(cfgCopy()), "settings");
-}
-
-TEST_F(DataTest, FailedSettingsPushKeepsTheSettings) {
-    writeFile(wifiCopy(), "board");
-    writeFile(cfgCopy(), "settings");
-    reply("push-cfg.out", "adb: error: failed to copy\n");
-    EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_EQ(adbTransfers().size(), 2);
-    EXPECT_FALSE(QFile::exists(wifiCopy()));
-    EXPECT_EQ(readFile(cfgCopy()), "settings");
-}
-
-TEST_F(DataTest, MissingSettingsCopyIsPushedAnyway) {
-    writeFile(wifiCopy(), "board");
-    reply("push-cfg.out", "adb: error: cannot stat\n");
-    EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_EQ(adbTransfers().size(), 2);
-    EXPECT_TRUE(hostTmpEntries().isEmpty());
-}
-
-TEST_F(DataTest, RestoreNeverPushesThroughALink) {
-    writeFile(path("victim"), "secret");
-    QFile::link(path("victim"), wifiCopy());
-    EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_TRUE(runs("adb").isEmpty());
-
-    QFile::remove(wifiCopy());
-    writeFile(wifiCopy(), "board");
-    QFile::link(path("victim"), cfgCopy());
-    EXPECT_FALSE(m_app->restoreAdbData());
-    EXPECT_EQ(adbTransfers(), QStringList{"push|" + wifiCopy() + "|" + kWifiDevice + "|"});
-    EXPECT_TRUE(QFileInfo(cfgCopy()).isSymLink());
-    EXPECT_EQ(readFile(path("victim")), "secret");
-}
+INSTANTIATE_TEST_SUITE_P(Failures, DataPush,
+                         ::testing::Values(PushCase{"CalibrationPushFails", "push-wifi.out", 1, {}},
+                                           PushCase{"SettingsPushFails", "push-cfg.out", 2, {"bdata.SD31.bin"}},
+                                           PushCase{"CopyChangedInTheStore", "bdata.SD31.bin", 0, {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

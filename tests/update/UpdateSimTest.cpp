@@ -2,14 +2,19 @@
 // clock recording the waits. Checked through what the device was asked (the simulator's
 // record) and through what the window showed after every post of the worker.
 
+#include "bridge/BackupStore.h"
 #include "tests/workflow/SimFixture.h"
 #include "usb/usbutils.h"
 
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace testing_support;
 
@@ -88,6 +93,11 @@ protected:
         writePackage("HS_FW_1.0.4", specs);
         for (const QString& name : missing)
             ASSERT_TRUE(QFile::remove(bundle.resources() + u'/' + name + QStringLiteral(".img")));
+        checkAndDetect();
+    }
+
+    // The package check, then detection until Start is offered.
+    void checkAndDetect() {
         AppHarness& h = start();
         h.runInitialize();
         ASSERT_EQ(h.app().status(), 1);
@@ -121,6 +131,13 @@ protected:
         return runs;
     }
     int countRuns(const QStringList& run) const { return toolRuns(true).count(run); }
+    QList<QStringList> flashes() const {
+        QList<QStringList> out;
+        for (const QStringList& r : toolRuns())
+            if (r.value(1) == QLatin1String("flash"))
+                out << r;
+        return out;
+    }
 
     // The mode commands of every switch (the second CBW of each exchange).
     QList<QByteArray> switches() const {
@@ -146,7 +163,7 @@ protected:
         AppHarness& h = harness();
         const Screen s = h.screen();
         EXPECT_EQ(s.status, status);
-        EXPECT_EQ(s.info, L("info Please check device, reconnect it and try again."));
+        EXPECT_EQ(s.info, L("info Please check device, reconnect it and try again.") + keptNote());
         EXPECT_EQ(h.app().status(), 3);
         EXPECT_EQ(s.buttonTitle, L("btn Retry"));
         EXPECT_TRUE(s.buttonEnabled);
@@ -177,6 +194,34 @@ protected:
     // Progress after the images written so far, as the procedure computes it.
     double after(int64_t written) const { return 0.05 + 0.85 * (double(written) / double(m_total)); }
     QString hostCopy(const char* name) { return harness().scratch() + u'/' + QString::fromUtf8(name); }
+    // The durable store's entries of a device, oldest first; the newest one.
+    QStringList backupEntries(const QString& device = QStringLiteral("0123456789ABCDEF")) {
+        const QDir dir(harness().home() + QStringLiteral("/.local/share/hotspot-updater/backups/") + device);
+        QStringList out;
+        for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+            out << dir.filePath(name);
+        return out;
+    }
+    QString backupEntry() { return backupEntries().value(backupEntries().size() - 1); }
+    static QJsonObject backupManifest(const QString& entry) {
+        QFile f(entry + QStringLiteral("/manifest.json"));
+        return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+    }
+    // Once images were written, copies that did not go back are named on the final screen.
+    QString keptNote() {
+        const QString entry = backupEntry();
+        bool restored = true;
+        for (const QJsonValue& f : backupManifest(entry).value("files").toArray())
+            restored = restored && f.toObject().value("restored").toBool();
+        if (flashes().isEmpty() || restored)
+            return {};
+        return "\n" + AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", entry);
+    }
+    static mode_t modeOf(const QString& path) {
+        struct stat status {};
+        ::lstat(QFile::encodeName(path).constData(), &status);
+        return status.st_mode;
+    }
     int sleeps(double s) { return harness().clock->count(s); }
 
     static inline const std::vector<Image> kFourImages = {
@@ -204,10 +249,9 @@ TEST_F(UpdateSimTest, FullRoadFromStartToSuccess) {
     // Commands, in order (probes left out; they follow below).
     const QList<QStringList> runs = toolRuns();
     ASSERT_EQ(runs.size(), 14) << runs.size();
-    EXPECT_EQ(runs[0].mid(0, 3), (QStringList{"adb", "pull", kWifi}));
-    EXPECT_TRUE(runs[0][3].endsWith(QStringLiteral("/tq738hw_wifi_bk")));
-    EXPECT_EQ(runs[1].mid(0, 3), (QStringList{"adb", "pull", kConfig}));
-    EXPECT_TRUE(runs[1][3].endsWith(QStringLiteral("/tq738hw_usr_cfg_bk")));
+    const QString entry = backupEntry();
+    EXPECT_EQ(runs[0], (QStringList{"adb", "pull", kWifi, entry + "/bdata.SD31.bin.part"}));
+    EXPECT_EQ(runs[1], (QStringList{"adb", "pull", kConfig, entry + "/config.db.part"}));
     EXPECT_EQ(runs[2], kBootloaderRun);
     EXPECT_EQ(runs[3], flashRun("aboot"));
     EXPECT_EQ(runs[4], flashRun("boot"));
@@ -216,8 +260,8 @@ TEST_F(UpdateSimTest, FullRoadFromStartToSuccess) {
     EXPECT_EQ(runs[7], kFastbootRebootRun);
     EXPECT_EQ(runs[8], kEtcModeRun);
     EXPECT_EQ(runs[9], kTmpModeRun);
-    EXPECT_EQ(runs[10], (QStringList{"adb", "push", hostCopy("tq738hw_wifi_bk"), kWifi}));
-    EXPECT_EQ(runs[11], (QStringList{"adb", "push", hostCopy("tq738hw_usr_cfg_bk"), kConfigRestored}));
+    EXPECT_EQ(runs[10], (QStringList{"adb", "push", entry + "/bdata.SD31.bin", kWifi}));
+    EXPECT_EQ(runs[11], (QStringList{"adb", "push", entry + "/config.db", kConfigRestored}));
     EXPECT_EQ(runs[12], kRebootRun);
     EXPECT_EQ(runs[13], kVersionRun);
 
@@ -230,8 +274,22 @@ TEST_F(UpdateSimTest, FullRoadFromStartToSuccess) {
     }
     EXPECT_EQ(sim->deviceFile(kConfigRestored), kUserConfig);
     EXPECT_EQ(sim->deviceFile(kWifi), boardData);
+    // The copies stay in the store, private, with what the manifest says of them.
+    const QJsonObject manifest = backupManifest(entry);
+    EXPECT_EQ(manifest.value("serial").toString(), QStringLiteral("0123456789ABCDEF"));
+    EXPECT_EQ(manifest.value("deviceVersion").toString(), QStringLiteral("1.0.3"));
+    EXPECT_EQ(manifest.value("packageVersion").toString(), QStringLiteral("1.0.4"));
+    const QJsonArray files = manifest.value("files").toArray();
+    ASSERT_EQ(files.size(), 2);
+    for (const QByteArray& saved : {boardData, kUserConfig}) {
+        const QJsonObject f = files[saved == boardData ? 0 : 1].toObject();
+        EXPECT_EQ(f.value("size").toInteger(), saved.size());
+        EXPECT_EQ(f.value("md5").toString(), QCryptographicHash::hash(saved, QCryptographicHash::Md5).toHex());
+        EXPECT_TRUE(f.value("restored").toBool());
+        EXPECT_EQ(modeOf(entry + '/' + f.value("name").toString()), S_IFREG | 0600);
+    }
+    EXPECT_EQ(modeOf(entry), S_IFDIR | 0700);
     EXPECT_FALSE(QFileInfo::exists(hostCopy("tq738hw_wifi_bk")));
-    EXPECT_FALSE(QFileInfo::exists(hostCopy("tq738hw_usr_cfg_bk")));
     EXPECT_EQ(sim->firmwareVersion(), QStringLiteral("1.0.4"));
     // The mode files made it come back in its user personality; mode 2 reached adb, mode 1 last.
     EXPECT_EQ(switches(), (QList<QByteArray>{kMode2, kMode1}));
@@ -269,35 +327,62 @@ TEST_F(UpdateSimTest, FullRoadFromStartToSuccess) {
 
 // ---- the start of the road ----
 
-TEST_F(UpdateSimTest, DeviceAlreadyInBootLoaderSkipsBackupButStillRestores) {
-    ready(QStringLiteral("ftm"));
-    sim->setPersonality(QStringLiteral("bootloader"));
-    // Copies left by an earlier run: the restore pushes them.
-    QFile wifi(hostCopy("tq738hw_wifi_bk"));
-    ASSERT_TRUE(wifi.open(QIODevice::WriteOnly));
-    wifi.write("older-board-data");
-    wifi.close();
-    QFile config(hostCopy("tq738hw_usr_cfg_bk"));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("older-config");
-    config.close();
+struct StaleCase {
+    const char* name;
+    const char* scenario;
+    bool inBootLoader;
+};
+
+class UpdateStaleCopies : public UpdateSimTest, public ::testing::WithParamInterface<StaleCase> {};
+
+// Copies an earlier run left at the shared names (maybe of another device) go into the
+// store under the unknown device and never onto this one: neither when the device starts
+// in its boot loader (no backup at all) nor when this run's pull of the settings makes nothing.
+TEST_P(UpdateStaleCopies, AreSetAsideNeverPushed) {
+    ready(QString::fromUtf8(GetParam().scenario));
+    if (GetParam().inBootLoader)
+        sim->setPersonality(QStringLiteral("bootloader"));
+    const QByteArray boardData = sim->deviceFile(kWifi);
+    for (const auto& [name, bytes] : {std::pair{"tq738hw_wifi_bk", "board-of-device-A"}, {"tq738hw_usr_cfg_bk", "ssid=A"}}) {
+        QFile f(hostCopy(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
     press();
 
     const QList<QStringList> runs = toolRuns();
     for (const QStringList& r : runs) {
-        EXPECT_NE(r.value(1), QStringLiteral("pull"));
-        EXPECT_NE(r, kBootloaderRun);
+        EXPECT_FALSE(r.contains(hostCopy("tq738hw_wifi_bk")));
+        EXPECT_FALSE(r.contains(hostCopy("tq738hw_usr_cfg_bk")));
+        EXPECT_NE(r.value(2), kConfigRestored);
     }
-    EXPECT_EQ(runs.first(), flashRun("aboot"));
-    EXPECT_EQ(sim->deviceFile(kWifi), QByteArray("older-board-data"));
-    EXPECT_EQ(sim->deviceFile(kConfigRestored), QByteArray("older-config"));
-    ASSERT_GE(log->progress.size(), 3u);
-    EXPECT_DOUBLE_EQ(log->progress[1], 0.01);
-    EXPECT_DOUBLE_EQ(log->progress[2], 0.05);
-    EXPECT_FALSE(log->statuses.contains(filled("stat Switching to [%s] mode ...", "Fastboot")));
+    EXPECT_TRUE(sim->deviceFile(kConfigRestored).isNull());
+    EXPECT_EQ(sim->deviceFile(kWifi), boardData);
+    const QStringList aside = backupEntries(QStringLiteral("unknown device"));
+    ASSERT_EQ(aside.size(), 1);
+    QFile moved(aside.first() + QStringLiteral("/config.db"));
+    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(moved.readAll(), QByteArray("ssid=A"));
+    EXPECT_FALSE(QFileInfo::exists(hostCopy("tq738hw_usr_cfg_bk")));
+    if (GetParam().inBootLoader) {
+        EXPECT_EQ(runs.first(), flashRun("aboot"));
+        EXPECT_FALSE(runs.contains(kBootloaderRun));
+        ASSERT_GE(log->progress.size(), 3u);
+        EXPECT_DOUBLE_EQ(log->progress[1], 0.01);
+        EXPECT_DOUBLE_EQ(log->progress[2], 0.05);
+        EXPECT_FALSE(log->statuses.contains(filled("stat Switching to [%s] mode ...", "Fastboot")));
+    } else {
+        EXPECT_EQ(runs.count((QStringList{"adb", "push", backupEntry() + "/bdata.SD31.bin", kWifi})), 1);
+    }
     expectSuccessScreen("1.0.4");
     expectModeOneLast();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, UpdateStaleCopies,
+    ::testing::Values(StaleCase{"InBootLoader", "ftm", true},
+                      StaleCase{"SettingsAbsentOnDevice", R"({"base": "ftm", "files": {"/etc/config.db": null}})", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateSimTest, NoToolListsTheDevice) {
     ready(QStringLiteral("usr-adb"));
@@ -313,7 +398,7 @@ TEST_F(UpdateSimTest, BootLoaderNeverReached) {
     ready(QStringLiteral(R"({"base": "usr-adb", "faults": {"ignore_bootloader_request": true}})"));
     press();
     EXPECT_EQ(countRuns(kBootloaderRun), 11); // the first request and one per poll
-    EXPECT_EQ(countRuns({"fastboot", "flash"}), 0);
+    EXPECT_TRUE(flashes().isEmpty());
     EXPECT_EQ(sleeps(5.0), 11);
     expectRetryScreen(filled("stat Fail to switch [%s] mode !", "Fastboot"));
     expectModeOneLast();
@@ -335,15 +420,32 @@ TEST_F(UpdateSimTest, EmptyImageIsPassedOverSilently) {
     expectSuccessScreen("1.0.4");
 }
 
-TEST_F(UpdateSimTest, ImageMissingAtTheCheckIsStillHandedToFastboot) {
+TEST_F(UpdateSimTest, ImageMissingAtTheCheckIsNotWrittenEvenWhenBackAtStart) {
     ready(QStringLiteral("ftm"), {{"aboot", 1024}, {"boot", 4096}, {"modem", 16384}, {"system", 2048}, {"extra", 512}},
           {QStringLiteral("extra")});
     EXPECT_EQ(harness().app().m_total.load(), uint64_t(m_total)); // the check did not count it
+    bundle.writeResource(QStringLiteral("extra.img"), QByteArray(512, 'x'));
     press();
-    EXPECT_EQ(toolRuns()[7], flashRun("extra"));
-    EXPECT_FALSE(sim->partitions().contains("extra"));
-    expectCloseScreen(L("stat Fail to write image !"));
-    expectModeOneLast();
+    EXPECT_EQ(flashes(), (QList<QStringList>{flashRun("aboot"), flashRun("boot"), flashRun("modem"), flashRun("system")}));
+    EXPECT_DOUBLE_EQ(log->progress[7], 0.90);
+    expectSuccessScreen("1.0.4");
+}
+
+// The check's walk ends at a line without partition name; nothing after it was verified,
+// so a corrupt image there is never written.
+TEST_F(UpdateSimTest, CorruptImageAfterAGapLineIsNeverWritten) {
+    loadScenario(QStringLiteral(R"({"base": "ftm", "partitions": ["aboot"]})"));
+    const QByteArray good = bundle.addImage("aboot", "aboot.img", QByteArray(1024, 'a'));
+    QByteArray corrupt = bundle.addImage("system", "system.img", QByteArray(2048, 's'));
+    corrupt.replace(corrupt.size() - 4, 4, "0000");
+    bundle.writeVersion("HS_FW_1.0.4\n" + good + "\n,gap.img,0,00\n" + corrupt + "\n");
+    m_total = 1024;
+    checkAndDetect();
+    press();
+    EXPECT_EQ(flashes(), (QList<QStringList>{flashRun("aboot")}));
+    EXPECT_FALSE(sim->partitions().contains("system"));
+    EXPECT_FALSE(log->statuses.contains(filled("stat Writing [%s] ...", "system")));
+    expectSuccessScreen("1.0.4");
 }
 
 struct WriteFailure {
@@ -560,55 +662,122 @@ TEST_F(UpdateSimTest, MissingToolEndsWithError) {
     expectModeOneLast();
 }
 
-// ---- host copies ----
+// ---- device data ----
 
-TEST_F(UpdateSimTest, FailedBackupPullRestoresNothing) {
-    ready(QStringLiteral("pull-error"));
+struct BackupCase {
+    const char* name;
+    const char* scenario;
+    bool earlierCopy; // an intact calibration copy of this device is in the store
+    bool writes;
+};
+
+class UpdateBackup : public UpdateSimTest, public ::testing::WithParamInterface<BackupCase> {};
+
+// A calibration that could not be copied stops the update before the boot loader, unless
+// the store keeps one of this device; a calibration the device does not have is no loss.
+TEST_P(UpdateBackup, NoWritingWithoutASavedCalibration) {
+    ready(QString::fromUtf8(GetParam().scenario));
+    if (GetParam().earlierCopy) {
+        sim->setFault(QStringLiteral("pull_error"), QJsonValue::Null);
+        bool saved = false;
+        harness().runOnWorker([&] { saved = harness().app().backAdbData(); });
+        ASSERT_TRUE(saved);
+        sim->patch(QJsonDocument::fromJson(R"({"faults": {"pull_error": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]}})").object());
+        sim->clearRecords();
+    }
     press();
-    int pulls = 0;
-    for (const QStringList& r : toolRuns())
-        pulls += r.value(1) == QStringLiteral("pull");
-    EXPECT_EQ(pulls, 1);
-    for (const QStringList& r : toolRuns())
-        EXPECT_NE(r.value(1), QStringLiteral("push"));
-    EXPECT_TRUE(sim->deviceFile(kConfigRestored).isNull());
-    expectSuccessScreen("1.0.4");
+    const QList<QStringList> runs = toolRuns();
+    EXPECT_EQ(runs.value(0).mid(0, 3), (QStringList{"adb", "pull", kWifi}));
+    EXPECT_EQ(runs.value(1).mid(0, 3), (QStringList{"adb", "pull", kConfig}));
+    EXPECT_EQ(runs.contains(kBootloaderRun), GetParam().writes);
+    // Only this run's copy of the settings goes back; no calibration is pushed.
+    EXPECT_EQ(countRuns({"adb", "push", backupEntry() + "/config.db", kConfigRestored}), GetParam().writes ? 1 : 0);
+    for (const QStringList& r : runs)
+        EXPECT_FALSE(r.value(1) == QLatin1String("push") && r.value(3) == kWifi);
+    if (GetParam().writes) {
+        EXPECT_EQ(flashes().size(), 4);
+        expectSuccessScreen("1.0.4");
+    } else {
+        EXPECT_TRUE(flashes().isEmpty());
+        EXPECT_TRUE(sim->partitions().isEmpty());
+        EXPECT_EQ(sim->personality(), QStringLiteral("ftm")); // untouched
+        expectCloseScreen(L("stat Fail to upgrade by some error !"));
+        EXPECT_EQ(harness().screen().info, L("info Please check device, reconnect it and try again."));
+    }
 }
 
-TEST_F(UpdateSimTest, FailedRestoreKeepsHostCopies) {
+INSTANTIATE_TEST_SUITE_P(
+    Calibration, UpdateBackup,
+    ::testing::Values(BackupCase{"CopyFailed", "pull-error", false, false},
+                      BackupCase{"CopyFailedEarlierCopyKept", "pull-error", true, true},
+                      BackupCase{"AbsentOnDevice",
+                                 R"({"base": "ftm", "files": {"/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin": null}})",
+                                 false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A failed restore keeps the copy in the store, and the final screen says where.
+TEST_F(UpdateSimTest, FailedRestoreTellsWhereTheCopyIs) {
     ready(QStringLiteral(R"({"base": "ftm", "faults": {"push_error": ["/etc/new_config.db"]}})"));
     press();
-    // The board data went back; the settings stay on the host for another try.
-    EXPECT_FALSE(QFileInfo::exists(hostCopy("tq738hw_wifi_bk")));
-    QFile config(hostCopy("tq738hw_usr_cfg_bk"));
-    ASSERT_TRUE(config.open(QIODevice::ReadOnly));
-    EXPECT_EQ(config.readAll(), sim->deviceFile(kConfig));
-    expectSuccessScreen("1.0.4");
+    const QString entry = backupEntry();
+    ASSERT_FALSE(entry.isEmpty());
+    const QJsonArray files = backupManifest(entry).value("files").toArray();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_TRUE(files[0].toObject().value("restored").toBool());
+    EXPECT_FALSE(files[1].toObject().value("restored").toBool());
+    EXPECT_TRUE(QFileInfo::exists(entry + "/config.db"));
+    expectCloseScreen(L("stat Success upgrade device !"));
+    EXPECT_EQ(harness().screen().info,
+              L("info Current version") + "\n\t1.0.4\n" + L("info Your vesion is up to date") + "\n" +
+                  AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", entry));
 }
 
-TEST_F(UpdateSimTest, FailedFirstRestorePushKeepsBothCopies) {
-    ready(QStringLiteral(R"({"base": "ftm", "faults": {"push_error": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]}})"));
-    press();
-    EXPECT_TRUE(QFileInfo::exists(hostCopy("tq738hw_wifi_bk")));
-    EXPECT_TRUE(QFileInfo::exists(hostCopy("tq738hw_usr_cfg_bk")));
-    EXPECT_TRUE(sim->deviceFile(kConfigRestored).isNull());
-    expectSuccessScreen("1.0.4");
-}
-
-TEST_F(UpdateSimTest, PlantedLinkAtHostCopyIsNotFollowed) {
+// A link planted at one shared name is neither followed nor stops the other copy.
+TEST_F(UpdateSimTest, PlantedLinkAtASharedNameIsNotFollowed) {
     ready(QStringLiteral("ftm"));
     const QString victim = harness().scratch() + QStringLiteral("/victim");
     QFile v(victim);
     ASSERT_TRUE(v.open(QIODevice::WriteOnly));
     v.write("precious");
     v.close();
-    ASSERT_TRUE(QFile::link(victim, hostCopy("tq738hw_wifi_bk")));
+    ASSERT_TRUE(QFile::link(victim, hostCopy("tq738hw_usr_cfg_bk")));
     press();
     QFile check(victim);
     ASSERT_TRUE(check.open(QIODevice::ReadOnly));
     EXPECT_EQ(check.readAll(), QByteArray("precious"));
-    for (const QStringList& r : toolRuns())
-        EXPECT_NE(r.value(1), QStringLiteral("push"));
+    EXPECT_TRUE(QFileInfo(hostCopy("tq738hw_usr_cfg_bk")).isSymLink());
+    const QString entry = backupEntry();
+    EXPECT_EQ(countRuns({"adb", "push", entry + "/bdata.SD31.bin", kWifi}), 1);
+    EXPECT_EQ(countRuns({"adb", "push", entry + "/config.db", kConfigRestored}), 1);
+    expectSuccessScreen("1.0.4");
+}
+
+// Ten runs of a device are kept, and its newest calibration copy wherever that is.
+TEST_F(UpdateSimTest, StoreKeepsTheLastTenRunsAndTheNewestCalibration) {
+    ready(QStringLiteral("ftm"));
+    const BackupStore store = harness().app().backupStore();
+    for (int day = 1; day <= 11; ++day) {
+        const QString entry = store.createEntry(QStringLiteral("0123456789ABCDEF"),
+                                                QDateTime(QDate(2020, 1, day), QTime(12, 0), Qt::UTC));
+        ASSERT_FALSE(entry.isEmpty());
+        if (day > 1)
+            continue;
+        QFile f(entry + QStringLiteral("/bdata.SD31.bin"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("older");
+        f.close();
+        BackupManifest m;
+        m.files.push_back(*BackupStore::seal(f.fileName(), entry, QStringLiteral("bdata.SD31.bin")));
+        m.files.back().devicePath = kWifi;
+        ASSERT_TRUE(store.writeManifest(entry, m));
+    }
+    sim->setFault(QStringLiteral("pull_error"), QJsonArray{kWifi}); // this run keeps no calibration
+    press();
+    const QStringList entries = backupEntries();
+    ASSERT_EQ(entries.size(), 11);
+    EXPECT_TRUE(entries[0].endsWith(QStringLiteral("/20200101T120000Z")));
+    EXPECT_TRUE(entries[1].endsWith(QStringLiteral("/20200103T120000Z")));
+    EXPECT_EQ(backupManifest(entries.last()).value("files").toArray().size(), 1);
     expectSuccessScreen("1.0.4");
 }
 

@@ -1,5 +1,6 @@
-// hotspot-package verify DIR: the application's start-up check of a package, but naming
-// every image that fails and why instead of stopping at the first.
+// hotspot-package verify DIR: the application's start-up check of a package, line by line:
+// which lines the application uses (writes), ignores or refuses the package for. Every
+// walked image is checked instead of stopping at the first refusal; the verdict is the same.
 
 #include "Commands.h"
 #include "workflow/PackageReader.h"
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
+#include <algorithm>
 
 namespace {
 
@@ -29,13 +31,33 @@ QString describe(const package::ImageCheck& check, const ImageEntry& entry) {
     const QString verdict = QString::fromLatin1(package::verdictText(check.verdict));
     switch (check.verdict) {
     case package::ImageVerdict::SizeMismatch:
-        return verdict + QStringLiteral(" (listed %1 bytes, file has %2)").arg(entry.size).arg(check.actualSize);
+        return verdict + QStringLiteral(": listed %1 bytes, file has %2").arg(entry.size).arg(check.actualSize);
     case package::ImageVerdict::Md5Mismatch:
-        return verdict + QStringLiteral(" (listed %1, file has %2)")
+        return verdict + QStringLiteral(": listed %1, file has %2")
                              .arg(QString::fromUtf8(entry.md5, qstrnlen(entry.md5, sizeof entry.md5)),
                                   check.actualMd5);
+    case package::ImageVerdict::Absent:
+        return verdict + QStringLiteral(", not written");
+    case package::ImageVerdict::Ok:
+        return entry.size > 0 ? QStringLiteral("%1 bytes").arg(entry.size)
+                              : QStringLiteral("empty, nothing to write");
     default:
         return verdict;
+    }
+}
+
+QString entryText(const ImageEntry& entry) {
+    return QString::fromUtf8(entry.name) + QStringLiteral("  ") + QString::fromUtf8(entry.file);
+}
+
+// Why a line that fills no table entry is ignored.
+QString ignoredLineReason(const package::ImageLine& line) {
+    switch (line.kind) {
+    case package::LineKind::Comment: return QStringLiteral("comment");
+    case package::LineKind::FieldCount: return QStringLiteral("%1 fields, 4 needed").arg(line.fields);
+    case package::LineKind::TableFull:
+        return QStringLiteral("after the %1th image line").arg(kImageTableMaxFilled);
+    default: return {};
     }
 }
 
@@ -69,28 +91,50 @@ int runVerify(const QStringList& args) {
     }
     out << "version line: " << pieces.front().trimmed() << "\n";
 
+    const std::vector<package::ImageLine> lines = package::classifyImageLines(pieces);
     const std::vector<ImageEntry> entries = package::readImageLines(pieces);
-    uint64_t total = 0;
+    const std::size_t walked = package::walkLength(entries);
+    std::vector<package::ImageVerdict> verdicts;
+    std::vector<QString> details;
     int failures = 0;
-    int checked = 0;
-    for (const ImageEntry& entry : entries) {
-        // The application's walk ends at the first entry without a partition name.
-        if (entry.name[0] == '\0') {
-            out << "entry without partition name: later lines are not used\n";
-            break;
+    for (std::size_t i = 0; i < walked; ++i) {
+        const package::ImageCheck check = package::checkImage(folder, entries[i]);
+        verdicts.push_back(check.verdict);
+        details.push_back(describe(check, entries[i]));
+        failures += package::refuses(check.verdict);
+    }
+    const package::Selection selection = package::select(entries, verdicts);
+    // The entries as the application's table marks them.
+    std::vector<ImageEntry> table = entries;
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i].verified = selection.verified[i];
+
+    // One line of report per image line, in the file's order.
+    std::size_t index = 0;
+    for (const package::ImageLine& line : lines) {
+        if (line.kind == package::LineKind::Blank)
+            continue;
+        if (line.kind != package::LineKind::Entry) {
+            out << "ignored  " << line.text << "  (" << ignoredLineReason(line) << ")\n";
+            continue;
         }
-        const package::ImageCheck check = package::checkImage(folder, entry);
-        out << QString::fromUtf8(entry.name) << "  " << QString::fromUtf8(entry.file) << "  "
-            << describe(check, entry) << "\n";
-        switch (check.verdict) {
-        case package::ImageVerdict::Ok:
-            ++checked;
-            total += static_cast<uint64_t>(entry.size);
-            break;
-        case package::ImageVerdict::Absent: break;
-        default: ++failures;
+        const std::size_t i = index++;
+        if (i < walked) {
+            // A good image of a refused package is "ok": fine itself, but nothing is written.
+            const bool good = verdicts[i] == package::ImageVerdict::Ok && entries[i].size > 0;
+            const char* use = package::refuses(verdicts[i]) ? "refused  "
+                              : shouldWrite(table[i])        ? "used     "
+                              : good                         ? "ok       "
+                                                             : "ignored  ";
+            out << use << entryText(entries[i]) << "  (" << details[i] << ")\n";
+        } else if (i == walked) {
+            out << "ignored  " << line.text << "  (no partition name: this and every later image line are not used)\n";
+        } else {
+            out << "ignored  " << entryText(entries[i]) << "  (after a line without partition name)\n";
         }
     }
+    const auto used = std::count_if(table.begin(), table.end(), shouldWrite);
+    const uint64_t total = selection.total;
     if (failures > 0) {
         err << "FAILED: " << failures << " image(s) do not match the version file\n";
         return 1;
@@ -99,6 +143,6 @@ int runVerify(const QStringList& args) {
         err << "FAILED: no image with content is present (the application refuses such a package)\n";
         return 1;
     }
-    out << "OK: " << checked << " image(s), " << total << " bytes\n";
+    out << "OK: " << used << " image(s) to write, " << total << " bytes\n";
     return 0;
 }

@@ -43,8 +43,9 @@ QJsonObject mergeSettings(const QJsonObject& base, const QJsonObject& over)
             QJsonObject merged = out.value(it.key()).toObject();
             const QJsonObject add = it.value().toObject();
             for (auto f = add.begin(); f != add.end(); ++f) {
-                if (f.value().isNull())
-                    merged.remove(f.key()); // null clears a fault
+                // null clears a fault; a file's null stays, so the device starts without it
+                if (f.value().isNull() && it.key() == QLatin1String("faults"))
+                    merged.remove(f.key());
                 else
                     merged.insert(f.key(), f.value());
             }

@@ -95,21 +95,30 @@ int pull(const QString& dir, const QString& remote, const QString& local, Output
             if (!device.adbReaches()) {
                 out.warn("adb: error: failed to get feature set: " + unreachable(device));
                 status = 1;
-            } else if (!device.hasFile(remote) || device.faultHits(QStringLiteral("pull_error"), remote)) {
+            } else if (!device.hasFile(remote)) {
                 out.warn("adb: error: failed to stat remote object '" + remote.toUtf8()
                          + "': No such file or directory\n");
                 status = 1;
+            } else if (device.faultHits(QStringLiteral("pull_error"), remote)) {
+                // A transfer cut short: the real tool leaves what it got so far.
+                content = device.file(remote).left(device.file(remote).size() / 2);
+                status = 2;
             } else {
                 content = device.file(remote);
             }
         }
         tx.commit();
     }
-    if (status != 0)
+    if (status == 1)
         return status;
     QFile file(local);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size()) {
         out.warn("adb: error: cannot create '" + local.toUtf8() + "': " + file.errorString().toUtf8() + "\n");
+        return 1;
+    }
+    if (status == 2) {
+        out.warn("adb: error: failed to copy '" + remote.toUtf8() + "' to '" + local.toUtf8()
+                 + "': remote read failed: Input/output error\n");
         return 1;
     }
     out.say(transferSummary(remote, "pulled", content.size()));

@@ -1,0 +1,219 @@
+#include "bridge/BackupStore.h"
+
+#include "app/Environment.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kManifest = QStringLiteral("manifest.json");
+
+QByteArray native(const QString& path) { return QFile::encodeName(path); }
+
+// A folder of ours, 0700; created when missing.
+bool ensurePrivateDir(const QString& path) {
+    struct stat status {};
+    if (::lstat(native(path).constData(), &status) == 0)
+        return S_ISDIR(status.st_mode) && (status.st_uid != ::geteuid() || ::chmod(native(path).constData(), 0700) == 0);
+    return ::mkdir(native(path).constData(), 0700) == 0;
+}
+
+std::optional<QString> md5Of(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!hash.addData(&file))
+        return std::nullopt;
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool syncToDisk(const QString& path) {
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::optional<BackupManifest> readManifest(const QString& entry) {
+    QFile file(entry + u'/' + kManifest);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (!doc.isObject())
+        return std::nullopt;
+    return BackupManifest::fromJson(doc.object());
+}
+
+bool holdsIntactCopy(const QString& entry, const QString& devicePath) {
+    const std::optional<BackupManifest> manifest = readManifest(entry);
+    if (!manifest)
+        return false;
+    for (const BackupFile& file : manifest->files)
+        if (file.devicePath == devicePath && BackupStore::intact(entry, file))
+            return true;
+    return false;
+}
+
+} // namespace
+
+QJsonObject BackupManifest::toJson() const {
+    QJsonArray list;
+    for (const BackupFile& f : files)
+        list.append(QJsonObject{{"name", f.name},
+                                {"devicePath", f.devicePath},
+                                {"restoreTo", f.restoreTo},
+                                {"size", f.size},
+                                {"md5", f.md5},
+                                {"restored", f.restored}});
+    QJsonObject json{{"serial", serial},
+                     {"created", created},
+                     {"deviceVersion", deviceVersion},
+                     {"packageVersion", packageVersion},
+                     {"files", list}};
+    if (!notSaved.isEmpty())
+        json.insert("notSaved", notSaved);
+    if (!foundAt.isEmpty())
+        json.insert("foundAt", foundAt);
+    return json;
+}
+
+BackupManifest BackupManifest::fromJson(const QJsonObject& json) {
+    BackupManifest m;
+    m.serial = json.value("serial").toString();
+    m.created = json.value("created").toString();
+    m.deviceVersion = json.value("deviceVersion").toString();
+    m.packageVersion = json.value("packageVersion").toString();
+    m.foundAt = json.value("foundAt").toString();
+    m.notSaved = json.value("notSaved").toObject();
+    for (const QJsonValue& v : json.value("files").toArray()) {
+        const QJsonObject f = v.toObject();
+        m.files.push_back({f.value("name").toString(), f.value("devicePath").toString(),
+                           f.value("restoreTo").toString(), f.value("size").toInteger(),
+                           f.value("md5").toString(), f.value("restored").toBool()});
+    }
+    return m;
+}
+
+BackupStore BackupStore::forEnvironment(const Environment& env) {
+    QString dataHome;
+    if (env.dataHome)
+        dataHome = *env.dataHome;
+    else if (env.home && !env.home->isEmpty())
+        dataHome = *env.home + QStringLiteral("/.local/share");
+    if (dataHome.isEmpty())
+        return BackupStore(QString());
+    return BackupStore(dataHome + QStringLiteral("/hotspot-updater/backups"));
+}
+
+QString BackupStore::deviceFolder(const QString& serial) const {
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
+    QString name = serial;
+    if (name != kUnknownDevice)
+        name.replace(unsafe, QStringLiteral("_"));
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = kUnknownDevice;
+    return m_root + u'/' + name;
+}
+
+QString BackupStore::createEntry(const QString& serial, const QDateTime& utc) const {
+    if (m_root.isEmpty())
+        return {};
+    const QString app = QFileInfo(m_root).path();
+    const QString dataHome = QFileInfo(app).path();
+    if (!QFileInfo(dataHome).isDir() && (!QDir().mkpath(dataHome) || !QFile::setPermissions(dataHome, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)))
+        return {};
+    const QString device = deviceFolder(serial);
+    if (!ensurePrivateDir(app) || !ensurePrivateDir(m_root) || !ensurePrivateDir(device))
+        return {};
+    const QString stamp = utc.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    for (int n = 0; n < 100; ++n) {
+        const QString entry = device + u'/' + stamp + (n == 0 ? QString() : QStringLiteral("-%1").arg(n, 2, 10, QLatin1Char('0')));
+        if (::mkdir(native(entry).constData(), 0700) == 0)
+            return entry;
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+std::optional<BackupFile> BackupStore::seal(const QString& file, const QString& entry, const QString& name) {
+    struct stat status {};
+    if (::lstat(native(file).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    const QString target = entry + u'/' + name;
+    if (::chmod(native(file).constData(), 0600) != 0 || !syncToDisk(file))
+        return std::nullopt;
+    if (file != target && ::rename(native(file).constData(), native(target).constData()) != 0)
+        return std::nullopt;
+    const std::optional<QString> md5 = md5Of(target);
+    if (!md5)
+        return std::nullopt;
+    BackupFile sealed;
+    sealed.name = name;
+    sealed.size = QFileInfo(target).size();
+    sealed.md5 = *md5;
+    return sealed;
+}
+
+bool BackupStore::intact(const QString& entry, const BackupFile& file) {
+    const QString path = entry + u'/' + file.name;
+    struct stat status {};
+    if (::lstat(native(path).constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != file.size)
+        return false;
+    return md5Of(path) == file.md5;
+}
+
+bool BackupStore::writeManifest(const QString& entry, const BackupManifest& manifest) const {
+    QSaveFile file(entry + u'/' + kManifest);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(manifest.toJson()).toJson());
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return file.commit();
+}
+
+QStringList BackupStore::entriesNewestFirst(const QString& serial) const {
+    // Only folders named like entries: anything else the user put there is left alone.
+    static const QRegularExpression entryName(QStringLiteral("^\\d{8}T\\d{6}Z(-\\d{2})?$"));
+    const QString device = deviceFolder(serial);
+    QStringList names = QDir(device).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    names.removeIf([](const QString& n) { return !entryName.match(n).hasMatch(); });
+    QStringList entries;
+    for (auto it = names.crbegin(); it != names.crend(); ++it)
+        entries << device + u'/' + *it;
+    return entries;
+}
+
+bool BackupStore::hasIntactCopy(const QString& serial, const QString& devicePath, const QString& except) const {
+    if (m_root.isEmpty())
+        return false;
+    for (const QString& entry : entriesNewestFirst(serial))
+        if (entry != except && holdsIntactCopy(entry, devicePath))
+            return true;
+    return false;
+}
+
+void BackupStore::rotate(const QString& serial, const QString& precious) const {
+    const QStringList entries = entriesNewestFirst(serial);
+    bool preciousKept = false;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const bool holdsPrecious = !preciousKept && holdsIntactCopy(entries[i], precious);
+        preciousKept = preciousKept || holdsPrecious;
+        if (i >= kKeepRuns && !holdsPrecious)
+            QDir(entries[i]).removeRecursively();
+    }
+}

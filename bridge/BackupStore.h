@@ -1,0 +1,72 @@
+#pragma once
+// Durable copies of device data in the user's data folder, one entry per update run:
+// <data home>/hotspot-updater/backups/<device serial>/<UTC time>/ holding the copies and a
+// manifest.json. Folders 0700, files 0600; the newest entries of each device are kept.
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+#include <vector>
+
+struct Environment;
+
+struct BackupFile {
+    QString name;       // file name inside the entry
+    QString devicePath; // where it was read from
+    QString restoreTo;  // where a restore puts it
+    qint64 size = 0;
+    QString md5;
+    bool restored = false;
+};
+
+struct BackupManifest {
+    QString serial;
+    QString created; // ISO 8601, UTC
+    QString deviceVersion;
+    QString packageVersion;
+    QString foundAt; // copies set aside from an earlier run: the folder they were found in
+    std::vector<BackupFile> files;
+    QJsonObject notSaved; // device path -> why no copy was made
+
+    QJsonObject toJson() const;
+    static BackupManifest fromJson(const QJsonObject& json);
+};
+
+// This run's backup: its entry in the store and what it holds.
+struct BackupRun {
+    QString entry; // folder of the entry; empty when none could be made
+    BackupManifest manifest;
+};
+
+class BackupStore {
+public:
+    static constexpr int kKeepRuns = 10;
+    // Folder for copies whose device is not known (left at the shared names by an earlier run).
+    static inline const QString kUnknownDevice = QStringLiteral("unknown device");
+
+    // root: <data home>/hotspot-updater/backups; empty when there is no data home.
+    explicit BackupStore(QString root) : m_root(std::move(root)) {}
+    static BackupStore forEnvironment(const Environment& env);
+    const QString& root() const { return m_root; }
+
+    // Folder of a device's entries; serials are reduced to a safe file name.
+    QString deviceFolder(const QString& serial) const;
+    // A new, empty entry for this device named by `utc`; empty when it cannot be made.
+    QString createEntry(const QString& serial, const QDateTime& utc) const;
+    // Makes `file` in an entry private and durable, under `name`, and records its size and digest.
+    static std::optional<BackupFile> seal(const QString& file, const QString& entry, const QString& name);
+    // The copy still has the size and digest it was saved with.
+    static bool intact(const QString& entry, const BackupFile& file);
+    bool writeManifest(const QString& entry, const BackupManifest& manifest) const;
+    // An entry of this device other than `except` holds an intact copy of `devicePath`.
+    bool hasIntactCopy(const QString& serial, const QString& devicePath, const QString& except) const;
+    // Keeps the newest kKeepRuns entries of the device, and its newest intact copy of
+    // `precious` wherever that is.
+    void rotate(const QString& serial, const QString& precious) const;
+
+private:
+    QStringList entriesNewestFirst(const QString& serial) const;
+
+    QString m_root;
+};
