@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/ProgressBarView.h"
+#include "app/RunLog.h"
 #include "app/StringTable.h"
 #include "bridge/Contract.h"
 #include "usb/usbutils.h"
@@ -39,6 +40,7 @@ AppDelegate::AppDelegate(Environment env, MainWindow* w, QObject* parent)
     : QObject(parent), window(w), m_env(std::move(env)) {
     connectOutlets();
     stringtable::install(resourcesPath());
+    window->ui.retranslateUi(window); // the window's own texts (accessible names) too
     window->loadPictures(resourcesPath());
 }
 
@@ -74,6 +76,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationWillTerminate() {
+    runlog::write("app", QStringLiteral("closing; the window shows: %1").arg(statusLable->text()));
     ignoringLaunchErrors("stopping the adb server",
                          [this] { adbCommand(contract::adbKillServer(), nullptr); });
     // The device may have re-enumerated since the last rescan (after a mode-2 switch, say);
@@ -169,6 +172,11 @@ void AppDelegate::spawnWorker(void (AppDelegate::*body)()) {
         m_liveWorkers.fetch_sub(1);
         std::fprintf(stderr, "hotspot-updater: cannot start a worker: %s\n", e.what());
     }
+}
+
+void AppDelegate::logStatus(int32_t from, int32_t to) {
+    if (from != to)
+        runlog::write("state", QStringLiteral("%1 -> %2").arg(from).arg(to));
 }
 
 void copyVersion(char (&dest)[260], const QByteArray& utf8) {

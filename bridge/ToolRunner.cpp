@@ -1,4 +1,8 @@
 #include "bridge/ToolRunner.h"
+#include "app/RunLog.h"
+#include "bridge/Contract.h"
+
+#include <QElapsedTimer>
 
 #include <QProcess>
 #include <QStringDecoder>
@@ -110,7 +114,19 @@ void killRunningTools() {
 namespace {
 
 ToolResult run(const QString& program, const QStringList& args, ToolResult* result) {
-    std::optional<QByteArray> output = toolrunner::runTool(program, args, result != nullptr);
+    QElapsedTimer took;
+    took.start();
+    std::optional<QByteArray> output;
+    try {
+        output = toolrunner::runTool(program, args, result != nullptr);
+    } catch (const ToolLaunchError& e) {
+        runlog::write("tool", QString::fromStdString(e.what()));
+        throw;
+    }
+    // The device's configuration and calibration hold the owner's Wi-Fi password.
+    static const QStringList privatePaths = {contract::kWifiBoardData, contract::kConfigDb,
+                                             contract::kConfigDbRestored};
+    runlog::toolRun(program, args, output ? QString::fromUtf8(*output) : QString(), took.elapsed(), privatePaths);
     return output ? toolrunner::decodeOutput(*output) : std::nullopt;
 }
 

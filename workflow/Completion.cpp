@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/RunLog.h"
 #include "app/MainWindow.h"
 #include "app/ProgressBarView.h"
 #include "bridge/Contract.h"
@@ -20,6 +21,7 @@ QString deviceVersionText(const char (&version)[260]) {
 } // namespace
 
 void AppDelegate::updateWhenDone(int32_t code) {
+    runlog::write("update", QStringLiteral("ended with code %1").arg(code));
     const QString retryAdvice = lookup("info Please check device, reconnect it and try again.");
     switch (code) {
     case 0: {

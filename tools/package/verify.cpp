@@ -41,31 +41,18 @@ QString describe(const package::ImageCheck& check, const ImageEntry& entry) {
 
 } // namespace
 
-int runVerify(const QStringList& args) {
-    QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("dir"), QStringLiteral("Package folder or bundle."));
-    if (!parser.parse(QStringList{QStringLiteral("verify")} + args))
-        return usage(parser.errorText());
-    if (parser.positionalArguments().size() != 1)
-        return usage(QStringLiteral("give exactly one package folder"));
-    const QString given = parser.positionalArguments().first();
-    if (!QFileInfo(given).isDir())
-        return usage(QStringLiteral("no folder %1").arg(given));
-
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const QString folder = packageFolder(given);
+bool checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& err, QStringList* presentFiles) {
     const QString versionPath = folder + QStringLiteral("/version");
     const std::optional<QString> text = package::readVersionText(versionPath);
     if (!text) {
         err << "FAILED: " << versionPath << " cannot be read as text (missing, unreadable, or not "
             << "UTF-8 / UTF-16 with BOM)\n";
-        return 1;
+        return false;
     }
     const QStringList pieces = package::cutPieces(*text);
     if (pieces.size() < package::kMinPieces) {
         err << "FAILED: " << versionPath << " has no line end: it needs a version line and image lines\n";
-        return 1;
+        return false;
     }
     out << "version line: " << pieces.front().trimmed() << "\n";
 
@@ -86,6 +73,8 @@ int runVerify(const QStringList& args) {
         case package::ImageVerdict::Ok:
             ++checked;
             total += static_cast<uint64_t>(entry.size);
+            if (presentFiles)
+                presentFiles->append(QString::fromUtf8(entry.file));
             break;
         case package::ImageVerdict::Absent: break;
         default: ++failures;
@@ -93,12 +82,28 @@ int runVerify(const QStringList& args) {
     }
     if (failures > 0) {
         err << "FAILED: " << failures << " image(s) do not match the version file\n";
-        return 1;
+        return false;
     }
     if (total == 0) {
         err << "FAILED: no image with content is present (the application refuses such a package)\n";
-        return 1;
+        return false;
     }
     out << "OK: " << checked << " image(s), " << total << " bytes\n";
-    return 0;
+    return true;
+}
+
+int runVerify(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("dir"), QStringLiteral("Package folder or bundle."));
+    if (!parser.parse(QStringList{QStringLiteral("verify")} + args))
+        return usage(parser.errorText());
+    if (parser.positionalArguments().size() != 1)
+        return usage(QStringLiteral("give exactly one package folder"));
+    const QString given = parser.positionalArguments().first();
+    if (!QFileInfo(given).isDir())
+        return usage(QStringLiteral("no folder %1").arg(given));
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return checkPackageFolder(packageFolder(given), out, err, nullptr) ? 0 : 1;
 }
