@@ -3,7 +3,7 @@
 #include "workflow/PackageReader.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace {
 
@@ -51,8 +51,8 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
     }
     if (parser.isSet(help)) {
         QString text = parser.helpText();
-        // Without an application object the usage line cannot know our name.
-        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("hotspot-updater"));
+        // Read before the application object exists: the usage line names us itself.
+        text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")), QStringLiteral("Usage: hotspot-updater"));
         line.finish = Finish{text, false, 0};
         return line;
     }

@@ -86,7 +86,7 @@ void MainWindow::applyWindowStyle() {
 void MainWindow::loadPictures(const QString& resourcesDir) {
     const qreal dpr = devicePixelRatioF();
     ui.warningImage->setPixmap(picture(resourcesDir + QStringLiteral("/warning.png"), {20, 20}, dpr));
-    ui.imgView->setPixmap(picture(resourcesDir + QStringLiteral("/updating.png"), {200, 130}, dpr));
+    ui.imgView->setPixmap(picture(resourcesDir + QStringLiteral("/updating.png"), {160, 104}, dpr));
     const QIcon icon(resourcesDir + QStringLiteral("/app-icon.png"));
     if (!icon.isNull())
         setWindowIcon(icon);

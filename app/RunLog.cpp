@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -17,8 +18,19 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// A detection pass repeats the same lines twice a second: a line already written in the
+// last minute is counted instead, and written again (with its count) after that.
+constexpr double kRepeatWindowSecs = 60.0;
+
+struct Seen {
+    bool written = false;
+    double at = 0;
+    int skipped = 0;
+};
+
 struct State {
     std::mutex lock;
+    QHash<QString, Seen> recent;
     std::unique_ptr<std::FILE, FileCloser> file;
     QString path;
     bool echo = false;
@@ -69,6 +81,7 @@ bool start(const QString& folder, const QStringList& header, bool echo, int keep
     s.file.reset();
     s.path.clear();
     s.echo = echo;
+    s.recent.clear();
     s.started = std::chrono::steady_clock::now();
 
     QDir dir(folder);
@@ -100,16 +113,12 @@ QString path() {
     return s.path;
 }
 
-void write(const char* topic, const QString& text) {
-    State& s = state();
-    std::lock_guard guard(s.lock);
-    if (!s.file && !s.echo)
-        return;
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - s.started).count();
+namespace {
+
+void append(State& s, double secs, const char* topic, const QString& body) {
     const QByteArray stamp = QByteArray::number(secs, 'f', 3).rightJustified(9) + ' ' + topic;
     QByteArray out;
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    const QStringList lines = body.split(QLatin1Char('\n'));
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (i == lines.size() - 1 && lines[i].isEmpty() && i > 0)
             break; // a trailing line end adds no line
@@ -118,12 +127,47 @@ void write(const char* topic, const QString& text) {
     emitLine(s, out);
 }
 
+double sinceStart(const State& s) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - s.started).count();
+}
+
+} // namespace
+
+void write(const char* topic, const QString& text) {
+    State& s = state();
+    std::lock_guard guard(s.lock);
+    if (s.file || s.echo)
+        append(s, sinceStart(s), topic, text);
+}
+
+void writeOnce(const char* topic, const QString& text, const QString& sameAs) {
+    State& s = state();
+    std::lock_guard guard(s.lock);
+    if (!s.file && !s.echo)
+        return;
+    const double secs = sinceStart(s);
+    Seen& seen = s.recent[QLatin1String(topic) + QLatin1Char('\0') + sameAs];
+    if (seen.written && secs - seen.at < kRepeatWindowSecs) {
+        ++seen.skipped;
+        return;
+    }
+    QString body = text;
+    if (seen.skipped > 0) {
+        const qsizetype firstLineEnd = body.indexOf(QLatin1Char('\n'));
+        body.insert(firstLineEnd < 0 ? body.size() : firstLineEnd,
+                    QStringLiteral(" [also %1 times in the minute before]").arg(seen.skipped));
+    }
+    seen = Seen{true, secs, 0};
+    append(s, secs, topic, body);
+}
+
 void stop() {
     State& s = state();
     std::lock_guard guard(s.lock);
     s.file.reset();
     s.path.clear();
     s.echo = false;
+    s.recent.clear();
 }
 
 void toolRun(const QString& program, const QStringList& args, const QString& output, qint64 ms,
@@ -133,12 +177,14 @@ void toolRun(const QString& program, const QStringList& args, const QString& out
         for (const QString& p : privatePaths)
             secret = secret || arg.contains(p);
     const QString command = QFileInfo(program).fileName() + QLatin1Char(' ') + args.join(QLatin1Char(' '));
-    QString text = QStringLiteral("%1 (%2 ms)").arg(command).arg(ms);
+    QString shown;
     if (secret)
-        text += QStringLiteral("\n[output withheld: %1 bytes of a run on the device's private data]").arg(output.toUtf8().size());
+        shown = QStringLiteral("\n[output withheld: %1 bytes of a run on the device's private data]")
+                    .arg(output.toUtf8().size());
     else if (!output.isEmpty())
-        text += QLatin1Char('\n') + output;
-    write("tool", text);
+        shown = QLatin1Char('\n') + output;
+    // The same run with the same output is a repeat, however long it took.
+    writeOnce("tool", QStringLiteral("%1 (%2 ms)").arg(command).arg(ms) + shown, command + shown);
 }
 
 } // namespace runlog

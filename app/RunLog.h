@@ -22,6 +22,10 @@ bool start(const QString& folder, const QStringList& header, bool echo, int keep
 QString path();
 // Appends one line (or several, each marked) under `topic`, stamped with the time since start.
 void write(const char* topic, const QString& text);
+// The same for the lines a polling loop repeats twice a second: one whose `sameAs` (its text
+// without timings) was written under `topic` in the last minute is only counted, and the
+// count goes with its next appearance. State and screen changes use write().
+void writeOnce(const char* topic, const QString& text, const QString& sameAs);
 // Closes the log (tests; the application leaves it to the process's end).
 void stop();
 

@@ -57,7 +57,8 @@ QString percentText(double fraction) {
 } // namespace
 
 void AppDelegate::updateStatusTxt(const QString& text) {
-    runlog::write("screen", text);
+    if (text != statusLable->text())
+        runlog::write("screen", text);
     statusLable->setText(text);
 }
 

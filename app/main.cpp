@@ -49,7 +49,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     MainWindow window;
     startLog(arguments, env, options.verbose);
-    usb_set_trace_sink([](const char* line) { runlog::write("usb", QString::fromUtf8(line).trimmed()); });
+    usb_set_trace_sink([](const char* line) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        runlog::writeOnce("usb", text, text);
+    });
     // Lives until the process ends: detached workers may still be using it at exit.
     auto* delegate = new AppDelegate(std::move(env), &window);
     QApplication::setQuitOnLastWindowClosed(delegate->applicationShouldTerminateAfterLastWindowClosed());

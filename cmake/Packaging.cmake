@@ -4,8 +4,8 @@
 
 set(CPACK_PACKAGE_NAME hotspot-updater)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Hotspot Updater developers <hotspot-updater@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for USB WiFi hotspots")
+set(CPACK_PACKAGE_CONTACT "Hotspot Updater developers <devel@hotspot-updater.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for USB Wi-Fi hotspots")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -13,8 +13,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adb, fastboot, qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "firmware updater for USB WiFi hotspots
- One window, one button: finds a USB-attached mobile WiFi hotspot, reads its
+# The synopsis comes from the summary above; this is the long description.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "One window, one button: finds a USB-attached mobile Wi-Fi hotspot, reads its
  firmware version and offers the update when the firmware package it carries
  is newer. The device's Wi-Fi calibration and settings are saved before the
  update and restored after it.")

@@ -288,15 +288,15 @@ def case_accessibility(c):
         except GLib.Error:
             pass
 
-    listener = Atspi.EventListener.new(on_name_change)
-    listener.register("object:property-change:accessible-name")
-
     def pump():
         context = GLib.MainContext.default()
         while context.iteration(False):
             pass
 
     with c.run() as run:
+        # Registered once the accessibility bus is up (the run brings it).
+        listener = Atspi.EventListener.new(on_name_change)
+        listener.register("object:property-change:accessible-name")
         nodes = run.window.outlets
         for name in ("updateButton", "progressBar", "imgView", "warningImage"):
             check(nodes[name].get_name(), f"{name} has no accessible name")
@@ -327,7 +327,7 @@ def case_accessibility(c):
         status = run.app.wait_exit(30)
         check(status == 0, f"Enter on Close should end the application with status 0, got {status}")
         logs = run_logs(run)
-    listener.deregister("object:property-change:accessible-name")
+        listener.deregister("object:property-change:accessible-name")
     check(len(logs) == 1, f"expected one run log, found {logs}")
     with open(logs[0], encoding="utf-8") as f:
         log = f.read()
