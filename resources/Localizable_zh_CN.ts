@@ -108,6 +108,15 @@
         <translation>找不到您的随身热点。</translation>
     </message>
     <message>
+        <source>stat No permission to use the device !</source>
+        <translation>已找到您的随身热点，但这台电脑不允许您使用它。</translation>
+    </message>
+    <message>
+        <source>info No permission to use the device. To allow it, run: %s</source>
+        <translation>要允许访问随身热点，请在终端中运行以下命令：
+%s</translation>
+    </message>
+    <message>
         <source>stat Fail to write image !</source>
         <translation>无法将固件映像写入随身热点。</translation>
     </message>
