@@ -2,7 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "app/RunLog.h"
-#include "bridge/ToolRunner.h"
+#include "app/SignalHandler.h"
 #include "usb/usbutils.h"
 
 #include <QApplication>
@@ -14,6 +14,9 @@
 #include <cstdlib>
 
 namespace {
+
+// How long the workers get, after the termination sequence, to leave their current step.
+constexpr double kWorkerGrace = 5.0;
 
 // The running executable, before any application object exists (Linux: its real path).
 QString executablePath(const char* argv0) {
@@ -58,15 +61,17 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(delegate->applicationShouldTerminateAfterLastWindowClosed());
     QObject::connect(&app, &QCoreApplication::aboutToQuit, delegate,
                      [delegate] { delegate->applicationWillTerminate(); });
+    // Logout, kill and Ctrl-C end us like closing the window does.
+    SignalHandler signalHandler([delegate](int signal) { delegate->requestTermination(signal); });
 
     window.show();
     QTimer::singleShot(0, delegate, [delegate] { delegate->applicationDidFinishLaunching(); });
     const int status = app.exec();
     runlog::write("app", QStringLiteral("exit status %1").arg(status));
 
-    // The termination sequence has run. Workers may sit in a tool run or a blocking post:
-    // end their tools, then the process, without destroying anything they use.
-    killRunningTools();
+    // The termination sequence has run. End the workers' tools and let them leave, without
+    // destroying anything they use, then end the process.
+    delegate->finishAfterEventLoop(kWorkerGrace);
     std::fflush(stdout);
     std::fflush(stderr);
     std::quick_exit(status);
