@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
@@ -163,8 +164,8 @@ void AppDelegate::finishAfterEventLoop(double graceSeconds) {
     toolrunner::beginShutdown();
     QElapsedTimer timer;
     timer.start();
-    while (liveWorkers() > 0 && timer.elapsed() < qint64(graceSeconds * 1000.0))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    while (toolrunner::runningToolCount() > 0 && timer.elapsed() < qint64(graceSeconds * 1000.0))
+        QThread::msleep(10);
     // A detection pass that was still running may have started the server again.
     ignoringLaunchErrors("stopping the adb server", [this] {
         toolrunner::RunOptions options;

@@ -53,8 +53,9 @@ public:
     // update runs, once the update has ended (every step of it is bounded).
     void requestTermination(int signal);
     bool updateRunning() const { return m_updateRunning.load(); }
-    // After the event loop: ends running tools, lets the workers leave (serving their posts
-    // for at most `graceSeconds`), then stops any adb server a late detection pass started.
+    // After the event loop: ends the workers' running tools and refuses new ones (waiting at
+    // most `graceSeconds` for the runs to return), then stops any adb server a late detection
+    // pass started. The workers themselves are left to the process's end.
     void finishAfterEventLoop(double graceSeconds);
     // A mode switch for the detection loop; after the termination's permanent switch none
     // goes out any more (returns 0 then), so that one stays the device's last command.

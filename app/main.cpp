@@ -15,8 +15,8 @@
 
 namespace {
 
-// How long the workers get, after the termination sequence, to leave their current step.
-constexpr double kWorkerGrace = 5.0;
+// How long the workers' tool runs get, once ended, to return.
+constexpr double kToolGrace = 2.0;
 
 // The running executable, before any application object exists (Linux: its real path).
 QString executablePath(const char* argv0) {
@@ -69,9 +69,9 @@ int main(int argc, char** argv) {
     const int status = app.exec();
     runlog::write("app", QStringLiteral("exit status %1").arg(status));
 
-    // The termination sequence has run. End the workers' tools and let them leave, without
-    // destroying anything they use, then end the process.
-    delegate->finishAfterEventLoop(kWorkerGrace);
+    // The termination sequence has run. End the workers' tools, without destroying anything
+    // they use, then end the process.
+    delegate->finishAfterEventLoop(kToolGrace);
     std::fflush(stdout);
     std::fflush(stderr);
     std::quick_exit(status);

@@ -35,8 +35,13 @@ Registry& registry() {
 
 class RunningChild {
 public:
-    RunningChild() {
+    // Registered and checked under one lock: once beginShutdown has returned, either a run
+    // is counted (and will be ended) or it never starts.
+    explicit RunningChild(const QString& program, bool duringShutdown) {
         std::lock_guard guard(registry().lock);
+        if (registry().shuttingDown.load() && !duringShutdown)
+            throw ToolLaunchError(
+                QStringLiteral("%1 not started: the application is ending").arg(program).toStdString());
         registry().cancels.insert(&m_cancel);
     }
     ~RunningChild() {
@@ -91,11 +96,9 @@ QByteArray stopLine(const QString& program, const char* why, double limit) {
 namespace toolrunner {
 
 std::optional<QByteArray> runTool(const QString& program, const QStringList& args, const RunOptions& options) {
-    if (registry().shuttingDown.load() && !options.duringShutdown)
-        throw ToolLaunchError(QStringLiteral("%1 not started: the application is ending").arg(program).toStdString());
+    RunningChild registered(program, options.duringShutdown);
     QProcess process;
     configure(process, options.capture);
-    RunningChild registered;
     process.start(program, args, QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
         throw ToolLaunchError(QStringLiteral("cannot start %1: %2")
@@ -158,7 +161,10 @@ void cancelRunningTools() {
 }
 
 void beginShutdown() {
-    registry().shuttingDown.store(true);
+    {
+        std::lock_guard guard(registry().lock);
+        registry().shuttingDown.store(true);
+    }
     cancelRunningTools();
 }
 

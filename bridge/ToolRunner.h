@@ -38,6 +38,7 @@ int runningToolCount();
 
 // The application is ending: every running tool is ended by the thread that waits for it
 // (never signalled from elsewhere, so no reaped id is ever signalled), and no new tool starts.
+// Once runningToolCount() is 0 afterwards, none of ours ever runs again.
 void beginShutdown();
 
 // Ends every running tool, as beginShutdown does, without refusing new ones (tests).
