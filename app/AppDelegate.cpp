@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/ProgressBarView.h"
+#include "app/RunLog.h"
 #include "app/StringTable.h"
 #include "bridge/Contract.h"
 #include "bridge/ToolRunner.h"
@@ -42,6 +43,7 @@ AppDelegate::AppDelegate(Environment env, MainWindow* w, QObject* parent)
     : QObject(parent), window(w), m_env(std::move(env)) {
     connectOutlets();
     stringtable::install(resourcesPath());
+    window->ui.retranslateUi(window); // the window's own texts (accessible names) too
     window->loadPictures(resourcesPath());
 }
 
@@ -77,6 +79,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationWillTerminate() {
+    runlog::write("app", QStringLiteral("closing; the window shows: %1").arg(statusLable->text()));
     ignoringLaunchErrors("stopping the adb server",
                          [this] { adbCommand(contract::adbKillServer(), nullptr); });
     // The device may have re-enumerated since the last rescan (after a mode-2 switch, say);
@@ -221,6 +224,11 @@ bool AppDelegate::spawnWorker(void (AppDelegate::*body)()) {
         std::fprintf(stderr, "hotspot-updater: cannot start a worker: %s\n", e.what());
         return false;
     }
+}
+
+void AppDelegate::logStatus(int32_t from, int32_t to) {
+    if (from != to)
+        runlog::write("state", QStringLiteral("%1 -> %2").arg(from).arg(to));
 }
 
 void copyVersion(char (&dest)[260], const QByteArray& utf8) {

@@ -67,10 +67,13 @@ public:
     void onNotifyUSBDeviceRemoved() {}
 
     int32_t status() const { return m_status.load(); }
-    void setStatus(int32_t s) { m_status.store(s); }
+    void setStatus(int32_t s) { logStatus(m_status.exchange(s), s); }
     // Moves the state from `expected` to `desired` only if nobody changed it meanwhile.
     bool exchangeStatus(int32_t expected, int32_t desired) {
-        return m_status.compare_exchange_strong(expected, desired);
+        const bool moved = m_status.compare_exchange_strong(expected, desired);
+        if (moved)
+            logStatus(expected, desired);
+        return moved;
     }
     bool detectStopFlag() const { return m_detectStopFlag.load(); }
     void setDetectStopFlag(bool f) { m_detectStopFlag.store(f); }
@@ -202,6 +205,7 @@ private:
     bool spawnWorker(void (AppDelegate::*body)());
     void endUpdate(int32_t result); // GUI thread
     void connectOutlets();
+    static void logStatus(int32_t from, int32_t to);
 
     Environment m_env;
     std::shared_ptr<BackupRun> m_backupRun; // the update worker's current run

@@ -1,7 +1,10 @@
 #include "app/MainWindow.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QIcon>
+#include <QKeyEvent>
 
 namespace {
 
@@ -12,9 +15,37 @@ QPixmap picture(const QString& path, QSize size, qreal dpr) {
     return QIcon(path).pixmap(size, dpr);
 }
 
+// The status line is the window's status bar for assistive technology: its name is the
+// current status, and QLabel reports every change as a name change, which screen
+// readers track for a status bar (the live region of this window).
+class StatusLineAccessible : public QAccessibleWidget {
+public:
+    explicit StatusLineAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StatusBar) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name)
+            return static_cast<QLabel*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* statusLineFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("QLabel") && object && object->objectName() == QLatin1String("statusLable"))
+        return new StatusLineAccessible(static_cast<QLabel*>(object));
+    return nullptr;
+}
+
 } // namespace
 
+void MainWindow::announceStatusChanges() {
+    static const bool installed = [] {
+        QAccessible::installFactory(statusLineFactory);
+        return true;
+    }();
+    (void)installed;
+}
+
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+    announceStatusChanges();
     ui.setupUi(this);
     // The warning row keeps its place when hidden, so the bar and button never jump.
     for (QWidget* w : {static_cast<QWidget*>(ui.warningImage), static_cast<QWidget*>(ui.warningLable)}) {
@@ -23,7 +54,20 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
         w->setSizePolicy(policy);
     }
     ui.imgView->hide();
+    // The button is where the keyboard starts; Enter presses it (see keyPressEvent).
+    ui.updateButton->setFocus();
     applyWindowStyle();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // The default button of a plain window: Enter presses it from anywhere, when enabled.
+    // (A disabled button loses focus, so it cannot take the key itself.)
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier && ui.updateButton->isEnabled()) {
+        ui.updateButton->animateClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void MainWindow::applyWindowStyle() {
@@ -42,7 +86,7 @@ void MainWindow::applyWindowStyle() {
 void MainWindow::loadPictures(const QString& resourcesDir) {
     const qreal dpr = devicePixelRatioF();
     ui.warningImage->setPixmap(picture(resourcesDir + QStringLiteral("/warning.png"), {20, 20}, dpr));
-    ui.imgView->setPixmap(picture(resourcesDir + QStringLiteral("/updating.png"), {200, 130}, dpr));
+    ui.imgView->setPixmap(picture(resourcesDir + QStringLiteral("/updating.png"), {160, 104}, dpr));
     const QIcon icon(resourcesDir + QStringLiteral("/app-icon.png"));
     if (!icon.isNull())
         setWindowIcon(icon);

@@ -17,8 +17,13 @@ public:
     // Loads the window's pictures (and its icon) from the bundle's resources.
     void loadPictures(const QString& resourcesDir);
 
+    // Exposes the status line to assistive technology as the window's status bar, whose
+    // every change is announced. Idempotent; the constructor calls it.
+    static void announceStatusChanges();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     bool m_closeEnabled = true;

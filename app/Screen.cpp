@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/ProgressBarView.h"
+#include "app/RunLog.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -56,6 +57,8 @@ QString percentText(double fraction) {
 } // namespace
 
 void AppDelegate::updateStatusTxt(const QString& text) {
+    if (text != statusLable->text())
+        runlog::write("screen", text);
     statusLable->setText(text);
 }
 

@@ -1,4 +1,6 @@
 #include "bridge/ToolRunner.h"
+#include "app/RunLog.h"
+#include "bridge/Contract.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -175,7 +177,19 @@ ToolResult run(const ToolLimits& limits, const QString& tool, const QString& pro
     toolrunner::RunOptions options;
     options.capture = result != nullptr;
     options.limitSeconds = toolrunner::limitFor(limits, tool, args);
-    std::optional<QByteArray> output = toolrunner::runTool(program, args, options);
+    QElapsedTimer took;
+    took.start();
+    std::optional<QByteArray> output;
+    try {
+        output = toolrunner::runTool(program, args, options);
+    } catch (const ToolLaunchError& e) {
+        runlog::write("tool", QString::fromStdString(e.what()));
+        throw;
+    }
+    // The device's configuration and calibration hold the owner's Wi-Fi password.
+    static const QStringList privatePaths = {contract::kWifiBoardData, contract::kConfigDb,
+                                             contract::kConfigDbRestored};
+    runlog::toolRun(program, args, output ? QString::fromUtf8(*output) : QString(), took.elapsed(), privatePaths);
     return output ? toolrunner::decodeOutput(*output) : std::nullopt;
 }
 

@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 usage() {
     cat <<'TEXT'
 Usage: bash scripts/demo.sh [--headless] [--no-setup] [--simulated] [--scenario NAME|FILE|JSON]
+                           [--language zh_CN]
 
 Installs what is missing (scripts/setup.sh), builds the project and the demo firmware
 package, assembles a demo bundle in build/demo/ whose adb, fastboot and USB library are
@@ -22,6 +23,8 @@ those of the simulated hotspot, and starts the real application on it.
 
 When a real hotspot is attached (and --simulated is not given), the updater runs on it.
   --scenario   simulator scenario (default: demo; see tools/sim/README.md)
+  --language   run the simulated demo in this language (zh_CN: Simplified Chinese);
+               headless screenshots then go to build/demo-shots-zh_CN/
 
 The application needs its device-access rule (70-hotspot-updater.rules); the demo installs
 it in /etc/udev/rules.d when missing, with sudo when not root.
@@ -48,6 +51,8 @@ while [ $# -gt 0 ]; do
         --simulated) simulated_only=1 ;;
         --scenario) [ $# -ge 2 ] || { usage >&2; exit 2; }; args+=(--scenario "$2"); shift ;;
         --scenario=*) args+=(--scenario "${1#*=}") ;;
+        --language) [ $# -ge 2 ] || { usage >&2; exit 2; }; args+=(--language "$2"); shift ;;
+        --language=*) args+=(--language "${1#*=}") ;;
         *) echo "demo.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
     esac
     shift

@@ -7,7 +7,8 @@ PACKAGES=(cmake g++ make pkg-config git
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-qpa-plugins
     libusb-dev libudev-dev libgtest-dev libgmock-dev
     adb fastboot umockdev libumockdev-dev
-    xvfb xauth xdotool imagemagick at-spi2-core dbus python3-gi gir1.2-atspi-2.0)
+    xvfb xauth xdotool imagemagick at-spi2-core dbus python3-gi gir1.2-atspi-2.0
+    fonts-wqy-microhei desktop-file-utils appstream lintian dpkg-dev fakeroot file)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,4 +1,5 @@
 #include "usb/hotplug_udev.h"
+#include "usb/usbutils.h"
 
 #include <cerrno>
 #include <charconv>
@@ -10,9 +11,8 @@ void hotplugTrace(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    usb_trace_vprintf(format, args);
     va_end(args);
-    std::fflush(stdout);
 }
 
 unsigned errnoStatus(int fallback)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -38,6 +39,29 @@ const usb_switch_cmd switch_cmd_table[3] = {
 // Receives the device's status replies; written only under usbutils_lock().
 unsigned char read_buf[16];
 
+namespace {
+std::atomic<usb_trace_sink> g_trace_sink{nullptr};
+} // namespace
+
+void usb_set_trace_sink(usb_trace_sink sink)
+{
+    g_trace_sink.store(sink);
+}
+
+void usb_trace_vprintf(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    std::vprintf(format, args);
+    std::fflush(stdout);
+    if (const usb_trace_sink sink = g_trace_sink.load()) {
+        char line[512]; // trace lines are short; a longer one reaches the sink cut
+        std::vsnprintf(line, sizeof line, format, copy);
+        sink(line);
+    }
+    va_end(copy);
+}
+
 std::recursive_mutex& usbutils_lock()
 {
     static std::recursive_mutex lock;
@@ -63,9 +87,8 @@ __attribute__((format(printf, 1, 2))) void trace(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    usb_trace_vprintf(format, args);
     va_end(args);
-    std::fflush(stdout);
 }
 
 void settle()

@@ -4,9 +4,18 @@
 // usb_* interface of libusb-0.1; every function writes a "[usbutils]" trace on stdout.
 // All functions are serialised by one process-wide lock.
 
+#include <cstdarg>
 #include <cstdint>
 
 struct usb_device;
+
+// ---- trace ----
+// Receives each trace line as printed (line end included), on the tracing thread, in
+// addition to stdout; nullptr for none.
+typedef void (*usb_trace_sink)(const char* line);
+void usb_set_trace_sink(usb_trace_sink sink);
+// Prints one formatted trace line on stdout (flushed) and hands it to the sink.
+void usb_trace_vprintf(const char* format, va_list args);
 
 // ---- lookup ----
 int do_init_utils();

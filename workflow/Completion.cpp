@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/RunLog.h"
 #include "app/MainWindow.h"
 #include "app/ProgressBarView.h"
 #include "bridge/Contract.h"
@@ -28,6 +29,7 @@ QString withKeptBackup(const QString& info, const QString& kept) {
 } // namespace
 
 void AppDelegate::updateWhenDone(int32_t code) {
+    runlog::write("update", QStringLiteral("ended with code %1").arg(code));
     const QString retryAdvice =
         withKeptBackup(lookup("info Please check device, reconnect it and try again."), m_keptBackup);
     switch (code) {

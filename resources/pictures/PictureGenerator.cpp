@@ -138,11 +138,32 @@ void appIcon(QPainter& p) {
     downloadBadge(p, QPointF(100, 98), 17, QColor(0x22, 0xa0, 0x5a));
 }
 
+// The application icon in the icon theme's sizes: <folder>/<n>x<n>/apps/hotspot-updater.png.
+bool renderThemeIcons(const QString& folder) {
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+        const QString dir = folder + QStringLiteral("/%1x%1/apps").arg(size);
+        QDir().mkpath(dir);
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(size / 128.0, size / 128.0);
+            appIcon(p);
+        }
+        if (!image.save(dir + QStringLiteral("/hotspot-updater.png"), "PNG")) {
+            std::fprintf(stderr, "cannot write the %dx%d icon in %s\n", size, size, qPrintable(dir));
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <output folder> [<icon theme folder>]\n", argv[0]);
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
@@ -150,6 +171,7 @@ int main(int argc, char** argv) {
     const bool ok = render(folder, QStringLiteral("error"), {64, 64}, errorIcon) &&
                     render(folder, QStringLiteral("warning"), {20, 20}, warningIcon) &&
                     render(folder, QStringLiteral("updating"), {200, 130}, updatingPicture) &&
-                    render(folder, QStringLiteral("app-icon"), {128, 128}, appIcon);
+                    render(folder, QStringLiteral("app-icon"), {128, 128}, appIcon) &&
+                    (argc < 3 || renderThemeIcons(QString::fromLocal8Bit(argv[2])));
     return ok ? 0 : 1;
 }

@@ -37,16 +37,21 @@ def print_sim_commands(sim):
     print(flush=True)
 
 
-def run_desktop(bundle, sim, preload, home):
+def language_env(language):
+    """What makes the application pick `language` as the system's language."""
+    return {"LANGUAGE": language, "LANG": language + ".UTF-8"} if language else {}
+
+
+def run_desktop(bundle, sim, preload, home, language=None):
     env = {**os.environ, "HOTSPOT_SIM_DIR": sim.dir, "LD_PRELOAD": preload, "HOME": home,
-           "XDG_DATA_HOME": os.path.join(home, ".local", "share")}
+           "XDG_DATA_HOME": os.path.join(home, ".local", "share"), **language_env(language)}
     os.makedirs(home, exist_ok=True)
     exe = os.path.join(bundle, "Contents", "bin", "hotspot-updater")
     print(f"Starting {exe}; press Start in its window when it offers the update.", flush=True)
     return subprocess.call([exe], env=env)
 
 
-def run_headless(bundle, sim, preload, work, shots):
+def run_headless(bundle, sim, preload, work, shots, language=None):
     from harness import E2ERun
 
     if os.path.isdir(shots):
@@ -54,7 +59,8 @@ def run_headless(bundle, sim, preload, work, shots):
     writing = key_pattern("stat Writing [%s] ...")
     done_titles = {strings.tr("btn Close"), strings.tr("btn Retry")}
     started = time.monotonic()
-    with E2ERun(bundle, work, sim_dir=sim.dir, preload=preload, shots_dir=shots, quiet=True) as run:
+    with E2ERun(bundle, work, sim_dir=sim.dir, preload=preload, shots_dir=shots, quiet=True,
+                extra_env=language_env(language)) as run:
         print(f"Window up after {time.monotonic() - started:.1f}s (log of every screen: {run.workdir}/screens.log)")
         run.shot("launch")
         snap = run.wait_for(lambda s: s.text("statusLable") in {strings.tr(k).replace("%s", "ADB") for k in SEARCH_KEYS},
@@ -103,12 +109,15 @@ def main(argv=None):
     ap.add_argument("--build-dir", default=os.path.join(demo_bundle.SOURCE_DIR, "build"))
     ap.add_argument("--headless", action="store_true", help="run on a private Xvfb even if DISPLAY is set")
     ap.add_argument("--scenario", default="demo", help="simulator scenario (name, file or JSON text)")
-    ap.add_argument("--shots", default=None, help="screenshot folder (default: <build-dir>/demo-shots)")
+    ap.add_argument("--shots", default=None, help="screenshot folder (default: <build-dir>/demo-shots[-LANGUAGE])")
+    ap.add_argument("--language", default=None, help="run in this language, for example zh_CN (default: the system's)")
     args = ap.parse_args(argv)
+    if args.language:
+        strings.use_language(args.language)
 
     build = os.path.abspath(args.build_dir)
     work = os.path.join(build, "demo")
-    shots = os.path.abspath(args.shots or os.path.join(build, "demo-shots"))
+    shots = os.path.abspath(args.shots or os.path.join(build, "demo-shots" + (f"-{args.language}" if args.language else "")))
     try:
         tree, bundle, sim = demo_bundle.prepare(build, work, args.scenario)
     except (demo_bundle.DemoError, subprocess.CalledProcessError) as e:
@@ -120,7 +129,7 @@ def main(argv=None):
     print_sim_commands(sim)
     home = os.path.join(work, "home")
     if os.environ.get("DISPLAY") and not args.headless:
-        return run_desktop(bundle, sim, tree.sim_usb, home)
+        return run_desktop(bundle, sim, tree.sim_usb, home, args.language)
     from desktop import missing_programs
 
     missing = missing_programs()
@@ -128,7 +137,7 @@ def main(argv=None):
         print("demo: cannot run headless without " + ", ".join(missing) + " (run scripts/setup.sh)", file=sys.stderr)
         return 1
     print("No display (or --headless): running on a private Xvfb; Start is pressed automatically.", flush=True)
-    return run_headless(bundle, sim, tree.sim_usb, os.path.join(work, "run"), shots)
+    return run_headless(bundle, sim, tree.sim_usb, os.path.join(work, "run"), shots, args.language)
 
 
 if __name__ == "__main__":

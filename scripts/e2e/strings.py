@@ -16,9 +16,10 @@ def _table_file(resources):
     return files[0] if len(files) == 1 else None
 
 
-def load(resources=RESOURCES):
-    """key -> English text; empty when there is no table (the app then shows the keys)."""
-    path = _table_file(resources)
+def load(resources=RESOURCES, language=None):
+    """key -> English text (or the given language's); empty when there is no table (the app
+    then shows the keys)."""
+    path = _table_file(resources) if language is None else os.path.join(resources, f"Localizable_{language}.ts")
     table = {}
     if path is None:
         return table
@@ -34,6 +35,12 @@ def load(resources=RESOURCES):
 
 
 _TABLE = None
+
+
+def use_language(language):
+    """Compare with the table of `language` (for example "zh_CN") from now on."""
+    global _TABLE
+    _TABLE = load(language=language)
 
 
 def tr(key):

@@ -23,6 +23,11 @@ ROLES_OF_CLASS = {
     "QPushButton": (Atspi.Role.PUSH_BUTTON,),
 }
 
+# The status line is the window's status bar (its live region for screen readers).
+ROLES_OF_NAME = {
+    "statusLable": (Atspi.Role.STATUS_BAR,),
+}
+
 OUTLETS = ("statusLable", "infoLable", "precentLable", "warningLable", "updateButton",
            "imgView", "warningImage")
 
@@ -126,7 +131,7 @@ class AppWindow:
             raise LookupError(f"window has {len(nodes)} accessible objects, MainWindow.ui {len(self.order)} widgets")
         outlets = {}
         for node, (name, cls) in zip(nodes, self.order):
-            want = ROLES_OF_CLASS.get(cls)
+            want = ROLES_OF_NAME.get(name, ROLES_OF_CLASS.get(cls))
             if want is not None and node.get_role() not in want:
                 raise LookupError(f"{name} ({cls}) appears as {node.get_role_name()}")
             outlets[name] = node

@@ -88,8 +88,10 @@ static void copyInto(const QString& from, const QString& to, const QStringList& 
 }
 
 void AppFixture::useShippedResources() {
-    copyInto(QStringLiteral(HOTSPOT_SHIPPED_RESOURCES_DIR), resources(),
-             {QStringLiteral("Localizable_en.qm"), QStringLiteral("error.png"),
+    const QString shipped = QStringLiteral(HOTSPOT_SHIPPED_RESOURCES_DIR);
+    copyInto(shipped, resources(), QDir(shipped).entryList({QStringLiteral("Localizable_*.qm")}, QDir::Files));
+    copyInto(shipped, resources(),
+             {QStringLiteral("error.png"),
               QStringLiteral("error@2x.png"), QStringLiteral("warning.png"),
               QStringLiteral("warning@2x.png"), QStringLiteral("updating.png"),
               QStringLiteral("updating@2x.png")});

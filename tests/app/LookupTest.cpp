@@ -1,7 +1,11 @@
 #include "AppTestSupport.h"
 #include "app/StringTable.h"
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
+#include <QXmlStreamReader>
+#include <cstring>
 
 using Lookup = AppFixture;
 
@@ -29,17 +33,48 @@ const char* const kKeys[] = {
 
 } // namespace
 
-TEST_F(Lookup, ShippedTableHasASentenceForEveryKey) {
-    useShippedResources();
-    for (const char* key : kKeys) {
-        const QString text = AppDelegate::lookup(key);
-        EXPECT_NE(text, QString::fromUtf8(key));
-        EXPECT_FALSE(QRegularExpression(QStringLiteral("^(stat|btn|info|warning) ")).match(text).hasMatch())
-            << key;
-        EXPECT_EQ(text.count(QStringLiteral("%s")), QString::fromUtf8(key).count(QStringLiteral("%s")))
-            << key;
-        EXPECT_EQ(text.count(QLatin1Char('%')), text.count(QStringLiteral("%s"))) << key;
+namespace {
+
+// The keys of the English source table, read from its Linguist file: a key added there
+// must reach every other table too.
+QStringList sourceKeys() {
+    QFile file(QStringLiteral(HOTSPOT_SOURCE_TABLE));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList keys;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("source"))
+            keys << xml.readElementText();
     }
+    return keys;
+}
+
+} // namespace
+
+TEST_F(Lookup, EveryShippedTableHasASentenceForEveryKey) {
+    useShippedResources();
+    const QStringList keys = sourceKeys();
+    for (const char* key : kKeys)
+        EXPECT_TRUE(keys.contains(QString::fromUtf8(key))) << key;
+    const QStringList tables = QDir(resources()).entryList({QStringLiteral("Localizable_*.qm")}, QDir::Files);
+    ASSERT_GE(tables.size(), 2) << "English and Simplified Chinese";
+    for (const QString& table : tables) {
+        const QString language = table.mid(int(std::strlen("Localizable_"))).chopped(3);
+        ASSERT_TRUE(stringtable::install(resources(), QLocale(language))) << language.toStdString();
+        for (const QString& key : keys) {
+            const QString text = AppDelegate::lookup(key.toUtf8().constData());
+            const std::string where = language.toStdString() + ": " + key.toStdString();
+            EXPECT_NE(text, key) << where;
+            EXPECT_FALSE(QRegularExpression(QStringLiteral("^(stat|btn|info|warning) ")).match(text).hasMatch())
+                << where;
+            EXPECT_EQ(text.count(QStringLiteral("%s")), key.count(QStringLiteral("%s"))) << where;
+            EXPECT_EQ(text.count(QLatin1Char('%')), text.count(QStringLiteral("%s"))) << where;
+        }
+    }
+    ASSERT_TRUE(stringtable::install(resources(), QLocale(QStringLiteral("zh_CN"))));
+    EXPECT_EQ(AppDelegate::lookupFilled("stat Writing [%s] ...", QStringLiteral("modem")), "正在写入 modem…");
+    ASSERT_TRUE(stringtable::install(resources(), QLocale(QStringLiteral("en_US"))));
     EXPECT_EQ(AppDelegate::lookupFilled("stat Writing [%s] ...", QStringLiteral("modem")), "Writing modem…");
 }
 

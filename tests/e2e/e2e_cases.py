@@ -348,6 +348,113 @@ def case_full_update(c):
     print(f"update took {took:.1f}s from Start to Success")
 
 
+def run_logs(run):
+    """The support logs a run left under its HOME (the default state folder)."""
+    folder = os.path.join(run.app.home, ".local", "state", "hotspot-updater", "logs")
+    names = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    return [os.path.join(folder, n) for n in names]
+
+
+def case_accessibility(c):
+    """Read as a screen reader reads it: every control named, the status line a status bar
+    whose changes are announced, a sensible focus order, Enter presses the enabled button.
+    The run leaves its log."""
+    from gi.repository import Atspi, GLib
+
+    c.prepare()
+    c.sim.init(c.db.scenario_with("demo", {"firmware_version": c.package_version},
+                                  os.path.join(c.work, "scenario.json")))
+    announced = []
+
+    def on_name_change(event):
+        try:
+            if event.source.get_role() == Atspi.Role.STATUS_BAR:
+                announced.append(event.source.get_name())
+        except GLib.Error:
+            pass
+
+    def pump():
+        context = GLib.MainContext.default()
+        while context.iteration(False):
+            pass
+
+    with c.run() as run:
+        # Registered once the accessibility bus is up (the run brings it).
+        listener = Atspi.EventListener.new(on_name_change)
+        listener.register("object:property-change:accessible-name")
+        nodes = run.window.outlets
+        for name in ("updateButton", "progressBar", "imgView", "warningImage"):
+            check(nodes[name].get_name(), f"{name} has no accessible name")
+        check(nodes["statusLable"].get_role() == Atspi.Role.STATUS_BAR,
+              f"status line appears as {nodes['statusLable'].get_role_name()}")
+        focusable = [n for n, _ in run.window.order
+                     if nodes[n].get_state_set().contains(Atspi.StateType.FOCUSABLE)]
+        check(focusable == ["infoLable", "updateButton"], f"focus order {focusable}")
+        up_to_date = c.tr("info Your vesion is up to date")
+        run.wait_for(lambda s: (pump() or True) and s.text("updateButton") == c.tr("btn Close")
+                     and s.enabled("updateButton") and s.text("statusLable") == up_to_date,
+                     FIND_DEVICE_TIMEOUT, "the device to be reported up to date")
+        deadline = time.monotonic() + 10
+        while up_to_date not in announced and time.monotonic() < deadline:
+            pump()
+            time.sleep(0.05)
+        check(up_to_date in announced, f"status changes announced: {announced}")
+        check(c.tr("stat Searching device ...") in announced or c.tr("stat Reading version ...") in announced,
+              f"the search was not announced: {announced}")
+        run.shot("keyboard")
+        # Enter, as typed on the keyboard, presses Close.
+        import subprocess
+
+        wid = run.app.window_id()
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(wid)], env={**os.environ, **run.desktop.env},
+                       check=False, timeout=10)
+        subprocess.run(["xdotool", "key", "Return"], env={**os.environ, **run.desktop.env}, check=True, timeout=10)
+        status = run.app.wait_exit(30)
+        check(status == 0, f"Enter on Close should end the application with status 0, got {status}")
+        logs = run_logs(run)
+        listener.deregister("object:property-change:accessible-name")
+    check(len(logs) == 1, f"expected one run log, found {logs}")
+    with open(logs[0], encoding="utf-8") as f:
+        log = f.read()
+    for needed in ("[usbutils]", " tool: adb ", " state: 0 -> 1", " screen: ", "exit status 0"):
+        check(needed in log, f"the log lacks {needed!r} ({logs[0]})")
+    print(f"announced {len(announced)} status changes; log {logs[0]}")
+
+
+def case_chinese(c):
+    """The whole road in Simplified Chinese, chosen by the system's language: every text
+    from the Chinese table, the update to success; screenshots of each stage."""
+    c.strings.use_language("zh_CN")
+    c.prepare()
+    env = {"LANGUAGE": "zh_CN", "LANG": "zh_CN.UTF-8"}
+    with c.run(extra_env=env) as run:
+        run.shot("launch")
+        snap = run.wait_status(["stat Searching device ...", "stat Detecting device ...",
+                                "stat Reading version ...", "stat Reboot device ..."], FIND_DEVICE_TIMEOUT)
+        run.shot("detecting")
+        snap = run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
+                            and s.text("statusLable") == c.tr("stat Device Ready !"),
+                            FIND_DEVICE_TIMEOUT, "the update to be offered (开始更新)")
+        c.offered_info_ok(snap, c.sim.firmware_version())
+        run.shot("start-offered")
+        run.press()
+        writing = c.tr("stat Writing [%s] ...").split("%s")[0]
+        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 300, "an image being written")
+        run.shot("writing")
+        done = {c.tr("btn Close"), c.tr("btn Retry")}
+        final = run.wait_for(lambda s: s.text("updateButton") in done and s.enabled("updateButton"),
+                             UPDATE_TIMEOUT, "the update to end")
+        run.shot("final")
+        check(final.text("statusLable") == c.tr("stat Success upgrade device !"),
+              f"the update ended with {final.text('statusLable')!r}")
+        check(final.text("warningLable") == c.tr("warning Update is finished."), f"warning {final.text('warningLable')!r}")
+        c.close_cleanly(run)
+        log = open(run_logs(run)[-1], encoding="utf-8").read()
+    check("simulated-secret" not in log, "the log holds the device's Wi-Fi password")
+    check("/etc/config.db" in log, "the log does not show the configuration's backup run")
+    print(f"screenshots in {run.shots_dir}")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 

@@ -2,6 +2,8 @@
 
 #include "AppHarness.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <functional>
 #include <gtest/gtest.h>
@@ -15,12 +17,19 @@ struct VerifyRun {
     QString out;
 };
 
-VerifyRun verify(const QString& dir) {
+VerifyRun tool(const QStringList& args) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(HOTSPOT_PACKAGE_TOOL), {QStringLiteral("verify"), dir});
+    p.start(QStringLiteral(HOTSPOT_PACKAGE_TOOL), args);
     p.waitForFinished(-1);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
+}
+
+VerifyRun verify(const QString& dir) { return tool({QStringLiteral("verify"), dir}); }
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
 }
 
 TEST(VerifyCommand, GoodPackageInBundleOrFolder) {
@@ -148,5 +157,62 @@ INSTANTIATE_TEST_SUITE_P(
                       return all;
                   }()}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// install: the bundle holds its old package or the whole new one, and nothing of its own is
+// ever replaced.
+TEST(InstallCommand, PackagesIntoABundle) {
+    TempBundle target;
+    target.writeResource(QStringLiteral("adb"), "the bundle's adb");
+    target.writeVersion("OLD\n" + target.addImage("boot", "old-boot.img", "old") + "\n");
+
+    struct Row {
+        const char* what;
+        std::function<void(TempBundle&)> make; // the package to install
+        int status;
+        bool installed;                         // else the old package stays, byte for byte
+        const char* says;
+    };
+    const Row rows[] = {
+        {"a package with a bad digest", [](TempBundle& p) {
+             QByteArray line = p.addImage("boot", "boot.img", "new");
+             line.chop(1);
+             p.writeVersion("NEW\n" + line + "0\n");
+         }, 1, false, "MD5 mismatch"},
+        {"an image named like the bundle's adb", [](TempBundle& p) {
+             p.writeVersion("NEW\n" + p.addImage("boot", "adb", "evil") + "\n");
+         }, 1, false, "would replace a file of the bundle"},
+        {"an image name with a folder", [](TempBundle& p) {
+             QDir().mkpath(p.resources() + "/sub");
+             p.writeVersion("NEW\n" + p.addImage("boot", "sub/boot.img", "new") + "\n");
+         }, 1, false, "not a plain file name"},
+        {"no package at all", [](TempBundle&) {}, 1, false, "cannot be read"},
+        {"a good package", [](TempBundle& p) {
+             p.writeVersion("NEW\n" + p.addImage("boot", "boot.img", "new") + "\n" +
+                            p.addImage("modem", "modem.img", "radio") + "\n");
+         }, 0, true, "installed the package"},
+    };
+    for (const Row& row : rows) {
+        TempBundle package;
+        row.make(package);
+        QDir().mkpath(target.resources() + "/.package-stale"); // an interrupted install's leftovers
+        const VerifyRun r = tool({QStringLiteral("install"), package.resources(), target.path()});
+        EXPECT_EQ(r.status, row.status) << row.what << "\n" << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains(QString::fromUtf8(row.says))) << row.what << "\n" << r.out.toStdString();
+        EXPECT_EQ(contentOf(target.resources() + "/adb"), "the bundle's adb") << row.what;
+        if (!row.installed) {
+            EXPECT_TRUE(contentOf(target.resources() + "/version").startsWith("OLD\n")) << row.what;
+            EXPECT_EQ(contentOf(target.resources() + "/old-boot.img"), "old") << row.what;
+            continue;
+        }
+        EXPECT_EQ(contentOf(target.resources() + "/version"), contentOf(package.resources() + "/version"));
+        EXPECT_EQ(contentOf(target.resources() + "/modem.img"), "radio");
+        EXPECT_FALSE(QFile::exists(target.resources() + "/old-boot.img")); // the old package's image went
+        EXPECT_EQ(verify(target.path()).status, 0);
+        EXPECT_TRUE(QDir(target.resources()).entryList({".package-*"}, QDir::Dirs | QDir::Hidden).isEmpty());
+    }
+    // Wrong use: this test program's tool is not inside a bundle, so the bundle must be named.
+    EXPECT_EQ(tool({QStringLiteral("install"), target.resources()}).status, 2);
+    EXPECT_EQ(tool({QStringLiteral("install"), target.resources(), "/nonexistent"}).status, 2);
+}
 
 } // namespace

@@ -3,7 +3,13 @@
 // the process's exit status (0 success, 1 the package is bad, 2 wrong use).
 
 #include <QStringList>
+#include <QTextStream>
 
 int runCreate(const QStringList& args);
 // Defined in verify.cpp; a stand-in that reports it is missing is linked until that exists.
 int runVerify(const QStringList& args);
+int runInstall(const QStringList& args);
+
+// The application's check of the package in `folder`, reported line by line on `out`, the
+// verdict on `err` when it fails. `presentFiles` receives the image files that are there.
+bool checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& err, QStringList* presentFiles);

@@ -15,7 +15,10 @@ int main(int argc, char** argv)
         return runCreate(args);
     if (command == QLatin1String("verify"))
         return runVerify(args);
+    if (command == QLatin1String("install"))
+        return runInstall(args);
     QTextStream(stderr) << "usage: hotspot-package create DIR --version TEXT [--image PARTITION=FILE ...]\n"
-                           "       hotspot-package verify DIR\n";
+                           "       hotspot-package verify DIR\n"
+                           "       hotspot-package install PKGDIR [BUNDLE]\n";
     return 2;
 }

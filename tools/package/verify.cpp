@@ -63,31 +63,18 @@ QString ignoredLineReason(const package::ImageLine& line) {
 
 } // namespace
 
-int runVerify(const QStringList& args) {
-    QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("dir"), QStringLiteral("Package folder or bundle."));
-    if (!parser.parse(QStringList{QStringLiteral("verify")} + args))
-        return usage(parser.errorText());
-    if (parser.positionalArguments().size() != 1)
-        return usage(QStringLiteral("give exactly one package folder"));
-    const QString given = parser.positionalArguments().first();
-    if (!QFileInfo(given).isDir())
-        return usage(QStringLiteral("no folder %1").arg(given));
-
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const QString folder = packageFolder(given);
+bool checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& err, QStringList* presentFiles) {
     const QString versionPath = folder + QStringLiteral("/version");
     const std::optional<QString> text = package::readVersionText(versionPath);
     if (!text) {
         err << "FAILED: " << versionPath << " cannot be read as text (missing, unreadable, or not "
             << "UTF-8 / UTF-16 with BOM)\n";
-        return 1;
+        return false;
     }
     const QStringList pieces = package::cutPieces(*text);
     if (pieces.size() < package::kMinPieces) {
         err << "FAILED: " << versionPath << " has no line end: it needs a version line and image lines\n";
-        return 1;
+        return false;
     }
     out << "version line: " << pieces.front().trimmed() << "\n";
 
@@ -120,6 +107,8 @@ int runVerify(const QStringList& args) {
         }
         const std::size_t i = index++;
         if (i < walked) {
+            if (presentFiles && verdicts[i] == package::ImageVerdict::Ok)
+                presentFiles->append(QString::fromUtf8(entries[i].file));
             // A good image of a refused package is "ok": fine itself, but nothing is written.
             const bool good = verdicts[i] == package::ImageVerdict::Ok && entries[i].size > 0;
             const char* use = package::refuses(verdicts[i]) ? "refused  "
@@ -137,12 +126,28 @@ int runVerify(const QStringList& args) {
     const uint64_t total = selection.total;
     if (failures > 0) {
         err << "FAILED: " << failures << " image(s) do not match the version file\n";
-        return 1;
+        return false;
     }
     if (total == 0) {
         err << "FAILED: no image with content is present (the application refuses such a package)\n";
-        return 1;
+        return false;
     }
     out << "OK: " << used << " image(s) to write, " << total << " bytes\n";
-    return 0;
+    return true;
+}
+
+int runVerify(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("dir"), QStringLiteral("Package folder or bundle."));
+    if (!parser.parse(QStringList{QStringLiteral("verify")} + args))
+        return usage(parser.errorText());
+    if (parser.positionalArguments().size() != 1)
+        return usage(QStringLiteral("give exactly one package folder"));
+    const QString given = parser.positionalArguments().first();
+    if (!QFileInfo(given).isDir())
+        return usage(QStringLiteral("no folder %1").arg(given));
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return checkPackageFolder(packageFolder(given), out, err, nullptr) ? 0 : 1;
 }

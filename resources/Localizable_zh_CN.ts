@@ -1,0 +1,195 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en_US">
+<context>
+    <name>Localizable</name>
+    <message>
+        <source>stat Initializing ...</source>
+        <translation>正在准备…</translation>
+    </message>
+    <message>
+        <source>stat Please install driver</source>
+        <translation>未安装设备驱动。请先安装驱动，然后重新启动更新程序。</translation>
+    </message>
+    <message>
+        <source>stat Fail to check version info !</source>
+        <translation>无法读取更新包的版本信息。</translation>
+    </message>
+    <message>
+        <source>stat Fail to check image file !</source>
+        <translation>更新包中的固件映像缺失或已损坏。</translation>
+    </message>
+    <message>
+        <source>stat Detecting device ...</source>
+        <translation>正在查找您的随身热点…</translation>
+    </message>
+    <message>
+        <source>stat Searching device ...</source>
+        <translation>正在搜索您的随身热点… 请用 USB 数据线连接设备。</translation>
+    </message>
+    <message>
+        <source>stat Reboot device ...</source>
+        <translation>正在重新启动您的随身热点…</translation>
+    </message>
+    <message>
+        <source>stat detect Switching to [%s] mode ...</source>
+        <translation>正在将随身热点切换到 %s 模式…</translation>
+    </message>
+    <message>
+        <source>stat detect Fail to switch [%s] mode !</source>
+        <translation>无法将随身热点切换到 %s 模式。</translation>
+    </message>
+    <message>
+        <source>stat Reading version ...</source>
+        <translation>正在读取固件版本…</translation>
+    </message>
+    <message>
+        <source>stat Fail to read version number !</source>
+        <translation>无法从随身热点读取固件版本。</translation>
+    </message>
+    <message>
+        <source>stat Unable to detect device boot mode !</source>
+        <translation>无法检测随身热点的当前模式。</translation>
+    </message>
+    <message>
+        <source>stat Device Ready !</source>
+        <translation>随身热点已就绪，可以更新。</translation>
+    </message>
+    <message>
+        <source>stat Upgrading ...</source>
+        <translation>正在更新…</translation>
+    </message>
+    <message>
+        <source>stat Switching to [%s] mode ...</source>
+        <translation>正在将随身热点切换到 %s 模式…</translation>
+    </message>
+    <message>
+        <source>stat Device attached with [%s] mode !</source>
+        <translation>随身热点已以 %s 模式连接。</translation>
+    </message>
+    <message>
+        <source>stat Writing [%s] ...</source>
+        <translation>正在写入 %s…</translation>
+    </message>
+    <message>
+        <source>stat Switching back to [%s] mode ...</source>
+        <translation>正在将随身热点切换回 %s 模式…</translation>
+    </message>
+    <message>
+        <source>stat Wait Restart ...</source>
+        <translation>正在等待随身热点重新启动…</translation>
+    </message>
+    <message>
+        <source>stat updated Reading version ...</source>
+        <translation>正在读取新的固件版本…</translation>
+    </message>
+    <message>
+        <source>stat updated Fail to read version number !</source>
+        <translation>无法读取新的固件版本。</translation>
+    </message>
+    <message>
+        <source>stat Fail to switch [%s] mode !</source>
+        <translation>无法将随身热点切换到 %s 模式。</translation>
+    </message>
+    <message>
+        <source>stat Fail to switch back [%s] mode !</source>
+        <translation>无法将随身热点切换回 %s 模式。</translation>
+    </message>
+    <message>
+        <source>stat Success upgrade device !</source>
+        <translation>随身热点已成功更新。</translation>
+    </message>
+    <message>
+        <source>stat Fail to upgrade by some error !</source>
+        <translation>更新因出错而失败。</translation>
+    </message>
+    <message>
+        <source>stat Device not found !</source>
+        <translation>找不到您的随身热点。</translation>
+    </message>
+    <message>
+        <source>stat No permission to use the device !</source>
+        <translation>已找到您的随身热点，但这台电脑不允许您使用它。</translation>
+    </message>
+    <message>
+        <source>info No permission to use the device. To allow it, run: %s</source>
+        <translation>要允许访问随身热点，请在终端中运行以下命令：
+%s</translation>
+    </message>
+    <message>
+        <source>stat Fail to write image !</source>
+        <translation>无法将固件映像写入随身热点。</translation>
+    </message>
+    <message>
+        <source>btn Initializing</source>
+        <translation>请稍候</translation>
+    </message>
+    <message>
+        <source>btn Processing</source>
+        <translation>正在更新…</translation>
+    </message>
+    <message>
+        <source>btn Searching</source>
+        <translation>正在搜索…</translation>
+    </message>
+    <message>
+        <source>btn Detecting ...</source>
+        <translation>正在检测…</translation>
+    </message>
+    <message>
+        <source>btn Start</source>
+        <translation>开始更新</translation>
+    </message>
+    <message>
+        <source>btn Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>btn Retry</source>
+        <translation>重试</translation>
+    </message>
+    <message>
+        <source>info Version after update</source>
+        <translation>更新后的版本</translation>
+    </message>
+    <message>
+        <source>info Current version</source>
+        <translation>当前版本</translation>
+    </message>
+    <message>
+        <source>info Your vesion is up to date</source>
+        <translation>您的随身热点固件已是最新版本。</translation>
+    </message>
+    <message>
+        <source>info Please check device, reconnect it and try again.</source>
+        <translation>请检查随身热点，重新连接后再试一次。</translation>
+    </message>
+    <message>
+        <source>info Device data not restored, a copy is kept in %s</source>
+        <translation>随身热点的 Wi-Fi 校准数据和设置未能全部恢复，副本保存在 %s</translation>
+    </message>
+    <message>
+        <source>warning Please do not remove, update is in progress.</source>
+        <translation>正在更新，请勿拔下随身热点。</translation>
+    </message>
+    <message>
+        <source>warning Update is finished.</source>
+        <translation>更新已完成。</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Update in progress</source>
+        <translation>正在更新</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>进度</translation>
+    </message>
+</context>
+</TS>

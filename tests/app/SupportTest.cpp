@@ -1,0 +1,130 @@
+// What a user and a supporter meet outside the window: the command line and the run log.
+
+#include "app/CommandLine.h"
+#include "app/RunLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+QString readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+struct LogFolder : ::testing::Test {
+    void TearDown() override { runlog::stop(); }
+    QStringList logs() const {
+        return QDir(dir.path()).entryList({QStringLiteral("run-*.log")}, QDir::Files, QDir::Name);
+    }
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST(CommandLineTest, OptionsAndTheirOutcome) {
+    QTemporaryDir bundle;
+    QDir().mkpath(bundle.filePath(QStringLiteral("Contents/Resources")));
+    QFile version(bundle.filePath(QStringLiteral("Contents/Resources/version")));
+    ASSERT_TRUE(version.open(QIODevice::WriteOnly));
+    version.write("HS_FW_1.0.4\nboot,boot.img,1,00\n");
+    version.close();
+
+    struct Row {
+        QStringList args;
+        int status;      // -1: the application runs
+        bool toStderr;
+        QString says;
+        bool verbose;
+    };
+    const Row rows[] = {
+        {{}, -1, false, {}, false},
+        {{QStringLiteral("--verbose")}, -1, false, {}, true},
+        {{QStringLiteral("--help")}, 0, false, QStringLiteral("--verbose"), false},
+        {{QStringLiteral("-h")}, 0, false, QStringLiteral("Usage: hotspot-updater"), false},
+        {{QStringLiteral("--version")}, 0, false, QStringLiteral("hotspot-updater " HOTSPOT_VERSION "\nfirmware package HS_FW_1.0.4"), false},
+        {{QStringLiteral("--bogus")}, 2, true, QStringLiteral("Unknown option 'bogus'"), false},
+        {{QStringLiteral("stray")}, 2, true, QStringLiteral("unexpected argument 'stray'"), false},
+    };
+    for (const Row& row : rows) {
+        const CommandLine line = CommandLine::parse(QStringList{QStringLiteral("hotspot-updater")} + row.args, bundle.path());
+        const std::string what = row.args.join(' ').toStdString();
+        EXPECT_EQ(line.verbose, row.verbose) << what;
+        if (row.status < 0) {
+            EXPECT_FALSE(line.finish) << what;
+            continue;
+        }
+        ASSERT_TRUE(line.finish) << what;
+        EXPECT_EQ(line.finish->status, row.status) << what;
+        EXPECT_EQ(line.finish->toStderr, row.toStderr) << what;
+        EXPECT_TRUE(line.finish->text.contains(row.says)) << what << ": " << line.finish->text.toStdString();
+    }
+    // A bundle without a package says so instead of failing.
+    const CommandLine bare = CommandLine::parse({QStringLiteral("x"), QStringLiteral("--version")}, QStringLiteral("/nonexistent"));
+    EXPECT_TRUE(bare.finish->text.contains(QStringLiteral("no firmware package"))) << bare.finish->text.toStdString();
+}
+
+TEST_F(LogFolder, KeepsTheNewestRunsAndWritesFromEveryThread) {
+    for (int i = 0; i < runlog::kKeptRuns + 2; ++i) {
+        QFile old(dir.filePath(QStringLiteral("run-2000010%1-000000-000-1.log").arg(i, 2, 10, QLatin1Char('0'))));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(runlog::start(dir.path(), {QStringLiteral("header line")}, false));
+    EXPECT_EQ(logs().size(), runlog::kKeptRuns);
+    EXPECT_FALSE(logs().contains(QStringLiteral("run-20000100-000000-000-1.log"))); // the oldest went
+    EXPECT_TRUE(logs().contains(QFileInfo(runlog::path()).fileName()));
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 50; ++i)
+                runlog::write("state", QStringLiteral("thread %1 line %2").arg(t).arg(i));
+        });
+    for (std::thread& t : threads)
+        t.join();
+    const QString log = readAll(runlog::path());
+    EXPECT_TRUE(log.startsWith(QStringLiteral("# header line\n")));
+    EXPECT_EQ(log.count(QStringLiteral(" state: thread ")), 200);
+    EXPECT_EQ(QFile(runlog::path()).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+}
+
+TEST_F(LogFolder, PollingRepeatsAreCountedAndSecretsWithheld) {
+    ASSERT_TRUE(runlog::start(dir.path(), {}, false));
+    for (int i = 0; i < 3; ++i) {
+        runlog::writeOnce("usb", QStringLiteral("[usbutils]do_find_device -> ok."), QStringLiteral("same"));
+        runlog::toolRun(QStringLiteral("/b/adb"), {QStringLiteral("devices")}, QStringLiteral("List\n"), i, {});
+    }
+    runlog::toolRun(QStringLiteral("/b/adb"), {QStringLiteral("pull"), QStringLiteral("/etc/config.db"), QStringLiteral("/tmp/x")},
+                    QStringLiteral("key=owner-secret\n"), 5, {QStringLiteral("/etc/config.db")});
+    runlog::write("state", QStringLiteral("1 -> 2"));
+    runlog::write("state", QStringLiteral("1 -> 2")); // state changes are never merged
+    const QString log = readAll(runlog::path());
+    EXPECT_EQ(log.count(QStringLiteral("do_find_device -> ok.")), 1);
+    EXPECT_EQ(log.count(QStringLiteral("tool: adb devices (")), 1);
+    EXPECT_TRUE(log.contains(QStringLiteral("tool| List\n")));
+    EXPECT_TRUE(log.contains(QStringLiteral("tool: adb pull /etc/config.db /tmp/x (5 ms)")));
+    EXPECT_FALSE(log.contains(QStringLiteral("owner-secret")));
+    EXPECT_TRUE(log.contains(QStringLiteral("output withheld")));
+    EXPECT_EQ(log.count(QStringLiteral("state: 1 -> 2")), 2);
+}
+
+TEST_F(LogFolder, UnwritableFolderOrRelativeStateHome) {
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    EXPECT_FALSE(runlog::start(blocker.fileName() + QStringLiteral("/logs"), {}, false));
+    runlog::write("state", QStringLiteral("no log, no crash"));
+    EXPECT_TRUE(runlog::path().isEmpty());
+
+    const QByteArray saved = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", "/srv/state");
+    EXPECT_EQ(runlog::defaultFolder(), QStringLiteral("/srv/state/hotspot-updater/logs"));
+    qputenv("XDG_STATE_HOME", "relative/state"); // ignored, as the base directory rules say
+    EXPECT_EQ(runlog::defaultFolder(), QDir::homePath() + QStringLiteral("/.local/state/hotspot-updater/logs"));
+    qputenv("XDG_STATE_HOME", saved);
+}

@@ -1,0 +1,157 @@
+// hotspot-package install PKGDIR [BUNDLE]: puts a firmware package into a bundle's
+// resources. The package is checked as the application checks it, copied into a staging
+// folder beside the resources, checked again there, and only then moved in: the bundle
+// holds the old package, no package, or the whole new one, never a part.
+
+#include "Commands.h"
+#include "workflow/PackageReader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kVersion = QStringLiteral("version");
+const QString kStagingPrefix = QStringLiteral(".package-");
+
+int usage(const QString& message) {
+    QTextStream(stderr) << "hotspot-package install: " << message << "\n"
+                        << "usage: hotspot-package install PKGDIR [BUNDLE]\n"
+                        << "  BUNDLE defaults to the bundle this program belongs to.\n";
+    return 2;
+}
+
+int fail(const QString& message) {
+    QTextStream(stderr) << "hotspot-package install: " << message << "\n";
+    return 1;
+}
+
+// The bundle this program sits in (<bundle>/Contents/bin/hotspot-package), if it does.
+QString ownBundle() {
+    QDir dir(QFileInfo(QCoreApplication::applicationFilePath()).absolutePath());
+    if (!dir.cdUp() || !dir.cdUp())
+        return {};
+    return QFileInfo(dir.filePath(QStringLiteral("Contents/Resources"))).isDir() ? dir.path() : QString();
+}
+
+// An image name the version file may give: a plain file name inside the resources.
+bool plainName(const QString& name) {
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.')) &&
+           name != kVersion;
+}
+
+// The image files the bundle's current package lists (none when it has no readable one).
+QStringList currentPackageFiles(const QString& resources) {
+    const std::optional<QString> text = package::readVersionText(resources + QLatin1Char('/') + kVersion);
+    QStringList files;
+    if (!text)
+        return files;
+    for (const ImageEntry& entry : package::readImageLines(package::cutPieces(*text)))
+        files << QString::fromUtf8(entry.file);
+    return files;
+}
+
+bool flushToDisk(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// rename(2): replaces the target in one step on the same file system.
+bool moveInto(const QString& from, const QString& to, QString* error) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    *error = QStringLiteral("cannot move %1 to %2: %3").arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
+
+// Staging folders of an install that was interrupted.
+void removeStaleStaging(const QString& resources) {
+    const QStringList stale = QDir(resources).entryList({kStagingPrefix + QLatin1Char('*')},
+                                                        QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : stale)
+        QDir(resources + QLatin1Char('/') + name).removeRecursively();
+}
+
+} // namespace
+
+int runInstall(const QStringList& args) {
+    if (args.isEmpty() || args.size() > 2)
+        return usage(QStringLiteral("give the package folder and, optionally, the bundle"));
+    const QString source = args.at(0);
+    const QString bundle = args.size() == 2 ? args.at(1) : ownBundle();
+    if (bundle.isEmpty())
+        return usage(QStringLiteral("this program is not inside a bundle: give the bundle"));
+    if (!QFileInfo(source).isDir())
+        return usage(QStringLiteral("no folder %1").arg(source));
+    const QString resources = QDir(bundle).filePath(QStringLiteral("Contents/Resources"));
+    if (!QFileInfo(resources).isDir())
+        return usage(QStringLiteral("%1 is not a bundle (no Contents/Resources)").arg(bundle));
+    if (!QFileInfo(resources).isWritable())
+        return fail(QStringLiteral("cannot write to %1 (an installed bundle needs sudo)").arg(resources));
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    out << "checking " << source << "\n";
+    QStringList files;
+    if (!checkPackageFolder(source, out, err, &files))
+        return fail(QStringLiteral("the package is refused; the bundle is unchanged"));
+
+    // Never replace a file of the bundle itself (a tool, a string table, a picture).
+    const QStringList oldFiles = currentPackageFiles(resources);
+    for (const QString& file : files) {
+        if (!plainName(file))
+            return fail(QStringLiteral("image file name '%1' is not a plain file name; the bundle is unchanged").arg(file));
+        if (QFileInfo::exists(resources + QLatin1Char('/') + file) && !oldFiles.contains(file))
+            return fail(QStringLiteral("image file '%1' would replace a file of the bundle; the bundle is unchanged").arg(file));
+    }
+
+    removeStaleStaging(resources);
+    QTemporaryDir staging(resources + QLatin1Char('/') + kStagingPrefix + QStringLiteral("XXXXXX"));
+    if (!staging.isValid())
+        return fail(QStringLiteral("cannot make a staging folder in %1: %2").arg(resources, staging.errorString()));
+    const QStringList staged = QStringList(files) << kVersion;
+    for (const QString& file : staged) {
+        const QString copy = staging.filePath(file);
+        if (!QFile::copy(QDir(source).filePath(file), copy) || !flushToDisk(copy))
+            return fail(QStringLiteral("cannot copy %1 into %2 (disk full?); the bundle is unchanged").arg(file, resources));
+        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                        QFileDevice::ReadOther);
+    }
+    out << "checking the copy\n";
+    QString discard;
+    QTextStream quiet(&discard);
+    if (!checkPackageFolder(staging.path(), quiet, err, nullptr))
+        return fail(QStringLiteral("the copy does not match the package; the bundle is unchanged"));
+
+    // From here the old package is withdrawn first and the new version file comes last, so
+    // an interruption leaves no package (the application says so) rather than a mixed one.
+    QString error;
+    const QString versionPath = resources + QLatin1Char('/') + kVersion;
+    if (QFileInfo::exists(versionPath) && !QFile::remove(versionPath))
+        return fail(QStringLiteral("cannot remove the old %1; the bundle is unchanged").arg(versionPath));
+    for (const QString& file : files)
+        if (!moveInto(staging.filePath(file), resources + QLatin1Char('/') + file, &error))
+            return fail(error + QStringLiteral("; the bundle holds no package now: run the install again"));
+    if (!moveInto(staging.filePath(kVersion), versionPath, &error))
+        return fail(error + QStringLiteral("; the bundle holds no package now: run the install again"));
+    flushToDisk(resources);
+
+    for (const QString& old : oldFiles)
+        if (!files.contains(old) && plainName(old))
+            QFile::remove(resources + QLatin1Char('/') + old);
+    out << "installed the package into " << resources << "\n";
+    return 0;
+}
