@@ -1,15 +1,11 @@
 // The controller's lifecycle: launch, termination, the worker threads and the button.
 
 #include "app/AppDelegate.h"
-#include "app/MainWindow.h"
-#include "app/ProgressBarView.h"
 #include "app/StringTable.h"
 #include "bridge/Contract.h"
 #include "usb/usbutils.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QPushButton>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -35,34 +31,21 @@ void ignoringLaunchErrors(const char* what, Step&& step) {
 
 } // namespace
 
-AppDelegate::AppDelegate(Environment env, MainWindow* w, QObject* parent)
-    : QObject(parent), window(w), m_env(std::move(env)) {
-    connectOutlets();
+AppDelegate::AppDelegate(Environment env, Face* face, QObject* parent)
+    : QObject(parent), m_env(std::move(env)), m_face(face) {
     stringtable::install(resourcesPath());
-    window->loadPictures(resourcesPath());
+    m_face->attach(*this, resourcesPath());
 }
 
 // Never reached in the application (the process ends around it); tests destroy the
 // controller only once liveWorkers() is 0.
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::connectOutlets() {
-    progressBar = window->ui.progressBar;
-    updateButton = window->ui.updateButton;
-    statusLable = window->ui.statusLable;
-    precentLable = window->ui.precentLable;
-    infoLable = window->ui.infoLable;
-    warningLable = window->ui.warningLable;
-    imgView = window->ui.imgView;
-    warningImage = window->ui.warningImage;
-    QObject::connect(updateButton, &QPushButton::clicked, this, [this] { onUpdateButtonClick(); });
-}
-
 void AppDelegate::applicationDidFinishLaunching() {
     setStatus(0);
-    window->applyWindowStyle();
+    m_face->applyWindowStyle();
     ignoringLaunchErrors("stopping the device agent", [this] { killDeviceAgent(); });
-    statusLable->setText(lookup("stat Initializing ..."));
+    updateStatusTxt(lookup("stat Initializing ..."));
     startAnim();
     updateWaringText(std::nullopt);
     enbaleButton(false);
@@ -142,8 +125,8 @@ void AppDelegate::onUpdateButtonClick() {
     enbaleButton(false);
     updateButtonTitle(lookup("btn Processing"));
     setTextLabel(std::nullopt, true);
-    window->setCloseEnabled(false);
-    statusLable->setText(QStringLiteral("Device Start Updating..."));
+    m_face->updateStarted();
+    updateStatusTxt(QStringLiteral("Device Start Updating..."));
     startUpdate();
 }
 
