@@ -60,7 +60,6 @@ void TerminalFace::showStatus(const QString& text) {
         else
             printLine(text);
     }
-    notify();
 }
 
 void TerminalFace::showInfo(const QString& text) {
@@ -75,7 +74,6 @@ void TerminalFace::showInfo(const QString& text) {
             }
         }
     }
-    notify();
 }
 
 void TerminalFace::setTextLabel(const std::optional<QString>& text, bool) {
@@ -83,9 +81,7 @@ void TerminalFace::setTextLabel(const std::optional<QString>& text, bool) {
     if (text) {
         m_info.clear(); // shown again, even when unchanged
         showInfo(*text);
-        return;
     }
-    notify();
 }
 
 void TerminalFace::showWarning(const std::optional<QString>& text) {
@@ -97,23 +93,12 @@ void TerminalFace::showWarning(const std::optional<QString>& text) {
         else if (text)
             printLine(QStringLiteral("! ") + shown);
     }
-    notify();
-}
-
-void TerminalFace::showButtonTitle(const QString&) {
-    notify();
-}
-
-void TerminalFace::enableButton(bool enabled) {
-    m_buttonEnabled = enabled;
-    notify();
 }
 
 void TerminalFace::showProgress(double fraction) {
     if (fraction < 0) {
         clearBar();
         m_percent = -1;
-        notify();
         return;
     }
     const int percent = percentOf(fraction);
@@ -133,7 +118,6 @@ void TerminalFace::showProgress(double fraction) {
             break;
         }
     }
-    notify();
 }
 
 void TerminalFace::showAlert(const QString& text) {
@@ -141,7 +125,6 @@ void TerminalFace::showAlert(const QString& text) {
     if (m_style == Style::Json)
         emitEvent("alert", {{QStringLiteral("text"), text}});
     say(text, true);
-    notify();
 }
 
 void TerminalFace::updateEnded(int32_t result) {
@@ -218,7 +201,3 @@ void TerminalFace::clearBar() {
     m_barShown = false;
 }
 
-void TerminalFace::notify() {
-    if (changed)
-        changed();
-}

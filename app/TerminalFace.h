@@ -22,8 +22,9 @@ public:
     void showInfo(const QString& text) override;
     void setTextLabel(const std::optional<QString>& text, bool showImage) override;
     void showWarning(const std::optional<QString>& text) override;
-    void showButtonTitle(const QString& title) override;
-    void enableButton(bool enabled) override;
+    // No button: the session acts in its place.
+    void showButtonTitle(const QString&) override {}
+    void enableButton(bool) override {}
     void showProgress(double fraction) override;
     void startAnim() override {}
     void stopAnim() override {}
@@ -31,13 +32,11 @@ public:
     void updateStarted() override {}
     void updateEnded(int32_t result) override;
 
-    // Called after every screen operation, and with the result once an update has ended.
-    std::function<void()> changed;
+    // Called with the result once an update has ended.
     std::function<void(int32_t)> ended;
 
     Style style() const { return m_style; }
     QString status() const { return m_status; }
-    bool buttonEnabled() const { return m_buttonEnabled; }
     bool alerted() const { return m_alerted; }
 
     // A line of the session's own: on standard output, or on standard error when `error`
@@ -54,7 +53,6 @@ private:
     void printLine(const QString& text);
     void drawBar();
     void clearBar();
-    void notify();
 
     Style m_style;
     std::FILE* m_out;
@@ -63,7 +61,6 @@ private:
     QString m_info;
     QString m_warning;
     bool m_infoVisible = true;
-    bool m_buttonEnabled = false;
     bool m_alerted = false;
     int m_percent = -1;    // -1: no bar
     bool m_barShown = false;

@@ -14,9 +14,6 @@ constexpr int32_t kStateOffered = 2;
 constexpr int32_t kStateUpdating = 3;
 constexpr int32_t kStateFinished = 4;
 
-// A worker posts one screen change after another; the state is judged once they have
-// stopped for this long, so every line of the outcome is out before the session acts.
-constexpr qint64 kSettleMs = 150;
 constexpr int kTickMs = 50;
 
 QString versionText(const char (&version)[260]) {
@@ -27,7 +24,6 @@ QString versionText(const char (&version)[260]) {
 
 TerminalSession::TerminalSession(AppDelegate& controller, TerminalFace& face, const TerminalOptions& options)
     : m_controller(controller), m_face(face), m_options(options) {
-    m_face.changed = [this] { m_sinceChange.restart(); };
     m_face.ended = [this](int32_t result) { updateEnded(result); };
     m_tick.setInterval(kTickMs);
     connect(&m_tick, &QTimer::timeout, this, [this] { settle(); });
@@ -37,20 +33,28 @@ TerminalSession::TerminalSession(AppDelegate& controller, TerminalFace& face, co
 }
 
 void TerminalSession::start() {
-    m_sinceChange.start();
     m_tick.start();
     m_wait.start();
 }
 
 void TerminalSession::settle() {
-    if (m_phase != Phase::Waiting || m_sinceChange.elapsed() < kSettleMs)
+    // Acts on what a user of the window would see: an outcome counts once the worker that
+    // reached it has shown its last change, so every line of it is out first.
+    if (m_phase != Phase::Waiting)
         return;
     switch (m_controller.status()) {
     case kStateOffered:
-        offered();
+        if (m_face.status() == AppDelegate::lookup("stat Device Ready !"))
+            offered();
         break;
     case kStateFinished:
-        reportedBeforeUpdate();
+        if (m_controller.m_dev_version[0] == '\0') {
+            // The package check failed; its worker has left once everything is shown.
+            if (m_controller.liveWorkers() <= 1)
+                packageFailed();
+        } else if (m_face.status() == AppDelegate::lookup("info Your vesion is up to date")) {
+            conclude(exitstatus::kOk, "up-to-date", QString(), versions(true));
+        }
         break;
     default:
         break;
@@ -71,16 +75,11 @@ void TerminalSession::offered() {
     }
 }
 
-void TerminalSession::reportedBeforeUpdate() {
-    // State 4 before any update: the device is up to date, or the package check failed.
-    const QJsonObject found = versions(m_controller.m_dev_version[0] != '\0');
-    if (found.value(QStringLiteral("update_available")).isBool()) {
-        conclude(exitstatus::kOk, "up-to-date", QString(), found);
-    } else if (m_face.alerted()) {
+void TerminalSession::packageFailed() {
+    if (m_face.alerted())
         conclude(exitstatus::kDeviceAccess, "device-access", m_face.status());
-    } else {
+    else
         conclude(exitstatus::kPackage, "package", m_face.status());
-    }
 }
 
 void TerminalSession::ask() {
@@ -104,6 +103,8 @@ void TerminalSession::readAnswer() {
         m_answer.append(buffer, n);
         if (!m_answer.contains('\n'))
             return;
+    } else {
+        m_face.prompt(QStringLiteral("\n")); // end of input: the next message on a line of its own
     }
     m_stdin->setEnabled(false);
     const QByteArray answer = m_answer.left(m_answer.indexOf('\n')).trimmed().toLower();

@@ -5,7 +5,6 @@
 
 #include "app/TerminalOptions.h"
 
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
@@ -31,7 +30,7 @@ private:
 
     void settle();
     void offered();
-    void reportedBeforeUpdate();
+    void packageFailed();
     void ask();
     void readAnswer();
     void startUpdate();
@@ -47,7 +46,6 @@ private:
     std::optional<int> m_exit;
     QTimer m_tick;
     QTimer m_wait;
-    QElapsedTimer m_sinceChange;
     QSocketNotifier* m_stdin = nullptr;
     QByteArray m_answer;
 };

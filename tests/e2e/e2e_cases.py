@@ -11,7 +11,9 @@ Exit status 0 passed, 1 failed, 77 skipped (no Xvfb or no AT-SPI for Python on t
 import argparse
 import json
 import os
+import pty
 import shutil
+import subprocess
 import sys
 import time
 import traceback
@@ -76,12 +78,13 @@ class Case:
         return E2ERun(self.bundle, os.path.join(self.work, "run"), sim_dir=self.sim.dir,
                       preload=self.tree.sim_usb, **kw)
 
-    def cli(self, *args, timeout=FIND_DEVICE_TIMEOUT):
+    def cli(self, *args, timeout=FIND_DEVICE_TIMEOUT, stdin=subprocess.DEVNULL):
         """Runs the terminal face to its end; (exit status, stdout, stderr). Nothing may outlive it."""
         from app import CliRun
 
         run = CliRun(self.bundle, ["--cli", *args], os.path.join(self.work, "home"),
-                     os.path.join(self.work, "cli.log"), sim_dir=self.sim.dir, preload=self.tree.sim_usb)
+                     os.path.join(self.work, "cli.log"), sim_dir=self.sim.dir, preload=self.tree.sim_usb,
+                     stdin=stdin)
         status, out, err = run.run(timeout)
         check(not run.leftovers(), f"processes left running after exit: {run.leftovers()}")
         return status, out, err
@@ -312,6 +315,17 @@ def case_cli_check(c):
     status, out, err = c.cli("--check", "--wait", "3")
     check(status == 12, f"exit status {status} without a device, expected 12: {err}")
 
+    # A package image that fails its digest (replaced, never changed in place: it may be a link).
+    resources = os.path.join(c.bundle, "Contents", "Resources")
+    image = os.path.join(resources, sorted(n for n in os.listdir(resources) if n.endswith(".img"))[0])
+    size = os.path.getsize(image)
+    os.remove(image)
+    with open(image, "wb") as f:
+        f.write(bytes(size))
+    status, out, err = c.cli("--check")
+    check(status == 10 and c.tr("stat Fail to check image file !") in err,
+          f"exit status {status} with a broken package, expected 10: {err!r}")
+
 
 def case_cli_refuse(c):
     """Without --yes and with standard input not a terminal, the offered update never starts."""
@@ -323,6 +337,17 @@ def case_cli_refuse(c):
     check(c.sim.firmware_version() == device_version, "the device was updated without --yes")
     check(not any(r.get("kind") == "fastboot" and r.get("args", [""])[0] == "flash" for r in c.sim.records()),
           "an image was written without --yes")
+
+    # On a terminal it asks; anything but yes leaves the device alone.
+    master, slave = pty.openpty()
+    os.write(master, b"n\n")
+    try:
+        status, out, err = c.cli(stdin=slave)
+    finally:
+        os.close(master)
+        os.close(slave)
+    check(status == 3 and "Start the update? [y/N]" in err, f"exit status {status}, standard error {err!r}")
+    check(c.sim.firmware_version() == device_version, "the device was updated after the answer no")
 
 
 def case_cli_update(c):
