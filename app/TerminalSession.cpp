@@ -62,16 +62,17 @@ void TerminalSession::settle() {
 }
 
 void TerminalSession::offered() {
-    const QJsonObject found = versions(true);
+    // Kept for the result: while the question waits, the device may leave and its version go.
+    m_offer = versions(true);
     if (m_options.check) {
-        conclude(exitstatus::kOk, "update-available", QString(), found);
+        conclude(exitstatus::kOk, "update-available", QString(), m_offer);
     } else if (m_options.yes) {
         startUpdate();
     } else if (::isatty(STDIN_FILENO)) {
         ask();
     } else {
         conclude(exitstatus::kDeclined, "declined",
-                 QStringLiteral("an update is available; run the command again with --yes to start it"), found);
+                 QStringLiteral("an update is available; run the command again with --yes to start it"), m_offer);
     }
 }
 
@@ -109,8 +110,7 @@ void TerminalSession::readAnswer() {
     m_stdin->setEnabled(false);
     const QByteArray answer = m_answer.left(m_answer.indexOf('\n')).trimmed().toLower();
     if (answer != "y" && answer != "yes") {
-        conclude(exitstatus::kDeclined, "declined", QStringLiteral("the update was not started"),
-                 versions(true));
+        conclude(exitstatus::kDeclined, "declined", QStringLiteral("the update was not started"), m_offer);
         return;
     }
     startUpdate();

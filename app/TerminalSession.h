@@ -48,4 +48,5 @@ private:
     QTimer m_wait;
     QSocketNotifier* m_stdin = nullptr;
     QByteArray m_answer;
+    QJsonObject m_offer; // versions when the update was offered
 };
