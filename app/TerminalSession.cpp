@@ -145,6 +145,10 @@ void TerminalSession::updateEnded(int32_t result) {
 void TerminalSession::waitPassed() {
     if (m_phase != Phase::Waiting)
         return;
+    if (m_face.status() == AppDelegate::lookup("stat No permission to use the device !")) {
+        conclude(exitstatus::kDeviceAccess, "device-access", m_face.status());
+        return;
+    }
     conclude(exitstatus::kNoDevice, "no-device",
              QStringLiteral("no device's version was read within %1 s (last: %2)")
                  .arg(m_options.waitSeconds)
