@@ -5,7 +5,6 @@
 #include "app/TerminalSession.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -46,7 +45,7 @@ TerminalFace::Style styleFor(TerminalOptions::Output output, std::FILE* out) {
 } // namespace
 
 int runTerminal(int& argc, char** argv) {
-    auto* app = new QCoreApplication(argc, argv);
+    new QCoreApplication(argc, argv);
     TerminalOptions options;
     if (const std::optional<QString> error = cmdline::readTerminalOptions(QCoreApplication::arguments(), options)) {
         std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(*error));
@@ -58,15 +57,8 @@ int runTerminal(int& argc, char** argv) {
     auto* face = new TerminalFace(styleFor(options.output, out), out, stderr);
     auto* delegate = new AppDelegate(Environment::fromProcess(QCoreApplication::applicationFilePath()), face);
     auto* session = new TerminalSession(*delegate, *face, options);
-    QObject::connect(app, &QCoreApplication::aboutToQuit, delegate,
-                     [delegate] { delegate->applicationWillTerminate(); });
-
-    QTimer::singleShot(0, delegate, [delegate, session] {
-        delegate->applicationDidFinishLaunching();
-        session->start();
-    });
-    app->exec();
-    const int status = session->exitCode();
+    const int loopStatus = runController(*delegate, [session] { session->start(); });
+    const int status = session->exitCode(loopStatus);
     std::fflush(out);
     return status;
 }

@@ -17,7 +17,6 @@ namespace exitstatus {
 constexpr int kOk = 0;               // success, up to date, or --check read the version
 constexpr int kVendorList = 2;       // the adb vendor list is invalid (ends the program at once)
 constexpr int kDeclined = 3;         // an update was offered but not started
-constexpr int kInterrupted = 4;      // a signal ended the run before any outcome
 constexpr int kPackage = 10;         // the package failed its check
 constexpr int kDeviceAccess = 11;    // no access to the device (rule missing, or refused)
 constexpr int kNoDevice = 12;        // no device's version was read within the wait

@@ -30,6 +30,18 @@ TerminalSession::TerminalSession(AppDelegate& controller, TerminalFace& face, co
     m_wait.setSingleShot(true);
     m_wait.setInterval(options.waitSeconds * 1000);
     connect(&m_wait, &QTimer::timeout, this, [this] { waitPassed(); });
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stop(); });
+}
+
+void TerminalSession::stop() {
+    // The application is ending (an outcome, or a signal): nothing may start any more, not
+    // even from an answer that arrives while the workers are let out.
+    m_tick.stop();
+    m_wait.stop();
+    if (m_stdin)
+        m_stdin->setEnabled(false);
+    if (m_phase != Phase::Done)
+        m_phase = Phase::Ended;
 }
 
 void TerminalSession::start() {
@@ -182,8 +194,8 @@ void TerminalSession::conclude(int code, const char* outcome, const QString& mes
     QCoreApplication::exit(code);
 }
 
-int TerminalSession::exitCode() {
+int TerminalSession::exitCode(int loopStatus) {
     if (!m_exit)
-        conclude(exitstatus::kInterrupted, "interrupted", QStringLiteral("interrupted before an outcome"));
+        conclude(loopStatus, "interrupted", QStringLiteral("ended before an outcome"));
     return *m_exit;
 }

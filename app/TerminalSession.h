@@ -22,12 +22,13 @@ public:
     // After the controller's launch: starts the wait for the device.
     void start();
     // The outcome's exit status; when the application ended before any (a signal), says so
-    // and returns kInterrupted.
-    int exitCode();
+    // and returns the event loop's `loopStatus`.
+    int exitCode(int loopStatus);
 
 private:
-    enum class Phase { Waiting, Asking, Updating, Done };
+    enum class Phase { Waiting, Asking, Updating, Done, Ended };
 
+    void stop();
     void settle();
     void offered();
     void packageFailed();

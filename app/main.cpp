@@ -1,6 +1,5 @@
 #include "app/CommandLine.h"
 #include "app/Faces.h"
-#include "bridge/ToolRunner.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,9 +12,8 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     const int status = cmdline::wantsTerminal(arguments) ? runTerminal(argc, argv) : runWindow(argc, argv);
 
-    // The termination sequence has run. Workers may sit in a tool run or a blocking post:
-    // end their tools, then the process, without destroying anything they use.
-    killRunningTools();
+    // The termination sequence has run and the workers had their way out; end the process
+    // without destroying anything they use.
     std::fflush(stdout);
     std::fflush(stderr);
     std::quick_exit(status);

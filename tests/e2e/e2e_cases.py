@@ -13,6 +13,7 @@ import json
 import os
 import pty
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -166,6 +167,28 @@ def case_busy_exit(c):
         run.shot("busy")
         took = c.close_cleanly(run)
     print(f"ended {took:.2f}s after the window was closed, a tool run in progress")
+
+
+def case_sigterm(c):
+    """kill -TERM while the device is being detected (its CD-ROM held by the host's storage
+    driver): the termination sequence runs as for a closed window, the device gets the
+    permanent switch last, and nothing is left behind."""
+    c.prepare(faults={"switch_ignored": True})  # stays in its CD-ROM personality: detection goes on
+    with c.run() as run:
+        run.wait_status(["stat detect Switching to [%s] mode ..."], FIND_DEVICE_TIMEOUT)
+        before = len(c.sim.cbws())
+        sent = time.monotonic()
+        os.kill(run.app.pid, signal.SIGTERM)
+        status = run.app.wait_exit(EXIT_LIMIT * 5)
+        took = time.monotonic() - sent
+        check(status == 128 + signal.SIGTERM, f"exit status {status} after SIGTERM")
+        check(took <= EXIT_LIMIT + 1.0, f"the application took {took:.2f}s to end after SIGTERM")
+        left = run.leftovers()
+        check(not left, f"processes left running after exit: {left}")
+    c.check_exit_reached_device(before)
+    usb = [r.get("event") for r in c.sim.records() if r.get("kind") == "usb"]
+    check("detach_kernel_driver" in usb, "the storage driver was never taken off the CD-ROM interface")
+    print(f"ended {took:.2f}s after SIGTERM, permanent switch sent last")
 
 
 def case_offer_update(c):
