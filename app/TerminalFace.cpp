@@ -53,6 +53,8 @@ TerminalFace::TerminalFace(Style style, std::FILE* out, std::FILE* err)
 void TerminalFace::attach(AppDelegate&, const QString&) {}
 
 void TerminalFace::showStatus(const QString& text) {
+    if (m_muted)
+        return;
     if (text != m_status) {
         m_status = text;
         if (m_style == Style::Json)
@@ -63,6 +65,8 @@ void TerminalFace::showStatus(const QString& text) {
 }
 
 void TerminalFace::showInfo(const QString& text) {
+    if (m_muted)
+        return;
     if (text != m_info) {
         m_info = text;
         if (m_infoVisible) {
@@ -85,6 +89,8 @@ void TerminalFace::setTextLabel(const std::optional<QString>& text, bool) {
 }
 
 void TerminalFace::showWarning(const std::optional<QString>& text) {
+    if (m_muted)
+        return;
     const QString shown = text.value_or(QString());
     if (shown != m_warning) {
         m_warning = shown;
@@ -96,6 +102,8 @@ void TerminalFace::showWarning(const std::optional<QString>& text) {
 }
 
 void TerminalFace::showProgress(double fraction) {
+    if (m_muted)
+        return;
     if (fraction < 0) {
         clearBar();
         m_percent = -1;
@@ -121,6 +129,8 @@ void TerminalFace::showProgress(double fraction) {
 }
 
 void TerminalFace::showAlert(const QString& text) {
+    if (m_muted)
+        return;
     m_alerted = true;
     if (m_style == Style::Json)
         emitEvent("alert", {{QStringLiteral("text"), text}});

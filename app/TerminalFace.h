@@ -48,6 +48,9 @@ public:
     void prompt(const QString& text);
     // Leaves a shown bar where it is and moves below it.
     void finishBar();
+    // From now on screen operations print nothing (the application is ending: what the
+    // workers still post while they leave is no news); the session's own lines still print.
+    void mute() { m_muted = true; }
 
 private:
     void printLine(const QString& text);
@@ -62,6 +65,7 @@ private:
     QString m_warning;
     bool m_infoVisible = true;
     bool m_alerted = false;
+    bool m_muted = false;
     int m_percent = -1;    // -1: no bar
     bool m_barShown = false;
 };

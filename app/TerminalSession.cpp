@@ -36,6 +36,7 @@ TerminalSession::TerminalSession(AppDelegate& controller, TerminalFace& face, co
 void TerminalSession::stop() {
     // The application is ending (an outcome, or a signal): nothing may start any more, not
     // even from an answer that arrives while the workers are let out.
+    m_face.mute();
     m_tick.stop();
     m_wait.stop();
     if (m_stdin)
