@@ -1,8 +1,6 @@
 // The controller's lifecycle: launch, termination, the worker threads and the button.
 
 #include "app/AppDelegate.h"
-#include "app/MainWindow.h"
-#include "app/ProgressBarView.h"
 #include "app/RunLog.h"
 #include "app/StringTable.h"
 #include "bridge/Contract.h"
@@ -12,8 +10,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
-#include <QLabel>
-#include <QPushButton>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -39,35 +35,21 @@ void ignoringLaunchErrors(const char* what, Step&& step) {
 
 } // namespace
 
-AppDelegate::AppDelegate(Environment env, MainWindow* w, QObject* parent)
-    : QObject(parent), window(w), m_env(std::move(env)) {
-    connectOutlets();
+AppDelegate::AppDelegate(Environment env, Face* face, QObject* parent)
+    : QObject(parent), m_env(std::move(env)), m_face(face) {
     stringtable::install(resourcesPath());
-    window->ui.retranslateUi(window); // the window's own texts (accessible names) too
-    window->loadPictures(resourcesPath());
+    m_face->attach(*this, resourcesPath());
 }
 
 // Never reached in the application (the process ends around it); tests destroy the
 // controller only once liveWorkers() is 0.
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::connectOutlets() {
-    progressBar = window->ui.progressBar;
-    updateButton = window->ui.updateButton;
-    statusLable = window->ui.statusLable;
-    precentLable = window->ui.precentLable;
-    infoLable = window->ui.infoLable;
-    warningLable = window->ui.warningLable;
-    imgView = window->ui.imgView;
-    warningImage = window->ui.warningImage;
-    QObject::connect(updateButton, &QPushButton::clicked, this, [this] { onUpdateButtonClick(); });
-}
-
 void AppDelegate::applicationDidFinishLaunching() {
     setStatus(0);
-    window->applyWindowStyle();
+    m_face->applyWindowStyle();
     ignoringLaunchErrors("stopping the device agent", [this] { killDeviceAgent(); });
-    statusLable->setText(lookup("stat Initializing ..."));
+    updateStatusTxt(lookup("stat Initializing ..."));
     startAnim();
     updateWaringText(std::nullopt);
     enbaleButton(false);
@@ -79,7 +61,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationWillTerminate() {
-    runlog::write("app", QStringLiteral("closing; the window shows: %1").arg(statusLable->text()));
+    runlog::write("app", QStringLiteral("closing; the screen shows: %1").arg(m_shownStatus));
     ignoringLaunchErrors("stopping the adb server",
                          [this] { adbCommand(contract::adbKillServer(), nullptr); });
     // The device may have re-enumerated since the last rescan (after a mode-2 switch, say);
@@ -195,8 +177,8 @@ void AppDelegate::onUpdateButtonClick() {
     enbaleButton(false);
     updateButtonTitle(lookup("btn Processing"));
     setTextLabel(std::nullopt, true);
-    window->setCloseEnabled(false);
-    statusLable->setText(QStringLiteral("Device Start Updating..."));
+    m_face->updateStarted();
+    updateStatusTxt(QStringLiteral("Device Start Updating..."));
     startUpdate();
 }
 

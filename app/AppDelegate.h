@@ -4,6 +4,7 @@
 // workflow/ (package check, detection, update, completion).
 
 #include "app/Environment.h"
+#include "app/Face.h"
 #include "workflow/ImageTable.h"
 
 #include <QObject>
@@ -17,11 +18,7 @@
 #include <optional>
 
 class BackupStore;
-class MainWindow;
 struct BackupRun;
-class ProgressBarView;
-class QLabel;
-class QPushButton;
 class QMessageBox;
 
 // A tool that could not be started. The update procedure catches it; elsewhere the
@@ -36,8 +33,8 @@ using ToolResult = std::optional<QString>;
 
 class AppDelegate : public QObject {
 public:
-    // The window must outlive the controller.
-    AppDelegate(Environment env, MainWindow* window, QObject* parent = nullptr);
+    // The face (window or terminal) must outlive the controller.
+    AppDelegate(Environment env, Face* face, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     const Environment& environment() const { return m_env; }
@@ -98,6 +95,9 @@ public:
     void stopAnim();
     void updateStartAnim(bool start);
     void popupAlert(const QString& key);
+    // The alert's answer: the first button ends the application.
+    static constexpr qint64 kAlertFirstButton = 1000;
+    static constexpr qint64 kAlertOtherButton = 1001;
     void alertDidEnd(QMessageBox* alert, qint64 returnCode, void* contextInfo);
 
     // String-table lookup: the key itself when the table or the entry is missing.
@@ -120,17 +120,6 @@ public:
     void postProgress(double x) { post([&] { updateProgressBar(x); }); }
     void postStartAnim(bool s) { post([&] { updateStartAnim(s); }); }
     void postAlert(const QString& key) { post([&] { popupAlert(key); }); }
-
-    // Outlets, connected from the window at construction.
-    MainWindow* window = nullptr;
-    ProgressBarView* progressBar = nullptr;
-    QPushButton* updateButton = nullptr;
-    QLabel* statusLable = nullptr;
-    QLabel* precentLable = nullptr;
-    QLabel* infoLable = nullptr;
-    QLabel* warningLable = nullptr;
-    QLabel* imgView = nullptr;
-    QLabel* warningImage = nullptr;
 
     // ---- tool runner (bridge/ToolRunner.cpp) ----
     // -1 when the list is absent (slot untouched), else 0 whatever the tool did.
@@ -204,11 +193,12 @@ private:
     // Starts `body` on a detached thread, counted in liveWorkers(); false when none started.
     bool spawnWorker(void (AppDelegate::*body)());
     void endUpdate(int32_t result); // GUI thread
-    void connectOutlets();
     static void logStatus(int32_t from, int32_t to);
 
     Environment m_env;
+    Face* m_face;
     std::shared_ptr<BackupRun> m_backupRun; // the update worker's current run
+    QString m_shownStatus; // GUI thread: the status line as last shown
     std::atomic<int32_t> m_status{0};
     std::atomic<bool> m_detectStopFlag{false};
     std::atomic<uint64_t> m_detectGeneration{0}; // bumped by each startDetect

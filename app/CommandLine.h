@@ -2,9 +2,13 @@
 // The application's command line, read before any window exists so that --help and
 // --version work without a display.
 
+#include "app/TerminalOptions.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
+
+class QCommandLineParser;
 
 struct CommandLine {
     bool verbose = false; // the run's log also goes to standard error
@@ -21,3 +25,14 @@ struct CommandLine {
     // package whose version --version names.
     static CommandLine parse(const QStringList& arguments, const QString& bundlePath);
 };
+
+namespace cmdline {
+
+// --verbose, --cli and the options only the terminal face reads.
+void addRunOptions(QCommandLineParser& parser);
+// True when the arguments ask for the terminal face (--cli, or any of its options).
+bool wantsTerminal(const QStringList& arguments);
+// Fills `options` from the arguments; the reason when they are not acceptable.
+std::optional<QString> readTerminalOptions(const QStringList& arguments, TerminalOptions& options);
+
+} // namespace cmdline

@@ -1,26 +1,15 @@
-// The screen operations: every visible change of the window goes through one of these,
-// always on the GUI thread (workers reach them through post()).
+// The screen operations: every visible change goes through one of these to the face (window
+// or terminal), always on the GUI thread (workers reach them through post()).
 
 #include "app/AppDelegate.h"
-#include "app/MainWindow.h"
-#include "app/ProgressBarView.h"
 #include "app/RunLog.h"
 
 #include <QCoreApplication>
-#include <QIcon>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QThread>
-#include <algorithm>
-#include <cmath>
 #include <condition_variable>
 #include <mutex>
 
 namespace {
-
-constexpr qint64 kAlertFirstButton = 1000;
-constexpr qint64 kAlertOtherButton = 1001;
 
 // A worker's call waiting to run on the GUI thread. This is the blocking hand-off that
 // Qt::BlockingQueuedConnection offers, built from standard primitives so that
@@ -47,78 +36,49 @@ std::mutex& handOffLock() {
     return lock;
 }
 
-QString percentText(double fraction) {
-    // A fraction outside [0, 1] (or not a number) would overflow the integer and
-    // show nonsense; the bar never shows more than its range.
-    const double clamped = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
-    return QString::asprintf("%d %%", static_cast<int>(100.0 * clamped));
-}
-
 } // namespace
 
 void AppDelegate::updateStatusTxt(const QString& text) {
-    if (text != statusLable->text())
+    if (text != m_shownStatus)
         runlog::write("screen", text);
-    statusLable->setText(text);
+    m_shownStatus = text;
+    m_face->showStatus(text);
 }
 
 void AppDelegate::updateInfoTxt(const QString& text) {
-    infoLable->setText(text);
+    m_face->showInfo(text);
 }
 
 void AppDelegate::setTextLabel(const std::optional<QString>& text, bool showImage) {
-    if (text) {
-        infoLable->setText(*text);
-        infoLable->show();
-    } else {
-        infoLable->hide();
-    }
-    imgView->setVisible(showImage);
+    m_face->setTextLabel(text, showImage);
 }
 
 void AppDelegate::updateWaringText(const std::optional<QString>& key) {
-    if (!key || key->isEmpty()) {
-        warningLable->hide();
-        warningImage->hide();
-        return;
-    }
-    warningLable->setText(lookup(key->toUtf8().constData()));
-    warningLable->show();
-    warningImage->show();
+    if (!key || key->isEmpty())
+        m_face->showWarning(std::nullopt);
+    else
+        m_face->showWarning(lookup(key->toUtf8().constData()));
 }
 
 void AppDelegate::updateButtonTitle(const std::optional<QString>& title) {
     if (title)
-        updateButton->setText(*title);
+        m_face->showButtonTitle(*title);
 }
 
 void AppDelegate::enbaleButton(bool enabled) {
-    updateButton->setEnabled(enabled);
+    m_face->enableButton(enabled);
 }
 
 void AppDelegate::updateProgressBar(double fraction) {
-    if (fraction < 0) {
-        progressBar->setIndeterminate(true);
-        precentLable->setText(QStringLiteral("0 %"));
-        return;
-    }
-    if (fraction == 0) {
-        progressBar->setIndeterminate(false);
-        progressBar->setValue(0.0);
-        precentLable->setText(QStringLiteral("0 %"));
-    }
-    // A positive fraction alone leaves an indeterminate bar indeterminate.
-    precentLable->setText(percentText(fraction));
-    progressBar->setValue(fraction);
+    m_face->showProgress(fraction);
 }
 
 void AppDelegate::startAnim() {
-    progressBar->setIndeterminate(true);
-    progressBar->startAnimation();
+    m_face->startAnim();
 }
 
 void AppDelegate::stopAnim() {
-    progressBar->stopAnimation();
+    m_face->stopAnim();
 }
 
 void AppDelegate::updateStartAnim(bool start) {
@@ -129,23 +89,7 @@ void AppDelegate::updateStartAnim(bool start) {
 }
 
 void AppDelegate::popupAlert(const QString& key) {
-    auto* alert = new QMessageBox(window);
-    alert->setObjectName(QStringLiteral("alert"));
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setText(lookup(key.toUtf8().constData()));
-    // The untranslated "OK" is deliberate: the alert must be answerable without a table.
-    QPushButton* ok = alert->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    alert->setDefaultButton(ok);
-    alert->setEscapeButton(ok);
-    // QIcon picks error@2x.png by itself on a high-density screen.
-    const QIcon icon(resourcesPath() + QStringLiteral("/error.png"));
-    if (!icon.isNull())
-        alert->setIconPixmap(icon.pixmap(QSize(64, 64), alert->devicePixelRatioF()));
-    QObject::connect(alert, &QMessageBox::buttonClicked, this, [this, alert, ok](QAbstractButton* b) {
-        alertDidEnd(alert, b == ok ? kAlertFirstButton : kAlertOtherButton, nullptr);
-    });
-    alert->open();
+    m_face->showAlert(lookup(key.toUtf8().constData()));
 }
 
 void AppDelegate::alertDidEnd(QMessageBox*, qint64 returnCode, void*) {

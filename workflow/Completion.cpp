@@ -1,14 +1,11 @@
 #include "app/AppDelegate.h"
 #include "app/RunLog.h"
-#include "app/MainWindow.h"
-#include "app/ProgressBarView.h"
 #include "bridge/Contract.h"
 
-#include <QLabel>
 #include <cstring>
 
 // Shows the outcome of an update run and decides the next state. Runs on the GUI thread
-// (the update worker posts it and waits), so it changes the window directly.
+// (the update worker posts it and waits), so it changes the screen directly.
 
 namespace {
 
@@ -34,7 +31,7 @@ void AppDelegate::updateWhenDone(int32_t code) {
         withKeptBackup(lookup("info Please check device, reconnect it and try again."), m_keptBackup);
     switch (code) {
     case 0: {
-        statusLable->setText(lookup("stat Success upgrade device !"));
+        updateStatusTxt(lookup("stat Success upgrade device !"));
         setStatus(kStateFinished);
         const QString text = lookup("info Current version") + QStringLiteral("\n\t") +
                              deviceVersionText(m_dev_version) + QStringLiteral("\n") +
@@ -51,20 +48,20 @@ void AppDelegate::updateWhenDone(int32_t code) {
     case 6: {
         // The device can be tried again: the state stays at updating, the button offers Retry.
         if (code == 2)
-            statusLable->setText(lookup("stat Device not found !"));
+            updateStatusTxt(lookup("stat Device not found !"));
         else if (code == 4)
-            statusLable->setText(lookupFilled("stat Fail to switch back [%s] mode !", contract::kModeFtm));
+            updateStatusTxt(lookupFilled("stat Fail to switch back [%s] mode !", contract::kModeFtm));
         else if (code == 5)
-            statusLable->setText(lookupFilled("stat Fail to switch [%s] mode !", contract::kModeFastboot));
+            updateStatusTxt(lookupFilled("stat Fail to switch [%s] mode !", contract::kModeFastboot));
         else
-            statusLable->setText(lookupFilled("stat Fail to switch back [%s] mode !", contract::kModeUsr));
+            updateStatusTxt(lookupFilled("stat Fail to switch back [%s] mode !", contract::kModeUsr));
         setTextLabel(retryAdvice, false);
         enbaleButton(true);
         updateButtonTitle(lookup("btn Retry"));
         break;
     }
     default:
-        statusLable->setText(code == 7 ? lookup("stat Fail to write image !")
+        updateStatusTxt(code == 7 ? lookup("stat Fail to write image !")
                                        : lookup("stat Fail to upgrade by some error !"));
         setTextLabel(retryAdvice, false);
         setStatus(kStateFinished);
@@ -73,7 +70,5 @@ void AppDelegate::updateWhenDone(int32_t code) {
         break;
     }
     // Every outcome: the bar stands still, and the window may be closed again.
-    progressBar->setIndeterminate(true);
-    progressBar->stopAnimation();
-    window->setCloseEnabled(true);
+    m_face->updateEnded(code);
 }

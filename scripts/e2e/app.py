@@ -11,6 +11,29 @@ import x11
 _TAG = "HOTSPOT_E2E_RUN"
 
 
+def marked_processes(tag, exclude=None):
+    """Live processes (not zombies) whose environment carries the run mark `tag`."""
+    found = []
+    needle = f"{_TAG}={tag}".encode()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == exclude:
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if needle not in f.read().split(b"\0"):
+                    continue
+            with open(f"/proc/{entry}/stat", "rb") as f:
+                stat = f.read()
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                cmd = f.read().replace(b"\0", b" ").decode(errors="replace").strip()
+        except OSError:
+            continue
+        state = stat[stat.rindex(b")") + 2:][:1]
+        if state != b"Z":
+            found.append((int(entry), cmd))
+    return found
+
+
 class AppProcess:
     """Starts <bundle>/Contents/bin/hotspot-updater with accessibility on, in a process group of
     its own, and marks its environment so that every descendant can be found later, even one
@@ -93,25 +116,7 @@ class AppProcess:
 
     def descendants(self):
         """Live processes (not zombies) that carry this run's mark, the application excluded."""
-        found = []
-        needle = f"{_TAG}={self.tag}".encode()
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit() or int(entry) == self.proc.pid:
-                continue
-            try:
-                with open(f"/proc/{entry}/environ", "rb") as f:
-                    if needle not in f.read().split(b"\0"):
-                        continue
-                with open(f"/proc/{entry}/stat", "rb") as f:
-                    stat = f.read()
-                with open(f"/proc/{entry}/cmdline", "rb") as f:
-                    cmd = f.read().replace(b"\0", b" ").decode(errors="replace").strip()
-            except OSError:
-                continue
-            state = stat[stat.rindex(b")") + 2:][:1]
-            if state != b"Z":
-                found.append((int(entry), cmd))
-        return found
+        return marked_processes(self.tag, exclude=self.proc.pid)
 
     def kill_all(self):
         """Ends the application and anything it left behind (clean-up, not part of a check)."""
@@ -130,3 +135,35 @@ class AppProcess:
         if getattr(self, "_log", None):
             self._log.close()
             self._log = None
+
+
+class CliRun:
+    """One run of the terminal face: no display at all (no DISPLAY, no Wayland), standard input
+    from `stdin` (not a terminal), standard output and error kept apart."""
+
+    def __init__(self, bundle, args, home, log_path, sim_dir=None, preload=None, stdin=subprocess.DEVNULL):
+        self.exe = os.path.join(os.path.abspath(bundle), "Contents", "bin", "hotspot-updater")
+        self.args = list(args)
+        self.tag = uuid.uuid4().hex
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("QT_", "LD_PRELOAD", "HOTSPOT_SIM", "DISPLAY", "WAYLAND_"))}
+        env.update({"HOME": home, "LC_ALL": "C.UTF-8", "LANGUAGE": "en", _TAG: self.tag})
+        if sim_dir:
+            env["HOTSPOT_SIM_DIR"] = sim_dir
+        if preload:
+            env["LD_PRELOAD"] = preload
+        os.makedirs(home, exist_ok=True)
+        self.env, self.log_path, self.stdin = env, log_path, stdin
+
+    def run(self, timeout):
+        """(exit status, stdout, stderr); the outputs are also appended to the log."""
+        out = subprocess.run([self.exe, *self.args], env=self.env, stdin=self.stdin, capture_output=True,
+                             text=True, timeout=timeout)
+        with open(self.log_path, "a", encoding="utf-8") as log:
+            log.write(f"$ hotspot-updater {' '.join(self.args)}\n{out.stdout}-- stderr --\n{out.stderr}"
+                      f"-- exit {out.returncode}\n")
+        return out.returncode, out.stdout, out.stderr
+
+    def leftovers(self):
+        """Live processes the run started that outlived it."""
+        return marked_processes(self.tag)

@@ -49,13 +49,14 @@ void AppFixture::rebuildController() {
     }
     m_app.reset();
     m_window = std::make_unique<MainWindow>();
+    m_face = std::make_unique<WindowFace>(m_window.get());
     Environment env;
     env.bundlePath = m_dir.path() + QStringLiteral("/HotspotUpdater");
     env.home = m_dir.path() + QStringLiteral("/home");
     env.hostTmp = m_dir.path() + QStringLiteral("/host");
     env.clock = m_clock;
     env.exitProgram = [](int code) { throw std::runtime_error("exit " + std::to_string(code)); };
-    m_app = std::make_unique<AppDelegate>(std::move(env), m_window.get());
+    m_app = std::make_unique<AppDelegate>(std::move(env), m_face.get());
 }
 
 void AppFixture::TearDown() {
@@ -65,10 +66,12 @@ void AppFixture::TearDown() {
     if (!drainWorkers()) {
         ADD_FAILURE() << "workers still running; leaving the controller alive";
         (void)m_app.release();
+        (void)m_face.release();
         (void)m_window.release();
         return;
     }
     m_app.reset();
+    m_face.reset();
     m_window.reset();
     qunsetenv("HOTSPOT_TEST_TRACE");
 }

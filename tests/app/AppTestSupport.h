@@ -4,6 +4,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "app/WindowFace.h"
 
 #include <QString>
 #include <QStringList>
@@ -52,5 +53,6 @@ protected:
     QTemporaryDir m_dir;
     std::shared_ptr<TestClock> m_clock;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<WindowFace> m_face;
     std::unique_ptr<AppDelegate> m_app;
 };

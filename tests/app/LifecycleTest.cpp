@@ -46,14 +46,14 @@ TEST_F(Lifecycle, LaunchLeavesTheInitialScreen) {
     m_window->show();
     m_app->applicationDidFinishLaunching();
 
-    EXPECT_EQ(m_app->statusLable->text(), AppDelegate::lookup("stat Initializing ..."));
-    EXPECT_TRUE(m_app->progressBar->isIndeterminate());
-    EXPECT_TRUE(m_app->progressBar->isAnimating());
-    EXPECT_EQ(m_app->precentLable->text(), "0 %");
-    EXPECT_FALSE(m_app->warningLable->isVisible());
-    EXPECT_FALSE(m_app->warningImage->isVisible());
-    EXPECT_FALSE(m_app->updateButton->isEnabled());
-    EXPECT_EQ(m_app->updateButton->text(), AppDelegate::lookup("btn Initializing"));
+    EXPECT_EQ(m_face->statusLable->text(), AppDelegate::lookup("stat Initializing ..."));
+    EXPECT_TRUE(m_face->progressBar->isIndeterminate());
+    EXPECT_TRUE(m_face->progressBar->isAnimating());
+    EXPECT_EQ(m_face->precentLable->text(), "0 %");
+    EXPECT_FALSE(m_face->warningLable->isVisible());
+    EXPECT_FALSE(m_face->warningImage->isVisible());
+    EXPECT_FALSE(m_face->updateButton->isEnabled());
+    EXPECT_EQ(m_face->updateButton->text(), AppDelegate::lookup("btn Initializing"));
     EXPECT_TRUE(m_app->detectThreadRecorded());
     EXPECT_TRUE(m_window->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(m_window->isVisible());
@@ -138,8 +138,8 @@ TEST_F(Lifecycle, ButtonDoesNothingWhileInitialisingOrSearching) {
         m_app->updateButtonTitle(QStringLiteral("title"));
         m_app->onUpdateButtonClick();
         EXPECT_EQ(m_app->status(), s);
-        EXPECT_EQ(m_app->statusLable->text(), "unchanged");
-        EXPECT_EQ(m_app->updateButton->text(), "title");
+        EXPECT_EQ(m_face->statusLable->text(), "unchanged");
+        EXPECT_EQ(m_face->updateButton->text(), "title");
         EXPECT_EQ(m_app->liveWorkers(), 0);
         EXPECT_TRUE(m_window->closeEnabled());
     }
@@ -150,10 +150,10 @@ TEST_F(Lifecycle, ButtonAfterAFailedUpdateOnlySearchesAgain) {
     m_app->updateStatusTxt(QStringLiteral("failure text"));
     m_app->updateButtonTitle(QStringLiteral("Retry"));
     m_app->enbaleButton(true);
-    m_app->updateButton->click(); // the real button reaches the handler
+    m_face->updateButton->click(); // the real button reaches the handler
     EXPECT_EQ(m_app->status(), 1);
-    EXPECT_EQ(m_app->statusLable->text(), "failure text");
-    EXPECT_EQ(m_app->updateButton->text(), "Retry");
+    EXPECT_EQ(m_face->statusLable->text(), "failure text");
+    EXPECT_EQ(m_face->updateButton->text(), "Retry");
     EXPECT_EQ(m_app->liveWorkers(), 0);
 }
 
@@ -166,16 +166,16 @@ TEST_F(Lifecycle, ButtonWhenReadyStartsTheUpdate) {
 
     // Checked before any posted change of the update worker can run.
     EXPECT_EQ(m_app->status(), 3);
-    EXPECT_EQ(m_app->statusLable->text(), "Device Start Updating...");
-    EXPECT_TRUE(m_app->progressBar->isIndeterminate());
-    EXPECT_TRUE(m_app->progressBar->isAnimating());
-    EXPECT_TRUE(m_app->warningLable->isVisible());
-    EXPECT_EQ(m_app->warningLable->text(),
+    EXPECT_EQ(m_face->statusLable->text(), "Device Start Updating...");
+    EXPECT_TRUE(m_face->progressBar->isIndeterminate());
+    EXPECT_TRUE(m_face->progressBar->isAnimating());
+    EXPECT_TRUE(m_face->warningLable->isVisible());
+    EXPECT_EQ(m_face->warningLable->text(),
               AppDelegate::lookup("warning Please do not remove, update is in progress."));
-    EXPECT_FALSE(m_app->updateButton->isEnabled());
-    EXPECT_EQ(m_app->updateButton->text(), AppDelegate::lookup("btn Processing"));
-    EXPECT_FALSE(m_app->infoLable->isVisible());
-    EXPECT_TRUE(m_app->imgView->isVisible());
+    EXPECT_FALSE(m_face->updateButton->isEnabled());
+    EXPECT_EQ(m_face->updateButton->text(), AppDelegate::lookup("btn Processing"));
+    EXPECT_FALSE(m_face->infoLable->isVisible());
+    EXPECT_TRUE(m_face->imgView->isVisible());
     EXPECT_FALSE(m_window->closeEnabled());
 }
 

@@ -15,8 +15,8 @@
 using Screen = AppFixture;
 
 TEST_F(Screen, ProgressFollowsTheFractionRule) {
-    auto* bar = m_app->progressBar;
-    auto* percent = m_app->precentLable;
+    auto* bar = m_face->progressBar;
+    auto* percent = m_face->precentLable;
 
     m_app->updateProgressBar(0.0);
     EXPECT_FALSE(bar->isIndeterminate());
@@ -47,15 +47,15 @@ TEST_F(Screen, ProgressFollowsTheFractionRule) {
 TEST_F(Screen, ProgressOutsideItsRangeStaysSane) {
     m_app->updateProgressBar(0.0);
     m_app->updateProgressBar(7.5);
-    EXPECT_EQ(m_app->precentLable->text(), "100 %");
-    EXPECT_DOUBLE_EQ(m_app->progressBar->value(), 1.0);
+    EXPECT_EQ(m_face->precentLable->text(), "100 %");
+    EXPECT_DOUBLE_EQ(m_face->progressBar->value(), 1.0);
     m_app->updateProgressBar(std::nan(""));
-    EXPECT_EQ(m_app->precentLable->text(), "0 %");
-    EXPECT_DOUBLE_EQ(m_app->progressBar->value(), 0.0);
+    EXPECT_EQ(m_face->precentLable->text(), "0 %");
+    EXPECT_DOUBLE_EQ(m_face->progressBar->value(), 0.0);
 }
 
 TEST_F(Screen, StoppedAnimationLeavesAnIndeterminateBarStandingStill) {
-    auto* bar = m_app->progressBar;
+    auto* bar = m_face->progressBar;
     m_app->updateStartAnim(true);
     EXPECT_TRUE(bar->isIndeterminate());
     EXPECT_TRUE(bar->isAnimating());
@@ -78,52 +78,52 @@ TEST_F(Screen, WarningHidesOnNilOrEmptyAndKeepsItsText) {
     useShippedResources();
     m_window->show();
     m_app->updateWaringText(QStringLiteral("warning Update is finished."));
-    EXPECT_TRUE(m_app->warningLable->isVisible());
-    EXPECT_TRUE(m_app->warningImage->isVisible());
-    EXPECT_EQ(m_app->warningLable->text(), AppDelegate::lookup("warning Update is finished."));
-    EXPECT_NE(m_app->warningLable->text(), "warning Update is finished.");
+    EXPECT_TRUE(m_face->warningLable->isVisible());
+    EXPECT_TRUE(m_face->warningImage->isVisible());
+    EXPECT_EQ(m_face->warningLable->text(), AppDelegate::lookup("warning Update is finished."));
+    EXPECT_NE(m_face->warningLable->text(), "warning Update is finished.");
 
     for (const std::optional<QString>& none : {std::optional<QString>(), std::optional<QString>(QString())}) {
         m_app->updateWaringText(QStringLiteral("warning Update is finished."));
         m_app->updateWaringText(none);
-        EXPECT_FALSE(m_app->warningLable->isVisible());
-        EXPECT_FALSE(m_app->warningImage->isVisible());
-        EXPECT_EQ(m_app->warningLable->text(), AppDelegate::lookup("warning Update is finished."));
+        EXPECT_FALSE(m_face->warningLable->isVisible());
+        EXPECT_FALSE(m_face->warningImage->isVisible());
+        EXPECT_EQ(m_face->warningLable->text(), AppDelegate::lookup("warning Update is finished."));
     }
-    EXPECT_FALSE(m_app->warningImage->pixmap().isNull());
+    EXPECT_FALSE(m_face->warningImage->pixmap().isNull());
 }
 
 TEST_F(Screen, ButtonTitleNilLeavesItAndEnableFollows) {
     m_app->updateButtonTitle(QStringLiteral("Start"));
     m_app->updateButtonTitle(std::nullopt);
-    EXPECT_EQ(m_app->updateButton->text(), "Start");
+    EXPECT_EQ(m_face->updateButton->text(), "Start");
     m_app->enbaleButton(true);
-    EXPECT_TRUE(m_app->updateButton->isEnabled());
+    EXPECT_TRUE(m_face->updateButton->isEnabled());
     m_app->enbaleButton(false);
-    EXPECT_FALSE(m_app->updateButton->isEnabled());
+    EXPECT_FALSE(m_face->updateButton->isEnabled());
 }
 
 TEST_F(Screen, TextLabelAndPictureShareTheInfoArea) {
     m_window->show();
     m_app->updateInfoTxt(QStringLiteral("old"));
     m_app->setTextLabel(std::nullopt, true);
-    EXPECT_FALSE(m_app->infoLable->isVisible());
-    EXPECT_TRUE(m_app->imgView->isVisible());
-    EXPECT_EQ(m_app->infoLable->text(), "old");
+    EXPECT_FALSE(m_face->infoLable->isVisible());
+    EXPECT_TRUE(m_face->imgView->isVisible());
+    EXPECT_EQ(m_face->infoLable->text(), "old");
 
     m_app->updateInfoTxt(QStringLiteral("still hidden"));
-    EXPECT_FALSE(m_app->infoLable->isVisible());
+    EXPECT_FALSE(m_face->infoLable->isVisible());
 
     m_app->setTextLabel(QStringLiteral("Current version:\n\t1.0"), false);
-    EXPECT_TRUE(m_app->infoLable->isVisible());
-    EXPECT_FALSE(m_app->imgView->isVisible());
-    EXPECT_EQ(m_app->infoLable->text(), "Current version:\n\t1.0");
+    EXPECT_TRUE(m_face->infoLable->isVisible());
+    EXPECT_FALSE(m_face->imgView->isVisible());
+    EXPECT_EQ(m_face->infoLable->text(), "Current version:\n\t1.0");
 }
 
 TEST_F(Screen, DeviceTextsAreShownAsPlainText) {
     m_app->updateInfoTxt(QStringLiteral("<b>1.0</b><img src=\"/etc/passwd\">"));
-    EXPECT_EQ(m_app->infoLable->textFormat(), Qt::PlainText);
-    EXPECT_EQ(m_app->statusLable->textFormat(), Qt::PlainText);
+    EXPECT_EQ(m_face->infoLable->textFormat(), Qt::PlainText);
+    EXPECT_EQ(m_face->statusLable->textFormat(), Qt::PlainText);
 }
 
 TEST_F(Screen, AlertOpensWithoutBlockingAndOkQuits) {
@@ -169,7 +169,7 @@ TEST_F(Screen, PostFromAWorkerWaitsForTheGuiThread) {
     EXPECT_EQ(ranOn, QCoreApplication::instance()->thread());
     EXPECT_TRUE(sawItsEffect);
     EXPECT_EQ(order, (std::vector<int>{1, 3}));
-    EXPECT_EQ(m_app->statusLable->text(), "second");
+    EXPECT_EQ(m_face->statusLable->text(), "second");
 
     // On the GUI thread it runs at once, without an event loop.
     bool direct = false;
@@ -179,7 +179,7 @@ TEST_F(Screen, PostFromAWorkerWaitsForTheGuiThread) {
 
 TEST_F(Screen, BarIsReadableFromOutside) {
     m_window->show();
-    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(m_app->progressBar);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(m_face->progressBar);
     ASSERT_NE(iface, nullptr);
     EXPECT_EQ(iface->role(), QAccessible::ProgressBar);
     m_app->updateProgressBar(0.0);

@@ -22,7 +22,7 @@ void BridgeTest::SetUp() {
     env.hostTmp = hostTmp();
     env.clock = std::make_shared<NoWaitClock>();
     env.exitProgram = [](int status) { throw ProgramExit{status}; };
-    m_app = std::make_unique<AppDelegate>(std::move(env), &m_window);
+    m_app = std::make_unique<AppDelegate>(std::move(env), &m_face);
 }
 
 void BridgeTest::writeScript(const QString& file, const QString& body) {

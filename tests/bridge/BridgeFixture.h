@@ -5,6 +5,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "app/WindowFace.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -46,5 +47,6 @@ protected:
 
     QTemporaryDir m_root;
     MainWindow m_window;
+    WindowFace m_face{&m_window};
     std::unique_ptr<AppDelegate> m_app;
 };

@@ -70,11 +70,11 @@ TEST_P(BootModeTest, ReadsTheCodeAndTheMpp5Override) {
                                     "'cat /sys/devices/platform/msm_ssbi.0/pm8018-core/pm8xxx-adc/mpp5') %2 ;;\n"
                                     "esac")
                          .arg(bootReply, mppReply));
-    m_app->statusLable->setText(QStringLiteral("before"));
+    m_face.statusLable->setText(QStringLiteral("before"));
 
     EXPECT_EQ(m_app->detectDeviceBootMode(), c.expected);
     EXPECT_EQ(runs("adb").size(), c.mpp5 ? 2 : 1);
-    EXPECT_EQ(m_app->statusLable->text(), c.statusShown ? kUnreadable : QStringLiteral("before"));
+    EXPECT_EQ(m_face.statusLable->text(), c.statusShown ? kUnreadable : QStringLiteral("before"));
 }
 
 constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();

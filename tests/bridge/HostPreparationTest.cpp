@@ -137,7 +137,7 @@ TEST_F(PrepareAdbTest, ServerRestartIsJudgedByItsOutput) {
 TEST_F(PrepareAdbTest, UnusableListFailsBeforeAnyAdbRun) {
     Environment env = m_app->environment();
     env.home = path("no/such/home"); // the folder cannot be made
-    EXPECT_EQ(AppDelegate(env, &m_window).prepareAdb(), -1);
+    EXPECT_EQ(AppDelegate(env, &m_face).prepareAdb(), -1);
     QDir().mkpath(vendorList()); // a folder where the file should be
     EXPECT_EQ(m_app->prepareAdb(), -1);
     EXPECT_TRUE(runs("adb").isEmpty());
@@ -152,7 +152,7 @@ TEST_F(BridgeTest, DriverIsInstalledWhenTheRuleIsARegularFile) {
     auto installed = [&](const QStringList& paths) {
         Environment env = m_app->environment();
         env.driverPaths = paths;
-        return AppDelegate(env, &m_window).isDriverInstalled();
+        return AppDelegate(env, &m_face).isDriverInstalled();
     };
     EXPECT_FALSE(installed({}));
     EXPECT_FALSE(installed({rule, path("dir-rule")}));

@@ -9,9 +9,12 @@ Exit status 0 passed, 1 failed, 77 skipped (no Xvfb or no AT-SPI for Python on t
 """
 
 import argparse
+import json
 import os
+import pty
 import shutil
 import signal
+import subprocess
 import sys
 import time
 import traceback
@@ -75,6 +78,17 @@ class Case:
 
         return E2ERun(self.bundle, os.path.join(self.work, "run"), sim_dir=self.sim.dir,
                       preload=self.tree.sim_usb, **kw)
+
+    def cli(self, *args, timeout=FIND_DEVICE_TIMEOUT, stdin=subprocess.DEVNULL):
+        """Runs the terminal face to its end; (exit status, stdout, stderr). Nothing may outlive it."""
+        from app import CliRun
+
+        run = CliRun(self.bundle, ["--cli", *args], os.path.join(self.work, "home"),
+                     os.path.join(self.work, "cli.log"), sim_dir=self.sim.dir, preload=self.tree.sim_usb,
+                     stdin=stdin)
+        status, out, err = run.run(timeout)
+        check(not run.leftovers(), f"processes left running after exit: {run.leftovers()}")
+        return status, out, err
 
     def close_cleanly(self, run, limit=EXIT_LIMIT):
         status, took = run.close_and_wait(limit)
@@ -455,6 +469,104 @@ def case_chinese(c):
     print(f"screenshots in {run.shots_dir}")
 
 
+# -- the terminal face: no display at all ---------------------------------------------------
+
+def json_events(out):
+    events = []
+    for line in out.splitlines():
+        try:
+            events.append(json.loads(line))
+        except ValueError:
+            raise Failure(f"a line of --json output is not JSON: {line!r}")
+    check(events and events[-1].get("event") == "result", f"--json output does not end with a result: {events[-1:]}")
+    return events
+
+
+def case_cli_check(c):
+    """--check prints both versions and exits 0; the device gets the closing switch; --json
+    says the same as one object per line."""
+    c.prepare()
+    device_version = c.sim.firmware_version()
+    before = len(c.sim.cbws())
+    status, out, err = c.cli("--check")
+    check(status == 0, f"--check exit status {status}: {err}")
+    for text in (device_version, c.package_version, c.tr("stat Device Ready !")):
+        check(text in out, f"--check output lacks {text!r}:\n{out}")
+    check("[usbutils]" not in out, "the USB trace reached standard output")
+    c.check_exit_reached_device(before)
+    check(not any(r.get("args", [""])[0] == "flash" for r in c.sim.records() if r.get("kind") == "fastboot"),
+          "--check wrote to the device")
+
+    status, out, err = c.cli("--check", "--json")
+    result = json_events(out)[-1]
+    check(status == 0 and result.get("exit") == 0, f"--check --json: status {status}, result {result}")
+    check(result.get("device_version") == device_version and result.get("package_version") == c.package_version
+          and result.get("update_available") is True, f"--check --json result {result}")
+
+    c.sim.run("unplug")
+    status, out, err = c.cli("--check", "--wait", "3")
+    check(status == 12, f"exit status {status} without a device, expected 12: {err}")
+
+    # A package image that fails its digest (replaced, never changed in place: it may be a link).
+    resources = os.path.join(c.bundle, "Contents", "Resources")
+    image = os.path.join(resources, sorted(n for n in os.listdir(resources) if n.endswith(".img"))[0])
+    size = os.path.getsize(image)
+    os.remove(image)
+    with open(image, "wb") as f:
+        f.write(bytes(size))
+    status, out, err = c.cli("--check")
+    check(status == 10 and c.tr("stat Fail to check image file !") in err,
+          f"exit status {status} with a broken package, expected 10: {err!r}")
+
+
+def case_cli_refuse(c):
+    """Without --yes and with standard input not a terminal, the offered update never starts."""
+    c.prepare()
+    device_version = c.sim.firmware_version()
+    status, out, err = c.cli()
+    check(status == 3, f"exit status {status}, expected 3 (update not started): {err}")
+    check("--yes" in err, f"standard error does not point to --yes: {err!r}")
+    check(c.sim.firmware_version() == device_version, "the device was updated without --yes")
+    check(not any(r.get("kind") == "fastboot" and r.get("args", [""])[0] == "flash" for r in c.sim.records()),
+          "an image was written without --yes")
+
+    # On a terminal it asks; anything but yes leaves the device alone.
+    master, slave = pty.openpty()
+    os.write(master, b"n\n")
+    try:
+        status, out, err = c.cli(stdin=slave)
+    finally:
+        os.close(master)
+        os.close(slave)
+    check(status == 3 and "Start the update? [y/N]" in err, f"exit status {status}, standard error {err!r}")
+    check(c.sim.firmware_version() == device_version, "the device was updated after the answer no")
+
+
+def case_cli_update(c):
+    """--yes updates the device with progress lines and exits 0."""
+    c.prepare()
+    status, out, err = c.cli("--yes", timeout=UPDATE_TIMEOUT)
+    check(status == 0, f"exit status {status}: {err}\n{out}")
+    check(c.tr("stat Success upgrade device !") in out, f"no success line:\n{out}")
+    percents = [int(line.split()[-2]) for line in out.splitlines() if line.endswith(" %")]
+    check(percents and percents == sorted(percents) and percents[-1] == 100, f"progress lines {percents}")
+    check(c.sim.firmware_version() == c.package_version,
+          f"device firmware is {c.sim.firmware_version()!r}, package {c.package_version!r}")
+
+
+def case_cli_write_fails(c):
+    """A failing image write ends with its own exit status, and --json tells the result."""
+    c.prepare(faults={"flash_fail": ["boot"]})
+    status, out, err = c.cli("--yes", "--json", timeout=UPDATE_TIMEOUT)
+    events = json_events(out)
+    result = events[-1]
+    check(status == 27 and result.get("exit") == 27 and result.get("result") == 7,
+          f"exit status {status}, result {result} (expected 27 for result 7)")
+    check(c.tr("stat Fail to write image !") in err, f"standard error lacks the failure: {err!r}")
+    percents = [e["percent"] for e in events if e.get("event") == "progress"]
+    check(percents == sorted(percents), f"progress went backwards: {percents}")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
@@ -464,7 +576,7 @@ def main(argv=None):
     ap.add_argument("--work", required=True)
     ap.add_argument("case", choices=sorted(CASES))
     args = ap.parse_args(argv)
-    missing = missing_programs()
+    missing = [] if args.case.startswith("cli_") else missing_programs()
     if missing:
         print("skipped: this machine lacks " + ", ".join(missing) + " (scripts/setup.sh installs them)")
         return SKIP

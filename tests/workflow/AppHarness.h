@@ -5,6 +5,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "app/WindowFace.h"
 #include "app/ProgressBarView.h"
 
 #include <QApplication>
@@ -164,7 +165,8 @@ public:
         env.toolLimits = ToolLimits{10.0, 5.0, 10.0, 3.0, 0.0};
         env.exitProgram = [](int code) { throw ProgramExit(code); };
         m_window = std::make_unique<MainWindow>();
-        m_delegate = std::make_unique<AppDelegate>(std::move(env), m_window.get());
+        m_face = std::make_unique<WindowFace>(m_window.get());
+        m_delegate = std::make_unique<AppDelegate>(std::move(env), m_face.get());
     }
 
     ~AppHarness() {
@@ -175,6 +177,7 @@ public:
 
     AppDelegate& app() { return *m_delegate; }
     MainWindow& window() { return *m_window; }
+    WindowFace& face() { return *m_face; }
     QString home() const { return m_scratch.path() + QStringLiteral("/home"); }
     QString scratch() const { return m_scratch.path(); }
 
@@ -223,7 +226,7 @@ public:
     QByteArray toolVersion() const { return QByteArray(m_delegate->m_tool_version); }
 
     Screen screen() const {
-        const AppDelegate& d = *m_delegate;
+        const WindowFace& d = *m_face;
         Screen s;
         s.status = d.statusLable->text();
         s.info = d.infoLable->text();
@@ -249,6 +252,7 @@ private:
 
     QTemporaryDir m_scratch;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<WindowFace> m_face;
     std::unique_ptr<AppDelegate> m_delegate;
 };
 

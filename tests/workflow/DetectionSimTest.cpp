@@ -355,12 +355,12 @@ TEST_F(Detection, StartPressedWhileTheOfferIsShownWins) {
     };
     loadScenario("ftm");
     AppHarness& h = ready();
-    h.app().updateButton->setEnabled(false);
+    h.face().updateButton->setEnabled(false);
     PressOnEnable press;
     press.app = &h.app();
-    h.app().updateButton->installEventFilter(&press);
+    h.face().updateButton->installEventFilter(&press);
     h.runDetectPass();
-    h.app().updateButton->removeEventFilter(&press);
+    h.face().updateButton->removeEventFilter(&press);
     EXPECT_EQ(h.app().status(), 3);
     EXPECT_NE(h.screen().buttonTitle, L("btn Start"));
     EXPECT_NE(h.screen().status, L("stat Device Ready !"));

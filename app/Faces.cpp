@@ -1,0 +1,53 @@
+#include "app/Faces.h"
+#include "app/AppDelegate.h"
+#include "app/RunLog.h"
+#include "app/SignalHandler.h"
+#include "usb/usbutils.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+// How long the workers' tool runs get, once ended, to return.
+constexpr double kToolGrace = 2.0;
+
+} // namespace
+
+void startRunLog(const Launch& launch) {
+    const QStringList header = {
+        QStringLiteral("hotspot-updater %1, Qt %2").arg(QStringLiteral(HOTSPOT_VERSION), QString::fromLatin1(qVersion())),
+        QStringLiteral("started %1").arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
+        QStringLiteral("command line: %1").arg(launch.arguments.join(QLatin1Char(' '))),
+        QStringLiteral("bundle: %1").arg(launch.env.bundlePath),
+        QStringLiteral("language: %1").arg(QLocale::system().name()),
+    };
+    if (!runlog::start(runlog::defaultFolder(), header, launch.verbose))
+        std::fprintf(stderr, "hotspot-updater: cannot write a log in %s\n", qPrintable(runlog::defaultFolder()));
+    usb_set_trace_sink([](const char* line) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        runlog::writeOnce("usb", text, text);
+    });
+}
+
+int runController(AppDelegate& delegate, const std::function<void()>& afterLaunch) {
+    AppDelegate* d = &delegate;
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, d,
+                     [d] { d->applicationWillTerminate(); });
+    // Logout, kill and Ctrl-C end us like closing the window does.
+    SignalHandler signalHandler([d](int signal) { d->requestTermination(signal); });
+    QTimer::singleShot(0, d, [d, afterLaunch] {
+        d->applicationDidFinishLaunching();
+        if (afterLaunch)
+            afterLaunch();
+    });
+    const int status = QCoreApplication::exec();
+    runlog::write("app", QStringLiteral("exit status %1").arg(status));
+    // The termination sequence has run. End the workers' tools, without destroying anything
+    // they use.
+    delegate.finishAfterEventLoop(kToolGrace);
+    return status;
+}

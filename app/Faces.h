@@ -1,0 +1,29 @@
+#pragma once
+// The application's two front ends on the one controller. Each runs its event loop until the
+// termination sequence has run and returns the exit status; what it creates lives until the
+// process ends (detached workers may still be using it).
+
+#include "app/Environment.h"
+
+#include <QStringList>
+#include <functional>
+
+class AppDelegate;
+
+// What main() learned before any application object exists.
+struct Launch {
+    QStringList arguments;
+    Environment env;
+    bool verbose = false; // the run's log also goes to standard error
+};
+
+int runWindow(int& argc, char** argv, Launch launch);
+int runTerminal(int& argc, char** argv, Launch launch);
+
+// Starts this run's log, once the application object exists.
+void startRunLog(const Launch& launch);
+
+// What both share once their face and controller exist: launch (then `afterLaunch`), the
+// event loop with the termination signals handled, the termination sequence, and the
+// workers' way out. Returns the event loop's status.
+int runController(AppDelegate& delegate, const std::function<void()>& afterLaunch = {});

@@ -1,0 +1,71 @@
+#pragma once
+// The terminal's face: the screen operations as lines on standard output. On a terminal the
+// progress is one updating bar line; otherwise every change is a timestamped line; --json
+// prints one JSON object per event; --quiet prints nothing but errors.
+
+#include "app/Face.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <cstdio>
+#include <functional>
+
+class TerminalFace : public Face {
+public:
+    enum class Style { Bar, Lines, Quiet, Json };
+
+    // `out` and `err` stay open for the face's life.
+    TerminalFace(Style style, std::FILE* out, std::FILE* err);
+
+    void attach(AppDelegate& controller, const QString& resourcesPath) override;
+    void showStatus(const QString& text) override;
+    void showInfo(const QString& text) override;
+    void setTextLabel(const std::optional<QString>& text, bool showImage) override;
+    void showWarning(const std::optional<QString>& text) override;
+    // No button: the session acts in its place.
+    void showButtonTitle(const QString&) override {}
+    void enableButton(bool) override {}
+    void showProgress(double fraction) override;
+    void startAnim() override {}
+    void stopAnim() override {}
+    void showAlert(const QString& text) override;
+    void updateStarted() override {}
+    void updateEnded(int32_t result) override;
+
+    // Called with the result once an update has ended.
+    std::function<void(int32_t)> ended;
+
+    Style style() const { return m_style; }
+    QString status() const { return m_status; }
+    bool alerted() const { return m_alerted; }
+
+    // A line of the session's own: on standard output, or on standard error when `error`
+    // (errors are printed in every style, other lines not with --quiet or --json).
+    void say(const QString& text, bool error = false);
+    // One JSON object on standard output (--json only).
+    void emitEvent(const char* event, QJsonObject fields);
+    // Writes straight to standard error, without a line end (a question).
+    void prompt(const QString& text);
+    // Leaves a shown bar where it is and moves below it.
+    void finishBar();
+    // From now on screen operations print nothing (the application is ending: what the
+    // workers still post while they leave is no news); the session's own lines still print.
+    void mute() { m_muted = true; }
+
+private:
+    void printLine(const QString& text);
+    void drawBar();
+    void clearBar();
+
+    Style m_style;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    QString m_status;
+    QString m_info;
+    QString m_warning;
+    bool m_infoVisible = true;
+    bool m_alerted = false;
+    bool m_muted = false;
+    int m_percent = -1;    // -1: no bar
+    bool m_barShown = false;
+};

@@ -1,0 +1,65 @@
+#include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "app/Faces.h"
+#include "app/TerminalFace.h"
+#include "app/TerminalSession.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Standard output belongs to the face. The USB module's trace, written to standard output
+// as well, would tear the bar and the JSON apart: it goes to /dev/null instead.
+std::FILE* takeStandardOutput() {
+    std::fflush(stdout);
+    const int own = ::dup(STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (own < 0 || null < 0)
+        return stdout;
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+    ::fcntl(own, F_SETFD, FD_CLOEXEC);
+    std::FILE* out = ::fdopen(own, "w");
+    return out ? out : stdout;
+}
+
+TerminalFace::Style styleFor(TerminalOptions::Output output, std::FILE* out) {
+    switch (output) {
+    case TerminalOptions::Output::Json:
+        return TerminalFace::Style::Json;
+    case TerminalOptions::Output::Quiet:
+        return TerminalFace::Style::Quiet;
+    case TerminalOptions::Output::Auto:
+        break;
+    }
+    const char* term = std::getenv("TERM");
+    const bool dumb = term && qstrcmp(term, "dumb") == 0;
+    return ::isatty(fileno(out)) && !dumb ? TerminalFace::Style::Bar : TerminalFace::Style::Lines;
+}
+
+} // namespace
+
+int runTerminal(int& argc, char** argv, Launch launch) {
+    new QCoreApplication(argc, argv);
+    TerminalOptions options;
+    if (const std::optional<QString> error = cmdline::readTerminalOptions(QCoreApplication::arguments(), options)) {
+        std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(*error));
+        return exitstatus::kUsage;
+    }
+    // A reader that goes away (`| head`) must not end the process in the middle of an image.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::FILE* out = takeStandardOutput();
+    startRunLog(launch);
+    auto* face = new TerminalFace(styleFor(options.output, out), out, stderr);
+    auto* delegate = new AppDelegate(std::move(launch.env), face);
+    auto* session = new TerminalSession(*delegate, *face, options);
+    const int loopStatus = runController(*delegate, [session] { session->start(); });
+    const int status = session->exitCode(loopStatus);
+    std::fflush(out);
+    return status;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// What the terminal face was asked to do, from the command line.
+
+#include <QString>
+
+struct TerminalOptions {
+    enum class Output { Auto, Quiet, Json };
+
+    bool check = false;   // read the device's version, report, change nothing
+    bool yes = false;     // start an offered update without asking
+    int waitSeconds = 120; // for a device whose version can be read
+    Output output = Output::Auto;
+};
+
+// Exit statuses of the terminal face; the README lists them.
+namespace exitstatus {
+constexpr int kOk = 0;               // success, up to date, or --check read the version
+constexpr int kVendorList = 2;       // the adb vendor list is invalid (ends the program at once)
+constexpr int kDeclined = 3;         // an update was offered but not started
+constexpr int kPackage = 10;         // the package failed its check
+constexpr int kDeviceAccess = 11;    // no access to the device (rule missing, or refused)
+constexpr int kNoDevice = 12;        // no device's version was read within the wait
+constexpr int kUpdateResult = 20;    // plus the update's result code 1..29
+constexpr int kOtherResult = 50;     // any other result code of the update
+constexpr int kUsage = 64;           // a bad command line
+
+constexpr int forUpdateResult(int result) {
+    if (result == 0)
+        return kOk;
+    return result > 0 && result < kOtherResult - kUpdateResult ? kUpdateResult + result : kOtherResult;
+}
+} // namespace exitstatus

@@ -1,0 +1,202 @@
+#include "app/TerminalSession.h"
+#include "app/AppDelegate.h"
+#include "app/TerminalFace.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr int32_t kStateOffered = 2;
+constexpr int32_t kStateUpdating = 3;
+constexpr int32_t kStateFinished = 4;
+
+constexpr int kTickMs = 50;
+
+QString versionText(const char (&version)[260]) {
+    return QString::fromUtf8(version, static_cast<qsizetype>(strnlen(version, 256)));
+}
+
+} // namespace
+
+TerminalSession::TerminalSession(AppDelegate& controller, TerminalFace& face, const TerminalOptions& options)
+    : m_controller(controller), m_face(face), m_options(options) {
+    m_face.ended = [this](int32_t result) { updateEnded(result); };
+    m_tick.setInterval(kTickMs);
+    connect(&m_tick, &QTimer::timeout, this, [this] { settle(); });
+    m_wait.setSingleShot(true);
+    m_wait.setInterval(options.waitSeconds * 1000);
+    connect(&m_wait, &QTimer::timeout, this, [this] { waitPassed(); });
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stop(); });
+}
+
+void TerminalSession::stop() {
+    // The application is ending (an outcome, or a signal): nothing may start any more, not
+    // even from an answer that arrives while the workers are let out.
+    m_face.mute();
+    m_tick.stop();
+    m_wait.stop();
+    if (m_stdin)
+        m_stdin->setEnabled(false);
+    if (m_phase != Phase::Done)
+        m_phase = Phase::Ended;
+}
+
+void TerminalSession::start() {
+    m_tick.start();
+    m_wait.start();
+}
+
+void TerminalSession::settle() {
+    // Acts on what a user of the window would see: an outcome counts once the worker that
+    // reached it has shown its last change, so every line of it is out first.
+    if (m_phase != Phase::Waiting)
+        return;
+    switch (m_controller.status()) {
+    case kStateOffered:
+        if (m_face.status() == AppDelegate::lookup("stat Device Ready !"))
+            offered();
+        break;
+    case kStateFinished:
+        if (m_controller.m_dev_version[0] == '\0') {
+            // The package check failed; its worker has left once everything is shown.
+            if (m_controller.liveWorkers() <= 1)
+                packageFailed();
+        } else if (m_face.status() == AppDelegate::lookup("info Your vesion is up to date")) {
+            conclude(exitstatus::kOk, "up-to-date", QString(), versions(true));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void TerminalSession::offered() {
+    // Kept for the result: while the question waits, the device may leave and its version go.
+    m_offer = versions(true);
+    if (m_options.check) {
+        conclude(exitstatus::kOk, "update-available", QString(), m_offer);
+    } else if (m_options.yes) {
+        startUpdate();
+    } else if (::isatty(STDIN_FILENO)) {
+        ask();
+    } else {
+        conclude(exitstatus::kDeclined, "declined",
+                 QStringLiteral("an update is available; run the command again with --yes to start it"), m_offer);
+    }
+}
+
+void TerminalSession::packageFailed() {
+    if (m_face.alerted())
+        conclude(exitstatus::kDeviceAccess, "device-access", m_face.status());
+    else
+        conclude(exitstatus::kPackage, "package", m_face.status());
+}
+
+void TerminalSession::ask() {
+    m_phase = Phase::Asking;
+    m_wait.stop();
+    m_face.prompt(QStringLiteral("Start the update? [y/N] "));
+    m_answer.clear();
+    if (!m_stdin) {
+        m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_stdin, &QSocketNotifier::activated, this, [this] { readAnswer(); });
+    }
+    m_stdin->setEnabled(true);
+}
+
+void TerminalSession::readAnswer() {
+    char buffer[256];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (n > 0) {
+        m_answer.append(buffer, n);
+        if (!m_answer.contains('\n'))
+            return;
+    } else {
+        m_face.prompt(QStringLiteral("\n")); // end of input: the next message on a line of its own
+    }
+    m_stdin->setEnabled(false);
+    const QByteArray answer = m_answer.left(m_answer.indexOf('\n')).trimmed().toLower();
+    if (answer != "y" && answer != "yes") {
+        conclude(exitstatus::kDeclined, "declined", QStringLiteral("the update was not started"), m_offer);
+        return;
+    }
+    startUpdate();
+}
+
+void TerminalSession::startUpdate() {
+    m_phase = Phase::Updating;
+    m_wait.stop();
+    m_controller.onUpdateButtonClick();
+    if (m_controller.status() == kStateUpdating)
+        return;
+    // The device left between the offer and the start: wait for it again.
+    m_phase = Phase::Waiting;
+    m_wait.start();
+}
+
+void TerminalSession::updateEnded(int32_t result) {
+    if (m_phase != Phase::Updating)
+        return;
+    QJsonObject fields = versions(true);
+    fields.insert(QStringLiteral("result"), result);
+    if (result == 0) {
+        conclude(exitstatus::kOk, "success", QString(), fields);
+        return;
+    }
+    // The window would offer Retry here: the terminal's retry is the same command again.
+    const bool retry = m_controller.status() == kStateUpdating;
+    const QString advice = retry ? QStringLiteral(" Run the command again to retry.") : QString();
+    conclude(exitstatus::forUpdateResult(result), "failed", m_face.status() + advice, fields);
+}
+
+void TerminalSession::waitPassed() {
+    if (m_phase != Phase::Waiting)
+        return;
+    if (m_face.status() == AppDelegate::lookup("stat No permission to use the device !")) {
+        conclude(exitstatus::kDeviceAccess, "device-access", m_face.status());
+        return;
+    }
+    conclude(exitstatus::kNoDevice, "no-device",
+             QStringLiteral("no device's version was read within %1 s (last: %2)")
+                 .arg(m_options.waitSeconds)
+                 .arg(m_face.status()));
+}
+
+QJsonObject TerminalSession::versions(bool deviceRead) const {
+    // Read only once a worker has published them with the state (offered, finished, ended).
+    QJsonObject v{{QStringLiteral("package_version"), versionText(m_controller.m_tool_version)}};
+    if (deviceRead) {
+        v.insert(QStringLiteral("device_version"), versionText(m_controller.m_dev_version));
+        v.insert(QStringLiteral("update_available"), m_controller.status() == kStateOffered);
+    }
+    return v;
+}
+
+void TerminalSession::conclude(int code, const char* outcome, const QString& message, QJsonObject fields) {
+    m_phase = Phase::Done;
+    m_exit = code;
+    m_tick.stop();
+    m_wait.stop();
+    m_face.finishBar();
+    if (!message.isEmpty())
+        m_face.say(message, code != exitstatus::kOk);
+    fields.insert(QStringLiteral("outcome"), QString::fromLatin1(outcome));
+    fields.insert(QStringLiteral("exit"), code);
+    if (!message.isEmpty())
+        fields.insert(QStringLiteral("message"), message);
+    m_face.emitEvent("result", fields);
+    // The same ending as closing the window: the termination sequence runs on the way out.
+    QCoreApplication::exit(code);
+}
+
+int TerminalSession::exitCode(int loopStatus) {
+    if (!m_exit)
+        conclude(loopStatus, "interrupted", QStringLiteral("ended before an outcome"));
+    return *m_exit;
+}

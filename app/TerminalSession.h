@@ -1,0 +1,53 @@
+#pragma once
+// Drives the controller from a terminal as a user drives the window: waits for the update to
+// be offered (or for the device to be reported up to date), starts it when allowed, and ends
+// the application with an exit status that tells what happened.
+
+#include "app/TerminalOptions.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QTimer>
+#include <optional>
+
+class AppDelegate;
+class QSocketNotifier;
+class TerminalFace;
+
+class TerminalSession : public QObject {
+public:
+    // Both must outlive the session.
+    TerminalSession(AppDelegate& controller, TerminalFace& face, const TerminalOptions& options);
+
+    // After the controller's launch: starts the wait for the device.
+    void start();
+    // The outcome's exit status; when the application ended before any (a signal), says so
+    // and returns the event loop's `loopStatus`.
+    int exitCode(int loopStatus);
+
+private:
+    enum class Phase { Waiting, Asking, Updating, Done, Ended };
+
+    void stop();
+    void settle();
+    void offered();
+    void packageFailed();
+    void ask();
+    void readAnswer();
+    void startUpdate();
+    void updateEnded(int32_t result);
+    void waitPassed();
+    QJsonObject versions(bool deviceRead) const;
+    void conclude(int code, const char* outcome, const QString& message, QJsonObject fields = {});
+
+    AppDelegate& m_controller;
+    TerminalFace& m_face;
+    TerminalOptions m_options;
+    Phase m_phase = Phase::Waiting;
+    std::optional<int> m_exit;
+    QTimer m_tick;
+    QTimer m_wait;
+    QSocketNotifier* m_stdin = nullptr;
+    QByteArray m_answer;
+    QJsonObject m_offer; // versions when the update was offered
+};

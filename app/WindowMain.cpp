@@ -1,0 +1,17 @@
+#include "app/AppDelegate.h"
+#include "app/Faces.h"
+#include "app/MainWindow.h"
+#include "app/WindowFace.h"
+
+#include <QApplication>
+
+int runWindow(int& argc, char** argv, Launch launch) {
+    new QApplication(argc, argv);
+    auto* window = new MainWindow;
+    startRunLog(launch);
+    auto* face = new WindowFace(window);
+    auto* delegate = new AppDelegate(std::move(launch.env), face);
+    QApplication::setQuitOnLastWindowClosed(delegate->applicationShouldTerminateAfterLastWindowClosed());
+    window->show();
+    return runController(*delegate);
+}
