@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "usb/usbutils.h"
+#include "workflow/ImageHasher.h"
 #include "workflow/PackageReader.h"
 
 #include <QDebug>
@@ -55,18 +56,11 @@ void AppDelegate::initializeProc() {
     for (std::size_t i = 0; i < entries.size(); ++i)
         s_image_table[i] = entries[i];
 
-    uint64_t total = 0;
-    const QString resources = resourcesPath();
-    for (int i = 0; i < kImageTableSize && s_image_table[i].name[0] != '\0'; ++i) {
-        const package::ImageCheck check = package::checkImage(resources, s_image_table[i]);
-        if (check.verdict == package::ImageVerdict::Absent)
-            continue;
-        if (check.verdict != package::ImageVerdict::Ok) {
-            total = 0;
-            break;
-        }
-        total += static_cast<uint64_t>(s_image_table[i].size);
-    }
+    std::vector<ImageEntry> walked;
+    for (int i = 0; i < kImageTableSize && s_image_table[i].name[0] != '\0'; ++i)
+        walked.push_back(s_image_table[i]);
+    const uint64_t total =
+        package::verifiedTotal(package::ImageHasher().check(resourcesPath(), walked), walked);
     m_total.store(total);
 
     if (total == 0) {
