@@ -46,9 +46,12 @@ void configure(QProcess& process, bool capture) {
     // A tool must never wait for input from our terminal.
     process.setStandardInputFile(QProcess::nullDevice());
     process.setProcessChannelMode(capture ? QProcess::MergedChannels : QProcess::ForwardedChannels);
-#ifdef __linux__
+#if defined(__linux__) && !defined(__SANITIZE_THREAD__)
     // The child dies with the thread that started it; that thread waits for it, so this
     // only fires when we are gone (or killed) without reaching killRunningTools.
+    // Not under ThreadSanitizer: Qt starts the child vfork-style (on our memory and thread
+    // storage until exec), and instrumented code run there corrupts the starting thread's
+    // race-detector state, which then reports false races (tests/tsan/ChildStartRepro.cpp).
     const pid_t parent = ::getpid();
     process.setChildProcessModifier([parent] {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
