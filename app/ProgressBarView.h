@@ -1,4 +1,6 @@
 #pragma once
+#include <QList>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
@@ -26,6 +28,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The indeterminate bar at one stripe offset, drawn once per size and pixel ratio.
+    const QPixmap& frame(int phase);
     void syncTimer();
     void announceChange();
 
@@ -34,4 +38,7 @@ private:
     double m_value = 0.0;
     int m_phase = 0;
     QTimer m_timer;
+    QList<QPixmap> m_frames;
+    QSize m_frameSize;
+    qreal m_frameDpr = 0;
 };

@@ -39,23 +39,6 @@ QByteArray vendorListPath(const std::optional<QString>& home) {
     return QByteArray(buffer);
 }
 
-} // namespace hostprep
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-enum class ListState { HasEntry, LacksEntry, Invalid };
-
-struct ListScan {
-    ListState state;
-    bool endsMidLine; // the last piece read had no line end
-};
-
-// Reads the list from its start, 1027 characters at a time; each piece is judged as a line.
 ListScan scanVendorList(std::FILE* file) {
     char piece[1028];
     bool midLine = false;
@@ -75,6 +58,15 @@ ListScan scanVendorList(std::FILE* file) {
     return {ListState::LacksEntry, midLine};
 }
 
+} // namespace hostprep
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
 // Success of an adb or service-manager run: output present and without "error".
 bool succeeded(const ToolResult& result) {
     return result && !output::reportsError(result);
@@ -93,14 +85,14 @@ int32_t AppDelegate::prepareAdb() {
     File file(std::fopen(path.constData(), "a+"));
     if (!file)
         return -1;
-    const ListScan scan = scanVendorList(file.get());
-    if (scan.state == ListState::Invalid) {
+    const hostprep::ListScan scan = hostprep::scanVendorList(file.get());
+    if (scan.state == hostprep::ListState::Invalid) {
         file.reset();
         std::fprintf(stderr, "Invalid content in %s. Quitting.\n", hostprep::kVendorListName);
         m_env.exitProgram(2);
         return -1;
     }
-    if (scan.state == ListState::LacksEntry) {
+    if (scan.state == hostprep::ListState::LacksEntry) {
         std::fseek(file.get(), 0, SEEK_END);
         // Never glue the entry onto a last line that has no line end.
         if (scan.endsMidLine)

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdio>
 #include <optional>
 
 namespace hostprep {
@@ -14,5 +15,15 @@ inline constexpr char kVendorListName[] = "adb_usb.ini";
 QByteArray vendorListFolder(const std::optional<QString>& home);
 // "<home>/.android/adb_usb.ini".
 QByteArray vendorListPath(const std::optional<QString>& home);
+
+enum class ListState { HasEntry, LacksEntry, Invalid };
+
+struct ListScan {
+    ListState state;
+    bool endsMidLine; // the last piece read had no line end
+};
+
+// Reads the list from its start, 1027 characters at a time; each piece is judged as a line.
+ListScan scanVendorList(std::FILE* file);
 
 } // namespace hostprep

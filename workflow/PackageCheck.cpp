@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "usb/usbutils.h"
+#include "workflow/ImageHasher.h"
 #include "workflow/PackageReader.h"
 
 #include <QDebug>
@@ -52,13 +53,11 @@ void AppDelegate::initializeProc() {
     copyVersion(m_tool_version, parseVersionNumber(pieces.front()).toUtf8());
 
     const std::vector<ImageEntry> entries = package::readImageLines(pieces);
-    const QString resources = resourcesPath();
+    // Hashed concurrently; the answer is that of a walk in table order up to the first refusal.
+    const std::vector<ImageEntry> walked(entries.begin(), entries.begin() + package::walkLength(entries));
     std::vector<package::ImageVerdict> verdicts;
-    for (std::size_t i = 0; i < package::walkLength(entries); ++i) {
-        verdicts.push_back(package::checkImage(resources, entries[i]).verdict);
-        if (package::refuses(verdicts.back()))
-            break;
-    }
+    for (const package::ImageCheck& check : package::ImageHasher().check(resourcesPath(), walked))
+        verdicts.push_back(check.verdict);
     // The table remembers what was verified: the update writes exactly those entries.
     const package::Selection selection = package::select(entries, verdicts);
     for (std::size_t i = 0; i < entries.size(); ++i) {

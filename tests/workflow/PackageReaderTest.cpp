@@ -1,3 +1,4 @@
+#include "workflow/ImageHasher.h"
 #include "workflow/PackageReader.h"
 
 #include <QCryptographicHash>
@@ -159,6 +160,42 @@ TEST_F(ImageCheckTest, DigestDoesNotDependOnReadSize) {
             << size;
     }
     EXPECT_EQ(package::md5Hex(write("e.img", "")), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+}
+
+// Checked on several threads, a table gives what the walk in order gives: every entry up to
+// the first failure, absent images skipped, and the total of the rest.
+TEST_F(ImageCheckTest, ConcurrentCheckEndsAtTheFirstFailureInTableOrder) {
+    const QByteArray content = "image bytes";
+    const QByteArray md5 = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
+    for (const char* name : {"a.img", "b.img", "c.img", "d.img", "e.img"})
+        write(QString::fromLatin1(name), content);
+    const ImageEntry ok = entry("a.img", 11, md5), absent = entry("gone.img", 11, md5),
+                     badSize = entry("b.img", 12, md5), badMd5 = entry("c.img", 11, "00");
+    struct Case {
+        std::vector<ImageEntry> table;
+        std::size_t checked;  // entries in the answer
+        ImageVerdict last;
+        uint64_t total;
+    };
+    const std::vector<Case> cases = {
+        {{ok, absent, entry("d.img", 11, md5), entry("e.img", 11, md5)}, 4, ImageVerdict::Ok, 33},
+        {{ok, ok, ok, badMd5}, 4, ImageVerdict::Md5Mismatch, 0},
+        {{badSize, ok, badMd5, ok}, 1, ImageVerdict::SizeMismatch, 0},
+        {{ok, badMd5, ok, badSize, ok}, 2, ImageVerdict::Md5Mismatch, 0},
+        {{absent, absent}, 2, ImageVerdict::Absent, 0},
+        {{}, 0, ImageVerdict::Ok, 0},
+    };
+    for (int threads : {1, 2, 3, 8}) {
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const Case& c = cases[i];
+            const std::vector<package::ImageCheck> checks = package::ImageHasher(threads).check(dir.path(), c.table);
+            ASSERT_EQ(checks.size(), c.checked) << "case " << i << ", " << threads << " threads";
+            if (!checks.empty()) {
+                EXPECT_EQ(checks.back().verdict, c.last) << "case " << i;
+            }
+            EXPECT_EQ(package::verifiedTotal(checks, c.table), c.total) << "case " << i;
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,27 @@
+#pragma once
+// Checks the images of a package on several threads at once. The answer is the one a walk
+// in table order gives: the checks of every entry up to and including the first that
+// fails (an absent image is skipped, not a failure). Each thread streams one file at a
+// time through a fixed buffer, so memory does not grow with the images.
+
+#include "workflow/PackageReader.h"
+
+#include <vector>
+
+namespace package {
+
+class ImageHasher {
+public:
+    // threads <= 0: as many as the machine has cores.
+    explicit ImageHasher(int threads = 0);
+
+    std::vector<ImageCheck> check(const QString& resourcesDir, const std::vector<ImageEntry>& entries) const;
+
+private:
+    int m_threads;
+};
+
+// Sum of the sizes of the images that passed; 0 when any check failed.
+uint64_t verifiedTotal(const std::vector<ImageCheck>& checks, const std::vector<ImageEntry>& entries);
+
+} // namespace package
