@@ -142,6 +142,8 @@ public:
     bool killDeviceAgent();
     bool recoverDeviceAgent();
     bool isDeviceAgentAlive();
+    // The command that puts the device-access rule in effect for the logged-in user.
+    QString accessFixCommand() const;
 
     // ---- device data (bridge/DeviceData.cpp) ----
     bool backAdbData();
@@ -156,6 +158,11 @@ public:
     static std::optional<QString> getMd5Sum(const QString& path);
     void detectProc();                                      // workflow/DetectionLoop.cpp
     void detectPass();
+    // The host refused us the device (a node or a tool's "no permissions"): said once, until
+    // the device leaves or becomes reachable.
+    void showNoPermission();
+    // Set by the last detectAdb: a device list said "no permissions".
+    bool accessDenied() const { return m_accessDenied.load(); }
     void updateProc();                                      // workflow/UpdateProcedure.cpp
     int32_t runUpdatePhases();
     void updateWhenDone(int32_t code);                      // workflow/Completion.cpp
@@ -176,6 +183,8 @@ private:
     std::atomic<bool> m_detectStopFlag{false};
     std::atomic<uint64_t> m_detectGeneration{0}; // bumped by each startDetect
     std::atomic<int> m_liveWorkers{0};
+    std::atomic<bool> m_accessDenied{false};
+    std::atomic<bool> m_permissionShown{false};
     bool m_detectThread = false; // GUI thread only
 };
 

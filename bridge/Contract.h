@@ -10,6 +10,9 @@ namespace contract {
 // Marks in the tools' device lists.
 inline const QString kFastbootDeviceMark = QStringLiteral("MDM9615");
 inline const QString kAdbDeviceSerial = QStringLiteral("0123456789ABCDEF");
+// States in adb's device list: only this one takes commands.
+inline const QString kAdbReachable = QStringLiteral("device");
+inline const QString kAdbNoPermissions = QStringLiteral("no permissions");
 
 // Texts searched in tool output.
 inline const QString kError = QStringLiteral("error");        // adb and shell failure

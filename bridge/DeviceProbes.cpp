@@ -30,8 +30,14 @@ int32_t AppDelegate::detectAdb() {
     fastbootCommand(contract::fastbootDevices(), &result);
     if (output::mentions(result, contract::kFastbootDeviceMark))
         return 2;
+    bool denied = output::listsNoPermission(result);
     adbCommand(contract::adbDevices(), &result);
-    return output::mentions(result, contract::kAdbDeviceSerial) ? 1 : 0;
+    // Listed is not reachable: "offline", "unauthorized", "no permissions" and the rest
+    // refuse shell commands. Only "device" takes them.
+    const QString state = output::adbDeviceState(result, contract::kAdbDeviceSerial);
+    denied = denied || state.startsWith(contract::kAdbNoPermissions);
+    m_accessDenied.store(denied);
+    return state == contract::kAdbReachable ? 1 : 0;
 }
 
 int32_t AppDelegate::detectDeviceBootMode() {

@@ -130,6 +130,13 @@ bool AppDelegate::isDriverInstalled() {
     return false;
 }
 
+QString AppDelegate::accessFixCommand() const {
+    // The rule is in place (the start-up check found it); udev applies it to devices that
+    // are plugged in only after a reload and a new "add" event.
+    return QStringLiteral("sudo udevadm control --reload-rules && "
+                          "sudo udevadm trigger --subsystem-match=usb --action=add");
+}
+
 bool AppDelegate::killDeviceAgent() {
     ToolResult result;
     shellCommand(contract::kLaunchctlRemoveAgent, &result);

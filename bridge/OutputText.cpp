@@ -35,6 +35,21 @@ int32_t readInt(QStringView text) {
     return static_cast<int32_t>(value > kMax ? kMax : value < kMin ? kMin : value);
 }
 
+QString adbDeviceState(const ToolResult& listing, const QString& serial) {
+    if (!listing)
+        return QString();
+    for (QStringView line : QStringView(*listing).split(u'\n')) {
+        const qsizetype tab = line.indexOf(u'\t');
+        if (tab > 0 && line.first(tab).trimmed() == serial)
+            return line.mid(tab + 1).trimmed().toString();
+    }
+    return QString();
+}
+
+bool listsNoPermission(const ToolResult& listing) {
+    return mentions(listing, QStringLiteral("no permissions"));
+}
+
 bool hasVersionReply(const QString& reply) {
     return reply.contains(contract::kVersionReplyPrefix, Qt::CaseInsensitive);
 }

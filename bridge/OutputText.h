@@ -20,6 +20,13 @@ bool reportsError(const ToolResult& result);
 // other character; no number reads as 0, and values are clamped to the int32 range.
 int32_t readInt(QStringView text);
 
+// The state `adb devices` gives the serial ("device", "offline", "unauthorized",
+// "no permissions (...)", ...), or empty when no line lists it. Lines are "SERIAL<tab>STATE".
+QString adbDeviceState(const ToolResult& listing, const QString& serial);
+
+// A device list (of adb or fastboot) names a device the host does not let us open.
+bool listsNoPermission(const ToolResult& listing);
+
 // A firmware-version reply carries "OK " somewhere, in any letter case.
 bool hasVersionReply(const QString& reply);
 

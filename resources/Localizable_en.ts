@@ -108,6 +108,15 @@
         <translation>Your hotspot could not be found.</translation>
     </message>
     <message>
+        <source>stat No permission to use the device !</source>
+        <translation>Your hotspot was found, but this computer does not let you use it.</translation>
+    </message>
+    <message>
+        <source>info No permission to use the device. To allow it, run: %s</source>
+        <translation>To allow access to the hotspot, run this command in a terminal:
+%s</translation>
+    </message>
+    <message>
         <source>stat Fail to write image !</source>
         <translation>A firmware image could not be written to your hotspot.</translation>
     </message>

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -107,18 +108,55 @@ int count_matches(int vendor, int product)
     return count;
 }
 
-// First claim, and on failure one more after selecting configuration 1.
-bool claim_interface(usb_dev_handle* handle)
+bool denied(int error)
 {
-    if (usb_claim_interface(handle, kInterface) >= 0)
-        return true;
+    return error == -EACCES || error == -EPERM;
+}
+
+// Linux binds its storage driver to the CD-ROM interface at every enumeration, and a claim
+// fails with EBUSY while it holds it. Take it off that one interface; the kernel binds it
+// again when the device re-enumerates after the command. Another program's claim (usbfs)
+// is left alone. Returns the permission failure, else 0.
+int detach_kernel_driver(usb_dev_handle* handle)
+{
+#if defined(LIBUSB_HAS_GET_DRIVER_NP) && defined(LIBUSB_HAS_DETACH_KERNEL_DRIVER_NP)
+    char driver[256] = {};
+    const int asked = usb_get_driver_np(handle, kInterface, driver, sizeof driver);
+    if (denied(asked))
+        return asked;
+    if (asked < 0 || std::strcmp(driver, "usbfs") == 0)
+        return 0;
+    trace("[usbutils]do_mode_switch -> kernel driver %s attached.\n", driver);
+    const int detached = usb_detach_kernel_driver_np(handle, kInterface);
+    if (detached < 0) {
+        trace("[usbutils]do_mode_switch -> detach kernel driver failed.\n");
+        return denied(detached) ? detached : 0;
+    }
+    trace("[usbutils]do_mode_switch -> kernel driver detached.\n");
+#else
+    (void)handle;
+#endif
+    return 0;
+}
+
+enum class Claim { Held, Failed, Denied };
+
+// First claim, and on failure one more after selecting configuration 1.
+Claim claim_interface(usb_dev_handle* handle)
+{
+    const int first = usb_claim_interface(handle, kInterface);
+    if (first >= 0)
+        return Claim::Held;
     trace("[usbutils]do_mode_switch -> claim interface failed.\n");
+    if (denied(first))
+        return Claim::Denied; // a second try cannot help
     usb_set_configuration(handle, kConfiguration);
     settle();
-    if (usb_claim_interface(handle, kInterface) >= 0)
-        return true;
+    const int second = usb_claim_interface(handle, kInterface);
+    if (second >= 0)
+        return Claim::Held;
     trace("[usbutils]do_mode_switch -> claim interface failed. again!\n");
-    return false;
+    return denied(second) ? Claim::Denied : Claim::Failed;
 }
 
 // A short write counts as done; only a negative result is a failure.
@@ -191,10 +229,14 @@ usb_dev_handle* open_device(int vendor, int product, int* failure)
         *failure = -1;
         return nullptr;
     }
+    errno = 0;
     usb_dev_handle* handle = usb_open(dev);
     if (!handle) {
+        const bool refused = errno == EACCES || errno == EPERM;
         trace("[usbutils]do_mode_switch -> special device can not open.\n");
-        *failure = -2;
+        if (refused)
+            trace("[usbutils]do_mode_switch -> permission denied.\n");
+        *failure = refused ? USB_SWITCH_ACCESS_DENIED : -2;
     }
     return handle;
 }
@@ -275,8 +317,12 @@ int usb_mode_switch_factory(int vendor, int product, uint32_t mode)
     if (!handle)
         return failure;
     settle();
+    Claim claim = detach_kernel_driver(handle) < 0 ? Claim::Denied : claim_interface(handle);
     // Without the claim nothing is sent; closing gives up whatever is still claimed.
-    if (claim_interface(handle))
+    if (claim == Claim::Held)
         send_mode(handle, mode);
-    return close_device(handle);
+    else if (claim == Claim::Denied)
+        trace("[usbutils]do_mode_switch -> permission denied.\n");
+    const int closed = close_device(handle);
+    return claim == Claim::Denied && closed == 0 ? USB_SWITCH_ACCESS_DENIED : closed;
 }

@@ -35,6 +35,10 @@ extern const unsigned char switch_cmd2_tmp_usr_adb[31];
 extern const usb_switch_cmd switch_cmd_table[3];
 extern unsigned char read_buf[16];
 
+// 0 when the device was opened and closed (the commands may or may not have gone through),
+// -1 not found, -2 cannot be opened, -10 close failed, and USB_SWITCH_ACCESS_DENIED when the
+// host refused us the device node (no access rule in effect for this user).
+constexpr int USB_SWITCH_ACCESS_DENIED = -13;
 int usb_mode_switch_factory(int vendor, int product, uint32_t mode);
 
 // ---- hot-plug watcher ----

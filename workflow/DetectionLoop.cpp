@@ -73,6 +73,7 @@ void AppDelegate::detectPass() {
         // The user may have pressed Start since the state was read: leave an update alone.
         if (!exchangeStatus(observed, 1))
             return;
+        m_permissionShown.store(false);
         std::memset(m_dev_version, 0, 256);
         // The version shown here is the package's, so it carries the package's label (as after
         // the package check), not the one meant for the device's version.
@@ -90,11 +91,22 @@ void AppDelegate::detectPass() {
     if (mask == 3 || status() != 1)
         return;
 
-    postStatus(lookup("stat Detecting device ..."));
-    postButtonTitle(lookup("btn Detecting ..."));
+    // While the permission message stands, retry quietly rather than cycle the texts.
+    const bool quiet = m_permissionShown.load();
+    if (!quiet) {
+        postStatus(lookup("stat Detecting device ..."));
+        postButtonTitle(lookup("btn Detecting ..."));
+    }
     clock.sleep(kSettle);
 
-    switch (detectAdb()) {
+    const int32_t tool = detectAdb();
+    if (tool == 0 && accessDenied()) {
+        showNoPermission();
+        return;
+    }
+    if (tool != 0)
+        m_permissionShown.store(false);
+    switch (tool) {
     case 2:
         postStatus(lookup("stat Reboot device ..."));
         fastbootReboot();
@@ -119,16 +131,30 @@ void AppDelegate::detectPass() {
             return;
         }
     case 0: {
-        postStatus(lookupFilled("stat detect Switching to [%s] mode ...", contract::kModeAdb));
+        if (!quiet)
+            postStatus(lookupFilled("stat detect Switching to [%s] mode ...", contract::kModeAdb));
         const int switched = usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_TMP_USR_ADB);
         clock.sleep(kSettle);
-        if (switched < 0)
+        if (switched == USB_SWITCH_ACCESS_DENIED)
+            showNoPermission();
+        else if (switched < 0)
             postStatus(lookupFilled("stat detect Fail to switch [%s] mode !", contract::kModeAdb));
         return;
     }
     default:
         return;
     }
+}
+
+void AppDelegate::showNoPermission() {
+    if (m_permissionShown.exchange(true))
+        return;
+    const QString info = lookupFilled("info No permission to use the device. To allow it, run: %s",
+                                      accessFixCommand());
+    postWhileStatus(*this, 1, [this, &info] {
+        updateStatusTxt(lookup("stat No permission to use the device !"));
+        updateInfoTxt(info);
+    });
 }
 
 namespace {

@@ -181,7 +181,8 @@ TEST(SimTools, NoReachableDevice)
     SimTestDir sim(QStringLiteral("usr-cdrom"));
     EXPECT_TRUE(adb({"devices"}).output.endsWith("List of devices attached\n\n"));
     EXPECT_TRUE(adb({"shell", "sys_reboot"}).output.contains("error: no devices/emulators found"));
-    // fastboot waits like the real one; this scenario gives up at once.
+    // fastboot waits like the real one (for ever by default); here it gives up at once.
+    sim.control.set(QStringLiteral("fastboot_wait"), 0);
     EXPECT_TRUE(fastboot({"reboot"}).output.contains("< waiting for any device >"));
     EXPECT_EQ(sim.control.restarts(), 0);
 

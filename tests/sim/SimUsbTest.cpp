@@ -81,6 +81,8 @@ protected:
         usb_dev_handle* h = d ? usb_open(d) : nullptr;
         EXPECT_NE(h, nullptr);
         if (h) {
+            // The host's storage driver holds the CD-ROM interface until it is detached.
+            EXPECT_EQ(usb_detach_kernel_driver_np(h, 0), 0);
             EXPECT_EQ(usb_claim_interface(h, 0), 0);
         }
         return h;
@@ -225,6 +227,7 @@ TEST_F(SimUsb, InjectedFaultsHitTheirStep)
     ASSERT_NE(d, nullptr);
     usb_dev_handle* h = usb_open(d);
     ASSERT_NE(h, nullptr);
+    ASSERT_EQ(usb_detach_kernel_driver_np(h, 0), 0);
     EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY);
     EXPECT_EQ(usb_claim_interface(h, 0), 0); // only the first claim fails
     QByteArray csw;
@@ -241,6 +244,43 @@ TEST_F(SimUsb, InjectedFaultsHitTheirStep)
     usb_find_devices();
     ASSERT_NE(findOwn(), nullptr);
     EXPECT_EQ(usb_open(findOwn()), nullptr);
+}
+
+// A Linux host: the storage driver binds the CD-ROM interface at every enumeration, and a
+// node without the access rule in effect refuses us.
+TEST_F(SimUsb, LinuxHostBindsItsDriverAndGuardsTheNode)
+{
+    start(QStringLiteral("usr-cdrom"));
+    usb_dev_handle* h = usb_open(findOwn());
+    ASSERT_NE(h, nullptr);
+    char driver[64] = {};
+    EXPECT_EQ(usb_get_driver_np(h, 0, driver, sizeof driver), 0);
+    EXPECT_STREQ(driver, "usb-storage");
+    EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY);
+    EXPECT_EQ(usb_set_configuration(h, 1), -EBUSY);
+    EXPECT_EQ(usb_detach_kernel_driver_np(h, 0), 0);
+    EXPECT_EQ(usb_get_driver_np(h, 0, driver, sizeof driver), -ENODATA);
+    EXPECT_EQ(usb_claim_interface(h, 0), 0);
+    usb_close(h);
+    sim->control.unplug();
+    sim->control.plug(); // enumerates anew: bound again
+    usb_find_devices();
+    h = usb_open(findOwn());
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY);
+    usb_close(h);
+
+    sim->control.set(QStringLiteral("node_access"), QStringLiteral("ro"));
+    h = usb_open(findOwn());
+    ASSERT_NE(h, nullptr); // opened read-only, as the library falls back to
+    EXPECT_EQ(usb_get_driver_np(h, 0, driver, sizeof driver), -EPERM);
+    EXPECT_EQ(usb_detach_kernel_driver_np(h, 0), -EPERM);
+    EXPECT_EQ(usb_claim_interface(h, 0), -EPERM);
+    usb_close(h);
+    sim->control.set(QStringLiteral("node_access"), QStringLiteral("none"));
+    errno = 0;
+    EXPECT_EQ(usb_open(findOwn()), nullptr);
+    EXPECT_EQ(errno, EACCES);
 }
 
 TEST_F(SimUsb, NoStateFolderMeansOnlyTheHub)

@@ -182,7 +182,7 @@ TEST_F(LookupTest, ClaimProbe)
     EXPECT_EQ(try_to_claim(kOwnVendor, kOwnProduct), -16);
     EXPECT_EQ(fakeusb::openHandles(), 0);
 
-    fakeusb::queueResults(Call::Open, {-13});
+    fakeusb::queueResults(Call::Open, {-EIO});
     Lines lines;
     int result = 0;
     lines = traced([&] { result = try_to_claim(kOwnVendor, kOwnProduct); });

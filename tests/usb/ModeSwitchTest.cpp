@@ -134,6 +134,7 @@ TEST_F(ModeSwitchTest, SuccessfulExchange)
         seen.emplace_back(rec.call, rec.arg);
     EXPECT_EQ(seen, (std::vector<std::pair<Call, int>>{
                         {Call::Open, 0},
+                        {Call::GetDriver, 0},
                         {Call::ClaimInterface, 0},
                         {Call::SetAltinterface, 0},
                         {Call::BulkWrite, 0x01},
@@ -166,7 +167,7 @@ TEST_F(ModeSwitchTest, WaitsOneMillisecondBeforeEachStep)
         }
     }
     const Call w = Call::Sleep;
-    EXPECT_EQ(seen, (std::vector<Call>{Call::Open, w, Call::ClaimInterface, w, Call::SetAltinterface, w,
+    EXPECT_EQ(seen, (std::vector<Call>{Call::Open, w, Call::GetDriver, Call::ClaimInterface, w, Call::SetAltinterface, w,
                                        Call::BulkWrite, w, Call::BulkRead, w, Call::BulkWrite, w,
                                        Call::BulkRead, w, Call::ReleaseInterface, w, Call::Close}));
 
@@ -176,7 +177,7 @@ TEST_F(ModeSwitchTest, WaitsOneMillisecondBeforeEachStep)
     seen.clear();
     for (const auto& rec : fakeusb::handleCallsAndSleeps())
         seen.push_back(rec.call);
-    EXPECT_EQ(seen, (std::vector<Call>{Call::Open, w, Call::ClaimInterface, Call::SetConfiguration, w,
+    EXPECT_EQ(seen, (std::vector<Call>{Call::Open, w, Call::GetDriver, Call::ClaimInterface, Call::SetConfiguration, w,
                                        Call::ClaimInterface, w, Call::Close}));
 }
 
@@ -188,6 +189,7 @@ struct FailureRow {
     int result;
     std::vector<Call> calls;
     uint32_t mode = USB_SWITCH_TMP_USR_ADB;
+    const char* driver = ""; // kernel driver holding interface 0
 };
 
 void PrintTo(const FailureRow& row, std::ostream* out)
@@ -195,13 +197,13 @@ void PrintTo(const FailureRow& row, std::ostream* out)
     *out << row.name;
 }
 
-const std::vector<Call> kFullExchange = {Call::Open,      Call::ClaimInterface, Call::SetAltinterface,
+const std::vector<Call> kFullExchange = {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::SetAltinterface,
                                          Call::BulkWrite, Call::BulkRead,       Call::BulkWrite,
                                          Call::BulkRead,  Call::ReleaseInterface, Call::Close};
 
 std::vector<Call> exchangeUpTo(size_t transfers)
 {
-    std::vector<Call> calls(kFullExchange.begin(), kFullExchange.begin() + 3 + long(transfers));
+    std::vector<Call> calls(kFullExchange.begin(), kFullExchange.begin() + 4 + long(transfers));
     calls.push_back(Call::ReleaseInterface);
     calls.push_back(Call::Close);
     return calls;
@@ -212,21 +214,21 @@ const FailureRow kFailureRows[] = {
      {{Call::ClaimInterface, {-EBUSY, 0}}},
      {switchLine("claim interface failed."), switchLine("switching......"), switchLine("ok.")},
      0,
-     {Call::Open, Call::ClaimInterface, Call::SetConfiguration, Call::ClaimInterface, Call::SetAltinterface,
+     {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::SetConfiguration, Call::ClaimInterface, Call::SetAltinterface,
       Call::BulkWrite, Call::BulkRead, Call::BulkWrite, Call::BulkRead, Call::ReleaseInterface, Call::Close}},
     {"BothClaimsFail",
      {{Call::ClaimInterface, {-EBUSY, -EBUSY}}},
      {switchLine("claim interface failed."), switchLine("claim interface failed. again!")},
      0,
-     {Call::Open, Call::ClaimInterface, Call::SetConfiguration, Call::ClaimInterface, Call::Close}},
-    {"BadMode", {}, {switchLine("bad usb mode!")}, 0, {Call::Open, Call::ClaimInterface, Call::Close}, 3},
-    {"BadModeFromNegative", {}, {switchLine("bad usb mode!")}, 0, {Call::Open, Call::ClaimInterface, Call::Close},
+     {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::SetConfiguration, Call::ClaimInterface, Call::Close}},
+    {"BadMode", {}, {switchLine("bad usb mode!")}, 0, {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::Close}, 3},
+    {"BadModeFromNegative", {}, {switchLine("bad usb mode!")}, 0, {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::Close},
      0xFFFFFFFFu},
     {"BadModeAfterSecondClaim",
      {{Call::ClaimInterface, {-EBUSY, 0}}},
      {switchLine("claim interface failed."), switchLine("bad usb mode!")},
      0,
-     {Call::Open, Call::ClaimInterface, Call::SetConfiguration, Call::ClaimInterface, Call::Close},
+     {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::SetConfiguration, Call::ClaimInterface, Call::Close},
      3},
     {"SetAltinterfaceFails",
      {{Call::SetAltinterface, {-EIO}}},
@@ -268,6 +270,44 @@ const FailureRow kFailureRows[] = {
      {switchLine("switching......"), switchLine("bulk read failed."), switchLine("release interface failed.")},
      0,
      kFullExchange},
+    // Linux's storage driver holds the CD-ROM interface: it is detached, then claimed.
+    {"KernelDriverDetached",
+     {},
+     {switchLine("kernel driver usb-storage attached."), switchLine("kernel driver detached."),
+      switchLine("switching......"), switchLine("ok.")},
+     0,
+     {Call::Open, Call::GetDriver, Call::DetachKernelDriver, Call::ClaimInterface, Call::SetAltinterface,
+      Call::BulkWrite, Call::BulkRead, Call::BulkWrite, Call::BulkRead, Call::ReleaseInterface, Call::Close},
+     USB_SWITCH_PRM_USR,
+     "usb-storage"},
+    {"DetachFailsClaimStillTried",
+     {{Call::DetachKernelDriver, {-ENODEV}}},
+     {switchLine("kernel driver usb-storage attached."), switchLine("detach kernel driver failed."),
+      switchLine("claim interface failed."), switchLine("claim interface failed. again!")},
+     0,
+     {Call::Open, Call::GetDriver, Call::DetachKernelDriver, Call::ClaimInterface, Call::SetConfiguration,
+      Call::ClaimInterface, Call::Close},
+     USB_SWITCH_TMP_USR_ADB,
+     "usb-storage"},
+    // Another program's claim is not ours to break.
+    {"HeldByAnotherProgram",
+     {{Call::ClaimInterface, {-EBUSY, -EBUSY}}},
+     {switchLine("claim interface failed."), switchLine("claim interface failed. again!")},
+     0,
+     {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::SetConfiguration, Call::ClaimInterface, Call::Close},
+     USB_SWITCH_TMP_USR_ADB,
+     "usbfs"},
+    // A node opened read-only: every request on it is refused.
+    {"NoPermissionToAsk",
+     {{Call::GetDriver, {-EPERM}}},
+     {switchLine("permission denied.")},
+     USB_SWITCH_ACCESS_DENIED,
+     {Call::Open, Call::GetDriver, Call::Close}},
+    {"NoPermissionToClaim",
+     {{Call::ClaimInterface, {-EACCES}}},
+     {switchLine("claim interface failed."), switchLine("permission denied.")},
+     USB_SWITCH_ACCESS_DENIED,
+     {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::Close}},
     {"CloseFails",
      {{Call::Close, {-EIO}}},
      {switchLine("switching......"), switchLine("ok."), switchLine("close device failed.")},
@@ -277,7 +317,7 @@ const FailureRow kFailureRows[] = {
      {{Call::Close, {-EIO}}},
      {switchLine("bad usb mode!"), switchLine("close device failed.")},
      -10,
-     {Call::Open, Call::ClaimInterface, Call::Close},
+     {Call::Open, Call::GetDriver, Call::ClaimInterface, Call::Close},
      3},
 };
 
@@ -286,6 +326,8 @@ class SwitchFailureTest : public ModeSwitchTest, public testing::WithParamInterf
 TEST_P(SwitchFailureTest, EndsWithOneOutcomeAndClosesTheDevice)
 {
     const FailureRow& row = GetParam();
+    if (*row.driver)
+        fakeusb::bindDriver(device_, row.driver);
     for (const auto& [call, results] : row.script)
         fakeusb::queueResults(call, results);
     Lines lines;
@@ -327,15 +369,22 @@ TEST_F(ModeSwitchTest, NoDeviceWithTheIdentity)
 
 TEST_F(ModeSwitchTest, DeviceThatCannotBeOpened)
 {
-    fakeusb::queueResults(Call::Open, {-EACCES});
+    fakeusb::queueResults(Call::Open, {-EIO});
     Lines lines;
     EXPECT_EQ(run(USB_SWITCH_PRM_USR, &lines), -2);
     EXPECT_EQ(lines, withLookup({switchLine("special device can not open.")}));
 
+    for (int refusal : {-EACCES, -EPERM}) {
+        fakeusb::queueResults(Call::Open, {refusal});
+        EXPECT_EQ(run(USB_SWITCH_PRM_USR, &lines), USB_SWITCH_ACCESS_DENIED);
+        EXPECT_EQ(lines, withLookup({switchLine("special device can not open."), switchLine("permission denied.")}));
+    }
+    fakeusb::clearCalls();
+
     // Unplugged since the last rescan: the stale record is still listed, opening it fails.
     fakeusb::removeDevice(device_);
     EXPECT_EQ(run(USB_SWITCH_PRM_USR), -2);
-    EXPECT_EQ(handleCallKinds(), (std::vector<Call>{Call::Open, Call::Open}));
+    EXPECT_EQ(handleCallKinds(), (std::vector<Call>{Call::Open}));
 }
 
 } // namespace

@@ -64,6 +64,57 @@ TEST_F(Detection, CdRomPersonalityIsSwitchedThenOffered) {
     EXPECT_GT(passesUntilDecided(), 0);
     EXPECT_EQ(sim->personality(), "usr_adb");
     expectOffered("1.0.3", "1.0.4");
+    // The host's storage driver held the interface; it was taken off before the claim.
+    QStringList usb;
+    for (const SimRecord& r : sim->records("usb"))
+        usb << r.json.value("event").toString();
+    EXPECT_EQ(usb.mid(0, 4), (QStringList{"open", "get_driver", "detach_kernel_driver", "claim"}));
+}
+
+// Listed by adb is not reachable: only the "device" state takes commands. Each state here
+// holds for two listings, then the device comes up.
+class AdbStates : public Detection, public testing::WithParamInterface<const char*> {};
+
+TEST_P(AdbStates, OnlyTheDeviceStateIsReachable) {
+    loadScenario("ftm");
+    sim->set("adb_state", QString::fromLatin1(GetParam()));
+    sim->set("adb_state_listings", 2);
+    AppHarness& h = ready();
+    h.runDetectPass();
+    h.runDetectPass();
+    EXPECT_EQ(adbRuns().count(QStringList{"devices"}), 2);
+    EXPECT_EQ(adbRuns().count(QStringList{"shell", "cat /tmp/bootmode"}), 0);
+    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_NE(h.screen().status, L("stat No permission to use the device !"));
+    EXPECT_EQ(passesUntilDecided(), 1);
+    expectOffered("1.0.3", "1.0.4");
+}
+
+INSTANTIATE_TEST_SUITE_P(Listed, AdbStates,
+                         testing::Values("offline", "unauthorized", "authorizing", "recovery", "sideload"));
+
+// Without the access rule in effect the host refuses the device: one message naming the
+// fix, no cycling through the search texts, and on as soon as access is granted.
+TEST_F(Detection, NoPermissionIsSaidOnceUntilAccessIsGranted) {
+    for (const char* scenario : {"usr-cdrom", "ftm"}) {
+        SCOPED_TRACE(scenario);
+        loadScenario(scenario);
+        sim->set("node_access", QString::fromLatin1(scenario == QByteArray("ftm") ? "ro" : "none"));
+        AppHarness& h = ready();
+        h.runDetectPass();
+        const Screen refused = h.screen();
+        EXPECT_EQ(refused.status, L("stat No permission to use the device !"));
+        EXPECT_TRUE(refused.info.contains("udevadm trigger")) << refused.info.toStdString();
+        h.app().updateStatusTxt("marker");
+        h.runDetectPass();
+        EXPECT_EQ(h.screen().status, "marker"); // retried quietly
+        EXPECT_EQ(h.app().status(), 1);
+
+        sim->set("node_access", QStringLiteral("rw"));
+        EXPECT_GT(passesUntilDecided(), 0);
+        expectOffered("1.0.3", "1.0.4");
+        h.app().setStatus(1);
+    }
 }
 
 TEST_F(Detection, PackageCheckThenDetection) {

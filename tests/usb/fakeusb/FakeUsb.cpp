@@ -49,6 +49,7 @@ struct WorldDevice {
     int bus;
     uint16_t vendor;
     uint16_t product;
+    std::string driver; // kernel driver on interface 0, empty for none
 };
 
 const std::vector<unsigned char> kGoodStatus = {0x55, 0x53, 0x42, 0x53, 0x00, 0x78, 0x07,
@@ -97,6 +98,12 @@ int recordCall(State& s, CallRecord rec)
 bool worldHasDevice(const State& s, int id)
 {
     return std::any_of(s.devices.begin(), s.devices.end(), [&](const WorldDevice& d) { return d.id == id; });
+}
+
+WorldDevice* worldDevice(State& s, int id)
+{
+    auto it = std::find_if(s.devices.begin(), s.devices.end(), [&](const WorldDevice& d) { return d.id == id; });
+    return it == s.devices.end() ? nullptr : &*it;
 }
 
 bool worldHasBus(const State& s, int id)
@@ -264,6 +271,8 @@ const char* callName(Call call)
     case Call::BulkWrite: return "usb_bulk_write";
     case Call::BulkRead: return "usb_bulk_read";
     case Call::Strerror: return "usb_strerror";
+    case Call::GetDriver: return "usb_get_driver_np";
+    case Call::DetachKernelDriver: return "usb_detach_kernel_driver_np";
     case Call::Sleep: return "usleep";
     }
     return "?";
@@ -306,7 +315,7 @@ int addDevice(int bus, uint16_t vendor, uint16_t product)
     State& s = state();
     Lock lock(s.mutex);
     const int id = s.nextId++;
-    s.devices.push_back({id, bus, vendor, product});
+    s.devices.push_back({id, bus, vendor, product, {}});
     return id;
 }
 
@@ -315,6 +324,16 @@ void removeDevice(int device)
     State& s = state();
     Lock lock(s.mutex);
     std::erase_if(s.devices, [&](const WorldDevice& d) { return d.id == device; });
+}
+
+void bindDriver(int device, const std::string& driver)
+{
+    State& s = state();
+    Lock lock(s.mutex);
+    for (WorldDevice& d : s.devices) {
+        if (d.id == device)
+            d.driver = driver;
+    }
 }
 
 void queueResults(Call call, std::vector<int> results)
@@ -450,8 +469,10 @@ usb_dev_handle* usb_open(struct usb_device* dev)
     else
         rec.result = fakeusb::worldHasDevice(s, rec.device) ? 0 : -ENODEV;
     fakeusb::recordCall(s, rec);
-    if (rec.result < 0)
+    if (rec.result < 0) {
+        errno = -rec.result;
         return nullptr;
+    }
     auto* handle = new usb_dev_handle{rec.device};
     s.handles.insert(handle);
     return handle;
@@ -476,7 +497,42 @@ int usb_set_configuration(usb_dev_handle* dev, int configuration)
 
 int usb_claim_interface(usb_dev_handle* dev, int interface)
 {
-    return fakeusb::simpleHandleCall(Call::ClaimInterface, dev, interface);
+    auto& s = fakeusb::state();
+    fakeusb::Lock lock(s.mutex);
+    CallRecord rec(Call::ClaimInterface);
+    rec.device = dev->device;
+    rec.arg = interface;
+    const fakeusb::WorldDevice* d = fakeusb::worldDevice(s, dev->device);
+    rec.result = fakeusb::handleResult(s, Call::ClaimInterface, dev, d && !d->driver.empty() ? -EBUSY : 0);
+    return fakeusb::recordCall(s, rec);
+}
+
+int usb_get_driver_np(usb_dev_handle* dev, int interface, char* name, unsigned int namelen)
+{
+    auto& s = fakeusb::state();
+    fakeusb::Lock lock(s.mutex);
+    CallRecord rec(Call::GetDriver);
+    rec.device = dev->device;
+    rec.arg = interface;
+    const fakeusb::WorldDevice* d = fakeusb::worldDevice(s, dev->device);
+    rec.result = fakeusb::handleResult(s, Call::GetDriver, dev, d && !d->driver.empty() ? 0 : -ENODATA);
+    if (rec.result == 0 && namelen > 0)
+        std::snprintf(name, namelen, "%s", d ? d->driver.c_str() : "");
+    return fakeusb::recordCall(s, rec);
+}
+
+int usb_detach_kernel_driver_np(usb_dev_handle* dev, int interface)
+{
+    auto& s = fakeusb::state();
+    fakeusb::Lock lock(s.mutex);
+    CallRecord rec(Call::DetachKernelDriver);
+    rec.device = dev->device;
+    rec.arg = interface;
+    fakeusb::WorldDevice* d = fakeusb::worldDevice(s, dev->device);
+    rec.result = fakeusb::handleResult(s, Call::DetachKernelDriver, dev, d && !d->driver.empty() ? 0 : -ENODATA);
+    if (rec.result == 0 && d)
+        d->driver.clear();
+    return fakeusb::recordCall(s, rec);
 }
 
 int usb_release_interface(usb_dev_handle* dev, int interface)

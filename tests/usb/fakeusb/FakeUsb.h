@@ -27,6 +27,8 @@ enum class Call {
     BulkWrite,
     BulkRead,
     Strerror,
+    GetDriver,          // usb_get_driver_np
+    DetachKernelDriver, // usb_detach_kernel_driver_np
     Sleep, // usleep, observed (and still slept) so tests can see where the waits fall
 };
 
@@ -52,10 +54,14 @@ int addBus(const std::string& dirname);            // returns the bus id
 void removeBus(int bus);                           // its devices go with it
 int addDevice(int bus, uint16_t vendor, uint16_t product); // returns the device id
 void removeDevice(int device);
+// A kernel driver holding the device's interface 0 (as Linux's storage driver does at every
+// enumeration): claims fail with EBUSY until it is detached.
+void bindDriver(int device, const std::string& driver);
 
 // ---- scripting ----
 // The next calls of this kind return these values in turn, then behave normally again.
 void queueResults(Call call, std::vector<int> results);
+// A failed usb_open leaves -result in errno, as the real library leaves open()'s error.
 // Every call of this kind returns this value until clearResult.
 void setResult(Call call, int result);
 void clearResult(Call call);

@@ -100,10 +100,60 @@ Device::~Device()
     m_state.insert(QStringLiteral("device"), m_dev);
 }
 
+namespace {
+
+// A pending change stored as {"probes": n} or {"until_ms": t}: true once it is due; a
+// probe counts a probe-counted one down.
+bool due(QJsonObject& pending, bool probe)
+{
+    if (pending.contains(QLatin1String("probes"))) {
+        const int left = pending.value(QLatin1String("probes")).toInt();
+        if (left <= 0)
+            return true;
+        if (probe)
+            pending.insert(QStringLiteral("probes"), left - 1);
+        return false;
+    }
+    return nowMs() >= qint64(pending.value(QLatin1String("until_ms")).toDouble());
+}
+
+QJsonObject pendingFor(const QJsonValue& delayValue)
+{
+    const Delay delay = parseDelay(delayValue);
+    QJsonObject pending;
+    if (delay.probes >= 0)
+        pending.insert(QStringLiteral("probes"), delay.probes);
+    else
+        pending.insert(QStringLiteral("until_ms"), double(nowMs() + qint64(delay.seconds * 1000.0)));
+    return pending;
+}
+
+bool isZeroDelay(const QJsonValue& v)
+{
+    const Delay d = parseDelay(v);
+    return d.probes == 0 || (d.probes < 0 && d.seconds <= 0.0);
+}
+
+} // namespace
+
 void Device::settle(bool probe)
 {
     if (probe)
         bump(QStringLiteral("probes"));
+    for (const char* key : {"linger", "replug"}) {
+        QJsonObject p = m_dev.value(QLatin1String(key)).toObject();
+        if (p.isEmpty())
+            continue;
+        if (due(p, probe)) {
+            m_dev.remove(QLatin1String(key));
+            if (QLatin1String(key) == QLatin1String("replug"))
+                setPlugged(true);
+        } else {
+            m_dev.insert(QLatin1String(key), p);
+            if (QLatin1String(key) == QLatin1String("linger"))
+                return; // the restart's own delay starts once it has left the bus
+        }
+    }
     const QJsonObject pending = m_dev.value(kPending).toObject();
     if (pending.isEmpty())
         return;
@@ -155,10 +205,21 @@ int Device::generation() const
     return m_dev.value(QLatin1String("generation")).toInt();
 }
 
+bool Device::lingering() const
+{
+    return plugged() && m_dev.contains(QLatin1String("linger"));
+}
+
 QStringList Device::identities() const
 {
     if (!plugged())
         return {};
+    if (lingering()) {
+        QStringList ids;
+        for (const QJsonValue& v : m_dev.value(QLatin1String("linger")).toObject().value(QLatin1String("identities")).toArray())
+            ids << v.toString();
+        return ids;
+    }
     const QString p = personality();
     QStringList ids;
     if (p == QLatin1String(personality::kFtm))
@@ -177,18 +238,85 @@ QStringList Device::identities() const
 
 bool Device::adbReaches() const
 {
-    const QString p = personality();
-    return plugged() && !hasFault(QStringLiteral("adb_unreachable"))
-        && (p == QLatin1String(personality::kFtm) || p == QLatin1String(personality::kUsrAdb));
+    return adbListing() == QLatin1String("device");
 }
 
 bool Device::fastbootReaches() const
 {
-    return plugged() && personality() == QLatin1String(personality::kBootloader);
+    return plugged() && personality() == QLatin1String(personality::kBootloader) && nodeWritable();
+}
+
+QString Device::adbListing() const
+{
+    const QString p = personality();
+    const bool adbPersonality = p == QLatin1String(personality::kFtm) || p == QLatin1String(personality::kUsrAdb);
+    if (lingering()) // the old connection, not answering any more
+        return m_dev.value(QLatin1String("linger")).toObject().value(QLatin1String("adb")).toBool()
+            ? QStringLiteral("offline") : QString();
+    if (!plugged() || hasFault(QStringLiteral("adb_unreachable")) || !adbPersonality)
+        return QString();
+    if (!nodeWritable())
+        return QStringLiteral("no permissions (missing udev rules? user is in the plugdev group); "
+                              "see [http://developer.android.com/tools/device.html]");
+    const QString state = m_scn.value(QLatin1String("adb_state")).toString();
+    const int runs = m_scn.value(QLatin1String("adb_state_listings")).toInt(-1);
+    if (state.isEmpty() || (runs >= 0 && counter(QStringLiteral("adb_listings")) > runs))
+        return QStringLiteral("device");
+    return state;
+}
+
+QByteArray Device::adbStateError() const
+{
+    const QString state = adbListing();
+    if (state.startsWith(QLatin1String("no permissions")))
+        return "error: insufficient permissions for device: " + state.mid(15).toUtf8() + "\n";
+    if (state == QLatin1String("unauthorized"))
+        return "error: device unauthorized.\nThis adb server's $ADB_VENDOR_KEYS is not set\n"
+               "Try 'adb kill-server' if that seems wrong.\n"
+               "Otherwise check for a confirmation dialog on your device.\n";
+    if (state == QLatin1String("offline"))
+        return "error: device offline\n";
+    return "error: device '" + m_scn.value(QLatin1String("serial")).toString().toUtf8() + "' not found\n";
+}
+
+QString Device::kernelDriver() const
+{
+    const QString driver = m_scn.value(QLatin1String("kernel_driver")).toString();
+    if (driver.isEmpty() || !identities().contains(QString::fromLatin1(kOwnIdentity)) || lingering())
+        return QString();
+    return m_dev.value(QLatin1String("driver_detached_generation")).toInt() == generation() ? QString() : driver;
+}
+
+void Device::detachKernelDriver()
+{
+    m_dev.insert(QStringLiteral("driver_detached_generation"), generation());
+}
+
+QString Device::nodeAccess() const
+{
+    const QString access = m_scn.value(QLatin1String("node_access")).toString();
+    return access.isEmpty() ? QStringLiteral("rw") : access;
+}
+
+void Device::pullCable(const QJsonValue& replugAfter)
+{
+    setPlugged(false);
+    m_dev.remove(QLatin1String("linger"));
+    if (!replugAfter.isUndefined() && !replugAfter.isNull())
+        m_dev.insert(QStringLiteral("replug"), pendingFor(replugAfter));
 }
 
 void Device::restart(bool intoBootloader)
 {
+    // A rebooting unit stays on the bus until its firmware has shut its USB down.
+    const QJsonValue linger = m_scn.value(QLatin1String("linger"));
+    const QStringList before = identities();
+    if (!before.isEmpty() && !isZeroDelay(linger)) {
+        QJsonObject l = pendingFor(linger);
+        l.insert(QStringLiteral("identities"), QJsonArray::fromStringList(before));
+        l.insert(QStringLiteral("adb"), adbReaches());
+        m_dev.insert(QStringLiteral("linger"), l);
+    }
     const int n = bump(QStringLiteral("restarts_requested"));
     m_dev.insert(QStringLiteral("restarts"), n);
     applyUpdatedVersion();
@@ -344,18 +472,15 @@ int Device::bump(const QString& name)
 void Device::leaveBus(const QString& target, const QJsonValue& delayValue)
 {
     m_dev.insert(QStringLiteral("personality"), QString::fromLatin1(personality::kRestarting));
-    const Delay delay = parseDelay(delayValue);
-    QJsonObject pending{{"to", target}};
-    if (delay.probes >= 0)
-        pending.insert(QStringLiteral("probes"), delay.probes);
-    else
-        pending.insert(QStringLiteral("until_ms"), double(nowMs() + qint64(delay.seconds * 1000.0)));
+    QJsonObject pending = pendingFor(delayValue);
+    pending.insert(QStringLiteral("to"), target);
     m_dev.insert(kPending, pending);
 }
 
 void Device::comeBack(const QString& target)
 {
     m_dev.remove(kPending);
+    m_dev.remove(QLatin1String("linger"));
     m_dev.insert(QStringLiteral("personality"), target);
     m_dev.insert(QStringLiteral("generation"), generation() + 1);
 }

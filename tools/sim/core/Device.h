@@ -60,6 +60,25 @@ public:
     QStringList identities() const;
     bool adbReaches() const;
     bool fastbootReaches() const;
+    // What `adb devices` says of the device ("device", "offline", "unauthorized",
+    // "no permissions (...)", ...), or empty when adb does not list it. Only "device"
+    // takes commands.
+    QString adbListing() const;
+    // The error adb prints for a command to a device in a state other than "device".
+    QByteArray adbStateError() const;
+    // A reboot command was taken but the device is still on the bus for a moment.
+    bool lingering() const;
+
+    // Host side of a Linux desktop: the kernel's storage driver binds the CD-ROM interface
+    // at every enumeration under the own identity, until detached from this enumeration.
+    QString kernelDriver() const;
+    void detachKernelDriver();
+    // "rw" (access rule in effect), "ro" (node readable only: every request refused),
+    // "none" (the node cannot be opened).
+    QString nodeAccess() const;
+    bool nodeWritable() const { return nodeAccess() == QLatin1String("rw"); }
+    // The cable is pulled; it comes back after `replugAfter` (never when absent).
+    void pullCable(const QJsonValue& replugAfter);
 
     void restart(bool intoBootloader);
     void modeSwitch(SwitchTarget target);

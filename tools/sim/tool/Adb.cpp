@@ -14,6 +14,12 @@ namespace {
 
 const QByteArray kNoDevice = "error: no devices/emulators found\n";
 
+// Why a command cannot reach the device: not listed at all, or listed in another state.
+QByteArray unreachable(const Device& device)
+{
+    return device.adbListing().isEmpty() ? kNoDevice : device.adbStateError();
+}
+
 void startServer(Device& device, Output& out)
 {
     if (device.raw().value(QLatin1String("adb_server")).toBool())
@@ -44,7 +50,7 @@ int pull(const QString& dir, const QString& remote, const QString& local, Output
             device.settle(false);
             startServer(device, out);
             if (!device.adbReaches()) {
-                out.warn("adb: error: failed to get feature set: " + kNoDevice);
+                out.warn("adb: error: failed to get feature set: " + unreachable(device));
                 status = 1;
             } else if (!device.hasFile(remote) || device.faultHits(QStringLiteral("pull_error"), remote)) {
                 out.warn("adb: error: failed to stat remote object '" + remote.toUtf8()
@@ -82,7 +88,7 @@ int push(const QString& dir, const QString& local, const QString& remote, Output
         device.settle(false);
         startServer(device, out);
         if (!device.adbReaches()) {
-            out.warn("adb: error: failed to get feature set: " + kNoDevice);
+            out.warn("adb: error: failed to get feature set: " + unreachable(device));
             status = 1;
         } else if (device.faultHits(QStringLiteral("push_error"), remote)) {
             out.warn("adb: error: failed to copy '" + local.toUtf8() + "' to '" + remote.toUtf8()
@@ -128,15 +134,18 @@ int runAdb(const QString& dir, const QStringList& args, Output& out)
         } else if (cmd == QLatin1String("devices")) {
             startServer(device, out);
             device.settle(true);
+            device.bump(QStringLiteral("adb_listings"));
             out.say("List of devices attached\n");
-            if (device.adbReaches())
-                out.say(device.settings().value(QLatin1String("serial")).toString().toUtf8() + "\tdevice\n");
+            const QString state = device.adbListing();
+            if (!state.isEmpty())
+                out.say(device.settings().value(QLatin1String("serial")).toString().toUtf8() + "\t"
+                        + state.toUtf8() + "\n");
             out.say("\n");
         } else if (cmd == QLatin1String("shell")) {
             startServer(device, out);
             device.settle(false);
             if (!device.adbReaches()) {
-                out.warn(kNoDevice);
+                out.warn(unreachable(device));
                 status = 1;
             } else if (args.size() < 2) {
                 out.warn("error: the simulated device has no interactive shell\n");

@@ -61,12 +61,25 @@ int flash(const QString& dir, const QString& partition, const QString& imagePath
 
     Transaction tx(dir);
     bool written = false;
+    bool pulled = false;
     {
         Device device(tx.state());
         device.settle(false);
-        written = device.flash(partition, size, QString::fromLatin1(md5.result().toHex()));
+        pulled = device.faultHits(QStringLiteral("pulled_during_flash"), partition);
+        if (pulled)
+            device.pullCable(device.settings().value(QLatin1String("replug_after")));
+        else
+            written = device.flash(partition, size, QString::fromLatin1(md5.result().toHex()));
     }
     tx.commit();
+    if (pulled) {
+        // The cable went in the middle of the transfer: the tool waits for the device for ever.
+        out.warn("Sending '" + partition.toUtf8() + "' (" + QByteArray::number((size + 1023) / 1024) + " KB)");
+        std::fwrite(out.err.constData(), 1, size_t(out.err.size()), stderr);
+        std::fflush(stderr);
+        out.err.clear();
+        hang(-1);
+    }
     const QByteArray name = partition.toUtf8();
     out.warn("Sending '" + name + "' (" + QByteArray::number((size + 1023) / 1024) + " KB)"
              + "                     OKAY [  0.010s]\n");
@@ -109,6 +122,8 @@ int runFastboot(const QString& dir, const QStringList& args, Output& out)
             if (device.fastbootReaches())
                 out.say(device.settings().value(QLatin1String("fastboot_serial")).toString().toUtf8()
                         + "\tfastboot\n");
+            else if (device.plugged() && device.personality() == QLatin1String(personality::kBootloader))
+                out.say("no permissions; see [http://developer.android.com/tools/device.html]\tfastboot\n");
         }
         tx.commit();
         return 0;

@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -166,7 +168,14 @@ int onHotspot(Fn fn)
 
 bool stillThere(const Device& device, const SimDevice* d)
 {
-    return device.generation() == d->generation && device.identities().contains(d->identity);
+    return device.generation() == d->generation && device.identities().contains(d->identity)
+        && !device.lingering(); // listed, but already shutting its USB down
+}
+
+// usbfs refuses every request on a node opened without write access.
+bool refused(const Device& device)
+{
+    return !device.nodeWritable();
 }
 
 void record(Transaction& tx, const Device& device, const SimHandle* h, const char* event, int result,
@@ -302,13 +311,14 @@ usb_dev_handle* usb_open(struct usb_device* dev)
         int r = 0;
         if (!stillThere(device, d))
             r = fail(-ENODEV, "usb_open");
-        else if (device.hasFault(QStringLiteral("open_fails")))
+        else if (device.hasFault(QStringLiteral("open_fails")) || device.nodeAccess() == QLatin1String("none"))
             r = fail(-EACCES, "usb_open");
         record(tx, device, h, "open", r);
         return r;
     });
     if (result < 0) {
         delete h;
+        errno = -result; // the real library leaves open()'s error behind
         return nullptr;
     }
     return h;
@@ -337,6 +347,10 @@ int usb_set_configuration(usb_dev_handle* dev, int configuration)
         int r = 0;
         if (!stillThere(device, dev->device))
             r = fail(-ENODEV, "usb_set_configuration");
+        else if (refused(device))
+            r = fail(-EPERM, "usb_set_configuration");
+        else if (!device.kernelDriver().isEmpty())
+            r = fail(-EBUSY, "usb_set_configuration"); // an interface is bound to a driver
         else if (configuration != 1)
             r = fail(-EINVAL, "usb_set_configuration");
         record(tx, device, dev, "set_configuration", r, {{"configuration", configuration}});
@@ -355,8 +369,12 @@ int usb_claim_interface(usb_dev_handle* dev, int interface)
         int r = 0;
         if (!stillThere(device, dev->device))
             r = fail(-ENODEV, "usb_claim_interface");
+        else if (refused(device))
+            r = fail(-EPERM, "usb_claim_interface");
         else if (interface != 0)
             r = fail(-EINVAL, "usb_claim_interface");
+        else if (!device.kernelDriver().isEmpty())
+            r = fail(-EBUSY, "usb_claim_interface");
         else if (countedFault(device, QStringLiteral("claim_fails"), QStringLiteral("claims_failed")))
             r = fail(-EBUSY, "usb_claim_interface");
         if (r == 0)
@@ -435,15 +453,27 @@ int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int
     });
 }
 
-int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int)
+int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeout)
 {
     std::lock_guard lock(g_mutex);
     if (!dev->device->hotspot || dev->device->identity != QLatin1String(sim::kOwnIdentity))
         return fail(-EPIPE, "usb_bulk_read");
+    bool silent = false;
+    onHotspot([&](Device& device, Transaction&) {
+        silent = device.hasFault(QStringLiteral("silent_storage"));
+        return 0;
+    });
+    // A silent device lets the read run to its full timeout, in real time.
+    if (silent && timeout > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
     return onHotspot([&](Device& device, Transaction& tx) {
         int r = 0;
         const bool afterSwitch = dev->cswAfterSwitch;
-        if ((ep | USB_ENDPOINT_IN) != 0x81 || dev->claimed != 0) {
+        if (silent) {
+            r = fail(-ETIMEDOUT, "usb_bulk_read");
+        } else if (refused(device)) {
+            r = fail(-EPERM, "usb_bulk_read");
+        } else if ((ep | USB_ENDPOINT_IN) != 0x81 || dev->claimed != 0) {
             r = fail(-EINVAL, "usb_bulk_read");
         } else if (dev->stalled) {
             r = fail(-EPIPE, "usb_bulk_read");
@@ -539,14 +569,45 @@ int usb_reset(usb_dev_handle* dev)
     return 0;
 }
 
-int usb_get_driver_np(usb_dev_handle*, int, char*, unsigned int)
+int usb_get_driver_np(usb_dev_handle* dev, int interface, char* name, unsigned int namelen)
 {
-    return fail(-ENODATA, "usb_get_driver_np");
+    std::lock_guard lock(g_mutex);
+    if (!dev->device->hotspot)
+        return fail(-ENODATA, "usb_get_driver_np");
+    return onHotspot([&](Device& device, Transaction& tx) {
+        int r = 0;
+        const QString driver = device.kernelDriver();
+        if (!stillThere(device, dev->device))
+            r = fail(-ENODEV, "usb_get_driver_np");
+        else if (refused(device))
+            r = fail(-EPERM, "usb_get_driver_np");
+        else if (interface != 0 || driver.isEmpty())
+            r = fail(-ENODATA, "usb_get_driver_np");
+        else if (namelen > 0)
+            std::snprintf(name, namelen, "%s", driver.toUtf8().constData());
+        record(tx, device, dev, "get_driver", r, {{"interface", interface}, {"driver", driver}});
+        return r;
+    });
 }
 
-int usb_detach_kernel_driver_np(usb_dev_handle*, int)
+int usb_detach_kernel_driver_np(usb_dev_handle* dev, int interface)
 {
-    return fail(-ENODATA, "usb_detach_kernel_driver_np");
+    std::lock_guard lock(g_mutex);
+    if (!dev->device->hotspot)
+        return fail(-ENODATA, "usb_detach_kernel_driver_np");
+    return onHotspot([&](Device& device, Transaction& tx) {
+        int r = 0;
+        if (!stillThere(device, dev->device))
+            r = fail(-ENODEV, "usb_detach_kernel_driver_np");
+        else if (refused(device))
+            r = fail(-EPERM, "usb_detach_kernel_driver_np");
+        else if (interface != 0 || device.kernelDriver().isEmpty())
+            r = fail(-ENODATA, "usb_detach_kernel_driver_np");
+        else
+            device.detachKernelDriver();
+        record(tx, device, dev, "detach_kernel_driver", r, {{"interface", interface}});
+        return r;
+    });
 }
 
 } // extern "C"
