@@ -2,7 +2,7 @@
 # new version, Success.
 scenario() {
     check "usb-storage holds the CD-ROM interface" wait_storage_bound 60
-    app 'button=Start Update@300' press 'status=updated successfully@1500' close
+    app 'button=Start Update@300' press 'status=updated successfully@780' close
     check "the update ended in Success" [ $? -eq 0 ]
     check "the device runs the new version" sim_status_has 'firmware:     1.0.4'
     for p in aboot boot modem system; do
