@@ -10,5 +10,5 @@ scenario() {
     done
     check "the radio calibration was restored" \
         wait_record '"args":\["push","/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"\]' 1
-    check "the configuration was restored" wait_record '"args":\["push","/etc/config.db"\]' 1
+    check "the configuration was restored" same_device_files /etc/new_config.db /etc/config.db
 }
