@@ -1,5 +1,6 @@
 #include "AdbFunction.h"
 
+#include "Composite.h"
 #include "core/Records.h"
 #include "core/Shell.h"
 
@@ -64,7 +65,8 @@ void AdbFunction::serve()
             session = m_fn.sessions();
             m_streams.clear();
         }
-        dispatch(p);
+        if (m_model.offers(kAdb))
+            dispatch(p);
     }
 }
 

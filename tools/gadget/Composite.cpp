@@ -105,6 +105,8 @@ bool Composite::attach()
 void Composite::unbind()
 {
     if (m_bound) {
+        // Off the controller first: the host sees the device go at once.
+        put(m_root + QStringLiteral("/UDC"), "\n");
         QByteArray ports;
         run(QStringLiteral("usbip"), {QStringLiteral("port")}, &ports);
         for (const QByteArray& line : ports.split('\n')) {
@@ -112,7 +114,6 @@ void Composite::unbind()
                 run(QStringLiteral("usbip"), {QStringLiteral("detach"), QStringLiteral("-p"),
                                               QString::fromLatin1(line.mid(5, line.indexOf(':') - 5))});
         }
-        put(m_root + QStringLiteral("/UDC"), "\n");
     }
     m_bound = false;
     const QDir config(m_root + QStringLiteral("/configs/c.1"));

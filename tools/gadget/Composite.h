@@ -7,7 +7,16 @@
 #include <QString>
 #include <QStringList>
 
+namespace sim {
+class Device;
+}
+
 namespace gadget {
+
+// The FunctionFS instances: the CD-ROM, adb and the boot loader's fastboot.
+inline const QString kStorage = QStringLiteral("ms");
+inline const QString kAdb = QStringLiteral("adb");
+inline const QString kFastboot = QStringLiteral("fastboot");
 
 // What the device shows on the bus; an empty identity means it is off the bus.
 struct BusShape {
@@ -18,6 +27,12 @@ struct BusShape {
     bool operator==(const BusShape&) const = default;
     QString describe() const;
 };
+
+// How the device shows on the bus in its current personality.
+BusShape shapeOf(const sim::Device& device);
+// Whether the device offers this function now: a function of a device that has left the bus
+// (pulled cable, restart) takes nothing, even if the host has not noticed yet.
+bool offers(const sim::Device& device, const QString& function);
 
 class Composite {
 public:

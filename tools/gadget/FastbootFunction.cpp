@@ -1,5 +1,6 @@
 #include "FastbootFunction.h"
 
+#include "Composite.h"
 #include "core/Records.h"
 
 #include <QCryptographicHash>
@@ -25,7 +26,8 @@ void FastbootFunction::serve()
             ::usleep(20000);
             continue;
         }
-        command(buffer.left(int(n)));
+        if (m_model.offers(kFastboot))
+            command(buffer.left(int(n)));
     }
 }
 

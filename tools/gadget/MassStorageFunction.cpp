@@ -1,5 +1,6 @@
 #include "MassStorageFunction.h"
 
+#include "Composite.h"
 #include "core/MassStorage.h"
 #include "core/Records.h"
 
@@ -61,7 +62,8 @@ void MassStorageFunction::serve()
             ::usleep(20000); // gone from the bus; the next read waits for the host
             continue;
         }
-        handle(buffer.left(int(n)));
+        if (m_model.offers(kStorage))
+            handle(buffer.left(int(n)));
     }
 }
 

@@ -29,6 +29,9 @@ public:
         return fn(device, tx);
     }
 
+    // Whether the device offers the function now (see gadget::offers).
+    bool offers(const QString& function) const;
+
 private:
     QString m_dir;
 };

@@ -22,36 +22,6 @@
 
 namespace {
 
-const QString kStorage = QStringLiteral("ms");
-const QString kAdb = QStringLiteral("adb");
-const QString kFastboot = QStringLiteral("fastboot");
-// A boot loader without an identity of its own in the scenario still needs one on a real bus.
-const QString kDefaultBootloaderIdentity = QStringLiteral("18d1:d00d");
-
-gadget::BusShape shapeOf(const sim::Device& device)
-{
-    gadget::BusShape shape;
-    const QString p = device.personality();
-    if (!device.plugged() || p == QLatin1String(sim::personality::kRestarting))
-        return shape;
-    const QJsonObject& s = device.settings();
-    shape.generation = device.generation();
-    shape.serial = s.value(QLatin1String("serial")).toString();
-    const QStringList ids = device.identities();
-    if (p == QLatin1String(sim::personality::kBootloader)) {
-        shape.identity = ids.isEmpty() ? kDefaultBootloaderIdentity : ids.first();
-        shape.serial = s.value(QLatin1String("fastboot_serial")).toString();
-        shape.functions = {kFastboot};
-        return shape;
-    }
-    shape.identity = ids.value(0);
-    if (p == QLatin1String(sim::personality::kUsr) || p == QLatin1String(sim::personality::kUsrAdb))
-        shape.functions << kStorage;
-    if (device.adbReaches())
-        shape.functions << kAdb;
-    return shape;
-}
-
 void say(const QString& text)
 {
     std::fprintf(stderr, "[gadget] %s %s\n", qPrintable(QDateTime::currentDateTimeUtc().toString(QStringLiteral("hh:mm:ss.zzz"))),
@@ -72,11 +42,11 @@ int main(int argc, char** argv)
     const gadget::Model model(dir);
 
     gadget::Composite composite;
-    if (!composite.create({kStorage, kAdb, kFastboot}))
+    if (!composite.create({gadget::kStorage, gadget::kAdb, gadget::kFastboot}))
         return 1;
-    gadget::FfsFunction storageFn(kStorage.toStdString(), {0x08, 0x06, 0x50}, "Mass Storage");
-    gadget::FfsFunction adbFn(kAdb.toStdString(), {0xFF, 0x42, 0x01}, "ADB Interface");
-    gadget::FfsFunction fastbootFn(kFastboot.toStdString(), {0xFF, 0x42, 0x03}, "fastboot");
+    gadget::FfsFunction storageFn(gadget::kStorage.toStdString(), {0x08, 0x06, 0x50}, "Mass Storage");
+    gadget::FfsFunction adbFn(gadget::kAdb.toStdString(), {0xFF, 0x42, 0x01}, "ADB Interface");
+    gadget::FfsFunction fastbootFn(gadget::kFastboot.toStdString(), {0xFF, 0x42, 0x03}, "fastboot");
     gadget::MassStorageFunction storage(storageFn, model);
     gadget::AdbFunction adb(adbFn, model);
     gadget::FastbootFunction fastboot(fastbootFn, model);
@@ -91,7 +61,7 @@ int main(int argc, char** argv)
 
     gadget::BusShape shown;
     for (;;) {
-        const gadget::BusShape wanted = model.with([](sim::Device& device, sim::Transaction&) { return shapeOf(device); });
+        const gadget::BusShape wanted = model.with([](sim::Device& device, sim::Transaction&) { return gadget::shapeOf(device); });
         if (!(wanted == shown)) {
             if (!shown.identity.isEmpty()) {
                 say(QStringLiteral("leaves the bus"));
