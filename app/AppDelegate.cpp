@@ -5,9 +5,12 @@
 #include "app/ProgressBarView.h"
 #include "app/StringTable.h"
 #include "bridge/Contract.h"
+#include "bridge/ToolRunner.h"
 #include "usb/usbutils.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
@@ -79,9 +82,20 @@ void AppDelegate::applicationWillTerminate() {
     // The device may have re-enumerated since the last rescan (after a mode-2 switch, say);
     // a stale record cannot be opened and the permanent switch would be lost.
     do_enum_devices();
-    usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_PRM_USR);
+    {
+        std::lock_guard guard(m_switchLock);
+        m_finalSwitchSent = true;
+        usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_PRM_USR);
+    }
     stopDetect();
     ignoringLaunchErrors("restoring the mode-switch agent", [this] { recoverDeviceAgent(); });
+}
+
+int AppDelegate::detectionSwitch(uint32_t mode) {
+    std::lock_guard guard(m_switchLock);
+    if (m_finalSwitchSent)
+        return 0;
+    return usb_mode_switch_factory(kOwnVendor, kOwnProduct, mode);
 }
 
 int AppDelegate::startDetect() {
@@ -119,8 +133,44 @@ int AppDelegate::startInitialize() {
 }
 
 int AppDelegate::startUpdate() {
-    spawnWorker(&AppDelegate::updateProc);
+    m_updateRunning.store(true);
+    if (!spawnWorker(&AppDelegate::updateProc))
+        endUpdate(1); // no worker: report it as an error raised
     return 0;
+}
+
+void AppDelegate::endUpdate(int32_t result) {
+    m_updateRunning.store(false);
+    updateWhenDone(result);
+    if (m_pendingSignal != 0)
+        QCoreApplication::exit(128 + m_pendingSignal);
+}
+
+void AppDelegate::requestTermination(int signal) {
+    if (m_updateRunning.load()) {
+        // Never cut an image write short; the update ends within its bounded waits.
+        if (m_pendingSignal == 0)
+            std::fprintf(stderr, "hotspot-updater: signal %d: ending once the update has finished\n", signal);
+        m_pendingSignal = signal;
+        return;
+    }
+    QCoreApplication::exit(128 + signal);
+}
+
+void AppDelegate::finishAfterEventLoop(double graceSeconds) {
+    toolrunner::beginShutdown();
+    QElapsedTimer timer;
+    timer.start();
+    while (toolrunner::runningToolCount() > 0 && timer.elapsed() < qint64(graceSeconds * 1000.0))
+        QThread::msleep(10);
+    // A detection pass that was still running may have started the server again.
+    ignoringLaunchErrors("stopping the adb server", [this] {
+        toolrunner::RunOptions options;
+        options.capture = false;
+        options.duringShutdown = true;
+        options.limitSeconds = m_env.toolLimits.listing;
+        toolrunner::runTool(adbPath(), contract::adbKillServer(), options);
+    });
 }
 
 void AppDelegate::onUpdateButtonClick() {
@@ -147,7 +197,7 @@ void AppDelegate::onUpdateButtonClick() {
     startUpdate();
 }
 
-void AppDelegate::spawnWorker(void (AppDelegate::*body)()) {
+bool AppDelegate::spawnWorker(void (AppDelegate::*body)()) {
     const uint64_t generation = body == &AppDelegate::detectProc ? m_detectGeneration.load() : 0;
     m_liveWorkers.fetch_add(1);
     try {
@@ -165,9 +215,11 @@ void AppDelegate::spawnWorker(void (AppDelegate::*body)()) {
             }
             m_liveWorkers.fetch_sub(1); // last use of the controller on this thread
         }).detach();
+        return true;
     } catch (const std::system_error& e) {
         m_liveWorkers.fetch_sub(1);
         std::fprintf(stderr, "hotspot-updater: cannot start a worker: %s\n", e.what());
+        return false;
     }
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 class MainWindow;
@@ -48,6 +49,17 @@ public:
     int startInitialize();
     int startUpdate();
     void onUpdateButtonClick();
+    // A termination signal: ends the application as closing the window does, or, while an
+    // update runs, once the update has ended (every step of it is bounded).
+    void requestTermination(int signal);
+    bool updateRunning() const { return m_updateRunning.load(); }
+    // After the event loop: ends the workers' running tools and refuses new ones (waiting at
+    // most `graceSeconds` for the runs to return), then stops any adb server a late detection
+    // pass started. The workers themselves are left to the process's end.
+    void finishAfterEventLoop(double graceSeconds);
+    // A mode switch for the detection loop; after the termination's permanent switch none
+    // goes out any more (returns 0 then), so that one stays the device's last command.
+    int detectionSwitch(uint32_t mode);
     void onNotifyUSBDeviceAdded() {}
     void onNotifyUSBDeviceRemoved() {}
 
@@ -174,8 +186,9 @@ public:
     ImageEntry s_image_table[kImageTableSize] = {};
 
 private:
-    // Starts `body` on a detached thread, counted in liveWorkers().
-    void spawnWorker(void (AppDelegate::*body)());
+    // Starts `body` on a detached thread, counted in liveWorkers(); false when none started.
+    bool spawnWorker(void (AppDelegate::*body)());
+    void endUpdate(int32_t result); // GUI thread
     void connectOutlets();
 
     Environment m_env;
@@ -184,6 +197,10 @@ private:
     std::atomic<uint64_t> m_detectGeneration{0}; // bumped by each startDetect
     std::atomic<int> m_liveWorkers{0};
     std::atomic<bool> m_accessDenied{false};
+    std::atomic<bool> m_updateRunning{false};
+    int m_pendingSignal = 0;
+    std::mutex m_switchLock;
+    bool m_finalSwitchSent = false; // under m_switchLock     // GUI thread only: a termination deferred until the update ends
     std::atomic<bool> m_permissionShown{false};
     bool m_detectThread = false; // GUI thread only
 };

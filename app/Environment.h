@@ -20,6 +20,17 @@ public:
     void sleep(double seconds) override;
 };
 
+// How long a tool run may take before it is ended (with its children) and counted as that
+// step's failure. Real tools can wait for ever: fastboot for a device that went away, adb for
+// one that stopped answering. Generous, so a slow but working device never trips them.
+struct ToolLimits {
+    double listing = 20.0;    // adb/fastboot "devices", adb "kill-server"/"start-server"
+    double command = 60.0;    // adb "shell", fastboot "reboot", shell command lines
+    double transfer = 120.0;  // adb "pull"/"push" (device files of KiB to a few MiB)
+    double flashBase = 60.0;  // fastboot "flash": this much ...
+    double flashPerMiB = 2.0; // ... plus this per MiB of the image (0.5 MiB/s)
+};
+
 struct Environment {
     // The bundle folder, without a trailing separator. Resources are at
     // bundlePath + "/Contents/Resources".
@@ -31,6 +42,7 @@ struct Environment {
     // Paths whose presence as a regular file means the device-access rule is installed.
     QStringList driverPaths;
     std::shared_ptr<Clock> clock;
+    ToolLimits toolLimits;
     // Ends the program at once with the given status (a bad adb vendor list).
     // Must not return; tests pass one that throws.
     std::function<void(int)> exitProgram;

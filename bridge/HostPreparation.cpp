@@ -133,7 +133,8 @@ bool AppDelegate::isDriverInstalled() {
 QString AppDelegate::accessFixCommand() const {
     // The rule is in place (the start-up check found it); udev applies it to devices that
     // are plugged in only after a reload and a new "add" event.
-    return QStringLiteral("sudo udevadm control --reload-rules && "
+    // One command per line; the shell takes the line break after "&&" as a continuation.
+    return QStringLiteral("sudo udevadm control --reload-rules &&\n"
                           "sudo udevadm trigger --subsystem-match=usb --action=add");
 }
 

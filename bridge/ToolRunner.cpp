@@ -1,8 +1,11 @@
 #include "bridge/ToolRunner.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
 
+#include <atomic>
 #include <csignal>
 #include <mutex>
 #include <set>
@@ -14,75 +17,125 @@
 
 namespace {
 
-// Pids of children a run is waiting for, so killRunningTools can reach them from any thread.
-std::mutex& registryLock() {
-    static std::mutex lock;
-    return lock;
-}
+constexpr int kPollMs = 50;
 
-std::set<pid_t>& registry() {
-    static std::set<pid_t> pids;
-    return pids;
+// Runs in progress, each with the flag its waiting thread polls.
+struct Registry {
+    std::mutex lock;
+    std::set<std::atomic<bool>*> cancels;
+    std::atomic<bool> shuttingDown{false};
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
 }
 
 class RunningChild {
 public:
-    explicit RunningChild(pid_t pid) : m_pid(pid) {
-        std::lock_guard guard(registryLock());
-        registry().insert(m_pid);
+    // Registered and checked under one lock: once beginShutdown has returned, either a run
+    // is counted (and will be ended) or it never starts.
+    explicit RunningChild(const QString& program, bool duringShutdown) {
+        std::lock_guard guard(registry().lock);
+        if (registry().shuttingDown.load() && !duringShutdown)
+            throw ToolLaunchError(
+                QStringLiteral("%1 not started: the application is ending").arg(program).toStdString());
+        registry().cancels.insert(&m_cancel);
     }
     ~RunningChild() {
-        std::lock_guard guard(registryLock());
-        registry().erase(m_pid);
+        std::lock_guard guard(registry().lock);
+        registry().cancels.erase(&m_cancel);
     }
     RunningChild(const RunningChild&) = delete;
     RunningChild& operator=(const RunningChild&) = delete;
+    bool cancelled() const { return m_cancel.load(); }
 
 private:
-    pid_t m_pid;
+    std::atomic<bool> m_cancel{false};
 };
 
 void configure(QProcess& process, bool capture) {
     // A tool must never wait for input from our terminal.
     process.setStandardInputFile(QProcess::nullDevice());
     process.setProcessChannelMode(capture ? QProcess::MergedChannels : QProcess::ForwardedChannels);
-#ifdef __linux__
-    // The child dies with the thread that started it; that thread waits for it, so this
-    // only fires when we are gone (or killed) without reaching killRunningTools.
     const pid_t parent = ::getpid();
     process.setChildProcessModifier([parent] {
+        // A group of its own: ended whole on expiry, and out of reach of the terminal's Ctrl-C.
+        ::setpgid(0, 0);
+#ifdef __linux__
+        // The child dies with the thread that started it; that thread waits for it, so this
+        // only fires when we are gone (or killed) without ending it ourselves.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
         if (::getppid() != parent)
             ::_exit(127);
     });
-#endif
+}
+
+// Called only by the thread that owns `process`, while it has not been reaped: the group id
+// is still the child's own.
+void endGroup(QProcess& process) {
+    const auto pid = static_cast<pid_t>(process.processId());
+    if (pid > 0)
+        ::kill(-pid, SIGKILL);
+    process.kill();
+}
+
+QByteArray stopLine(const QString& program, const char* why, double limit) {
+    const QString name = QFileInfo(program).fileName();
+    if (limit > 0 && !why)
+        return QStringLiteral("\nerror: %1 gave no answer within %2 s and was stopped\n")
+            .arg(name).arg(limit).toUtf8();
+    return QStringLiteral("\nerror: %1 was stopped: %2\n").arg(name, QLatin1String(why)).toUtf8();
 }
 
 } // namespace
 
 namespace toolrunner {
 
-std::optional<QByteArray> runTool(const QString& program, const QStringList& args, bool capture) {
+std::optional<QByteArray> runTool(const QString& program, const QStringList& args, const RunOptions& options) {
+    RunningChild registered(program, options.duringShutdown);
     QProcess process;
-    configure(process, capture);
+    configure(process, options.capture);
     process.start(program, args, QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
         throw ToolLaunchError(QStringLiteral("cannot start %1: %2")
                                   .arg(program, process.errorString())
                                   .toStdString());
-    RunningChild registered(static_cast<pid_t>(process.processId()));
 
-    if (!capture) {
-        process.waitForFinished(-1);
-        return std::nullopt;
+    // Waiting for the end also collects the output, so a chatty child never blocks on a
+    // full pipe.
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray stopped;
+    while (!process.waitForFinished(kPollMs) && process.state() != QProcess::NotRunning) {
+        const bool expired = options.limitSeconds > 0 && timer.elapsed() > qint64(options.limitSeconds * 1000.0);
+        if (registered.cancelled() || expired) {
+            stopped = stopLine(program, expired ? nullptr : "the application is ending", options.limitSeconds);
+            endGroup(process);
+            process.waitForFinished(-1);
+            break;
+        }
     }
-    // Collect while waiting, so a chatty child never blocks on a full pipe.
-    QByteArray output;
-    while (process.waitForReadyRead(-1))
-        output += process.readAll();
-    process.waitForFinished(-1);
-    output += process.readAll();
-    return output;
+    if (!options.capture)
+        return std::nullopt;
+    return process.readAll() + stopped;
+}
+
+double limitFor(const ToolLimits& limits, const QString& tool, const QStringList& args) {
+    const QString command = args.value(0);
+    if (tool == QLatin1String("sh"))
+        return limits.command;
+    if (command == QLatin1String("devices") || command == QLatin1String("kill-server")
+        || command == QLatin1String("start-server"))
+        return limits.listing;
+    if (command == QLatin1String("pull") || command == QLatin1String("push"))
+        return limits.transfer;
+    if (tool == QLatin1String("fastboot") && command == QLatin1String("flash")) {
+        const double mib = double(QFileInfo(args.value(2)).size()) / (1024.0 * 1024.0);
+        return limits.flashBase + limits.flashPerMiB * mib;
+    }
+    return limits.command;
 }
 
 ToolResult decodeOutput(const QByteArray& bytes) {
@@ -95,22 +148,34 @@ ToolResult decodeOutput(const QByteArray& bytes) {
 }
 
 int runningToolCount() {
-    std::lock_guard guard(registryLock());
-    return static_cast<int>(registry().size());
+    std::lock_guard guard(registry().lock);
+    return static_cast<int>(registry().cancels.size());
+}
+
+void cancelRunningTools() {
+    std::lock_guard guard(registry().lock);
+    for (std::atomic<bool>* cancel : registry().cancels)
+        cancel->store(true);
+}
+
+void beginShutdown() {
+    {
+        std::lock_guard guard(registry().lock);
+        registry().shuttingDown.store(true);
+    }
+    cancelRunningTools();
 }
 
 } // namespace toolrunner
 
-void killRunningTools() {
-    std::lock_guard guard(registryLock());
-    for (pid_t pid : registry())
-        ::kill(pid, SIGKILL);
-}
-
 namespace {
 
-ToolResult run(const QString& program, const QStringList& args, ToolResult* result) {
-    std::optional<QByteArray> output = toolrunner::runTool(program, args, result != nullptr);
+ToolResult run(const ToolLimits& limits, const QString& tool, const QString& program, const QStringList& args,
+               ToolResult* result) {
+    toolrunner::RunOptions options;
+    options.capture = result != nullptr;
+    options.limitSeconds = toolrunner::limitFor(limits, tool, args);
+    std::optional<QByteArray> output = toolrunner::runTool(program, args, options);
     return output ? toolrunner::decodeOutput(*output) : std::nullopt;
 }
 
@@ -119,7 +184,7 @@ ToolResult run(const QString& program, const QStringList& args, ToolResult* resu
 int AppDelegate::adbCommand(const std::optional<QStringList>& args, ToolResult* result) {
     if (!args)
         return -1;
-    ToolResult text = run(adbPath(), *args, result);
+    ToolResult text = run(m_env.toolLimits, QStringLiteral("adb"), adbPath(), *args, result);
     if (result)
         *result = std::move(text);
     return 0;
@@ -131,14 +196,15 @@ int AppDelegate::fastbootCommand(const std::optional<QStringList>& args, ToolRes
     // Every caller reads fastboot's answer; a missing slot still gets it captured.
     ToolResult local;
     ToolResult* slot = result ? result : &local;
-    *slot = run(fastbootPath(), *args, slot);
+    *slot = run(m_env.toolLimits, QStringLiteral("fastboot"), fastbootPath(), *args, slot);
     return 0;
 }
 
 int AppDelegate::shellCommand(const std::optional<QString>& commandLine, ToolResult* result) {
     if (!commandLine)
         return -1;
-    ToolResult text = run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), *commandLine}, result);
+    ToolResult text =
+        run(m_env.toolLimits, QStringLiteral("sh"), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), *commandLine}, result);
     if (result)
         *result = std::move(text);
     return 0;

@@ -133,7 +133,7 @@ void AppDelegate::detectPass() {
     case 0: {
         if (!quiet)
             postStatus(lookupFilled("stat detect Switching to [%s] mode ...", contract::kModeAdb));
-        const int switched = usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_TMP_USR_ADB);
+        const int switched = detectionSwitch(USB_SWITCH_TMP_USR_ADB);
         clock.sleep(kSettle);
         if (switched == USB_SWITCH_ACCESS_DENIED)
             showNoPermission();

@@ -266,5 +266,5 @@ void AppDelegate::updateProc() {
     // Always leave the device in its permanent user personality, whatever happened.
     sendSwitch(USB_SWITCH_PRM_USR);
     postStartAnim(false);
-    post([this, result] { updateWhenDone(result); });
+    post([this, result] { endUpdate(result); });
 }

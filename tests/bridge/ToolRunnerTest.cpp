@@ -2,6 +2,8 @@
 #include "bridge/ToolRunner.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <chrono>
 #include <thread>
 
@@ -121,19 +123,51 @@ TEST_F(RunnerTest, ToolThatCannotStartThrows) {
     EXPECT_EQ(toolrunner::runningToolCount(), 0);
 }
 
-TEST_F(RunnerTest, KillRunningToolsEndsAHangingChild) {
-    const QString started = path("started");
-    writeTool("fastboot", QStringLiteral("echo waiting; touch '%1'; exec sleep 600").arg(started));
-    ToolResult slot;
-    int code = -2;
-    std::thread worker([&] { code = m_app->fastbootCommand(QStringList{"flash"}, &slot); });
-    while (toolrunner::runningToolCount() == 0 || !QFile::exists(started))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    killRunningTools();
-    worker.join();
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(slot, QStringLiteral("waiting\n"));
-    EXPECT_EQ(toolrunner::runningToolCount(), 0);
+// A hanging tool is ended with its whole group, by the thread that waits for it, either when
+// the application ends or when its limit passes; its output so far is kept and gets an
+// "error" line, so callers read the run as failed.
+TEST_F(RunnerTest, HangingToolIsEndedWithItsChildren) {
+    for (const bool byLimit : {false, true}) {
+        SCOPED_TRACE(byLimit ? "limit" : "cancel");
+        const QString started = path("started");
+        const QString grandchild = path("grandchild");
+        QFile::remove(started);
+        writeTool("fastboot", QStringLiteral("echo waiting; (sleep 601.25; touch '%1') & touch '%2'; exec sleep 600.5")
+                                  .arg(grandchild, started));
+        toolrunner::RunOptions options;
+        options.limitSeconds = byLimit ? 0.3 : 0.0;
+        std::optional<QByteArray> out;
+        std::thread worker([&] { out = toolrunner::runTool(resources() + "/fastboot", {"flash"}, options); });
+        while (!QFile::exists(started))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!byLimit)
+            toolrunner::cancelRunningTools();
+        worker.join();
+        ASSERT_TRUE(out.has_value());
+        EXPECT_TRUE(out->startsWith("waiting\n"));
+        EXPECT_TRUE(out->contains("error: fastboot")) << out->constData();
+        EXPECT_EQ(toolrunner::runningToolCount(), 0);
+    }
+    // Nothing of the groups is left, the grandchild included.
+    for (const char* leftover : {"sleep 601.25", "sleep 600.5"}) {
+        QProcess pgrep;
+        pgrep.start("pgrep", {"-f", leftover});
+        pgrep.waitForFinished();
+        EXPECT_TRUE(pgrep.readAll().trimmed().isEmpty()) << leftover;
+    }
+}
+
+TEST(ToolLimits, FlashScalesWithTheImage) {
+    QTemporaryDir dir;
+    QFile image(dir.filePath("big.img"));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+    image.resize(64LL << 20);
+    image.close();
+    const ToolLimits limits;
+    EXPECT_EQ(toolrunner::limitFor(limits, "fastboot", {"flash", "boot", image.fileName()}), 60.0 + 2.0 * 64);
+    EXPECT_EQ(toolrunner::limitFor(limits, "fastboot", {"devices"}), limits.listing);
+    EXPECT_EQ(toolrunner::limitFor(limits, "adb", {"pull", "/etc/config.db", "/tmp/x"}), limits.transfer);
+    EXPECT_EQ(toolrunner::limitFor(limits, "adb", {"shell", "cmmd info firmware_ver"}), limits.command);
 }
 
 } // namespace

@@ -11,6 +11,7 @@ Exit status 0 passed, 1 failed, 77 skipped (no Xvfb or no AT-SPI for Python on t
 import argparse
 import os
 import shutil
+import signal
 import sys
 import time
 import traceback
@@ -152,6 +153,90 @@ def case_busy_exit(c):
         run.shot("busy")
         took = c.close_cleanly(run)
     print(f"ended {took:.2f}s after the window was closed, a tool run in progress")
+
+
+def case_sigterm(c):
+    """kill -TERM while the device is being detected (its CD-ROM held by the host's storage
+    driver): the termination sequence runs as for a closed window, the device gets the
+    permanent switch last, and nothing is left behind."""
+    c.prepare(faults={"switch_ignored": True})  # stays in its CD-ROM personality: detection goes on
+    with c.run() as run:
+        switching = c.tr("stat detect Switching to [%s] mode ...").replace("%s", "ADB")
+        run.wait_for(lambda s: s.text("statusLable") == switching, FIND_DEVICE_TIMEOUT, "the mode switch")
+        before = len(c.sim.cbws())
+        sent = time.monotonic()
+        os.kill(run.app.pid, signal.SIGTERM)
+        status = run.app.wait_exit(EXIT_LIMIT * 5)
+        took = time.monotonic() - sent
+        check(status == 128 + signal.SIGTERM, f"exit status {status} after SIGTERM")
+        check(took <= EXIT_LIMIT + 1.0, f"the application took {took:.2f}s to end after SIGTERM")
+        left = run.leftovers()
+        check(not left, f"processes left running after exit: {left}")
+    c.check_exit_reached_device(before)
+    usb = [r.get("event") for r in c.sim.records() if r.get("kind") == "usb"]
+    check("detach_kernel_driver" in usb, "the storage driver was never taken off the CD-ROM interface")
+    print(f"ended {took:.2f}s after SIGTERM, permanent switch sent last")
+
+
+def case_sigterm_during_update(c):
+    """kill -TERM while images are written: the update is not cut short; it ends (Success on
+    the screen), then the application ends as for a closed window."""
+    c.prepare(restart_delay=2, linger=0)
+    with c.run() as run:
+        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
+                     and s.text("statusLable") == c.tr("stat Device Ready !"),
+                     FIND_DEVICE_TIMEOUT, "the update to be offered")
+        run.press()
+        writing = c.tr("stat Writing [%s] ...").split("%s")[0]
+        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 120, "an image being written")
+        os.kill(run.app.pid, signal.SIGTERM)
+        run.log("SIGTERM sent")
+        status = run.app.wait_exit(UPDATE_TIMEOUT)
+        check(status == 128 + signal.SIGTERM, f"exit status {status} after SIGTERM")
+        check(not run.leftovers(), f"processes left running after exit: {run.leftovers()}")
+    check(c.sim.firmware_version() == c.package_version,
+          f"the update was cut short: the device holds {c.sim.firmware_version()!r}")
+    check(c.sim.cbws() and c.sim.cbws()[-1] == MODE1_CBW, "the permanent switch was not the last command")
+    print("the update finished before the signal ended the application")
+
+
+E2E_USER = "hotspot-e2e"
+
+
+def case_non_root(c):
+    """As a normal user: without access to the device nodes the window says so once, with the
+    command that fixes it; once access is granted the update is offered. Run as root, this
+    case runs itself again as an unprivileged user."""
+    if os.geteuid() == 0:
+        import pwd
+        import subprocess
+
+        try:
+            pwd.getpwnam(E2E_USER)
+        except KeyError:
+            subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", E2E_USER],
+                           check=True)
+        if not c.db.driver_rule_installed():
+            c.db.install_driver_rule(SOURCE_DIR, use_sudo=False)
+        user = pwd.getpwnam(E2E_USER)
+        os.chown(c.work, user.pw_uid, user.pw_gid)
+        env = {k: v for k, v in os.environ.items() if k in ("PATH", "LANG", "LC_ALL")}
+        env["HOME"] = c.work
+        cmd = ["runuser", "-u", E2E_USER, "--", "/usr/bin/python3", os.path.abspath(__file__),
+               "--build-dir", c.tree.dir, "--work", os.path.join(c.work, "user"), "non_root"]
+        status = subprocess.run(cmd, env=env).returncode
+        check(status == 0, f"the run as {E2E_USER} failed ({status}); see {c.work}/user")
+        return
+    c.prepare(node_access="none")
+    with c.run() as run:
+        snap = run.wait_status(["stat No permission to use the device !"], FIND_DEVICE_TIMEOUT)
+        check("udevadm" in snap.text("infoLable"), f"no fix named: {snap.text('infoLable')!r}")
+        run.shot("no-permission")
+        c.sim.run("set", "node_access=rw")
+        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton"),
+                     FIND_DEVICE_TIMEOUT, "the update to be offered once access is granted")
+        c.close_cleanly(run)
+    print(f"as uid {os.geteuid()}: the permission message, then Start")
 
 
 def case_offer_update(c):

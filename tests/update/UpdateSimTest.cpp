@@ -388,7 +388,12 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFailure{R"({"base": "ftm", "faults": {"flash_fail": ["boot"]}})", 7},
         WriteFailure{R"({"base": "ftm", "faults": {"flash_fail": ["boot"], "no_return_after_restart": 2}})", 4},
         WriteFailure{R"({"base": "ftm", "faults": {"flash_fail": ["boot"], "mode_write_refused": ["/etc/mode.cfg"]}})",
-                     6}));
+                     6},
+        // The cable pulled while an image is written: fastboot waits for ever, its run is ended
+        // at its limit. Plugged back, the device is restarted and the write failure reported;
+        // left out, the restart never comes.
+        WriteFailure{R"({"base": "ftm", "faults": {"pulled_during_flash": ["boot"]}, "replug_after": 0.3})", 7},
+        WriteFailure{R"({"base": "ftm", "faults": {"pulled_during_flash": ["boot"]}})", 4}));
 
 // ---- first restart ----
 

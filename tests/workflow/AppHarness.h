@@ -159,6 +159,9 @@ public:
         }
         env.driverPaths = {rule};
         env.clock = clock;
+        // Short enough that a tool waiting for a vanished device ends quickly, long enough
+        // for a loaded machine.
+        env.toolLimits = ToolLimits{10.0, 5.0, 10.0, 3.0, 0.0};
         env.exitProgram = [](int code) { throw ProgramExit(code); };
         m_window = std::make_unique<MainWindow>();
         m_delegate = std::make_unique<AppDelegate>(std::move(env), m_window.get());

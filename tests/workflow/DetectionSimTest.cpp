@@ -2,8 +2,11 @@
 
 #include "SimFixture.h"
 
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QJsonObject>
 #include <QPushButton>
+#include <cerrno>
 
 namespace {
 
@@ -159,6 +162,40 @@ TEST_F(Detection, BootMode2IsRebootedIntoFirmware) {
     EXPECT_EQ(h.app().status(), 1);
     EXPECT_GT(passesUntilDecided(), 0);
     expectOffered("1.0.3", "1.0.4");
+}
+
+// A rebooting unit stays on the bus (adb: "offline") for a moment: the passes that still see
+// it must not take it for a device that answers.
+TEST_F(Detection, RebootingDeviceStillListedIsNotReadYet) {
+    loadScenario("bootmode2");
+    sim->set("linger", QJsonObject{{"probes", 3}});
+    AppHarness& h = ready();
+    h.runDetectPass();
+    ASSERT_EQ(sim->restarts(), 1);
+    h.runDetectPass();
+    EXPECT_EQ(adbRuns().count(kVersionRead), 0);
+    EXPECT_EQ(sim->restarts(), 1);
+    EXPECT_GT(passesUntilDecided(), 0);
+    expectOffered("1.0.3", "1.0.4");
+}
+
+// A device that never answers its mass-storage commands costs each switch its 1 s read
+// timeout, and the loop goes on.
+TEST_F(Detection, SilentDeviceCostsOneTimeoutPerPass) {
+    loadScenario("usr-cdrom");
+    sim->setFault("silent_storage");
+    AppHarness& h = ready();
+    QElapsedTimer timer;
+    timer.start();
+    h.runDetectPass();
+    EXPECT_GE(timer.elapsed(), 1000);
+    EXPECT_LT(timer.elapsed(), 10000);
+    bool timedOut = false;
+    for (const SimRecord& r : sim->records("usb"))
+        timedOut = timedOut || (r.event == "csw" && r.result == -ETIMEDOUT);
+    EXPECT_TRUE(timedOut);
+    EXPECT_EQ(sim->personality(), "usr");
+    EXPECT_EQ(h.app().status(), 1);
 }
 
 TEST_F(Detection, UnreadableBootModeRestartsTheAdbServer) {
