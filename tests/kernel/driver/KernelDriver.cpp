@@ -11,7 +11,6 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
-#include "bridge/ToolRunner.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -126,7 +125,7 @@ int main(int argc, char** argv)
     poll.start(100);
     app.exec();
 
-    killRunningTools();
+    delegate->finishAfterEventLoop(2.0); // as the application's main does
     std::printf("driver: %s\n", failed ? "steps failed" : "all steps met");
     std::fflush(stdout);
     std::fflush(stderr);
