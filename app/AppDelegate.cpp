@@ -62,8 +62,11 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::applicationWillTerminate() {
     runlog::write("app", QStringLiteral("closing; the screen shows: %1").arg(m_shownStatus));
-    ignoringLaunchErrors("stopping the adb server",
-                         [this] { adbCommand(contract::adbKillServer(), nullptr); });
+    // Its complaint when no server runs belongs in the log, not after a terminal's last line.
+    ignoringLaunchErrors("stopping the adb server", [this] {
+        ToolResult ignored;
+        adbCommand(contract::adbKillServer(), &ignored);
+    });
     // The device may have re-enumerated since the last rescan (after a mode-2 switch, say);
     // a stale record cannot be opened and the permanent switch would be lost.
     do_enum_devices();
@@ -151,7 +154,6 @@ void AppDelegate::finishAfterEventLoop(double graceSeconds) {
     // A detection pass that was still running may have started the server again.
     ignoringLaunchErrors("stopping the adb server", [this] {
         toolrunner::RunOptions options;
-        options.capture = false;
         options.duringShutdown = true;
         options.limitSeconds = m_env.toolLimits.listing;
         toolrunner::runTool(adbPath(), contract::adbKillServer(), options);
