@@ -63,6 +63,14 @@ void emitLine(State& s, const QByteArray& line) {
     }
 }
 
+// Called with the lock held: no log file, nothing remembered.
+void close(State& s) {
+    s.file.reset();
+    s.path.clear();
+    s.echo = false;
+    s.recent.clear();
+}
+
 } // namespace
 
 namespace runlog {
@@ -78,10 +86,8 @@ QString defaultFolder() {
 bool start(const QString& folder, const QStringList& header, bool echo, int keep) {
     State& s = state();
     std::lock_guard guard(s.lock);
-    s.file.reset();
-    s.path.clear();
+    close(s);
     s.echo = echo;
-    s.recent.clear();
     s.started = std::chrono::steady_clock::now();
 
     QDir dir(folder);
@@ -164,10 +170,7 @@ void writeOnce(const char* topic, const QString& text, const QString& sameAs) {
 void stop() {
     State& s = state();
     std::lock_guard guard(s.lock);
-    s.file.reset();
-    s.path.clear();
-    s.echo = false;
-    s.recent.clear();
+    close(s);
 }
 
 void toolRun(const QString& program, const QStringList& args, const QString& output, qint64 ms,
