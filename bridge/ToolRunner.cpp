@@ -60,11 +60,6 @@ void configure(QProcess& process, bool capture) {
     // A tool must never wait for input from our terminal.
     process.setStandardInputFile(QProcess::nullDevice());
     process.setProcessChannelMode(capture ? QProcess::MergedChannels : QProcess::ForwardedChannels);
-#if !defined(__SANITIZE_THREAD__)
-    // Not under ThreadSanitizer: Qt starts the child vfork-style (on our memory and thread
-    // storage until exec), and instrumented code run there corrupts the starting thread's
-    // race-detector state, which then reports false races (tests/tsan/ChildStartRepro.cpp).
-    // There the tool is ended alone, without its group.
     const pid_t parent = ::getpid();
     process.setChildProcessModifier([parent] {
         // A group of its own: ended whole on expiry, and out of reach of the terminal's Ctrl-C.
@@ -77,7 +72,6 @@ void configure(QProcess& process, bool capture) {
         if (::getppid() != parent)
             ::_exit(127);
     });
-#endif
 }
 
 // Called only by the thread that owns `process`, while it has not been reaped: the group id
