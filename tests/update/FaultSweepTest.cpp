@@ -78,14 +78,14 @@ struct Row {
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.fault << " / " << row.step << " / " << row.patch; }
 
-// Faults after which no switch reaches the device, the closing one included.
+// Faults of the USB side: the closing switch, too, may not reach the device.
 const std::set<std::string> kSwitchFaults = {"open_fails", "claim_fails", "altinterface_fails", "bulk_read_fails",
                                              "silent_storage", "node_access"};
 
 std::string faults(const char* json) { return std::string(R"({"faults": )") + json + "}"; }
 
 std::vector<Row> rows() {
-    const std::string wifi = "/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin";
+    const std::string wifi = kWifi.toStdString();
     std::vector<Row> r = {
         {"none", "-", "{}", 0},
         // Each write failing.
