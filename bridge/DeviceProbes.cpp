@@ -79,7 +79,9 @@ int32_t AppDelegate::switchDevice() {
 int32_t AppDelegate::flash(const QString& partition, const QString& imagePath) {
     ToolResult result;
     fastbootCommand(contract::fastbootFlash(partition, imagePath), &result);
-    return output::mentions(result, contract::kFlashFinished) ? 0 : -1;
+    // Older fastboot ends with "finished. total time", the one Debian ships (and the bundle
+    // carries) with "Finished. Total time".
+    return result && result->contains(contract::kFlashFinished, Qt::CaseInsensitive) ? 0 : -1;
 }
 
 int32_t AppDelegate::fastbootReboot() {

@@ -112,6 +112,7 @@ struct PullCase {
     bool mayWrite;
     QStringList saved;
 };
+void PrintTo(const PullCase& c, std::ostream* os) { *os << c.name; } // names, not bytes, in the log
 
 class DataPull : public DataTest, public ::testing::WithParamInterface<PullCase> {};
 
@@ -182,6 +183,7 @@ struct PushCase {
     int pushes;
     QStringList restored;
 };
+void PrintTo(const PushCase& c, std::ostream* os) { *os << c.name; } // names, not bytes, in the log
 
 class DataPush : public DataTest, public ::testing::WithParamInterface<PushCase> {};
 

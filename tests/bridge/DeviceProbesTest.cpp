@@ -127,7 +127,7 @@ TEST_F(ProbeTest, FlashSucceedsOnlyWhenFinished) {
         {"error: write failed\nfinished. total time: 0.1s\n", 0},
         {"FAILED (remote: bad image)\n", -1},
         {"", -1},
-        {"Finished\n", -1},
+        {"Sending 'boot' (96 KB)  OKAY [  0.385s]\nFinished. Total time: 1.208s\n", 0},
         {"finished" + kInvalidUtf8, -1},
     };
     for (const Case& c : cases) {

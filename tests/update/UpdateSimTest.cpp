@@ -332,6 +332,7 @@ struct StaleCase {
     const char* scenario;
     bool inBootLoader;
 };
+void PrintTo(const StaleCase& c, std::ostream* os) { *os << c.name; } // names, not bytes, in the log
 
 class UpdateStaleCopies : public UpdateSimTest, public ::testing::WithParamInterface<StaleCase> {};
 

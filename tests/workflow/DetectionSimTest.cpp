@@ -407,6 +407,7 @@ struct LongRun {
     int32_t state;
     int passes;
 };
+void PrintTo(const LongRun& r, std::ostream* os) { *os << r.scenario << ", " << r.passes << " passes"; }
 
 class DetectionLongRun : public Detection, public ::testing::WithParamInterface<LongRun> {};
 

@@ -80,6 +80,7 @@ struct AgreeCase {
     std::function<QByteArray(TempBundle&)> lines; // the image lines
     QStringList used;                             // empty: refused
 };
+void PrintTo(const AgreeCase& c, std::ostream* os) { *os << c.name; } // names, not bytes, in the log
 
 class VerifyAgrees : public ::testing::TestWithParam<AgreeCase> {};
 

@@ -2,11 +2,11 @@
 // transfers and the background server, with output shaped like the real tool's.
 
 #include "core/Device.h"
+#include "core/Shell.h"
 #include "core/StateStore.h"
 #include "tool/ToolContext.h"
 
 #include <QFile>
-#include <QRegularExpression>
 
 namespace sim {
 
@@ -37,49 +37,6 @@ QByteArray transferSummary(const QString& path, const char* verb, qint64 bytes)
         .arg(bytes)
         .arg(seconds, 0, 'f', 3)
         .toUtf8();
-}
-
-int shell(Device& device, const QString& line, Output& out)
-{
-    const QString cmd = line.trimmed();
-    if (cmd.startsWith(QLatin1String("cat "))) {
-        const QString path = cmd.mid(4).trimmed();
-        if (!device.hasFile(path)) {
-            out.say("cat: " + path.toUtf8() + ": No such file or directory\n");
-            return 1;
-        }
-        out.say(device.file(path));
-        return 0;
-    }
-    if (cmd == QLatin1String("sys_reboot")) {
-        device.restart(false);
-        return 0;
-    }
-    if (cmd == QLatin1String("sys_reboot bootloader")) {
-        if (!device.hasFault(QStringLiteral("ignore_bootloader_request")))
-            device.restart(true);
-        return 0;
-    }
-    if (cmd == QLatin1String("cmmd info firmware_ver")) {
-        out.say(device.versionReply());
-        return 0;
-    }
-    static const QRegularExpression echoTo(
-        QStringLiteral(R"(^echo\s+(\S+)\s*>\s*(\S+)(\s*&&\s*echo\s+OK)?$)"));
-    const QRegularExpressionMatch m = echoTo.match(cmd);
-    if (m.hasMatch()) {
-        const QString path = m.captured(2);
-        if (device.faultHits(QStringLiteral("mode_write_refused"), path)) {
-            out.say("/bin/sh: can't create " + path.toUtf8() + ": Read-only file system\n");
-            return 1;
-        }
-        device.setFile(path, m.captured(1).toUtf8() + '\n');
-        if (m.hasCaptured(3))
-            out.say(device.hasFault(QStringLiteral("mode_write_lowercase")) ? "ok\n" : "OK\n");
-        return 0;
-    }
-    out.say("/bin/sh: " + cmd.section(QLatin1Char(' '), 0, 0).toUtf8() + ": not found\n");
-    return 127;
 }
 
 int pull(const QString& dir, const QString& remote, const QString& local, Output& out)
@@ -203,7 +160,7 @@ int runAdb(const QString& dir, const QStringList& args, Output& out)
                 out.warn("error: the simulated device has no interactive shell\n");
                 status = 1;
             } else {
-                status = shell(device, args.mid(1).join(QLatin1Char(' ')), out);
+                status = deviceShell(device, args.mid(1).join(QLatin1Char(' ')), out.out);
             }
         } else if (cmd.isEmpty()) {
             out.warn("adb: no command given\n");

@@ -17,7 +17,7 @@ namespace sim {
 
 namespace {
 
-const QByteArray kFinished = "finished. total time: 0.030s\n";
+const QByteArray kFinished = "Finished. Total time: 0.030s\n"; // as Debian's fastboot prints it
 
 // True once the boot loader answers; prints the waiting line first if it does not yet.
 bool waitForDevice(const QString& dir)
