@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -141,6 +142,9 @@ struct Screen {
 
 struct HarnessOptions {
     bool driverInstalled = true;
+    // Short enough that a tool waiting for a vanished device ends quickly, long enough
+    // for a loaded machine.
+    ToolLimits toolLimits{10.0, 5.0, 10.0, 3.0, 0.0};
 };
 
 class AppHarness {
@@ -160,9 +164,7 @@ public:
         }
         env.driverPaths = {rule};
         env.clock = clock;
-        // Short enough that a tool waiting for a vanished device ends quickly, long enough
-        // for a loaded machine.
-        env.toolLimits = ToolLimits{10.0, 5.0, 10.0, 3.0, 0.0};
+        env.toolLimits = options.toolLimits;
         env.exitProgram = [](int code) { throw ProgramExit(code); };
         m_window = std::make_unique<MainWindow>();
         m_face = std::make_unique<WindowFace>(m_window.get());
@@ -205,14 +207,16 @@ public:
     void runDetectProc() { runOnWorker([this] { m_delegate->detectProc(); }); }
 
     // Serves posted events until `condition` holds; the condition is checked after every
-    // batch, and workers wake this thread when they finish.
+    // batch. Between batches the thread sleeps in the event loop until a post or the next
+    // millisecond tick: spinning would take a core from the worker and its tools.
     static void pumpUntil(const std::function<bool()>& condition) {
+        QTimer tick;
+        tick.start(1);
         while (!condition()) {
             QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
             if (condition())
                 break;
-            std::this_thread::yield();
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
