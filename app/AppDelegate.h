@@ -206,9 +206,9 @@ private:
     std::atomic<bool> m_accessDenied{false};
     std::atomic<bool> m_adbListedNotReady{false};
     std::atomic<bool> m_updateRunning{false};
-    int m_pendingSignal = 0;
+    int m_pendingSignal = 0; // GUI thread only: a termination deferred until the update ends
     std::mutex m_switchLock;
-    bool m_finalSwitchSent = false; // under m_switchLock     // GUI thread only: a termination deferred until the update ends
+    bool m_finalSwitchSent = false; // under m_switchLock
     std::atomic<bool> m_permissionShown{false};
     bool m_detectThread = false; // GUI thread only
 };

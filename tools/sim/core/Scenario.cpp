@@ -62,17 +62,29 @@ QJsonObject initialState(const QJsonObject& settings)
     return QJsonObject{{"scenario", settings}, {"device", Device::powerOn(settings)}};
 }
 
+namespace {
+
+// Longer than any run; beyond it a deadline in milliseconds would not fit its integer.
+constexpr double kMaxDelaySeconds = 1e7;
+
+double delaySeconds(double seconds)
+{
+    return qBound(0.0, seconds, kMaxDelaySeconds); // NaN gives 0
+}
+
+} // namespace
+
 Delay parseDelay(const QJsonValue& value)
 {
     Delay d;
     if (value.isDouble()) {
-        d.seconds = qMax(0.0, value.toDouble());
+        d.seconds = delaySeconds(value.toDouble());
     } else if (value.isObject()) {
         const QJsonObject o = value.toObject();
         if (o.contains(QLatin1String("probes")))
             d.probes = qMax(0, o.value(QLatin1String("probes")).toInt());
         else
-            d.seconds = qMax(0.0, o.value(QLatin1String("seconds")).toDouble());
+            d.seconds = delaySeconds(o.value(QLatin1String("seconds")).toDouble());
     } else {
         d.probes = 0;
     }
