@@ -77,7 +77,7 @@ namespace runlog {
 
 QString defaultFolder() {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification wants an absolute path; anything else is ignored.
+    // XDG_STATE_HOME counts only when absolute; anything else falls back to the default.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
     return base + QStringLiteral("/hotspot-updater/logs");
