@@ -56,16 +56,12 @@ std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir,
     return checks;
 }
 
-uint64_t verifiedTotal(const std::vector<ImageCheck>& checks, const std::vector<ImageEntry>& entries) {
-    uint64_t total = 0;
-    for (std::size_t i = 0; i < checks.size() && i < entries.size(); ++i) {
-        if (checks[i].verdict == ImageVerdict::Absent)
-            continue;
-        if (checks[i].verdict != ImageVerdict::Ok)
-            return 0;
-        total += static_cast<uint64_t>(entries[i].size);
-    }
-    return total;
+Selection verifyImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads) {
+    const std::vector<ImageEntry> walked(entries.begin(), entries.begin() + walkLength(entries));
+    std::vector<ImageVerdict> verdicts;
+    for (const ImageCheck& check : ImageHasher(threads).check(resourcesDir, walked))
+        verdicts.push_back(check.verdict);
+    return select(entries, verdicts);
 }
 
 } // namespace package

@@ -21,7 +21,8 @@ private:
     int m_threads;
 };
 
-// Sum of the sizes of the images that passed; 0 when any check failed.
-uint64_t verifiedTotal(const std::vector<ImageCheck>& checks, const std::vector<ImageEntry>& entries);
+// The start-up check of a whole table: its walk hashed on `threads` (see ImageHasher), then
+// what the update may write.
+Selection verifyImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads = 0);
 
 } // namespace package

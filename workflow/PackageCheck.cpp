@@ -53,13 +53,8 @@ void AppDelegate::initializeProc() {
     copyVersion(m_tool_version, parseVersionNumber(pieces.front()).toUtf8());
 
     const std::vector<ImageEntry> entries = package::readImageLines(pieces);
-    // Hashed concurrently; the answer is that of a walk in table order up to the first refusal.
-    const std::vector<ImageEntry> walked(entries.begin(), entries.begin() + package::walkLength(entries));
-    std::vector<package::ImageVerdict> verdicts;
-    for (const package::ImageCheck& check : package::ImageHasher().check(resourcesPath(), walked))
-        verdicts.push_back(check.verdict);
     // The table remembers what was verified: the update writes exactly those entries.
-    const package::Selection selection = package::select(entries, verdicts);
+    const package::Selection selection = package::verifyImages(resourcesPath(), entries);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         s_image_table[i] = entries[i];
         s_image_table[i].verified = selection.verified[i];

@@ -11,23 +11,6 @@
 #include <QElapsedTimer>
 #include <cstdio>
 
-namespace {
-
-uint64_t sequentialTotal(const QString& dir, const std::vector<ImageEntry>& entries) {
-    uint64_t total = 0;
-    for (const ImageEntry& entry : entries) {
-        const package::ImageCheck check = package::checkImage(dir, entry);
-        if (check.verdict == package::ImageVerdict::Absent)
-            continue;
-        if (check.verdict != package::ImageVerdict::Ok)
-            return 0;
-        total += static_cast<uint64_t>(entry.size);
-    }
-    return total;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -46,9 +29,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::vector<ImageEntry> entries = package::readImageLines(package::cutPieces(*text));
-    const uint64_t total = sequential ? sequentialTotal(dir, entries)
-                                      : package::verifiedTotal(package::ImageHasher().check(dir, entries),
-                                                               entries);
+    const uint64_t total = package::verifyImages(dir, entries, sequential ? 1 : 0).total;
     std::printf("%.6f %llu\n", timer.nsecsElapsed() / 1e9, static_cast<unsigned long long>(total));
     return total > 0 ? 0 : 1;
 }
