@@ -222,3 +222,7 @@ void copyVersion(char (&dest)[260], const QByteArray& utf8) {
     std::memcpy(dest, utf8.constData(), n);
     std::memset(dest + n, 0, 256 - n);
 }
+
+QString versionText(const char (&version)[260]) {
+    return QString::fromUtf8(version, static_cast<qsizetype>(strnlen(version, 256)));
+}

@@ -215,3 +215,5 @@ private:
 
 // Bounded copy into a version buffer: at most 255 bytes and the NUL.
 void copyVersion(char (&dest)[260], const QByteArray& utf8);
+// The text copyVersion stored.
+QString versionText(const char (&version)[260]);

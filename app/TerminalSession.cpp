@@ -16,10 +16,6 @@ constexpr int32_t kStateFinished = 4;
 
 constexpr int kTickMs = 50;
 
-QString versionText(const char (&version)[260]) {
-    return QString::fromUtf8(version, static_cast<qsizetype>(strnlen(version, 256)));
-}
-
 } // namespace
 
 TerminalSession::TerminalSession(AppDelegate& controller, TerminalFace& face, const TerminalOptions& options)

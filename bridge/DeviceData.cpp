@@ -37,10 +37,6 @@ bool reportsAbsent(const ToolResult& result) {
     return false;
 }
 
-QString versionText(const char (&buffer)[260]) {
-    return QString::fromUtf8(buffer, static_cast<qsizetype>(strnlen(buffer, 256)));
-}
-
 QString nowText() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODate); }
 
 // The verdict on one pull: an error naming a missing remote object is an absent file; any

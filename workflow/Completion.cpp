@@ -11,10 +11,6 @@ namespace {
 
 constexpr int32_t kStateFinished = 4;
 
-QString deviceVersionText(const char (&version)[260]) {
-    return QString::fromUtf8(version, static_cast<qsizetype>(strnlen(version, 256)));
-}
-
 // The information text, and where the device data is kept when it did not go back.
 QString withKeptBackup(const QString& info, const QString& kept) {
     if (kept.isEmpty())
@@ -34,7 +30,7 @@ void AppDelegate::updateWhenDone(int32_t code) {
         updateStatusTxt(lookup("stat Success upgrade device !"));
         setStatus(kStateFinished);
         const QString text = lookup("info Current version") + QStringLiteral("\n\t") +
-                             deviceVersionText(m_dev_version) + QStringLiteral("\n") +
+                             versionText(m_dev_version) + QStringLiteral("\n") +
                              lookup("info Your vesion is up to date");
         setTextLabel(withKeptBackup(text, m_keptBackup), false);
         updateWaringText(QStringLiteral("warning Update is finished."));
