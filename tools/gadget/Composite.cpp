@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
@@ -52,7 +53,7 @@ Composite::Composite(QString udc)
 {
 }
 
-bool Composite::create(const QStringList& instances)
+bool Composite::create(const QStringList& functions)
 {
     QDir d;
     if (!d.mkpath(m_root + QStringLiteral("/strings/0x409"))
@@ -63,8 +64,8 @@ bool Composite::create(const QStringList& instances)
         && put(m_root + QStringLiteral("/strings/0x409/product"), "Mobile WiFi")
         && put(m_root + QStringLiteral("/configs/c.1/strings/0x409/configuration"), "hotspot")
         && put(m_root + QStringLiteral("/configs/c.1/MaxPower"), "250");
-    for (const QString& name : instances)
-        ok = ok && d.mkpath(m_root + QStringLiteral("/functions/ffs.") + name);
+    for (const QString& name : functions)
+        ok = ok && d.mkpath(m_root + QStringLiteral("/functions/") + name);
     return ok;
 }
 
@@ -77,8 +78,8 @@ bool Composite::bind(const BusShape& shape)
         && put(m_root + QStringLiteral("/strings/0x409/serialnumber"), shape.serial.toUtf8());
     // Interfaces are numbered in the order their functions are linked.
     for (const QString& name : shape.functions) {
-        const QString target = m_root + QStringLiteral("/functions/ffs.") + name;
-        const QString link = m_root + QStringLiteral("/configs/c.1/ffs.") + name;
+        const QString target = m_root + QStringLiteral("/functions/") + name;
+        const QString link = m_root + QStringLiteral("/configs/c.1/") + name;
         ok = ok && ::symlink(qPrintable(target), qPrintable(link)) == 0;
     }
     ok = ok && put(m_root + QStringLiteral("/UDC"), m_udc.toLatin1());
@@ -117,8 +118,10 @@ void Composite::unbind()
     }
     m_bound = false;
     const QDir config(m_root + QStringLiteral("/configs/c.1"));
-    for (const QString& link : config.entryList({QStringLiteral("ffs.*")}, QDir::System | QDir::AllEntries))
-        ::unlink(qPrintable(config.filePath(link)));
+    for (const QFileInfo& link : config.entryInfoList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        if (link.isSymLink())
+            ::unlink(qPrintable(link.filePath()));
+    }
 }
 
 } // namespace gadget

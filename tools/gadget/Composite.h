@@ -18,11 +18,16 @@ inline const QString kStorage = QStringLiteral("ms");
 inline const QString kAdb = QStringLiteral("adb");
 inline const QString kFastboot = QStringLiteral("fastboot");
 
+// The configfs function of a FunctionFS instance.
+QString ffs(const QString& instance);
+// Every configfs function any personality links.
+QStringList allFunctions();
+
 // What the device shows on the bus; an empty identity means it is off the bus.
 struct BusShape {
     QString identity; // "11f6:102a"
     QString serial;
-    QStringList functions; // FunctionFS instances, in interface order
+    QStringList functions; // configfs functions ("ffs.ms", "ecm.0", ...), in interface order
     int generation = 0;
     bool operator==(const BusShape&) const = default;
     QString describe() const;
@@ -30,15 +35,15 @@ struct BusShape {
 
 // How the device shows on the bus in its current personality.
 BusShape shapeOf(const sim::Device& device);
-// Whether the device offers this function now: a function of a device that has left the bus
+// Whether the device offers this FunctionFS instance now: a function of a device that has left the bus
 // (pulled cable, restart) takes nothing, even if the host has not noticed yet.
-bool offers(const sim::Device& device, const QString& function);
+bool offers(const sim::Device& device, const QString& instance);
 
 class Composite {
 public:
     explicit Composite(QString udc = QStringLiteral("usbip-vudc.0"));
-    // Creates the gadget and a FunctionFS instance for each name.
-    bool create(const QStringList& instances);
+    // Creates the gadget and each configfs function ("ffs.ms", "gser.0", ...).
+    bool create(const QStringList& functions);
     bool bind(const BusShape& shape);
     void unbind();
 

@@ -12,6 +12,7 @@
 
 #include "core/Device.h"
 #include "core/StateStore.h"
+#include "core/UsbLayout.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -28,6 +29,12 @@ void say(const QString& text)
                  qPrintable(text));
 }
 
+gadget::InterfaceClass classOf(sim::UsbFunction function)
+{
+    const sim::UsbInterface i = sim::usbInterface(function);
+    return {i.cls, i.subclass, i.protocol};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -42,11 +49,11 @@ int main(int argc, char** argv)
     const gadget::Model model(dir);
 
     gadget::Composite composite;
-    if (!composite.create({gadget::kStorage, gadget::kAdb, gadget::kFastboot}))
+    if (!composite.create(gadget::allFunctions()))
         return 1;
-    gadget::FfsFunction storageFn(gadget::kStorage.toStdString(), {0x08, 0x06, 0x50}, "Mass Storage");
-    gadget::FfsFunction adbFn(gadget::kAdb.toStdString(), {0xFF, 0x42, 0x01}, "ADB Interface");
-    gadget::FfsFunction fastbootFn(gadget::kFastboot.toStdString(), {0xFF, 0x42, 0x03}, "fastboot");
+    gadget::FfsFunction storageFn(gadget::kStorage.toStdString(), classOf(sim::UsbFunction::Storage), "Mass Storage");
+    gadget::FfsFunction adbFn(gadget::kAdb.toStdString(), classOf(sim::UsbFunction::Adb), "ADB Interface");
+    gadget::FfsFunction fastbootFn(gadget::kFastboot.toStdString(), classOf(sim::UsbFunction::Fastboot), "fastboot");
     gadget::MassStorageFunction storage(storageFn, model);
     gadget::AdbFunction adb(adbFn, model);
     gadget::FastbootFunction fastboot(fastbootFn, model);
