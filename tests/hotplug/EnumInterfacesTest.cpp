@@ -1,5 +1,8 @@
 #include "HotplugFixture.h"
 
+#include "core/Device.h"
+#include "core/Scenario.h"
+#include "core/UsbLayout.h"
 #include "usb/hotplug.h"
 
 #include <libudev.h>
@@ -58,6 +61,31 @@ TEST(HotplugInterfaces, ClassifiesByPersonalityInterfaces)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(classify(c.interfaces).result, c.expected);
+    }
+}
+
+// The simulated hotspot's layouts, as its emulation on a real bus shows them: the watcher must
+// tell its CD-ROM from its network personality and report neither of the others.
+TEST(HotplugInterfaces, SimulatedPersonalitiesClassifyAsTheirKind)
+{
+    const struct {
+        const char* personality;
+        bool adbUnreachable;
+        int expected;
+    } cases[] = {
+        {"usr", false, 1}, {"usr_adb", false, 0}, {"usr_adb", true, 0}, {"ftm", false, -1}, {"bootloader", false, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.personality) + (c.adbUnreachable ? " without adb" : ""));
+        QJsonObject over{{"personality", c.personality}};
+        if (c.adbUnreachable)
+            over.insert("faults", QJsonObject{{"adb_unreachable", true}});
+        QJsonObject state = sim::initialState(sim::mergeSettings(sim::defaultSettings(), over));
+        sim::Device device(state);
+        std::vector<MockInterface> interfaces;
+        for (const sim::UsbInterface& i : sim::usbLayout(device))
+            interfaces.push_back({i.cls, i.subclass, int(interfaces.size())});
+        EXPECT_EQ(classify(interfaces).result, c.expected);
     }
 }
 

@@ -51,6 +51,24 @@ struct usb_device* findOwn()
     return nullptr;
 }
 
+// "class/subclass/protocol" of each interface of the own identity, with the storage
+// interface's endpoints.
+QStringList ownInterfaces()
+{
+    QStringList out;
+    const struct usb_device* d = findOwn();
+    if (!d || !d->config)
+        return out;
+    for (int n = 0; n < d->config->bNumInterfaces; ++n) {
+        const usb_interface_descriptor& alt = d->config->interface[n].altsetting[0];
+        QString text = QString::asprintf("%d/%d/%d", alt.bInterfaceClass, alt.bInterfaceSubClass, alt.bInterfaceProtocol);
+        if (alt.bInterfaceClass == USB_CLASS_MASS_STORAGE)
+            text += QString::asprintf(" %02x,%02x", alt.endpoint[0].bEndpointAddress, alt.endpoint[1].bEndpointAddress);
+        out << text;
+    }
+    return out;
+}
+
 int write(usb_dev_handle* h, const QByteArray& bytes)
 {
     return usb_bulk_write(h, 0x01, bytes.constData(), int(bytes.size()), 1000);
@@ -98,6 +116,11 @@ TEST_F(SimUsb, EachPersonalityShowsItsIdentityBesideAHub)
     sim->control.setPersonality(QStringLiteral("usr"));
     EXPECT_EQ(usb_find_devices(), 2); // one left, one came
     EXPECT_EQ(busIds(), (QStringList{"1d6b:0002", "11f6:102a"}));
+    // The CD-ROM: storage and three serial ports; the network personality adds ECM and adb.
+    EXPECT_EQ(ownInterfaces(), (QStringList{"8/6/80 81,01", "255/0/0", "255/0/0", "255/0/0"}));
+    sim->control.setPersonality(QStringLiteral("usr_adb"));
+    usb_find_devices();
+    EXPECT_EQ(ownInterfaces(), (QStringList{"8/6/80 81,01", "2/6/0", "10/0/0", "255/0/0", "255/0/0", "255/66/1"}));
 
     sim->control.setPersonality(QStringLiteral("bootloader"));
     usb_find_devices();

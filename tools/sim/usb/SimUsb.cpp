@@ -2,14 +2,16 @@
 //
 // One bus holds a hub (always there) and the hotspot under each USB identity its current
 // personality shows. Device records live until a rescan finds their device gone, as the
-// real library keeps them. The hotspot's interface 0 speaks Bulk-Only Transport on
-// endpoints 0x01/0x81 while it shows 0x11f6:0x102a. Every call on the hotspot is recorded
+// real library keeps them. Its interfaces are the device model's layout for the personality
+// (the one the emulated hotspot shows on a real bus); interface 0 speaks Bulk-Only Transport
+// on endpoints 0x01/0x81 while it shows 0x11f6:0x102a. Every call on the hotspot is recorded
 // in the state folder; usb_find_devices counts as one probe.
 
 #include "core/Device.h"
 #include "core/MassStorage.h"
 #include "core/Records.h"
 #include "core/StateStore.h"
+#include "core/UsbLayout.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -17,6 +19,7 @@
 #include <usb.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -34,9 +37,10 @@ using sim::Transaction;
 struct SimDevice {
     struct usb_device dev{};
     usb_config_descriptor config{};
-    usb_interface interface{};
-    usb_interface_descriptor alt{};
-    usb_endpoint_descriptor endpoints[2]{};
+    // One per interface; sized once, so the descriptors' pointers into them hold.
+    std::vector<usb_interface> interfaces;
+    std::vector<usb_interface_descriptor> alts;
+    std::vector<std::array<usb_endpoint_descriptor, 2>> endpoints;
     QString key;      // identity@generation, or "hub"
     QString identity; // "11f6:102a"
     int generation = 0;
@@ -63,7 +67,44 @@ int fail(int code, const char* what)
     return code;
 }
 
-void describe(SimDevice* d, quint16 vendor, quint16 product)
+// The interfaces of the device model's layout, numbered in order; interface n's endpoints
+// are 0x80|n+1 and n+1, so the storage interface 0 has 0x81/0x01. The hub, and a hotspot
+// caught between layouts, show one interface.
+std::vector<sim::UsbInterface> interfacesOf(const SimDevice* d, const QList<sim::UsbInterface>& layout)
+{
+    if (!d->hotspot)
+        return {{sim::UsbFunction::Serial, USB_CLASS_HUB, 0, 0}};
+    if (!layout.isEmpty())
+        return {layout.begin(), layout.end()};
+    if (d->identity == QLatin1String(sim::kOwnIdentity))
+        return {sim::usbInterface(sim::UsbFunction::Storage)};
+    return {{sim::UsbFunction::Serial, USB_CLASS_VENDOR_SPEC, 0xFF, 0xFF}};
+}
+
+void describeInterface(SimDevice* d, std::size_t n, const sim::UsbInterface& i)
+{
+    const bool hub = i.cls == USB_CLASS_HUB;
+    const bool interrupt = hub || i.function == sim::UsbFunction::EcmControl;
+    const auto number = uint8_t(n + 1);
+    d->endpoints[n][0] = {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, uint8_t(0x80 | number),
+                          uint8_t(interrupt ? USB_ENDPOINT_TYPE_INTERRUPT : USB_ENDPOINT_TYPE_BULK),
+                          uint16_t(interrupt ? 16 : 512), uint8_t(interrupt ? 12 : 0), 0, 0, nullptr, 0};
+    d->endpoints[n][1] = {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, number, USB_ENDPOINT_TYPE_BULK, 512, 0, 0, 0, nullptr, 0};
+    usb_interface_descriptor& alt = d->alts[n];
+    alt.bLength = USB_DT_INTERFACE_SIZE;
+    alt.bDescriptorType = USB_DT_INTERFACE;
+    alt.bInterfaceNumber = uint8_t(n);
+    alt.bNumEndpoints = interrupt ? 1 : 2;
+    alt.bInterfaceClass = i.cls;
+    alt.bInterfaceSubClass = i.subclass;
+    alt.bInterfaceProtocol = i.protocol;
+    alt.endpoint = d->endpoints[n].data();
+    d->interfaces[n].altsetting = &alt;
+    d->interfaces[n].num_altsetting = 1;
+    d->config.wTotalLength = uint16_t(d->config.wTotalLength + USB_DT_INTERFACE_SIZE + alt.bNumEndpoints * USB_DT_ENDPOINT_SIZE);
+}
+
+void describe(SimDevice* d, quint16 vendor, quint16 product, const QList<sim::UsbInterface>& layout)
 {
     d->dev.descriptor.bLength = USB_DT_DEVICE_SIZE;
     d->dev.descriptor.bDescriptorType = USB_DT_DEVICE;
@@ -77,31 +118,20 @@ void describe(SimDevice* d, quint16 vendor, quint16 product)
     d->dev.descriptor.iSerialNumber = d->hotspot ? 3 : 0;
     d->dev.descriptor.bNumConfigurations = 1;
 
-    const bool hub = !d->hotspot;
-    const bool storage = d->identity == QLatin1String(sim::kOwnIdentity);
-    d->endpoints[0] = {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, 0x81,
-                       uint8_t(hub ? USB_ENDPOINT_TYPE_INTERRUPT : USB_ENDPOINT_TYPE_BULK),
-                       uint16_t(hub ? 4 : 512), uint8_t(hub ? 12 : 0), 0, 0, nullptr, 0};
-    d->endpoints[1] = {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, 0x01, USB_ENDPOINT_TYPE_BULK,
-                       512, 0, 0, 0, nullptr, 0};
-    d->alt.bLength = USB_DT_INTERFACE_SIZE;
-    d->alt.bDescriptorType = USB_DT_INTERFACE;
-    d->alt.bNumEndpoints = hub ? 1 : 2;
-    d->alt.bInterfaceClass = hub ? USB_CLASS_HUB : storage ? USB_CLASS_MASS_STORAGE : USB_CLASS_VENDOR_SPEC;
-    d->alt.bInterfaceSubClass = storage ? 0x06 : hub ? 0 : 0xFF; // SCSI transparent
-    d->alt.bInterfaceProtocol = storage ? 0x50 : hub ? 0 : 0xFF; // Bulk-Only Transport
-    d->alt.endpoint = d->endpoints;
-    d->interface.altsetting = &d->alt;
-    d->interface.num_altsetting = 1;
+    const std::vector<sim::UsbInterface> interfaces = interfacesOf(d, layout);
+    d->interfaces.resize(interfaces.size());
+    d->alts.resize(interfaces.size());
+    d->endpoints.resize(interfaces.size());
+    d->config.wTotalLength = USB_DT_CONFIG_SIZE;
+    for (std::size_t n = 0; n < interfaces.size(); ++n)
+        describeInterface(d, n, interfaces[n]);
     d->config.bLength = USB_DT_CONFIG_SIZE;
     d->config.bDescriptorType = USB_DT_CONFIG;
-    d->config.wTotalLength = USB_DT_CONFIG_SIZE + USB_DT_INTERFACE_SIZE
-        + d->alt.bNumEndpoints * USB_DT_ENDPOINT_SIZE;
-    d->config.bNumInterfaces = 1;
+    d->config.bNumInterfaces = uint8_t(interfaces.size());
     d->config.bConfigurationValue = 1;
     d->config.bmAttributes = 0x80;
     d->config.MaxPower = 250;
-    d->config.interface = &d->interface;
+    d->config.interface = d->interfaces.data();
     d->dev.config = &d->config;
     d->dev.dev = d;
     d->dev.bus = &g_bus;
@@ -109,7 +139,8 @@ void describe(SimDevice* d, quint16 vendor, quint16 product)
     std::snprintf(d->dev.filename, sizeof d->dev.filename, "%03d", int(d->dev.devnum));
 }
 
-SimDevice* makeDevice(const QString& key, const QString& identity, int generation, bool hotspot)
+SimDevice* makeDevice(const QString& key, const QString& identity, int generation, bool hotspot,
+                      const QList<sim::UsbInterface>& layout = {})
 {
     auto* d = new SimDevice;
     d->key = key;
@@ -117,7 +148,7 @@ SimDevice* makeDevice(const QString& key, const QString& identity, int generatio
     d->generation = generation;
     d->hotspot = hotspot;
     const QStringList ids = identity.split(QLatin1Char(':'));
-    describe(d, quint16(ids.value(0).toUInt(nullptr, 16)), quint16(ids.value(1).toUInt(nullptr, 16)));
+    describe(d, quint16(ids.value(0).toUInt(nullptr, 16)), quint16(ids.value(1).toUInt(nullptr, 16)), layout);
     return d;
 }
 
@@ -238,6 +269,7 @@ int usb_find_devices(void)
     struct Seen {
         QString key, identity;
         int generation;
+        QList<sim::UsbInterface> layout;
     };
     std::vector<Seen> seen;
     const QString dir = sim::envStateDir();
@@ -247,7 +279,8 @@ int usb_find_devices(void)
             Device device(tx.state());
             device.settle(true);
             for (const QString& id : device.identities())
-                seen.push_back({id + QLatin1Char('@') + QString::number(device.generation()), id, device.generation()});
+                seen.push_back({id + QLatin1Char('@') + QString::number(device.generation()), id, device.generation(),
+                                sim::usbLayout(device)});
         }
         tx.commit();
     }
@@ -280,7 +313,7 @@ int usb_find_devices(void)
     }
     for (const Seen& s : seen) {
         if (!listed(s.key)) {
-            append(makeDevice(s.key, s.identity, s.generation, true));
+            append(makeDevice(s.key, s.identity, s.generation, true, s.layout));
             ++changes;
         }
     }
