@@ -99,7 +99,7 @@ void addRunOptions(QCommandLineParser& parser) {
 bool wantsTerminal(const QStringList& arguments) {
     QCommandLineParser parser;
     addRunOptions(parser);
-    parser.parse(arguments); // unknown options are the window's business here
+    parser.parse(arguments); // unknown options are refused by the full parse, not here
     if (parser.isSet(QStringLiteral("cli")))
         return true;
     for (const QString& name : kTerminalOnly) {

@@ -1,8 +1,9 @@
 #include "bridge/BackupStore.h"
 
 #include "app/Environment.h"
+#include "bridge/DiskSync.h"
+#include "workflow/PackageReader.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -11,7 +12,6 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,25 +27,6 @@ bool ensurePrivateDir(const QString& path) {
     if (::lstat(native(path).constData(), &status) == 0)
         return S_ISDIR(status.st_mode) && (status.st_uid != ::geteuid() || ::chmod(native(path).constData(), 0700) == 0);
     return ::mkdir(native(path).constData(), 0700) == 0;
-}
-
-std::optional<QString> md5Of(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!hash.addData(&file))
-        return std::nullopt;
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-bool syncToDisk(const QString& path) {
-    const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 std::optional<BackupManifest> readManifest(const QString& entry) {
@@ -159,7 +140,7 @@ std::optional<BackupFile> BackupStore::seal(const QString& file, const QString& 
         return std::nullopt;
     if (file != target && ::rename(native(file).constData(), native(target).constData()) != 0)
         return std::nullopt;
-    const std::optional<QString> md5 = md5Of(target);
+    const std::optional<QString> md5 = package::md5Hex(target);
     if (!md5)
         return std::nullopt;
     BackupFile sealed;
@@ -174,7 +155,7 @@ bool BackupStore::intact(const QString& entry, const BackupFile& file) {
     struct stat status {};
     if (::lstat(native(path).constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != file.size)
         return false;
-    return md5Of(path) == file.md5;
+    return package::md5Hex(path) == file.md5;
 }
 
 bool BackupStore::writeManifest(const QString& entry, const BackupManifest& manifest) const {
@@ -209,6 +190,8 @@ bool BackupStore::hasIntactCopy(const QString& serial, const QString& devicePath
 
 void BackupStore::rotate(const QString& serial, const QString& precious) const {
     const QStringList entries = entriesNewestFirst(serial);
+    if (entries.size() <= kKeepRuns)
+        return; // nothing to drop
     bool preciousKept = false;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const bool holdsPrecious = !preciousKept && holdsIntactCopy(entries[i], precious);

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cstring>
 
 // The two device files an update must not lose are copied into this run's entry of the
 // durable store, each judged on its own, and only this run's copies are pushed back.
@@ -36,8 +35,6 @@ bool reportsAbsent(const ToolResult& result) {
             return true;
     return false;
 }
-
-QString nowText() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODate); }
 
 // The verdict on one pull: an error naming a missing remote object is an absent file; any
 // other error, or no file at all, is a failed copy, whatever was left behind.
@@ -88,11 +85,13 @@ bool AppDelegate::backAdbData() {
     BackupManifest& manifest = run.manifest;
     // The one serial adb lists our device under (every unit of the model answers with it).
     manifest.serial = contract::kAdbDeviceSerial;
-    manifest.created = nowText();
+    // One reading of the clock: the folder's name and the manifest agree.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    manifest.created = now.toString(Qt::ISODate);
     manifest.deviceVersion = versionText(m_dev_version);
     manifest.packageVersion = versionText(m_tool_version);
     const BackupStore store = backupStore();
-    run.entry = store.createEntry(manifest.serial, QDateTime::currentDateTimeUtc());
+    run.entry = store.createEntry(manifest.serial, now);
     if (run.entry.isEmpty())
         qWarning("hotspot-updater: no backup folder could be made below %s", qUtf8Printable(store.root()));
 
@@ -159,14 +158,15 @@ void AppDelegate::setAsideStaleCopies() {
     const BackupStore store = backupStore();
     BackupRun stale;
     stale.manifest.serial = BackupStore::kUnknownDevice;
-    stale.manifest.created = nowText();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    stale.manifest.created = now.toString(Qt::ISODate);
     stale.manifest.foundAt = m_env.hostTmp;
     for (std::size_t i = 0; i < std::size(found); ++i) {
         // Only plain files of ours: a link or another user's file is not followed or moved.
         if (hostcopy::inspect(found[i]) != hostcopy::State::Ours)
             continue;
         if (stale.entry.isEmpty())
-            stale.entry = store.createEntry(BackupStore::kUnknownDevice, QDateTime::currentDateTimeUtc());
+            stale.entry = store.createEntry(BackupStore::kUnknownDevice, now);
         const QString name = fileName(kDataFiles[i].devicePath);
         const QString moved = stale.entry + u'/' + name;
         // Across file systems Qt copies and then removes the original.

@@ -26,12 +26,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # What Debian wants beside the program: the copyright and a compressed changelog.
 set(_doc ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
 install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/copyright DESTINATION ${_doc})
-set(_changelog ${CMAKE_BINARY_DIR}/changelog.gz)
-add_custom_command(OUTPUT ${_changelog}
-    COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${CMAKE_SOURCE_DIR}/resources/debian/changelog ${_changelog}
-    DEPENDS ${CMAKE_SOURCE_DIR}/resources/debian/changelog
-    VERBATIM)
-add_custom_target(hotspot_changelog ALL DEPENDS ${_changelog})
-install(FILES ${_changelog} DESTINATION ${_doc})
+hotspot_install_gzipped(hotspot_changelog ${CMAKE_SOURCE_DIR}/resources/debian/changelog ${_doc})
 
 include(CPack)

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 void hotplugTrace(const char* format, ...)

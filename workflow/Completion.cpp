@@ -2,7 +2,6 @@
 #include "app/RunLog.h"
 #include "bridge/Contract.h"
 
-#include <cstring>
 
 // Shows the outcome of an update run and decides the next state. Runs on the GUI thread
 // (the update worker posts it and waits), so it changes the screen directly.

@@ -9,10 +9,6 @@ namespace package {
 
 namespace {
 
-bool failed(const ImageCheck& check) {
-    return check.verdict != ImageVerdict::Ok && check.verdict != ImageVerdict::Absent;
-}
-
 // Lowers `bound` to `index` unless it is already lower.
 void lowerTo(std::atomic<std::size_t>& bound, std::size_t index) {
     std::size_t seen = bound.load();
@@ -37,7 +33,7 @@ std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir,
             if (i > firstFailure.load())
                 continue;
             checks[i] = checkImage(resourcesDir, entries[i]);
-            if (failed(checks[i]))
+            if (refuses(checks[i].verdict))
                 lowerTo(firstFailure, i);
         }
     };

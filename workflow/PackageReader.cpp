@@ -101,8 +101,12 @@ std::vector<ImageLine> classifyImageLines(const QStringList& pieces) {
 }
 
 std::vector<ImageEntry> readImageLines(const QStringList& pieces) {
+    return entriesOf(classifyImageLines(pieces));
+}
+
+std::vector<ImageEntry> entriesOf(const std::vector<ImageLine>& lines) {
     std::vector<ImageEntry> entries;
-    for (const ImageLine& line : classifyImageLines(pieces))
+    for (const ImageLine& line : lines)
         if (line.kind == LineKind::Entry)
             entries.push_back(line.entry);
     return entries;
@@ -121,14 +125,13 @@ Selection select(const std::vector<ImageEntry>& entries, const std::vector<Image
     const std::size_t walked = std::min(walkLength(entries), walkedVerdicts.size());
     for (std::size_t i = 0; i < walked; ++i) {
         if (refuses(walkedVerdicts[i]))
-            return Selection{false, 0, std::vector<bool>(entries.size(), false)};
+            return Selection{0, std::vector<bool>(entries.size(), false)};
         if (walkedVerdicts[i] == ImageVerdict::Ok) {
             s.verified[i] = true;
             s.total += static_cast<uint64_t>(entries[i].size);
         }
     }
-    s.accepted = s.total > 0;
-    if (!s.accepted)
+    if (s.total == 0)
         s.verified.assign(entries.size(), false);
     return s;
 }

@@ -58,6 +58,8 @@ std::vector<ImageLine> classifyImageLines(const QStringList& pieces);
 // The image lines of pieces 1.. as table entries: exactly four comma-separated fields,
 // not trimmed, at most kImageTableMaxFilled entries. Comments and empty pieces skipped.
 std::vector<ImageEntry> readImageLines(const QStringList& pieces);
+// The same from lines already classified.
+std::vector<ImageEntry> entriesOf(const std::vector<ImageLine>& lines);
 
 // The check's walk covers the entries before the first one without a partition name;
 // later entries are neither checked nor written.
@@ -97,8 +99,8 @@ inline bool refuses(ImageVerdict verdict) {
 // The package check's judgement, from the verdicts of the walked entries in table order
 // (the walk may stop after the first refusing one).
 struct Selection {
-    bool accepted = false;      // some verified image has content and none refuses
-    uint64_t total = 0;         // bytes of the images to write; 0 unless accepted
+    uint64_t total = 0;         // bytes of the images to write; 0 unless some verified image has
+                                // content and none refuses
     std::vector<bool> verified; // per entry of the table; false past the walk
 };
 Selection select(const std::vector<ImageEntry>& entries, const std::vector<ImageVerdict>& walkedVerdicts);

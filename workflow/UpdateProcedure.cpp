@@ -79,6 +79,10 @@ private:
     void progress(double x) { d_.postProgress(x); }
     void sleep(double seconds) { d_.environment().clock->sleep(seconds); }
     void switchMode(uint32_t mode) { sendSwitch(mode); }
+    // A device adb lists but cannot use yet is on its way: a switch would only restart it.
+    void switchToAdbUnlessListed() {
+        if (!d_.adbListedNotReady()) switchMode(USB_SWITCH_TMP_USR_ADB);
+    }
 
     // A: is the device there at all, and through which tool.
     End start(int32_t& tool) {
@@ -166,7 +170,7 @@ private:
         // The mask seen above decides whether a switch to the adb personality can be sent.
         for (int i = 0; i < kPollAttempts; ++i) {
             if (d_.detectAdb() == kToolAdb) return std::nullopt;
-            if ((m_mask & kMaskOwnIdentity) && !d_.adbListedNotReady()) switchMode(USB_SWITCH_TMP_USR_ADB);
+            if (m_mask & kMaskOwnIdentity) switchToAdbUnlessListed();
             sleep(kPollWait);
         }
         return kResultFtmFailed;
@@ -214,7 +218,7 @@ private:
         progress(0.97);
         int32_t tool = d_.detectAdb();
         for (int i = 0; tool != kToolAdb && i < kPollAttempts; ++i) {
-            if (!d_.adbListedNotReady()) switchMode(USB_SWITCH_TMP_USR_ADB);
+            switchToAdbUnlessListed();
             sleep(kPollWait);
             tool = d_.detectAdb();
         }

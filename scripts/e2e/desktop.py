@@ -52,6 +52,28 @@ def _read_line_from_fd(fd, timeout, what):
     return data.split(b"\n", 1)[0].decode().strip()
 
 
+def start_xvfb(size, output):
+    """Xvfb on a free display number, -noreset; returns the process and the display name once
+    the server accepts clients (it reports its number through -displayfd)."""
+    r, w = os.pipe()
+    try:
+        proc = subprocess.Popen(
+            [XVFB, "-displayfd", str(w), "-noreset", "-nolisten", "tcp", "-screen", "0", size],
+            pass_fds=(w,), stdout=output, stderr=subprocess.STDOUT, start_new_session=True)
+        os.close(w)
+        w = None
+        try:
+            number = _read_line_from_fd(r, 30, "Xvfb")
+        except BaseException:
+            _stop(proc)
+            raise
+    finally:
+        os.close(r)
+        if w is not None:
+            os.close(w)
+    return proc, ":" + number
+
+
 def _stop(proc, grace=3.0):
     if proc is None or proc.poll() is not None:
         return
@@ -123,21 +145,7 @@ class HeadlessDesktop:
         runtime = os.path.join(self.workdir, "runtime")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         self.env["XDG_RUNTIME_DIR"] = runtime
-        r, w = os.pipe()
-        try:
-            # -displayfd picks a free display number and reports it once the server accepts clients.
-            self.xvfb = subprocess.Popen(
-                [XVFB, "-displayfd", str(w), "-noreset", "-nolisten", "tcp", "-screen", "0", self.size],
-                pass_fds=(w,), stdout=self._log("xvfb.log"), stderr=subprocess.STDOUT,
-                start_new_session=True)
-            os.close(w)
-            w = None
-            number = _read_line_from_fd(r, 30, "Xvfb")
-        finally:
-            os.close(r)
-            if w is not None:
-                os.close(w)
-        self.env["DISPLAY"] = ":" + number
+        self.xvfb, self.env["DISPLAY"] = start_xvfb(self.size, self._log("xvfb.log"))
 
     def _start_dbus(self):
         r, w = os.pipe()

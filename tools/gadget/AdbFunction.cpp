@@ -197,9 +197,7 @@ bool AdbFunction::flush(quint32 local)
 QByteArray AdbFunction::runShell(const QString& line)
 {
     return m_model.with([&](sim::Device& device, sim::Transaction& tx) {
-        QJsonObject r = sim::toolRecord(QStringLiteral("adb"), {QStringLiteral("shell"), line}, device.personality());
-        r.insert(QStringLiteral("transport"), QStringLiteral("gadget"));
-        tx.record(r);
+        Model::recordTool(tx, device, QStringLiteral("adb"), {QStringLiteral("shell"), line});
         QByteArray out;
         sim::deviceShell(device, line, out);
         return out;
@@ -228,9 +226,7 @@ void AdbFunction::syncInput(Stream& s)
         } else if (what == id("RECV")) {
             const QString path = QString::fromUtf8(arg);
             s.pending += m_model.with([&](sim::Device& device, sim::Transaction& tx) {
-                QJsonObject r = sim::toolRecord(QStringLiteral("adb"), {QStringLiteral("pull"), path}, device.personality());
-                r.insert(QStringLiteral("transport"), QStringLiteral("gadget"));
-                tx.record(r);
+                Model::recordTool(tx, device, QStringLiteral("adb"), {QStringLiteral("pull"), path});
                 if (!device.hasFile(path) || device.faultHits(QStringLiteral("pull_error"), path))
                     return syncReply("FAIL", "No such file or directory");
                 QByteArray out;
@@ -249,9 +245,7 @@ void AdbFunction::syncInput(Stream& s)
         } else if (done && s.pushing) {
             s.pushing = false;
             s.pending += m_model.with([&](sim::Device& device, sim::Transaction& tx) {
-                QJsonObject r = sim::toolRecord(QStringLiteral("adb"), {QStringLiteral("push"), s.pushPath}, device.personality());
-                r.insert(QStringLiteral("transport"), QStringLiteral("gadget"));
-                tx.record(r);
+                Model::recordTool(tx, device, QStringLiteral("adb"), {QStringLiteral("push"), s.pushPath});
                 if (device.faultHits(QStringLiteral("push_error"), s.pushPath))
                     return syncReply("FAIL", "couldn't create file: Read-only file system");
                 device.setFile(s.pushPath, s.pushData);

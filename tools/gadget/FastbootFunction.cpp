@@ -7,7 +7,6 @@
 #include <QJsonObject>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace gadget {
 
@@ -19,16 +18,7 @@ FastbootFunction::FastbootFunction(FfsFunction& function, const Model& model) : 
 
 void FastbootFunction::serve()
 {
-    QByteArray buffer(512, '\0');
-    for (;;) {
-        const ssize_t n = m_fn.read(buffer.data(), size_t(buffer.size()));
-        if (n < 0) {
-            ::usleep(20000);
-            continue;
-        }
-        if (m_model.offers(kFastboot))
-            command(buffer.left(int(n)));
-    }
+    m_model.serveTransfers(m_fn, [this](const QByteArray& line) { command(line); });
 }
 
 bool FastbootFunction::reply(const QByteArray& text)
@@ -58,9 +48,7 @@ bool FastbootFunction::command(const QByteArray& line)
     const QString verb = text.section(QLatin1Char(':'), 0, 0);
     const QString arg = text.section(QLatin1Char(':'), 1);
     m_model.with([&](sim::Device& device, sim::Transaction& tx) {
-        QJsonObject r = sim::toolRecord(QStringLiteral("fastboot"), {text}, device.personality());
-        r.insert(QStringLiteral("transport"), QStringLiteral("gadget"));
-        tx.record(r);
+        Model::recordTool(tx, device, QStringLiteral("fastboot"), {text});
         return 0;
     });
 

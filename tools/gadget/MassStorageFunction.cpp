@@ -18,11 +18,6 @@ constexpr quint32 kBlocks = 300; // a small blank disc
 constexpr uint8_t kIllegalRequest = 0x05;
 constexpr uint8_t kInvalidOpcode = 0x20;
 
-bool isSwitchOrReady(uint8_t opcode)
-{
-    return opcode == 0x00 || opcode == 0xEE || opcode == 0xED;
-}
-
 QByteArray inquiry()
 {
     QByteArray d(36, '\0');
@@ -55,16 +50,7 @@ MassStorageFunction::MassStorageFunction(FfsFunction& function, const Model& mod
 
 void MassStorageFunction::serve()
 {
-    QByteArray buffer(512, '\0');
-    for (;;) {
-        const ssize_t n = m_fn.read(buffer.data(), size_t(buffer.size()));
-        if (n < 0) {
-            ::usleep(20000); // gone from the bus; the next read waits for the host
-            continue;
-        }
-        if (m_model.offers(kStorage))
-            handle(buffer.left(int(n)));
-    }
+    m_model.serveTransfers(m_fn, [this](const QByteArray& cbw) { handle(cbw); });
 }
 
 bool MassStorageFunction::handle(const QByteArray& cbw)
@@ -79,7 +65,7 @@ bool MassStorageFunction::handle(const QByteArray& cbw)
     const bool toHost = b[12] & 0x80;
     const uint8_t opcode = b[15];
 
-    if (isSwitchOrReady(opcode)) {
+    if (sim::isModeCommand(opcode)) {
         // The model judges these, as it does for the simulated hotspot; the status goes out
         // before a switch takes the device off the bus.
         const sim::CbwVerdict v = sim::judgeCbw(cbw);
@@ -94,10 +80,9 @@ bool MassStorageFunction::handle(const QByteArray& cbw)
             r.insert(QStringLiteral("bytes"), QString::fromLatin1(cbw.toHex()));
             r.insert(QStringLiteral("status"), v.status);
             r.insert(QStringLiteral("csw_sent"), sent);
-            r.insert(QStringLiteral("transport"), QStringLiteral("gadget"));
             if (!v.reason.isEmpty())
                 r.insert(QStringLiteral("refused"), v.reason);
-            tx.record(r);
+            Model::record(tx, r);
             if (v.action && sent)
                 device.modeSwitch(*v.action);
             return 0;
@@ -184,8 +169,7 @@ bool MassStorageFunction::scsi(const QByteArray& cbw, QByteArray& dataIn, int& s
 
 bool MassStorageFunction::sendCsw(quint32 tag, quint32 residue, int status)
 {
-    QByteArray csw = sim::makeCsw(tag, status);
-    qToLittleEndian<quint32>(residue, csw.data() + 8);
+    const QByteArray csw = sim::makeCsw(tag, status, residue);
     return m_fn.write(csw.constData(), size_t(csw.size()));
 }
 

@@ -5,15 +5,19 @@
 #include "core/Device.h"
 #include "core/StateStore.h"
 
+#include <QJsonObject>
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <utility>
 
 namespace gadget {
 
+class FfsFunction;
+
 class Model {
 public:
     explicit Model(QString dir) : m_dir(std::move(dir)) {}
-    const QString& dir() const { return m_dir; }
 
     // Runs `fn(device, transaction)` under the lock and writes the state back.
     template <typename Fn>
@@ -31,6 +35,14 @@ public:
 
     // Whether the device offers the function now (see gadget::offers).
     bool offers(const QString& function) const;
+
+    // Reads the function's transfers for ever and hands each to `handle` while the device
+    // offers the function; a transfer that fails (off the bus) waits for the host again.
+    void serveTransfers(FfsFunction& function, const std::function<void(const QByteArray&)>& handle) const;
+
+    // Records what the gadget served, as the simulator's tools and USB library record theirs.
+    static void record(sim::Transaction& tx, QJsonObject record);
+    static void recordTool(sim::Transaction& tx, const sim::Device& device, const QString& tool, const QStringList& args);
 
 private:
     QString m_dir;

@@ -4,6 +4,7 @@
 // holds the old package, no package, or the whole new one, never a part.
 
 #include "Commands.h"
+#include "bridge/DiskSync.h"
 #include "workflow/PackageReader.h"
 
 #include <QCoreApplication>
@@ -15,8 +16,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -58,15 +57,6 @@ QStringList currentPackageFiles(const QString& resources) {
     for (const ImageEntry& entry : package::readImageLines(package::cutPieces(*text)))
         files << QString::fromUtf8(entry.file);
     return files;
-}
-
-bool flushToDisk(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 // rename(2): replaces the target in one step on the same file system.
@@ -125,7 +115,7 @@ int runInstall(const QStringList& args) {
     const QStringList staged = QStringList(files) << kVersion;
     for (const QString& file : staged) {
         const QString copy = staging.filePath(file);
-        if (!QFile::copy(QDir(source).filePath(file), copy) || !flushToDisk(copy))
+        if (!QFile::copy(QDir(source).filePath(file), copy) || !syncToDisk(copy))
             return fail(QStringLiteral("cannot copy %1 into %2 (disk full?); the bundle is unchanged").arg(file, resources));
         QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                                         QFileDevice::ReadOther);
@@ -147,7 +137,7 @@ int runInstall(const QStringList& args) {
             return fail(error + QStringLiteral("; the bundle holds no package now: run the install again"));
     if (!moveInto(staging.filePath(kVersion), versionPath, &error))
         return fail(error + QStringLiteral("; the bundle holds no package now: run the install again"));
-    flushToDisk(resources);
+    syncToDisk(resources);
 
     for (const QString& old : oldFiles)
         if (!files.contains(old) && plainName(old))

@@ -79,7 +79,7 @@ bool checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& er
     out << "version line: " << pieces.front().trimmed() << "\n";
 
     const std::vector<package::ImageLine> lines = package::classifyImageLines(pieces);
-    const std::vector<ImageEntry> entries = package::readImageLines(pieces);
+    const std::vector<ImageEntry> entries = package::entriesOf(lines);
     const std::size_t walked = package::walkLength(entries);
     std::vector<package::ImageVerdict> verdicts;
     std::vector<QString> details;

@@ -10,6 +10,7 @@
 // Exits 0 when every step was met (the window is closed at the end in any case).
 
 #include "app/AppDelegate.h"
+#include "app/Faces.h"
 #include "app/MainWindow.h"
 #include "app/WindowFace.h"
 
@@ -69,13 +70,11 @@ int main(int argc, char** argv)
     auto* delegate =
         new AppDelegate(Environment::fromProcess(args[1] + QStringLiteral("/Contents/bin/hotspot-updater")), face);
     QApplication::setQuitOnLastWindowClosed(true);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, delegate, [delegate] {
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] {
         std::printf("driver: window closed, terminating\n");
         std::fflush(stdout);
-        delegate->applicationWillTerminate();
     });
     window.show();
-    QTimer::singleShot(0, delegate, [delegate] { delegate->applicationDidFinishLaunching(); });
 
     int failed = 0;
     int index = 0;
@@ -125,10 +124,8 @@ int main(int argc, char** argv)
         poll.stop();
         window.close(); // as the user closes it: the termination sequence runs
     });
-    poll.start(100);
-    app.exec();
-
-    delegate->finishAfterEventLoop(2.0); // as the application's main does
+    // Launch, termination sequence and the tools' end, as the application's main runs them.
+    runController(*delegate, [&poll] { poll.start(100); });
     std::printf("driver: %s\n", failed ? "steps failed" : "all steps met");
     std::fflush(stdout);
     std::fflush(stderr);

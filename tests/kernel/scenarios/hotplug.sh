@@ -9,15 +9,9 @@ watch() {
 }
 # How many lines of the watcher's output contain the text.
 seen() { grep -cF "$1" $WATCH; }
+seen_at_least() { [ "$(seen "$1")" -ge "$2" ]; }
 # Waits up to $3 seconds for the text to have been seen $2 times.
-wait_seen() {
-    i=0
-    while [ $i -lt $(( $3 * 10 )) ]; do
-        [ "$(seen "$1")" -ge "$2" ] && return 0
-        sleep 0.1; i=$((i + 1))
-    done
-    return 1
-}
+wait_seen() { wait_for "$3" seen_at_least "$1" "$2"; }
 seen_exactly() { [ "$(seen "$1")" -eq "$2" ]; }
 driver_bound() { lsusb -t | grep -q "Driver=$1"; }
 

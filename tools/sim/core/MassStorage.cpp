@@ -12,6 +12,11 @@ constexpr unsigned char kTemporarySwitch = 0xEE;
 constexpr unsigned char kPermanentSwitch = 0xED;
 } // namespace
 
+bool isModeCommand(uchar opcode)
+{
+    return opcode == kTestUnitReady || opcode == kTemporarySwitch || opcode == kPermanentSwitch;
+}
+
 CbwVerdict judgeCbw(const QByteArray& bytes)
 {
     CbwVerdict v;
@@ -52,13 +57,13 @@ CbwVerdict judgeCbw(const QByteArray& bytes)
     return v;
 }
 
-QByteArray makeCsw(quint32 tag, int status)
+QByteArray makeCsw(quint32 tag, int status, quint32 residue)
 {
     QByteArray csw(kCswLength, '\0');
     auto* b = reinterpret_cast<uchar*>(csw.data());
     qToLittleEndian<quint32>(kCswSignature, b);
     qToLittleEndian<quint32>(tag, b + 4);
-    qToLittleEndian<quint32>(0, b + 8);
+    qToLittleEndian<quint32>(residue, b + 8);
     b[12] = uchar(status);
     return csw;
 }

@@ -23,7 +23,9 @@ struct CbwVerdict {
 inline constexpr int kCbwLength = 31;
 inline constexpr int kCswLength = 13;
 
+// The commands the device model judges itself: TEST UNIT READY and the two switches.
+bool isModeCommand(uchar opcode);
 CbwVerdict judgeCbw(const QByteArray& bytes);
-QByteArray makeCsw(quint32 tag, int status);
+QByteArray makeCsw(quint32 tag, int status, quint32 residue = 0);
 
 } // namespace sim
