@@ -39,6 +39,26 @@ int run(const QString& program, const QStringList& args, QByteArray* output = nu
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
+// Whether a USB device of the identity ("18d1:d00d") shows on the host side within the time.
+bool hostSees(const QString& identity, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QDir devices(QStringLiteral("/sys/bus/usb/devices"));
+    do {
+        for (const QString& name : devices.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile vendor(devices.filePath(name + QStringLiteral("/idVendor")));
+            QFile product(devices.filePath(name + QStringLiteral("/idProduct")));
+            if (vendor.open(QIODevice::ReadOnly) && product.open(QIODevice::ReadOnly)
+                && QString::fromLatin1(vendor.readAll().trimmed() + ':' + product.readAll().trimmed())
+                    .compare(identity, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        QThread::msleep(100);
+    } while (timer.elapsed() < milliseconds);
+    return false;
+}
+
 } // namespace
 
 QString BusShape::describe() const
@@ -70,6 +90,20 @@ bool Composite::create(const QStringList& functions)
 }
 
 bool Composite::bind(const BusShape& shape)
+{
+    // Under emulation vhci-hcd now and then loses a request while the host enumerates ("cannot
+    // find a urb"), and the device never shows; a real unit plugged in again would show.
+    constexpr int kAttempts = 3;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (bindOnce(shape) && hostSees(shape.identity, 10000))
+            return true;
+        std::fprintf(stderr, "[gadget] the host did not enumerate %s (try %d)\n", qPrintable(shape.identity), attempt);
+        unbind();
+    }
+    return false;
+}
+
+bool Composite::bindOnce(const BusShape& shape)
 {
     const QString vid = shape.identity.section(QLatin1Char(':'), 0, 0);
     const QString pid = shape.identity.section(QLatin1Char(':'), 1, 1);

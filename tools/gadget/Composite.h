@@ -44,10 +44,12 @@ public:
     explicit Composite(QString udc = QStringLiteral("usbip-vudc.0"));
     // Creates the gadget and each configfs function ("ffs.ms", "gser.0", ...).
     bool create(const QStringList& functions);
+    // Binds and attaches until the host has enumerated the device (a few tries).
     bool bind(const BusShape& shape);
     void unbind();
 
 private:
+    bool bindOnce(const BusShape& shape);
     bool attach();
 
     QString m_udc;
