@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QTimer>
 
 namespace {
 
@@ -83,11 +84,21 @@ void MainWindow::applyWindowStyle() {
     setFixedSize(kWindowSize);
 }
 
-void MainWindow::loadPictures(const QString& resourcesDir) {
+void MainWindow::setPictureFolder(const QString& resourcesDir) {
+    m_pictureFolder = resourcesDir;
+    m_picturesLoaded = false;
+    // Reading them loads the image plugins: behind the window's first appearance.
+    QTimer::singleShot(0, this, [this] { ensurePictures(); });
+}
+
+void MainWindow::ensurePictures() {
+    if (m_picturesLoaded)
+        return;
+    m_picturesLoaded = true;
     const qreal dpr = devicePixelRatioF();
-    ui.warningImage->setPixmap(picture(resourcesDir + QStringLiteral("/warning.png"), {20, 20}, dpr));
-    ui.imgView->setPixmap(picture(resourcesDir + QStringLiteral("/updating.png"), {160, 104}, dpr));
-    const QIcon icon(resourcesDir + QStringLiteral("/app-icon.png"));
+    ui.warningImage->setPixmap(picture(m_pictureFolder + QStringLiteral("/warning.png"), {20, 20}, dpr));
+    ui.imgView->setPixmap(picture(m_pictureFolder + QStringLiteral("/updating.png"), {160, 104}, dpr));
+    const QIcon icon(m_pictureFolder + QStringLiteral("/app-icon.png"));
     if (!icon.isNull())
         setWindowIcon(icon);
 }

@@ -14,8 +14,11 @@ public:
 
     // Title, close and minimise buttons, no resizing, above ordinary windows. Idempotent.
     void applyWindowStyle();
-    // Loads the window's pictures (and its icon) from the bundle's resources.
-    void loadPictures(const QString& resourcesDir);
+    // Where the window's pictures (and its icon) are: none shows at launch, so they are read
+    // once the event loop runs, after the window has appeared, or when first needed.
+    void setPictureFolder(const QString& resourcesDir);
+    // Reads the pictures now unless that was done already.
+    void ensurePictures();
 
     // Exposes the status line to assistive technology as the window's status bar, whose
     // every change is announced. Idempotent; the constructor calls it.
@@ -27,4 +30,6 @@ protected:
 
 private:
     bool m_closeEnabled = true;
+    QString m_pictureFolder;
+    bool m_picturesLoaded = false;
 };

@@ -41,7 +41,7 @@ void WindowFace::attach(AppDelegate& controller, const QString& resourcesPath) {
     QObject::connect(updateButton, &QPushButton::clicked, &controller,
                      [c = &controller] { c->onUpdateButtonClick(); });
     window->ui.retranslateUi(window); // the window's own texts (accessible names) too
-    window->loadPictures(resourcesPath);
+    window->setPictureFolder(resourcesPath);
 }
 
 void WindowFace::applyWindowStyle() {
@@ -63,6 +63,8 @@ void WindowFace::setTextLabel(const std::optional<QString>& text, bool showImage
     } else {
         infoLable->hide();
     }
+    if (showImage)
+        window->ensurePictures();
     imgView->setVisible(showImage);
 }
 
@@ -72,6 +74,7 @@ void WindowFace::showWarning(const std::optional<QString>& text) {
         warningImage->hide();
         return;
     }
+    window->ensurePictures();
     warningLable->setText(*text);
     warningLable->show();
     warningImage->show();
