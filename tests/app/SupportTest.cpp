@@ -1,14 +1,22 @@
 // What a user and a supporter meet outside the window: the command line and the run log.
 
 #include "app/CommandLine.h"
+#include "app/InstanceGuard.h"
 #include "app/RunLog.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -127,4 +135,96 @@ TEST_F(LogFolder, UnwritableFolderOrRelativeStateHome) {
     qputenv("XDG_STATE_HOME", "relative/state"); // ignored, as the base directory rules say
     EXPECT_EQ(runlog::defaultFolder(), QDir::homePath() + QStringLiteral("/.local/state/hotspot-updater/logs"));
     qputenv("XDG_STATE_HOME", saved);
+}
+
+namespace {
+
+// Names of this test's own: an updater running on the machine neither disturbs nor is disturbed.
+QByteArray guardName(const char* what) {
+    return QByteArrayLiteral("hotspot-updater-test-") + QByteArray::number(::getpid()) + '-' + what;
+}
+
+struct Asked {
+    InstanceGuard::Face face = InstanceGuard::Face::Terminal;
+    QDateTime since;
+    uid_t uid = 0;
+    bool raised = false;
+};
+
+// What a second start learns from the holder, which answers from this thread's event loop.
+std::optional<Asked> askHolder(const QByteArray& name, bool raise) {
+    std::optional<Asked> asked;
+    std::atomic<bool> done = false;
+    std::thread second([&] {
+        if (std::optional<RunningInstance> running = RunningInstance::find(name))
+            asked = Asked{running->face(), running->since(), running->uid(), raise && running->askToRaise()};
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    second.join();
+    return asked;
+}
+
+} // namespace
+
+TEST(InstanceGuardTest, TakenRefusedAndFreedWhenTheHolderIsKilled) {
+    const QByteArray name = guardName("killed");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        InstanceGuard guard(name);
+        const char taken = guard.take(InstanceGuard::Face::Window) ? '1' : '0';
+        [[maybe_unused]] const ssize_t n = ::write(ready[1], &taken, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char taken = 0;
+    ASSERT_EQ(::read(ready[0], &taken, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(taken, '1');
+
+    InstanceGuard guard(name);
+    EXPECT_FALSE(guard.take(InstanceGuard::Face::Window));
+    EXPECT_TRUE(guard.inUse());
+    // The holder's event loop does not run: who and since still come from the kernel.
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<RunningInstance> running = RunningInstance::find(name);
+    ASSERT_TRUE(running);
+    EXPECT_EQ(running->uid(), ::getuid());
+    EXPECT_LT(qAbs(running->since().secsTo(QDateTime::currentDateTimeUtc())), 60);
+    EXPECT_FALSE(running->askToRaise());
+    EXPECT_LT(clock.elapsed(), 2000);
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_TRUE(guard.take(InstanceGuard::Face::Window));
+    EXPECT_TRUE(::fcntl(guard.socket(), F_GETFD) & FD_CLOEXEC) << "a tool we start would keep the guard";
+    EXPECT_FALSE(RunningInstance::find(guardName("nobody")));
+}
+
+TEST(InstanceGuardTest, HolderTellsItsFaceAndRaisesOnlyAWindow) {
+    int raised = 0;
+    InstanceGuard window(guardName("window"));
+    ASSERT_TRUE(window.take(InstanceGuard::Face::Window));
+    window.setRaise([&raised] { ++raised; });
+    InstanceGuard terminal(guardName("terminal"));
+    ASSERT_TRUE(terminal.take(InstanceGuard::Face::Terminal));
+
+    const std::optional<Asked> toWindow = askHolder(guardName("window"), true);
+    ASSERT_TRUE(toWindow);
+    EXPECT_EQ(toWindow->face, InstanceGuard::Face::Window);
+    EXPECT_EQ(toWindow->uid, ::getuid());
+    EXPECT_LT(qAbs(toWindow->since.secsTo(QDateTime::currentDateTimeUtc())), 60);
+    EXPECT_TRUE(toWindow->raised);
+    EXPECT_EQ(raised, 1);
+
+    const std::optional<Asked> toTerminal = askHolder(guardName("terminal"), true);
+    ASSERT_TRUE(toTerminal);
+    EXPECT_EQ(toTerminal->face, InstanceGuard::Face::Terminal);
+    EXPECT_FALSE(toTerminal->raised);
+    EXPECT_EQ(raised, 1);
 }

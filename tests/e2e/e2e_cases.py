@@ -28,6 +28,7 @@ from desktop import missing_programs  # noqa: E402
 
 SKIP = 77
 EXIT_LIMIT = 2.0  # seconds from closing the window to the end of the process
+SECOND_START_LIMIT = 2.0  # seconds a refused second start may take to end
 MODE1_CBW = bytes.fromhex("55534243" "08f88a87" "00000000" "00" "00" "06" "ed0001") + bytes(13)
 
 # Waits are for conditions, never fixed: these only bound them on a slow, busy machine.
@@ -87,6 +88,7 @@ class Case:
                      os.path.join(self.work, "cli.log"), sim_dir=self.sim.dir, preload=self.tree.sim_usb,
                      stdin=stdin)
         status, out, err = run.run(timeout)
+        self.last_cli_pid = run.pid
         check(not run.leftovers(), f"processes left running after exit: {run.leftovers()}")
         return status, out, err
 
@@ -362,6 +364,66 @@ def case_full_update(c):
     print(f"update took {took:.1f}s from Start to Success")
 
 
+def case_second_start(c):
+    """A second start while an image is written touches nothing: a window start of the same
+    user brings the running window to the front and exits 0, a terminal start says who runs
+    the updater and exits 13, each within 2 s; the update ends in success, every image written
+    and the device's data back."""
+    from app import AppProcess
+
+    c.prepare(restart_delay=2, linger=0)
+    files_before = c.sim.status()["device"]["files"]
+    with c.run() as run:
+        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
+                     and s.text("statusLable") == c.tr("stat Device Ready !"),
+                     FIND_DEVICE_TIMEOUT, "the update to be offered")
+        run.press()
+        writing = c.tr("stat Writing [%s] ...").split("%s")[0]
+        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 120, "an image being written")
+
+        second = AppProcess(c.bundle, run.desktop.env, run.app.home, os.path.join(c.work, "second.log"),
+                            sim_dir=c.sim.dir, preload=c.tree.sim_usb).start()
+        status = second.wait_exit(SECOND_START_LIMIT)
+        took = time.monotonic() - second.started_at
+        second_pids = {second.pid}
+        second.kill_all()
+        check(status == 0, f"the second window start ended with {status} after {took:.2f}s (limit {SECOND_START_LIMIT}s)")
+
+        t0 = time.monotonic()
+        status, out, err = c.cli("--check", timeout=30)
+        cli_took = time.monotonic() - t0
+        second_pids.add(c.last_cli_pid)
+        check(status == 13 and cli_took <= SECOND_START_LIMIT,
+              f"the second terminal start ended with {status} after {cli_took:.2f}s: {err!r}")
+        check(err.startswith("hotspot-updater: The updater is already running (since ") and err.count("\n") == 1,
+              f"standard error of the second terminal start: {err!r}")
+        run.log(f"second starts: window {took:.2f}s, terminal {cli_took:.2f}s")
+
+        done = {c.tr("btn Close"), c.tr("btn Retry")}
+        final = run.wait_for(lambda s: s.text("updateButton") in done and s.enabled("updateButton"),
+                             UPDATE_TIMEOUT, "the update to end")
+        check(final.text("statusLable") == c.tr("stat Success upgrade device !"),
+              f"the update ended with {final.text('statusLable')!r} / {final.text('infoLable')!r}")
+        c.close_cleanly(run)
+        logs = run_logs(run)
+    from_second = [r for r in c.sim.records() if r.get("pid") in second_pids or r.get("ppid") in second_pids]
+    check(not from_second, f"the second starts reached the device: {from_second[:5]}")
+    written = c.sim.status()["device"]["partitions"]
+    for part, (size, md5) in c.package_images().items():
+        got = written.get(part, {})
+        check(got.get("md5") == md5 and got.get("size") == size and got.get("writes") == 1,
+              f"partition {part}: device holds {got}, package has size {size} md5 {md5}")
+    files_after = c.sim.status()["device"]["files"]
+    pushed = {r["args"][-1] for r in c.sim.records() if r.get("kind") == "adb" and r.get("args", [""])[0] == "push"}
+    board = "/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"
+    for saved, restored in ((board, board), ("/etc/config.db", "/etc/new_config.db")):
+        check(restored in pushed and files_after.get(restored) == files_before.get(saved), f"{saved} was not put back")
+    check(len(logs) == 1, f"the second starts wrote run logs: {logs}")
+    with open(logs[0], encoding="utf-8") as f:
+        check("a second start brought the window to the front" in f.read(), "the running window was not raised")
+    print(f"second starts ended after {took:.2f}s (window) and {cli_took:.2f}s (terminal); the update succeeded")
+
+
 def run_logs(run):
     """The support logs a run left under its HOME (the default state folder)."""
     folder = os.path.join(run.app.home, ".local", "state", "hotspot-updater", "logs")
@@ -570,12 +632,29 @@ def case_cli_write_fails(c):
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
+def run_isolated():
+    """Runs this case again in a network namespace of its own. The updater allows one instance
+    per machine through a socket in the abstract namespace, which belongs to the network
+    namespace: runs of other build trees or CI jobs on this machine must not refuse ours."""
+    if os.environ.get("HOTSPOT_E2E_ISOLATED") or not shutil.which("unshare"):
+        return
+    flags = ["--net"] if os.geteuid() == 0 else ["--net", "--map-current-user"]
+    if subprocess.run(["unshare", *flags, "true"], capture_output=True).returncode != 0:
+        print("note: no network namespace here; another updater on this machine would refuse this run")
+        return
+    sys.stdout.flush()
+    os.execvpe("unshare", ["unshare", *flags, sys.executable, os.path.abspath(__file__), *sys.argv[1:]],
+               {**os.environ, "HOTSPOT_E2E_ISOLATED": "1"})
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build-dir", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("case", choices=sorted(CASES))
     args = ap.parse_args(argv)
+    if argv is None:
+        run_isolated()
     missing = [] if args.case.startswith("cli_") else missing_programs()
     if missing:
         print("skipped: this machine lacks " + ", ".join(missing) + " (scripts/setup.sh installs them)")
