@@ -57,8 +57,14 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
         {{QStringLiteral("--help")}, 0, false, QStringLiteral("--verbose"), false},
         {{QStringLiteral("-h")}, 0, false, QStringLiteral("Usage: hotspot-updater"), false},
         {{QStringLiteral("--version")}, 0, false, QStringLiteral("hotspot-updater " HOTSPOT_VERSION "\nfirmware package HS_FW_1.0.4"), false},
-        {{QStringLiteral("--bogus")}, 2, true, QStringLiteral("Unknown option 'bogus'"), false},
-        {{QStringLiteral("stray")}, 2, true, QStringLiteral("unexpected argument 'stray'"), false},
+        // Every bad command line ends alike, whichever check refuses it.
+        {{QStringLiteral("--bogus")}, 64, true, QStringLiteral("Unknown option 'bogus'"), false},
+        {{QStringLiteral("stray")}, 64, true, QStringLiteral("unexpected argument 'stray'"), false},
+        {{QStringLiteral("--wait")}, 64, true, QStringLiteral("Missing value after '--wait'"), false},
+        {{QStringLiteral("--wait"), QStringLiteral("abc")}, 64, true, QStringLiteral("--wait takes"), false},
+        {{QStringLiteral("--check"), QStringLiteral("--yes")}, 64, true, QStringLiteral("cannot be used together"), false},
+        {{QStringLiteral("--cli"), QStringLiteral("--quiet"), QStringLiteral("--json")}, 64, true, QStringLiteral("--quiet and --json"), false},
+        {{QStringLiteral("--cli"), QStringLiteral("--wait"), QStringLiteral("30")}, -1, false, {}, false},
     };
     for (const Row& row : rows) {
         const CommandLine line = CommandLine::parse(QStringList{QStringLiteral("hotspot-updater")} + row.args, bundle.path());
