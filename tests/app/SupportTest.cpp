@@ -135,6 +135,17 @@ TEST_F(LogFolder, UnwritableFolderOrRelativeStateHome) {
     runlog::write("state", QStringLiteral("no log, no crash"));
     EXPECT_TRUE(runlog::path().isEmpty());
 
+    // The folders it makes are private, and so becomes a folder of ours that was not.
+    const QString nested = dir.filePath(QStringLiteral("state/hotspot-updater/logs"));
+    ASSERT_TRUE(runlog::start(nested, {}, false));
+    const auto privateOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+    EXPECT_EQ(QFile::permissions(nested), privateOnly);
+    EXPECT_EQ(QFile::permissions(QFileInfo(nested).path()), privateOnly);
+    runlog::stop();
+    QFile::setPermissions(nested, privateOnly | QFile::ReadOther | QFile::ExeOther);
+    ASSERT_TRUE(runlog::start(nested, {}, false));
+    EXPECT_EQ(QFile::permissions(nested), privateOnly);
+
     const QByteArray saved = qgetenv("XDG_STATE_HOME");
     qputenv("XDG_STATE_HOME", "/srv/state");
     EXPECT_EQ(runlog::defaultFolder(), QStringLiteral("/srv/state/hotspot-updater/logs"));
