@@ -9,11 +9,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -82,6 +84,53 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
     // A bundle without a package says so instead of failing.
     const CommandLine bare = CommandLine::parse({QStringLiteral("x"), QStringLiteral("--version")}, QStringLiteral("/nonexistent"));
     EXPECT_TRUE(bare.finish->text.contains(QStringLiteral("no firmware package"))) << bare.finish->text.toStdString();
+}
+
+namespace {
+
+// The tags (the line after each ".TP") of one section of the manual page.
+QStringList manualTags(const QString& page, const QString& section) {
+    const qsizetype start = page.indexOf(QStringLiteral(".SH ") + section + u'\n');
+    const qsizetype end = page.indexOf(QStringLiteral("\n.SH "), start + 1);
+    const QStringList lines = page.mid(start, end - start).split(u'\n');
+    QStringList tags;
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i] == QLatin1String(".TP"))
+            tags << lines[i + 1];
+    return tags;
+}
+
+} // namespace
+
+// The manual page lists exactly the parser's options and the exit statuses the program ends with.
+TEST(CommandLineTest, ManualPageMatchesTheParser) {
+    QFile file(QStringLiteral(HOTSPOT_MANUAL_PAGE));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(file.readAll());
+
+    QStringList listed;
+    static const QRegularExpression name(QStringLiteral(R"(\\-\\-([a-z]+)|\\-([a-z])(?![a-z]))"));
+    for (const QString& tag : manualTags(page, QStringLiteral("OPTIONS")))
+        for (const QRegularExpressionMatch& m : name.globalMatch(tag))
+            listed << (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1));
+    QStringList parsed = cmdline::optionNames();
+    listed.sort();
+    parsed.sort();
+    EXPECT_EQ(listed, parsed);
+
+    std::set<int> documented;
+    for (const QString& tag : manualTags(page, QStringLiteral("EXIT STATUS"))) {
+        const QString numbers = tag.mid(3).section(QStringLiteral(" + n"), 0, 0); // ".B 20 + n" names its base
+        for (const QString& number : numbers.split(QStringLiteral(", ")))
+            documented.insert(number.toInt());
+    }
+    for (int status : exitstatus::kAll)
+        EXPECT_TRUE(documented.count(status)) << status << " is not in the manual page";
+    std::set<int> known(std::begin(exitstatus::kAll), std::end(exitstatus::kAll));
+    for (int result = 1; result < exitstatus::kOtherResult - exitstatus::kUpdateResult; ++result)
+        known.insert(exitstatus::forUpdateResult(result));
+    for (int status : documented)
+        EXPECT_TRUE(known.count(status)) << status << " in the manual page is no status of the program";
 }
 
 TEST_F(LogFolder, KeepsTheNewestRunsAndWritesFromEveryThread) {
