@@ -111,6 +111,22 @@ class Case:
                     images[fields[0]] = (int(fields[2], 0), fields[3].lower())
         return images
 
+    def start_writing(self, run):
+        """Presses Start once the update is offered; returns when an image is being written."""
+        run.wait_for(lambda s: s.text("updateButton") == self.tr("btn Start") and s.enabled("updateButton")
+                     and s.text("statusLable") == self.tr("stat Device Ready !"),
+                     FIND_DEVICE_TIMEOUT, "the update to be offered")
+        run.press()
+        writing = self.tr("stat Writing [%s] ...").split("%s")[0]
+        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 120, "an image being written")
+
+    def check_every_image_written_once(self):
+        written = self.sim.status()["device"]["partitions"]
+        for part, (size, md5) in self.package_images().items():
+            got = written.get(part, {})
+            check(got.get("md5") == md5 and got.get("size") == size and got.get("writes") == 1,
+                  f"partition {part}: device holds {got}, package has size {size} md5 {md5}")
+
     def check_exit_reached_device(self, cbws_before):
         """At exit the adb server is stopped and the last command the device got is the
         permanent switch to its user personality, byte for byte."""
@@ -199,12 +215,7 @@ def case_sigterm_during_update(c):
     the screen), then the application ends as for a closed window."""
     c.prepare(restart_delay=2, linger=0)
     with c.run() as run:
-        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
-                     and s.text("statusLable") == c.tr("stat Device Ready !"),
-                     FIND_DEVICE_TIMEOUT, "the update to be offered")
-        run.press()
-        writing = c.tr("stat Writing [%s] ...").split("%s")[0]
-        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 120, "an image being written")
+        c.start_writing(run)
         os.kill(run.app.pid, signal.SIGTERM)
         run.log("SIGTERM sent")
         status = run.app.wait_exit(UPDATE_TIMEOUT)
@@ -339,11 +350,7 @@ def case_full_update(c):
         check(final.text("warningLable") == c.tr("warning Update is finished."), f"warning {final.text('warningLable')!r}")
         check(c.sim.firmware_version() == c.package_version,
               f"device firmware is {c.sim.firmware_version()!r}, package {c.package_version!r}")
-        written = c.sim.status()["device"]["partitions"]
-        for part, (size, md5) in c.package_images().items():
-            got = written.get(part, {})
-            check(got.get("md5") == md5 and got.get("size") == size and got.get("writes") == 1,
-                  f"partition {part}: device holds {got}, package has size {size} md5 {md5}")
+        c.check_every_image_written_once()
         percents = [int(s.text("precentLable").split()[0]) for s in run.seen[started_at:]
                     if s.text("precentLable").endswith(" %")]
         check(percents == sorted(percents), f"the percentage went backwards: {percents}")
@@ -374,12 +381,7 @@ def case_second_start(c):
     c.prepare(restart_delay=2, linger=0)
     files_before = c.sim.status()["device"]["files"]
     with c.run() as run:
-        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
-                     and s.text("statusLable") == c.tr("stat Device Ready !"),
-                     FIND_DEVICE_TIMEOUT, "the update to be offered")
-        run.press()
-        writing = c.tr("stat Writing [%s] ...").split("%s")[0]
-        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 120, "an image being written")
+        c.start_writing(run)
 
         second = AppProcess(c.bundle, run.desktop.env, run.app.home, os.path.join(c.work, "second.log"),
                             sim_dir=c.sim.dir, preload=c.tree.sim_usb).start()
@@ -408,11 +410,7 @@ def case_second_start(c):
         logs = run_logs(run)
     from_second = [r for r in c.sim.records() if r.get("pid") in second_pids or r.get("ppid") in second_pids]
     check(not from_second, f"the second starts reached the device: {from_second[:5]}")
-    written = c.sim.status()["device"]["partitions"]
-    for part, (size, md5) in c.package_images().items():
-        got = written.get(part, {})
-        check(got.get("md5") == md5 and got.get("size") == size and got.get("writes") == 1,
-              f"partition {part}: device holds {got}, package has size {size} md5 {md5}")
+    c.check_every_image_written_once()
     files_after = c.sim.status()["device"]["files"]
     pushed = {r["args"][-1] for r in c.sim.records() if r.get("kind") == "adb" and r.get("args", [""])[0] == "push"}
     board = "/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"
@@ -422,6 +420,60 @@ def case_second_start(c):
     with open(logs[0], encoding="utf-8") as f:
         check("a second start brought the window to the front" in f.read(), "the running window was not raised")
     print(f"second starts ended after {took:.2f}s (window) and {cli_took:.2f}s (terminal); the update succeeded")
+
+
+def guard_held():
+    """Some updater holds the one-per-machine guard (in this network namespace)."""
+    with open("/proc/net/unix", encoding="utf-8") as f:
+        return any(line.rstrip().endswith(" @io.github.hotspotupdater.HotspotUpdater") for line in f)
+
+
+def case_second_start_beside_terminal(c):
+    """A window started while the updater runs in a terminal touches nothing: it says who runs
+    the updater and since when, with OK; OK ends it with status 13."""
+    import pwd
+    import threading
+
+    from app import AppProcess, CliRun
+    from desktop import HeadlessDesktop
+    from window import find_dialog_text
+    import x11
+
+    c.prepare(plugged=False)  # the terminal run waits for a device
+    first = CliRun(c.bundle, ["--cli", "--check", "--wait", "120"], os.path.join(c.work, "home"),
+                   os.path.join(c.work, "cli.log"), sim_dir=c.sim.dir, preload=c.tree.sim_usb)
+    ended = []
+    waiter = threading.Thread(target=lambda: ended.append(first.run(300)))
+    waiter.start()
+    desktop = second = None
+    try:
+        deadline = time.monotonic() + 30
+        while not guard_held():
+            check(time.monotonic() < deadline and waiter.is_alive(), f"the terminal run never took the guard: {ended}")
+            time.sleep(0.1)
+        desktop = HeadlessDesktop(os.path.join(c.work, "desktop")).start()
+        second = AppProcess(c.bundle, desktop.env, os.path.join(c.work, "home2"), os.path.join(c.work, "second.log"),
+                            sim_dir=c.sim.dir, preload=c.tree.sim_usb).start()
+        text, ok = find_dialog_text(second.pid, c.tr("alert The updater is already running (since %s, by %s)")
+                                    .split("%s")[0])
+        user = pwd.getpwuid(os.getuid()).pw_name
+        check(text.endswith(f", by {user})"), f"the message box says {text!r}")
+        x11.screenshot(desktop.env["DISPLAY"], os.path.join(c.work, "already-running.png"))
+        ok.do_action(0)
+        status = second.wait_exit(10)
+        check(status == 13, f"OK ended the second start with {status}")
+    finally:
+        if second:
+            second.kill_all()
+        if desktop:
+            desktop.stop()
+        if getattr(first, "pid", None):
+            os.kill(first.pid, signal.SIGTERM)
+        waiter.join()
+    from_second = [r for r in c.sim.records() if second.pid in (r.get("pid"), r.get("ppid"))]
+    check(not from_second, f"the second start ran tools or reached the USB library: {from_second[:5]}")
+    check(ended and ended[0][0] == 128 + signal.SIGTERM, f"the terminal run ended with {ended}")
+    print(f"the second start said {text!r}")
 
 
 def run_logs(run):
