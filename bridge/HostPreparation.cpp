@@ -63,6 +63,29 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// The list in `folder`, created when missing, for reading and appending. With `noLinks`
+// neither the folder nor the list may be a link; `linked` says one was.
+File openVendorList(const QByteArray& folder, bool noLinks, bool& linked) {
+    const int noFollow = noLinks ? O_NOFOLLOW : 0;
+    const int dir = ::open(folder.constData(), O_DIRECTORY | O_CLOEXEC | noFollow);
+    const int fd = dir < 0 ? -1
+                           : ::openat(dir, hostprep::kVendorListName, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | noFollow,
+                                      0666);
+    const int openError = errno;
+    if (dir >= 0)
+        ::close(dir);
+    if (fd < 0) {
+        struct stat status {};
+        linked = noLinks && (openError == ELOOP ||
+                             (::lstat(folder.constData(), &status) == 0 && S_ISLNK(status.st_mode)));
+        return nullptr;
+    }
+    File file(::fdopen(fd, "a+"));
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
 // Success of an adb or service-manager run: output present and without "error".
 bool succeeded(const ToolResult& result) {
     return result && !output::reportsError(result);
@@ -80,27 +103,15 @@ int32_t AppDelegate::prepareAdb() {
         return -1;
     // Without HOME the list lives in the shared temporary folder, where anyone may have put a
     // link: neither the folder nor the list is followed there.
-    const int noLinks = m_env.home ? 0 : O_NOFOLLOW;
-    const int dir = ::open(folder->constData(), O_DIRECTORY | O_CLOEXEC | noLinks);
-    const int fd = dir < 0 ? -1
-                           : ::openat(dir, hostprep::kVendorListName, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | noLinks,
-                                      0666);
-    const int openError = errno;
-    if (dir >= 0)
-        ::close(dir);
-    struct stat folderStatus {};
-    const bool linked = openError == ELOOP || (::lstat(folder->constData(), &folderStatus) == 0 && S_ISLNK(folderStatus.st_mode));
-    if (fd < 0 && noLinks && linked) {
+    bool linked = false;
+    File file = openVendorList(*folder, !m_env.home, linked);
+    if (linked) {
         std::fprintf(stderr, "A link in the way of %s/%s. Quitting.\n", folder->constData(), hostprep::kVendorListName);
         m_env.exitProgram(exitstatus::kVendorList);
         return -1;
     }
-    File file(fd < 0 ? nullptr : ::fdopen(fd, "a+"));
-    if (!file) {
-        if (fd >= 0)
-            ::close(fd);
+    if (!file)
         return -1;
-    }
     const hostprep::ListScan scan = hostprep::scanVendorList(file.get());
     if (scan.state == hostprep::ListState::Invalid) {
         file.reset();
