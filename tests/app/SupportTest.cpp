@@ -4,14 +4,12 @@
 #include "app/InstanceGuard.h"
 #include "app/RunLog.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -210,28 +208,6 @@ QByteArray guardName(const char* what) {
     return QByteArrayLiteral("hotspot-updater-test-") + QByteArray::number(::getpid()) + '-' + what;
 }
 
-struct Asked {
-    InstanceGuard::Face face = InstanceGuard::Face::Terminal;
-    QDateTime since;
-    uid_t uid = 0;
-    bool raised = false;
-};
-
-// What a second start learns from the holder, which answers from this thread's event loop.
-std::optional<Asked> askHolder(const QByteArray& name, bool raise) {
-    std::optional<Asked> asked;
-    std::atomic<bool> done = false;
-    std::thread second([&] {
-        if (std::optional<RunningInstance> running = RunningInstance::find(name))
-            asked = Asked{running->face(), running->since(), running->uid(), raise && running->askToRaise()};
-        done = true;
-    });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    second.join();
-    return asked;
-}
-
 } // namespace
 
 TEST(InstanceGuardTest, TakenRefusedAndFreedWhenTheHolderIsKilled) {
@@ -270,27 +246,4 @@ TEST(InstanceGuardTest, TakenRefusedAndFreedWhenTheHolderIsKilled) {
     EXPECT_TRUE(guard.take(InstanceGuard::Face::Window));
     EXPECT_TRUE(::fcntl(guard.socket(), F_GETFD) & FD_CLOEXEC) << "a tool we start would keep the guard";
     EXPECT_FALSE(RunningInstance::find(guardName("nobody")));
-}
-
-TEST(InstanceGuardTest, HolderTellsItsFaceAndRaisesOnlyAWindow) {
-    int raised = 0;
-    InstanceGuard window(guardName("window"));
-    ASSERT_TRUE(window.take(InstanceGuard::Face::Window));
-    window.setRaise([&raised] { ++raised; });
-    InstanceGuard terminal(guardName("terminal"));
-    ASSERT_TRUE(terminal.take(InstanceGuard::Face::Terminal));
-
-    const std::optional<Asked> toWindow = askHolder(guardName("window"), true);
-    ASSERT_TRUE(toWindow);
-    EXPECT_EQ(toWindow->face, InstanceGuard::Face::Window);
-    EXPECT_EQ(toWindow->uid, ::getuid());
-    EXPECT_LT(qAbs(toWindow->since.secsTo(QDateTime::currentDateTimeUtc())), 60);
-    EXPECT_TRUE(toWindow->raised);
-    EXPECT_EQ(raised, 1);
-
-    const std::optional<Asked> toTerminal = askHolder(guardName("terminal"), true);
-    ASSERT_TRUE(toTerminal);
-    EXPECT_EQ(toTerminal->face, InstanceGuard::Face::Terminal);
-    EXPECT_FALSE(toTerminal->raised);
-    EXPECT_EQ(raised, 1);
 }
