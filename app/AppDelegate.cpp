@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/RunLog.h"
 #include "app/StringTable.h"
+#include "app/TerminalOptions.h"
 #include "bridge/Contract.h"
 #include "bridge/ToolRunner.h"
 #include "usb/usbutils.h"
@@ -131,7 +132,7 @@ void AppDelegate::endUpdate(int32_t result) {
     m_updateRunning.store(false);
     updateWhenDone(result);
     if (m_pendingSignal != 0)
-        QCoreApplication::exit(128 + m_pendingSignal);
+        QCoreApplication::exit(exitstatus::kSignal + m_pendingSignal);
 }
 
 void AppDelegate::requestTermination(int signal) {
@@ -142,7 +143,7 @@ void AppDelegate::requestTermination(int signal) {
         m_pendingSignal = signal;
         return;
     }
-    QCoreApplication::exit(128 + signal);
+    QCoreApplication::exit(exitstatus::kSignal + signal);
 }
 
 void AppDelegate::finishAfterEventLoop(double graceSeconds) {

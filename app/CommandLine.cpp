@@ -25,29 +25,23 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
         QStringLiteral("Updates the firmware of a USB-attached mobile WiFi hotspot.\n"
                        "Each run writes a log to %1.")
             .arg(QStringLiteral("$XDG_STATE_HOME/hotspot-updater/logs (default ~/.local/state/hotspot-updater/logs)")));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and the firmware package's version and exit."));
-    parser.addOptions({help, version});
-    cmdline::addRunOptions(parser);
+    parser.addOptions(cmdline::allOptions());
+    const QString help = QStringLiteral("help");
+    const QString version = QStringLiteral("version");
 
     CommandLine line;
     QStringList args = arguments;
     if (args.isEmpty())
         args << QStringLiteral("hotspot-updater");
-    if (!parser.parse(args)) {
-        line.finish = Finish{QStringLiteral("hotspot-updater: %1\nTry 'hotspot-updater --help'.\n")
-                                 .arg(parser.errorText()),
-                             true, 2};
+    const auto refuse = [&line](const QString& reason) {
+        line.finish = Finish{QStringLiteral("hotspot-updater: %1\nTry 'hotspot-updater --help'.\n").arg(reason), true,
+                             exitstatus::kUsage};
         return line;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        line.finish = Finish{QStringLiteral("hotspot-updater: unexpected argument '%1'\nTry 'hotspot-updater --help'.\n")
-                                 .arg(parser.positionalArguments().first()),
-                             true, 2};
-        return line;
-    }
+    };
+    if (!parser.parse(args))
+        return refuse(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     if (parser.isSet(help)) {
         QString text = parser.helpText();
         // Read before the application object exists: the usage line names us itself.
@@ -58,6 +52,11 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
     if (parser.isSet(version)) {
         line.finish = Finish{versionText(bundlePath), false, 0};
         return line;
+    }
+    TerminalOptions terminal;
+    if (cmdline::wantsTerminal(args)) {
+        if (const std::optional<QString> error = cmdline::readTerminalOptions(args, terminal))
+            return refuse(*error);
     }
     line.verbose = parser.isSet(QStringLiteral("verbose"));
     return line;
@@ -82,8 +81,23 @@ std::optional<int> waitSeconds(const QString& text) {
 
 } // namespace
 
-void addRunOptions(QCommandLineParser& parser) {
-    parser.addOptions({
+QList<QCommandLineOption> allOptions() {
+    QList<QCommandLineOption> options{
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},
+        {QStringLiteral("version"), QStringLiteral("Show the version and the firmware package's version and exit.")},
+    };
+    return options + runOptions();
+}
+
+QStringList optionNames() {
+    QStringList names;
+    for (const QCommandLineOption& option : allOptions())
+        names += option.names();
+    return names;
+}
+
+QList<QCommandLineOption> runOptions() {
+    return {
         {QStringLiteral("verbose"), QStringLiteral("Also print the run's log on standard error.")},
         {QStringLiteral("cli"), QStringLiteral("Run in the terminal, without a window.")},
         {QStringLiteral("check"),
@@ -93,12 +107,12 @@ void addRunOptions(QCommandLineParser& parser) {
          QStringLiteral("seconds"), QStringLiteral("120")},
         {QStringLiteral("quiet"), QStringLiteral("Print only errors.")},
         {QStringLiteral("json"), QStringLiteral("Print one JSON object per event.")},
-    });
+    };
 }
 
 bool wantsTerminal(const QStringList& arguments) {
     QCommandLineParser parser;
-    addRunOptions(parser);
+    parser.addOptions(runOptions());
     parser.parse(arguments); // unknown options are refused by the full parse, not here
     if (parser.isSet(QStringLiteral("cli")))
         return true;
@@ -111,7 +125,7 @@ bool wantsTerminal(const QStringList& arguments) {
 
 std::optional<QString> readTerminalOptions(const QStringList& arguments, TerminalOptions& options) {
     QCommandLineParser parser;
-    addRunOptions(parser);
+    parser.addOptions(runOptions());
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.positionalArguments().isEmpty())

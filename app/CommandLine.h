@@ -4,11 +4,11 @@
 
 #include "app/TerminalOptions.h"
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
-
-class QCommandLineParser;
 
 struct CommandLine {
     bool verbose = false; // the run's log also goes to standard error
@@ -21,15 +21,21 @@ struct CommandLine {
     };
     std::optional<Finish> finish;
 
-    // `arguments` includes the program name first. `bundlePath` locates the firmware
-    // package whose version --version names.
+    // `arguments` includes the program name first; `bundlePath` locates the firmware
+    // package whose version --version names. Every bad command line, the terminal options'
+    // combinations included, ends with exitstatus::kUsage.
     static CommandLine parse(const QStringList& arguments, const QString& bundlePath);
 };
 
 namespace cmdline {
 
+// Every option the program takes: --help, --version and the run options. The manual page
+// lists the same (a test compares them).
+QList<QCommandLineOption> allOptions();
+// Their names, short and long, without dashes.
+QStringList optionNames();
 // --verbose, --cli and the options only the terminal face reads.
-void addRunOptions(QCommandLineParser& parser);
+QList<QCommandLineOption> runOptions();
 // True when the arguments ask for the terminal face (--cli, or any of its options).
 bool wantsTerminal(const QStringList& arguments);
 // Fills `options` from the arguments; the reason when they are not acceptable.

@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/RunLog.h"
 #include "app/SignalHandler.h"
+#include "app/StringTable.h"
 #include "usb/usbutils.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,31 @@ namespace {
 constexpr double kToolGrace = 2.0;
 
 } // namespace
+
+std::optional<RunningInstance> takeGuard(InstanceGuard& guard, InstanceGuard::Face face) {
+    // A holder that ends between our try and our call frees the guard for a second try.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (guard.take(face))
+            return std::nullopt;
+        if (!guard.inUse()) {
+            // No socket for us at all (a sandbox): nothing to guard with; say so and go on.
+            std::fprintf(stderr, "hotspot-updater: cannot tell whether another updater is running\n");
+            return std::nullopt;
+        }
+        if (std::optional<RunningInstance> running = RunningInstance::find(guard.name()))
+            return running;
+    }
+    return RunningInstance::unknown();
+}
+
+QString alreadyRunningText(const RunningInstance& running, const QString& bundlePath) {
+    stringtable::install(bundlePath + QStringLiteral("/Contents/Resources"));
+    const QDateTime since = running.since();
+    const QString time = since.isValid() ? since.toLocalTime().toString(QStringLiteral("HH:mm")) : QStringLiteral("--:--");
+    return AppDelegate::fill(
+        AppDelegate::fill(AppDelegate::lookup("alert The updater is already running (since %s, by %s)"), time),
+        running.user());
+}
 
 void startRunLog(const Launch& launch) {
     const QStringList header = {

@@ -4,6 +4,7 @@
 // process ends (detached workers may still be using it).
 
 #include "app/Environment.h"
+#include "app/InstanceGuard.h"
 
 #include <QStringList>
 #include <functional>
@@ -19,6 +20,12 @@ struct Launch {
 
 int runWindow(int& argc, char** argv, Launch launch);
 int runTerminal(int& argc, char** argv, Launch launch);
+
+// Takes the host-wide guard for `face`, before anything touches the device: nullopt when this
+// start holds it now, otherwise the updater that does.
+std::optional<RunningInstance> takeGuard(InstanceGuard& guard, InstanceGuard::Face face);
+// "The updater is already running (since HH:MM, by USER)" from the string table in `bundlePath`.
+QString alreadyRunningText(const RunningInstance& running, const QString& bundlePath);
 
 // Starts this run's log, once the application object exists.
 void startRunLog(const Launch& launch);

@@ -91,21 +91,21 @@ bool start(const QString& folder, const QStringList& header, bool echo, int keep
     s.started = std::chrono::steady_clock::now();
 
     QDir dir(folder);
-    bool ok = dir.mkpath(QStringLiteral("."));
+    // Private to the user, folders and files: the logs tell when they updated what.
+    const mode_t old = ::umask(077);
+    bool ok = dir.mkpath(QStringLiteral(".")) && QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (ok) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const QString name = kPrefix + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
                              QStringLiteral("-%1").arg(::getpid()) + kSuffix;
-        // Private to the user: it names their device and folders.
-        const mode_t old = ::umask(077);
         s.file.reset(std::fopen(QFile::encodeName(dir.filePath(name)).constData(), "a"));
-        ::umask(old);
         ok = s.file != nullptr;
         if (ok) {
             s.path = dir.filePath(name);
             prune(dir, keep);
         }
     }
+    ::umask(old);
     QByteArray head;
     for (const QString& line : header)
         head += "# " + line.toUtf8() + '\n';

@@ -51,6 +51,11 @@ int runTerminal(int& argc, char** argv, Launch launch) {
         std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(*error));
         return exitstatus::kUsage;
     }
+    auto* guard = new InstanceGuard;
+    if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Terminal)) {
+        std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(alreadyRunningText(*running, launch.env.bundlePath)));
+        return exitstatus::kAlreadyRunning;
+    }
     // A reader that goes away (`| head`) must not end the process in the middle of an image.
     std::signal(SIGPIPE, SIG_IGN);
     std::FILE* out = takeStandardOutput();

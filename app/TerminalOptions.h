@@ -20,9 +20,15 @@ constexpr int kDeclined = 3;         // an update was offered but not started
 constexpr int kPackage = 10;         // the package failed its check
 constexpr int kDeviceAccess = 11;    // no access to the device (rule missing, or refused)
 constexpr int kNoDevice = 12;        // no device's version was read within the wait
+constexpr int kAlreadyRunning = 13;  // another updater runs on this machine; nothing was touched
 constexpr int kUpdateResult = 20;    // plus the update's result code 1..29
 constexpr int kOtherResult = 50;     // any other result code of the update
 constexpr int kUsage = 64;           // a bad command line
+constexpr int kSignal = 128;         // plus the signal's number: ended by it before any outcome
+
+// Every status above, as the manual page lists them (a test compares).
+constexpr int kAll[] = {kOk,       kVendorList,   kDeclined,    kPackage, kDeviceAccess, kNoDevice,
+                        kAlreadyRunning, kUpdateResult, kOtherResult, kUsage, kSignal};
 
 constexpr int forUpdateResult(int result) {
     if (result == 0)

@@ -2,15 +2,45 @@
 #include "app/Faces.h"
 #include "app/FontWarmUp.h"
 #include "app/MainWindow.h"
+#include "app/RunLog.h"
+#include "app/TerminalOptions.h"
 #include "app/WindowFace.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <unistd.h>
+
+namespace {
+
+// Another updater holds the guard: the same user's window comes to the front; anyone else
+// is told who runs it.
+int refuseSecondStart(RunningInstance& running, const QString& bundlePath) {
+    if (running.uid() == ::getuid() && running.face() == InstanceGuard::Face::Window && running.askToRaise())
+        return exitstatus::kOk;
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Hotspot Updater"), alreadyRunningText(running, bundlePath));
+    box.setObjectName(QStringLiteral("alreadyRunning"));
+    box.setDefaultButton(box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
+    box.exec();
+    return exitstatus::kAlreadyRunning;
+}
+
+} // namespace
 
 int runWindow(int& argc, char** argv, Launch launch) {
     FontWarmUp fonts;
     new QApplication(argc, argv);
     fonts.toolkitReady();
+    auto* guard = new InstanceGuard;
+    if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Window))
+        return refuseSecondStart(*running, launch.env.bundlePath);
     auto* window = new MainWindow;
+    guard->setRaise([window] {
+        window->showNormal();
+        window->raise();
+        window->activateWindow();
+        runlog::write("app", QStringLiteral("a second start brought the window to the front"));
+    });
     startRunLog(launch);
     auto* face = new WindowFace(window);
     auto* delegate = new AppDelegate(std::move(launch.env), face);

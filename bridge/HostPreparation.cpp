@@ -1,15 +1,18 @@
 #include "bridge/HostPreparation.h"
 
 #include "app/AppDelegate.h"
+#include "app/TerminalOptions.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,23 +23,16 @@ namespace {
 constexpr std::size_t kPathBufferSize = 1024;
 constexpr char kAndroidFolder[] = ".android";
 
-QByteArray homeBytes(const std::optional<QString>& home) {
-    return home ? QFile::encodeName(*home) : QByteArrayLiteral("/tmp");
-}
-
 } // namespace
 
-QByteArray vendorListFolder(const std::optional<QString>& home) {
+std::optional<QByteArray> vendorListFolder(const std::optional<QString>& home, const QString& tmp) {
     char buffer[kPathBufferSize];
-    std::snprintf(buffer, sizeof buffer, "%s/%s", homeBytes(home).constData(), kAndroidFolder);
-    return QByteArray(buffer);
-}
-
-QByteArray vendorListPath(const std::optional<QString>& home) {
-    char buffer[kPathBufferSize];
-    std::snprintf(buffer, sizeof buffer, "%s/%s/%s", homeBytes(home).constData(), kAndroidFolder,
-                  kVendorListName);
-    return QByteArray(buffer);
+    const int length = std::snprintf(buffer, sizeof buffer, "%s/%s", QFile::encodeName(home.value_or(tmp)).constData(),
+                                     kAndroidFolder);
+    // Room for the list's name too: a cut path would name another file.
+    if (length < 0 || std::size_t(length) + 1 + std::strlen(kVendorListName) >= sizeof buffer)
+        return std::nullopt;
+    return QByteArray(buffer, length);
 }
 
 ListScan scanVendorList(std::FILE* file) {
@@ -67,6 +63,29 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// The list in `folder`, created when missing, for reading and appending. With `noLinks`
+// neither the folder nor the list may be a link; `linked` says one was.
+File openVendorList(const QByteArray& folder, bool noLinks, bool& linked) {
+    const int noFollow = noLinks ? O_NOFOLLOW : 0;
+    const int dir = ::open(folder.constData(), O_DIRECTORY | O_CLOEXEC | noFollow);
+    const int fd = dir < 0 ? -1
+                           : ::openat(dir, hostprep::kVendorListName, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | noFollow,
+                                      0666);
+    const int openError = errno;
+    if (dir >= 0)
+        ::close(dir);
+    if (fd < 0) {
+        struct stat status {};
+        linked = noLinks && (openError == ELOOP ||
+                             (::lstat(folder.constData(), &status) == 0 && S_ISLNK(status.st_mode)));
+        return nullptr;
+    }
+    File file(::fdopen(fd, "a+"));
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
 // Success of an adb or service-manager run: output present and without "error".
 bool succeeded(const ToolResult& result) {
     return result && !output::reportsError(result);
@@ -75,21 +94,29 @@ bool succeeded(const ToolResult& result) {
 } // namespace
 
 int32_t AppDelegate::prepareAdb() {
-    const QByteArray path = hostprep::vendorListPath(m_env.home);
-    if (::access(path.constData(), F_OK) != 0) {
-        const QByteArray folder = hostprep::vendorListFolder(m_env.home);
-        if (::access(folder.constData(), F_OK) != 0 && ::mkdir(folder.constData(), 0750) != 0)
-            return -1;
+    const std::optional<QByteArray> folder = hostprep::vendorListFolder(m_env.home, m_env.hostTmp);
+    if (!folder) {
+        std::fprintf(stderr, "hotspot-updater: the path of %s is too long\n", hostprep::kVendorListName);
+        return -1;
     }
-
-    File file(std::fopen(path.constData(), "a+"));
+    if (::mkdir(folder->constData(), 0750) != 0 && errno != EEXIST)
+        return -1;
+    // Without HOME the list lives in the shared temporary folder, where anyone may have put a
+    // link: neither the folder nor the list is followed there.
+    bool linked = false;
+    File file = openVendorList(*folder, !m_env.home, linked);
+    if (linked) {
+        std::fprintf(stderr, "A link in the way of %s/%s. Quitting.\n", folder->constData(), hostprep::kVendorListName);
+        m_env.exitProgram(exitstatus::kVendorList);
+        return -1;
+    }
     if (!file)
         return -1;
     const hostprep::ListScan scan = hostprep::scanVendorList(file.get());
     if (scan.state == hostprep::ListState::Invalid) {
         file.reset();
         std::fprintf(stderr, "Invalid content in %s. Quitting.\n", hostprep::kVendorListName);
-        m_env.exitProgram(2);
+        m_env.exitProgram(exitstatus::kVendorList);
         return -1;
     }
     if (scan.state == hostprep::ListState::LacksEntry) {

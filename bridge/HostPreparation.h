@@ -1,5 +1,6 @@
 #pragma once
-// Where adb's per-user vendor list lives. Paths are cut to what a 1024-byte buffer holds.
+// Where adb's per-user vendor list lives. A path longer than a 1024-byte buffer holds is
+// refused, never cut.
 
 #include <QByteArray>
 #include <QString>
@@ -11,10 +12,8 @@ namespace hostprep {
 constexpr int kAdbVendorId = 0x11F6;
 inline constexpr char kVendorListName[] = "adb_usb.ini";
 
-// "<home>/.android", home being "/tmp" when unset.
-QByteArray vendorListFolder(const std::optional<QString>& home);
-// "<home>/.android/adb_usb.ini".
-QByteArray vendorListPath(const std::optional<QString>& home);
+// "<home>/.android", home being the shared `tmp` folder when unset; nullopt when too long.
+std::optional<QByteArray> vendorListFolder(const std::optional<QString>& home, const QString& tmp);
 
 enum class ListState { HasEntry, LacksEntry, Invalid };
 

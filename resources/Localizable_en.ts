@@ -121,6 +121,10 @@
         <translation>A firmware image could not be written to your hotspot.</translation>
     </message>
     <message>
+        <source>alert The updater is already running (since %s, by %s)</source>
+        <translation>The updater is already running (since %s, by %s)</translation>
+    </message>
+    <message>
         <source>btn Initializing</source>
         <translation>Please Wait</translation>
     </message>

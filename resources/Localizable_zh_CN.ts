@@ -121,6 +121,10 @@
         <translation>无法将固件映像写入随身热点。</translation>
     </message>
     <message>
+        <source>alert The updater is already running (since %s, by %s)</source>
+        <translation>更新程序已在运行（%s 起，由用户 %s 运行）</translation>
+    </message>
+    <message>
         <source>btn Initializing</source>
         <translation>请稍候</translation>
     </message>

@@ -157,12 +157,19 @@ class CliRun:
 
     def run(self, timeout):
         """(exit status, stdout, stderr); the outputs are also appended to the log."""
-        out = subprocess.run([self.exe, *self.args], env=self.env, stdin=self.stdin, capture_output=True,
-                             text=True, timeout=timeout)
+        proc = subprocess.Popen([self.exe, *self.args], env=self.env, stdin=self.stdin, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+        self.pid = proc.pid
+        try:
+            stdout, stderr = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+            raise
         with open(self.log_path, "a", encoding="utf-8") as log:
-            log.write(f"$ hotspot-updater {' '.join(self.args)}\n{out.stdout}-- stderr --\n{out.stderr}"
-                      f"-- exit {out.returncode}\n")
-        return out.returncode, out.stdout, out.stderr
+            log.write(f"$ hotspot-updater {' '.join(self.args)}\n{stdout}-- stderr --\n{stderr}"
+                      f"-- exit {proc.returncode}\n")
+        return proc.returncode, stdout, stderr
 
     def leftovers(self):
         """Live processes the run started that outlived it."""

@@ -237,3 +237,22 @@ class AppWindow:
                     raise RuntimeError(f"{name}: Press refused")
                 return
         raise RuntimeError(f"{name} offers no Press action (disabled?)")
+
+
+def find_dialog_text(pid, starts_with, timeout=30):
+    """(text, OK button) of a message box of process `pid` whose text starts with `starts_with`."""
+    _init_atspi()
+    finder = AppWindow(pid)
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            app = finder._find_app()
+            nodes = AppWindow._descendants(app) if app else []
+            texts = [n.get_name() for n in nodes if (n.get_name() or "").startswith(starts_with)]
+            buttons = [n for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON and n.get_name() == "OK"]
+            if texts and buttons:
+                return texts[0], buttons[0]
+        except GLib.Error:
+            pass
+        time.sleep(0.2)
+    raise WaitTimeout(f"no message box of pid {pid} saying {starts_with!r} in {timeout} s")

@@ -1,14 +1,22 @@
 // What a user and a supporter meet outside the window: the command line and the run log.
 
 #include "app/CommandLine.h"
+#include "app/InstanceGuard.h"
 #include "app/RunLog.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <set>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -49,8 +57,14 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
         {{QStringLiteral("--help")}, 0, false, QStringLiteral("--verbose"), false},
         {{QStringLiteral("-h")}, 0, false, QStringLiteral("Usage: hotspot-updater"), false},
         {{QStringLiteral("--version")}, 0, false, QStringLiteral("hotspot-updater " HOTSPOT_VERSION "\nfirmware package HS_FW_1.0.4"), false},
-        {{QStringLiteral("--bogus")}, 2, true, QStringLiteral("Unknown option 'bogus'"), false},
-        {{QStringLiteral("stray")}, 2, true, QStringLiteral("unexpected argument 'stray'"), false},
+        // Every bad command line ends alike, whichever check refuses it.
+        {{QStringLiteral("--bogus")}, 64, true, QStringLiteral("Unknown option 'bogus'"), false},
+        {{QStringLiteral("stray")}, 64, true, QStringLiteral("unexpected argument 'stray'"), false},
+        {{QStringLiteral("--wait")}, 64, true, QStringLiteral("Missing value after '--wait'"), false},
+        {{QStringLiteral("--wait"), QStringLiteral("abc")}, 64, true, QStringLiteral("--wait takes"), false},
+        {{QStringLiteral("--check"), QStringLiteral("--yes")}, 64, true, QStringLiteral("cannot be used together"), false},
+        {{QStringLiteral("--cli"), QStringLiteral("--quiet"), QStringLiteral("--json")}, 64, true, QStringLiteral("--quiet and --json"), false},
+        {{QStringLiteral("--cli"), QStringLiteral("--wait"), QStringLiteral("30")}, -1, false, {}, false},
     };
     for (const Row& row : rows) {
         const CommandLine line = CommandLine::parse(QStringList{QStringLiteral("hotspot-updater")} + row.args, bundle.path());
@@ -68,6 +82,53 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
     // A bundle without a package says so instead of failing.
     const CommandLine bare = CommandLine::parse({QStringLiteral("x"), QStringLiteral("--version")}, QStringLiteral("/nonexistent"));
     EXPECT_TRUE(bare.finish->text.contains(QStringLiteral("no firmware package"))) << bare.finish->text.toStdString();
+}
+
+namespace {
+
+// The tags (the line after each ".TP") of one section of the manual page.
+QStringList manualTags(const QString& page, const QString& section) {
+    const qsizetype start = page.indexOf(QStringLiteral(".SH ") + section + u'\n');
+    const qsizetype end = page.indexOf(QStringLiteral("\n.SH "), start + 1);
+    const QStringList lines = page.mid(start, end - start).split(u'\n');
+    QStringList tags;
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i] == QLatin1String(".TP"))
+            tags << lines[i + 1];
+    return tags;
+}
+
+} // namespace
+
+// The manual page lists exactly the parser's options and the exit statuses the program ends with.
+TEST(CommandLineTest, ManualPageMatchesTheParser) {
+    QFile file(QStringLiteral(HOTSPOT_MANUAL_PAGE));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(file.readAll());
+
+    QStringList listed;
+    static const QRegularExpression name(QStringLiteral(R"(\\-\\-([a-z]+)|\\-([a-z])(?![a-z]))"));
+    for (const QString& tag : manualTags(page, QStringLiteral("OPTIONS")))
+        for (const QRegularExpressionMatch& m : name.globalMatch(tag))
+            listed << (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1));
+    QStringList parsed = cmdline::optionNames();
+    listed.sort();
+    parsed.sort();
+    EXPECT_EQ(listed, parsed);
+
+    std::set<int> documented;
+    for (const QString& tag : manualTags(page, QStringLiteral("EXIT STATUS"))) {
+        const QString numbers = tag.mid(3).section(QStringLiteral(" + n"), 0, 0); // ".B 20 + n" names its base
+        for (const QString& number : numbers.split(QStringLiteral(", ")))
+            documented.insert(number.toInt());
+    }
+    for (int status : exitstatus::kAll)
+        EXPECT_TRUE(documented.count(status)) << status << " is not in the manual page";
+    std::set<int> known(std::begin(exitstatus::kAll), std::end(exitstatus::kAll));
+    for (int result = 1; result < exitstatus::kOtherResult - exitstatus::kUpdateResult; ++result)
+        known.insert(exitstatus::forUpdateResult(result));
+    for (int status : documented)
+        EXPECT_TRUE(known.count(status)) << status << " in the manual page is no status of the program";
 }
 
 TEST_F(LogFolder, KeepsTheNewestRunsAndWritesFromEveryThread) {
@@ -121,10 +182,68 @@ TEST_F(LogFolder, UnwritableFolderOrRelativeStateHome) {
     runlog::write("state", QStringLiteral("no log, no crash"));
     EXPECT_TRUE(runlog::path().isEmpty());
 
+    // The folders it makes are private, and so becomes a folder of ours that was not.
+    const QString nested = dir.filePath(QStringLiteral("state/hotspot-updater/logs"));
+    ASSERT_TRUE(runlog::start(nested, {}, false));
+    const auto privateOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+    EXPECT_EQ(QFile::permissions(nested), privateOnly);
+    EXPECT_EQ(QFile::permissions(QFileInfo(nested).path()), privateOnly);
+    runlog::stop();
+    QFile::setPermissions(nested, privateOnly | QFile::ReadOther | QFile::ExeOther);
+    ASSERT_TRUE(runlog::start(nested, {}, false));
+    EXPECT_EQ(QFile::permissions(nested), privateOnly);
+
     const QByteArray saved = qgetenv("XDG_STATE_HOME");
     qputenv("XDG_STATE_HOME", "/srv/state");
     EXPECT_EQ(runlog::defaultFolder(), QStringLiteral("/srv/state/hotspot-updater/logs"));
     qputenv("XDG_STATE_HOME", "relative/state"); // ignored, as the base directory rules say
     EXPECT_EQ(runlog::defaultFolder(), QDir::homePath() + QStringLiteral("/.local/state/hotspot-updater/logs"));
     qputenv("XDG_STATE_HOME", saved);
+}
+
+namespace {
+
+// Names of this test's own: an updater running on the machine neither disturbs nor is disturbed.
+QByteArray guardName(const char* what) {
+    return QByteArrayLiteral("hotspot-updater-test-") + QByteArray::number(::getpid()) + '-' + what;
+}
+
+} // namespace
+
+TEST(InstanceGuardTest, TakenRefusedAndFreedWhenTheHolderIsKilled) {
+    const QByteArray name = guardName("killed");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        InstanceGuard guard(name);
+        const char taken = guard.take(InstanceGuard::Face::Window) ? '1' : '0';
+        [[maybe_unused]] const ssize_t n = ::write(ready[1], &taken, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char taken = 0;
+    ASSERT_EQ(::read(ready[0], &taken, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(taken, '1');
+
+    InstanceGuard guard(name);
+    EXPECT_FALSE(guard.take(InstanceGuard::Face::Window));
+    EXPECT_TRUE(guard.inUse());
+    // The holder's event loop does not run: who and since still come from the kernel.
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<RunningInstance> running = RunningInstance::find(name);
+    ASSERT_TRUE(running);
+    EXPECT_EQ(running->uid(), ::getuid());
+    EXPECT_LT(qAbs(running->since().secsTo(QDateTime::currentDateTimeUtc())), 60);
+    EXPECT_FALSE(running->askToRaise());
+    EXPECT_LT(clock.elapsed(), 2000);
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_TRUE(guard.take(InstanceGuard::Face::Window));
+    EXPECT_TRUE(::fcntl(guard.socket(), F_GETFD) & FD_CLOEXEC) << "a tool we start would keep the guard";
+    EXPECT_FALSE(RunningInstance::find(guardName("nobody")));
 }

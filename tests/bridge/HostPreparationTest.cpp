@@ -3,7 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <cstdlib>
+#include <functional>
 #include <sys/stat.h>
 
 namespace {
@@ -103,13 +105,59 @@ TEST_F(PrepareAdbTest, CommentUpToOneReadIsStillOneLine) {
     EXPECT_EQ(readFile(vendorList()), list + kEntry);
 }
 
-TEST(VendorListPath, BuiltFromHomeOrTmpAndCut) {
-    EXPECT_EQ(hostprep::vendorListPath(std::nullopt), "/tmp/.android/adb_usb.ini");
-    EXPECT_EQ(hostprep::vendorListFolder(std::nullopt), "/tmp/.android");
-    EXPECT_EQ(hostprep::vendorListPath(QStringLiteral("/home/u")), "/home/u/.android/adb_usb.ini");
-    const QString longHome = u'/' + QString(1100, u'h');
-    EXPECT_EQ(hostprep::vendorListPath(longHome).size(), 1023);
-    EXPECT_EQ(hostprep::vendorListFolder(longHome), QByteArray('/' + QByteArray(1022, 'h')));
+TEST(VendorListPath, BuiltFromHomeOrTmpAndRefusedWhenTooLong) {
+    EXPECT_EQ(hostprep::vendorListFolder(std::nullopt, QStringLiteral("/tmp")), "/tmp/.android");
+    EXPECT_EQ(hostprep::vendorListFolder(QStringLiteral("/home/u"), QStringLiteral("/tmp")), "/home/u/.android");
+    // "<home>/.android/adb_usb.ini" and its NUL fill the 1024-byte buffer at most.
+    const QString longest = u'/' + QString(1001, u'h');
+    EXPECT_EQ(hostprep::vendorListFolder(longest, {})->size(), 1011);
+    EXPECT_FALSE(hostprep::vendorListFolder(longest + u'h', {}));
+    EXPECT_FALSE(hostprep::vendorListFolder(std::nullopt, longest + u'h'));
+}
+
+TEST_F(PrepareAdbTest, WithoutHomeNoLinkInTheSharedFolderIsFollowed) {
+    Environment env = m_app->environment();
+    env.home = std::nullopt;
+    env.hostTmp = path("tmp");
+    const QString shared = env.hostTmp + "/.android";
+    const QString elsewhere = path("elsewhere");
+    QDir().mkpath(elsewhere);
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    } cases[] = {
+        {"the folder is a link", [&] { QFile::link(elsewhere, shared); }},
+        {"the list is a link", [&] { QDir().mkpath(shared); QFile::link(elsewhere + "/adb_usb.ini", shared + "/adb_usb.ini"); }},
+        {"the list is a dangling link", [&] { QDir().mkpath(shared); QFile::link(path("nowhere"), shared + "/adb_usb.ini"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(env.hostTmp).removeRecursively();
+        QDir().mkpath(env.hostTmp);
+        writeFile(elsewhere + "/adb_usb.ini", "0x18d1\n");
+        c.plant();
+        int status = -1;
+        ::testing::internal::CaptureStderr();
+        try {
+            AppDelegate(env, &m_face).prepareAdb();
+        } catch (const ProgramExit& exit) {
+            status = exit.status;
+        }
+        EXPECT_TRUE(QString::fromStdString(::testing::internal::GetCapturedStderr()).endsWith("Quitting.\n"));
+        EXPECT_EQ(status, 2);
+        EXPECT_EQ(readFile(elsewhere + "/adb_usb.ini"), "0x18d1\n");
+        EXPECT_FALSE(QFileInfo::exists(path("nowhere")));
+    }
+    EXPECT_TRUE(runs("adb").isEmpty());
+    // Plain folder and list: used as ever. Under HOME a linked list is the user's own choice.
+    QDir(env.hostTmp).removeRecursively();
+    QDir().mkpath(env.hostTmp);
+    EXPECT_EQ(AppDelegate(env, &m_face).prepareAdb(), 0);
+    EXPECT_EQ(readFile(shared + "/adb_usb.ini"), kEntry);
+    QDir().mkpath(folder());
+    QFile::link(elsewhere + "/adb_usb.ini", vendorList());
+    EXPECT_EQ(m_app->prepareAdb(), 0);
+    EXPECT_EQ(readFile(elsewhere + "/adb_usb.ini"), "0x18d1\n" + kEntry);
 }
 
 TEST_F(PrepareAdbTest, ServerRestartIsJudgedByItsOutput) {
@@ -137,6 +185,8 @@ TEST_F(PrepareAdbTest, ServerRestartIsJudgedByItsOutput) {
 TEST_F(PrepareAdbTest, UnusableListFailsBeforeAnyAdbRun) {
     Environment env = m_app->environment();
     env.home = path("no/such/home"); // the folder cannot be made
+    EXPECT_EQ(AppDelegate(env, &m_face).prepareAdb(), -1);
+    env.home = u'/' + QString(1100, u'h'); // too long for the buffer: refused, not cut
     EXPECT_EQ(AppDelegate(env, &m_face).prepareAdb(), -1);
     QDir().mkpath(vendorList()); // a folder where the file should be
     EXPECT_EQ(m_app->prepareAdb(), -1);

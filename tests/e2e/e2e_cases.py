@@ -28,6 +28,7 @@ from desktop import missing_programs  # noqa: E402
 
 SKIP = 77
 EXIT_LIMIT = 2.0  # seconds from closing the window to the end of the process
+SECOND_START_LIMIT = 2.0  # seconds a refused second start may take to end
 MODE1_CBW = bytes.fromhex("55534243" "08f88a87" "00000000" "00" "00" "06" "ed0001") + bytes(13)
 
 # Waits are for conditions, never fixed: these only bound them on a slow, busy machine.
@@ -87,6 +88,7 @@ class Case:
                      os.path.join(self.work, "cli.log"), sim_dir=self.sim.dir, preload=self.tree.sim_usb,
                      stdin=stdin)
         status, out, err = run.run(timeout)
+        self.last_cli_pid = run.pid
         check(not run.leftovers(), f"processes left running after exit: {run.leftovers()}")
         return status, out, err
 
@@ -108,6 +110,22 @@ class Case:
                 if len(fields) == 4 and not line.startswith("#"):
                     images[fields[0]] = (int(fields[2], 0), fields[3].lower())
         return images
+
+    def start_writing(self, run):
+        """Presses Start once the update is offered; returns when an image is being written."""
+        run.wait_for(lambda s: s.text("updateButton") == self.tr("btn Start") and s.enabled("updateButton")
+                     and s.text("statusLable") == self.tr("stat Device Ready !"),
+                     FIND_DEVICE_TIMEOUT, "the update to be offered")
+        run.press()
+        writing = self.tr("stat Writing [%s] ...").split("%s")[0]
+        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 120, "an image being written")
+
+    def check_every_image_written_once(self):
+        written = self.sim.status()["device"]["partitions"]
+        for part, (size, md5) in self.package_images().items():
+            got = written.get(part, {})
+            check(got.get("md5") == md5 and got.get("size") == size and got.get("writes") == 1,
+                  f"partition {part}: device holds {got}, package has size {size} md5 {md5}")
 
     def check_exit_reached_device(self, cbws_before):
         """At exit the adb server is stopped and the last command the device got is the
@@ -197,12 +215,7 @@ def case_sigterm_during_update(c):
     the screen), then the application ends as for a closed window."""
     c.prepare(restart_delay=2, linger=0)
     with c.run() as run:
-        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Start") and s.enabled("updateButton")
-                     and s.text("statusLable") == c.tr("stat Device Ready !"),
-                     FIND_DEVICE_TIMEOUT, "the update to be offered")
-        run.press()
-        writing = c.tr("stat Writing [%s] ...").split("%s")[0]
-        run.wait_for(lambda s: s.text("statusLable").startswith(writing), 120, "an image being written")
+        c.start_writing(run)
         os.kill(run.app.pid, signal.SIGTERM)
         run.log("SIGTERM sent")
         status = run.app.wait_exit(UPDATE_TIMEOUT)
@@ -337,11 +350,7 @@ def case_full_update(c):
         check(final.text("warningLable") == c.tr("warning Update is finished."), f"warning {final.text('warningLable')!r}")
         check(c.sim.firmware_version() == c.package_version,
               f"device firmware is {c.sim.firmware_version()!r}, package {c.package_version!r}")
-        written = c.sim.status()["device"]["partitions"]
-        for part, (size, md5) in c.package_images().items():
-            got = written.get(part, {})
-            check(got.get("md5") == md5 and got.get("size") == size and got.get("writes") == 1,
-                  f"partition {part}: device holds {got}, package has size {size} md5 {md5}")
+        c.check_every_image_written_once()
         percents = [int(s.text("precentLable").split()[0]) for s in run.seen[started_at:]
                     if s.text("precentLable").endswith(" %")]
         check(percents == sorted(percents), f"the percentage went backwards: {percents}")
@@ -360,6 +369,111 @@ def case_full_update(c):
     with open(os.path.join(c.work, "duration.txt"), "w") as f:
         f.write(f"{took:.1f}\n")
     print(f"update took {took:.1f}s from Start to Success")
+
+
+def case_second_start(c):
+    """A second start while an image is written touches nothing: a window start of the same
+    user brings the running window to the front and exits 0, a terminal start says who runs
+    the updater and exits 13, each within 2 s; the update ends in success, every image written
+    and the device's data back."""
+    from app import AppProcess
+
+    c.prepare(restart_delay=2, linger=0)
+    files_before = c.sim.status()["device"]["files"]
+    with c.run() as run:
+        c.start_writing(run)
+
+        second = AppProcess(c.bundle, run.desktop.env, run.app.home, os.path.join(c.work, "second.log"),
+                            sim_dir=c.sim.dir, preload=c.tree.sim_usb).start()
+        status = second.wait_exit(SECOND_START_LIMIT)
+        took = time.monotonic() - second.started_at
+        second_pids = {second.pid}
+        second.kill_all()
+        check(status == 0, f"the second window start ended with {status} after {took:.2f}s (limit {SECOND_START_LIMIT}s)")
+
+        t0 = time.monotonic()
+        status, out, err = c.cli("--check", timeout=30)
+        cli_took = time.monotonic() - t0
+        second_pids.add(c.last_cli_pid)
+        check(status == 13 and cli_took <= SECOND_START_LIMIT,
+              f"the second terminal start ended with {status} after {cli_took:.2f}s: {err!r}")
+        check(err.startswith("hotspot-updater: The updater is already running (since ") and err.count("\n") == 1,
+              f"standard error of the second terminal start: {err!r}")
+        run.log(f"second starts: window {took:.2f}s, terminal {cli_took:.2f}s")
+
+        done = {c.tr("btn Close"), c.tr("btn Retry")}
+        final = run.wait_for(lambda s: s.text("updateButton") in done and s.enabled("updateButton"),
+                             UPDATE_TIMEOUT, "the update to end")
+        check(final.text("statusLable") == c.tr("stat Success upgrade device !"),
+              f"the update ended with {final.text('statusLable')!r} / {final.text('infoLable')!r}")
+        c.close_cleanly(run)
+        logs = run_logs(run)
+    from_second = [r for r in c.sim.records() if r.get("pid") in second_pids or r.get("ppid") in second_pids]
+    check(not from_second, f"the second starts reached the device: {from_second[:5]}")
+    c.check_every_image_written_once()
+    files_after = c.sim.status()["device"]["files"]
+    pushed = {r["args"][-1] for r in c.sim.records() if r.get("kind") == "adb" and r.get("args", [""])[0] == "push"}
+    board = "/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"
+    for saved, restored in ((board, board), ("/etc/config.db", "/etc/new_config.db")):
+        check(restored in pushed and files_after.get(restored) == files_before.get(saved), f"{saved} was not put back")
+    check(len(logs) == 1, f"the second starts wrote run logs: {logs}")
+    with open(logs[0], encoding="utf-8") as f:
+        check("a second start brought the window to the front" in f.read(), "the running window was not raised")
+    print(f"second starts ended after {took:.2f}s (window) and {cli_took:.2f}s (terminal); the update succeeded")
+
+
+def guard_held():
+    """Some updater holds the one-per-machine guard (in this network namespace)."""
+    with open("/proc/net/unix", encoding="utf-8") as f:
+        return any(line.rstrip().endswith(" @io.github.hotspotupdater.HotspotUpdater") for line in f)
+
+
+def case_second_start_beside_terminal(c):
+    """A window started while the updater runs in a terminal touches nothing: it says who runs
+    the updater and since when, with OK; OK ends it with status 13."""
+    import pwd
+    import threading
+
+    from app import AppProcess, CliRun
+    from desktop import HeadlessDesktop
+    from window import find_dialog_text
+    import x11
+
+    c.prepare(plugged=False)  # the terminal run waits for a device
+    first = CliRun(c.bundle, ["--cli", "--check", "--wait", "120"], os.path.join(c.work, "home"),
+                   os.path.join(c.work, "cli.log"), sim_dir=c.sim.dir, preload=c.tree.sim_usb)
+    ended = []
+    waiter = threading.Thread(target=lambda: ended.append(first.run(300)))
+    waiter.start()
+    desktop = second = None
+    try:
+        deadline = time.monotonic() + 30
+        while not guard_held():
+            check(time.monotonic() < deadline and waiter.is_alive(), f"the terminal run never took the guard: {ended}")
+            time.sleep(0.1)
+        desktop = HeadlessDesktop(os.path.join(c.work, "desktop")).start()
+        second = AppProcess(c.bundle, desktop.env, os.path.join(c.work, "home2"), os.path.join(c.work, "second.log"),
+                            sim_dir=c.sim.dir, preload=c.tree.sim_usb).start()
+        text, ok = find_dialog_text(second.pid, c.tr("alert The updater is already running (since %s, by %s)")
+                                    .split("%s")[0])
+        user = pwd.getpwuid(os.getuid()).pw_name
+        check(text.endswith(f", by {user})"), f"the message box says {text!r}")
+        x11.screenshot(desktop.env["DISPLAY"], os.path.join(c.work, "already-running.png"))
+        ok.do_action(0)
+        status = second.wait_exit(10)
+        check(status == 13, f"OK ended the second start with {status}")
+    finally:
+        if second:
+            second.kill_all()
+        if desktop:
+            desktop.stop()
+        if getattr(first, "pid", None):
+            os.kill(first.pid, signal.SIGTERM)
+        waiter.join()
+    from_second = [r for r in c.sim.records() if second.pid in (r.get("pid"), r.get("ppid"))]
+    check(not from_second, f"the second start ran tools or reached the USB library: {from_second[:5]}")
+    check(ended and ended[0][0] == 128 + signal.SIGTERM, f"the terminal run ended with {ended}")
+    print(f"the second start said {text!r}")
 
 
 def run_logs(run):
@@ -570,12 +684,29 @@ def case_cli_write_fails(c):
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
+def run_isolated():
+    """Runs this case again in a network namespace of its own. The updater allows one instance
+    per machine through a socket in the abstract namespace, which belongs to the network
+    namespace: runs of other build trees or CI jobs on this machine must not refuse ours."""
+    if os.environ.get("HOTSPOT_E2E_ISOLATED") or not shutil.which("unshare"):
+        return
+    flags = ["--net"] if os.geteuid() == 0 else ["--net", "--map-current-user"]
+    if subprocess.run(["unshare", *flags, "true"], capture_output=True).returncode != 0:
+        print("note: no network namespace here; another updater on this machine would refuse this run")
+        return
+    sys.stdout.flush()
+    os.execvpe("unshare", ["unshare", *flags, sys.executable, os.path.abspath(__file__), *sys.argv[1:]],
+               {**os.environ, "HOTSPOT_E2E_ISOLATED": "1"})
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build-dir", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("case", choices=sorted(CASES))
     args = ap.parse_args(argv)
+    if argv is None:
+        run_isolated()
     missing = [] if args.case.startswith("cli_") else missing_programs()
     if missing:
         print("skipped: this machine lacks " + ", ".join(missing) + " (scripts/setup.sh installs them)")

@@ -2,6 +2,7 @@
 // clock recording the waits. Checked through what the device was asked (the simulator's
 // record) and through what the window showed after every post of the worker.
 
+#include "app/RunLog.h"
 #include "bridge/BackupStore.h"
 #include "tests/workflow/SimFixture.h"
 #include "usb/usbutils.h"
@@ -13,8 +14,10 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testing_support;
 
@@ -670,6 +673,7 @@ struct BackupCase {
     const char* scenario;
     bool earlierCopy; // an intact calibration copy of this device is in the store
     bool writes;
+    bool foreignFolder = false; // the device's folder in the store belongs to another user
 };
 
 class UpdateBackup : public UpdateSimTest, public ::testing::WithParamInterface<BackupCase> {};
@@ -686,8 +690,26 @@ TEST_P(UpdateBackup, NoWritingWithoutASavedCalibration) {
         sim->patch(QJsonDocument::fromJson(R"({"faults": {"pull_error": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]}})").object());
         sim->clearRecords();
     }
+    const QString deviceFolder = harness().app().backupStore().deviceFolder(QStringLiteral("0123456789ABCDEF"));
+    QTemporaryDir logs;
+    if (GetParam().foreignFolder) {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "only root can give a folder to another user";
+        ASSERT_TRUE(QDir().mkpath(deviceFolder));
+        ASSERT_EQ(::chown(QFile::encodeName(deviceFolder).constData(), 65534, 65534), 0);
+        runlog::start(logs.path(), {}, false);
+    }
     press();
     const QList<QStringList> runs = toolRuns();
+    if (GetParam().foreignFolder) {
+        QFile logFile(runlog::path());
+        const QString log = logFile.open(QIODevice::ReadOnly) ? QString::fromUtf8(logFile.readAll()) : QString();
+        runlog::stop();
+        EXPECT_TRUE(log.contains(deviceFolder + QStringLiteral(" belongs to user 65534"))) << log.toStdString();
+        EXPECT_TRUE(QDir(deviceFolder).isEmpty());
+        EXPECT_FALSE(runs.contains(kBootloaderRun));
+        return;
+    }
     EXPECT_EQ(runs.value(0).mid(0, 3), (QStringList{"adb", "pull", kWifi}));
     EXPECT_EQ(runs.value(1).mid(0, 3), (QStringList{"adb", "pull", kConfig}));
     EXPECT_EQ(runs.contains(kBootloaderRun), GetParam().writes);
@@ -713,7 +735,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BackupCase{"CopyFailedEarlierCopyKept", "pull-error", true, true},
                       BackupCase{"AbsentOnDevice",
                                  R"({"base": "ftm", "files": {"/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin": null}})",
-                                 false, true}),
+                                 false, true},
+                      BackupCase{"FolderOfAnotherUser", "ftm", false, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A failed restore keeps the copy in the store, and the final screen says where.

@@ -2,6 +2,7 @@
 # read over adb, to the Start button.
 scenario() {
     check "usb-storage holds the CD-ROM interface" wait_storage_bound 60
+    check "ModemManager is told to leave the hotspot alone" wait_for 10 mm_ignores 11f6:102a
     app 'button=Start Update@300' close
     check "the application offered the update" [ $? -eq 0 ]
     check "the temporary switch to USR with adb reached the device" \

@@ -15,6 +15,8 @@ QJsonObject base(const QString& kind, const QString& event, const QString& perso
         {"event", event},
         {"personality", personality},
         {"pid", double(::getpid())},
+        // A tool's parent is the updater that ran it: tests tell two updaters' runs apart.
+        {"ppid", double(::getppid())},
         {"time_ms", double(QDateTime::currentMSecsSinceEpoch())},
     };
 }
