@@ -60,6 +60,7 @@ TEST(VerifyCommand, NamesEveryFailingImage) {
     EXPECT_TRUE(r.out.contains("refused  boot  boot.img  (MD5 mismatch"));
     EXPECT_TRUE(r.out.contains("ignored  modem  modem.img  (missing, not written)"));
     EXPECT_TRUE(r.out.contains("ok       system  system.img  (2 bytes)"));
+    EXPECT_TRUE(r.out.contains("MISSING: 1 listed image(s) not in the package: modem.img"));
     EXPECT_TRUE(r.out.contains("FAILED: 2 image(s)"));
 }
 
@@ -172,6 +173,13 @@ TEST(InstallCommand, PackagesIntoABundle) {
         int status;
         bool installed;                         // else the old package stays, byte for byte
         const char* says;
+        QStringList options = {};
+    };
+    // A package whose "gone" image is not there: the application would write only "modem".
+    const auto lacksAnImage = [](TempBundle& p) {
+        const QByteArray gone = p.addImage("boot", "gone.img", "new");
+        QFile::remove(p.resources() + "/gone.img");
+        p.writeVersion("NEW\n" + gone + "\n" + p.addImage("modem", "modem.img", "radio") + "\n");
     };
     const Row rows[] = {
         {"a package with a bad digest", [](TempBundle& p) {
@@ -187,6 +195,8 @@ TEST(InstallCommand, PackagesIntoABundle) {
              p.writeVersion("NEW\n" + p.addImage("boot", "sub/boot.img", "new") + "\n");
          }, 1, false, "not a plain file name"},
         {"no package at all", [](TempBundle&) {}, 1, false, "cannot be read"},
+        {"a listed image missing", lacksAnImage, 1, false, "lacks 1 listed image(s) (gone.img); give --allow-missing"},
+        {"a listed image missing, allowed", lacksAnImage, 0, true, "installed the package", {"--allow-missing"}},
         {"a good package", [](TempBundle& p) {
              p.writeVersion("NEW\n" + p.addImage("boot", "boot.img", "new") + "\n" +
                             p.addImage("modem", "modem.img", "radio") + "\n");
@@ -196,7 +206,8 @@ TEST(InstallCommand, PackagesIntoABundle) {
         TempBundle package;
         row.make(package);
         QDir().mkpath(target.resources() + "/.package-stale"); // an interrupted install's leftovers
-        const VerifyRun r = tool({QStringLiteral("install"), package.resources(), target.path()});
+        const VerifyRun r = tool(QStringList{QStringLiteral("install")} + row.options +
+                                 QStringList{package.resources(), target.path()});
         EXPECT_EQ(r.status, row.status) << row.what << "\n" << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(QString::fromUtf8(row.says))) << row.what << "\n" << r.out.toStdString();
         EXPECT_EQ(contentOf(target.resources() + "/adb"), "the bundle's adb") << row.what;
@@ -214,6 +225,7 @@ TEST(InstallCommand, PackagesIntoABundle) {
     // Wrong use: this test program's tool is not inside a bundle, so the bundle must be named.
     EXPECT_EQ(tool({QStringLiteral("install"), target.resources()}).status, 2);
     EXPECT_EQ(tool({QStringLiteral("install"), target.resources(), "/nonexistent"}).status, 2);
+    EXPECT_EQ(tool({QStringLiteral("install"), "--no-such-option", target.resources(), target.path()}).status, 2);
 }
 
 } // namespace

@@ -10,6 +10,12 @@ int runCreate(const QStringList& args);
 int runVerify(const QStringList& args);
 int runInstall(const QStringList& args);
 
+struct PackageReport {
+    bool accepted = false;    // the application takes the package
+    QStringList presentFiles; // listed image files that are there and match
+    QStringList missingFiles; // listed image files that are not there (the application skips them)
+};
+
 // The application's check of the package in `folder`, reported line by line on `out`, the
-// verdict on `err` when it fails. `presentFiles` receives the image files that are there.
-bool checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& err, QStringList* presentFiles);
+// verdict on `err` when it fails.
+PackageReport checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& err);

@@ -1,4 +1,4 @@
-// hotspot-package install PKGDIR [BUNDLE]: puts a firmware package into a bundle's
+// hotspot-package install [--allow-missing] PKGDIR [BUNDLE]: puts a firmware package into a bundle's
 // resources. The package is checked as the application checks it, copied into a staging
 // folder beside the resources, checked again there, and only then moved in: the bundle
 // holds the old package, no package, or the whole new one, never a part.
@@ -7,6 +7,7 @@
 #include "bridge/DiskSync.h"
 #include "workflow/PackageReader.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -24,7 +25,7 @@ const QString kStagingPrefix = QStringLiteral(".package-");
 
 int usage(const QString& message) {
     QTextStream(stderr) << "hotspot-package install: " << message << "\n"
-                        << "usage: hotspot-package install PKGDIR [BUNDLE]\n"
+                        << "usage: hotspot-package install [--allow-missing] PKGDIR [BUNDLE]\n"
                         << "  BUNDLE defaults to the bundle this program belongs to.\n";
     return 2;
 }
@@ -78,10 +79,17 @@ void removeStaleStaging(const QString& resources) {
 } // namespace
 
 int runInstall(const QStringList& args) {
-    if (args.isEmpty() || args.size() > 2)
+    QCommandLineParser parser;
+    const QCommandLineOption allowMissing(QStringLiteral("allow-missing"),
+                                          QStringLiteral("Install a package that lacks some listed images."));
+    parser.addOption(allowMissing);
+    if (!parser.parse(QStringList{QStringLiteral("install")} + args))
+        return usage(parser.errorText());
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty() || positional.size() > 2)
         return usage(QStringLiteral("give the package folder and, optionally, the bundle"));
-    const QString source = args.at(0);
-    const QString bundle = args.size() == 2 ? args.at(1) : ownBundle();
+    const QString source = positional.at(0);
+    const QString bundle = positional.size() == 2 ? positional.at(1) : ownBundle();
     if (bundle.isEmpty())
         return usage(QStringLiteral("this program is not inside a bundle: give the bundle"));
     if (!QFileInfo(source).isDir())
@@ -95,9 +103,16 @@ int runInstall(const QStringList& args) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     out << "checking " << source << "\n";
-    QStringList files;
-    if (!checkPackageFolder(source, out, err, &files))
+    const PackageReport report = checkPackageFolder(source, out, err);
+    if (!report.accepted)
         return fail(QStringLiteral("the package is refused; the bundle is unchanged"));
+    // The application would write only part of the firmware: only on request.
+    if (!report.missingFiles.isEmpty() && !parser.isSet(allowMissing))
+        return fail(QStringLiteral("the package lacks %1 listed image(s) (%2); give --allow-missing to install it "
+                                   "anyway; the bundle is unchanged")
+                        .arg(report.missingFiles.size())
+                        .arg(report.missingFiles.join(QStringLiteral(", "))));
+    const QStringList& files = report.presentFiles;
 
     // Never replace a file of the bundle itself (a tool, a string table, a picture).
     const QStringList oldFiles = currentPackageFiles(resources);
@@ -123,7 +138,7 @@ int runInstall(const QStringList& args) {
     out << "checking the copy\n";
     QString discard;
     QTextStream quiet(&discard);
-    if (!checkPackageFolder(staging.path(), quiet, err, nullptr))
+    if (!checkPackageFolder(staging.path(), quiet, err).accepted)
         return fail(QStringLiteral("the copy does not match the package; the bundle is unchanged"));
 
     // From here the old package is withdrawn first and the new version file comes last, so

@@ -19,6 +19,6 @@ int main(int argc, char** argv)
         return runInstall(args);
     QTextStream(stderr) << "usage: hotspot-package create DIR --version TEXT [--image PARTITION=FILE ...]\n"
                            "       hotspot-package verify DIR\n"
-                           "       hotspot-package install PKGDIR [BUNDLE]\n";
+                           "       hotspot-package install [--allow-missing] PKGDIR [BUNDLE]\n";
     return 2;
 }
