@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "bridge/DiskSync.h"
+#include "workflow/Manifest.h"
 #include "workflow/PackageReader.h"
 
 #include <QCommandLineParser>
@@ -25,7 +26,7 @@ const QString kStagingPrefix = QStringLiteral(".package-");
 
 int usage(const QString& message) {
     QTextStream(stderr) << "hotspot-package install: " << message << "\n"
-                        << "usage: hotspot-package install [--allow-missing] PKGDIR [BUNDLE]\n"
+                        << "usage: hotspot-package install [--allow-missing] [--keys DIR] PKGDIR [BUNDLE]\n"
                         << "  BUNDLE defaults to the bundle this program belongs to.\n";
     return 2;
 }
@@ -35,18 +36,10 @@ int fail(const QString& message) {
     return 1;
 }
 
-// The bundle this program sits in (<bundle>/Contents/bin/hotspot-package), if it does.
-QString ownBundle() {
-    QDir dir(QFileInfo(QCoreApplication::applicationFilePath()).absolutePath());
-    if (!dir.cdUp() || !dir.cdUp())
-        return {};
-    return QFileInfo(dir.filePath(QStringLiteral("Contents/Resources"))).isDir() ? dir.path() : QString();
-}
-
 // An image name the version file may give: a plain file name inside the resources.
 bool plainName(const QString& name) {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.')) &&
-           name != kVersion;
+           name != kVersion && name != package::kManifestName && name != package::kSignatureName;
 }
 
 // The image files the bundle's current package lists (none when it has no readable one).
@@ -83,6 +76,7 @@ int runInstall(const QStringList& args) {
     const QCommandLineOption allowMissing(QStringLiteral("allow-missing"),
                                           QStringLiteral("Install a package that lacks some listed images."));
     parser.addOption(allowMissing);
+    parser.addOption(keysOption());
     if (!parser.parse(QStringList{QStringLiteral("install")} + args))
         return usage(parser.errorText());
     const QStringList positional = parser.positionalArguments();
@@ -103,7 +97,8 @@ int runInstall(const QStringList& args) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     out << "checking " << source << "\n";
-    const PackageReport report = checkPackageFolder(source, out, err);
+    const package::TrustedKeys keys = trustedKeys(parser, bundle);
+    const PackageReport report = checkPackageFolder(source, keys, out, err);
     if (!report.accepted)
         return fail(QStringLiteral("the package is refused; the bundle is unchanged"));
     // The application would write only part of the firmware: only on request.
@@ -127,7 +122,8 @@ int runInstall(const QStringList& args) {
     QTemporaryDir staging(resources + QLatin1Char('/') + kStagingPrefix + QStringLiteral("XXXXXX"));
     if (!staging.isValid())
         return fail(QStringLiteral("cannot make a staging folder in %1: %2").arg(resources, staging.errorString()));
-    const QStringList staged = QStringList(files) << kVersion;
+    const QStringList moved = files + report.signedFiles; // every file but the version file
+    const QStringList staged = moved + QStringList{kVersion};
     for (const QString& file : staged) {
         const QString copy = staging.filePath(file);
         if (!QFile::copy(QDir(source).filePath(file), copy) || !syncToDisk(copy))
@@ -138,7 +134,7 @@ int runInstall(const QStringList& args) {
     out << "checking the copy\n";
     QString discard;
     QTextStream quiet(&discard);
-    if (!checkPackageFolder(staging.path(), quiet, err).accepted)
+    if (!checkPackageFolder(staging.path(), keys, quiet, err).accepted)
         return fail(QStringLiteral("the copy does not match the package; the bundle is unchanged"));
 
     // From here the old package is withdrawn first and the new version file comes last, so
@@ -147,7 +143,11 @@ int runInstall(const QStringList& args) {
     const QString versionPath = resources + QLatin1Char('/') + kVersion;
     if (QFileInfo::exists(versionPath) && !QFile::remove(versionPath))
         return fail(QStringLiteral("cannot remove the old %1; the bundle is unchanged").arg(versionPath));
-    for (const QString& file : files)
+    // The old signature goes with the old package; the new one's arrives with its images.
+    for (const QString& name : {package::kSignatureName, package::kManifestName})
+        if (!report.signedFiles.contains(name))
+            QFile::remove(resources + QLatin1Char('/') + name);
+    for (const QString& file : moved)
         if (!moveInto(staging.filePath(file), resources + QLatin1Char('/') + file, &error))
             return fail(error + QStringLiteral("; the bundle holds no package now: run the install again"));
     if (!moveInto(staging.filePath(kVersion), versionPath, &error))

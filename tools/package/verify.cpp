@@ -1,9 +1,10 @@
-// hotspot-package verify DIR: the application's start-up check of a package, line by line:
+// hotspot-package verify [--keys DIR] DIR: the application's start-up check of a package, line by line:
 // which lines the application uses (writes), ignores or refuses the package for. Every
 // walked image is checked instead of stopping at the first refusal; the verdict is the same.
 
 #include "Commands.h"
-#include "workflow/ImageHasher.h"
+#include "workflow/Manifest.h"
+#include "workflow/SignedCheck.h"
 #include "workflow/PackageReader.h"
 
 #include <QCommandLineParser>
@@ -16,7 +17,7 @@ namespace {
 
 int usage(const QString& message) {
     QTextStream(stderr) << "hotspot-package verify: " << message << "\n"
-                        << "usage: hotspot-package verify DIR   (a package folder or a bundle)\n";
+                        << "usage: hotspot-package verify [--keys DIR] DIR   (a package folder or a bundle)\n";
     return 2;
 }
 
@@ -62,12 +63,27 @@ QString ignoredLineReason(const package::ImageLine& line) {
     }
 }
 
+QString signatureText(const package::PackageJudgement& judgement, const QString& folder) {
+    switch (judgement.signature) {
+    case package::SignatureState::Unsigned:
+        return QFileInfo(QDir(folder).filePath(package::kSignatureName)).isFile()
+                   ? QStringLiteral("unsigned (no trusted key to check %1 against)").arg(package::kSignatureName)
+                   : QStringLiteral("unsigned");
+    case package::SignatureState::Good:
+        return QStringLiteral("good, key %1").arg(QString::fromLatin1(judgement.keyId));
+    default:
+        return QStringLiteral("refused: ") + judgement.why;
+    }
+}
+
 } // namespace
 
-PackageReport checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& err) {
+PackageReport checkPackageFolder(const QString& folder, const package::TrustedKeys& keys, QTextStream& out,
+                                 QTextStream& err) {
     PackageReport report;
     const QString versionPath = folder + QStringLiteral("/version");
-    const std::optional<QString> text = package::readVersionText(versionPath);
+    const std::optional<QByteArray> bytes = package::readFileBytes(versionPath);
+    const std::optional<QString> text = bytes ? package::decodeText(*bytes) : std::nullopt;
     if (!text) {
         err << "FAILED: " << versionPath << " cannot be read as text (missing, unreadable, or not "
             << "UTF-8 / UTF-16 with BOM)\n";
@@ -83,11 +99,15 @@ PackageReport checkPackageFolder(const QString& folder, QTextStream& out, QTextS
     const std::vector<package::ImageLine> lines = package::classifyImageLines(pieces);
     const std::vector<ImageEntry> entries = package::entriesOf(lines);
     // The application's own check, but every walked image is checked, so each bad one is named.
-    const package::ImagesChecked checked =
-        package::checkImages(folder, entries, 0, package::ImageHasher::Stop::Never);
+    const package::PackageJudgement checked =
+        package::checkPackage(folder, *bytes, entries, keys, 0, package::ImageHasher::Stop::Never);
     const std::vector<package::ImageCheck>& checks = checked.checks;
     const std::size_t walked = checks.size();
     const package::Selection& selection = checked.selection;
+    out << "signature: " << signatureText(checked, folder) << "\n";
+    for (const QString& name : {package::kManifestName, package::kSignatureName})
+        if (QFileInfo(QDir(folder).filePath(name)).isFile())
+            report.signedFiles << name;
     // The entries as the application's table marks them.
     std::vector<ImageEntry> table = entries;
     for (std::size_t i = 0; i < table.size(); ++i)
@@ -135,6 +155,10 @@ PackageReport checkPackageFolder(const QString& folder, QTextStream& out, QTextS
         err << "FAILED: " << failures << " image(s) do not match the version file\n";
         return report;
     }
+    if (checked.signatureRefuses()) {
+        err << "FAILED: " << checked.why << "\n";
+        return report;
+    }
     if (total == 0) {
         err << "FAILED: no image with content is present (the application refuses such a package)\n";
         return report;
@@ -146,6 +170,7 @@ PackageReport checkPackageFolder(const QString& folder, QTextStream& out, QTextS
 
 int runVerify(const QStringList& args) {
     QCommandLineParser parser;
+    parser.addOption(keysOption());
     parser.addPositionalArgument(QStringLiteral("dir"), QStringLiteral("Package folder or bundle."));
     if (!parser.parse(QStringList{QStringLiteral("verify")} + args))
         return usage(parser.errorText());
@@ -157,5 +182,8 @@ int runVerify(const QStringList& args) {
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return checkPackageFolder(packageFolder(given), out, err).accepted ? 0 : 1;
+    const QString folder = packageFolder(given);
+    // A bundle's own keys judge its package; a package folder is judged by this program's.
+    const QString bundle = folder != QDir(given).path() ? given : ownBundle();
+    return checkPackageFolder(folder, trustedKeys(parser, bundle), out, err).accepted ? 0 : 1;
 }
