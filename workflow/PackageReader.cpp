@@ -53,11 +53,11 @@ std::optional<QString> decodeText(const QByteArray& bytes) {
     return text;
 }
 
-std::optional<QByteArray> readFileBytes(const QString& path) {
+std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = limit < 0 ? file.readAll() : file.read(limit);
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
     return bytes;

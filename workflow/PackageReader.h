@@ -22,8 +22,8 @@ QString versionFilePath(const QString& bundlePath);
 // in that encoding or hold a NUL character: such a file is not a text file.
 std::optional<QString> decodeText(const QByteArray& bytes);
 
-// The file read whole; nullopt when it cannot be read.
-std::optional<QByteArray> readFileBytes(const QString& path);
+// The file read whole (at most `limit` bytes when limit >= 0); nullopt when it cannot be read.
+std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit = -1);
 // The file read whole and decoded; nullopt when it cannot be read or decoded.
 std::optional<QString> readVersionText(const QString& path);
 

@@ -3,7 +3,6 @@
 #include "workflow/Manifest.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 
 namespace package {
 
@@ -12,15 +11,7 @@ namespace {
 // The signature files are small; a larger file is no signature file.
 constexpr qint64 kMaxSignedFile = 1 << 20;
 
-std::optional<QByteArray> readSmall(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.read(kMaxSignedFile + 1);
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes;
-}
+std::optional<QByteArray> readSmall(const QString& path) { return readFileBytes(path, kMaxSignedFile + 1); }
 
 void refuse(PackageJudgement& judgement, SignatureState state, const QString& why) {
     judgement.signature = state;
