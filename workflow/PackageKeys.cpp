@@ -23,6 +23,7 @@ using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 
 KeyHandle own(EVP_PKEY* key) { return KeyHandle(key, EVP_PKEY_free); }
 
+// A read-only BIO over `bytes`, which it does not copy.
 Bio memoryBio(const QByteArray& bytes) {
     return Bio(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())), BIO_free);
 }
@@ -107,7 +108,8 @@ std::optional<Signed> signWithKeyFile(const QString& keyFile, const QByteArray& 
         *error = QStringLiteral("cannot read %1: %2").arg(keyFile, file.errorString());
         return std::nullopt;
     }
-    Bio bio = memoryBio(file.readAll());
+    const QByteArray pem = file.read(64 * 1024);
+    Bio bio = memoryBio(pem); // reads `pem` in place: it must outlive the BIO
     KeyHandle key = own(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     const std::optional<QByteArray> id = key ? keyIdOf(key.get()) : std::nullopt;
     if (!id) {
