@@ -1,4 +1,4 @@
-// hotspot-package install [--allow-missing] PKGDIR [BUNDLE]: puts a firmware package into a bundle's
+// hotspot-package install [--allow-missing] [--keys DIR] PKGDIR [BUNDLE]: puts a package into a bundle's
 // resources. The package is checked as the application checks it, copied into a staging
 // folder beside the resources, checked again there, and only then moved in: the bundle
 // holds the old package, no package, or the whole new one, never a part.
@@ -9,7 +9,6 @@
 #include "workflow/PackageReader.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
