@@ -228,6 +228,9 @@ TEST(InstallCommand, PackagesIntoABundle) {
     EXPECT_EQ(tool({QStringLiteral("install"), target.resources()}).status, 2);
     EXPECT_EQ(tool({QStringLiteral("install"), target.resources(), "/nonexistent"}).status, 2);
     EXPECT_EQ(tool({QStringLiteral("install"), "--no-such-option", target.resources(), target.path()}).status, 2);
+    // A --keys folder without a key would make the check an unsigned one: wrong use instead.
+    EXPECT_EQ(tool({QStringLiteral("install"), "--keys", "/nonexistent", target.resources(), target.path()}).status, 2);
+    EXPECT_EQ(tool({QStringLiteral("verify"), "--keys", target.path(), target.path()}).status, 2);
 }
 
 // Signed packages: with a trusted key, the application and install refuse every tampered

@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 #include <QTextStream>
+#include <optional>
 
 int runCreate(const QStringList& args);
 // Defined in verify.cpp; a stand-in that reports it is missing is linked until that exists.
@@ -18,8 +19,9 @@ int runSign(const QStringList& args);
 // The bundle this program sits in (<bundle>/Contents/bin/hotspot-package), if it does.
 QString ownBundle();
 // --keys DIR; without it the keys of `bundle` (may be empty) and the machine's are trusted.
+// nullopt when --keys names a folder without a public key.
 QCommandLineOption keysOption();
-package::TrustedKeys trustedKeys(const QCommandLineParser& parser, const QString& bundle);
+std::optional<package::TrustedKeys> trustedKeys(const QCommandLineParser& parser, const QString& bundle);
 
 struct PackageReport {
     bool accepted = false;    // the application takes the package

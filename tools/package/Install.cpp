@@ -93,10 +93,14 @@ int runInstall(const QStringList& args) {
     if (!QFileInfo(resources).isWritable())
         return fail(QStringLiteral("cannot write to %1 (an installed bundle needs sudo)").arg(resources));
 
+    const std::optional<package::TrustedKeys> trusted = trustedKeys(parser, bundle);
+    if (!trusted)
+        return usage(QStringLiteral("no public key (*.pub) in %1").arg(parser.value(QStringLiteral("keys"))));
+    const package::TrustedKeys& keys = *trusted;
+
     QTextStream out(stdout);
     QTextStream err(stderr);
     out << "checking " << source << "\n";
-    const package::TrustedKeys keys = trustedKeys(parser, bundle);
     const PackageReport report = checkPackageFolder(source, keys, out, err);
     if (!report.accepted)
         return fail(QStringLiteral("the package is refused; the bundle is unchanged"));

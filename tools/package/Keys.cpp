@@ -20,7 +20,7 @@ QCommandLineOption keysOption() {
                               QStringLiteral("dir"));
 }
 
-package::TrustedKeys trustedKeys(const QCommandLineParser& parser, const QString& bundle) {
+std::optional<package::TrustedKeys> trustedKeys(const QCommandLineParser& parser, const QString& bundle) {
     package::TrustedKeys::Source source;
     if (parser.isSet(QStringLiteral("keys"))) {
         source.folders = {parser.value(QStringLiteral("keys"))};
@@ -30,7 +30,11 @@ package::TrustedKeys trustedKeys(const QCommandLineParser& parser, const QString
         source.folders << package::kSystemKeysDir;
         source.owner = 0;
     }
-    return package::TrustedKeys::load(source, [](const QString& line) {
+    package::TrustedKeys keys = package::TrustedKeys::load(source, [](const QString& line) {
         QTextStream(stderr) << "hotspot-package: " << line << "\n";
     });
+    // A mistyped --keys must not turn the check into the unsigned one.
+    if (parser.isSet(QStringLiteral("keys")) && keys.empty())
+        return std::nullopt;
+    return keys;
 }

@@ -185,5 +185,8 @@ int runVerify(const QStringList& args) {
     const QString folder = packageFolder(given);
     // A bundle's own keys judge its package; a package folder is judged by this program's.
     const QString bundle = folder != QDir(given).path() ? given : ownBundle();
-    return checkPackageFolder(folder, trustedKeys(parser, bundle), out, err).accepted ? 0 : 1;
+    const std::optional<package::TrustedKeys> keys = trustedKeys(parser, bundle);
+    if (!keys)
+        return usage(QStringLiteral("no public key (*.pub) in %1").arg(parser.value(QStringLiteral("keys"))));
+    return checkPackageFolder(folder, *keys, out, err).accepted ? 0 : 1;
 }
