@@ -2,11 +2,14 @@
 // Where the controller lives and how it waits: the real process passes the real ones,
 // tests pass a temporary bundle, a private home and a clock that does not wait.
 
+#include "workflow/PackageKeys.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sys/types.h>
 
 // The clock every wait of the workers sleeps on.
 class Clock {
@@ -43,6 +46,10 @@ struct Environment {
     std::optional<QString> dataHome;
     // Paths whose presence as a regular file means the device-access rule is installed.
     QStringList driverPaths;
+    // The machine's trusted package keys (beside the bundle's own), and the only user a key
+    // file may belong to; nobody else may be able to write it.
+    QString systemKeysDir = package::kSystemKeysDir;
+    uid_t keyOwner = 0;
     std::shared_ptr<Clock> clock;
     ToolLimits toolLimits;
     // Ends the program at once with the given status (a bad adb vendor list).

@@ -173,6 +173,10 @@
         <translation>Not all of your hotspot's Wi-Fi calibration and settings could be put back; a copy is kept in %s</translation>
     </message>
     <message>
+        <source>info The firmware package failed its signature check: %s</source>
+        <translation>The firmware package could not be confirmed as coming from a trusted maker: %s</translation>
+    </message>
+    <message>
         <source>warning Please do not remove, update is in progress.</source>
         <translation>Please do not unplug your hotspot while the update is in progress.</translation>
     </message>

@@ -173,6 +173,10 @@
         <translation>随身热点的 Wi-Fi 校准数据和设置未能全部恢复，副本保存在 %s</translation>
     </message>
     <message>
+        <source>info The firmware package failed its signature check: %s</source>
+        <translation>无法确认固件包来自可信的发布者：%s</translation>
+    </message>
+    <message>
         <source>warning Please do not remove, update is in progress.</source>
         <translation>正在更新，请勿拔下随身热点。</translation>
     </message>

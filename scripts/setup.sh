@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake g++ make pkg-config git
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-qpa-plugins
-    libusb-dev libudev-dev libfontconfig-dev libgtest-dev libgmock-dev
+    libusb-dev libudev-dev libfontconfig-dev libssl-dev libgtest-dev libgmock-dev
     adb fastboot umockdev libumockdev-dev
     clang libclang-rt-dev
     xvfb xauth xdotool imagemagick at-spi2-core dbus python3-gi gir1.2-atspi-2.0

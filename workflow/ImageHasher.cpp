@@ -21,8 +21,8 @@ void lowerTo(std::atomic<std::size_t>& bound, std::size_t index) {
 ImageHasher::ImageHasher(int threads)
     : m_threads(threads > 0 ? threads : std::max(1, QThread::idealThreadCount())) {}
 
-std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir,
-                                           const std::vector<ImageEntry>& entries) const {
+std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir, const std::vector<ImageEntry>& entries,
+                                           Stop stop, bool withSha256) const {
     std::vector<ImageCheck> checks(entries.size());
     std::atomic<std::size_t> next{0};
     // The earliest failure so far: entries after it no longer matter and are not started.
@@ -32,8 +32,8 @@ std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir,
         for (std::size_t i = next++; i < entries.size(); i = next++) {
             if (i > firstFailure.load())
                 continue;
-            checks[i] = checkImage(resourcesDir, entries[i]);
-            if (refuses(checks[i].verdict))
+            checks[i] = checkImage(resourcesDir, entries[i], withSha256);
+            if (stop == Stop::AtFirstFailure && refuses(checks[i].verdict))
                 lowerTo(firstFailure, i);
         }
     };
@@ -52,12 +52,20 @@ std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir,
     return checks;
 }
 
-Selection verifyImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads) {
+ImagesChecked checkImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads,
+                          ImageHasher::Stop stop, bool withSha256) {
     const std::vector<ImageEntry> walked(entries.begin(), entries.begin() + walkLength(entries));
+    ImagesChecked result;
+    result.checks = ImageHasher(threads).check(resourcesDir, walked, stop, withSha256);
     std::vector<ImageVerdict> verdicts;
-    for (const ImageCheck& check : ImageHasher(threads).check(resourcesDir, walked))
+    for (const ImageCheck& check : result.checks)
         verdicts.push_back(check.verdict);
-    return select(entries, verdicts);
+    result.selection = select(entries, verdicts);
+    return result;
+}
+
+Selection verifyImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads) {
+    return checkImages(resourcesDir, entries, threads).selection;
 }
 
 } // namespace package

@@ -15,7 +15,11 @@ public:
     // threads <= 0: as many as the machine has cores.
     explicit ImageHasher(int threads = 0);
 
-    std::vector<ImageCheck> check(const QString& resourcesDir, const std::vector<ImageEntry>& entries) const;
+    // Stop::AtFirstFailure gives the walk's answer; Stop::Never checks every entry (a report
+    // that names every bad image). `withSha256`: each image's SHA-256 too, in the same read.
+    enum class Stop { AtFirstFailure, Never };
+    std::vector<ImageCheck> check(const QString& resourcesDir, const std::vector<ImageEntry>& entries,
+                                  Stop stop = Stop::AtFirstFailure, bool withSha256 = false) const;
 
 private:
     int m_threads;
@@ -23,6 +27,12 @@ private:
 
 // The start-up check of a whole table: its walk hashed on `threads` (see ImageHasher), then
 // what the update may write.
+struct ImagesChecked {
+    std::vector<ImageCheck> checks; // of the walked entries, in table order
+    Selection selection;
+};
+ImagesChecked checkImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads = 0,
+                          ImageHasher::Stop stop = ImageHasher::Stop::AtFirstFailure, bool withSha256 = false);
 Selection verifyImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads = 0);
 
 } // namespace package

@@ -3,11 +3,23 @@
 
 #include "app/AppDelegate.h"
 #include "usb/usbutils.h"
-#include "workflow/ImageHasher.h"
+#include "workflow/SignedCheck.h"
 #include "workflow/PackageReader.h"
 
 #include <QDebug>
 #include <cstring>
+
+namespace {
+
+// The bundle's own keys and the machine's; a key file others may write is passed over.
+package::TrustedKeys trustedKeys(const Environment& env, const QString& resources) {
+    const package::TrustedKeys::Source source{{resources + QStringLiteral("/keys"), env.systemKeysDir}, env.keyOwner};
+    return package::TrustedKeys::load(source, [](const QString& line) {
+        qWarning("hotspot-updater: %s", qPrintable(line));
+    });
+}
+
+} // namespace
 
 void AppDelegate::initializeProc() {
     if (status() != 0)
@@ -34,8 +46,8 @@ void AppDelegate::initializeProc() {
     std::memset(m_tool_version, 0, 256);
     std::memset(m_dev_version, 0, 256);
 
-    const std::optional<QString> text =
-        package::readVersionText(package::versionFilePath(m_env.bundlePath));
+    const std::optional<QByteArray> versionBytes = package::readFileBytes(package::versionFilePath(m_env.bundlePath));
+    const std::optional<QString> text = versionBytes ? package::decodeText(*versionBytes) : std::nullopt;
     if (!text) {
         fail("stat Fail to check version info !");
         offerClose();
@@ -54,7 +66,9 @@ void AppDelegate::initializeProc() {
 
     const std::vector<ImageEntry> entries = package::readImageLines(pieces);
     // The table remembers what was verified: the update writes exactly those entries.
-    const package::Selection selection = package::verifyImages(resourcesPath(), entries);
+    const package::PackageJudgement judgement =
+        package::checkPackage(resourcesPath(), *versionBytes, entries, trustedKeys(m_env, resourcesPath()));
+    const package::Selection& selection = judgement.selection;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         s_image_table[i] = entries[i];
         s_image_table[i].verified = selection.verified[i];
@@ -67,6 +81,10 @@ void AppDelegate::initializeProc() {
         postStartAnim(true);
         postStatus(lookup("stat Fail to check image file !"));
         postWarning(QStringLiteral("stat Fail to check image file !"));
+        if (judgement.signatureRefuses()) {
+            qWarning("hotspot-updater: package refused: %s", qPrintable(judgement.why));
+            postInfo(lookupFilled("info The firmware package failed its signature check: %s", judgement.why));
+        }
         offerClose();
         return;
     }

@@ -1,11 +1,12 @@
 #include "workflow/PackageReader.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
+#include <memory>
+#include <openssl/evp.h>
 #include <cstdlib>
 
 namespace package {
@@ -52,14 +53,19 @@ std::optional<QString> decodeText(const QByteArray& bytes) {
     return text;
 }
 
-std::optional<QString> readVersionText(const QString& path) {
+std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = limit < 0 ? file.readAll() : file.read(limit);
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
-    return decodeText(bytes);
+    return bytes;
+}
+
+std::optional<QString> readVersionText(const QString& path) {
+    const std::optional<QByteArray> bytes = readFileBytes(path);
+    return bytes ? decodeText(*bytes) : std::nullopt;
 }
 
 QStringList cutPieces(const QString& text) {
@@ -140,7 +146,7 @@ QString imagePath(const QString& resourcesDir, const ImageEntry& entry) {
     return resourcesDir + u'/' + QString::fromUtf8(entry.file, qstrnlen(entry.file, sizeof entry.file));
 }
 
-ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry) {
+ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256) {
     ImageCheck check;
     check.path = imagePath(resourcesDir, entry);
     const QFileInfo info(check.path);
@@ -158,23 +164,29 @@ ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry) {
         check.verdict = ImageVerdict::SizeMismatch;
         return check;
     }
-    const std::optional<QString> digest = md5Hex(check.path);
-    if (!digest) {
+    const std::optional<FileDigests> digests = fileDigests(check.path, withSha256);
+    if (!digests) {
         check.verdict = ImageVerdict::Unreadable;
         return check;
     }
-    check.actualMd5 = *digest;
+    check.actualMd5 = digests->md5;
+    check.actualSha256 = digests->sha256;
     const QString expected = QString::fromUtf8(entry.md5, qstrnlen(entry.md5, sizeof entry.md5));
-    check.verdict = digest->compare(expected, Qt::CaseInsensitive) == 0 ? ImageVerdict::Ok
-                                                                       : ImageVerdict::Md5Mismatch;
+    check.verdict = digests->md5.compare(expected, Qt::CaseInsensitive) == 0 ? ImageVerdict::Ok
+                                                                             : ImageVerdict::Md5Mismatch;
     return check;
 }
 
-std::optional<QString> md5Hex(const QString& path) {
+std::optional<FileDigests> fileDigests(const QString& path, bool withSha256) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    QCryptographicHash hash(QCryptographicHash::Md5);
+    using Context = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+    Context md5(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    Context sha256(withSha256 ? EVP_MD_CTX_new() : nullptr, EVP_MD_CTX_free);
+    if (!md5 || EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr) != 1 ||
+        (withSha256 && (!sha256 || EVP_DigestInit_ex(sha256.get(), EVP_sha256(), nullptr) != 1)))
+        return std::nullopt;
     // Large reads: the digest does not depend on the read size, the speed does.
     constexpr qint64 kChunk = 1 << 20;
     QByteArray buffer(kChunk, Qt::Uninitialized);
@@ -184,9 +196,28 @@ std::optional<QString> md5Hex(const QString& path) {
             return std::nullopt;
         if (n == 0)
             break;
-        hash.addData(QByteArrayView(buffer.constData(), n));
+        const auto size = static_cast<std::size_t>(n);
+        if (EVP_DigestUpdate(md5.get(), buffer.constData(), size) != 1 ||
+            (sha256 && EVP_DigestUpdate(sha256.get(), buffer.constData(), size) != 1))
+            return std::nullopt;
     }
-    return QString::fromLatin1(hash.result().toHex());
+    auto hex = [](EVP_MD_CTX* context) -> std::optional<QByteArray> {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(context, digest, &length) != 1)
+            return std::nullopt;
+        return QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length)).toHex();
+    };
+    const std::optional<QByteArray> md5Digest = hex(md5.get());
+    const std::optional<QByteArray> sha256Digest = sha256 ? hex(sha256.get()) : QByteArray();
+    if (!md5Digest || !sha256Digest)
+        return std::nullopt;
+    return FileDigests{QString::fromLatin1(*md5Digest), *sha256Digest};
+}
+
+std::optional<QString> md5Hex(const QString& path) {
+    const std::optional<FileDigests> digests = fileDigests(path, false);
+    return digests ? std::optional(digests->md5) : std::nullopt;
 }
 
 const char* verdictText(ImageVerdict verdict) {

@@ -22,6 +22,8 @@ QString versionFilePath(const QString& bundlePath);
 // in that encoding or hold a NUL character: such a file is not a text file.
 std::optional<QString> decodeText(const QByteArray& bytes);
 
+// The file read whole (at most `limit` bytes when limit >= 0); nullopt when it cannot be read.
+std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit = -1);
 // The file read whole and decoded; nullopt when it cannot be read or decoded.
 std::optional<QString> readVersionText(const QString& path);
 
@@ -79,12 +81,20 @@ struct ImageCheck {
     QString path;           // where the image was looked for
     qint64 actualSize = -1; // when the file was there
     QString actualMd5;      // when it was read
+    QByteArray actualSha256; // when it was read and asked for (hex)
 };
 
 // Path of an image file named in the table: resources + "/" + file.
 QString imagePath(const QString& resourcesDir, const ImageEntry& entry);
-ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry);
+// `withSha256`: the file's SHA-256 too, from the same read.
+ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256 = false);
 
+// Digests of a file in lowercase hex, from one read; nullopt when it cannot be read.
+struct FileDigests {
+    QString md5;
+    QByteArray sha256; // empty unless asked for
+};
+std::optional<FileDigests> fileDigests(const QString& path, bool withSha256);
 // MD5 digest of a file as 32 lowercase hex digits; nullopt when it cannot be read.
 std::optional<QString> md5Hex(const QString& path);
 

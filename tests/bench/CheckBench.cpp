@@ -1,11 +1,12 @@
 // Times the start-up package check over a package folder: reads its `version` file and
 // checks every listed image, sequentially (each image after the other) or as the
-// application does. Prints one line: "<seconds> <verified bytes>".
+// application does; with --keys, as the application does with those keys trusted (a signed
+// package). Prints one line: "<seconds> <verified bytes>".
 //
-//   hotspot-bench-check DIR [--sequential]
+//   hotspot-bench-check DIR [--sequential] [--keys KEYDIR]
 
-#include "workflow/ImageHasher.h"
 #include "workflow/PackageReader.h"
+#include "workflow/SignedCheck.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,21 +16,32 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: hotspot-bench-check DIR [--sequential]\n");
+        std::fprintf(stderr, "usage: hotspot-bench-check DIR [--sequential] [--keys KEYDIR]\n");
         return 2;
     }
     const QString dir = args.at(1);
     const bool sequential = args.contains(QStringLiteral("--sequential"));
+    const qsizetype keysAt = args.indexOf(QStringLiteral("--keys"));
+    package::TrustedKeys::Source keys;
+    if (keysAt > 0 && keysAt + 1 < args.size())
+        keys.folders = {args.at(keysAt + 1)};
 
     QElapsedTimer timer;
     timer.start();
-    const std::optional<QString> text = package::readVersionText(dir + QStringLiteral("/version"));
+    const std::optional<QByteArray> bytes = package::readFileBytes(dir + QStringLiteral("/version"));
+    const std::optional<QString> text = bytes ? package::decodeText(*bytes) : std::nullopt;
     if (!text) {
         std::fprintf(stderr, "hotspot-bench-check: no version file in %s\n", qPrintable(dir));
         return 1;
     }
     const std::vector<ImageEntry> entries = package::readImageLines(package::cutPieces(*text));
-    const uint64_t total = package::verifyImages(dir, entries, sequential ? 1 : 0).total;
+    const package::TrustedKeys trusted = package::TrustedKeys::load(keys, [](const QString& line) {
+        std::fprintf(stderr, "hotspot-bench-check: %s\n", qPrintable(line));
+    });
+    const package::PackageJudgement judgement = package::checkPackage(dir, *bytes, entries, trusted, sequential ? 1 : 0);
+    if (judgement.signatureRefuses())
+        std::fprintf(stderr, "hotspot-bench-check: %s\n", qPrintable(judgement.why));
+    const uint64_t total = judgement.selection.total;
     std::printf("%.6f %llu\n", timer.nsecsElapsed() / 1e9, static_cast<unsigned long long>(total));
     return total > 0 ? 0 : 1;
 }

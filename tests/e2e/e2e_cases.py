@@ -621,8 +621,20 @@ def case_cli_check(c):
     status, out, err = c.cli("--check", "--wait", "3")
     check(status == 12, f"exit status {status} without a device, expected 12: {err}")
 
-    # A package image that fails its digest (replaced, never changed in place: it may be a link).
     resources = os.path.join(c.bundle, "Contents", "Resources")
+    # A trusted key that did not sign the package: refused, saying why. Only root's key files
+    # are trusted, so only a run as root can show it.
+    if os.geteuid() == 0:
+        keys = os.path.join(resources, "keys")
+        subprocess.run([os.path.join(c.tree.dir, "tools", "bin", "hotspot-package"), "keygen", keys], check=True,
+                       stdout=subprocess.DEVNULL)
+        status, out, err = c.cli("--check")
+        why = c.tr("info The firmware package failed its signature check: %s").split("%s")[0]
+        check(status == 10 and why in out + err, f"exit status {status} with an unsigned package and a trusted key, "
+              f"expected 10 and {why!r}: {out!r} {err!r}")
+        shutil.rmtree(keys)
+
+    # A package image that fails its digest (replaced, never changed in place: it may be a link).
     image = os.path.join(resources, sorted(n for n in os.listdir(resources) if n.endswith(".img"))[0])
     size = os.path.getsize(image)
     os.remove(image)

@@ -23,6 +23,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 // Readable values in test failures.
@@ -145,6 +146,8 @@ struct HarnessOptions {
     // Short enough that a tool waiting for a vanished device ends quickly, long enough
     // for a loaded machine.
     ToolLimits toolLimits{10.0, 5.0, 10.0, 3.0, 0.0};
+    // The only owner a trusted key file may have.
+    uid_t keyOwner = ::getuid();
 };
 
 class AppHarness {
@@ -163,6 +166,9 @@ public:
                 throw std::runtime_error("cannot write the driver rule");
         }
         env.driverPaths = {rule};
+        // The machine's key folder is the test's own; key files are the test user's.
+        env.systemKeysDir = systemKeys();
+        env.keyOwner = options.keyOwner;
         env.clock = clock;
         env.toolLimits = options.toolLimits;
         env.exitProgram = [](int code) { throw ProgramExit(code); };
@@ -182,6 +188,7 @@ public:
     WindowFace& face() { return *m_face; }
     QString home() const { return m_scratch.path() + QStringLiteral("/home"); }
     QString scratch() const { return m_scratch.path(); }
+    QString systemKeys() const { return m_scratch.path() + QStringLiteral("/etc-keys"); }
 
     // Runs `body` on a thread of its own, as a worker, while this thread serves its posts.
     // An exception escaping the body is rethrown here.

@@ -158,6 +158,11 @@ TEST_F(ImageCheckTest, DigestDoesNotDependOnReadSize) {
         EXPECT_EQ(package::md5Hex(path),
                   QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()))
             << size;
+        // The signed check's SHA-256 comes from the same read.
+        const std::optional<package::FileDigests> both = package::fileDigests(path, true);
+        ASSERT_TRUE(both);
+        EXPECT_EQ(both->md5, package::md5Hex(path));
+        EXPECT_EQ(both->sha256, QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()) << size;
     }
     EXPECT_EQ(package::md5Hex(write("e.img", "")), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
 }
@@ -194,6 +199,11 @@ TEST_F(ImageCheckTest, ConcurrentCheckEndsAtTheFirstFailureInTableOrder) {
                 EXPECT_EQ(checks.back().verdict, c.last) << "case " << i;
             }
             EXPECT_EQ(package::verifyImages(dir.path(), c.table, threads).total, c.total) << "case " << i;
+            // Every entry checked, for a report naming each bad image; the same total.
+            const package::ImagesChecked all =
+                package::checkImages(dir.path(), c.table, threads, package::ImageHasher::Stop::Never);
+            EXPECT_EQ(all.checks.size(), c.table.size()) << "case " << i;
+            EXPECT_EQ(all.selection.total, c.total) << "case " << i;
         }
     }
 }

@@ -1,13 +1,14 @@
-// hotspot-package install PKGDIR [BUNDLE]: puts a firmware package into a bundle's
+// hotspot-package install [--allow-missing] [--keys DIR] PKGDIR [BUNDLE]: puts a package into a bundle's
 // resources. The package is checked as the application checks it, copied into a staging
 // folder beside the resources, checked again there, and only then moved in: the bundle
 // holds the old package, no package, or the whole new one, never a part.
 
 #include "Commands.h"
 #include "bridge/DiskSync.h"
+#include "workflow/Manifest.h"
 #include "workflow/PackageReader.h"
 
-#include <QCoreApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,7 +25,7 @@ const QString kStagingPrefix = QStringLiteral(".package-");
 
 int usage(const QString& message) {
     QTextStream(stderr) << "hotspot-package install: " << message << "\n"
-                        << "usage: hotspot-package install PKGDIR [BUNDLE]\n"
+                        << "usage: hotspot-package install [--allow-missing] [--keys DIR] PKGDIR [BUNDLE]\n"
                         << "  BUNDLE defaults to the bundle this program belongs to.\n";
     return 2;
 }
@@ -34,18 +35,10 @@ int fail(const QString& message) {
     return 1;
 }
 
-// The bundle this program sits in (<bundle>/Contents/bin/hotspot-package), if it does.
-QString ownBundle() {
-    QDir dir(QFileInfo(QCoreApplication::applicationFilePath()).absolutePath());
-    if (!dir.cdUp() || !dir.cdUp())
-        return {};
-    return QFileInfo(dir.filePath(QStringLiteral("Contents/Resources"))).isDir() ? dir.path() : QString();
-}
-
 // An image name the version file may give: a plain file name inside the resources.
 bool plainName(const QString& name) {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.')) &&
-           name != kVersion;
+           name != kVersion && name != package::kManifestName && name != package::kSignatureName;
 }
 
 // The image files the bundle's current package lists (none when it has no readable one).
@@ -78,10 +71,18 @@ void removeStaleStaging(const QString& resources) {
 } // namespace
 
 int runInstall(const QStringList& args) {
-    if (args.isEmpty() || args.size() > 2)
+    QCommandLineParser parser;
+    const QCommandLineOption allowMissing(QStringLiteral("allow-missing"),
+                                          QStringLiteral("Install a package that lacks some listed images."));
+    parser.addOption(allowMissing);
+    parser.addOption(keysOption());
+    if (!parser.parse(QStringList{QStringLiteral("install")} + args))
+        return usage(parser.errorText());
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty() || positional.size() > 2)
         return usage(QStringLiteral("give the package folder and, optionally, the bundle"));
-    const QString source = args.at(0);
-    const QString bundle = args.size() == 2 ? args.at(1) : ownBundle();
+    const QString source = positional.at(0);
+    const QString bundle = positional.size() == 2 ? positional.at(1) : ownBundle();
     if (bundle.isEmpty())
         return usage(QStringLiteral("this program is not inside a bundle: give the bundle"));
     if (!QFileInfo(source).isDir())
@@ -92,12 +93,24 @@ int runInstall(const QStringList& args) {
     if (!QFileInfo(resources).isWritable())
         return fail(QStringLiteral("cannot write to %1 (an installed bundle needs sudo)").arg(resources));
 
+    const std::optional<package::TrustedKeys> trusted = trustedKeys(parser, bundle);
+    if (!trusted)
+        return usage(QStringLiteral("no public key (*.pub) in %1").arg(parser.value(QStringLiteral("keys"))));
+    const package::TrustedKeys& keys = *trusted;
+
     QTextStream out(stdout);
     QTextStream err(stderr);
     out << "checking " << source << "\n";
-    QStringList files;
-    if (!checkPackageFolder(source, out, err, &files))
+    const PackageReport report = checkPackageFolder(source, keys, out, err);
+    if (!report.accepted)
         return fail(QStringLiteral("the package is refused; the bundle is unchanged"));
+    // The application would write only part of the firmware: only on request.
+    if (!report.missingFiles.isEmpty() && !parser.isSet(allowMissing))
+        return fail(QStringLiteral("the package lacks %1 listed image(s) (%2); give --allow-missing to install it "
+                                   "anyway; the bundle is unchanged")
+                        .arg(report.missingFiles.size())
+                        .arg(report.missingFiles.join(QStringLiteral(", "))));
+    const QStringList& files = report.presentFiles;
 
     // Never replace a file of the bundle itself (a tool, a string table, a picture).
     const QStringList oldFiles = currentPackageFiles(resources);
@@ -112,7 +125,8 @@ int runInstall(const QStringList& args) {
     QTemporaryDir staging(resources + QLatin1Char('/') + kStagingPrefix + QStringLiteral("XXXXXX"));
     if (!staging.isValid())
         return fail(QStringLiteral("cannot make a staging folder in %1: %2").arg(resources, staging.errorString()));
-    const QStringList staged = QStringList(files) << kVersion;
+    const QStringList moved = files + report.signedFiles; // every file but the version file
+    const QStringList staged = moved + QStringList{kVersion};
     for (const QString& file : staged) {
         const QString copy = staging.filePath(file);
         if (!QFile::copy(QDir(source).filePath(file), copy) || !syncToDisk(copy))
@@ -123,7 +137,7 @@ int runInstall(const QStringList& args) {
     out << "checking the copy\n";
     QString discard;
     QTextStream quiet(&discard);
-    if (!checkPackageFolder(staging.path(), quiet, err, nullptr))
+    if (!checkPackageFolder(staging.path(), keys, quiet, err).accepted)
         return fail(QStringLiteral("the copy does not match the package; the bundle is unchanged"));
 
     // From here the old package is withdrawn first and the new version file comes last, so
@@ -132,7 +146,11 @@ int runInstall(const QStringList& args) {
     const QString versionPath = resources + QLatin1Char('/') + kVersion;
     if (QFileInfo::exists(versionPath) && !QFile::remove(versionPath))
         return fail(QStringLiteral("cannot remove the old %1; the bundle is unchanged").arg(versionPath));
-    for (const QString& file : files)
+    // The old signature goes with the old package; the new one's arrives with its images.
+    for (const QString& name : {package::kSignatureName, package::kManifestName})
+        if (!report.signedFiles.contains(name))
+            QFile::remove(resources + QLatin1Char('/') + name);
+    for (const QString& file : moved)
         if (!moveInto(staging.filePath(file), resources + QLatin1Char('/') + file, &error))
             return fail(error + QStringLiteral("; the bundle holds no package now: run the install again"));
     if (!moveInto(staging.filePath(kVersion), versionPath, &error))

@@ -1,4 +1,5 @@
 #include "PackageWriter.h"
+#include "workflow/Manifest.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -82,7 +83,9 @@ QList<PackageImage> imagesInFolder(const QString& dir)
     QList<PackageImage> images;
     const QFileInfoList entries = QDir(dir).entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo& info : entries) {
-        if (info.fileName() == QLatin1String("version"))
+        // The package's own files are no images.
+        if (info.fileName() == QLatin1String("version") || info.fileName() == package::kManifestName ||
+            info.fileName() == package::kSignatureName)
             continue;
         images.append({info.completeBaseName(), info.fileName()});
     }

@@ -17,8 +17,14 @@ int main(int argc, char** argv)
         return runVerify(args);
     if (command == QLatin1String("install"))
         return runInstall(args);
+    if (command == QLatin1String("keygen"))
+        return runKeygen(args);
+    if (command == QLatin1String("sign"))
+        return runSign(args);
     QTextStream(stderr) << "usage: hotspot-package create DIR --version TEXT [--image PARTITION=FILE ...]\n"
-                           "       hotspot-package verify DIR\n"
-                           "       hotspot-package install PKGDIR [BUNDLE]\n";
+                           "       hotspot-package verify [--keys DIR] DIR\n"
+                           "       hotspot-package install [--allow-missing] [--keys DIR] PKGDIR [BUNDLE]\n"
+                           "       hotspot-package keygen DIR\n"
+                           "       hotspot-package sign PKGDIR --key KEY\n";
     return 2;
 }

@@ -1,8 +1,10 @@
-// hotspot-package verify DIR: the application's start-up check of a package, line by line:
+// hotspot-package verify [--keys DIR] DIR: the application's start-up check of a package, line by line:
 // which lines the application uses (writes), ignores or refuses the package for. Every
 // walked image is checked instead of stopping at the first refusal; the verdict is the same.
 
 #include "Commands.h"
+#include "workflow/Manifest.h"
+#include "workflow/SignedCheck.h"
 #include "workflow/PackageReader.h"
 
 #include <QCommandLineParser>
@@ -15,7 +17,7 @@ namespace {
 
 int usage(const QString& message) {
     QTextStream(stderr) << "hotspot-package verify: " << message << "\n"
-                        << "usage: hotspot-package verify DIR   (a package folder or a bundle)\n";
+                        << "usage: hotspot-package verify [--keys DIR] DIR   (a package folder or a bundle)\n";
     return 2;
 }
 
@@ -61,42 +63,58 @@ QString ignoredLineReason(const package::ImageLine& line) {
     }
 }
 
+QString signatureText(const package::PackageJudgement& judgement, const QString& folder) {
+    switch (judgement.signature) {
+    case package::SignatureState::Unsigned:
+        return QFileInfo(QDir(folder).filePath(package::kSignatureName)).isFile()
+                   ? QStringLiteral("unsigned (no trusted key to check %1 against)").arg(package::kSignatureName)
+                   : QStringLiteral("unsigned");
+    case package::SignatureState::Good:
+        return QStringLiteral("good, key %1").arg(QString::fromLatin1(judgement.keyId));
+    default:
+        return QStringLiteral("refused: ") + judgement.why;
+    }
+}
+
 } // namespace
 
-bool checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& err, QStringList* presentFiles) {
+PackageReport checkPackageFolder(const QString& folder, const package::TrustedKeys& keys, QTextStream& out,
+                                 QTextStream& err) {
+    PackageReport report;
     const QString versionPath = folder + QStringLiteral("/version");
-    const std::optional<QString> text = package::readVersionText(versionPath);
+    const std::optional<QByteArray> bytes = package::readFileBytes(versionPath);
+    const std::optional<QString> text = bytes ? package::decodeText(*bytes) : std::nullopt;
     if (!text) {
         err << "FAILED: " << versionPath << " cannot be read as text (missing, unreadable, or not "
             << "UTF-8 / UTF-16 with BOM)\n";
-        return false;
+        return report;
     }
     const QStringList pieces = package::cutPieces(*text);
     if (pieces.size() < package::kMinPieces) {
         err << "FAILED: " << versionPath << " has no line end: it needs a version line and image lines\n";
-        return false;
+        return report;
     }
     out << "version line: " << pieces.front().trimmed() << "\n";
 
     const std::vector<package::ImageLine> lines = package::classifyImageLines(pieces);
     const std::vector<ImageEntry> entries = package::entriesOf(lines);
-    const std::size_t walked = package::walkLength(entries);
-    std::vector<package::ImageVerdict> verdicts;
-    std::vector<QString> details;
-    int failures = 0;
-    for (std::size_t i = 0; i < walked; ++i) {
-        const package::ImageCheck check = package::checkImage(folder, entries[i]);
-        verdicts.push_back(check.verdict);
-        details.push_back(describe(check, entries[i]));
-        failures += package::refuses(check.verdict);
-    }
-    const package::Selection selection = package::select(entries, verdicts);
+    // The application's own check, but every walked image is checked, so each bad one is named.
+    const package::PackageJudgement checked =
+        package::checkPackage(folder, *bytes, entries, keys, 0, package::ImageHasher::Stop::Never);
+    const std::vector<package::ImageCheck>& checks = checked.checks;
+    const std::size_t walked = checks.size();
+    const package::Selection& selection = checked.selection;
+    out << "signature: " << signatureText(checked, folder) << "\n";
+    for (const QString& name : {package::kManifestName, package::kSignatureName})
+        if (QFileInfo(QDir(folder).filePath(name)).isFile())
+            report.signedFiles << name;
     // The entries as the application's table marks them.
     std::vector<ImageEntry> table = entries;
     for (std::size_t i = 0; i < table.size(); ++i)
         table[i].verified = selection.verified[i];
 
     // One line of report per image line, in the file's order.
+    int failures = 0;
     std::size_t index = 0;
     for (const package::ImageLine& line : lines) {
         if (line.kind == package::LineKind::Blank)
@@ -107,37 +125,52 @@ bool checkPackageFolder(const QString& folder, QTextStream& out, QTextStream& er
         }
         const std::size_t i = index++;
         if (i < walked) {
-            if (presentFiles && verdicts[i] == package::ImageVerdict::Ok)
-                presentFiles->append(QString::fromUtf8(entries[i].file));
+            const package::ImageVerdict verdict = checks[i].verdict;
+            const QString file = QString::fromUtf8(entries[i].file);
+            failures += package::refuses(verdict);
+            if (verdict == package::ImageVerdict::Ok)
+                report.presentFiles.append(file);
+            if (verdict == package::ImageVerdict::Absent)
+                report.missingFiles.append(file);
             // A good image of a refused package is "ok": fine itself, but nothing is written.
-            const bool good = verdicts[i] == package::ImageVerdict::Ok && entries[i].size > 0;
-            const char* use = package::refuses(verdicts[i]) ? "refused  "
-                              : shouldWrite(table[i])        ? "used     "
-                              : good                         ? "ok       "
-                                                             : "ignored  ";
-            out << use << entryText(entries[i]) << "  (" << details[i] << ")\n";
+            const bool good = verdict == package::ImageVerdict::Ok && entries[i].size > 0;
+            const char* use = package::refuses(verdict) ? "refused  "
+                              : shouldWrite(table[i])   ? "used     "
+                              : good                    ? "ok       "
+                                                        : "ignored  ";
+            out << use << entryText(entries[i]) << "  (" << describe(checks[i], entries[i]) << ")\n";
         } else if (i == walked) {
             out << "ignored  " << line.text << "  (no partition name: this and every later image line are not used)\n";
         } else {
             out << "ignored  " << entryText(entries[i]) << "  (after a line without partition name)\n";
         }
     }
+    if (!report.missingFiles.isEmpty())
+        out << "MISSING: " << report.missingFiles.size() << " listed image(s) not in the package: "
+            << report.missingFiles.join(QStringLiteral(", "))
+            << " (the application passes over them; install refuses the package without --allow-missing)\n";
     const auto used = std::count_if(table.begin(), table.end(), shouldWrite);
     const uint64_t total = selection.total;
     if (failures > 0) {
         err << "FAILED: " << failures << " image(s) do not match the version file\n";
-        return false;
+        return report;
+    }
+    if (checked.signatureRefuses()) {
+        err << "FAILED: " << checked.why << "\n";
+        return report;
     }
     if (total == 0) {
         err << "FAILED: no image with content is present (the application refuses such a package)\n";
-        return false;
+        return report;
     }
     out << "OK: " << used << " image(s) to write, " << total << " bytes\n";
-    return true;
+    report.accepted = true;
+    return report;
 }
 
 int runVerify(const QStringList& args) {
     QCommandLineParser parser;
+    parser.addOption(keysOption());
     parser.addPositionalArgument(QStringLiteral("dir"), QStringLiteral("Package folder or bundle."));
     if (!parser.parse(QStringList{QStringLiteral("verify")} + args))
         return usage(parser.errorText());
@@ -149,5 +182,11 @@ int runVerify(const QStringList& args) {
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return checkPackageFolder(packageFolder(given), out, err, nullptr) ? 0 : 1;
+    const QString folder = packageFolder(given);
+    // A bundle's own keys judge its package; a package folder is judged by this program's.
+    const QString bundle = folder != QDir(given).path() ? given : ownBundle();
+    const std::optional<package::TrustedKeys> keys = trustedKeys(parser, bundle);
+    if (!keys)
+        return usage(QStringLiteral("no public key (*.pub) in %1").arg(parser.value(QStringLiteral("keys"))));
+    return checkPackageFolder(folder, *keys, out, err).accepted ? 0 : 1;
 }

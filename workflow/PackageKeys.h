@@ -1,0 +1,68 @@
+#pragma once
+// Ed25519 keys of package makers, through OpenSSL: making a pair, signing a manifest, and the
+// public keys the check trusts. Key files are PEM: "<id>.key" (secret, PKCS #8) and
+// "<id>.pub" (public); a key's id is the first 8 bytes of the SHA-256 of its raw public key,
+// in hex.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sys/types.h>
+#include <vector>
+
+typedef struct evp_pkey_st EVP_PKEY;
+
+namespace package {
+
+// The machine's trusted keys, beside each bundle's own Contents/Resources/keys.
+inline const QString kSystemKeysDir = QStringLiteral("/etc/hotspot-updater/keys");
+
+using KeyHandle = std::shared_ptr<EVP_PKEY>;
+
+struct PublicKey {
+    QByteArray id;
+    KeyHandle key;
+    QString path; // the file it came from
+};
+
+// A new key pair written into `dir` (the secret file 0600). Returns the id; nullopt with
+// `error` filled when it cannot be made or written.
+std::optional<QByteArray> generateKeyPair(const QString& dir, QString* error);
+
+// The signature of `message` by the secret key in `keyFile`, with the key's id.
+struct Signed {
+    QByteArray keyId;
+    QByteArray signature;
+};
+std::optional<Signed> signWithKeyFile(const QString& keyFile, const QByteArray& message, QString* error);
+
+bool verifySignature(const PublicKey& key, const QByteArray& message, const QByteArray& signature);
+
+// The public key in a PEM file; nullopt when the file holds no Ed25519 public key.
+std::optional<PublicKey> readPublicKey(const QString& path);
+
+// The keys a check trusts: every "*.pub" of the folders that holds an Ed25519 public key.
+class TrustedKeys {
+public:
+    // Where the keys may come from. With `owner` set, a key file is taken only when that user
+    // owns it and nobody else may write it (root for installed bundles); without it every
+    // file of the folders counts (a folder named on the command line).
+    struct Source {
+        QStringList folders;
+        std::optional<uid_t> owner;
+    };
+    // `log` receives a line for every key file passed over.
+    static TrustedKeys load(const Source& source, const std::function<void(const QString&)>& log);
+
+    bool empty() const { return m_keys.empty(); }
+    const PublicKey* find(const QByteArray& id) const;
+    void add(PublicKey key) { m_keys.push_back(std::move(key)); }
+
+private:
+    std::vector<PublicKey> m_keys;
+};
+
+} // namespace package
