@@ -53,10 +53,11 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
         line.finish = Finish{versionText(bundlePath), false, 0};
         return line;
     }
-    TerminalOptions terminal;
     if (cmdline::wantsTerminal(args)) {
+        TerminalOptions terminal;
         if (const std::optional<QString> error = cmdline::readTerminalOptions(args, terminal))
             return refuse(*error);
+        line.terminal = terminal;
     }
     line.verbose = parser.isSet(QStringLiteral("verbose"));
     return line;

@@ -20,6 +20,8 @@ struct CommandLine {
         int status = 0;
     };
     std::optional<Finish> finish;
+    // Set when the arguments ask for the terminal face, with what they ask of it.
+    std::optional<TerminalOptions> terminal;
 
     // `arguments` includes the program name first; `bundlePath` locates the firmware
     // package whose version --version names. Every bad command line, the terminal options'

@@ -5,6 +5,7 @@
 
 #include "app/Environment.h"
 #include "app/InstanceGuard.h"
+#include "app/TerminalOptions.h"
 
 #include <QStringList>
 #include <functional>
@@ -16,6 +17,7 @@ struct Launch {
     QStringList arguments;
     Environment env;
     bool verbose = false; // the run's log also goes to standard error
+    TerminalOptions terminal; // what the terminal face was asked to do
 };
 
 int runWindow(int& argc, char** argv, Launch launch);

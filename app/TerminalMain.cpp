@@ -1,5 +1,4 @@
 #include "app/AppDelegate.h"
-#include "app/CommandLine.h"
 #include "app/Faces.h"
 #include "app/TerminalFace.h"
 #include "app/TerminalSession.h"
@@ -46,11 +45,7 @@ TerminalFace::Style styleFor(TerminalOptions::Output output, std::FILE* out) {
 
 int runTerminal(int& argc, char** argv, Launch launch) {
     new QCoreApplication(argc, argv);
-    TerminalOptions options;
-    if (const std::optional<QString> error = cmdline::readTerminalOptions(QCoreApplication::arguments(), options)) {
-        std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(*error));
-        return exitstatus::kUsage;
-    }
+    const TerminalOptions options = launch.terminal;
     auto* guard = new InstanceGuard;
     if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Terminal)) {
         std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(alreadyRunningText(*running, launch.env.bundlePath)));

@@ -1,6 +1,8 @@
 #pragma once
 // What the terminal face was asked to do, from the command line.
 
+#include "bridge/HostPreparation.h"
+
 #include <QString>
 
 struct TerminalOptions {
@@ -15,7 +17,7 @@ struct TerminalOptions {
 // Exit statuses of the terminal face; the README lists them.
 namespace exitstatus {
 constexpr int kOk = 0;               // success, up to date, or --check read the version
-constexpr int kVendorList = 2;       // the adb vendor list is invalid (ends the program at once)
+constexpr int kVendorList = hostprep::kRefusedListStatus; // the adb vendor list cannot be used (ends the program at once)
 constexpr int kDeclined = 3;         // an update was offered but not started
 constexpr int kPackage = 10;         // the package failed its check
 constexpr int kDeviceAccess = 11;    // no access to the device (rule missing, or refused)

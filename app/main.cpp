@@ -28,8 +28,10 @@ int main(int argc, char** argv) {
         return options.finish->status;
     }
     launch.verbose = options.verbose;
-    const int status = cmdline::wantsTerminal(launch.arguments) ? runTerminal(argc, argv, std::move(launch))
-                                                                 : runWindow(argc, argv, std::move(launch));
+    if (options.terminal)
+        launch.terminal = *options.terminal;
+    const int status = options.terminal ? runTerminal(argc, argv, std::move(launch))
+                                        : runWindow(argc, argv, std::move(launch));
 
     // The termination sequence has run and the workers had their way out; end the process
     // without destroying anything they use.

@@ -1,7 +1,6 @@
 #include "bridge/HostPreparation.h"
 
 #include "app/AppDelegate.h"
-#include "app/TerminalOptions.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 
@@ -107,7 +106,7 @@ int32_t AppDelegate::prepareAdb() {
     File file = openVendorList(*folder, !m_env.home, linked);
     if (linked) {
         std::fprintf(stderr, "A link in the way of %s/%s. Quitting.\n", folder->constData(), hostprep::kVendorListName);
-        m_env.exitProgram(exitstatus::kVendorList);
+        m_env.exitProgram(hostprep::kRefusedListStatus);
         return -1;
     }
     if (!file)
@@ -116,7 +115,7 @@ int32_t AppDelegate::prepareAdb() {
     if (scan.state == hostprep::ListState::Invalid) {
         file.reset();
         std::fprintf(stderr, "Invalid content in %s. Quitting.\n", hostprep::kVendorListName);
-        m_env.exitProgram(exitstatus::kVendorList);
+        m_env.exitProgram(hostprep::kRefusedListStatus);
         return -1;
     }
     if (scan.state == hostprep::ListState::LacksEntry) {

@@ -11,6 +11,8 @@ namespace hostprep {
 
 constexpr int kAdbVendorId = 0x11F6;
 inline constexpr char kVendorListName[] = "adb_usb.ini";
+// The program's exit status when the list cannot be used (invalid content, a link in the way).
+constexpr int kRefusedListStatus = 2;
 
 // "<home>/.android", home being the shared `tmp` folder when unset; nullopt when too long.
 std::optional<QByteArray> vendorListFolder(const std::optional<QString>& home, const QString& tmp);

@@ -13,7 +13,7 @@ namespace {
 
 // The bundle's own keys and the machine's; a key file others may write is passed over.
 package::TrustedKeys trustedKeys(const Environment& env, const QString& resources) {
-    const package::TrustedKeys::Source source{{resources + QStringLiteral("/keys"), env.systemKeysDir}, env.keyOwner};
+    const auto source = package::TrustedKeys::Source::installed(resources, env.systemKeysDir, env.keyOwner);
     return package::TrustedKeys::load(source, [](const QString& line) {
         qWarning("hotspot-updater: %s", qPrintable(line));
     });

@@ -1,4 +1,5 @@
 #include "workflow/PackageKeys.h"
+#include "workflow/PackageReader.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -17,6 +18,8 @@ namespace package {
 namespace {
 
 constexpr std::size_t kRawKeyBytes = 32;
+// A PEM key is a few hundred bytes.
+constexpr qint64 kMaxKeyFile = 64 * 1024;
 
 using Bio = std::unique_ptr<BIO, decltype(&BIO_free)>;
 using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
@@ -50,7 +53,7 @@ std::optional<QByteArray> readSmallFile(int fd) {
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly))
         return std::nullopt;
-    QByteArray bytes = file.read(64 * 1024); // a PEM key is a few hundred bytes
+    QByteArray bytes = file.read(kMaxKeyFile);
     return file.error() == QFileDevice::NoError ? std::optional(bytes) : std::nullopt;
 }
 
@@ -103,13 +106,12 @@ std::optional<QByteArray> generateKeyPair(const QString& dir, QString* error) {
 }
 
 std::optional<Signed> signWithKeyFile(const QString& keyFile, const QByteArray& message, QString* error) {
-    QFile file(keyFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(keyFile, file.errorString());
+    const std::optional<QByteArray> pem = readFileBytes(keyFile, kMaxKeyFile);
+    if (!pem) {
+        *error = QStringLiteral("cannot read %1").arg(keyFile);
         return std::nullopt;
     }
-    const QByteArray pem = file.read(64 * 1024);
-    Bio bio = memoryBio(pem); // reads `pem` in place: it must outlive the BIO
+    Bio bio = memoryBio(*pem); // reads `pem` in place: it must outlive the BIO
     KeyHandle key = own(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     const std::optional<QByteArray> id = key ? keyIdOf(key.get()) : std::nullopt;
     if (!id) {
@@ -138,13 +140,6 @@ bool verifySignature(const PublicKey& key, const QByteArray& message, const QByt
                             static_cast<std::size_t>(signature.size()),
                             reinterpret_cast<const unsigned char*>(message.constData()),
                             static_cast<std::size_t>(message.size())) == 1;
-}
-
-std::optional<PublicKey> readPublicKey(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return publicKeyFromPem(file.read(64 * 1024), path);
 }
 
 TrustedKeys TrustedKeys::load(const Source& source, const std::function<void(const QString&)>& log) {
@@ -179,6 +174,15 @@ TrustedKeys TrustedKeys::load(const Source& source, const std::function<void(con
         }
     }
     return keys;
+}
+
+TrustedKeys::Source TrustedKeys::Source::installed(const QString& resourcesDir, const QString& systemDir, uid_t owner) {
+    Source source;
+    if (!resourcesDir.isEmpty())
+        source.folders << resourcesDir + QStringLiteral("/keys");
+    source.folders << systemDir;
+    source.owner = owner;
+    return source;
 }
 
 const PublicKey* TrustedKeys::find(const QByteArray& id) const {

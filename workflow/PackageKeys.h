@@ -41,9 +41,6 @@ std::optional<Signed> signWithKeyFile(const QString& keyFile, const QByteArray& 
 
 bool verifySignature(const PublicKey& key, const QByteArray& message, const QByteArray& signature);
 
-// The public key in a PEM file; nullopt when the file holds no Ed25519 public key.
-std::optional<PublicKey> readPublicKey(const QString& path);
-
 // The keys a check trusts: every "*.pub" of the folders that holds an Ed25519 public key.
 class TrustedKeys {
 public:
@@ -53,6 +50,10 @@ public:
     struct Source {
         QStringList folders;
         std::optional<uid_t> owner;
+
+        // An installed program's keys: its bundle's own ("keys" in its resources, when it has
+        // any) and the machine's, each file owned by `owner` alone.
+        static Source installed(const QString& resourcesDir, const QString& systemDir, uid_t owner);
     };
     // `log` receives a line for every key file passed over.
     static TrustedKeys load(const Source& source, const std::function<void(const QString&)>& log);

@@ -323,8 +323,9 @@ TEST_F(SignedPackages, TamperedOnesAreRefusedByTheApplicationAndByInstall) {
         EXPECT_EQ(r.status, accepted ? 0 : 1) << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(QString::fromUtf8(row.why))) << r.out.toStdString();
         EXPECT_EQ(contentOf(target.resources() + "/version").startsWith("OLD"), !accepted);
-        if (accepted) // the signature travels with the package and holds in the bundle
+        if (accepted) { // the signature travels with the package and holds in the bundle
             EXPECT_EQ(tool({QStringLiteral("verify"), QStringLiteral("--keys"), makerKeys(), target.path()}).status, 0);
+        }
     }
 }
 

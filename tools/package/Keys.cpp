@@ -22,14 +22,12 @@ QCommandLineOption keysOption() {
 
 std::optional<package::TrustedKeys> trustedKeys(const QCommandLineParser& parser, const QString& bundle) {
     package::TrustedKeys::Source source;
-    if (parser.isSet(QStringLiteral("keys"))) {
+    if (parser.isSet(QStringLiteral("keys")))
         source.folders = {parser.value(QStringLiteral("keys"))};
-    } else {
-        if (!bundle.isEmpty())
-            source.folders << QDir(bundle).filePath(QStringLiteral("Contents/Resources/keys"));
-        source.folders << package::kSystemKeysDir;
-        source.owner = 0;
-    }
+    else
+        source = package::TrustedKeys::Source::installed(
+            bundle.isEmpty() ? QString() : QDir(bundle).filePath(QStringLiteral("Contents/Resources")),
+            package::kSystemKeysDir, 0);
     package::TrustedKeys keys = package::TrustedKeys::load(source, [](const QString& line) {
         QTextStream(stderr) << "hotspot-package: " << line << "\n";
     });
