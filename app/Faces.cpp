@@ -1,6 +1,7 @@
 #include "app/Faces.h"
-#include "app/AppDelegate.h"
-#include "app/RunLog.h"
+#include "app/Application.h"
+#include "bridge/RunLog.h"
+#include "workflow/Messages.h"
 #include "app/SignalHandler.h"
 #include "app/StringTable.h"
 #include "usb/usbutils.h"
@@ -38,8 +39,8 @@ QString alreadyRunningText(const RunningInstance& running, const QString& bundle
     stringtable::install(bundlePath + QStringLiteral("/Contents/Resources"));
     const QDateTime since = running.since();
     const QString time = since.isValid() ? since.toLocalTime().toString(QStringLiteral("HH:mm")) : QStringLiteral("--:--");
-    return AppDelegate::fill(
-        AppDelegate::fill(AppDelegate::lookup("alert The updater is already running (since %s, by %s)"), time),
+    return messages::fill(
+        messages::fill(messages::lookup("alert The updater is already running (since %s, by %s)"), time),
         running.user());
 }
 
@@ -59,8 +60,8 @@ void startRunLog(const Launch& launch) {
     });
 }
 
-int runController(AppDelegate& delegate, const std::function<void()>& afterLaunch) {
-    AppDelegate* d = &delegate;
+int runApplication(Application& application, const std::function<void()>& afterLaunch) {
+    Application* d = &application;
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, d,
                      [d] { d->applicationWillTerminate(); });
     // Logout, kill and Ctrl-C end us like closing the window does.
@@ -74,6 +75,6 @@ int runController(AppDelegate& delegate, const std::function<void()>& afterLaunc
     runlog::write("app", QStringLiteral("exit status %1").arg(status));
     // The termination sequence has run. End the workers' tools, without destroying anything
     // they use.
-    delegate.finishAfterEventLoop(kToolGrace);
+    application.finishAfterEventLoop(kToolGrace);
     return status;
 }

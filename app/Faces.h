@@ -3,14 +3,14 @@
 // termination sequence has run and returns the exit status; what it creates lives until the
 // process ends (detached workers may still be using it).
 
-#include "app/Environment.h"
+#include "workflow/Environment.h"
 #include "app/InstanceGuard.h"
 #include "app/TerminalOptions.h"
 
 #include <QStringList>
 #include <functional>
 
-class AppDelegate;
+class Application;
 
 // What main() learned before any application object exists.
 struct Launch {
@@ -32,7 +32,7 @@ QString alreadyRunningText(const RunningInstance& running, const QString& bundle
 // Starts this run's log, once the application object exists.
 void startRunLog(const Launch& launch);
 
-// What both share once their face and controller exist: launch (then `afterLaunch`), the
+// What both share once their face and application exist: launch (then `afterLaunch`), the
 // event loop with the termination signals handled, the termination sequence, and the
 // workers' way out. Returns the event loop's status.
-int runController(AppDelegate& delegate, const std::function<void()>& afterLaunch = {});
+int runApplication(Application& application, const std::function<void()>& afterLaunch = {});

@@ -50,8 +50,6 @@ QStringList linesOf(const QString& text) {
 TerminalFace::TerminalFace(Style style, std::FILE* out, std::FILE* err)
     : m_style(style), m_out(out), m_err(err) {}
 
-void TerminalFace::attach(AppDelegate&, const QString&) {}
-
 void TerminalFace::showStatus(const QString& text) {
     if (m_muted)
         return;
@@ -137,11 +135,9 @@ void TerminalFace::showAlert(const QString& text) {
     say(text, true);
 }
 
-void TerminalFace::updateEnded(int32_t result) {
+void TerminalFace::updateEnded(int32_t) {
     finishBar();
     m_percent = -1;
-    if (ended)
-        ended(result);
 }
 
 void TerminalFace::say(const QString& text, bool error) {

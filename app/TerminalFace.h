@@ -17,7 +17,7 @@ public:
     // `out` and `err` stay open for the face's life.
     TerminalFace(Style style, std::FILE* out, std::FILE* err);
 
-    void attach(AppDelegate& controller, const QString& resourcesPath) override;
+    void attach(Application&, const QString&) override {}
     void showStatus(const QString& text) override;
     void showInfo(const QString& text) override;
     void setTextLabel(const std::optional<QString>& text, bool showImage) override;
@@ -26,14 +26,9 @@ public:
     void showButtonTitle(const QString&) override {}
     void enableButton(bool) override {}
     void showProgress(double fraction) override;
-    void startAnim() override {}
-    void stopAnim() override {}
     void showAlert(const QString& text) override;
     void updateStarted() override {}
     void updateEnded(int32_t result) override;
-
-    // Called with the result once an update has ended.
-    std::function<void(int32_t)> ended;
 
     Style style() const { return m_style; }
     QString status() const { return m_status; }

@@ -1,4 +1,4 @@
-#include "app/AppDelegate.h"
+#include "app/Application.h"
 #include "app/Faces.h"
 #include "app/TerminalFace.h"
 #include "app/TerminalSession.h"
@@ -56,9 +56,9 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     std::FILE* out = takeStandardOutput();
     startRunLog(launch);
     auto* face = new TerminalFace(styleFor(options.output, out), out, stderr);
-    auto* delegate = new AppDelegate(std::move(launch.env), face);
-    auto* session = new TerminalSession(*delegate, *face, options);
-    const int loopStatus = runController(*delegate, [session] { session->start(); });
+    auto* application = new Application(std::move(launch.env), face);
+    auto* session = new TerminalSession(*application, *face, options);
+    const int loopStatus = runApplication(*application, [session] { session->start(); });
     const int status = session->exitCode(loopStatus);
     std::fflush(out);
     return status;

@@ -1,5 +1,5 @@
 #include "app/TerminalSession.h"
-#include "app/AppDelegate.h"
+#include "app/Application.h"
 #include "app/TerminalFace.h"
 
 #include <QCoreApplication>
@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -18,9 +19,9 @@ constexpr int kTickMs = 50;
 
 } // namespace
 
-TerminalSession::TerminalSession(AppDelegate& controller, TerminalFace& face, const TerminalOptions& options)
-    : m_controller(controller), m_face(face), m_options(options) {
-    m_face.ended = [this](int32_t result) { updateEnded(result); };
+TerminalSession::TerminalSession(Application& application, TerminalFace& face, const TerminalOptions& options)
+    : m_application(application), m_face(face), m_options(options) {
+    application.session().subscribe(this);
     m_tick.setInterval(kTickMs);
     connect(&m_tick, &QTimer::timeout, this, [this] { settle(); });
     m_wait.setSingleShot(true);
@@ -46,26 +47,37 @@ void TerminalSession::start() {
     m_wait.start();
 }
 
+void TerminalSession::packageCheckFailed(bool driverMissing) {
+    m_outcome = driverMissing ? Outcome::DriverMissing : Outcome::PackageFailed;
+}
+
+void TerminalSession::versionRead(bool updateOffered) {
+    m_outcome = updateOffered ? Outcome::Offered : Outcome::UpToDate;
+}
+
 void TerminalSession::settle() {
-    // Acts on what a user of the window would see: an outcome counts once the worker that
-    // reached it has shown its last change, so every line of it is out first.
+    // Acts on what a user of the window would see: each outcome comes once every line of it
+    // is out.
     if (m_phase != Phase::Waiting)
         return;
-    switch (m_controller.status()) {
-    case kStateOffered:
-        if (m_face.status() == AppDelegate::lookup("stat Device Ready !"))
+    const Outcome outcome = std::exchange(m_outcome, Outcome::None);
+    const int32_t state = m_application.session().state();
+    switch (outcome) {
+    case Outcome::Offered:
+        if (state == kStateOffered)
             offered();
         break;
-    case kStateFinished:
-        if (m_controller.m_dev_version[0] == '\0') {
-            // The package check failed; its worker has left once everything is shown.
-            if (m_controller.liveWorkers() <= 1)
-                packageFailed();
-        } else if (m_face.status() == AppDelegate::lookup("info Your vesion is up to date")) {
+    case Outcome::UpToDate:
+        if (state == kStateFinished)
             conclude(exitstatus::kOk, "up-to-date", QString(), versions(true));
-        }
         break;
-    default:
+    case Outcome::DriverMissing:
+        conclude(exitstatus::kDeviceAccess, "device-access", m_face.status());
+        break;
+    case Outcome::PackageFailed:
+        conclude(exitstatus::kPackage, "package", m_face.status());
+        break;
+    case Outcome::None:
         break;
     }
 }
@@ -83,13 +95,6 @@ void TerminalSession::offered() {
         conclude(exitstatus::kDeclined, "declined",
                  QStringLiteral("an update is available; run the command again with --yes to start it"), m_offer);
     }
-}
-
-void TerminalSession::packageFailed() {
-    if (m_face.alerted())
-        conclude(exitstatus::kDeviceAccess, "device-access", m_face.status());
-    else
-        conclude(exitstatus::kPackage, "package", m_face.status());
 }
 
 void TerminalSession::ask() {
@@ -128,8 +133,8 @@ void TerminalSession::readAnswer() {
 void TerminalSession::startUpdate() {
     m_phase = Phase::Updating;
     m_wait.stop();
-    m_controller.onUpdateButtonClick();
-    if (m_controller.status() == kStateUpdating)
+    m_application.onUpdateButtonClick();
+    if (m_application.session().state() == kStateUpdating)
         return;
     // The device left between the offer and the start: wait for it again.
     m_phase = Phase::Waiting;
@@ -137,6 +142,7 @@ void TerminalSession::startUpdate() {
 }
 
 void TerminalSession::updateEnded(int32_t result) {
+    // Subscribed after the faces: the bar is finished first.
     if (m_phase != Phase::Updating)
         return;
     QJsonObject fields = versions(true);
@@ -146,7 +152,7 @@ void TerminalSession::updateEnded(int32_t result) {
         return;
     }
     // The window would offer Retry here: the terminal's retry is the same command again.
-    const bool retry = m_controller.status() == kStateUpdating;
+    const bool retry = m_application.session().state() == kStateUpdating;
     const QString advice = retry ? QStringLiteral(" Run the command again to retry.") : QString();
     conclude(exitstatus::forUpdateResult(result), "failed", m_face.status() + advice, fields);
 }
@@ -154,7 +160,7 @@ void TerminalSession::updateEnded(int32_t result) {
 void TerminalSession::waitPassed() {
     if (m_phase != Phase::Waiting)
         return;
-    if (m_face.status() == AppDelegate::lookup("stat No permission to use the device !")) {
+    if (m_application.session().snapshot().accessRefused) {
         conclude(exitstatus::kDeviceAccess, "device-access", m_face.status());
         return;
     }
@@ -165,11 +171,12 @@ void TerminalSession::waitPassed() {
 }
 
 QJsonObject TerminalSession::versions(bool deviceRead) const {
-    // Read only once a worker has published them with the state (offered, finished, ended).
-    QJsonObject v{{QStringLiteral("package_version"), versionText(m_controller.m_tool_version)}};
+    // One snapshot: the detection worker may clear the device's version meanwhile.
+    const SessionSnapshot now = m_application.session().snapshot();
+    QJsonObject v{{QStringLiteral("package_version"), now.packageVersion}};
     if (deviceRead) {
-        v.insert(QStringLiteral("device_version"), versionText(m_controller.m_dev_version));
-        v.insert(QStringLiteral("update_available"), m_controller.status() == kStateOffered);
+        v.insert(QStringLiteral("device_version"), now.deviceVersion);
+        v.insert(QStringLiteral("update_available"), now.state == kStateOffered);
     }
     return v;
 }

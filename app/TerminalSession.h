@@ -1,23 +1,25 @@
 #pragma once
-// Drives the controller from a terminal as a user drives the window: waits for the update to
+// Drives the application from a terminal as a user drives the window: waits for the update to
 // be offered (or for the device to be reported up to date), starts it when allowed, and ends
-// the application with an exit status that tells what happened.
+// the application with an exit status that tells what happened. The outcomes are the
+// session's own events, never the texts on the screen.
 
 #include "app/TerminalOptions.h"
+#include "workflow/SessionListener.h"
 
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 #include <optional>
 
-class AppDelegate;
+class Application;
 class QSocketNotifier;
 class TerminalFace;
 
-class TerminalSession : public QObject {
+class TerminalSession : public QObject, private SessionListener {
 public:
     // Both must outlive the session.
-    TerminalSession(AppDelegate& controller, TerminalFace& face, const TerminalOptions& options);
+    TerminalSession(Application& application, TerminalFace& face, const TerminalOptions& options);
 
     // After the controller's launch: starts the wait for the device.
     void start();
@@ -28,19 +30,25 @@ public:
 private:
     enum class Phase { Waiting, Asking, Updating, Done, Ended };
 
+    // The session's outcomes; acted on at the next tick, once the screen shows them.
+    void packageCheckFailed(bool driverMissing) override;
+    void versionRead(bool updateOffered) override;
+    void updateEnded(int32_t result) override;
+
     void stop();
     void settle();
     void offered();
-    void packageFailed();
     void ask();
     void readAnswer();
     void startUpdate();
-    void updateEnded(int32_t result);
     void waitPassed();
     QJsonObject versions(bool deviceRead) const;
     void conclude(int code, const char* outcome, const QString& message, QJsonObject fields = {});
 
-    AppDelegate& m_controller;
+    enum class Outcome { None, PackageFailed, DriverMissing, Offered, UpToDate };
+
+    Application& m_application;
+    Outcome m_outcome = Outcome::None; // the latest, not yet acted on
     TerminalFace& m_face;
     TerminalOptions m_options;
     Phase m_phase = Phase::Waiting;

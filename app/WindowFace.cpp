@@ -1,5 +1,5 @@
 #include "app/WindowFace.h"
-#include "app/AppDelegate.h"
+#include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/ProgressBarView.h"
 
@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr qint64 kAlertFirstButton = 1000;
-constexpr qint64 kAlertOtherButton = 1001;
-
 QString percentText(double fraction) {
     // A fraction outside [0, 1] (or not a number) would overflow the integer and
     // show nonsense; the bar never shows more than its range.
@@ -25,96 +22,96 @@ QString percentText(double fraction) {
 } // namespace
 
 WindowFace::WindowFace(MainWindow* w)
-    : window(w),
-      progressBar(w->ui.progressBar),
-      updateButton(w->ui.updateButton),
-      statusLable(w->ui.statusLable),
-      precentLable(w->ui.precentLable),
-      infoLable(w->ui.infoLable),
-      warningLable(w->ui.warningLable),
-      imgView(w->ui.imgView),
-      warningImage(w->ui.warningImage) {}
+    : m_window(w),
+      m_progressBar(w->ui.progressBar),
+      m_updateButton(w->ui.updateButton),
+      m_statusLabel(w->ui.statusLable),
+      m_percentLabel(w->ui.precentLable),
+      m_infoLabel(w->ui.infoLable),
+      m_warningLabel(w->ui.warningLable),
+      m_pictureView(w->ui.imgView),
+      m_warningImage(w->ui.warningImage) {}
 
-void WindowFace::attach(AppDelegate& controller, const QString& resourcesPath) {
-    m_controller = &controller;
+void WindowFace::attach(Application& application, const QString& resourcesPath) {
+    m_application = &application;
     m_resources = resourcesPath;
-    QObject::connect(updateButton, &QPushButton::clicked, &controller,
-                     [c = &controller] { c->onUpdateButtonClick(); });
-    window->ui.retranslateUi(window); // the window's own texts (accessible names) too
-    window->setPictureFolder(resourcesPath);
+    QObject::connect(m_updateButton, &QPushButton::clicked, &application,
+                     [a = &application] { a->onUpdateButtonClick(); });
+    m_window->ui.retranslateUi(m_window); // the window's own texts (accessible names) too
+    m_window->setPictureFolder(resourcesPath);
 }
 
 void WindowFace::applyWindowStyle() {
-    window->applyWindowStyle();
+    m_window->applyWindowStyle();
 }
 
 void WindowFace::showStatus(const QString& text) {
-    statusLable->setText(text);
+    m_statusLabel->setText(text);
 }
 
 void WindowFace::showInfo(const QString& text) {
-    infoLable->setText(text);
+    m_infoLabel->setText(text);
 }
 
 void WindowFace::setTextLabel(const std::optional<QString>& text, bool showImage) {
     if (text) {
-        infoLable->setText(*text);
-        infoLable->show();
+        m_infoLabel->setText(*text);
+        m_infoLabel->show();
     } else {
-        infoLable->hide();
+        m_infoLabel->hide();
     }
     if (showImage)
-        window->ensurePictures();
-    imgView->setVisible(showImage);
+        m_window->ensurePictures();
+    m_pictureView->setVisible(showImage);
 }
 
 void WindowFace::showWarning(const std::optional<QString>& text) {
     if (!text) {
-        warningLable->hide();
-        warningImage->hide();
+        m_warningLabel->hide();
+        m_warningImage->hide();
         return;
     }
-    window->ensurePictures();
-    warningLable->setText(*text);
-    warningLable->show();
-    warningImage->show();
+    m_window->ensurePictures();
+    m_warningLabel->setText(*text);
+    m_warningLabel->show();
+    m_warningImage->show();
 }
 
 void WindowFace::showButtonTitle(const QString& title) {
-    updateButton->setText(title);
+    m_updateButton->setText(title);
 }
 
 void WindowFace::enableButton(bool enabled) {
-    updateButton->setEnabled(enabled);
+    m_updateButton->setEnabled(enabled);
 }
 
 void WindowFace::showProgress(double fraction) {
     if (fraction < 0) {
-        progressBar->setIndeterminate(true);
-        precentLable->setText(QStringLiteral("0 %"));
+        m_progressBar->setIndeterminate(true);
+        m_percentLabel->setText(QStringLiteral("0 %"));
         return;
     }
     if (fraction == 0) {
-        progressBar->setIndeterminate(false);
-        progressBar->setValue(0.0);
-        precentLable->setText(QStringLiteral("0 %"));
+        m_progressBar->setIndeterminate(false);
+        m_progressBar->setValue(0.0);
+        m_percentLabel->setText(QStringLiteral("0 %"));
     }
     // A positive fraction alone leaves an indeterminate bar indeterminate.
-    precentLable->setText(percentText(fraction));
-    progressBar->setValue(fraction);
+    m_percentLabel->setText(percentText(fraction));
+    m_progressBar->setValue(fraction);
 }
 
-void WindowFace::startAnim() {
-    progressBar->setIndeterminate(true);
-    progressBar->startAnimation();
+void WindowFace::startAnimation() {
+    m_progressBar->setIndeterminate(true);
+    m_progressBar->startAnimation();
 }
 
-void WindowFace::stopAnim() {
-    progressBar->stopAnimation();
+void WindowFace::stopAnimation() {
+    m_progressBar->stopAnimation();
 }
 
 void WindowFace::showAlert(const QString& text) {
-    auto* alert = new QMessageBox(window);
+    auto* alert = new QMessageBox(m_window);
     alert->setObjectName(QStringLiteral("alert"));
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowModality(Qt::WindowModal);
@@ -127,20 +124,21 @@ void WindowFace::showAlert(const QString& text) {
     const QIcon icon(m_resources + QStringLiteral("/error.png"));
     if (!icon.isNull())
         alert->setIconPixmap(icon.pixmap(QSize(64, 64), alert->devicePixelRatioF()));
-    AppDelegate* controller = m_controller;
-    QObject::connect(alert, &QMessageBox::buttonClicked, alert, [controller, alert, ok](QAbstractButton* b) {
-        controller->alertDidEnd(alert, b == ok ? kAlertFirstButton : kAlertOtherButton, nullptr);
+    Application* application = m_application;
+    QObject::connect(alert, &QMessageBox::buttonClicked, alert, [application, alert, ok](QAbstractButton* b) {
+        application->alertDidEnd(alert, b == ok ? Application::kAlertFirstButton : Application::kAlertOtherButton,
+                                 nullptr);
     });
     alert->open();
 }
 
 void WindowFace::updateStarted() {
-    window->setCloseEnabled(false);
+    m_window->setCloseEnabled(false);
 }
 
 void WindowFace::updateEnded(int32_t) {
     // Every outcome: the bar stands still, and the window may be closed again.
-    progressBar->setIndeterminate(true);
-    progressBar->stopAnimation();
-    window->setCloseEnabled(true);
+    m_progressBar->setIndeterminate(true);
+    m_progressBar->stopAnimation();
+    m_window->setCloseEnabled(true);
 }

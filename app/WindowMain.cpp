@@ -1,8 +1,8 @@
-#include "app/AppDelegate.h"
+#include "app/Application.h"
 #include "app/Faces.h"
 #include "app/FontWarmUp.h"
 #include "app/MainWindow.h"
-#include "app/RunLog.h"
+#include "bridge/RunLog.h"
 #include "app/TerminalOptions.h"
 #include "app/WindowFace.h"
 
@@ -43,9 +43,9 @@ int runWindow(int& argc, char** argv, Launch launch) {
     });
     startRunLog(launch);
     auto* face = new WindowFace(window);
-    auto* delegate = new AppDelegate(std::move(launch.env), face);
-    QApplication::setQuitOnLastWindowClosed(delegate->applicationShouldTerminateAfterLastWindowClosed());
+    auto* application = new Application(std::move(launch.env), face);
+    QApplication::setQuitOnLastWindowClosed(application->applicationShouldTerminateAfterLastWindowClosed());
     fonts.finish();
     window->show();
-    return runController(*delegate);
+    return runApplication(*application);
 }

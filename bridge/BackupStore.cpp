@@ -1,10 +1,9 @@
 #include "bridge/BackupStore.h"
 
-#include "app/Environment.h"
-#include "app/RunLog.h"
+#include "bridge/RunLog.h"
 #include "bridge/DiskSync.h"
-#include "workflow/PackageReader.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -17,6 +16,15 @@
 #include <unistd.h>
 
 namespace {
+
+// The copy's digest as lower-case hex; nullopt when it cannot be read.
+std::optional<QString> fileMd5(const QString& path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return std::nullopt;
+    return QString::fromLatin1(hash.result().toHex());
+}
 
 const QString kManifest = QStringLiteral("manifest.json");
 
@@ -97,12 +105,19 @@ BackupManifest BackupManifest::fromJson(const QJsonObject& json) {
     return m;
 }
 
-BackupStore BackupStore::forEnvironment(const Environment& env) {
+QString BackupRun::unrestoredEntry() const {
+    for (const BackupFile& file : manifest.files)
+        if (!file.restored)
+            return entry;
+    return {};
+}
+
+BackupStore BackupStore::forDataHome(const std::optional<QString>& dataHomeFolder, const std::optional<QString>& home) {
     QString dataHome;
-    if (env.dataHome)
-        dataHome = *env.dataHome;
-    else if (env.home && !env.home->isEmpty())
-        dataHome = *env.home + QStringLiteral("/.local/share");
+    if (dataHomeFolder)
+        dataHome = *dataHomeFolder;
+    else if (home && !home->isEmpty())
+        dataHome = *home + QStringLiteral("/.local/share");
     if (dataHome.isEmpty())
         return BackupStore(QString());
     return BackupStore(dataHome + QStringLiteral("/hotspot-updater/backups"));
@@ -148,7 +163,7 @@ std::optional<BackupFile> BackupStore::seal(const QString& file, const QString& 
         return std::nullopt;
     if (file != target && ::rename(native(file).constData(), native(target).constData()) != 0)
         return std::nullopt;
-    const std::optional<QString> md5 = package::md5Hex(target);
+    const std::optional<QString> md5 = fileMd5(target);
     if (!md5)
         return std::nullopt;
     BackupFile sealed;
@@ -163,7 +178,7 @@ bool BackupStore::intact(const QString& entry, const BackupFile& file) {
     struct stat status {};
     if (::lstat(native(path).constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != file.size)
         return false;
-    return package::md5Hex(path) == file.md5;
+    return fileMd5(path) == file.md5;
 }
 
 bool BackupStore::writeManifest(const QString& entry, const BackupManifest& manifest) const {

@@ -9,8 +9,6 @@
 #include <optional>
 #include <vector>
 
-struct Environment;
-
 struct BackupFile {
     QString name;       // file name inside the entry
     QString devicePath; // where it was read from
@@ -37,6 +35,9 @@ struct BackupManifest {
 struct BackupRun {
     QString entry; // folder of the entry; empty when none could be made
     BackupManifest manifest;
+
+    // The entry when some of its copies are not back on the device; else empty.
+    QString unrestoredEntry() const;
 };
 
 class BackupStore {
@@ -47,7 +48,9 @@ public:
 
     // root: <data home>/hotspot-updater/backups; empty when there is no data home.
     explicit BackupStore(QString root) : m_root(std::move(root)) {}
-    static BackupStore forEnvironment(const Environment& env);
+    // The store below XDG_DATA_HOME when set (an absolute path), else below
+    // <home>/.local/share; none without either.
+    static BackupStore forDataHome(const std::optional<QString>& dataHome, const std::optional<QString>& home);
     const QString& root() const { return m_root; }
 
     // Folder of a device's entries; serials are reduced to a safe file name.

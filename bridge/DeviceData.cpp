@@ -1,5 +1,4 @@
-#include "app/AppDelegate.h"
-#include "bridge/BackupStore.h"
+#include "bridge/DeviceData.h"
 #include "bridge/Contract.h"
 #include "bridge/HostCopy.h"
 #include "bridge/OutputText.h"
@@ -38,11 +37,10 @@ bool reportsAbsent(const ToolResult& result) {
 
 // The verdict on one pull: an error naming a missing remote object is an absent file; any
 // other error, or no file at all, is a failed copy, whatever was left behind.
-Pulled pullInto(AppDelegate& d, BackupRun& run, const QString& devicePath, const QString& restoreTo) {
+Pulled pullInto(const Tools& tools, BackupRun& run, const QString& devicePath, const QString& restoreTo) {
     const QString name = fileName(devicePath);
     const QString partial = run.entry + u'/' + name + QStringLiteral(".part");
-    ToolResult result;
-    d.adbCommand(contract::adbPull(devicePath, partial), &result);
+    const ToolResult result = tools.adb(contract::adbPull(devicePath, partial)).text;
     std::optional<BackupFile> sealed;
     if (!output::reportsError(result))
         sealed = BackupStore::seal(partial, run.entry, name);
@@ -71,33 +69,30 @@ void closeEntry(const BackupStore& store, BackupRun& run) {
 
 } // namespace
 
-BackupStore AppDelegate::backupStore() const { return BackupStore::forEnvironment(m_env); }
+DeviceData::DeviceData(const Tools& tools, const DeviceProbes& probes, BackupStore store, QString hostTmp)
+    : m_tools(tools), m_probes(probes), m_store(std::move(store)), m_hostTmp(std::move(hostTmp)) {}
 
-// Saves both files into a new entry of the store. YES when the update may write the
-// device: each file is saved, or the device has none, or an intact copy from an earlier
-// run of this device is in the store. NO leaves the device untouched.
-bool AppDelegate::backAdbData() {
-    m_backupRun = std::make_shared<BackupRun>();
-    if (detectAdb() != 1)
+bool DeviceData::backUp(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const {
+    run = BackupRun();
+    if (m_probes.detectAdb().tool != AdbVerdict::Adb)
         return false;
 
-    BackupRun& run = *m_backupRun;
     BackupManifest& manifest = run.manifest;
     // The one serial adb lists our device under (every unit of the model answers with it).
     manifest.serial = contract::kAdbDeviceSerial;
     // One reading of the clock: the folder's name and the manifest agree.
     const QDateTime now = QDateTime::currentDateTimeUtc();
     manifest.created = now.toString(Qt::ISODate);
-    manifest.deviceVersion = versionText(m_dev_version);
-    manifest.packageVersion = versionText(m_tool_version);
-    const BackupStore store = backupStore();
+    manifest.deviceVersion = deviceVersion;
+    manifest.packageVersion = packageVersion;
+    const BackupStore& store = m_store;
     run.entry = store.createEntry(manifest.serial, now);
     if (run.entry.isEmpty())
         qWarning("hotspot-updater: no backup folder could be made below %s", qUtf8Printable(store.root()));
 
     bool mayWrite = true;
     for (const DataFile& file : kDataFiles) {
-        const Pulled pulled = run.entry.isEmpty() ? Pulled::Failed : pullInto(*this, run, file.devicePath, file.restoreTo);
+        const Pulled pulled = run.entry.isEmpty() ? Pulled::Failed : pullInto(m_tools, run, file.devicePath, file.restoreTo);
         if (pulled == Pulled::Saved)
             continue;
         if (pulled == Pulled::Absent) {
@@ -120,47 +115,33 @@ bool AppDelegate::backAdbData() {
     return mayWrite;
 }
 
-// Pushes back this run's copies, and nothing else, in the order they were saved. Always NO,
-// as callers expect; the manifest records what went back.
-bool AppDelegate::restoreAdbData() {
-    if (!m_backupRun || m_backupRun->manifest.files.empty())
-        return false;
-    if (detectAdb() != 1)
-        return false;
-    BackupRun& run = *m_backupRun;
+void DeviceData::restore(BackupRun& run) const {
+    if (run.manifest.files.empty())
+        return;
+    if (m_probes.detectAdb().tool != AdbVerdict::Adb)
+        return;
     for (BackupFile& file : run.manifest.files) {
         // A copy that changed since it was saved is not this device's data any more.
         if (!BackupStore::intact(run.entry, file))
             break;
-        ToolResult result;
-        adbCommand(contract::adbPush(run.entry + u'/' + file.name, file.restoreTo), &result);
+        const ToolResult result = m_tools.adb(contract::adbPush(run.entry + u'/' + file.name, file.restoreTo)).text;
         if (output::reportsError(result))
             break;
         file.restored = true;
     }
-    backupStore().writeManifest(run.entry, run.manifest);
-    return false;
-}
-
-QString AppDelegate::unrestoredBackup() const {
-    if (!m_backupRun)
-        return {};
-    for (const BackupFile& file : m_backupRun->manifest.files)
-        if (!file.restored)
-            return m_backupRun->entry;
-    return {};
+    m_store.writeManifest(run.entry, run.manifest);
 }
 
 // Copies an earlier run left at the shared names belong to some device, maybe another one:
 // they go into the store under the unknown device and are never pushed.
-void AppDelegate::setAsideStaleCopies() {
+void DeviceData::setAsideStaleCopies() const {
     const QString found[] = {wifiBackupPath(), configBackupPath()};
-    const BackupStore store = backupStore();
+    const BackupStore& store = m_store;
     BackupRun stale;
     stale.manifest.serial = BackupStore::kUnknownDevice;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     stale.manifest.created = now.toString(Qt::ISODate);
-    stale.manifest.foundAt = m_env.hostTmp;
+    stale.manifest.foundAt = m_hostTmp;
     for (std::size_t i = 0; i < std::size(found); ++i) {
         // Only plain files of ours: a link or another user's file is not followed or moved.
         if (hostcopy::inspect(found[i]) != hostcopy::State::Ours)

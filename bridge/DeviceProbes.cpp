@@ -1,12 +1,9 @@
-#include "app/AppDelegate.h"
+#include "bridge/DeviceProbes.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 #include "usb/usbutils.h"
 
 namespace {
-
-// Shown literally: it is not a message key.
-const QString kBootModeUnreadable = QStringLiteral("Unable to detect current mode");
 
 // The boot mode that a full-scale MPP5 reading turns into a normal start.
 bool mppOverridesBootMode(int32_t code) {
@@ -15,88 +12,83 @@ bool mppOverridesBootMode(int32_t code) {
 
 } // namespace
 
-uint64_t AppDelegate::detectDevice() {
+uint64_t DeviceProbes::presence() const {
     do_enum_devices();
     uint64_t mask = 0;
     if (do_find_device(kQualcommVendor, kQualcommProduct) > 0)
-        mask |= 2;
+        mask |= presence::kQualcommIdentity;
     if (do_find_device(kOwnVendor, kOwnProduct) > 0)
-        mask |= 1;
+        mask |= presence::kOwnIdentity;
     return mask;
 }
 
-int32_t AppDelegate::detectAdb() {
-    ToolResult result;
-    fastbootCommand(contract::fastbootDevices(), &result);
-    if (output::mentions(result, contract::kFastbootDeviceMark))
-        return 2;
-    bool denied = output::listsNoPermission(result);
-    adbCommand(contract::adbDevices(), &result);
+AdbVerdict DeviceProbes::detectAdb() const {
+    AdbVerdict verdict;
+    const ToolResult fastboot = m_tools.fastboot(contract::fastbootDevices()).text;
+    if (output::mentions(fastboot, contract::kFastbootDeviceMark)) {
+        verdict.tool = AdbVerdict::Fastboot;
+        return verdict;
+    }
+    const ToolResult adb = m_tools.adb(contract::adbDevices()).text;
     // Listed is not reachable: "offline", "unauthorized", "no permissions" and the rest
     // refuse shell commands. Only "device" takes them.
-    const QString state = output::adbDeviceState(result, contract::kAdbDeviceSerial);
-    denied = denied || state.startsWith(contract::kAdbNoPermissions);
-    m_accessDenied.store(denied);
-    m_adbListedNotReady.store(!state.isEmpty() && state != contract::kAdbReachable);
-    return state == contract::kAdbReachable ? 1 : 0;
+    const QString state = output::adbDeviceState(adb, contract::kAdbDeviceSerial);
+    verdict.accessDenied = output::listsNoPermission(fastboot) || state.startsWith(contract::kAdbNoPermissions);
+    verdict.listedNotReady = !state.isEmpty() && state != contract::kAdbReachable;
+    verdict.tool = state == contract::kAdbReachable ? AdbVerdict::Adb : AdbVerdict::None;
+    return verdict;
 }
 
-int32_t AppDelegate::detectDeviceBootMode() {
-    ToolResult result;
-    adbCommand(contract::adbBootMode(), &result);
-    if (!result || output::reportsError(result)) {
-        postStatus(kBootModeUnreadable);
-        return -1;
-    }
-    const int32_t code = output::readInt(*result);
+BootModeReading DeviceProbes::bootMode() const {
+    const ToolResult mode = m_tools.adb(contract::adbBootMode()).text;
+    if (!mode || output::reportsError(mode))
+        return {-1, true};
+    const int32_t code = output::readInt(*mode);
 
-    adbCommand(contract::adbMpp5(), &result);
-    if (!result || output::reportsError(result)) {
-        postStatus(kBootModeUnreadable);
-        return -1;
-    }
+    const ToolResult mpp = m_tools.adb(contract::adbMpp5()).text;
+    if (!mpp || output::reportsError(mpp))
+        return {-1, true};
     // The prefix is dropped by length, not compared.
-    const QStringView reading = QStringView(*result).mid(qMin(result->size(), contract::kMpp5Prefix.size()));
+    const QStringView reading = QStringView(*mpp).mid(qMin(mpp->size(), contract::kMpp5Prefix.size()));
     if (reading.isEmpty())
-        return -1;
+        return {-1, false};
     if (output::readInt(reading) == contract::kMpp5Value && mppOverridesBootMode(code))
-        return 0;
-    return code;
+        return {0, false};
+    return {code, false};
 }
 
-int32_t AppDelegate::rebootDevice() {
-    ToolResult result;
-    adbCommand(contract::adbReboot(), &result);
-    return output::reportsError(result) ? -1 : 0;
+ToolResult DeviceProbes::firmwareVersion() const {
+    return m_tools.adb(contract::adbFirmwareVersion()).text;
 }
 
-int32_t AppDelegate::switchDevice() {
-    ToolResult result;
-    adbCommand(contract::adbRebootBootloader(), &result);
-    return output::reportsError(result) ? -1 : 0;
+bool DeviceProbes::reboot() const {
+    return !output::reportsError(m_tools.adb(contract::adbReboot()).text);
 }
 
-int32_t AppDelegate::flash(const QString& partition, const QString& imagePath) {
-    ToolResult result;
-    fastbootCommand(contract::fastbootFlash(partition, imagePath), &result);
+bool DeviceProbes::rebootToBootLoader() const {
+    return !output::reportsError(m_tools.adb(contract::adbRebootBootloader()).text);
+}
+
+void DeviceProbes::rebootForwarded() const {
+    m_tools.adbForwarded(contract::adbReboot());
+}
+
+bool DeviceProbes::flash(const QString& partition, const QString& imagePath) const {
+    const ToolResult result = m_tools.fastboot(contract::fastbootFlash(partition, imagePath)).text;
     // Older fastboot ends with "finished. total time", the one Debian ships (and the bundle
     // carries) with "Finished. Total time".
-    return result && result->contains(contract::kFlashFinished, Qt::CaseInsensitive) ? 0 : -1;
+    return result && result->contains(contract::kFlashFinished, Qt::CaseInsensitive);
 }
 
-int32_t AppDelegate::fastbootReboot() {
-    ToolResult result;
-    fastbootCommand(contract::fastbootReboot(), &result);
-    return 0;
+void DeviceProbes::fastbootReboot() const {
+    m_tools.fastboot(contract::fastbootReboot());
 }
 
-int32_t AppDelegate::fastbootRebootBootloader() {
-    ToolResult result;
-    fastbootCommand(contract::fastbootRebootBootloader(), &result);
-    return 0;
+void DeviceProbes::fastbootRebootBootloader() const {
+    m_tools.fastboot(contract::fastbootRebootBootloader());
 }
 
-QString AppDelegate::parseVersionNumber(const QString& text) {
-    // trimmed() drops every QChar::isSpace character, line and paragraph separators included.
-    return text.trimmed().split(u'_').constLast();
+bool DeviceProbes::writeModeFile(const QStringList& command) const {
+    const ToolResult answer = m_tools.adb(command).text;
+    return !answer || answer->contains(contract::kModeFileOk, Qt::CaseSensitive);
 }

@@ -1,6 +1,5 @@
 #include "bridge/HostPreparation.h"
 
-#include "app/AppDelegate.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 
@@ -92,8 +91,11 @@ bool succeeded(const ToolResult& result) {
 
 } // namespace
 
-int32_t AppDelegate::prepareAdb() {
-    const std::optional<QByteArray> folder = hostprep::vendorListFolder(m_env.home, m_env.hostTmp);
+HostPreparation::HostPreparation(const Tools& tools, HostFolders folders, std::function<void(int)> exitProgram)
+    : m_tools(tools), m_folders(std::move(folders)), m_exitProgram(std::move(exitProgram)) {}
+
+int32_t HostPreparation::prepareAdb() {
+    const std::optional<QByteArray> folder = hostprep::vendorListFolder(m_folders.home, m_folders.tmp);
     if (!folder) {
         std::fprintf(stderr, "hotspot-updater: the path of %s is too long\n", hostprep::kVendorListName);
         return -1;
@@ -103,10 +105,10 @@ int32_t AppDelegate::prepareAdb() {
     // Without HOME the list lives in the shared temporary folder, where anyone may have put a
     // link: neither the folder nor the list is followed there.
     bool linked = false;
-    File file = openVendorList(*folder, !m_env.home, linked);
+    File file = openVendorList(*folder, !m_folders.home, linked);
     if (linked) {
         std::fprintf(stderr, "A link in the way of %s/%s. Quitting.\n", folder->constData(), hostprep::kVendorListName);
-        m_env.exitProgram(hostprep::kRefusedListStatus);
+        m_exitProgram(hostprep::kRefusedListStatus);
         return -1;
     }
     if (!file)
@@ -115,7 +117,7 @@ int32_t AppDelegate::prepareAdb() {
     if (scan.state == hostprep::ListState::Invalid) {
         file.reset();
         std::fprintf(stderr, "Invalid content in %s. Quitting.\n", hostprep::kVendorListName);
-        m_env.exitProgram(hostprep::kRefusedListStatus);
+        m_exitProgram(hostprep::kRefusedListStatus);
         return -1;
     }
     if (scan.state == hostprep::ListState::LacksEntry) {
@@ -127,28 +129,25 @@ int32_t AppDelegate::prepareAdb() {
     }
     file.reset();
 
-    ToolResult result;
-    adbCommand(contract::adbKillServer(), &result);
-    if (!succeeded(result))
+    if (!succeeded(m_tools.adb(contract::adbKillServer()).text))
         return -1;
-    adbCommand(contract::adbStartServer(), &result);
-    return succeeded(result) ? 0 : -1;
+    return succeeded(m_tools.adb(contract::adbStartServer()).text) ? 0 : -1;
 }
 
-bool AppDelegate::isDriverInstalled() {
+bool HostPreparation::isDriverInstalled() const {
     const auto isRegularFile = [](const QString& path) {
         struct stat status {};
         return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode);
     };
     // A listed path is the rule itself, or a rules folder that should hold it.
-    for (const QString& path : m_env.driverPaths) {
+    for (const QString& path : m_folders.driverPaths) {
         if (isRegularFile(path) || isRegularFile(path + u'/' + contract::kDriverRuleName))
             return true;
     }
     return false;
 }
 
-QString AppDelegate::accessFixCommand() const {
+QString HostPreparation::accessFixCommand() {
     // The rule is in place (the start-up check found it); udev applies it to devices that
     // are plugged in only after a reload and a new "add" event.
     // One command per line; the shell takes the line break after "&&" as a continuation.
@@ -156,23 +155,16 @@ QString AppDelegate::accessFixCommand() const {
                           "sudo udevadm trigger --subsystem-match=usb --action=add");
 }
 
-bool AppDelegate::killDeviceAgent() {
-    ToolResult result;
-    shellCommand(contract::kLaunchctlRemoveAgent, &result);
-    if (!succeeded(result))
+bool HostPreparation::killDeviceAgent() {
+    if (!succeeded(m_tools.shell(contract::kLaunchctlRemoveAgent).text))
         return false;
-    shellCommand(contract::kLaunchctlUnloadSwitch, &result);
-    return succeeded(result);
+    return succeeded(m_tools.shell(contract::kLaunchctlUnloadSwitch).text);
 }
 
-bool AppDelegate::recoverDeviceAgent() {
-    ToolResult result;
-    shellCommand(contract::kLaunchctlLoadSwitch, &result);
-    return succeeded(result);
+bool HostPreparation::recoverDeviceAgent() {
+    return succeeded(m_tools.shell(contract::kLaunchctlLoadSwitch).text);
 }
 
-bool AppDelegate::isDeviceAgentAlive() {
-    ToolResult result;
-    shellCommand(contract::kLaunchctlList, &result);
-    return output::mentions(result, contract::kDeviceAgent);
+bool HostPreparation::isDeviceAgentAlive() {
+    return output::mentions(m_tools.shell(contract::kLaunchctlList).text, contract::kDeviceAgent);
 }

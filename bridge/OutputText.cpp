@@ -56,7 +56,12 @@ bool hasVersionReply(const QString& reply) {
 
 QString versionFromReply(const QString& reply) {
     const QString rest = reply.mid(contract::kVersionReplyPrefix.size());
-    return rest.isEmpty() ? QString() : AppDelegate::parseVersionNumber(rest);
+    return rest.isEmpty() ? QString() : parseVersionNumber(rest);
+}
+
+QString parseVersionNumber(const QString& text) {
+    // trimmed() drops every QChar::isSpace character, line and paragraph separators included.
+    return text.trimmed().split(u'_').constLast();
 }
 
 } // namespace output

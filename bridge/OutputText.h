@@ -2,7 +2,7 @@
 // How tool output is read: plain, case-sensitive substring searches and the integer
 // reading of a short reply.
 
-#include "app/AppDelegate.h"
+#include "bridge/ToolRunner.h"
 
 #include <QString>
 #include <QStringView>
@@ -29,6 +29,9 @@ bool listsNoPermission(const ToolResult& listing);
 
 // A firmware-version reply carries "OK " somewhere, in any letter case.
 bool hasVersionReply(const QString& reply);
+
+// The version in a text such as "PREFIX_1.0.4": white space trimmed, the part after the last '_'.
+QString parseVersionNumber(const QString& text);
 
 // The version in a reply: its first three characters (the "OK ") dropped and the rest cut by
 // parseVersionNumber; empty when nothing follows them.

@@ -1,5 +1,5 @@
 #include "bridge/ToolRunner.h"
-#include "app/RunLog.h"
+#include "bridge/RunLog.h"
 #include "bridge/Contract.h"
 
 #include <QElapsedTimer>
@@ -95,7 +95,7 @@ QByteArray stopLine(const QString& program, const char* why, double limit) {
 
 namespace toolrunner {
 
-std::optional<QByteArray> runTool(const QString& program, const QStringList& args, const RunOptions& options) {
+RunOutput runTool(const QString& program, const QStringList& args, const RunOptions& options) {
     RunningChild registered(program, options.duringShutdown);
     QProcess process;
     configure(process, options.capture);
@@ -119,9 +119,12 @@ std::optional<QByteArray> runTool(const QString& program, const QStringList& arg
             break;
         }
     }
-    if (!options.capture)
-        return std::nullopt;
-    return process.readAll() + stopped;
+    RunOutput out;
+    if (stopped.isEmpty() && process.exitStatus() == QProcess::NormalExit)
+        out.exitStatus = process.exitCode();
+    if (options.capture)
+        out.bytes = process.readAll() + stopped;
+    return out;
 }
 
 double limitFor(const ToolLimits& limits, const QString& tool, const QStringList& args) {
@@ -170,16 +173,15 @@ void beginShutdown() {
 
 } // namespace toolrunner
 
-namespace {
+Tools::Tools(QString resourcesDir, ToolLimits limits) : m_resources(std::move(resourcesDir)), m_limits(limits) {}
 
-ToolResult run(const ToolLimits& limits, const QString& tool, const QString& program, const QStringList& args,
-               ToolResult* result) {
+ToolRun Tools::run(const QString& tool, const QString& program, const QStringList& args, bool capture) const {
     toolrunner::RunOptions options;
-    options.capture = result != nullptr;
-    options.limitSeconds = toolrunner::limitFor(limits, tool, args);
+    options.capture = capture;
+    options.limitSeconds = toolrunner::limitFor(m_limits, tool, args);
     QElapsedTimer took;
     took.start();
-    std::optional<QByteArray> output;
+    toolrunner::RunOutput output;
     try {
         output = toolrunner::runTool(program, args, options);
     } catch (const ToolLaunchError& e) {
@@ -189,37 +191,23 @@ ToolResult run(const ToolLimits& limits, const QString& tool, const QString& pro
     // The device's configuration and calibration hold the owner's Wi-Fi password.
     static const QStringList privatePaths = {contract::kWifiBoardData, contract::kConfigDb,
                                              contract::kConfigDbRestored};
-    runlog::toolRun(program, args, output ? QString::fromUtf8(*output) : QString(), took.elapsed(), privatePaths);
-    return output ? toolrunner::decodeOutput(*output) : std::nullopt;
+    runlog::toolRun(program, args, output.bytes ? QString::fromUtf8(*output.bytes) : QString(), took.elapsed(),
+                    privatePaths);
+    return {output.bytes ? toolrunner::decodeOutput(*output.bytes) : std::nullopt, output.exitStatus};
 }
 
-} // namespace
-
-int AppDelegate::adbCommand(const std::optional<QStringList>& args, ToolResult* result) {
-    if (!args)
-        return -1;
-    ToolResult text = run(m_env.toolLimits, QStringLiteral("adb"), adbPath(), *args, result);
-    if (result)
-        *result = std::move(text);
-    return 0;
+ToolRun Tools::adb(const QStringList& args) const {
+    return run(QStringLiteral("adb"), adbPath(), args, true);
 }
 
-int AppDelegate::fastbootCommand(const std::optional<QStringList>& args, ToolResult* result) {
-    if (!args)
-        return -1;
-    // Every caller reads fastboot's answer; a missing slot still gets it captured.
-    ToolResult local;
-    ToolResult* slot = result ? result : &local;
-    *slot = run(m_env.toolLimits, QStringLiteral("fastboot"), fastbootPath(), *args, slot);
-    return 0;
+void Tools::adbForwarded(const QStringList& args) const {
+    run(QStringLiteral("adb"), adbPath(), args, false);
 }
 
-int AppDelegate::shellCommand(const std::optional<QString>& commandLine, ToolResult* result) {
-    if (!commandLine)
-        return -1;
-    ToolResult text =
-        run(m_env.toolLimits, QStringLiteral("sh"), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), *commandLine}, result);
-    if (result)
-        *result = std::move(text);
-    return 0;
+ToolRun Tools::fastboot(const QStringList& args) const {
+    return run(QStringLiteral("fastboot"), fastbootPath(), args, true);
+}
+
+ToolRun Tools::shell(const QString& commandLine) const {
+    return run(QStringLiteral("sh"), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), commandLine}, true);
 }

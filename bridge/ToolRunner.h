@@ -1,13 +1,64 @@
 #pragma once
-// Running the device tools and shell command lines as child processes. The controller's
-// adbCommand/fastbootCommand/shellCommand are thin wrappers over runTool.
-
-#include "app/AppDelegate.h"
+// Running the device tools and shell command lines as child processes: runTool does the
+// running; Tools knows where the bundle's adb and fastboot are and how long each run may take.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <stdexcept>
+
+// A tool that could not be started. The update procedure catches it; elsewhere the
+// caller handles it (see the callers).
+class ToolLaunchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A tool's output as text: nullopt when it was not valid UTF-8 (or not captured).
+using ToolResult = std::optional<QString>;
+
+// How long a tool run may take before it is ended (with its children) and counted as that
+// step's failure. Real tools can wait for ever: fastboot for a device that went away, adb for
+// one that stopped answering. Generous, so a slow but working device never trips them.
+struct ToolLimits {
+    double listing = 20.0;    // adb/fastboot "devices", adb "kill-server"/"start-server"
+    double command = 60.0;    // adb "shell", fastboot "reboot", shell command lines
+    double transfer = 120.0;  // adb "pull"/"push" (device files of KiB to a few MiB)
+    double flashBase = 60.0;  // fastboot "flash": this much ...
+    double flashPerMiB = 2.0; // ... plus this per MiB of the image (0.5 MiB/s)
+};
+
+// One finished run of a device tool.
+struct ToolRun {
+    ToolResult text;
+    // The tool's exit status; -1 when it did not exit by itself (ended, crashed).
+    int exitStatus = 0;
+};
+
+// The bundle's device tools and the shell, each run bounded by its limit and written to the
+// run log. Safe to use from several threads at once.
+class Tools {
+public:
+    Tools(QString resourcesDir, ToolLimits limits);
+
+    // Captured: standard output and error merged. Throws ToolLaunchError.
+    ToolRun adb(const QStringList& args) const;
+    // Output left on our own standard output and error (a reboot nobody reads the answer of).
+    void adbForwarded(const QStringList& args) const;
+    ToolRun fastboot(const QStringList& args) const;
+    ToolRun shell(const QString& commandLine) const;
+
+    QString adbPath() const { return m_resources + QStringLiteral("/adb"); }
+    QString fastbootPath() const { return m_resources + QStringLiteral("/fastboot"); }
+    const ToolLimits& limits() const { return m_limits; }
+
+private:
+    ToolRun run(const QString& tool, const QString& program, const QStringList& args, bool capture) const;
+
+    QString m_resources;
+    ToolLimits m_limits;
+};
 
 namespace toolrunner {
 
@@ -20,12 +71,16 @@ struct RunOptions {
     bool duringShutdown = false;
 };
 
+struct RunOutput {
+    std::optional<QByteArray> bytes; // nullopt when not captured
+    int exitStatus = -1;             // -1 when the tool did not exit by itself
+};
+
 // Runs `program` with `args` and waits for it. With `capture`, standard output and standard
-// error arrive merged in write order and are returned whole; without it they go where ours go
-// and nullopt is returned. The exit status is not looked at. The tool runs in a process group
-// of its own, so a Ctrl-C meant for us never reaches it mid-write.
-// Throws ToolLaunchError when the program cannot be started, or after beginShutdown.
-std::optional<QByteArray> runTool(const QString& program, const QStringList& args, const RunOptions& options);
+// error arrive merged in write order and are returned whole; without it they go where ours go.
+// The tool runs in a process group of its own, so a Ctrl-C meant for us never reaches it
+// mid-write. Throws ToolLaunchError when the program cannot be started, or after beginShutdown.
+RunOutput runTool(const QString& program, const QStringList& args, const RunOptions& options);
 
 // The limit that fits one run of a device tool ("adb", "fastboot") or of the shell ("sh").
 double limitFor(const ToolLimits& limits, const QString& tool, const QStringList& args);

@@ -1,14 +1,19 @@
 // The detection worker: twice a second, bring an attached device to adb, read its
 // firmware version and offer the update or report it up to date.
 
-#include "app/AppDelegate.h"
+#include "workflow/DetectionLoop.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 #include "usb/usbutils.h"
+#include "workflow/DeviceSession.h"
+#include "workflow/Messages.h"
+#include "workflow/Services.h"
 #include "workflow/VersionCompare.h"
 
 #include <QDebug>
-#include <cstring>
+
+using messages::lookup;
+using messages::lookupFilled;
 
 namespace {
 
@@ -17,36 +22,23 @@ constexpr double kSettle = 1.0;
 constexpr double kVersionRetryPause = 5.0;
 constexpr int kVersionRetries = 10;
 
-// Stop requests are honoured between passes and during the version retries.
-bool stopRequested(const AppDelegate& d) { return d.detectShouldStop(); }
-
-// Runs `fn` on the GUI thread only while the state is still `state`. The check runs there
-// together with the change, so no button press can fall between the two.
-void postWhileStatus(AppDelegate& d, int32_t state, const std::function<void()>& fn) {
-    d.post([&d, state, &fn] {
-        if (d.status() == state)
-            fn();
-    });
-}
-
-void showSearchingIf(AppDelegate& d, int32_t state) {
-    postWhileStatus(d, state, [&d] {
-        d.updateStatusTxt(AppDelegate::lookup("stat Searching device ..."));
-        d.updateButtonTitle(AppDelegate::lookup("btn Searching"));
-    });
-}
-
-void readDeviceVersion(AppDelegate& d);
-
 } // namespace
 
-void AppDelegate::detectProc() {
-    if (stopRequested(*this))
+void DetectionLoop::showSearchingIf(int32_t state) {
+    m_session.postWhileState(state, [this] {
+        m_session.showStatus(lookup("stat Searching device ..."));
+        m_session.showButtonTitle(lookup("btn Searching"));
+    });
+}
+
+void DetectionLoop::run() {
+    // Stop requests are honoured between passes and during the version retries.
+    if (m_session.detectionShouldStop())
         return;
     QString lastLaunchError;
     for (;;) {
         try {
-            detectPass();
+            pass();
         } catch (const ToolLaunchError& e) {
             // A tool missing from the bundle: keep searching (the pass period paces the
             // retries) and say so once on stderr rather than every half second.
@@ -54,93 +46,101 @@ void AppDelegate::detectProc() {
                 lastLaunchError = QString::fromUtf8(e.what());
                 qWarning("hotspot-updater: %s", e.what());
             }
-            showSearchingIf(*this, 1);
+            showSearchingIf(1);
         }
-        if (stopRequested(*this))
+        if (m_session.detectionShouldStop())
             return;
     }
 }
 
-void AppDelegate::detectPass() {
-    Clock& clock = *m_env.clock;
-    clock.sleep(kPassPeriod);
-    const int32_t observed = status();
+void DetectionLoop::deviceGone(int32_t observed) {
+    // The user may have pressed Start since the state was read: leave an update alone.
+    if (!m_session.exchangeState(observed, 1))
+        return;
+    m_session.clearPermissionShown();
+    m_session.setDeviceVersion(QString());
+    // The version shown here is the package's, so it carries the package's label (as after
+    // the package check), not the one meant for the device's version.
+    const QString info =
+        QStringLiteral("%1:\n\t%2").arg(lookup("info Version after update"), m_session.packageVersion());
+    m_session.postWhileState(1, [this, &info] {
+        m_session.showStatus(lookup("stat Searching device ..."));
+        m_session.animate(true);
+        m_session.enableButton(false);
+        m_session.showButtonTitle(lookup("btn Searching"));
+        m_session.showInfo(info);
+    });
+}
+
+void DetectionLoop::pass() {
+    const DeviceProbes& probes = m_services.probes;
+    m_services.sleep(kPassPeriod);
+    const int32_t observed = m_session.state();
     if (observed != 1 && observed != 2)
         return;
 
-    const uint64_t mask = detectDevice();
+    const uint64_t mask = probes.presence();
     if (mask == 0) {
-        // The user may have pressed Start since the state was read: leave an update alone.
-        if (!exchangeStatus(observed, 1))
-            return;
-        m_permissionShown.store(false);
-        std::memset(m_dev_version, 0, 256);
-        // The version shown here is the package's, so it carries the package's label (as after
-        // the package check), not the one meant for the device's version.
-        const QString info = QStringLiteral("%1:\n\t%2")
-                                 .arg(lookup("info Version after update"), QString::fromUtf8(m_tool_version));
-        postWhileStatus(*this, 1, [this, &info] {
-            updateStatusTxt(lookup("stat Searching device ..."));
-            updateStartAnim(true);
-            enbaleButton(false);
-            updateButtonTitle(lookup("btn Searching"));
-            updateInfoTxt(info);
-        });
+        deviceGone(observed);
         return;
     }
-    if (mask == 3 || status() != 1)
+    if (mask == 3 || m_session.state() != 1)
         return;
 
     // While the permission message stands, retry quietly rather than cycle the texts.
-    const bool quiet = m_permissionShown.load();
+    const bool quiet = m_session.snapshot().accessRefused;
     if (!quiet) {
-        postStatus(lookup("stat Detecting device ..."));
-        postButtonTitle(lookup("btn Detecting ..."));
+        m_session.showStatus(lookup("stat Detecting device ..."));
+        m_session.showButtonTitle(lookup("btn Detecting ..."));
     }
-    clock.sleep(kSettle);
+    m_services.sleep(kSettle);
 
-    const int32_t tool = detectAdb();
-    if (tool == 0 && accessDenied()) {
+    const AdbVerdict verdict = m_session.recordVerdict(probes.detectAdb());
+    if (verdict.tool == AdbVerdict::None && verdict.accessDenied) {
         showNoPermission();
         return;
     }
-    if (tool == 0 && adbListedNotReady())
+    if (verdict.tool == AdbVerdict::None && verdict.listedNotReady)
         return; // offline or unauthorized for now: wait for it
-    if (tool != 0)
-        m_permissionShown.store(false);
-    switch (tool) {
-    case 2:
-        postStatus(lookup("stat Reboot device ..."));
-        fastbootReboot();
+    if (verdict.tool != AdbVerdict::None)
+        m_session.clearPermissionShown();
+    switch (verdict.tool) {
+    case AdbVerdict::Fastboot:
+        m_session.showStatus(lookup("stat Reboot device ..."));
+        probes.fastbootReboot();
         return;
-    case 1:
-        switch (detectDeviceBootMode()) {
+    case AdbVerdict::Adb: {
+        const BootModeReading mode = probes.bootMode();
+        if (mode.unreadable)
+            m_session.showStatus(QStringLiteral("Unable to detect current mode")); // not a message key
+        switch (mode.code) {
         case 0:
         case 3:
-            readDeviceVersion(*this);
+            readDeviceVersion();
             return;
         case 1:
         case 2:
         case 4:
-            postStatus(lookup("stat Reboot device ..."));
-            adbCommand(contract::adbReboot(), nullptr);
-            clock.sleep(kSettle);
+            m_session.showStatus(lookup("stat Reboot device ..."));
+            probes.rebootForwarded();
+            m_services.sleep(kSettle);
             return;
         default:
-            postStatus(lookup("stat Unable to detect device boot mode !"));
-            prepareAdb();
-            clock.sleep(kSettle);
+            m_session.showStatus(lookup("stat Unable to detect device boot mode !"));
+            m_services.host.prepareAdb();
+            m_services.sleep(kSettle);
             return;
         }
-    case 0: {
+    }
+    case AdbVerdict::None: {
         if (!quiet)
-            postStatus(lookupFilled("stat detect Switching to [%s] mode ...", contract::kModeAdb));
-        const int switched = detectionSwitch(USB_SWITCH_TMP_USR_ADB);
-        clock.sleep(kSettle);
+            m_session.showStatus(lookupFilled("stat detect Switching to [%s] mode ...", contract::kModeAdb));
+        const int switched = m_services.switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB);
+        m_services.sleep(kSettle);
         if (switched == USB_SWITCH_ACCESS_DENIED)
             showNoPermission();
         else if (switched < 0)
-            postStatus(lookupFilled("stat detect Fail to switch [%s] mode !", contract::kModeAdb));
+            m_session.showStatus(lookupFilled("stat detect Fail to switch [%s] mode !", contract::kModeAdb));
         return;
     }
     default:
@@ -148,64 +148,61 @@ void AppDelegate::detectPass() {
     }
 }
 
-void AppDelegate::showNoPermission() {
-    if (m_permissionShown.exchange(true))
+void DetectionLoop::showNoPermission() {
+    if (!m_session.markPermissionShown())
         return;
     const QString info = lookupFilled("info No permission to use the device. To allow it, run: %s",
-                                      accessFixCommand());
-    postWhileStatus(*this, 1, [this, &info] {
-        updateStatusTxt(lookup("stat No permission to use the device !"));
-        updateInfoTxt(info);
+                                      HostPreparation::accessFixCommand());
+    m_session.postWhileState(1, [this, &info] {
+        m_session.showStatus(lookup("stat No permission to use the device !"));
+        m_session.showInfo(info);
     });
 }
 
-namespace {
-
-void readDeviceVersion(AppDelegate& d) {
-    d.postStatus(AppDelegate::lookup("stat Reading version ..."));
-    ToolResult answer;
-    d.adbCommand(contract::adbFirmwareVersion(), &answer);
+void DetectionLoop::readDeviceVersion() {
+    const DeviceProbes& probes = m_services.probes;
+    m_session.showStatus(lookup("stat Reading version ..."));
+    ToolResult answer = probes.firmwareVersion();
     auto hasReply = [&answer] { return output::hasVersionReply(*answer); };
     // An answer that is not text ends the pass silently, on any attempt.
     if (!answer)
         return;
     for (int repeats = 0; !hasReply() && repeats < kVersionRetries; ++repeats) {
-        d.environment().clock->sleep(kVersionRetryPause);
-        if (stopRequested(d))
+        m_services.sleep(kVersionRetryPause);
+        if (m_session.detectionShouldStop())
             return;
-        d.adbCommand(contract::adbFirmwareVersion(), &answer);
+        answer = probes.firmwareVersion();
         if (!answer)
             return;
     }
     if (!hasReply()) {
-        d.postStatus(AppDelegate::lookup("stat Fail to read version number !"));
+        m_session.showStatus(lookup("stat Fail to read version number !"));
         return;
     }
     if (answer->size() <= contract::kVersionReplyPrefix.size())
         return; // nothing after the prefix
-    copyVersion(d.m_dev_version, output::versionFromReply(*answer).toUtf8());
+    m_session.setDeviceVersion(output::versionFromReply(*answer));
+    const QString deviceVersion = m_session.deviceVersion();
+    const QString packageVersion = m_session.packageVersion();
 
-    const bool newer = version::compare(d.m_tool_version, d.m_dev_version) > 0;
+    const bool newer = version::compare(packageVersion, deviceVersion) > 0;
     const int32_t outcome = newer ? 2 : 4;
-    if (!d.exchangeStatus(1, outcome))
+    if (!m_session.exchangeState(1, outcome))
         return;
     QString info = QStringLiteral("%1\n\t%2\n%3\n\t%4")
-                       .arg(AppDelegate::lookup("info Current version"), QString::fromUtf8(d.m_dev_version),
-                            AppDelegate::lookup("info Version after update"),
-                            QString::fromUtf8(d.m_tool_version));
+                       .arg(lookup("info Current version"), deviceVersion, lookup("info Version after update"),
+                            packageVersion);
     if (!newer)
-        info += u'\n' + AppDelegate::lookup("info Your vesion is up to date");
+        info += u'\n' + lookup("info Your vesion is up to date");
     // Each post is skipped once the user has moved on (Start pressed after the button came
     // up), so a late title or status does not overwrite the update screen.
-    postWhileStatus(d, outcome, [&d, &info] { d.updateInfoTxt(info); });
-    postWhileStatus(d, outcome, [&d] { d.updateStartAnim(false); });
-    postWhileStatus(d, outcome, [&d] { d.enbaleButton(true); });
-    postWhileStatus(d, outcome, [&d, newer] {
-        d.updateButtonTitle(AppDelegate::lookup(newer ? "btn Start" : "btn Close"));
+    DeviceSession& s = m_session;
+    s.postWhileState(outcome, [&s, &info] { s.showInfo(info); });
+    s.postWhileState(outcome, [&s] { s.animate(false); });
+    s.postWhileState(outcome, [&s] { s.enableButton(true); });
+    s.postWhileState(outcome, [&s, newer] { s.showButtonTitle(lookup(newer ? "btn Start" : "btn Close")); });
+    s.postWhileState(outcome, [&s, newer] {
+        s.showStatus(lookup(newer ? "stat Device Ready !" : "info Your vesion is up to date"));
     });
-    postWhileStatus(d, outcome, [&d, newer] {
-        d.updateStatusTxt(AppDelegate::lookup(newer ? "stat Device Ready !" : "info Your vesion is up to date"));
-    });
+    s.postWhileState(outcome, [&s, newer] { s.versionRead(newer); });
 }
-
-} // namespace

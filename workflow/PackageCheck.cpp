@@ -1,19 +1,25 @@
-// The start-up worker: checks the package once and moves the controller from
+// The start-up worker: checks the package once and moves the session from
 // initialising to searching, or to finished with the reason on the screen.
 
-#include "app/AppDelegate.h"
+#include "workflow/PackageCheck.h"
+#include "bridge/OutputText.h"
 #include "usb/usbutils.h"
-#include "workflow/SignedCheck.h"
+#include "workflow/DeviceSession.h"
+#include "workflow/Messages.h"
 #include "workflow/PackageReader.h"
+#include "workflow/Services.h"
+#include "workflow/SignedCheck.h"
+#include "workflow/VersionCompare.h"
 
 #include <QDebug>
-#include <cstring>
+
+using messages::lookup;
 
 namespace {
 
 // The bundle's own keys and the machine's; a key file others may write is passed over.
-package::TrustedKeys trustedKeys(const Environment& env, const QString& resources) {
-    const auto source = package::TrustedKeys::Source::installed(resources, env.systemKeysDir, env.keyOwner);
+package::TrustedKeys trustedKeys(const Environment& env) {
+    const auto source = package::TrustedKeys::Source::installed(env.resourcesPath(), env.systemKeysDir, env.keyOwner);
     return package::TrustedKeys::load(source, [](const QString& line) {
         qWarning("hotspot-updater: %s", qPrintable(line));
     });
@@ -21,36 +27,37 @@ package::TrustedKeys trustedKeys(const Environment& env, const QString& resource
 
 } // namespace
 
-void AppDelegate::initializeProc() {
-    if (status() != 0)
+void runPackageCheck(DeviceSession& session, const Services& services) {
+    if (session.state() != 0)
         return;
+    const Environment& env = services.env;
 
     // Every failure ends in state 4 with the reason on the status line and as a warning.
-    auto fail = [this](const char* key) {
-        setStatus(4);
-        postStatus(lookup(key));
-        postWarning(QString::fromUtf8(key));
+    auto fail = [&session](const char* key) {
+        session.setState(4);
+        session.showStatus(lookup(key));
+        session.showWarning(QString::fromUtf8(key));
     };
-    auto offerClose = [this] {
-        postButtonTitle(lookup("btn Close"));
-        postEnableButton(true);
+    auto offerClose = [&session] {
+        session.showButtonTitle(lookup("btn Close"));
+        session.enableButton(true);
     };
 
-    if (!isDriverInstalled()) {
+    if (!services.host.isDriverInstalled()) {
         fail("stat Please install driver");
-        postAlert(QStringLiteral("stat Please install driver"));
+        session.showAlert(QStringLiteral("stat Please install driver"));
         offerClose();
+        session.packageCheckFailed(true);
         return;
     }
 
-    std::memset(m_tool_version, 0, 256);
-    std::memset(m_dev_version, 0, 256);
-
-    const std::optional<QByteArray> versionBytes = package::readFileBytes(package::versionFilePath(m_env.bundlePath));
+    session.setDeviceVersion(QString());
+    const std::optional<QByteArray> versionBytes = package::readFileBytes(package::versionFilePath(env.bundlePath));
     const std::optional<QString> text = versionBytes ? package::decodeText(*versionBytes) : std::nullopt;
     if (!text) {
         fail("stat Fail to check version info !");
         offerClose();
+        session.packageCheckFailed(false);
         return;
     }
     const QStringList pieces = package::cutPieces(*text);
@@ -58,51 +65,47 @@ void AppDelegate::initializeProc() {
         fail("stat Fail to check version info !");
         offerClose();
         // The window's close button is the only way out then.
-        postEnableButton(false);
+        session.enableButton(false);
+        session.packageCheckFailed(false);
         return;
     }
 
-    copyVersion(m_tool_version, parseVersionNumber(pieces.front()).toUtf8());
-
-    const std::vector<ImageEntry> entries = package::readImageLines(pieces);
+    const QString packageVersion = version::bounded(output::parseVersionNumber(pieces.front()));
+    std::vector<ImageEntry> entries = package::readImageLines(pieces);
     // The table remembers what was verified: the update writes exactly those entries.
     const package::PackageJudgement judgement =
-        package::checkPackage(resourcesPath(), *versionBytes, entries, trustedKeys(m_env, resourcesPath()));
+        package::checkPackage(env.resourcesPath(), *versionBytes, entries, trustedKeys(env));
     const package::Selection& selection = judgement.selection;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        s_image_table[i] = entries[i];
-        s_image_table[i].verified = selection.verified[i];
-    }
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        entries[i].verified = selection.verified[i];
     const uint64_t total = selection.total;
-    m_total.store(total);
+    session.setPackage(std::make_shared<const Package>(packageVersion, std::move(entries), total));
 
     if (total == 0) {
-        setStatus(4);
-        postStartAnim(true);
-        postStatus(lookup("stat Fail to check image file !"));
-        postWarning(QStringLiteral("stat Fail to check image file !"));
+        session.setState(4);
+        session.animate(true);
+        session.showStatus(lookup("stat Fail to check image file !"));
+        session.showWarning(QStringLiteral("stat Fail to check image file !"));
         if (judgement.signatureRefuses()) {
             qWarning("hotspot-updater: package refused: %s", qPrintable(judgement.why));
-            postInfo(lookupFilled("info The firmware package failed its signature check: %s", judgement.why));
+            session.showInfo(messages::lookupFilled("info The firmware package failed its signature check: %s", judgement.why));
         }
         offerClose();
+        session.packageCheckFailed(false);
         return;
     }
 
     do_init_utils();
     try {
-        prepareAdb();
+        services.host.prepareAdb();
     } catch (const ToolLaunchError& e) {
         // The detection loop meets the missing tool again and keeps searching.
         qWarning("hotspot-updater: %s", e.what());
     }
-    postStartAnim(true);
-    postStatus(lookup("stat Detecting device ..."));
-    postButtonTitle(lookup("btn Searching"));
-    postInfo(QStringLiteral("%1:\n\t%2")
-                 .arg(lookup("info Version after update"), QString::fromUtf8(m_tool_version)));
-    // Last: the table, both versions and the total are in place before anyone acts on 1.
-    setStatus(1);
+    session.animate(true);
+    session.showStatus(lookup("stat Detecting device ..."));
+    session.showButtonTitle(lookup("btn Searching"));
+    session.showInfo(QStringLiteral("%1:\n\t%2").arg(lookup("info Version after update"), packageVersion));
+    // Last: the package and the device's version are in place before anyone acts on 1.
+    session.setState(1);
 }
-
-std::optional<QString> AppDelegate::getMd5Sum(const QString& path) { return package::md5Hex(path); }

@@ -1,7 +1,11 @@
-#include "app/AppDelegate.h"
+#include "workflow/UpdateProcedure.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 #include "usb/usbutils.h"
+#include "workflow/Completion.h"
+#include "workflow/DeviceSession.h"
+#include "workflow/Messages.h"
+#include "workflow/Services.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,14 +27,9 @@ constexpr int32_t kResultFastbootFailed = 5;
 constexpr int32_t kResultUsrFailed = 6;
 constexpr int32_t kResultWriteFailed = 7;
 
-// Tool codes of detectAdb().
-constexpr int32_t kToolNone = 0;
-constexpr int32_t kToolAdb = 1;
-constexpr int32_t kToolFastboot = 2;
-
-// Bits of the presence mask of detectDevice().
-constexpr uint64_t kMaskOwnIdentity = 1;
-constexpr uint64_t kMaskQualcommIdentity = 2;
+constexpr int32_t kToolNone = AdbVerdict::None;
+constexpr int32_t kToolAdb = AdbVerdict::Adb;
+constexpr int32_t kToolFastboot = AdbVerdict::Fastboot;
 
 constexpr int kPollAttempts = 10;
 constexpr double kPollWait = 5.0;
@@ -45,18 +44,12 @@ QString fixedText(const char* buf, size_t capacity) {
     return QString::fromUtf8(buf, static_cast<qsizetype>(strnlen(buf, capacity)));
 }
 
-// The switch walks the library's device list; after a re-enumeration that list still holds
-// the device's old record, which cannot be opened. Rescan first so the switch reaches the
-// device as it is on the bus now.
-void sendSwitch(uint32_t mode) {
-    do_enum_devices();
-    usb_mode_switch_factory(kOwnVendor, kOwnProduct, mode);
-}
-
 // One run of the procedure. A phase returns a result code when the run ends there.
 class UpdateRun {
 public:
-    explicit UpdateRun(AppDelegate& d) : d_(d) {}
+    UpdateRun(DeviceSession& session, const Services& services)
+        : m_session(session), m_services(services), m_probes(services.probes),
+          m_package(session.package()) {}
     bool wroteImages() const { return m_wroteImages; }
 
     int32_t run() {
@@ -74,23 +67,24 @@ public:
 private:
     using End = std::optional<int32_t>;
 
-    void show(const char* key) { d_.postStatus(AppDelegate::lookup(key)); }
-    void show(const char* key, const QString& arg) { d_.postStatus(AppDelegate::lookupFilled(key, arg)); }
-    void progress(double x) { d_.postProgress(x); }
-    void sleep(double seconds) { d_.environment().clock->sleep(seconds); }
-    void switchMode(uint32_t mode) { sendSwitch(mode); }
+    void show(const char* key) { m_session.showStatus(messages::lookup(key)); }
+    void show(const char* key, const QString& arg) { m_session.showStatus(messages::lookupFilled(key, arg)); }
+    void progress(double x) { m_session.showProgress(x); }
+    void sleep(double seconds) { m_services.sleep(seconds); }
+    void switchMode(uint32_t mode) { ModeSwitch::sendAfterRescan(mode); }
+    int32_t detectAdb() { return m_session.recordVerdict(m_probes.detectAdb()).tool; }
     // A device adb lists but cannot use yet is on its way: a switch would only restart it.
     void switchToAdbUnlessListed() {
-        if (!d_.adbListedNotReady()) switchMode(USB_SWITCH_TMP_USR_ADB);
+        if (!m_session.lastVerdict().listedNotReady) switchMode(USB_SWITCH_TMP_USR_ADB);
     }
 
     // A: is the device there at all, and through which tool.
     End start(int32_t& tool) {
-        d_.setAsideStaleCopies();
+        m_services.data.setAsideStaleCopies();
         progress(0.0);
         show("stat Upgrading ...");
         sleep(kSettleWait);
-        tool = d_.detectAdb();
+        tool = detectAdb();
         if (tool == kToolNone) return kResultNoDevice;
         progress(0.01);
         return std::nullopt;
@@ -99,17 +93,17 @@ private:
     // B: save the device data, then reboot into the boot loader until fastboot lists it.
     // Without a saved calibration (and none kept from before) the device is left untouched.
     End intoBootLoader() {
-        if (!d_.backAdbData()) return kResultError;
+        if (!backUp()) return kResultError;
         show("stat Switching to [%s] mode ...", contract::kModeFastboot);
-        d_.switchDevice();
+        m_probes.rebootToBootLoader();
         sleep(kPollWait);
         progress(0.03);
         int32_t tool = kToolNone;
         for (int i = 0; i < kPollAttempts; ++i) {
             sleep(kPollWait);
-            tool = d_.detectAdb();
+            tool = detectAdb();
             if (tool == kToolFastboot) break;
-            if (tool == kToolAdb) d_.switchDevice(); // the firmware still runs
+            if (tool == kToolAdb) m_probes.rebootToBootLoader(); // the firmware still runs
         }
         if (tool != kToolFastboot) return kResultFastbootFailed;
         return std::nullopt;
@@ -120,16 +114,17 @@ private:
         show("stat Device attached with [%s] mode !", contract::kModeFastboot);
         sleep(kSettleWait);
         progress(kWriteStart);
-        const uint64_t total = d_.m_total.load();
+        const uint64_t total = m_package ? m_package->total() : 0;
         uint64_t written = 0;
         m_writing = kResultOk;
-        for (const ImageEntry& entry : d_.s_image_table) {
+        if (!m_package) return;
+        for (const ImageEntry& entry : m_package->images()) {
             if (!shouldWrite(entry)) continue;
             m_wroteImages = true;
             const QString file = fixedText(entry.file, sizeof entry.file);
             const QString name = fixedText(entry.name, sizeof entry.name);
             show("stat Writing [%s] ...", name);
-            if (d_.flash(name, d_.resourcesPath() + QLatin1Char('/') + file) != 0) {
+            if (!m_probes.flash(name, m_services.env.resourcesPath() + QLatin1Char('/') + file)) {
                 m_writing = kResultWriteFailed;
                 return;
             }
@@ -150,62 +145,62 @@ private:
     End firstRestart() {
         show("stat Switching back to [%s] mode ...", contract::kModeFtm);
         sleep(kPollWait);
-        d_.fastbootReboot();
+        m_probes.fastbootReboot();
         show("stat Wait Restart ...");
         sleep(kPollWait);
         progress(0.92);
 
         bool onBus = false;
         for (int i = 0; i < kPollAttempts; ++i) {
-            m_mask = d_.detectDevice();
+            m_mask = m_probes.presence();
             if (m_mask != 0) {
                 onBus = true;
                 break;
             }
-            if (d_.detectAdb() == kToolFastboot) d_.fastbootReboot(); // still in the boot loader
+            if (detectAdb() == kToolFastboot) m_probes.fastbootReboot(); // still in the boot loader
             sleep(kPollWait);
         }
         if (!onBus) return kResultFtmFailed;
 
         // The mask seen above decides whether a switch to the adb personality can be sent.
         for (int i = 0; i < kPollAttempts; ++i) {
-            if (d_.detectAdb() == kToolAdb) return std::nullopt;
-            if (m_mask & kMaskOwnIdentity) switchToAdbUnlessListed();
+            if (detectAdb() == kToolAdb) return std::nullopt;
+            if (m_mask & presence::kOwnIdentity) switchToAdbUnlessListed();
             sleep(kPollWait);
         }
         return kResultFtmFailed;
     }
 
-    // The device's shell answers "OK" after writing the file; no answer at all passes.
-    bool writeModeFile(const QStringList& command) {
-        d_.adbCommand(command, &m_slot);
-        return !m_slot || m_slot->contains(contract::kModeFileOk, Qt::CaseSensitive);
+    // Saves the device data into this run's backup; false leaves the device untouched.
+    bool backUp() {
+        return m_services.data.backUp(m_session.backupRun(), m_session.deviceVersion(),
+                                      m_session.packageVersion());
     }
 
     // E: mode files (only under the Qualcomm-vendor identity), restore, final restart.
     End backToUser() {
         progress(0.94);
-        if (m_mask & kMaskQualcommIdentity) {
+        if (m_mask & presence::kQualcommIdentity) {
             show("stat Switching back to [%s] mode ...", contract::kModeUsr);
-            if (!writeModeFile(contract::adbWriteEtcModeFile())) return kResultUsrFailed;
+            if (!m_probes.writeModeFile(contract::adbWriteEtcModeFile())) return kResultUsrFailed;
             show("stat Switching back to [%s] mode ...", contract::kModeUsr);
-            if (!writeModeFile(contract::adbWriteTmpModeFile())) return kResultUsrFailed;
+            if (!m_probes.writeModeFile(contract::adbWriteTmpModeFile())) return kResultUsrFailed;
         }
-        d_.restoreAdbData();
+        m_services.data.restore(m_session.backupRun());
         progress(0.95);
         sleep(kPollWait);
-        d_.rebootDevice();
+        m_probes.reboot();
         show("stat Wait Restart ...");
         sleep(kPollWait);
 
         uint64_t finalMask = 0;
         for (int i = 0; i < kPollAttempts; ++i) {
-            finalMask = d_.detectDevice();
+            finalMask = m_probes.presence();
             if (finalMask != 0) break;
             sleep(kPollWait);
         }
         if (finalMask == 0) return kResultUsrFailed;
-        if (!(finalMask & kMaskOwnIdentity)) return kResultUsrFailed;
+        if (!(finalMask & presence::kOwnIdentity)) return kResultUsrFailed;
         return std::nullopt;
     }
 
@@ -216,11 +211,11 @@ private:
     // F: reach adb once more and read the version the device now reports.
     int32_t readVersion() {
         progress(0.97);
-        int32_t tool = d_.detectAdb();
+        int32_t tool = detectAdb();
         for (int i = 0; tool != kToolAdb && i < kPollAttempts; ++i) {
             switchToAdbUnlessListed();
             sleep(kPollWait);
-            tool = d_.detectAdb();
+            tool = detectAdb();
         }
         if (tool != kToolAdb) {
             sleep(kSettleWait);
@@ -230,24 +225,27 @@ private:
         progress(0.98);
         show("stat updated Reading version ...");
 
-        d_.adbCommand(contract::adbFirmwareVersion(), &m_slot);
+        m_slot = m_probes.firmwareVersion();
         for (int repeats = 0; !versionReplyOk() && repeats < kPollAttempts; ++repeats) {
             sleep(kPollWait);
-            d_.adbCommand(contract::adbFirmwareVersion(), &m_slot);
+            m_slot = m_probes.firmwareVersion();
         }
         if (!versionReplyOk()) {
             show("stat updated Fail to read version number !");
         } else if (m_slot) {
             // An empty rest leaves the version read before the update.
             if (m_slot->size() > contract::kVersionReplyPrefix.size())
-                copyVersion(d_.m_dev_version, output::versionFromReply(*m_slot).toUtf8());
+                m_session.setDeviceVersion(output::versionFromReply(*m_slot));
         }
         progress(1.0);
         return m_writing;
     }
 
-    AppDelegate& d_;
-    ToolResult m_slot;           // reused by every adb run of the procedure
+    DeviceSession& m_session;
+    const Services& m_services;
+    const DeviceProbes& m_probes;
+    const std::shared_ptr<const Package> m_package;
+    ToolResult m_slot;           // the version reply
     int32_t m_writing = kResultOk;
     bool m_wroteImages = false;  // a flash was attempted: the device's file systems may be gone
     uint64_t m_mask = 0;         // presence mask seen after the first restart
@@ -255,9 +253,9 @@ private:
 
 } // namespace
 
-void AppDelegate::updateProc() {
+void runUpdate(DeviceSession& session, const Services& services) {
     int32_t result = kResultError;
-    UpdateRun run(*this);
+    UpdateRun run(session, services);
     try {
         result = run.run();
     } catch (const std::exception&) {
@@ -266,9 +264,12 @@ void AppDelegate::updateProc() {
         result = kResultError;
     }
     // Once images were written, copies that did not go back are the user's only ones.
-    m_keptBackup = run.wroteImages() ? unrestoredBackup() : QString();
+    session.setKeptNote(run.wroteImages() ? session.backupRun().unrestoredEntry() : QString());
     // Always leave the device in its permanent user personality, whatever happened.
-    sendSwitch(USB_SWITCH_PRM_USR);
-    postStartAnim(false);
-    post([this, result] { endUpdate(result); });
+    ModeSwitch::sendAfterRescan(USB_SWITCH_PRM_USR);
+    session.animate(false);
+    session.post([&session, result] {
+        session.setUpdateRunning(false);
+        showUpdateResult(session, result);
+    });
 }

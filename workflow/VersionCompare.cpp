@@ -1,5 +1,7 @@
 #include "workflow/VersionCompare.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 namespace version {
@@ -61,6 +63,17 @@ int compare(const char* a, const char* b) {
     if (const int c = sign(std::memcmp(a, b, n)))
         return c;
     return la == lb ? 0 : (la < lb ? -1 : 1);
+}
+
+int compare(const QString& a, const QString& b) {
+    return compare(bounded(a).toUtf8().constData(), bounded(b).toUtf8().constData());
+}
+
+QString bounded(const QString& text) {
+    constexpr qsizetype kMaxBytes = 255;
+    const QByteArray utf8 = text.toUtf8();
+    const qsizetype n = qstrnlen(utf8.constData(), std::min(utf8.size(), kMaxBytes));
+    return QString::fromUtf8(utf8.constData(), n);
 }
 
 } // namespace version

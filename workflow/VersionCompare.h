@@ -3,6 +3,7 @@
 // so "10" is newer than "9" and "V1.10" newer than "V1.9"; all other bytes compare as
 // unsigned bytes. Texts that are equal this way ("09" and "9") fall back to plain byte order.
 
+#include <QString>
 #include <cstddef>
 
 namespace version {
@@ -13,5 +14,9 @@ constexpr std::size_t kCompareLimit = 256;
 // Negative, zero or positive as `a` is older than, equal to or newer than `b`.
 // Both are NUL-terminated or at least kCompareLimit bytes long.
 int compare(const char* a, const char* b);
+int compare(const QString& a, const QString& b);
+
+// A version as it is kept: at most 255 bytes of UTF-8, and nothing from a NUL on.
+QString bounded(const QString& text);
 
 } // namespace version

@@ -2,7 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/InstanceGuard.h"
-#include "app/RunLog.h"
+#include "bridge/RunLog.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // clock recording the waits. Checked through what the device was asked (the simulator's
 // record) and through what the window showed after every post of the worker.
 
-#include "app/RunLog.h"
+#include "bridge/RunLog.h"
 #include "bridge/BackupStore.h"
 #include "tests/workflow/SimFixture.h"
 #include "usb/usbutils.h"

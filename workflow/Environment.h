@@ -1,7 +1,9 @@
 #pragma once
-// Where the controller lives and how it waits: the real process passes the real ones,
+// Where the updater lives and how it waits: the real process passes the real ones,
 // tests pass a temporary bundle, a private home and a clock that does not wait.
 
+#include "bridge/HostPreparation.h"
+#include "bridge/ToolRunner.h"
 #include "workflow/PackageKeys.h"
 
 #include <QString>
@@ -21,17 +23,6 @@ public:
 class RealClock : public Clock {
 public:
     void sleep(double seconds) override;
-};
-
-// How long a tool run may take before it is ended (with its children) and counted as that
-// step's failure. Real tools can wait for ever: fastboot for a device that went away, adb for
-// one that stopped answering. Generous, so a slow but working device never trips them.
-struct ToolLimits {
-    double listing = 20.0;    // adb/fastboot "devices", adb "kill-server"/"start-server"
-    double command = 60.0;    // adb "shell", fastboot "reboot", shell command lines
-    double transfer = 120.0;  // adb "pull"/"push" (device files of KiB to a few MiB)
-    double flashBase = 60.0;  // fastboot "flash": this much ...
-    double flashPerMiB = 2.0; // ... plus this per MiB of the image (0.5 MiB/s)
 };
 
 struct Environment {
@@ -59,4 +50,7 @@ struct Environment {
     // The real environment of this process; the bundle is found from the executable's path
     // (two folders below the bundle).
     static Environment fromProcess(const QString& executablePath);
+
+    QString resourcesPath() const { return bundlePath + QStringLiteral("/Contents/Resources"); }
+    HostFolders hostFolders() const { return {home, hostTmp, driverPaths}; }
 };

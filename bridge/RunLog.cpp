@@ -1,4 +1,4 @@
-#include "app/RunLog.h"
+#include "bridge/RunLog.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/Environment.h"
+#include "workflow/Environment.h"
 
 #include <QDir>
 #include <QFileInfo>

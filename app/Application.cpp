@@ -1,0 +1,100 @@
+// The application's lifecycle: launch, termination and the button.
+
+#include "app/Application.h"
+#include "app/StringTable.h"
+#include "app/TerminalOptions.h"
+#include "bridge/Contract.h"
+#include "bridge/RunLog.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdio>
+
+namespace {
+
+// Host preparation and the final adb run must not abort start-up or exit when a tool
+// (the shell, adb) cannot be started; their results are not looked at anyway.
+template <class Step>
+void ignoringLaunchErrors(const char* what, Step&& step) {
+    try {
+        step();
+    } catch (const ToolLaunchError& e) {
+        std::fprintf(stderr, "hotspot-updater: %s skipped: %s\n", what, e.what());
+    }
+}
+
+} // namespace
+
+Application::Application(Environment env, Face* face, QObject* parent)
+    : QObject(parent),
+      m_env(std::move(env)),
+      m_face(face),
+      m_tools(m_env.resourcesPath(), m_env.toolLimits),
+      m_host(m_tools, m_env.hostFolders(), m_env.exitProgram),
+      m_workflow(m_env, m_tools, m_host, m_switches) {
+    stringtable::install(resourcesPath());
+    m_face->attach(*this, resourcesPath());
+    session().subscribe(m_face);
+    session().subscribe(this);
+}
+
+// Never reached in the application (the process ends around it); tests destroy it only once
+// no worker runs.
+Application::~Application() = default;
+
+void Application::applicationDidFinishLaunching() {
+    m_face->applyWindowStyle();
+    ignoringLaunchErrors("stopping the device agent", [this] { m_host.killDeviceAgent(); });
+    m_workflow.launch();
+}
+
+void Application::applicationWillTerminate() {
+    runlog::write("app", QStringLiteral("closing; the screen shows: %1").arg(session().shownStatus()));
+    // Its complaint when no server runs belongs in the log, not after a terminal's last line.
+    ignoringLaunchErrors("stopping the adb server", [this] { m_tools.adb(contract::adbKillServer()); });
+    m_switches.sendFinal();
+    m_workflow.stopDetect();
+    ignoringLaunchErrors("restoring the mode-switch agent", [this] { m_host.recoverDeviceAgent(); });
+}
+
+void Application::updateEnded(int32_t) {
+    if (m_pendingSignal != 0)
+        QCoreApplication::exit(exitstatus::kSignal + m_pendingSignal);
+}
+
+void Application::requestTermination(int signal) {
+    if (session().updateRunning()) {
+        // Never cut an image write short; the update ends within its bounded waits.
+        if (m_pendingSignal == 0)
+            std::fprintf(stderr, "hotspot-updater: signal %d: ending once the update has finished\n", signal);
+        m_pendingSignal = signal;
+        return;
+    }
+    QCoreApplication::exit(exitstatus::kSignal + signal);
+}
+
+void Application::finishAfterEventLoop(double graceSeconds) {
+    toolrunner::beginShutdown();
+    QElapsedTimer timer;
+    timer.start();
+    while (toolrunner::runningToolCount() > 0 && timer.elapsed() < qint64(graceSeconds * 1000.0))
+        QThread::msleep(10);
+    // A detection pass that was still running may have started the server again.
+    ignoringLaunchErrors("stopping the adb server", [this] {
+        toolrunner::RunOptions options;
+        options.duringShutdown = true;
+        options.limitSeconds = m_env.toolLimits.listing;
+        toolrunner::runTool(m_tools.adbPath(), contract::adbKillServer(), options);
+    });
+}
+
+void Application::onUpdateButtonClick() {
+    if (m_workflow.press() == DeviceWorkflow::Press::Close)
+        QCoreApplication::exit(0);
+}
+
+void Application::alertDidEnd(QMessageBox*, qint64 returnCode, void*) {
+    if (returnCode == kAlertFirstButton)
+        QCoreApplication::exit(0);
+}

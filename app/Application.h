@@ -1,0 +1,56 @@
+#pragma once
+// The application: its environment, the tools, the host, the faces and its termination,
+// around one device's workflow. Lives on the GUI thread.
+
+#include "app/Face.h"
+#include "bridge/HostPreparation.h"
+#include "bridge/ModeSwitch.h"
+#include "bridge/ToolRunner.h"
+#include "workflow/DeviceWorkflow.h"
+#include "workflow/Environment.h"
+
+#include <QObject>
+
+class QMessageBox;
+
+class Application : public QObject, private SessionListener {
+public:
+    // The face must outlive the application.
+    Application(Environment env, Face* face, QObject* parent = nullptr);
+    ~Application() override;
+
+    const Environment& environment() const { return m_env; }
+    QString resourcesPath() const { return m_env.resourcesPath(); }
+    const Tools& tools() const { return m_tools; }
+    HostPreparation& host() { return m_host; }
+    DeviceWorkflow& workflow() { return m_workflow; }
+    DeviceSession& session() { return m_workflow.session(); }
+
+    void applicationDidFinishLaunching();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+    void applicationWillTerminate();
+    void onUpdateButtonClick();
+    // A termination signal: ends the application as closing the window does, or, while an
+    // update runs, once the update has ended (every step of it is bounded).
+    void requestTermination(int signal);
+    // After the event loop: ends the workers' running tools and refuses new ones (waiting at
+    // most `graceSeconds` for the runs to return), then stops any adb server a late detection
+    // pass started. The workers themselves are left to the process's end.
+    void finishAfterEventLoop(double graceSeconds);
+
+    // The alert's answer: the first button ends the application.
+    static constexpr qint64 kAlertFirstButton = 1000;
+    static constexpr qint64 kAlertOtherButton = 1001;
+    void alertDidEnd(QMessageBox* alert, qint64 returnCode, void* contextInfo);
+
+private:
+    void updateEnded(int32_t result) override;
+
+    Environment m_env;
+    Face* m_face;
+    Tools m_tools;
+    HostPreparation m_host;
+    ModeSwitch m_switches;
+    DeviceWorkflow m_workflow;
+    int m_pendingSignal = 0; // a termination deferred until the update ends
+};

@@ -1,0 +1,36 @@
+#pragma once
+// The two device files an update must not lose: copied into a run's entry of the durable
+// store before the device is written, pushed back after.
+
+#include "bridge/BackupStore.h"
+#include "bridge/DeviceProbes.h"
+#include "bridge/ToolRunner.h"
+
+#include <QString>
+
+class DeviceData {
+public:
+    // `hostTmp`: the shared folder where earlier versions left host copies. The tools and
+    // the probes must outlive this.
+    DeviceData(const Tools& tools, const DeviceProbes& probes, BackupStore store, QString hostTmp);
+
+    // Saves both files into a new entry of the store, described in `run`. True when the update
+    // may write the device: each file is saved, or the device has none, or an intact copy
+    // from an earlier run of this device is in the store. False leaves the device untouched.
+    bool backUp(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const;
+    // Pushes back the run's copies, and nothing else, in the order they were saved; the
+    // manifest records what went back.
+    void restore(BackupRun& run) const;
+    // Moves copies an earlier version left at the shared names into the store.
+    void setAsideStaleCopies() const;
+
+    const BackupStore& store() const { return m_store; }
+    QString wifiBackupPath() const { return m_hostTmp + QStringLiteral("/tq738hw_wifi_bk"); }
+    QString configBackupPath() const { return m_hostTmp + QStringLiteral("/tq738hw_usr_cfg_bk"); }
+
+private:
+    const Tools& m_tools;
+    const DeviceProbes& m_probes;
+    BackupStore m_store;
+    QString m_hostTmp;
+};

@@ -1,0 +1,23 @@
+#include "bridge/ModeSwitch.h"
+#include "usb/usbutils.h"
+
+int ModeSwitch::detectionSwitch(uint32_t mode) {
+    std::lock_guard guard(m_lock);
+    if (m_finalSent)
+        return 0;
+    return usb_mode_switch_factory(kOwnVendor, kOwnProduct, mode);
+}
+
+void ModeSwitch::sendFinal() {
+    // The device may have re-enumerated since the last rescan (after a mode-2 switch, say);
+    // a stale record cannot be opened and the permanent switch would be lost.
+    do_enum_devices();
+    std::lock_guard guard(m_lock);
+    m_finalSent = true;
+    usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_PRM_USR);
+}
+
+void ModeSwitch::sendAfterRescan(uint32_t mode) {
+    do_enum_devices();
+    usb_mode_switch_factory(kOwnVendor, kOwnProduct, mode);
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Mode-switch commands to the device's CD-ROM or network personality, host-wide: the
+// termination's permanent switch must stay the device's last command, so once it went out
+// no detection switch follows it.
+
+#include <cstdint>
+#include <mutex>
+
+class ModeSwitch {
+public:
+    // A switch for the detection loop; after the final switch none goes out (0 then).
+    int detectionSwitch(uint32_t mode);
+    // The permanent switch to the user personality that ends the application's life.
+    void sendFinal();
+    // A switch during an update, after a rescan of the bus: after a re-enumeration the
+    // library's list still holds the device's old record, which cannot be opened.
+    static void sendAfterRescan(uint32_t mode);
+
+private:
+    std::mutex m_lock;
+    bool m_finalSent = false; // under m_lock
+};

@@ -1,0 +1,84 @@
+#include "workflow/DeviceWorkflow.h"
+#include "workflow/Completion.h"
+#include "workflow/DetectionLoop.h"
+#include "workflow/Messages.h"
+#include "workflow/PackageCheck.h"
+#include "workflow/UpdateProcedure.h"
+
+using messages::lookup;
+
+DeviceWorkflow::DeviceWorkflow(const Environment& env, const Tools& tools, HostPreparation& host,
+                               ModeSwitch& switches)
+    : m_probes(tools),
+      m_data(tools, m_probes, BackupStore::forDataHome(env.dataHome, env.home), env.hostTmp),
+      m_services{env, tools, host, switches, m_probes, m_data} {}
+
+void DeviceWorkflow::launch() {
+    m_session.setState(0);
+    m_session.showStatus(lookup("stat Initializing ..."));
+    m_session.animate(true);
+    m_session.showWarning(std::nullopt);
+    m_session.enableButton(false);
+    m_session.showButtonTitle(lookup("btn Initializing"));
+    m_session.showProgress(-1);
+    m_session.forgetDetection();
+    startDetect();
+    startInitialize();
+}
+
+int DeviceWorkflow::startDetect() {
+    if (!m_session.beginDetection())
+        return 0;
+    m_session.spawnWorker([this] { DetectionLoop(m_session, m_services).run(); }, true);
+    return 0;
+}
+
+void DeviceWorkflow::stopDetect() {
+    if (!m_session.detectionRecorded())
+        return;
+    m_session.requestDetectionStop();
+    m_services.sleep(1.0); // grace period, not a join
+    m_session.forgetDetection();
+}
+
+int DeviceWorkflow::startInitialize() {
+    if (m_session.state() != 0)
+        return -1;
+    m_session.spawnWorker([this] { runPackageCheck(m_session, m_services); });
+    return 0;
+}
+
+void DeviceWorkflow::startUpdate() {
+    m_session.setUpdateRunning(true);
+    if (m_session.spawnWorker([this] { runUpdate(m_session, m_services); }))
+        return;
+    // No worker: report it as an error raised.
+    m_session.setUpdateRunning(false);
+    showUpdateResult(m_session, 1);
+}
+
+DeviceWorkflow::Press DeviceWorkflow::press() {
+    switch (m_session.state()) {
+    case 4:
+        return Press::Close;
+    case 3:
+        m_session.exchangeState(3, 1);
+        return Press::Retry;
+    case 2:
+        break;
+    default:
+        return Press::Nothing;
+    }
+    // The detection worker may have seen the device leave since the state was read.
+    if (!m_session.exchangeState(2, 3))
+        return Press::Nothing;
+    m_session.animate(true);
+    m_session.showWarning(QStringLiteral("warning Please do not remove, update is in progress."));
+    m_session.enableButton(false);
+    m_session.showButtonTitle(lookup("btn Processing"));
+    m_session.setTextLabel(std::nullopt, true);
+    m_session.updateStarted();
+    m_session.showStatus(QStringLiteral("Device Start Updating..."));
+    startUpdate();
+    return Press::Started;
+}

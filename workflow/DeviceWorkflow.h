@@ -1,0 +1,38 @@
+#pragma once
+// One device's update from start to end: its session and the workers that move it (the
+// package check, the detection loop, the update). Made on the GUI thread; its public calls
+// come from there.
+
+#include "bridge/DeviceData.h"
+#include "bridge/DeviceProbes.h"
+#include "workflow/DeviceSession.h"
+#include "workflow/Services.h"
+
+class DeviceWorkflow {
+public:
+    // What the one button did.
+    enum class Press { Nothing, Close, Started, Retry };
+
+    // Everything passed in must outlive the workflow and its workers.
+    DeviceWorkflow(const Environment& env, const Tools& tools, HostPreparation& host, ModeSwitch& switches);
+
+    DeviceSession& session() { return m_session; }
+    const Services& services() const { return m_services; }
+
+    // The first screen, then the detection and the package check.
+    void launch();
+    int startDetect();
+    // Asks the detection worker to stop and gives it a grace period (not a join).
+    void stopDetect();
+    // -1 unless the package is still to be checked.
+    int startInitialize();
+    void startUpdate();
+    // The one button: close when finished, search again after a failed run, start when offered.
+    Press press();
+
+private:
+    DeviceProbes m_probes;
+    DeviceData m_data;
+    Services m_services;
+    DeviceSession m_session;
+};

@@ -1,0 +1,38 @@
+#pragma once
+// What a device's session tells whoever shows it (the window, a terminal) or acts on it.
+// Every call comes on the GUI thread, with texts already looked up; a listener overrides
+// what it needs.
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class SessionListener {
+public:
+    virtual ~SessionListener() = default;
+
+    virtual void showStatus(const QString&) {}
+    // Changes the info text without showing or hiding it.
+    virtual void showInfo(const QString&) {}
+    // Shows `text` in the info area (hides it when nullopt) and the updating picture or not.
+    virtual void setTextLabel(const std::optional<QString>&, bool /*showImage*/) {}
+    // The warning with its icon; nullopt hides both.
+    virtual void showWarning(const std::optional<QString>&) {}
+    virtual void showButtonTitle(const QString&) {}
+    virtual void enableButton(bool) {}
+    // Below 0: indeterminate at "0 %"; 0: determinate from zero; above: the value.
+    virtual void showProgress(double) {}
+    virtual void startAnimation() {}
+    virtual void stopAnimation() {}
+    // The alert whose acknowledgement ends the application.
+    virtual void showAlert(const QString&) {}
+
+    // Outcomes, each after everything it shows is shown.
+    // The package check failed (`driverMissing`: the device-access rule is not installed).
+    virtual void packageCheckFailed(bool /*driverMissing*/) {}
+    // The device's version was read: the update is offered, or the device is up to date.
+    virtual void versionRead(bool /*updateOffered*/) {}
+    // The update run: from Start until the completion step has shown its result code.
+    virtual void updateStarted() {}
+    virtual void updateEnded(int32_t /*result*/) {}
+};
