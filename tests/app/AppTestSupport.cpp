@@ -56,13 +56,13 @@ void AppFixture::rebuildController() {
     env.hostTmp = m_dir.path() + QStringLiteral("/host");
     env.clock = m_clock;
     env.exitProgram = [](int code) { throw std::runtime_error("exit " + std::to_string(code)); };
-    m_app = std::make_unique<AppDelegate>(std::move(env), m_face.get());
+    m_app = std::make_unique<Application>(std::move(env), m_face.get());
 }
 
 void AppFixture::TearDown() {
     if (!m_app)
         return;
-    m_app->setDetectStopFlag(true);
+    m_app->session().requestDetectionStop();
     if (!drainWorkers()) {
         ADD_FAILURE() << "workers still running; leaving the controller alive";
         (void)m_app.release();
@@ -128,5 +128,5 @@ bool AppFixture::pumpUntil(const std::function<bool()>& done) {
 }
 
 bool AppFixture::drainWorkers() {
-    return pumpUntil([this] { return m_app->liveWorkers() == 0; });
+    return pumpUntil([this] { return m_app->session().liveWorkers() == 0; });
 }

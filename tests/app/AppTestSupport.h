@@ -2,7 +2,7 @@
 // A real controller and window over a temporary bundle, a clock that never waits and a
 // trace file that fake tools, the clock and redirected stdout append to in order.
 
-#include "app/AppDelegate.h"
+#include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/WindowFace.h"
 
@@ -54,5 +54,5 @@ protected:
     std::shared_ptr<TestClock> m_clock;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<WindowFace> m_face;
-    std::unique_ptr<AppDelegate> m_app;
+    std::unique_ptr<Application> m_app;
 };

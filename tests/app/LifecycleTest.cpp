@@ -46,66 +46,66 @@ TEST_F(Lifecycle, LaunchLeavesTheInitialScreen) {
     m_window->show();
     m_app->applicationDidFinishLaunching();
 
-    EXPECT_EQ(m_face->statusLable->text(), AppDelegate::lookup("stat Initializing ..."));
-    EXPECT_TRUE(m_face->progressBar->isIndeterminate());
-    EXPECT_TRUE(m_face->progressBar->isAnimating());
-    EXPECT_EQ(m_face->precentLable->text(), "0 %");
-    EXPECT_FALSE(m_face->warningLable->isVisible());
-    EXPECT_FALSE(m_face->warningImage->isVisible());
-    EXPECT_FALSE(m_face->updateButton->isEnabled());
-    EXPECT_EQ(m_face->updateButton->text(), AppDelegate::lookup("btn Initializing"));
-    EXPECT_TRUE(m_app->detectThreadRecorded());
+    EXPECT_EQ(m_face->statusLabel()->text(), messages::lookup("stat Initializing ..."));
+    EXPECT_TRUE(m_face->progressBar()->isIndeterminate());
+    EXPECT_TRUE(m_face->progressBar()->isAnimating());
+    EXPECT_EQ(m_face->percentLabel()->text(), "0 %");
+    EXPECT_FALSE(m_face->warningLabel()->isVisible());
+    EXPECT_FALSE(m_face->warningImage()->isVisible());
+    EXPECT_FALSE(m_face->updateButton()->isEnabled());
+    EXPECT_EQ(m_face->updateButton()->text(), messages::lookup("btn Initializing"));
+    EXPECT_TRUE(m_app->session().detectionRecorded());
     EXPECT_TRUE(m_window->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(m_window->isVisible());
 }
 
 TEST_F(Lifecycle, InitializationStartsOnlyInStateZero) {
     for (int32_t s : {1, 2, 3, 4}) {
-        m_app->setStatus(s);
-        EXPECT_EQ(m_app->startInitialize(), -1);
-        EXPECT_EQ(m_app->liveWorkers(), 0);
+        m_app->session().setState(s);
+        EXPECT_EQ(m_app->workflow().startInitialize(), -1);
+        EXPECT_EQ(m_app->session().liveWorkers(), 0);
     }
 }
 
 TEST_F(Lifecycle, StopWithoutAWorkerReturnsAtOnce) {
-    m_app->stopDetect();
+    m_app->workflow().stopDetect();
     EXPECT_TRUE(m_clock->guiSleeps().empty());
-    EXPECT_FALSE(m_app->detectStopFlag());
+    EXPECT_FALSE(m_app->session().detectionStopRequested());
 }
 
 TEST_F(Lifecycle, DetectionStartsOnceAndRestartsAfterStop) {
-    EXPECT_EQ(m_app->startDetect(), 0);
-    EXPECT_TRUE(m_app->detectThreadRecorded());
-    EXPECT_FALSE(m_app->detectStopFlag());
-    EXPECT_EQ(m_app->startDetect(), 0);
-    EXPECT_LE(m_app->liveWorkers(), 1);
+    EXPECT_EQ(m_app->workflow().startDetect(), 0);
+    EXPECT_TRUE(m_app->session().detectionRecorded());
+    EXPECT_FALSE(m_app->session().detectionStopRequested());
+    EXPECT_EQ(m_app->workflow().startDetect(), 0);
+    EXPECT_LE(m_app->session().liveWorkers(), 1);
 
-    m_app->stopDetect();
-    EXPECT_FALSE(m_app->detectThreadRecorded());
-    EXPECT_TRUE(m_app->detectStopFlag());
-    EXPECT_TRUE(m_app->detectShouldStop());
+    m_app->workflow().stopDetect();
+    EXPECT_FALSE(m_app->session().detectionRecorded());
+    EXPECT_TRUE(m_app->session().detectionStopRequested());
+    EXPECT_TRUE(m_app->session().detectionShouldStop());
     EXPECT_EQ(m_clock->guiSleeps(), std::vector<double>{1.0});
 
     // A restart right away clears the flag for the new worker, yet the old one, possibly
     // still inside a pass, must still end: at most the new worker stays.
-    EXPECT_EQ(m_app->startDetect(), 0);
-    EXPECT_TRUE(m_app->detectThreadRecorded());
-    EXPECT_FALSE(m_app->detectStopFlag());
-    EXPECT_TRUE(pumpUntil([this] { return m_app->liveWorkers() <= 1; }));
+    EXPECT_EQ(m_app->workflow().startDetect(), 0);
+    EXPECT_TRUE(m_app->session().detectionRecorded());
+    EXPECT_FALSE(m_app->session().detectionStopRequested());
+    EXPECT_TRUE(pumpUntil([this] { return m_app->session().liveWorkers() <= 1; }));
     // Off a detection worker the answer is the flag itself.
-    EXPECT_FALSE(m_app->detectShouldStop());
+    EXPECT_FALSE(m_app->session().detectionShouldStop());
 }
 
 TEST_F(Lifecycle, TerminationRunsItsStepsInOrder) {
     installFakeAdb();
     m_clock->traceTo(tracePath());
-    m_app->startDetect();
+    m_app->workflow().startDetect();
     {
         StdoutInto redirect(tracePath());
         m_app->applicationWillTerminate();
     }
-    EXPECT_FALSE(m_app->detectThreadRecorded());
-    EXPECT_TRUE(m_app->detectStopFlag());
+    EXPECT_FALSE(m_app->session().detectionRecorded());
+    EXPECT_TRUE(m_app->session().detectionStopRequested());
 
     const QStringList lines = traceLines();
     const int killServer = indexOf(lines, QStringLiteral("adb kill-server"));
@@ -123,7 +123,7 @@ TEST_F(Lifecycle, TerminationRunsItsStepsInOrder) {
 
 TEST_F(Lifecycle, TerminationGoesOnWithoutAdb) {
     m_clock->traceTo(tracePath());
-    m_app->startDetect();
+    m_app->workflow().startDetect();
     m_app->applicationWillTerminate();
     const QStringList lines = traceLines();
     EXPECT_EQ(indexOf(lines, QStringLiteral("adb")), -1);
@@ -133,54 +133,54 @@ TEST_F(Lifecycle, TerminationGoesOnWithoutAdb) {
 
 TEST_F(Lifecycle, ButtonDoesNothingWhileInitialisingOrSearching) {
     for (int32_t s : {0, 1, 7}) {
-        m_app->setStatus(s);
-        m_app->updateStatusTxt(QStringLiteral("unchanged"));
-        m_app->updateButtonTitle(QStringLiteral("title"));
+        m_app->session().setState(s);
+        m_app->session().showStatus(QStringLiteral("unchanged"));
+        m_app->session().showButtonTitle(QStringLiteral("title"));
         m_app->onUpdateButtonClick();
-        EXPECT_EQ(m_app->status(), s);
-        EXPECT_EQ(m_face->statusLable->text(), "unchanged");
-        EXPECT_EQ(m_face->updateButton->text(), "title");
-        EXPECT_EQ(m_app->liveWorkers(), 0);
+        EXPECT_EQ(m_app->session().state(), s);
+        EXPECT_EQ(m_face->statusLabel()->text(), "unchanged");
+        EXPECT_EQ(m_face->updateButton()->text(), "title");
+        EXPECT_EQ(m_app->session().liveWorkers(), 0);
         EXPECT_TRUE(m_window->closeEnabled());
     }
 }
 
 TEST_F(Lifecycle, ButtonAfterAFailedUpdateOnlySearchesAgain) {
-    m_app->setStatus(3);
-    m_app->updateStatusTxt(QStringLiteral("failure text"));
-    m_app->updateButtonTitle(QStringLiteral("Retry"));
-    m_app->enbaleButton(true);
-    m_face->updateButton->click(); // the real button reaches the handler
-    EXPECT_EQ(m_app->status(), 1);
-    EXPECT_EQ(m_face->statusLable->text(), "failure text");
-    EXPECT_EQ(m_face->updateButton->text(), "Retry");
-    EXPECT_EQ(m_app->liveWorkers(), 0);
+    m_app->session().setState(3);
+    m_app->session().showStatus(QStringLiteral("failure text"));
+    m_app->session().showButtonTitle(QStringLiteral("Retry"));
+    m_app->session().enableButton(true);
+    m_face->updateButton()->click(); // the real button reaches the handler
+    EXPECT_EQ(m_app->session().state(), 1);
+    EXPECT_EQ(m_face->statusLabel()->text(), "failure text");
+    EXPECT_EQ(m_face->updateButton()->text(), "Retry");
+    EXPECT_EQ(m_app->session().liveWorkers(), 0);
 }
 
 TEST_F(Lifecycle, ButtonWhenReadyStartsTheUpdate) {
     useShippedResources();
     m_window->show();
-    m_app->setStatus(2);
-    m_app->setTextLabel(QStringLiteral("versions"), false);
+    m_app->session().setState(2);
+    m_app->session().setTextLabel(QStringLiteral("versions"), false);
     m_app->onUpdateButtonClick();
 
     // Checked before any posted change of the update worker can run.
-    EXPECT_EQ(m_app->status(), 3);
-    EXPECT_EQ(m_face->statusLable->text(), "Device Start Updating...");
-    EXPECT_TRUE(m_face->progressBar->isIndeterminate());
-    EXPECT_TRUE(m_face->progressBar->isAnimating());
-    EXPECT_TRUE(m_face->warningLable->isVisible());
-    EXPECT_EQ(m_face->warningLable->text(),
-              AppDelegate::lookup("warning Please do not remove, update is in progress."));
-    EXPECT_FALSE(m_face->updateButton->isEnabled());
-    EXPECT_EQ(m_face->updateButton->text(), AppDelegate::lookup("btn Processing"));
-    EXPECT_FALSE(m_face->infoLable->isVisible());
-    EXPECT_TRUE(m_face->imgView->isVisible());
+    EXPECT_EQ(m_app->session().state(), 3);
+    EXPECT_EQ(m_face->statusLabel()->text(), "Device Start Updating...");
+    EXPECT_TRUE(m_face->progressBar()->isIndeterminate());
+    EXPECT_TRUE(m_face->progressBar()->isAnimating());
+    EXPECT_TRUE(m_face->warningLabel()->isVisible());
+    EXPECT_EQ(m_face->warningLabel()->text(),
+              messages::lookup("warning Please do not remove, update is in progress."));
+    EXPECT_FALSE(m_face->updateButton()->isEnabled());
+    EXPECT_EQ(m_face->updateButton()->text(), messages::lookup("btn Processing"));
+    EXPECT_FALSE(m_face->infoLabel()->isVisible());
+    EXPECT_TRUE(m_face->pictureView()->isVisible());
     EXPECT_FALSE(m_window->closeEnabled());
 }
 
 TEST_F(Lifecycle, ButtonWhenFinishedEndsTheApplication) {
-    m_app->setStatus(4);
+    m_app->session().setState(4);
     QTimer::singleShot(0, [this] { m_app->onUpdateButtonClick(); });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(99); }); // safety net
     EXPECT_EQ(QCoreApplication::exec(), 0);

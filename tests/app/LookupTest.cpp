@@ -63,7 +63,7 @@ TEST_F(Lookup, EveryShippedTableHasASentenceForEveryKey) {
         const QString language = table.mid(int(std::strlen("Localizable_"))).chopped(3);
         ASSERT_TRUE(stringtable::install(resources(), QLocale(language))) << language.toStdString();
         for (const QString& key : keys) {
-            const QString text = AppDelegate::lookup(key.toUtf8().constData());
+            const QString text = messages::lookup(key.toUtf8().constData());
             const std::string where = language.toStdString() + ": " + key.toStdString();
             EXPECT_NE(text, key) << where;
             EXPECT_FALSE(QRegularExpression(QStringLiteral("^(stat|btn|info|warning) ")).match(text).hasMatch())
@@ -73,42 +73,42 @@ TEST_F(Lookup, EveryShippedTableHasASentenceForEveryKey) {
         }
     }
     ASSERT_TRUE(stringtable::install(resources(), QLocale(QStringLiteral("zh_CN"))));
-    EXPECT_EQ(AppDelegate::lookupFilled("stat Writing [%s] ...", QStringLiteral("modem")), "正在写入 modem…");
+    EXPECT_EQ(messages::lookupFilled("stat Writing [%s] ...", QStringLiteral("modem")), "正在写入 modem…");
     ASSERT_TRUE(stringtable::install(resources(), QLocale(QStringLiteral("en_US"))));
-    EXPECT_EQ(AppDelegate::lookupFilled("stat Writing [%s] ...", QStringLiteral("modem")), "Writing modem…");
+    EXPECT_EQ(messages::lookupFilled("stat Writing [%s] ...", QStringLiteral("modem")), "Writing modem…");
 }
 
 TEST_F(Lookup, MissingKeyOrTableShowsTheKey) {
     useShippedResources();
-    EXPECT_EQ(AppDelegate::lookup("stat No such sentence !"), "stat No such sentence !");
+    EXPECT_EQ(messages::lookup("stat No such sentence !"), "stat No such sentence !");
 
     // Without any table every key comes back as it is, prefix and all.
     QFile::remove(resources() + QStringLiteral("/Localizable_en.qm"));
     rebuildController();
-    EXPECT_EQ(AppDelegate::lookup("stat Device Ready !"), "stat Device Ready !");
-    EXPECT_EQ(AppDelegate::lookupFilled("stat Writing [%s] ...", QStringLiteral("boot")),
+    EXPECT_EQ(messages::lookup("stat Device Ready !"), "stat Device Ready !");
+    EXPECT_EQ(messages::lookupFilled("stat Writing [%s] ...", QStringLiteral("boot")),
               "stat Writing [boot] ...");
 }
 
 TEST_F(Lookup, TableEntriesAreNeverUsedAsFormats) {
     useTestTable();
     // The entry carries "%n", "%d", "%%" and "%x": only the "%s" is filled.
-    EXPECT_EQ(AppDelegate::lookupFilled("stat Writing [%s] ...", QStringLiteral("modem")),
+    EXPECT_EQ(messages::lookupFilled("stat Writing [%s] ...", QStringLiteral("modem")),
               "100% sure: writing modem now (%n %d %% %x)");
     // The argument is inserted as it is, even when it looks like a format.
-    EXPECT_EQ(AppDelegate::fill(QStringLiteral("[%s] %s"), QStringLiteral("%s%n")), "[%s%n] %s");
-    EXPECT_EQ(AppDelegate::fill(QStringLiteral("no placeholder"), QStringLiteral("x")), "no placeholder");
+    EXPECT_EQ(messages::fill(QStringLiteral("[%s] %s"), QStringLiteral("%s%n")), "[%s%n] %s");
+    EXPECT_EQ(messages::fill(QStringLiteral("no placeholder"), QStringLiteral("x")), "no placeholder");
     // Unfinished entries do not ship.
-    EXPECT_EQ(AppDelegate::lookup("btn Retry"), "btn Retry");
-    EXPECT_EQ(AppDelegate::lookup("btn Start"), "Go");
+    EXPECT_EQ(messages::lookup("btn Retry"), "btn Retry");
+    EXPECT_EQ(messages::lookup("btn Start"), "Go");
 }
 
 TEST_F(Lookup, UnknownLanguageFallsBackToEnglish) {
     useShippedResources();
     EXPECT_TRUE(stringtable::install(resources(), QLocale(QLocale::Japanese, QLocale::Japan)));
-    EXPECT_EQ(AppDelegate::lookup("btn Close"), "Close");
+    EXPECT_EQ(messages::lookup("btn Close"), "Close");
     EXPECT_FALSE(stringtable::install(m_dir.path()));
-    EXPECT_EQ(AppDelegate::lookup("btn Close"), "btn Close");
+    EXPECT_EQ(messages::lookup("btn Close"), "btn Close");
 }
 
 TEST(CopyVersion, BoundsAndTerminatesTheBuffer) {

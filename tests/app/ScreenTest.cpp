@@ -15,53 +15,53 @@
 using Screen = AppFixture;
 
 TEST_F(Screen, ProgressFollowsTheFractionRule) {
-    auto* bar = m_face->progressBar;
-    auto* percent = m_face->precentLable;
+    auto* bar = m_face->progressBar();
+    auto* percent = m_face->percentLabel();
 
-    m_app->updateProgressBar(0.0);
+    m_app->session().showProgress(0.0);
     EXPECT_FALSE(bar->isIndeterminate());
     EXPECT_EQ(percent->text(), "0 %");
-    m_app->updateProgressBar(0.999);
+    m_app->session().showProgress(0.999);
     EXPECT_EQ(percent->text(), "99 %");
     EXPECT_DOUBLE_EQ(bar->value(), 0.999);
-    m_app->updateProgressBar(1.0);
+    m_app->session().showProgress(1.0);
     EXPECT_EQ(percent->text(), "100 %");
 
     // Below zero: indeterminate and "0 %", the value stays, nothing starts moving.
-    m_app->updateProgressBar(-1);
+    m_app->session().showProgress(-1);
     EXPECT_TRUE(bar->isIndeterminate());
     EXPECT_FALSE(bar->isAnimating());
     EXPECT_EQ(percent->text(), "0 %");
     EXPECT_DOUBLE_EQ(bar->value(), 1.0);
 
     // A positive fraction alone does not leave indeterminate mode; only zero does.
-    m_app->updateProgressBar(0.5);
+    m_app->session().showProgress(0.5);
     EXPECT_TRUE(bar->isIndeterminate());
     EXPECT_EQ(percent->text(), "50 %");
     EXPECT_DOUBLE_EQ(bar->value(), 0.5);
-    m_app->updateProgressBar(0.0);
+    m_app->session().showProgress(0.0);
     EXPECT_FALSE(bar->isIndeterminate());
     EXPECT_DOUBLE_EQ(bar->value(), 0.0);
 }
 
 TEST_F(Screen, ProgressOutsideItsRangeStaysSane) {
-    m_app->updateProgressBar(0.0);
-    m_app->updateProgressBar(7.5);
-    EXPECT_EQ(m_face->precentLable->text(), "100 %");
-    EXPECT_DOUBLE_EQ(m_face->progressBar->value(), 1.0);
-    m_app->updateProgressBar(std::nan(""));
-    EXPECT_EQ(m_face->precentLable->text(), "0 %");
-    EXPECT_DOUBLE_EQ(m_face->progressBar->value(), 0.0);
+    m_app->session().showProgress(0.0);
+    m_app->session().showProgress(7.5);
+    EXPECT_EQ(m_face->percentLabel()->text(), "100 %");
+    EXPECT_DOUBLE_EQ(m_face->progressBar()->value(), 1.0);
+    m_app->session().showProgress(std::nan(""));
+    EXPECT_EQ(m_face->percentLabel()->text(), "0 %");
+    EXPECT_DOUBLE_EQ(m_face->progressBar()->value(), 0.0);
 }
 
 TEST_F(Screen, StoppedAnimationLeavesAnIndeterminateBarStandingStill) {
-    auto* bar = m_face->progressBar;
-    m_app->updateStartAnim(true);
+    auto* bar = m_face->progressBar();
+    m_app->session().animate(true);
     EXPECT_TRUE(bar->isIndeterminate());
     EXPECT_TRUE(bar->isAnimating());
     ASSERT_TRUE(pumpUntil([bar] { return bar->stripePhase() != 0; })) << "stripes never moved";
 
-    m_app->updateStartAnim(false);
+    m_app->session().animate(false);
     EXPECT_TRUE(bar->isIndeterminate());
     EXPECT_FALSE(bar->isAnimating());
     const int phase = bar->stripePhase();
@@ -69,72 +69,72 @@ TEST_F(Screen, StoppedAnimationLeavesAnIndeterminateBarStandingStill) {
     EXPECT_EQ(bar->stripePhase(), phase);
 
     // A determinate bar stays determinate when stopped.
-    m_app->updateProgressBar(0.0);
-    m_app->stopAnim();
+    m_app->session().showProgress(0.0);
+    m_app->session().animate(false);
     EXPECT_FALSE(bar->isIndeterminate());
 }
 
 TEST_F(Screen, WarningHidesOnNilOrEmptyAndKeepsItsText) {
     useShippedResources();
     m_window->show();
-    m_app->updateWaringText(QStringLiteral("warning Update is finished."));
-    EXPECT_TRUE(m_face->warningLable->isVisible());
-    EXPECT_TRUE(m_face->warningImage->isVisible());
-    EXPECT_EQ(m_face->warningLable->text(), AppDelegate::lookup("warning Update is finished."));
-    EXPECT_NE(m_face->warningLable->text(), "warning Update is finished.");
+    m_app->session().showWarning(QStringLiteral("warning Update is finished."));
+    EXPECT_TRUE(m_face->warningLabel()->isVisible());
+    EXPECT_TRUE(m_face->warningImage()->isVisible());
+    EXPECT_EQ(m_face->warningLabel()->text(), messages::lookup("warning Update is finished."));
+    EXPECT_NE(m_face->warningLabel()->text(), "warning Update is finished.");
 
     for (const std::optional<QString>& none : {std::optional<QString>(), std::optional<QString>(QString())}) {
-        m_app->updateWaringText(QStringLiteral("warning Update is finished."));
-        m_app->updateWaringText(none);
-        EXPECT_FALSE(m_face->warningLable->isVisible());
-        EXPECT_FALSE(m_face->warningImage->isVisible());
-        EXPECT_EQ(m_face->warningLable->text(), AppDelegate::lookup("warning Update is finished."));
+        m_app->session().showWarning(QStringLiteral("warning Update is finished."));
+        m_app->session().showWarning(none);
+        EXPECT_FALSE(m_face->warningLabel()->isVisible());
+        EXPECT_FALSE(m_face->warningImage()->isVisible());
+        EXPECT_EQ(m_face->warningLabel()->text(), messages::lookup("warning Update is finished."));
     }
-    EXPECT_FALSE(m_face->warningImage->pixmap().isNull());
+    EXPECT_FALSE(m_face->warningImage()->pixmap().isNull());
 }
 
 TEST_F(Screen, ButtonTitleNilLeavesItAndEnableFollows) {
-    m_app->updateButtonTitle(QStringLiteral("Start"));
-    m_app->updateButtonTitle(std::nullopt);
-    EXPECT_EQ(m_face->updateButton->text(), "Start");
-    m_app->enbaleButton(true);
-    EXPECT_TRUE(m_face->updateButton->isEnabled());
-    m_app->enbaleButton(false);
-    EXPECT_FALSE(m_face->updateButton->isEnabled());
+    m_app->session().showButtonTitle(QStringLiteral("Start"));
+    m_app->session().showButtonTitle(std::nullopt);
+    EXPECT_EQ(m_face->updateButton()->text(), "Start");
+    m_app->session().enableButton(true);
+    EXPECT_TRUE(m_face->updateButton()->isEnabled());
+    m_app->session().enableButton(false);
+    EXPECT_FALSE(m_face->updateButton()->isEnabled());
 }
 
 TEST_F(Screen, TextLabelAndPictureShareTheInfoArea) {
     m_window->show();
-    m_app->updateInfoTxt(QStringLiteral("old"));
-    m_app->setTextLabel(std::nullopt, true);
-    EXPECT_FALSE(m_face->infoLable->isVisible());
-    EXPECT_TRUE(m_face->imgView->isVisible());
-    EXPECT_EQ(m_face->infoLable->text(), "old");
+    m_app->session().showInfo(QStringLiteral("old"));
+    m_app->session().setTextLabel(std::nullopt, true);
+    EXPECT_FALSE(m_face->infoLabel()->isVisible());
+    EXPECT_TRUE(m_face->pictureView()->isVisible());
+    EXPECT_EQ(m_face->infoLabel()->text(), "old");
 
-    m_app->updateInfoTxt(QStringLiteral("still hidden"));
-    EXPECT_FALSE(m_face->infoLable->isVisible());
+    m_app->session().showInfo(QStringLiteral("still hidden"));
+    EXPECT_FALSE(m_face->infoLabel()->isVisible());
 
-    m_app->setTextLabel(QStringLiteral("Current version:\n\t1.0"), false);
-    EXPECT_TRUE(m_face->infoLable->isVisible());
-    EXPECT_FALSE(m_face->imgView->isVisible());
-    EXPECT_EQ(m_face->infoLable->text(), "Current version:\n\t1.0");
+    m_app->session().setTextLabel(QStringLiteral("Current version:\n\t1.0"), false);
+    EXPECT_TRUE(m_face->infoLabel()->isVisible());
+    EXPECT_FALSE(m_face->pictureView()->isVisible());
+    EXPECT_EQ(m_face->infoLabel()->text(), "Current version:\n\t1.0");
 }
 
 TEST_F(Screen, DeviceTextsAreShownAsPlainText) {
-    m_app->updateInfoTxt(QStringLiteral("<b>1.0</b><img src=\"/etc/passwd\">"));
-    EXPECT_EQ(m_face->infoLable->textFormat(), Qt::PlainText);
-    EXPECT_EQ(m_face->statusLable->textFormat(), Qt::PlainText);
+    m_app->session().showInfo(QStringLiteral("<b>1.0</b><img src=\"/etc/passwd\">"));
+    EXPECT_EQ(m_face->infoLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(m_face->statusLabel()->textFormat(), Qt::PlainText);
 }
 
 TEST_F(Screen, AlertOpensWithoutBlockingAndOkQuits) {
     useShippedResources();
     m_window->show();
-    m_app->popupAlert(QStringLiteral("stat Please install driver"));
+    m_app->session().showAlert(QStringLiteral("stat Please install driver"));
     auto* alert = m_window->findChild<QMessageBox*>(QStringLiteral("alert"));
     ASSERT_NE(alert, nullptr);
     EXPECT_TRUE(alert->isVisible());
     EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(alert->text(), AppDelegate::lookup("stat Please install driver"));
+    EXPECT_EQ(alert->text(), messages::lookup("stat Please install driver"));
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons().front()->text(), "OK");
     EXPECT_FALSE(alert->iconPixmap().isNull());
@@ -169,7 +169,7 @@ TEST_F(Screen, PostFromAWorkerWaitsForTheGuiThread) {
     EXPECT_EQ(ranOn, QCoreApplication::instance()->thread());
     EXPECT_TRUE(sawItsEffect);
     EXPECT_EQ(order, (std::vector<int>{1, 3}));
-    EXPECT_EQ(m_face->statusLable->text(), "second");
+    EXPECT_EQ(m_face->statusLabel()->text(), "second");
 
     // On the GUI thread it runs at once, without an event loop.
     bool direct = false;
@@ -179,19 +179,19 @@ TEST_F(Screen, PostFromAWorkerWaitsForTheGuiThread) {
 
 TEST_F(Screen, BarIsReadableFromOutside) {
     m_window->show();
-    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(m_face->progressBar);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(m_face->progressBar());
     ASSERT_NE(iface, nullptr);
     EXPECT_EQ(iface->role(), QAccessible::ProgressBar);
-    m_app->updateProgressBar(0.0);
-    m_app->updateProgressBar(0.25);
+    m_app->session().showProgress(0.0);
+    m_app->session().showProgress(0.25);
     ASSERT_NE(iface->valueInterface(), nullptr);
     EXPECT_DOUBLE_EQ(iface->valueInterface()->currentValue().toDouble(), 0.25);
     EXPECT_FALSE(iface->state().checkStateMixed);
-    m_app->startAnim();
+    m_app->session().animate(true);
     EXPECT_TRUE(iface->state().checkStateMixed);
     EXPECT_TRUE(iface->state().busy);
     EXPECT_EQ(iface->text(QAccessible::Description), "indeterminate, animating");
-    m_app->stopAnim();
+    m_app->session().animate(false);
     EXPECT_EQ(iface->text(QAccessible::Description), "indeterminate, still");
 }
 

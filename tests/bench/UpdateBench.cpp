@@ -44,7 +44,7 @@ int runOnce() {
     do_init_utils();
     h.runInitialize();
     h.runDetectPass();
-    if (h.app().status() != 2) {
+    if (h.app().session().state() != 2) {
         std::fprintf(stderr, "hotspot-bench-update: the device was not offered for update\n");
         return 1;
     }
@@ -57,11 +57,11 @@ int runOnce() {
     // Wait for events rather than spin, so the GUI thread does not take a core from the tools.
     QTimer tick;
     tick.start(5);
-    while (h.app().liveWorkers() != 0)
+    while (h.app().session().liveWorkers() != 0)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double wall = timer.nsecsElapsed() / 1e9;
     const std::vector<double> waits = h.clock->sleeps();
-    std::printf("%.6f %.6f %d\n", wall, std::accumulate(waits.begin(), waits.end(), 0.0), h.app().status());
+    std::printf("%.6f %.6f %d\n", wall, std::accumulate(waits.begin(), waits.end(), 0.0), h.app().session().state());
     std::fflush(stdout);
     h.clock->onSleep(nullptr);
     return 0;

@@ -3,26 +3,12 @@
 #include <QDir>
 #include <QFile>
 
-namespace {
-
-class NoWaitClock : public Clock {
-public:
-    void sleep(double) override {}
-};
-
-} // namespace
-
 void BridgeTest::SetUp() {
     ASSERT_TRUE(m_root.isValid());
     for (const QString& dir : {resources(), hostTmp(), home(), path(QStringLiteral("replies"))})
         ASSERT_TRUE(QDir().mkpath(dir));
-    Environment env;
-    env.bundlePath = path(QStringLiteral("bundle"));
-    env.home = home();
-    env.hostTmp = hostTmp();
-    env.clock = std::make_shared<NoWaitClock>();
-    env.exitProgram = [](int status) { throw ProgramExit{status}; };
-    m_app = std::make_unique<AppDelegate>(std::move(env), &m_face);
+    m_tools = std::make_unique<Tools>(resources(), ToolLimits{});
+    m_probes = std::make_unique<DeviceProbes>(*m_tools);
 }
 
 void BridgeTest::writeScript(const QString& file, const QString& body) {

@@ -1,11 +1,12 @@
 #pragma once
-// A controller on a temporary bundle whose adb and fastboot are shell scripts written per
-// test. Each script logs its arguments (joined by '|', one run per line) and then runs the
+// The bridge's classes on a temporary bundle whose adb and fastboot are shell scripts written
+// per test. Each script logs its arguments (joined by '|', one run per line) and then runs the
 // test's body. Replies with arbitrary bytes are kept in files the body can `cat`.
 
-#include "app/AppDelegate.h"
-#include "app/MainWindow.h"
-#include "app/WindowFace.h"
+#include "bridge/DeviceData.h"
+#include "bridge/DeviceProbes.h"
+#include "bridge/HostPreparation.h"
+#include "bridge/ToolRunner.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -45,8 +46,22 @@ protected:
     static QByteArray readFile(const QString& file);
     static void writeFile(const QString& file, const QByteArray& bytes);
 
+    const Tools& tools() const { return *m_tools; }
+    const DeviceProbes& probes() const { return *m_probes; }
+    // The host as a test's own folders show it.
+    HostFolders folders() const { return {home(), hostTmp(), {}}; }
+    HostPreparation host(const HostFolders& where) const {
+        return HostPreparation(*m_tools, where, [](int status) { throw ProgramExit{status}; });
+    }
+    HostPreparation host() const { return host(folders()); }
+    DeviceData data() const {
+        return DeviceData(*m_tools, probes(), BackupStore::forDataHome(std::nullopt, home()), hostTmp());
+    }
+    bool backUp() { return data().backUp(m_run, QStringLiteral("1.0.3"), QStringLiteral("1.0.4")); }
+    void restore() { data().restore(m_run); }
+
     QTemporaryDir m_root;
-    MainWindow m_window;
-    WindowFace m_face{&m_window};
-    std::unique_ptr<AppDelegate> m_app;
+    std::unique_ptr<Tools> m_tools;
+    std::unique_ptr<DeviceProbes> m_probes;
+    BackupRun m_run; // the run backUp() and restore() work on
 };

@@ -82,7 +82,7 @@ mode_t modeOf(const QString& file) {
 // ---- backup ----
 
 TEST_F(DataTest, BackupGoesIntoAPrivateEntryNotTheSharedFolder) {
-    EXPECT_TRUE(m_app->backAdbData());
+    EXPECT_TRUE(backUp());
     ASSERT_EQ(entries().size(), 1);
     const QString entry = entries().first();
     for (const QString& dir : {store() + "/..", store(), store() + '/' + kSerial, entry})
@@ -94,9 +94,9 @@ TEST_F(DataTest, BackupGoesIntoAPrivateEntryNotTheSharedFolder) {
 
 TEST_F(DataTest, BothNeedTheDeviceOnAdb) {
     writeTool("fastboot", "echo 'MDM9615 fastboot'");
-    EXPECT_FALSE(m_app->backAdbData());
+    EXPECT_FALSE(backUp());
     EXPECT_FALSE(QFileInfo::exists(store()));
-    EXPECT_FALSE(m_app->restoreAdbData());
+    restore();
     EXPECT_TRUE(runs("adb").isEmpty());
 }
 
@@ -121,7 +121,7 @@ class DataPull : public DataTest, public ::testing::WithParamInterface<PullCase>
 TEST_P(DataPull, EachFileJudgedOnItsOwn) {
     const PullCase& c = GetParam();
     if (c.earlier != Earlier::None) {
-        ASSERT_TRUE(m_app->backAdbData());
+        ASSERT_TRUE(backUp());
         if (c.earlier == Earlier::Damaged)
             writeFile(entries().last() + "/bdata.SD31.bin", "bit rot");
     }
@@ -132,7 +132,7 @@ TEST_P(DataPull, EachFileJudgedOnItsOwn) {
         reply("pull-wifi.nofile", "");
     if (c.cfgNoFile)
         reply("pull-cfg.nofile", "");
-    EXPECT_EQ(m_app->backAdbData(), c.mayWrite);
+    EXPECT_EQ(backUp(), c.mayWrite);
     if (c.saved.isEmpty()) {
         EXPECT_EQ(entries().size(), before); // an entry without copies is not kept
         return;
@@ -165,15 +165,15 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- restore ----
 
 TEST_F(DataTest, RestorePushesThisRunsCopiesFromTheStore) {
-    ASSERT_TRUE(m_app->backAdbData());
+    ASSERT_TRUE(backUp());
     const QString entry = entries().first();
-    EXPECT_FALSE(m_app->restoreAdbData());
+    restore();
     const QStringList transfers = adbTransfers();
     ASSERT_EQ(transfers.size(), 4);
     EXPECT_EQ(transfers.mid(2), (QStringList{"push|" + entry + "/bdata.SD31.bin|" + kWifiDevice + '|',
                                              "push|" + entry + "/config.db|/etc/new_config.db|"}));
     EXPECT_EQ(restoredNames(entry), (QStringList{"bdata.SD31.bin", "config.db"}));
-    EXPECT_EQ(m_app->unrestoredBackup(), QString());
+    EXPECT_EQ(m_run.unrestoredEntry(), QString());
     EXPECT_EQ(readFile(entry + "/config.db"), "/etc/config.db content"); // kept, durable
 }
 
@@ -188,17 +188,17 @@ void PrintTo(const PushCase& c, std::ostream* os) { *os << c.name; } // names, n
 class DataPush : public DataTest, public ::testing::WithParamInterface<PushCase> {};
 
 TEST_P(DataPush, FailedRestoreKeepsTheCopyAndSaysWhere) {
-    ASSERT_TRUE(m_app->backAdbData());
+    ASSERT_TRUE(backUp());
     const QString entry = entries().first();
     const QString failing = QString::fromUtf8(GetParam().failingReply);
     if (failing.startsWith("push-"))
         reply(failing, "adb: error: failed to copy\n");
     else
         writeFile(entry + '/' + failing, "changed since");
-    EXPECT_FALSE(m_app->restoreAdbData());
+    restore();
     EXPECT_EQ(adbTransfers().filter("push|").size(), GetParam().pushes);
     EXPECT_EQ(restoredNames(entry), GetParam().restored);
-    EXPECT_EQ(m_app->unrestoredBackup(), entry);
+    EXPECT_EQ(m_run.unrestoredEntry(), entry);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, DataPush,

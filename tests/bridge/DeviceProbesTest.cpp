@@ -1,12 +1,11 @@
 #include "BridgeFixture.h"
+#include "bridge/OutputText.h"
 #include "usb/usbutils.h"
 
-#include <QLabel>
 #include <limits>
 
 namespace {
 
-const QString kUnreadable = QStringLiteral("Unable to detect current mode");
 const QByteArray kInvalidUtf8 = "\xff\xfe";
 
 using ProbeTest = BridgeTest;
@@ -16,7 +15,7 @@ using ProbeTest = BridgeTest;
 TEST_F(ProbeTest, DeviceInBootLoaderIsReportedWithoutAskingAdb) {
     writeTool("fastboot", "echo 'MDM9615\tfastboot'");
     writeTool("adb", "echo 0123456789ABCDEF device");
-    EXPECT_EQ(m_app->detectAdb(), 2);
+    EXPECT_EQ(probes().detectAdb().tool, 2);
     EXPECT_EQ(runs("fastboot"), QStringList{"devices|"});
     EXPECT_TRUE(runs("adb").isEmpty());
 }
@@ -35,7 +34,7 @@ TEST_F(ProbeTest, AdbListingDecidesWhenFastbootDoesNotListTheDevice) {
     for (const Case& c : cases) {
         writeTool("fastboot", replyFile("fastboot", c.fastboot));
         writeTool("adb", replyFile("adb", c.adb));
-        EXPECT_EQ(m_app->detectAdb(), c.expected) << c.fastboot.toStdString() << c.adb.toStdString();
+        EXPECT_EQ(probes().detectAdb().tool, c.expected) << c.fastboot.toStdString() << c.adb.toStdString();
     }
     EXPECT_EQ(runs("adb").size(), std::size(cases));
 }
@@ -70,11 +69,10 @@ TEST_P(BootModeTest, ReadsTheCodeAndTheMpp5Override) {
                                     "'cat /sys/devices/platform/msm_ssbi.0/pm8018-core/pm8xxx-adc/mpp5') %2 ;;\n"
                                     "esac")
                          .arg(bootReply, mppReply));
-    m_face.statusLable->setText(QStringLiteral("before"));
-
-    EXPECT_EQ(m_app->detectDeviceBootMode(), c.expected);
+    const BootModeReading reading = probes().bootMode();
+    EXPECT_EQ(reading.code, c.expected);
     EXPECT_EQ(runs("adb").size(), c.mpp5 ? 2 : 1);
-    EXPECT_EQ(m_face.statusLable->text(), c.statusShown ? kUnreadable : QStringLiteral("before"));
+    EXPECT_EQ(reading.unreadable, c.statusShown);
 }
 
 constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
@@ -112,8 +110,8 @@ TEST_F(ProbeTest, RebootAndSwitchFailOnlyOnAnErrorLine) {
     } cases[] = {{"", 0}, {"error: closed\n", -1}, {"Error: closed\n", 0}, {kInvalidUtf8, 0}};
     for (const Case& c : cases) {
         writeTool("adb", replyFile("adb", c.out));
-        EXPECT_EQ(m_app->rebootDevice(), c.expected) << c.out.toStdString();
-        EXPECT_EQ(m_app->switchDevice(), c.expected) << c.out.toStdString();
+        EXPECT_EQ(probes().reboot(), c.expected == 0) << c.out.toStdString();
+        EXPECT_EQ(probes().rebootToBootLoader(), c.expected == 0) << c.out.toStdString();
     }
     EXPECT_EQ(runs("adb").mid(0, 2), (QStringList{"shell|sys_reboot|", "shell|sys_reboot|bootloader|"}));
 }
@@ -132,34 +130,34 @@ TEST_F(ProbeTest, FlashSucceedsOnlyWhenFinished) {
     };
     for (const Case& c : cases) {
         writeTool("fastboot", replyFile("fastboot", c.out));
-        EXPECT_EQ(m_app->flash("boot", "/images dir/boot.img"), c.expected) << c.out.toStdString();
+        EXPECT_EQ(probes().flash("boot", "/images dir/boot.img"), c.expected == 0) << c.out.toStdString();
     }
     EXPECT_EQ(runs("fastboot").first(), QStringLiteral("flash|boot|/images dir/boot.img|"));
 }
 
 TEST_F(ProbeTest, FastbootRebootsNeverFail) {
     writeTool("fastboot", "echo 'error: no device'; exit 1");
-    EXPECT_EQ(m_app->fastbootReboot(), 0);
-    EXPECT_EQ(m_app->fastbootRebootBootloader(), 0);
+    probes().fastbootReboot();
+    probes().fastbootRebootBootloader();
     EXPECT_EQ(runs("fastboot"), (QStringList{"reboot|", "reboot-bootloader|"}));
 }
 
 // ---- parseVersionNumber ----
 
 TEST(ParseVersionNumber, TrimsWhiteSpaceAndTakesTheLastPiece) {
-    EXPECT_EQ(AppDelegate::parseVersionNumber(" \t\r\nOK TQ738_HW1_2.0.13\r\n "), "2.0.13");
-    EXPECT_EQ(AppDelegate::parseVersionNumber("  1.0.2\n"), "1.0.2");
-    EXPECT_EQ(AppDelegate::parseVersionNumber("TQ738_"), "");
-    EXPECT_EQ(AppDelegate::parseVersionNumber(""), "");
-    EXPECT_EQ(AppDelegate::parseVersionNumber("a_ b"), " b");
-    EXPECT_EQ(AppDelegate::parseVersionNumber(QStringLiteral("\u2028\u0085x_3.1\u2029\u00a0\u3000\v\f")), "3.1");
+    EXPECT_EQ(output::parseVersionNumber(" \t\r\nOK TQ738_HW1_2.0.13\r\n "), "2.0.13");
+    EXPECT_EQ(output::parseVersionNumber("  1.0.2\n"), "1.0.2");
+    EXPECT_EQ(output::parseVersionNumber("TQ738_"), "");
+    EXPECT_EQ(output::parseVersionNumber(""), "");
+    EXPECT_EQ(output::parseVersionNumber("a_ b"), " b");
+    EXPECT_EQ(output::parseVersionNumber(QStringLiteral("\u2028\u0085x_3.1\u2029\u00a0\u3000\v\f")), "3.1");
 }
 
 // ---- detectDevice ----
 
 TEST_F(ProbeTest, NoDeviceOnTheBusGivesAnEmptyMask) {
     do_init_utils();
-    EXPECT_EQ(m_app->detectDevice(), 0u);
+    EXPECT_EQ(probes().presence(), 0u);
 }
 
 } // namespace

@@ -34,7 +34,7 @@ mode_t currentUmask() {
 }
 
 TEST_F(PrepareAdbTest, CreatesFolderAndListThenRestartsTheServer) {
-    EXPECT_EQ(m_app->prepareAdb(), 0);
+    EXPECT_EQ(host().prepareAdb(), 0);
     struct stat status {};
     ASSERT_EQ(::stat(QFile::encodeName(folder()).constData(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0750 & ~currentUmask());
@@ -55,9 +55,9 @@ TEST_F(PrepareAdbTest, AppendsTheEntryWhenMissing) {
     };
     for (const Case& c : cases) {
         writeList(c.before);
-        EXPECT_EQ(m_app->prepareAdb(), 0);
+        EXPECT_EQ(host().prepareAdb(), 0);
         EXPECT_EQ(readFile(vendorList()), c.after) << c.before.toStdString();
-        EXPECT_EQ(m_app->prepareAdb(), 0);
+        EXPECT_EQ(host().prepareAdb(), 0);
         EXPECT_EQ(readFile(vendorList()), c.after) << "second run changed " << c.before.toStdString();
     }
 }
@@ -70,7 +70,7 @@ TEST_F(PrepareAdbTest, PresentEntryInAnyNotationLeavesTheListAlone) {
     };
     for (const QByteArray& list : lists) {
         writeList(list);
-        EXPECT_EQ(m_app->prepareAdb(), 0);
+        EXPECT_EQ(host().prepareAdb(), 0);
         EXPECT_EQ(readFile(vendorList()), list) << list.toStdString();
     }
 }
@@ -87,7 +87,7 @@ TEST_F(PrepareAdbTest, InvalidLineBeforeTheEntryEndsTheProgram) {
         int status = -1;
         ::testing::internal::CaptureStderr();
         try {
-            m_app->prepareAdb();
+            host().prepareAdb();
         } catch (const ProgramExit& exit) {
             status = exit.status;
         }
@@ -101,7 +101,7 @@ TEST_F(PrepareAdbTest, InvalidLineBeforeTheEntryEndsTheProgram) {
 TEST_F(PrepareAdbTest, CommentUpToOneReadIsStillOneLine) {
     const QByteArray list = "#" + QByteArray(1025, 'x') + "\n"; // 1027 characters with its line end
     writeList(list);
-    EXPECT_EQ(m_app->prepareAdb(), 0);
+    EXPECT_EQ(host().prepareAdb(), 0);
     EXPECT_EQ(readFile(vendorList()), list + kEntry);
 }
 
@@ -116,10 +116,10 @@ TEST(VendorListPath, BuiltFromHomeOrTmpAndRefusedWhenTooLong) {
 }
 
 TEST_F(PrepareAdbTest, WithoutHomeNoLinkInTheSharedFolderIsFollowed) {
-    Environment env = m_app->environment();
+    HostFolders env = folders();
     env.home = std::nullopt;
-    env.hostTmp = path("tmp");
-    const QString shared = env.hostTmp + "/.android";
+    env.tmp = path("tmp");
+    const QString shared = env.tmp + "/.android";
     const QString elsewhere = path("elsewhere");
     QDir().mkpath(elsewhere);
     struct Case {
@@ -132,14 +132,14 @@ TEST_F(PrepareAdbTest, WithoutHomeNoLinkInTheSharedFolderIsFollowed) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        QDir(env.hostTmp).removeRecursively();
-        QDir().mkpath(env.hostTmp);
+        QDir(env.tmp).removeRecursively();
+        QDir().mkpath(env.tmp);
         writeFile(elsewhere + "/adb_usb.ini", "0x18d1\n");
         c.plant();
         int status = -1;
         ::testing::internal::CaptureStderr();
         try {
-            AppDelegate(env, &m_face).prepareAdb();
+            host(env).prepareAdb();
         } catch (const ProgramExit& exit) {
             status = exit.status;
         }
@@ -150,13 +150,13 @@ TEST_F(PrepareAdbTest, WithoutHomeNoLinkInTheSharedFolderIsFollowed) {
     }
     EXPECT_TRUE(runs("adb").isEmpty());
     // Plain folder and list: used as ever. Under HOME a linked list is the user's own choice.
-    QDir(env.hostTmp).removeRecursively();
-    QDir().mkpath(env.hostTmp);
-    EXPECT_EQ(AppDelegate(env, &m_face).prepareAdb(), 0);
+    QDir(env.tmp).removeRecursively();
+    QDir().mkpath(env.tmp);
+    EXPECT_EQ(host(env).prepareAdb(), 0);
     EXPECT_EQ(readFile(shared + "/adb_usb.ini"), kEntry);
     QDir().mkpath(folder());
     QFile::link(elsewhere + "/adb_usb.ini", vendorList());
-    EXPECT_EQ(m_app->prepareAdb(), 0);
+    EXPECT_EQ(host().prepareAdb(), 0);
     EXPECT_EQ(readFile(elsewhere + "/adb_usb.ini"), "0x18d1\n" + kEntry);
 }
 
@@ -177,19 +177,19 @@ TEST_F(PrepareAdbTest, ServerRestartIsJudgedByItsOutput) {
         QFile::remove(path("adb.log"));
         writeTool("adb", QStringLiteral("case \"$1\" in kill-server) %1;; start-server) %2;; esac")
                              .arg(replyFile("kill", c.kill), replyFile("start", c.start)));
-        EXPECT_EQ(m_app->prepareAdb(), c.expected) << c.kill.toStdString() << c.start.toStdString();
+        EXPECT_EQ(host().prepareAdb(), c.expected) << c.kill.toStdString() << c.start.toStdString();
         EXPECT_EQ(runs("adb").size(), c.runs);
     }
 }
 
 TEST_F(PrepareAdbTest, UnusableListFailsBeforeAnyAdbRun) {
-    Environment env = m_app->environment();
+    HostFolders env = folders();
     env.home = path("no/such/home"); // the folder cannot be made
-    EXPECT_EQ(AppDelegate(env, &m_face).prepareAdb(), -1);
+    EXPECT_EQ(host(env).prepareAdb(), -1);
     env.home = u'/' + QString(1100, u'h'); // too long for the buffer: refused, not cut
-    EXPECT_EQ(AppDelegate(env, &m_face).prepareAdb(), -1);
+    EXPECT_EQ(host(env).prepareAdb(), -1);
     QDir().mkpath(vendorList()); // a folder where the file should be
-    EXPECT_EQ(m_app->prepareAdb(), -1);
+    EXPECT_EQ(host().prepareAdb(), -1);
     EXPECT_TRUE(runs("adb").isEmpty());
 }
 
@@ -200,9 +200,9 @@ TEST_F(BridgeTest, DriverIsInstalledWhenTheRuleIsARegularFile) {
     QDir().mkpath(path("rules"));
     QDir().mkpath(path("dir-rule"));
     auto installed = [&](const QStringList& paths) {
-        Environment env = m_app->environment();
+        HostFolders env = folders();
         env.driverPaths = paths;
-        return AppDelegate(env, &m_face).isDriverInstalled();
+        return host(env).isDriverInstalled();
     };
     EXPECT_FALSE(installed({}));
     EXPECT_FALSE(installed({rule, path("dir-rule")}));
@@ -237,9 +237,9 @@ protected:
 
 TEST_F(AgentTest, SilentCommandsSucceedInOrder) {
     launchctl("", "", "", "");
-    EXPECT_TRUE(m_app->killDeviceAgent());
-    EXPECT_TRUE(m_app->recoverDeviceAgent());
-    EXPECT_FALSE(m_app->isDeviceAgentAlive());
+    EXPECT_TRUE(host().killDeviceAgent());
+    EXPECT_TRUE(host().recoverDeviceAgent());
+    EXPECT_FALSE(host().isDeviceAgentAlive());
     EXPECT_EQ(runs("launchctl"),
               (QStringList{"remove|cn.quillmarsh.KVRD|",
                            "unload|/Library/LaunchAgents/cn.quillmarsh.Portflip.plist|",
@@ -248,16 +248,16 @@ TEST_F(AgentTest, SilentCommandsSucceedInOrder) {
 
 TEST_F(AgentTest, ErrorOrUnreadableOutputFails) {
     launchctl("launchctl remove error: No such process\n", "", "error\n", "x cn.quillmarsh.kvrd\n");
-    EXPECT_FALSE(m_app->killDeviceAgent());
-    EXPECT_FALSE(m_app->recoverDeviceAgent());
-    EXPECT_FALSE(m_app->isDeviceAgentAlive());
+    EXPECT_FALSE(host().killDeviceAgent());
+    EXPECT_FALSE(host().recoverDeviceAgent());
+    EXPECT_FALSE(host().isDeviceAgentAlive());
     EXPECT_EQ(runs("launchctl").first(), "remove|cn.quillmarsh.KVRD|");
     EXPECT_FALSE(runs("launchctl").join(' ').contains("unload")); // skipped after a failed remove
 
     launchctl("Error\n", "\xff", "\xff", "312\t0\tcn.quillmarsh.KVRD\n");
-    EXPECT_FALSE(m_app->killDeviceAgent());
-    EXPECT_FALSE(m_app->recoverDeviceAgent());
-    EXPECT_TRUE(m_app->isDeviceAgentAlive());
+    EXPECT_FALSE(host().killDeviceAgent());
+    EXPECT_FALSE(host().recoverDeviceAgent());
+    EXPECT_TRUE(host().isDeviceAgentAlive());
 }
 
 } // namespace

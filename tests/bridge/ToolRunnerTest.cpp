@@ -13,50 +13,39 @@ const ToolResult kUntouched = QStringLiteral("untouched");
 
 using RunnerTest = BridgeTest;
 
-TEST_F(RunnerTest, AbsentInputRunsNothingAndLeavesTheSlot) {
-    writeTool("adb", "echo ran");
-    writeTool("fastboot", "echo ran");
-    ToolResult slot = kUntouched;
-    EXPECT_EQ(m_app->adbCommand(std::nullopt, &slot), -1);
-    EXPECT_EQ(m_app->fastbootCommand(std::nullopt, &slot), -1);
-    EXPECT_EQ(m_app->shellCommand(std::nullopt, &slot), -1);
-    EXPECT_EQ(slot, kUntouched);
-    EXPECT_TRUE(runs("adb").isEmpty());
-    EXPECT_TRUE(runs("fastboot").isEmpty());
-}
-
 TEST_F(RunnerTest, ArgumentsArePassedOneByOneWithoutSplitting) {
     writeTool("adb", "");
     ToolResult slot;
-    EXPECT_EQ(m_app->adbCommand(QStringList{"shell", "cat /tmp/bootmode", ""}, &slot), 0);
+    slot = tools().adb(QStringList{"shell", "cat /tmp/bootmode", ""}).text;
     EXPECT_EQ(runs("adb"), QStringList{"shell|cat /tmp/bootmode||"});
 }
 
 TEST_F(RunnerTest, StandardErrorIsCapturedInWriteOrderWithStandardOutput) {
     writeTool("adb", "printf 'o1\\n'; printf 'e1\\n' >&2; printf 'o2\\n'; printf 'e2' >&2");
     ToolResult slot;
-    m_app->adbCommand(QStringList{"devices"}, &slot);
+    slot = tools().adb(QStringList{"devices"}).text;
     EXPECT_EQ(slot, QStringLiteral("o1\ne1\no2\ne2"));
 
     writeTool("fastboot", "echo 'error: no devices/emulators found' >&2");
-    m_app->fastbootCommand(QStringList{"devices"}, &slot);
+    slot = tools().fastboot(QStringList{"devices"}).text;
     EXPECT_EQ(slot, QStringLiteral("error: no devices/emulators found\n"));
 }
 
 TEST_F(RunnerTest, EmptyOutputIsAnEmptyTextThatReplacesTheSlot) {
     writeTool("adb", "");
     ToolResult slot = kUntouched;
-    EXPECT_EQ(m_app->adbCommand(QStringList{"kill-server"}, &slot), 0);
+    slot = tools().adb(QStringList{"kill-server"}).text;
     ASSERT_TRUE(slot.has_value());
     EXPECT_TRUE(slot->isEmpty());
 }
 
-TEST_F(RunnerTest, ExitStatusIsIgnored) {
+TEST_F(RunnerTest, ExitStatusComesWithTheOutput) {
     writeTool("fastboot", "echo out; exit 3");
-    ToolResult slot;
-    EXPECT_EQ(m_app->fastbootCommand(QStringList{"flash"}, &slot), 0);
-    EXPECT_EQ(slot, QStringLiteral("out\n"));
-    EXPECT_EQ(m_app->shellCommand(QStringLiteral("kill -9 $$"), &slot), 0);
+    const ToolRun failed = tools().fastboot(QStringList{"flash"});
+    EXPECT_EQ(failed.text, QStringLiteral("out\n"));
+    EXPECT_EQ(failed.exitStatus, 3);
+    EXPECT_EQ(tools().shell(QStringLiteral("kill -9 $$")).exitStatus, -1); // no exit of its own
+    EXPECT_EQ(tools().shell(QStringLiteral("true")).exitStatus, 0);
 }
 
 TEST_F(RunnerTest, OutputIsDecodedAsUtf8AndInvalidBytesGiveAnAbsentText) {
@@ -73,7 +62,7 @@ TEST_F(RunnerTest, OutputIsDecodedAsUtf8AndInvalidBytesGiveAnAbsentText) {
     for (const Case& c : cases) {
         writeTool("adb", replyFile("out", c.bytes));
         ToolResult slot = kUntouched;
-        m_app->adbCommand(QStringList{"devices"}, &slot);
+        slot = tools().adb(QStringList{"devices"}).text;
         EXPECT_EQ(slot, c.expected) << c.bytes.toHex().toStdString();
     }
 }
@@ -82,7 +71,7 @@ TEST_F(RunnerTest, LargeOutputIsCollectedWhileTheChildRuns) {
     constexpr qsizetype kSize = 16 * 1024 * 1024;
     writeTool("adb", QStringLiteral("head -c %1 /dev/zero | tr '\\0' a; echo end >&2").arg(kSize));
     ToolResult slot;
-    m_app->adbCommand(QStringList{"pull"}, &slot);
+    slot = tools().adb(QStringList{"pull"}).text;
     ASSERT_TRUE(slot.has_value());
     EXPECT_EQ(slot->size(), kSize + 4);
     EXPECT_TRUE(slot->endsWith(QStringLiteral("aend\n")));
@@ -91,35 +80,35 @@ TEST_F(RunnerTest, LargeOutputIsCollectedWhileTheChildRuns) {
 TEST_F(RunnerTest, ShellInterpretsTheCommandLine) {
     const QString file = path("shell-out");
     ToolResult slot;
-    EXPECT_EQ(m_app->shellCommand(QStringLiteral("echo one > '%1' && cat '%1' && echo \"$0\" two").arg(file), &slot), 0);
+    slot = tools().shell(QStringLiteral("echo one > '%1' && cat '%1' && echo \"$0\" two").arg(file)).text;
     EXPECT_EQ(slot, QStringLiteral("one\n/bin/sh two\n"));
 }
 
 TEST_F(RunnerTest, ToolNeverWaitsForOurInput) {
     writeTool("adb", "cat; echo done");
     ToolResult slot;
-    m_app->adbCommand(QStringList{"shell"}, &slot);
+    slot = tools().adb(QStringList{"shell"}).text;
     EXPECT_EQ(slot, QStringLiteral("done\n"));
 }
 
 TEST_F(RunnerTest, RunWithoutSlotCompletes) {
     writeTool("adb", "echo forwarded");
     writeTool("fastboot", "echo captured anyway");
-    EXPECT_EQ(m_app->adbCommand(QStringList{"kill-server"}, nullptr), 0);
-    EXPECT_EQ(m_app->fastbootCommand(QStringList{"devices"}, nullptr), 0);
+    tools().adbForwarded(QStringList{"kill-server"});
+    tools().fastboot(QStringList{"devices"});
     EXPECT_EQ(runs("adb"), QStringList{"kill-server|"});
     EXPECT_EQ(runs("fastboot"), QStringList{"devices|"});
 }
 
 TEST_F(RunnerTest, ToolThatCannotStartThrows) {
     ToolResult slot = kUntouched;
-    EXPECT_THROW(m_app->adbCommand(QStringList{"devices"}, &slot), ToolLaunchError);
-    EXPECT_THROW(m_app->adbCommand(QStringList{"devices"}, nullptr), ToolLaunchError);
+    EXPECT_THROW(slot = tools().adb(QStringList{"devices"}).text, ToolLaunchError);
+    EXPECT_THROW(tools().adbForwarded(QStringList{"devices"}), ToolLaunchError);
     EXPECT_EQ(slot, kUntouched);
 
     writeTool("fastboot", "echo hi");
     QFile(resources() + "/fastboot").setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    EXPECT_THROW(m_app->fastbootCommand(QStringList{"devices"}, &slot), ToolLaunchError);
+    EXPECT_THROW(slot = tools().fastboot(QStringList{"devices"}).text, ToolLaunchError);
     EXPECT_EQ(toolrunner::runningToolCount(), 0);
 }
 
@@ -137,7 +126,7 @@ TEST_F(RunnerTest, HangingToolIsEndedWithItsChildren) {
         toolrunner::RunOptions options;
         options.limitSeconds = byLimit ? 0.3 : 0.0;
         std::optional<QByteArray> out;
-        std::thread worker([&] { out = toolrunner::runTool(resources() + "/fastboot", {"flash"}, options); });
+        std::thread worker([&] { out = toolrunner::runTool(resources() + "/fastboot", {"flash"}, options).bytes; });
         while (!QFile::exists(started))
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (!byLimit)

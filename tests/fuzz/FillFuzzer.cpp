@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const qsizetype cut = input.indexOf('\0');
     const QString format = QString::fromUtf8(cut < 0 ? input : input.left(cut));
     const QString arg = cut < 0 ? QString() : QString::fromUtf8(input.mid(cut + 1));
-    const QString filled = AppDelegate::fill(format, arg);
+    const QString filled = messages::fill(format, arg);
     const qsizetype at = format.indexOf(QLatin1String("%s"));
     if (at < 0) {
         fuzzing::require(filled == format);

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (pieces.size() < package::kMinPieces)
         return 0;
     char version[260] = {};
-    copyVersion(version, AppDelegate::parseVersionNumber(pieces.front()).toUtf8());
+    copyVersion(version, output::parseVersionNumber(pieces.front()).toUtf8());
     fuzzing::require(version[255] == '\0');
     const std::vector<ImageEntry> entries = package::readImageLines(pieces);
     fuzzing::require(entries.size() <= static_cast<std::size_t>(kImageTableMaxFilled));

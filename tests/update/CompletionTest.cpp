@@ -14,19 +14,19 @@ const char* const kStartWarning = "warning Please do not remove, update is in pr
 class CompletionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        app().setStatus(3);
-        app().startAnim();
-        app().updateWaringText(QString::fromUtf8(kStartWarning));
-        app().enbaleButton(false);
-        app().updateButtonTitle(L("btn Processing"));
-        app().setTextLabel(std::nullopt, true);
-        app().updateProgressBar(0.0);
-        app().updateProgressBar(0.73);
+        app().session().setState(3);
+        app().session().animate(true);
+        app().session().showWarning(QString::fromUtf8(kStartWarning));
+        app().session().enableButton(false);
+        app().session().showButtonTitle(L("btn Processing"));
+        app().session().setTextLabel(std::nullopt, true);
+        app().session().showProgress(0.0);
+        app().session().showProgress(0.73);
         h.window().setCloseEnabled(false);
         copyVersion(app().m_dev_version, "MDM9615_V1.0.7");
     }
 
-    AppDelegate& app() { return h.app(); }
+    Application& app() { return h.app(); }
 
     TempBundle bundle;
     AppHarness h{bundle};
@@ -40,7 +40,7 @@ struct Outcome {
     const char* button;
 
     QString status() const {
-        return mode ? AppDelegate::lookupFilled(statusKey, QString::fromLatin1(mode)) : L(statusKey);
+        return mode ? messages::lookupFilled(statusKey, QString::fromLatin1(mode)) : L(statusKey);
     }
 };
 
@@ -53,7 +53,7 @@ TEST_P(CompletionOutcome, ShowsFailureAndNextState) {
     app().updateWhenDone(o.code);
     const Screen s = h.screen();
     EXPECT_EQ(s.status, o.status());
-    EXPECT_EQ(app().status(), o.state);
+    EXPECT_EQ(app().session().state(), o.state);
     EXPECT_EQ(s.info, L("info Please check device, reconnect it and try again."));
     EXPECT_TRUE(s.infoVisible);
     EXPECT_FALSE(s.imageVisible);
@@ -83,7 +83,7 @@ TEST_F(CompletionTest, SuccessShowsDeviceVersionAndFinishes) {
     app().updateWhenDone(0);
     const Screen s = h.screen();
     EXPECT_EQ(s.status, L("stat Success upgrade device !"));
-    EXPECT_EQ(app().status(), 4);
+    EXPECT_EQ(app().session().state(), 4);
     EXPECT_EQ(s.info, L("info Current version") + "\n\tMDM9615_V1.0.7\n" + L("info Your vesion is up to date"));
     EXPECT_TRUE(s.infoVisible);
     EXPECT_FALSE(s.imageVisible);

@@ -190,13 +190,13 @@ std::vector<Outcome>& outcomes() {
 // The completion step's texts, back to the result codes they stand for.
 int codeOf(const QString& status) {
     const std::map<QString, int> codes = {
-        {AppDelegate::lookup("stat Success upgrade device !"), 0},
-        {AppDelegate::lookup("stat Fail to upgrade by some error !"), 1},
-        {AppDelegate::lookup("stat Device not found !"), 2},
-        {AppDelegate::lookupFilled("stat Fail to switch back [%s] mode !", QStringLiteral("FTM")), 4},
-        {AppDelegate::lookupFilled("stat Fail to switch [%s] mode !", QStringLiteral("Fastboot")), 5},
-        {AppDelegate::lookupFilled("stat Fail to switch back [%s] mode !", QStringLiteral("USR")), 6},
-        {AppDelegate::lookup("stat Fail to write image !"), 7},
+        {messages::lookup("stat Success upgrade device !"), 0},
+        {messages::lookup("stat Fail to upgrade by some error !"), 1},
+        {messages::lookup("stat Device not found !"), 2},
+        {messages::lookupFilled("stat Fail to switch back [%s] mode !", QStringLiteral("FTM")), 4},
+        {messages::lookupFilled("stat Fail to switch [%s] mode !", QStringLiteral("Fastboot")), 5},
+        {messages::lookupFilled("stat Fail to switch back [%s] mode !", QStringLiteral("USR")), 6},
+        {messages::lookup("stat Fail to write image !"), 7},
     };
     const auto it = codes.find(status);
     return it == codes.end() ? -1 : it->second;
@@ -212,9 +212,9 @@ protected:
         writePackage("HS_FW_1.0.4", images);
         AppHarness& h = start({true, kLimits});
         h.runInitialize();
-        ASSERT_EQ(h.app().status(), 1);
+        ASSERT_EQ(h.app().session().state(), 1);
         h.runDetectPass();
-        ASSERT_EQ(h.app().status(), 2);
+        ASSERT_EQ(h.app().session().state(), 2);
         m_data = {{kWifi, kWifi, sim->deviceFile(kWifi)}, {kConfig, kConfigRestored, sim->deviceFile(kConfig)}};
         sim->clearRecords();
         h.clock->clear();
@@ -256,7 +256,7 @@ protected:
                 ADD_FAILURE() << "the update did not end in " << kHangMs << " ms";
                 std::_Exit(1);
             }
-            return h.app().liveWorkers() == 0;
+            return h.app().session().liveWorkers() == 0;
         });
         h.clock->onSleep(nullptr);
     }
@@ -314,7 +314,7 @@ TEST_P(FaultSweep, EndsOnItsFinalScreenWithinTheWaitsKeepingTheData) {
 
     const QString screen = h.screen().status;
     const std::vector<double> sleeps = h.clock->sleeps();
-    const Outcome o{row,         codeOf(screen), screen, h.app().status(), modeOneLast(), dataKept(),
+    const Outcome o{row,         codeOf(screen), screen, h.app().session().state(), modeOneLast(), dataKept(),
                     std::accumulate(sleeps.begin(), sleeps.end(), 0.0)};
     outcomes().push_back(o);
 

@@ -34,8 +34,8 @@ QByteArray cmd(const unsigned char (&bytes)[31]) {
 const QByteArray kMode1 = cmd(switch_cmd2_prm_usr);
 const QByteArray kMode2 = cmd(switch_cmd2_tmp_usr_adb);
 
-QString usr(const char* key) { return AppDelegate::lookupFilled(key, QStringLiteral("USR")); }
-QString filled(const char* key, const char* arg) { return AppDelegate::lookupFilled(key, QString::fromUtf8(arg)); }
+QString usr(const char* key) { return messages::lookupFilled(key, QStringLiteral("USR")); }
+QString filled(const char* key, const char* arg) { return messages::lookupFilled(key, QString::fromUtf8(arg)); }
 
 // What the window showed: the status line and the bar's value, as they changed from post to
 // post. A worker's posts reach the GUI thread as events for the controller, so the screen is
@@ -103,9 +103,9 @@ protected:
     void checkAndDetect() {
         AppHarness& h = start();
         h.runInitialize();
-        ASSERT_EQ(h.app().status(), 1);
+        ASSERT_EQ(h.app().session().state(), 1);
         h.runDetectPass();
-        ASSERT_EQ(h.app().status(), 2);
+        ASSERT_EQ(h.app().session().state(), 2);
         ASSERT_EQ(h.deviceVersion(), "1.0.3");
         sim->clearRecords();
         h.clock->clear();
@@ -117,7 +117,7 @@ protected:
         log.reset();
         log = std::make_unique<PostLog>(h);
         h.app().onUpdateButtonClick();
-        AppHarness::pumpUntil([&] { return h.app().liveWorkers() == 0; });
+        AppHarness::pumpUntil([&] { return h.app().session().liveWorkers() == 0; });
         log->take();
     }
 
@@ -167,7 +167,7 @@ protected:
         const Screen s = h.screen();
         EXPECT_EQ(s.status, status);
         EXPECT_EQ(s.info, L("info Please check device, reconnect it and try again.") + keptNote());
-        EXPECT_EQ(h.app().status(), 3);
+        EXPECT_EQ(h.app().session().state(), 3);
         EXPECT_EQ(s.buttonTitle, L("btn Retry"));
         EXPECT_TRUE(s.buttonEnabled);
         EXPECT_TRUE(h.window().closeEnabled());
@@ -176,7 +176,7 @@ protected:
         AppHarness& h = harness();
         const Screen s = h.screen();
         EXPECT_EQ(s.status, status);
-        EXPECT_EQ(h.app().status(), 4);
+        EXPECT_EQ(h.app().session().state(), 4);
         EXPECT_EQ(s.buttonTitle, L("btn Close"));
         EXPECT_TRUE(s.buttonEnabled);
         EXPECT_TRUE(h.window().closeEnabled());
@@ -218,7 +218,7 @@ protected:
             restored = restored && f.toObject().value("restored").toBool();
         if (flashes().isEmpty() || restored)
             return {};
-        return "\n" + AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", entry);
+        return "\n" + messages::lookupFilled("info Device data not restored, a copy is kept in %s", entry);
     }
     static mode_t modeOf(const QString& path) {
         struct stat status {};
@@ -753,7 +753,7 @@ TEST_F(UpdateSimTest, FailedRestoreTellsWhereTheCopyIs) {
     expectCloseScreen(L("stat Success upgrade device !"));
     EXPECT_EQ(harness().screen().info,
               L("info Current version") + "\n\t1.0.4\n" + L("info Your vesion is up to date") + "\n" +
-                  AppDelegate::lookupFilled("info Device data not restored, a copy is kept in %s", entry));
+                  messages::lookupFilled("info Device data not restored, a copy is kept in %s", entry));
 }
 
 // A link planted at one shared name is neither followed nor stops the other copy.
@@ -821,15 +821,15 @@ TEST_P(UpdateRetry, RetryLeadsBackToSearchingAndASecondRun) {
         sim->unplug();
     press();
     AppHarness& h = harness();
-    ASSERT_EQ(h.app().status(), 3);
+    ASSERT_EQ(h.app().session().state(), 3);
     ASSERT_EQ(h.screen().buttonTitle, L("btn Retry"));
 
     // The user reconnects the device and presses Retry.
     loadScenario(QStringLiteral("ftm"));
     h.app().onUpdateButtonClick();
-    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().session().state(), 1);
     h.runDetectPass();
-    ASSERT_EQ(h.app().status(), 2);
+    ASSERT_EQ(h.app().session().state(), 2);
     EXPECT_EQ(h.screen().buttonTitle, L("btn Start"));
     sim->clearRecords();
     press();

@@ -1,12 +1,15 @@
 #pragma once
-// A real AppDelegate in the test process: offscreen window, temporary bundle and home,
+// A real Application in the test process: offscreen window, temporary bundle and home,
 // a clock that records its sleeps instead of sleeping, and helpers that run worker bodies
 // while the GUI thread serves their blocking posts. Needs no simulator; SimFixture.h adds it.
 
-#include "app/AppDelegate.h"
+#include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/WindowFace.h"
 #include "app/ProgressBarView.h"
+#include "workflow/DetectionLoop.h"
+#include "workflow/Messages.h"
+#include "workflow/PackageCheck.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -174,16 +177,16 @@ public:
         env.exitProgram = [](int code) { throw ProgramExit(code); };
         m_window = std::make_unique<MainWindow>();
         m_face = std::make_unique<WindowFace>(m_window.get());
-        m_delegate = std::make_unique<AppDelegate>(std::move(env), m_face.get());
+        m_delegate = std::make_unique<Application>(std::move(env), m_face.get());
     }
 
     ~AppHarness() {
         // Workers post to the GUI thread: serve them until every one has left.
-        m_delegate->setDetectStopFlag(true);
-        pumpUntil([this] { return m_delegate->liveWorkers() == 0; });
+        m_delegate->session().requestDetectionStop();
+        pumpUntil([this] { return m_delegate->session().liveWorkers() == 0; });
     }
 
-    AppDelegate& app() { return *m_delegate; }
+    Application& app() { return *m_delegate; }
     MainWindow& window() { return *m_window; }
     WindowFace& face() { return *m_face; }
     QString home() const { return m_scratch.path() + QStringLiteral("/home"); }
@@ -209,9 +212,14 @@ public:
         if (error)
             std::rethrow_exception(error);
     }
-    void runInitialize() { runOnWorker([this] { m_delegate->initializeProc(); }); }
-    void runDetectPass() { runOnWorker([this] { m_delegate->detectPass(); }); }
-    void runDetectProc() { runOnWorker([this] { m_delegate->detectProc(); }); }
+    void runInitialize() {
+        runOnWorker([this] { runPackageCheck(session(), m_delegate->workflow().services()); });
+    }
+    void runDetectPass() { runOnWorker([this] { detection().pass(); }); }
+    void runDetectProc() { runOnWorker([this] { detection().run(); }); }
+    DetectionLoop detection() { return DetectionLoop(session(), m_delegate->workflow().services()); }
+    DeviceSession& session() { return m_delegate->session(); }
+    const Services& services() { return m_delegate->workflow().services(); }
 
     // Serves posted events until `condition` holds; the condition is checked after every
     // batch. Between batches the thread sleeps in the event loop until a post or the next
@@ -230,27 +238,27 @@ public:
 
     // Sets what the package check would have left: the package version, state 1.
     void setReady(const QByteArray& toolVersion, int32_t state = 1) {
-        copyVersion(m_delegate->m_tool_version, toolVersion);
-        m_delegate->setStatus(state);
+        session().setPackage(std::make_shared<const Package>(QString::fromUtf8(toolVersion), std::vector<ImageEntry>(), 0));
+        session().setState(state);
     }
-    QByteArray deviceVersion() const { return QByteArray(m_delegate->m_dev_version); }
-    QByteArray toolVersion() const { return QByteArray(m_delegate->m_tool_version); }
+    QByteArray deviceVersion() const { return m_delegate->session().deviceVersion().toUtf8(); }
+    QByteArray toolVersion() const { return m_delegate->session().packageVersion().toUtf8(); }
 
     Screen screen() const {
         const WindowFace& d = *m_face;
         Screen s;
-        s.status = d.statusLable->text();
-        s.info = d.infoLable->text();
-        s.infoVisible = !d.infoLable->isHidden();
-        s.imageVisible = !d.imgView->isHidden();
-        s.warning = d.warningLable->text();
-        s.warningVisible = !d.warningLable->isHidden();
+        s.status = d.statusLabel()->text();
+        s.info = d.infoLabel()->text();
+        s.infoVisible = !d.infoLabel()->isHidden();
+        s.imageVisible = !d.pictureView()->isHidden();
+        s.warning = d.warningLabel()->text();
+        s.warningVisible = !d.warningLabel()->isHidden();
         s.buttonTitle = d.updateButton->text();
         s.buttonEnabled = d.updateButton->isEnabled();
         s.barIndeterminate = d.progressBar->isIndeterminate();
         s.barAnimating = d.progressBar->isAnimating();
         s.barValue = d.progressBar->value();
-        s.percent = d.precentLable->text();
+        s.percent = d.percentLabel()->text();
         return s;
     }
 
@@ -264,9 +272,9 @@ private:
     QTemporaryDir m_scratch;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<WindowFace> m_face;
-    std::unique_ptr<AppDelegate> m_delegate;
+    std::unique_ptr<Application> m_delegate;
 };
 
-inline QString L(const char* key) { return AppDelegate::lookup(key); }
+inline QString L(const char* key) { return messages::lookup(key); }
 
 } // namespace testing_support

@@ -29,14 +29,14 @@ protected:
     int passesUntilDecided(int max = 12) {
         for (int n = 1; n <= max; ++n) {
             harness().runDetectPass();
-            if (harness().app().status() != 1)
+            if (harness().app().session().state() != 1)
                 return n;
         }
         return -1;
     }
     void expectOffered(const QByteArray& device, const QByteArray& tool) {
         AppHarness& h = harness();
-        EXPECT_EQ(h.app().status(), 2);
+        EXPECT_EQ(h.app().session().state(), 2);
         EXPECT_EQ(h.deviceVersion(), device);
         const Screen s = h.screen();
         EXPECT_EQ(s.status, L("stat Device Ready !"));
@@ -48,7 +48,7 @@ protected:
     }
     void expectSearching() {
         AppHarness& h = harness();
-        EXPECT_EQ(h.app().status(), 1);
+        EXPECT_EQ(h.app().session().state(), 1);
         EXPECT_EQ(h.deviceVersion(), "");
         const Screen s = h.screen();
         EXPECT_EQ(s.status, L("stat Searching device ..."));
@@ -64,7 +64,7 @@ TEST_F(Detection, CdRomPersonalityIsSwitchedThenOffered) {
     loadScenario("usr-cdrom");
     AppHarness& h = ready();
     h.runDetectPass();
-    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().session().state(), 1);
     EXPECT_FALSE(sim->cbws().isEmpty()); // the mode-switch command went out
     EXPECT_GT(passesUntilDecided(), 0);
     EXPECT_EQ(sim->personality(), "usr_adb");
@@ -90,7 +90,7 @@ TEST_P(AdbStates, OnlyTheDeviceStateIsReachable) {
     EXPECT_EQ(adbRuns().count(QStringList{"devices"}), 2);
     EXPECT_EQ(adbRuns().count(QStringList{"shell", "cat /tmp/bootmode"}), 0);
     EXPECT_TRUE(sim->cbws().isEmpty());
-    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().session().state(), 1);
     EXPECT_NE(h.screen().status, L("stat No permission to use the device !"));
     EXPECT_EQ(passesUntilDecided(), 1);
     expectOffered("1.0.3", "1.0.4");
@@ -111,15 +111,15 @@ TEST_F(Detection, NoPermissionIsSaidOnceUntilAccessIsGranted) {
         const Screen refused = h.screen();
         EXPECT_EQ(refused.status, L("stat No permission to use the device !"));
         EXPECT_TRUE(refused.info.contains("udevadm trigger")) << refused.info.toStdString();
-        h.app().updateStatusTxt("marker");
+        h.app().session().showStatus("marker");
         h.runDetectPass();
         EXPECT_EQ(h.screen().status, "marker"); // retried quietly
-        EXPECT_EQ(h.app().status(), 1);
+        EXPECT_EQ(h.app().session().state(), 1);
 
         sim->set("node_access", QStringLiteral("rw"));
         EXPECT_GT(passesUntilDecided(), 0);
         expectOffered("1.0.3", "1.0.4");
-        h.app().setStatus(1);
+        h.app().session().setState(1);
     }
 }
 
@@ -128,7 +128,7 @@ TEST_F(Detection, PackageCheckThenDetection) {
     writePackage("HS_FW_1.0.4", {{"boot", "boot.img", QByteArray(5000, 'b')}, {"modem", "modem.img", "m"}});
     AppHarness& h = start();
     h.runInitialize();
-    ASSERT_EQ(h.app().status(), 1);
+    ASSERT_EQ(h.app().session().state(), 1);
     EXPECT_EQ(h.app().m_total.load(), 5001u);
     EXPECT_EQ(adbRuns(), (QList<QStringList>{{"kill-server"}, {"start-server"}}));
     ASSERT_EQ(passesUntilDecided(), 1);
@@ -162,7 +162,7 @@ TEST_F(Detection, BootMode2IsRebootedIntoFirmware) {
     EXPECT_FALSE(ran(adbRuns(), QStringList{"shell", "sys_reboot", "bootloader"}));
     EXPECT_EQ(sim->restarts(), 1);
     EXPECT_EQ(h.clock->sleeps(), (std::vector<double>{0.5, 1.0, 1.0}));
-    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().session().state(), 1);
     EXPECT_GT(passesUntilDecided(), 0);
     expectOffered("1.0.3", "1.0.4");
 }
@@ -198,7 +198,7 @@ TEST_F(Detection, SilentDeviceCostsOneTimeoutPerPass) {
         timedOut = timedOut || (r.event == "csw" && r.result == -ETIMEDOUT);
     EXPECT_TRUE(timedOut);
     EXPECT_EQ(sim->personality(), "usr");
-    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().session().state(), 1);
 }
 
 TEST_F(Detection, UnreadableBootModeRestartsTheAdbServer) {
@@ -210,7 +210,7 @@ TEST_F(Detection, UnreadableBootModeRestartsTheAdbServer) {
     EXPECT_TRUE(ran(adbRuns(), QStringList{"start-server"}));
     EXPECT_FALSE(ran(adbRuns(), kVersionRead));
     EXPECT_EQ(h.screen().status, L("stat Unable to detect device boot mode !"));
-    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().session().state(), 1);
     EXPECT_TRUE(QFile::exists(h.home() + "/.android/adb_usb.ini"));
 }
 
@@ -219,9 +219,9 @@ TEST_F(Detection, BothIdentitiesAreLeftAlone) {
     AppHarness& h = ready();
     const Screen before = h.screen();
     for (int state : {1, 2}) {
-        h.app().setStatus(state);
+        h.app().session().setState(state);
         h.runDetectPass();
-        EXPECT_EQ(h.app().status(), state);
+        EXPECT_EQ(h.app().session().state(), state);
     }
     EXPECT_TRUE(adbRuns().isEmpty());
     EXPECT_TRUE(fastbootRuns().isEmpty());
@@ -232,7 +232,7 @@ TEST_F(Detection, UnplugWhileOfferedReturnsToSearching) {
     loadScenario("ftm");
     AppHarness& h = ready();
     ASSERT_GT(passesUntilDecided(), 0);
-    ASSERT_EQ(h.app().status(), 2);
+    ASSERT_EQ(h.app().session().state(), 2);
     sim->unplug();
     h.runDetectPass();
     expectSearching();
@@ -244,7 +244,7 @@ TEST_F(Detection, UnplugWhenFinishedChangesNothing) {
     copyVersion(h.app().m_dev_version, "1.0.4");
     const Screen before = h.screen();
     h.runDetectPass();
-    EXPECT_EQ(h.app().status(), 4);
+    EXPECT_EQ(h.app().session().state(), 4);
     EXPECT_EQ(h.deviceVersion(), "1.0.4");
     EXPECT_EQ(h.screen().status, before.status);
     EXPECT_EQ(h.screen().buttonTitle, before.buttonTitle);
@@ -266,7 +266,7 @@ TEST_F(Detection, NoVersionAnswerAfterElevenTries) {
     EXPECT_EQ(adbRuns().count(kVersionRead), 11);
     EXPECT_EQ(h.clock->count(5.0), 10);
     EXPECT_EQ(h.screen().status, L("stat Fail to read version number !"));
-    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().session().state(), 1);
 }
 
 TEST_F(Detection, StopRequestEndsTheVersionRetries) {
@@ -274,7 +274,7 @@ TEST_F(Detection, StopRequestEndsTheVersionRetries) {
     AppHarness& h = ready();
     h.clock->onSleep([&h](double s) {
         if (s == 5.0)
-            h.app().setDetectStopFlag(true);
+            h.app().session().requestDetectionStop();
     });
     h.runDetectProc();
     EXPECT_EQ(adbRuns().count(kVersionRead), 1);
@@ -316,7 +316,7 @@ TEST_F(Detection, EqualVersionIsUpToDate) {
     loadScenario("up-to-date");
     AppHarness& h = ready();
     ASSERT_EQ(passesUntilDecided(), 1);
-    EXPECT_EQ(h.app().status(), 4);
+    EXPECT_EQ(h.app().session().state(), 4);
     const Screen s = h.screen();
     EXPECT_EQ(s.status, L("info Your vesion is up to date"));
     EXPECT_EQ(s.buttonTitle, L("btn Close"));
@@ -328,7 +328,7 @@ TEST_F(Detection, EqualVersionIsUpToDate) {
 TEST_F(Detection, StopFlagBeforeFirstPass) {
     loadScenario("ftm");
     AppHarness& h = ready();
-    h.app().setDetectStopFlag(true);
+    h.app().session().requestDetectionStop();
     h.runDetectProc();
     EXPECT_TRUE(h.clock->sleeps().empty());
     EXPECT_EQ(sim->probes(), 0);
@@ -338,9 +338,9 @@ TEST_F(Detection, IdleWhileInitialisingOrUpdating) {
     loadScenario("ftm");
     AppHarness& h = ready("1.0.4", 0);
     h.runDetectPass();
-    h.app().setStatus(3);
+    h.app().session().setState(3);
     h.runDetectPass();
-    EXPECT_EQ(h.app().status(), 3);
+    EXPECT_EQ(h.app().session().state(), 3);
     EXPECT_EQ(sim->probes(), 0);
 }
 
@@ -348,7 +348,7 @@ TEST_F(Detection, IdleWhileInitialisingOrUpdating) {
 // overwrite the update screen.
 TEST_F(Detection, StartPressedWhileTheOfferIsShownWins) {
     struct PressOnEnable : QObject {
-        AppDelegate* app;
+        Application* app;
         bool eventFilter(QObject* o, QEvent* e) override {
             if (e->type() == QEvent::EnabledChange && static_cast<QWidget*>(o)->isEnabled())
                 app->exchangeStatus(2, 3);
@@ -363,7 +363,7 @@ TEST_F(Detection, StartPressedWhileTheOfferIsShownWins) {
     h.face().updateButton->installEventFilter(&press);
     h.runDetectPass();
     h.face().updateButton->removeEventFilter(&press);
-    EXPECT_EQ(h.app().status(), 3);
+    EXPECT_EQ(h.app().session().state(), 3);
     EXPECT_NE(h.screen().buttonTitle, L("btn Start"));
     EXPECT_NE(h.screen().status, L("stat Device Ready !"));
 }
@@ -374,10 +374,10 @@ TEST_F(Detection, MissingAdbKeepsTheLoopSearching) {
     AppHarness& h = ready();
     h.clock->onSleep([&h](double) {
         if (h.clock->sleeps().size() >= 4)
-            h.app().setDetectStopFlag(true);
+            h.app().session().requestDetectionStop();
     });
     h.runDetectProc(); // must neither throw nor spin without the pass period
-    EXPECT_EQ(h.app().status(), 1);
+    EXPECT_EQ(h.app().session().state(), 1);
     EXPECT_EQ(h.clock->count(0.5), 2);
     EXPECT_EQ(h.screen().status, L("stat Searching device ..."));
 }
@@ -426,7 +426,7 @@ TEST_P(DetectionLongRun, DescriptorsThreadsAndMemoryStayFlat) {
             before = footprint();
         if (passes == kWarmUp + run.passes) {
             after = footprint();
-            h.app().setDetectStopFlag(true);
+            h.app().session().requestDetectionStop();
         }
     });
     h.runDetectProc();

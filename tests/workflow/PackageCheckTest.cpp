@@ -30,12 +30,12 @@ protected:
         harness->runInitialize();
         return *harness;
     }
-    AppDelegate& app() { return harness->app(); }
+    Application& app() { return harness->app(); }
     uint64_t total() { return app().m_total.load(); }
 
     // The failure screen: the key on the status line and as warning, Close offered.
     void expectFailure(const char* key, bool buttonEnabled) {
-        EXPECT_EQ(app().status(), 4);
+        EXPECT_EQ(app().session().state(), 4);
         const Screen s = harness->screen();
         EXPECT_EQ(s.status, L(key));
         EXPECT_TRUE(s.warningVisible);
@@ -49,7 +49,7 @@ protected:
         EXPECT_EQ(total(), 0u);
     }
     void expectSuccess(uint64_t expectedTotal) {
-        EXPECT_EQ(app().status(), 1);
+        EXPECT_EQ(app().session().state(), 1);
         EXPECT_EQ(total(), expectedTotal);
         const Screen s = harness->screen();
         EXPECT_EQ(s.status, L("stat Detecting device ..."));
@@ -212,9 +212,9 @@ TEST_F(PackageCheck, OnlyThirtyTwoImagesAreRead) {
 TEST_F(PackageCheck, RunsOnlyWhileInitialising) {
     bundle.writeVersion("V\n");
     harness = std::make_unique<AppHarness>(bundle);
-    app().setStatus(1);
+    app().session().setState(1);
     harness->runInitialize();
-    EXPECT_EQ(app().status(), 1);
+    EXPECT_EQ(app().session().state(), 1);
     EXPECT_NE(harness->screen().status, L("stat Fail to check image file !"));
 }
 

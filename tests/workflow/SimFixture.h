@@ -1,5 +1,5 @@
 #pragma once
-// In-process tests on the simulated hotspot: a real AppDelegate whose bundle carries the
+// In-process tests on the simulated hotspot: a real Application whose bundle carries the
 // simulator's adb and fastboot and a package, whose USB library is the simulator's
 // (link hotspot_simusb), and whose clock records the waits instead of sleeping.
 //
@@ -11,7 +11,7 @@
 //       AppHarness& h = start();      // window, controller; nothing runs yet
 //       h.runInitialize();            // or h.setReady("1.0.4") to skip the package check
 //       h.runDetectPass();
-//       EXPECT_EQ(h.app().status(), 2);
+//       EXPECT_EQ(h.app().session().state(), 2);
 //       EXPECT_EQ(sim.toolRuns("adb").size(), ...);
 //   }
 

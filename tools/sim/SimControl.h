@@ -4,7 +4,7 @@
 // The simulated device lives in a state folder (by default the one named by the environment
 // variable HOTSPOT_SIM_DIR). The stand-in adb and fastboot executables and the stand-in USB
 // library (hotspot_simusb) read and change the same state, so a test can set up a scenario
-// here, let a real AppDelegate drive the device, and then look at what the device was asked.
+// here, let a real Application drive the device, and then look at what the device was asked.
 // Every call takes the state folder's lock: it is safe to use while tools run.
 
 #include <QByteArray>

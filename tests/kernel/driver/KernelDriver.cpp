@@ -9,7 +9,7 @@
 //         sleep=SECONDS | press | close
 // Exits 0 when every step was met (the window is closed at the end in any case).
 
-#include "app/AppDelegate.h"
+#include "app/Application.h"
 #include "app/Faces.h"
 #include "app/MainWindow.h"
 #include "app/WindowFace.h"
@@ -45,10 +45,10 @@ Step parseStep(const QString& arg)
 QString screen(const MainWindow& w)
 {
     return QStringLiteral("status=\"%1\" info=\"%2\" warning=\"%3\" button=\"%4\"%5 %6")
-        .arg(w.ui.statusLable->text(), w.ui.infoLable->text().replace(QLatin1Char('\n'), QLatin1Char(' ')),
-             w.ui.warningLable->isVisible() ? w.ui.warningLable->text() : QString(),
+        .arg(w.ui.statusLabel()->text(), w.ui.infoLabel()->text().replace(QLatin1Char('\n'), QLatin1Char(' ')),
+             w.ui.warningLabel()->isVisible() ? w.ui.warningLabel()->text() : QString(),
              w.ui.updateButton->text(), w.ui.updateButton->isEnabled() ? QString() : QStringLiteral(" (disabled)"),
-             w.ui.precentLable->text());
+             w.ui.percentLabel()->text());
 }
 
 } // namespace
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     MainWindow window;
     auto* face = new WindowFace(&window);
     auto* delegate =
-        new AppDelegate(Environment::fromProcess(args[1] + QStringLiteral("/Contents/bin/hotspot-updater")), face);
+        new Application(Environment::fromProcess(args[1] + QStringLiteral("/Contents/bin/hotspot-updater")), face);
     QApplication::setQuitOnLastWindowClosed(true);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] {
         std::printf("driver: window closed, terminating\n");
@@ -97,7 +97,7 @@ int main(int argc, char** argv)
                 met = window.ui.updateButton->isEnabled() && window.ui.updateButton->text() == s.text;
             else if (s.kind == QLatin1String("status")) {
                 for (const QString& text : s.text.split(QLatin1Char('|')))
-                    met = met || window.ui.statusLable->text().contains(text);
+                    met = met || window.ui.statusLabel()->text().contains(text);
             }
             else if (s.kind == QLatin1String("sleep"))
                 met = stepTimer.elapsed() >= qint64(s.seconds * 1000);
