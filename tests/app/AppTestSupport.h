@@ -4,6 +4,7 @@
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "workflow/Messages.h"
 #include "app/WindowFace.h"
 
 #include <QString>

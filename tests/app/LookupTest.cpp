@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 #include "app/StringTable.h"
+#include "workflow/VersionCompare.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,16 +112,8 @@ TEST_F(Lookup, UnknownLanguageFallsBackToEnglish) {
     EXPECT_EQ(messages::lookup("btn Close"), "btn Close");
 }
 
-TEST(CopyVersion, BoundsAndTerminatesTheBuffer) {
-    char buffer[260];
-    std::memset(buffer, 'x', sizeof buffer);
-    copyVersion(buffer, QByteArray(400, 'v'));
-    EXPECT_EQ(std::strlen(buffer), 255u);
-    EXPECT_EQ(buffer[256], 'x'); // nothing past the 256 bytes is written
-
-    copyVersion(buffer, QByteArray("1.2.3"));
-    EXPECT_STREQ(buffer, "1.2.3");
-    EXPECT_EQ(buffer[200], '\0'); // the old long text is gone
-    copyVersion(buffer, QByteArray("ab\0cd", 5));
-    EXPECT_STREQ(buffer, "ab");
+TEST(BoundedVersion, KeepsAtMost255BytesAndNothingFromANul) {
+    EXPECT_EQ(version::bounded(QString(400, u'v')).size(), 255);
+    EXPECT_EQ(version::bounded(QStringLiteral("1.2.3")), "1.2.3");
+    EXPECT_EQ(version::bounded(QString::fromUtf8(QByteArray("ab\0cd", 5))), "ab");
 }

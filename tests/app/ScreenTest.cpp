@@ -158,10 +158,10 @@ TEST_F(Screen, PostFromAWorkerWaitsForTheGuiThread) {
     bool sawItsEffect = false;
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        m_app->post([&] { ranOn = QThread::currentThread(); order.push_back(1); });
+        m_app->session().post([&] { ranOn = QThread::currentThread(); order.push_back(1); });
         sawItsEffect = ranOn != nullptr;
-        m_app->postStatus(QStringLiteral("second"));
-        m_app->post([&] { order.push_back(3); });
+        m_app->session().showStatus(QStringLiteral("second"));
+        m_app->session().post([&] { order.push_back(3); });
         done = true;
     });
     ASSERT_TRUE(pumpUntil([&] { return done.load(); }));
@@ -173,7 +173,7 @@ TEST_F(Screen, PostFromAWorkerWaitsForTheGuiThread) {
 
     // On the GUI thread it runs at once, without an event loop.
     bool direct = false;
-    m_app->post([&] { direct = true; });
+    m_app->session().post([&] { direct = true; });
     EXPECT_TRUE(direct);
 }
 

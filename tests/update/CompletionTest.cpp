@@ -1,5 +1,6 @@
 // The final screen and next state for every result code of an update run.
 
+#include "workflow/Completion.h"
 #include "tests/workflow/AppHarness.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ protected:
         app().session().showProgress(0.0);
         app().session().showProgress(0.73);
         h.window().setCloseEnabled(false);
-        copyVersion(app().m_dev_version, "MDM9615_V1.0.7");
+        app().session().setDeviceVersion(QString::fromUtf8("MDM9615_V1.0.7"));
     }
 
     Application& app() { return h.app(); }
@@ -50,7 +51,7 @@ class CompletionOutcome : public CompletionTest, public ::testing::WithParamInte
 
 TEST_P(CompletionOutcome, ShowsFailureAndNextState) {
     const Outcome& o = GetParam();
-    app().updateWhenDone(o.code);
+    showUpdateResult(app().session(), o.code);
     const Screen s = h.screen();
     EXPECT_EQ(s.status, o.status());
     EXPECT_EQ(app().session().state(), o.state);
@@ -80,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Outcome{INT32_MIN, kSomeError, nullptr, 4, "btn Close"}));
 
 TEST_F(CompletionTest, SuccessShowsDeviceVersionAndFinishes) {
-    app().updateWhenDone(0);
+    showUpdateResult(app().session(), 0);
     const Screen s = h.screen();
     EXPECT_EQ(s.status, L("stat Success upgrade device !"));
     EXPECT_EQ(app().session().state(), 4);
@@ -94,21 +95,21 @@ TEST_F(CompletionTest, SuccessShowsDeviceVersionAndFinishes) {
 }
 
 TEST_F(CompletionTest, SuccessWithoutDeviceVersionLeavesOnlyTheTab) {
-    copyVersion(app().m_dev_version, "");
-    app().updateWhenDone(0);
+    app().session().setDeviceVersion(QString::fromUtf8(""));
+    showUpdateResult(app().session(), 0);
     EXPECT_EQ(h.screen().info, L("info Current version") + "\n\t\n" + L("info Your vesion is up to date"));
 }
 
 TEST_F(CompletionTest, DeviceVersionIsShownAsUtf8) {
-    copyVersion(app().m_dev_version, QStringLiteral("V\u00e9rsion_2").toUtf8());
-    app().updateWhenDone(0);
+    app().session().setDeviceVersion(QStringLiteral("V\u00e9rsion_2"));
+    showUpdateResult(app().session(), 0);
     EXPECT_TRUE(h.screen().info.contains(QStringLiteral("\n\tV\u00e9rsion_2\n")));
 }
 
 class CompletionEveryCode : public CompletionTest, public ::testing::WithParamInterface<int32_t> {};
 
 TEST_P(CompletionEveryCode, BarStillAndIndeterminateCloseAllowedPercentKept) {
-    app().updateWhenDone(GetParam());
+    showUpdateResult(app().session(), GetParam());
     const Screen s = h.screen();
     EXPECT_TRUE(s.barIndeterminate);
     EXPECT_FALSE(s.barAnimating);

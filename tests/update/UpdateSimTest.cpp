@@ -38,15 +38,16 @@ QString usr(const char* key) { return messages::lookupFilled(key, QStringLiteral
 QString filled(const char* key, const char* arg) { return messages::lookupFilled(key, QString::fromUtf8(arg)); }
 
 // What the window showed: the status line and the bar's value, as they changed from post to
-// post. A worker's posts reach the GUI thread as events for the controller, so the screen is
-// taken just before each event the controller gets, and once more at the end.
+// post. A worker's posts reach the GUI thread as events, so the screen is taken just before
+// each of them, and once more at the end.
 class PostLog : public QObject {
 public:
-    explicit PostLog(AppHarness& h) : m_h(h) { h.app().installEventFilter(this); }
-    ~PostLog() override { m_h.app().removeEventFilter(this); }
+    explicit PostLog(AppHarness& h) : m_h(h) { QCoreApplication::instance()->installEventFilter(this); }
+    ~PostLog() override { QCoreApplication::instance()->removeEventFilter(this); }
 
-    bool eventFilter(QObject*, QEvent*) override {
-        take();
+    bool eventFilter(QObject* target, QEvent*) override {
+        if (dynamic_cast<BlockingPost*>(target))
+            take();
         return false;
     }
 
@@ -427,7 +428,7 @@ TEST_F(UpdateSimTest, EmptyImageIsPassedOverSilently) {
 TEST_F(UpdateSimTest, ImageMissingAtTheCheckIsNotWrittenEvenWhenBackAtStart) {
     ready(QStringLiteral("ftm"), {{"aboot", 1024}, {"boot", 4096}, {"modem", 16384}, {"system", 2048}, {"extra", 512}},
           {QStringLiteral("extra")});
-    EXPECT_EQ(harness().app().m_total.load(), uint64_t(m_total)); // the check did not count it
+    EXPECT_EQ(packageTotal(harness().app()), uint64_t(m_total)); // the check did not count it
     bundle.writeResource(QStringLiteral("extra.img"), QByteArray(512, 'x'));
     press();
     EXPECT_EQ(flashes(), (QList<QStringList>{flashRun("aboot"), flashRun("boot"), flashRun("modem"), flashRun("system")}));
@@ -685,12 +686,12 @@ TEST_P(UpdateBackup, NoWritingWithoutASavedCalibration) {
     if (GetParam().earlierCopy) {
         sim->setFault(QStringLiteral("pull_error"), QJsonValue::Null);
         bool saved = false;
-        harness().runOnWorker([&] { saved = harness().app().backAdbData(); });
+        harness().runOnWorker([&] { saved = harness().services().data.backUp(harness().session().backupRun(), {}, {}); });
         ASSERT_TRUE(saved);
         sim->patch(QJsonDocument::fromJson(R"({"faults": {"pull_error": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]}})").object());
         sim->clearRecords();
     }
-    const QString deviceFolder = harness().app().backupStore().deviceFolder(QStringLiteral("0123456789ABCDEF"));
+    const QString deviceFolder = harness().services().data.store().deviceFolder(QStringLiteral("0123456789ABCDEF"));
     QTemporaryDir logs;
     if (GetParam().foreignFolder) {
         if (::geteuid() != 0)
@@ -779,7 +780,7 @@ TEST_F(UpdateSimTest, PlantedLinkAtASharedNameIsNotFollowed) {
 // Ten runs of a device are kept, and its newest calibration copy wherever that is.
 TEST_F(UpdateSimTest, StoreKeepsTheLastTenRunsAndTheNewestCalibration) {
     ready(QStringLiteral("ftm"));
-    const BackupStore store = harness().app().backupStore();
+    const BackupStore store = harness().services().data.store();
     for (int day = 1; day <= 11; ++day) {
         const QString entry = store.createEntry(QStringLiteral("0123456789ABCDEF"),
                                                 QDateTime(QDate(2020, 1, day), QTime(12, 0), Qt::UTC));

@@ -253,11 +253,11 @@ public:
         s.imageVisible = !d.pictureView()->isHidden();
         s.warning = d.warningLabel()->text();
         s.warningVisible = !d.warningLabel()->isHidden();
-        s.buttonTitle = d.updateButton->text();
-        s.buttonEnabled = d.updateButton->isEnabled();
-        s.barIndeterminate = d.progressBar->isIndeterminate();
-        s.barAnimating = d.progressBar->isAnimating();
-        s.barValue = d.progressBar->value();
+        s.buttonTitle = d.updateButton()->text();
+        s.buttonEnabled = d.updateButton()->isEnabled();
+        s.barIndeterminate = d.progressBar()->isIndeterminate();
+        s.barAnimating = d.progressBar()->isAnimating();
+        s.barValue = d.progressBar()->value();
         s.percent = d.percentLabel()->text();
         return s;
     }
@@ -274,6 +274,18 @@ private:
     std::unique_ptr<WindowFace> m_face;
     std::unique_ptr<Application> m_delegate;
 };
+
+// The package as the check left it, its table padded with empty entries to kImageTableSize.
+inline uint64_t packageTotal(Application& app) {
+    const auto package = app.session().package();
+    return package ? package->total() : 0;
+}
+inline std::vector<ImageEntry> packageImages(Application& app) {
+    const auto package = app.session().package();
+    std::vector<ImageEntry> images = package ? package->images() : std::vector<ImageEntry>();
+    images.resize(std::max<std::size_t>(images.size(), kImageTableSize), ImageEntry{});
+    return images;
+}
 
 inline QString L(const char* key) { return messages::lookup(key); }
 

@@ -129,7 +129,7 @@ TEST_F(Detection, PackageCheckThenDetection) {
     AppHarness& h = start();
     h.runInitialize();
     ASSERT_EQ(h.app().session().state(), 1);
-    EXPECT_EQ(h.app().m_total.load(), 5001u);
+    EXPECT_EQ(packageTotal(h.app()), 5001u);
     EXPECT_EQ(adbRuns(), (QList<QStringList>{{"kill-server"}, {"start-server"}}));
     ASSERT_EQ(passesUntilDecided(), 1);
     expectOffered("1.0.3", "1.0.4");
@@ -241,7 +241,7 @@ TEST_F(Detection, UnplugWhileOfferedReturnsToSearching) {
 TEST_F(Detection, UnplugWhenFinishedChangesNothing) {
     loadScenario("unplugged");
     AppHarness& h = ready("1.0.4", 4);
-    copyVersion(h.app().m_dev_version, "1.0.4");
+    h.app().session().setDeviceVersion(QString::fromUtf8("1.0.4"));
     const Screen before = h.screen();
     h.runDetectPass();
     EXPECT_EQ(h.app().session().state(), 4);
@@ -351,18 +351,18 @@ TEST_F(Detection, StartPressedWhileTheOfferIsShownWins) {
         Application* app;
         bool eventFilter(QObject* o, QEvent* e) override {
             if (e->type() == QEvent::EnabledChange && static_cast<QWidget*>(o)->isEnabled())
-                app->exchangeStatus(2, 3);
+                app->session().exchangeState(2, 3);
             return false;
         }
     };
     loadScenario("ftm");
     AppHarness& h = ready();
-    h.face().updateButton->setEnabled(false);
+    h.face().updateButton()->setEnabled(false);
     PressOnEnable press;
     press.app = &h.app();
-    h.face().updateButton->installEventFilter(&press);
+    h.face().updateButton()->installEventFilter(&press);
     h.runDetectPass();
-    h.face().updateButton->removeEventFilter(&press);
+    h.face().updateButton()->removeEventFilter(&press);
     EXPECT_EQ(h.app().session().state(), 3);
     EXPECT_NE(h.screen().buttonTitle, L("btn Start"));
     EXPECT_NE(h.screen().status, L("stat Device Ready !"));

@@ -31,7 +31,7 @@ protected:
         return *harness;
     }
     Application& app() { return harness->app(); }
-    uint64_t total() { return app().m_total.load(); }
+    uint64_t total() { return packageTotal(app()); }
 
     // The failure screen: the key on the status line and as warning, Close offered.
     void expectFailure(const char* key, bool buttonEnabled) {
@@ -69,8 +69,8 @@ TEST_F(PackageCheck, GoodPackagePassesAndSumsBytes) {
     run();
     expectSuccess(4500);
     EXPECT_EQ(harness->toolVersion(), "V1.2");
-    EXPECT_STREQ(app().s_image_table[1].name, "system");
-    EXPECT_EQ(app().s_image_table[2].name[0], '\0');
+    EXPECT_STREQ(packageImages(app())[1].name, "system");
+    EXPECT_EQ(packageImages(app())[2].name[0], '\0');
     EXPECT_EQ(harness->deviceVersion(), "");
     // adb's vendor list was prepared in the private home.
     EXPECT_TRUE(QFile::exists(harness->home() + "/.android/adb_usb.ini"));
@@ -138,7 +138,7 @@ TEST_F(PackageCheck, OddFieldCountsAndBlanksAfterCommas) {
     run();
     // The blank makes " boot.img" an absent file: skipped.
     expectSuccess(3);
-    EXPECT_STREQ(app().s_image_table[0].name, "sys");
+    EXPECT_STREQ(packageImages(app())[0].name, "sys");
 }
 
 TEST_F(PackageCheck, SizesWithAutomaticBase) {
@@ -173,7 +173,7 @@ TEST_F(PackageCheck, AbsentImageAmongGoodOnesIsSkipped) {
     bundle.writeVersion("V\n" + a + "\n" + b + "\n");
     run();
     expectSuccess(6);
-    EXPECT_STREQ(app().s_image_table[0].name, "a"); // stays in the table
+    EXPECT_STREQ(packageImages(app())[0].name, "a"); // stays in the table
 }
 
 TEST_F(PackageCheck, FirstBadImageFailsTheWholePackage) {
@@ -204,9 +204,8 @@ TEST_F(PackageCheck, OnlyThirtyTwoImagesAreRead) {
     bundle.writeVersion(text);
     run();
     expectSuccess(32);
-    EXPECT_STREQ(app().s_image_table[31].name, "p31");
-    const ImageEntry zero{};
-    EXPECT_EQ(std::memcmp(&app().s_image_table[32], &zero, sizeof zero), 0);
+    EXPECT_STREQ(packageImages(app())[31].name, "p31");
+    EXPECT_EQ(app().session().package()->images().size(), 32u);
 }
 
 TEST_F(PackageCheck, RunsOnlyWhileInitialising) {

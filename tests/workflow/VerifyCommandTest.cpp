@@ -102,7 +102,7 @@ TEST_P(VerifyAgrees, WithTheApplicationsCheck) {
     AppHarness h(bundle);
     h.runInitialize();
     QStringList written;
-    for (const ImageEntry& e : h.app().s_image_table)
+    for (const ImageEntry& e : packageImages(h.app()))
         if (shouldWrite(e))
             written << QString::fromUtf8(e.name);
     const VerifyRun r = verify(bundle.path());

@@ -45,10 +45,10 @@ Step parseStep(const QString& arg)
 QString screen(const MainWindow& w)
 {
     return QStringLiteral("status=\"%1\" info=\"%2\" warning=\"%3\" button=\"%4\"%5 %6")
-        .arg(w.ui.statusLabel()->text(), w.ui.infoLabel()->text().replace(QLatin1Char('\n'), QLatin1Char(' ')),
-             w.ui.warningLabel()->isVisible() ? w.ui.warningLabel()->text() : QString(),
+        .arg(w.ui.statusLable->text(), w.ui.infoLable->text().replace(QLatin1Char('\n'), QLatin1Char(' ')),
+             w.ui.warningLable->isVisible() ? w.ui.warningLable->text() : QString(),
              w.ui.updateButton->text(), w.ui.updateButton->isEnabled() ? QString() : QStringLiteral(" (disabled)"),
-             w.ui.percentLabel()->text());
+             w.ui.precentLable->text());
 }
 
 } // namespace
@@ -97,7 +97,7 @@ int main(int argc, char** argv)
                 met = window.ui.updateButton->isEnabled() && window.ui.updateButton->text() == s.text;
             else if (s.kind == QLatin1String("status")) {
                 for (const QString& text : s.text.split(QLatin1Char('|')))
-                    met = met || window.ui.statusLabel()->text().contains(text);
+                    met = met || window.ui.statusLable->text().contains(text);
             }
             else if (s.kind == QLatin1String("sleep"))
                 met = stepTimer.elapsed() >= qint64(s.seconds * 1000);
@@ -125,7 +125,7 @@ int main(int argc, char** argv)
         window.close(); // as the user closes it: the termination sequence runs
     });
     // Launch, termination sequence and the tools' end, as the application's main runs them.
-    runController(*delegate, [&poll] { poll.start(100); });
+    runApplication(*delegate, [&poll] { poll.start(100); });
     std::printf("driver: %s\n", failed ? "steps failed" : "all steps met");
     std::fflush(stdout);
     std::fflush(stderr);
