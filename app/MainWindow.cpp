@@ -47,16 +47,16 @@ void MainWindow::announceStatusChanges() {
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     announceStatusChanges();
-    ui.setupUi(this);
+    m_ui.setupUi(this);
     // The warning row keeps its place when hidden, so the bar and button never jump.
-    for (QWidget* w : {static_cast<QWidget*>(ui.warningImage), static_cast<QWidget*>(ui.warningLable)}) {
+    for (QWidget* w : {static_cast<QWidget*>(m_ui.warningImage), static_cast<QWidget*>(m_ui.warningLable)}) {
         QSizePolicy policy = w->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         w->setSizePolicy(policy);
     }
-    ui.imgView->hide();
+    m_ui.imgView->hide();
     // The button is where the keyboard starts; Enter presses it (see keyPressEvent).
-    ui.updateButton->setFocus();
+    m_ui.updateButton->setFocus();
     applyWindowStyle();
 }
 
@@ -64,8 +64,8 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     // The default button of a plain window: Enter presses it from anywhere, when enabled.
     // (A disabled button loses focus, so it cannot take the key itself.)
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier && ui.updateButton->isEnabled()) {
-        ui.updateButton->animateClick();
+    if (enter && event->modifiers() == Qt::NoModifier && m_ui.updateButton->isEnabled()) {
+        m_ui.updateButton->animateClick();
         return;
     }
     QWidget::keyPressEvent(event);
@@ -96,8 +96,8 @@ void MainWindow::ensurePictures() {
         return;
     m_picturesLoaded = true;
     const qreal dpr = devicePixelRatioF();
-    ui.warningImage->setPixmap(picture(m_pictureFolder + QStringLiteral("/warning.png"), {20, 20}, dpr));
-    ui.imgView->setPixmap(picture(m_pictureFolder + QStringLiteral("/updating.png"), {160, 104}, dpr));
+    m_ui.warningImage->setPixmap(picture(m_pictureFolder + QStringLiteral("/warning.png"), {20, 20}, dpr));
+    m_ui.imgView->setPixmap(picture(m_pictureFolder + QStringLiteral("/updating.png"), {160, 104}, dpr));
     const QIcon icon(m_pictureFolder + QStringLiteral("/app-icon.png"));
     if (!icon.isNull())
         setWindowIcon(icon);

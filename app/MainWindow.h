@@ -8,7 +8,10 @@
 class MainWindow : public QWidget {
 public:
     explicit MainWindow(QWidget* parent = nullptr);
-    Ui::MainWindow ui;
+    // The widgets of the interface description, by their object names.
+    const Ui::MainWindow& ui() const { return m_ui; }
+    // The window's own texts (accessible names) in the installed language.
+    void retranslate() { m_ui.retranslateUi(this); }
     void setCloseEnabled(bool enabled) { m_closeEnabled = enabled; }
     bool closeEnabled() const { return m_closeEnabled; }
 
@@ -29,6 +32,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    Ui::MainWindow m_ui;
     bool m_closeEnabled = true;
     QString m_pictureFolder;
     bool m_picturesLoaded = false;

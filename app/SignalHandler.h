@@ -1,7 +1,7 @@
 #pragma once
 // Turns the signals that end a desktop program (SIGTERM at logout or from kill, SIGHUP when
 // its terminal goes, SIGINT for Ctrl-C) into a call on the event loop's thread, where the
-// controller can end the application through its normal termination sequence.
+// application can end itself through its normal termination sequence.
 
 #include <QObject>
 #include <functional>

@@ -21,7 +21,7 @@ public:
     // Both must outlive the session.
     TerminalSession(Application& application, TerminalFace& face, const TerminalOptions& options);
 
-    // After the controller's launch: starts the wait for the device.
+    // After the application's launch: starts the wait for the device.
     void start();
     // The outcome's exit status; when the application ended before any (a signal), says so
     // and returns the event loop's `loopStatus`.

@@ -23,21 +23,21 @@ QString percentText(double fraction) {
 
 WindowFace::WindowFace(MainWindow* w)
     : m_window(w),
-      m_progressBar(w->ui.progressBar),
-      m_updateButton(w->ui.updateButton),
-      m_statusLabel(w->ui.statusLable),
-      m_percentLabel(w->ui.precentLable),
-      m_infoLabel(w->ui.infoLable),
-      m_warningLabel(w->ui.warningLable),
-      m_pictureView(w->ui.imgView),
-      m_warningImage(w->ui.warningImage) {}
+      m_progressBar(w->ui().progressBar),
+      m_updateButton(w->ui().updateButton),
+      m_statusLabel(w->ui().statusLable),
+      m_percentLabel(w->ui().precentLable),
+      m_infoLabel(w->ui().infoLable),
+      m_warningLabel(w->ui().warningLable),
+      m_pictureView(w->ui().imgView),
+      m_warningImage(w->ui().warningImage) {}
 
 void WindowFace::attach(Application& application, const QString& resourcesPath) {
     m_application = &application;
     m_resources = resourcesPath;
     QObject::connect(m_updateButton, &QPushButton::clicked, &application,
                      [a = &application] { a->onUpdateButtonClick(); });
-    m_window->ui.retranslateUi(m_window); // the window's own texts (accessible names) too
+    m_window->retranslate(); // the window's own texts (accessible names) too
     m_window->setPictureFolder(resourcesPath);
 }
 

@@ -24,7 +24,7 @@ const DataFile kDataFiles[] = {{contract::kWifiBoardData, contract::kWifiBoardDa
 
 enum class Pulled { Saved, Absent, Failed };
 
-QString fileName(const QString& devicePath) { return QFileInfo(devicePath).fileName(); }
+QString copyName(const QString& devicePath) { return QFileInfo(devicePath).fileName(); }
 
 bool reportsAbsent(const ToolResult& result) {
     if (!output::mentions(result, contract::kRemoteObject))
@@ -38,7 +38,7 @@ bool reportsAbsent(const ToolResult& result) {
 // The verdict on one pull: an error naming a missing remote object is an absent file; any
 // other error, or no file at all, is a failed copy, whatever was left behind.
 Pulled pullInto(const Tools& tools, BackupRun& run, const QString& devicePath, const QString& restoreTo) {
-    const QString name = fileName(devicePath);
+    const QString name = copyName(devicePath);
     const QString partial = run.entry + u'/' + name + QStringLiteral(".part");
     const ToolResult result = tools.adb(contract::adbPull(devicePath, partial)).text;
     std::optional<BackupFile> sealed;
@@ -148,7 +148,7 @@ void DeviceData::setAsideStaleCopies() const {
             continue;
         if (stale.entry.isEmpty())
             stale.entry = store.createEntry(BackupStore::kUnknownDevice, now);
-        const QString name = fileName(kDataFiles[i].devicePath);
+        const QString name = copyName(kDataFiles[i].devicePath);
         const QString moved = stale.entry + u'/' + name;
         // Across file systems Qt copies and then removes the original.
         if (stale.entry.isEmpty() || !QFile::rename(found[i], moved))

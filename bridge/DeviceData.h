@@ -24,7 +24,7 @@ public:
     // Moves copies an earlier version left at the shared names into the store.
     void setAsideStaleCopies() const;
 
-    const BackupStore& store() const { return m_store; }
+    const BackupStore& backupStore() const { return m_store; }
     QString wifiBackupPath() const { return m_hostTmp + QStringLiteral("/tq738hw_wifi_bk"); }
     QString configBackupPath() const { return m_hostTmp + QStringLiteral("/tq738hw_usr_cfg_bk"); }
 

@@ -79,7 +79,7 @@ void DetectionLoop::pass() {
     if (observed != 1 && observed != 2)
         return;
 
-    const uint64_t mask = probes.presence();
+    const uint64_t mask = m_session.recordPresence(probes.presence());
     if (mask == 0) {
         deviceGone(observed);
         return;

@@ -1,5 +1,6 @@
 #pragma once
-// One device's update, in one place: its state, its version, what the last adb probe said,
+// One device's update, in one place: its state, where it was last seen on the bus (which of
+// its identities), its version, what the last adb probe said,
 // its backup run, the note about copies kept, its workers, and the listeners that show it.
 //
 // States: 0 checking the package, 1 searching, 2 update offered, 3 updating, 4 finished.
@@ -52,6 +53,12 @@ public:
     QString packageVersion() const;
     QString deviceVersion() const;
     void setDeviceVersion(const QString& version);
+    // The last presence mask (bridge/DeviceProbes.h), recorded by whoever looked.
+    uint64_t recordPresence(uint64_t mask) {
+        m_presence.store(mask);
+        return mask;
+    }
+    uint64_t lastPresence() const { return m_presence.load(); }
     // The last adb probe's verdict, recorded by whoever probed.
     AdbVerdict recordVerdict(AdbVerdict verdict);
     AdbVerdict lastVerdict() const;
@@ -116,6 +123,7 @@ private:
     QString m_shownStatus;
 
     std::atomic<int32_t> m_state{0};
+    std::atomic<uint64_t> m_presence{0};
     mutable std::mutex m_lock; // the texts, the package and the verdict
     std::shared_ptr<const Package> m_package;
     QString m_deviceVersion;

@@ -152,7 +152,7 @@ private:
 
         bool onBus = false;
         for (int i = 0; i < kPollAttempts; ++i) {
-            m_mask = m_probes.presence();
+            m_mask = m_session.recordPresence(m_probes.presence());
             if (m_mask != 0) {
                 onBus = true;
                 break;
@@ -195,7 +195,7 @@ private:
 
         uint64_t finalMask = 0;
         for (int i = 0; i < kPollAttempts; ++i) {
-            finalMask = m_probes.presence();
+            finalMask = m_session.recordPresence(m_probes.presence());
             if (finalMask != 0) break;
             sleep(kPollWait);
         }

@@ -64,7 +64,7 @@ void AppFixture::TearDown() {
         return;
     m_app->session().requestDetectionStop();
     if (!drainWorkers()) {
-        ADD_FAILURE() << "workers still running; leaving the controller alive";
+        ADD_FAILURE() << "workers still running; leaving the application alive";
         (void)m_app.release();
         (void)m_face.release();
         (void)m_window.release();

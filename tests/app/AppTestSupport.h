@@ -1,5 +1,5 @@
 #pragma once
-// A real controller and window over a temporary bundle, a clock that never waits and a
+// A real application and window over a temporary bundle, a clock that never waits and a
 // trace file that fake tools, the clock and redirected stdout append to in order.
 
 #include "app/Application.h"
@@ -38,7 +38,7 @@ protected:
     QStringList traceLines() const;
 
     // Copies the shipped string table and pictures into the bundle and makes a new
-    // controller over it (the table is loaded at construction).
+    // application over it (the table is loaded at construction).
     void useShippedResources();
     // Same with the test table that holds stray per-cent signs.
     void useTestTable();

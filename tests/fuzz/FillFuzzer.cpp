@@ -2,6 +2,7 @@
 // is split at its first NUL into the entry and the value put into it.
 
 #include "FuzzInput.h"
+#include "workflow/Messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const QByteArray input = fuzzing::bytes(data, size);

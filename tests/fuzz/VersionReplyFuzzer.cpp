@@ -9,10 +9,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const ToolResult answer = fuzzing::toolOutput(data, size);
     if (!answer || !output::hasVersionReply(*answer))
         return 0;
-    char device[260] = {};
-    copyVersion(device, output::versionFromReply(*answer).toUtf8());
-    fuzzing::require(device[255] == '\0');
-    const char package[260] = "1.0.4";
+    const QString device = version::bounded(output::versionFromReply(*answer));
+    fuzzing::require(device.toUtf8().size() <= 255);
+    const QString package = QStringLiteral("1.0.4");
     const int forward = version::compare(package, device);
     const int backward = version::compare(device, package);
     fuzzing::require((forward > 0) == (backward < 0));

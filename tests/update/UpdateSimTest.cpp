@@ -78,7 +78,7 @@ struct Image {
 class UpdateSimTest : public SimFixture {
 protected:
     void TearDown() override {
-        log.reset(); // before the controller it watches
+        log.reset(); // before the application it watches
         SimFixture::TearDown();
     }
 
@@ -691,7 +691,7 @@ TEST_P(UpdateBackup, NoWritingWithoutASavedCalibration) {
         sim->patch(QJsonDocument::fromJson(R"({"faults": {"pull_error": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]}})").object());
         sim->clearRecords();
     }
-    const QString deviceFolder = harness().services().data.store().deviceFolder(QStringLiteral("0123456789ABCDEF"));
+    const QString deviceFolder = harness().services().data.backupStore().deviceFolder(QStringLiteral("0123456789ABCDEF"));
     QTemporaryDir logs;
     if (GetParam().foreignFolder) {
         if (::geteuid() != 0)
@@ -780,7 +780,7 @@ TEST_F(UpdateSimTest, PlantedLinkAtASharedNameIsNotFollowed) {
 // Ten runs of a device are kept, and its newest calibration copy wherever that is.
 TEST_F(UpdateSimTest, StoreKeepsTheLastTenRunsAndTheNewestCalibration) {
     ready(QStringLiteral("ftm"));
-    const BackupStore store = harness().services().data.store();
+    const BackupStore store = harness().services().data.backupStore();
     for (int day = 1; day <= 11; ++day) {
         const QString entry = store.createEntry(QStringLiteral("0123456789ABCDEF"),
                                                 QDateTime(QDate(2020, 1, day), QTime(12, 0), Qt::UTC));

@@ -8,7 +8,7 @@
 //   TEST_F(MyTest, X) {
 //       loadScenario("ftm");
 //       writePackage("HS_FW_1.0.4", {{"boot", "boot.img", QByteArray(4096, 'b')}});
-//       AppHarness& h = start();      // window, controller; nothing runs yet
+//       AppHarness& h = start();      // window, application; nothing runs yet
 //       h.runInitialize();            // or h.setReady("1.0.4") to skip the package check
 //       h.runDetectPass();
 //       EXPECT_EQ(h.app().session().state(), 2);
@@ -60,7 +60,7 @@ protected:
         bundle.writeVersion(text);
     }
 
-    // The controller on this bundle; created once per test. The USB library is opened as
+    // The application on this bundle; created once per test. The USB library is opened as
     // the package check would have, so detection passes can run without it.
     AppHarness& start(HarnessOptions options = {}) {
         if (!m_harness) {

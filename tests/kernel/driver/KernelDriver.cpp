@@ -45,10 +45,10 @@ Step parseStep(const QString& arg)
 QString screen(const MainWindow& w)
 {
     return QStringLiteral("status=\"%1\" info=\"%2\" warning=\"%3\" button=\"%4\"%5 %6")
-        .arg(w.ui.statusLable->text(), w.ui.infoLable->text().replace(QLatin1Char('\n'), QLatin1Char(' ')),
-             w.ui.warningLable->isVisible() ? w.ui.warningLable->text() : QString(),
-             w.ui.updateButton->text(), w.ui.updateButton->isEnabled() ? QString() : QStringLiteral(" (disabled)"),
-             w.ui.precentLable->text());
+        .arg(w.ui().statusLable->text(), w.ui().infoLable->text().replace(QLatin1Char('\n'), QLatin1Char(' ')),
+             w.ui().warningLable->isVisible() ? w.ui().warningLable->text() : QString(),
+             w.ui().updateButton->text(), w.ui().updateButton->isEnabled() ? QString() : QStringLiteral(" (disabled)"),
+             w.ui().precentLable->text());
 }
 
 } // namespace
@@ -94,16 +94,16 @@ int main(int argc, char** argv)
             const Step& s = steps[index];
             bool met = false;
             if (s.kind == QLatin1String("button"))
-                met = window.ui.updateButton->isEnabled() && window.ui.updateButton->text() == s.text;
+                met = window.ui().updateButton->isEnabled() && window.ui().updateButton->text() == s.text;
             else if (s.kind == QLatin1String("status")) {
                 for (const QString& text : s.text.split(QLatin1Char('|')))
-                    met = met || window.ui.statusLable->text().contains(text);
+                    met = met || window.ui().statusLable->text().contains(text);
             }
             else if (s.kind == QLatin1String("sleep"))
                 met = stepTimer.elapsed() >= qint64(s.seconds * 1000);
             else if (s.kind == QLatin1String("press")) {
-                std::printf("driver: press \"%s\"\n", qPrintable(window.ui.updateButton->text()));
-                window.ui.updateButton->click();
+                std::printf("driver: press \"%s\"\n", qPrintable(window.ui().updateButton->text()));
+                window.ui().updateButton->click();
                 met = true;
             } else if (s.kind == QLatin1String("close")) {
                 met = true;
