@@ -94,7 +94,7 @@ void Application::onUpdateButtonClick() {
         QCoreApplication::exit(0);
 }
 
-void Application::alertDidEnd(QMessageBox*, qint64 returnCode, void*) {
-    if (returnCode == kAlertFirstButton)
+void Application::alertAnswered(bool firstButton) {
+    if (firstButton)
         QCoreApplication::exit(0);
 }

@@ -11,8 +11,6 @@
 
 #include <QObject>
 
-class QMessageBox;
-
 class Application : public QObject, private SessionListener {
 public:
     // The face must outlive the application.
@@ -38,10 +36,8 @@ public:
     // pass started. The workers themselves are left to the process's end.
     void finishAfterEventLoop(double graceSeconds);
 
-    // The alert's answer: the first button ends the application.
-    static constexpr qint64 kAlertFirstButton = 1000;
-    static constexpr qint64 kAlertOtherButton = 1001;
-    void alertDidEnd(QMessageBox* alert, qint64 returnCode, void* contextInfo);
+    // The alert's answer: its first button ends the application.
+    void alertAnswered(bool firstButton);
 
 private:
     void updateEnded(int32_t result) override;

@@ -125,9 +125,8 @@ void WindowFace::showAlert(const QString& text) {
     if (!icon.isNull())
         alert->setIconPixmap(icon.pixmap(QSize(64, 64), alert->devicePixelRatioF()));
     Application* application = m_application;
-    QObject::connect(alert, &QMessageBox::buttonClicked, alert, [application, alert, ok](QAbstractButton* b) {
-        application->alertDidEnd(alert, b == ok ? Application::kAlertFirstButton : Application::kAlertOtherButton,
-                                 nullptr);
+    QObject::connect(alert, &QMessageBox::buttonClicked, alert, [application, ok](QAbstractButton* b) {
+        application->alertAnswered(b == ok);
     });
     alert->open();
 }

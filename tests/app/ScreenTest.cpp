@@ -144,9 +144,9 @@ TEST_F(Screen, AlertOpensWithoutBlockingAndOkQuits) {
     EXPECT_EQ(QCoreApplication::exec(), 0);
 }
 
-TEST_F(Screen, AlertEndingWithAnotherCodeDoesNothing) {
+TEST_F(Screen, AlertAnsweredOtherwiseDoesNothing) {
     QTimer::singleShot(0, [this] {
-        m_app->alertDidEnd(nullptr, 1001, nullptr);
+        m_app->alertAnswered(false);
         QCoreApplication::exit(7);
     });
     EXPECT_EQ(QCoreApplication::exec(), 7);
