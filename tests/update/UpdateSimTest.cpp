@@ -182,10 +182,13 @@ protected:
         EXPECT_TRUE(s.buttonEnabled);
         EXPECT_TRUE(h.window().closeEnabled());
     }
+    // Null `version`: written, but no version read after the update, so none is shown.
     void expectSuccessScreen(const char* version) {
         expectCloseScreen(L("stat Success upgrade device !"));
         const Screen s = harness().screen();
-        EXPECT_EQ(s.info, L("info Current version") + "\n\t" + version + "\n" + L("info Your vesion is up to date"));
+        EXPECT_EQ(s.info, version ? L("info Current version") + "\n\t" + version + "\n" + L("info Your vesion is up to date")
+                                  : L("info The firmware was written, but its new version could not be read."));
+        EXPECT_EQ(harness().app().session().newVersionRead(), version != nullptr);
         EXPECT_EQ(s.warning, L("warning Update is finished."));
     }
 
@@ -615,25 +618,25 @@ TEST_F(UpdateSimTest, AdbNeverBackAtTheEndStillReportsTheWriting) {
     ASSERT_GE(waits.size(), 11u);
     EXPECT_EQ(waits.back(), 1.0);
     EXPECT_EQ(std::vector<double>(waits.end() - 11, waits.end() - 1), std::vector<double>(10, 5.0));
-    expectSuccessScreen("1.0.3"); // the version read before the update
+    expectSuccessScreen(nullptr); // never the version read before the update
     expectModeOneLast();
 }
 
-TEST_F(UpdateSimTest, VersionNeverReadKeepsTheOldOne) {
+TEST_F(UpdateSimTest, VersionNeverReadShowsNoVersion) {
     ready(QStringLiteral("ftm"));
     sim->setFault(QStringLiteral("version_reply"), QStringLiteral("no_ok"));
     press();
     EXPECT_EQ(countRuns(kVersionRun), 11);
     EXPECT_TRUE(log->statuses.contains(L("stat updated Fail to read version number !")));
     EXPECT_DOUBLE_EQ(log->progress.back(), 1.0);
-    expectSuccessScreen("1.0.3");
+    expectSuccessScreen(nullptr);
 }
 
 struct VersionReply {
     const char* name;
     const char* faults;
     int runs;
-    const char* shown;
+    const char* shown; // null: no version read
 };
 
 // Detection has read the version once already; the simulator counts every read.
@@ -652,7 +655,8 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, UpdateVersionReply,
     ::testing::Values(VersionReply{"LowerCaseOk", R"({"version_reply": "lowercase"})", 1, "1.0.4"},
                       VersionReply{"OkFromThirdTry", R"({"version_ok_from_try": 4})", 3, "1.0.4"},
-                      VersionReply{"NothingAfterOk", R"({"version_reply": "prefix_only"})", 1, "1.0.3"}),
+                      VersionReply{"NothingAfterOk", R"({"version_reply": "prefix_only"})", 1, nullptr},
+                      VersionReply{"BlankAfterOk", R"({"version_reply": "empty"})", 1, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- errors ----
