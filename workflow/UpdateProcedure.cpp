@@ -91,7 +91,7 @@ private:
     }
 
     // B: save the device data, then reboot into the boot loader until fastboot lists it.
-    // Without a saved calibration (and none kept from before) the device is left untouched.
+    // A file the device has but that could not be saved leaves the device untouched.
     End intoBootLoader() {
         if (!backUp()) return kResultError;
         show("stat Switching to [%s] mode ...", contract::kModeFastboot);
