@@ -145,7 +145,8 @@ void TerminalSession::updateEnded(int32_t result) {
     // Subscribed after the faces: the bar is finished first.
     if (m_phase != Phase::Updating)
         return;
-    QJsonObject fields = versions(true);
+    // A device version read before the update is not claimed as the device's now.
+    QJsonObject fields = versions(m_application.session().newVersionRead());
     fields.insert(QStringLiteral("result"), result);
     if (result == 0) {
         conclude(exitstatus::kOk, "success", QString(), fields);

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,14 +56,12 @@ std::optional<BackupManifest> readManifest(const QString& entry) {
     return BackupManifest::fromJson(doc.object());
 }
 
-bool holdsIntactCopy(const QString& entry, const QString& devicePath) {
+// Every copy of the entry went back to the device. An entry without a readable manifest
+// cannot tell, so it is not confirmed.
+bool confirmedBack(const QString& entry) {
     const std::optional<BackupManifest> manifest = readManifest(entry);
-    if (!manifest)
-        return false;
-    for (const BackupFile& file : manifest->files)
-        if (file.devicePath == devicePath && BackupStore::intact(entry, file))
-            return true;
-    return false;
+    return manifest && std::all_of(manifest->files.cbegin(), manifest->files.cend(),
+                                   [](const BackupFile& file) { return file.restored; });
 }
 
 } // namespace
@@ -202,24 +201,9 @@ QStringList BackupStore::entriesNewestFirst(const QString& serial) const {
     return entries;
 }
 
-bool BackupStore::hasIntactCopy(const QString& serial, const QString& devicePath, const QString& except) const {
-    if (m_root.isEmpty())
-        return false;
+void BackupStore::rotate(const QString& serial) const {
+    int confirmed = 0;
     for (const QString& entry : entriesNewestFirst(serial))
-        if (entry != except && holdsIntactCopy(entry, devicePath))
-            return true;
-    return false;
-}
-
-void BackupStore::rotate(const QString& serial, const QString& precious) const {
-    const QStringList entries = entriesNewestFirst(serial);
-    if (entries.size() <= kKeepRuns)
-        return; // nothing to drop
-    bool preciousKept = false;
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        const bool holdsPrecious = !preciousKept && holdsIntactCopy(entries[i], precious);
-        preciousKept = preciousKept || holdsPrecious;
-        if (i >= kKeepRuns && !holdsPrecious)
-            QDir(entries[i]).removeRecursively();
-    }
+        if (confirmedBack(entry) && ++confirmed > kKeepRuns)
+            QDir(entry).removeRecursively();
 }

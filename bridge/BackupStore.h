@@ -1,7 +1,8 @@
 #pragma once
 // Durable copies of device data in the user's data folder, one entry per update run:
 // <data home>/hotspot-updater/backups/<device serial>/<UTC time>/ holding the copies and a
-// manifest.json. Folders 0700, files 0600; the newest entries of each device are kept.
+// manifest.json. Folders 0700, files 0600; the newest confirmed entries of each device and
+// every unconfirmed one are kept.
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -62,11 +63,9 @@ public:
     // The copy still has the size and digest it was saved with.
     static bool intact(const QString& entry, const BackupFile& file);
     bool writeManifest(const QString& entry, const BackupManifest& manifest) const;
-    // An entry of this device other than `except` holds an intact copy of `devicePath`.
-    bool hasIntactCopy(const QString& serial, const QString& devicePath, const QString& except) const;
-    // Keeps the newest kKeepRuns entries of the device, and its newest intact copy of
-    // `precious` wherever that is.
-    void rotate(const QString& serial, const QString& precious) const;
+    // Keeps the newest kKeepRuns entries of the device whose copies are all confirmed back on
+    // it, and every other entry: an unconfirmed copy may be the only one left of that data.
+    void rotate(const QString& serial) const;
 
 private:
     QStringList entriesNewestFirst(const QString& serial) const;

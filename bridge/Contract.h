@@ -17,6 +17,7 @@ inline const QString kAdbNoPermissions = QStringLiteral("no permissions");
 // Texts searched in tool output.
 inline const QString kError = QStringLiteral("error");        // adb and shell failure
 inline const QString kFlashFinished = QStringLiteral("finished");
+inline const QString kFlashFailed = QStringLiteral("FAILED");  // case-sensitive
 inline const QString kVersionReplyPrefix = QStringLiteral("OK "); // case-insensitive
 inline const QString kModeFileOk = QStringLiteral("OK");          // case-sensitive
 inline const QString kMpp5Prefix = QStringLiteral("Result:");

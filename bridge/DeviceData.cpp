@@ -64,7 +64,7 @@ void closeEntry(const BackupStore& store, BackupRun& run) {
         return;
     }
     store.writeManifest(run.entry, run.manifest);
-    store.rotate(run.manifest.serial, contract::kWifiBoardData);
+    store.rotate(run.manifest.serial);
 }
 
 } // namespace
@@ -100,15 +100,11 @@ bool DeviceData::backUp(BackupRun& run, const QString& deviceVersion, const QStr
             manifest.notSaved.insert(file.devicePath, QStringLiteral("absent on the device"));
             continue;
         }
+        // No earlier copy stands in: every unit answers adb with the same serial, so an
+        // entry of an earlier run may hold another unit's data.
         manifest.notSaved.insert(file.devicePath, QStringLiteral("copy failed"));
-        if (store.hasIntactCopy(manifest.serial, file.devicePath, run.entry)) {
-            qWarning("hotspot-updater: %s could not be copied; an earlier copy of this device is kept in %s",
-                     qUtf8Printable(file.devicePath), qUtf8Printable(store.deviceFolder(manifest.serial)));
-        } else {
-            qWarning("hotspot-updater: %s could not be copied and no copy is kept: not updating",
-                     qUtf8Printable(file.devicePath));
-            mayWrite = false;
-        }
+        qWarning("hotspot-updater: %s could not be copied: not updating", qUtf8Printable(file.devicePath));
+        mayWrite = false;
     }
 
     closeEntry(store, run);

@@ -15,8 +15,8 @@ public:
     DeviceData(const Tools& tools, const DeviceProbes& probes, BackupStore store, QString hostTmp);
 
     // Saves both files into a new entry of the store, described in `run`. True when the update
-    // may write the device: each file is saved, or the device has none, or an intact copy
-    // from an earlier run of this device is in the store. False leaves the device untouched.
+    // may write the device: each file is saved, or the device has none. False leaves the
+    // device untouched, whatever earlier runs left in the store.
     bool backUp(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const;
     // Pushes back the run's copies, and nothing else, in the order they were saved; the
     // manifest records what went back.

@@ -74,10 +74,12 @@ void DeviceProbes::rebootForwarded() const {
 }
 
 bool DeviceProbes::flash(const QString& partition, const QString& imagePath) const {
-    const ToolResult result = m_tools.fastboot(contract::fastbootFlash(partition, imagePath)).text;
+    const ToolRun run = m_tools.fastboot(contract::fastbootFlash(partition, imagePath));
     // Older fastboot ends with "finished. total time", the one Debian ships (and the bundle
-    // carries) with "Finished. Total time".
-    return result && result->contains(contract::kFlashFinished, Qt::CaseInsensitive);
+    // carries) with "Finished. Total time". The older one prints it even after "FAILED", so the
+    // exit status and that mark count too.
+    return run.exitStatus == 0 && run.text && run.text->contains(contract::kFlashFinished, Qt::CaseInsensitive) &&
+           !output::mentions(run.text, contract::kFlashFailed);
 }
 
 void DeviceProbes::fastbootReboot() const {

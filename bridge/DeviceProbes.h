@@ -48,7 +48,8 @@ public:
     bool rebootToBootLoader() const;
     // A reboot whose answer nobody reads.
     void rebootForwarded() const;
-    // Writes one image; true when fastboot reports it finished.
+    // Writes one image; true when fastboot exits with 0 and reports it finished, with no
+    // "FAILED" anywhere in its output.
     bool flash(const QString& partition, const QString& imagePath) const;
     void fastbootReboot() const;
     void fastbootRebootBootloader() const;

@@ -165,6 +165,10 @@
         <translation>Your hotspot's firmware is up to date.</translation>
     </message>
     <message>
+        <source>info The firmware was written, but its new version could not be read.</source>
+        <translation>The firmware was written, but your hotspot's new version could not be read.</translation>
+    </message>
+    <message>
         <source>info Please check device, reconnect it and try again.</source>
         <translation>Please check your hotspot, reconnect it and try again.</translation>
     </message>

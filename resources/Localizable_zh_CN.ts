@@ -165,6 +165,10 @@
         <translation>您的随身热点固件已是最新版本。</translation>
     </message>
     <message>
+        <source>info The firmware was written, but its new version could not be read.</source>
+        <translation>固件已写入，但无法读取随身热点的新固件版本。</translation>
+    </message>
+    <message>
         <source>info Please check device, reconnect it and try again.</source>
         <translation>请检查随身热点，重新连接后再试一次。</translation>
     </message>

@@ -32,9 +32,12 @@ void showUpdateResult(DeviceSession& session, int32_t code) {
     case 0: {
         session.showStatus(lookup("stat Success upgrade device !"));
         session.setState(kStateFinished);
-        const QString text = lookup("info Current version") + QStringLiteral("\n\t") +
-                             session.deviceVersion() + QStringLiteral("\n") +
-                             lookup("info Your vesion is up to date");
+        // The version read before the update is not the new one: say none was read.
+        const QString text = session.newVersionRead()
+                                 ? lookup("info Current version") + QStringLiteral("\n\t") +
+                                       session.deviceVersion() + QStringLiteral("\n") +
+                                       lookup("info Your vesion is up to date")
+                                 : lookup("info The firmware was written, but its new version could not be read.");
         session.setTextLabel(withKeptBackup(text, session.keptNote()), false);
         session.showWarning(QStringLiteral("warning Update is finished."));
         session.enableButton(true);

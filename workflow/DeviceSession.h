@@ -71,6 +71,9 @@ public:
     // Where the completion tells the user the copies that did not go back are.
     void setKeptNote(const QString& entry);
     QString keptNote() const;
+    // The update read the device's version after writing it: the device version is the new one.
+    void setNewVersionRead(bool read) { m_newVersionRead.store(read); }
+    bool newVersionRead() const { return m_newVersionRead.load(); }
     bool updateRunning() const { return m_updateRunning.load(); }
     void setUpdateRunning(bool running) { m_updateRunning.store(running); }
 
@@ -131,6 +134,7 @@ private:
     QString m_keptNote;
     std::atomic<bool> m_permissionShown{false};
     std::atomic<bool> m_updateRunning{false};
+    std::atomic<bool> m_newVersionRead{false};
     BackupRun m_backupRun;
 
     std::atomic<int> m_liveWorkers{0};

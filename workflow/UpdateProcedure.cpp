@@ -91,7 +91,7 @@ private:
     }
 
     // B: save the device data, then reboot into the boot loader until fastboot lists it.
-    // Without a saved calibration (and none kept from before) the device is left untouched.
+    // A file the device has but that could not be saved leaves the device untouched.
     End intoBootLoader() {
         if (!backUp()) return kResultError;
         show("stat Switching to [%s] mode ...", contract::kModeFastboot);
@@ -232,10 +232,11 @@ private:
         }
         if (!versionReplyOk()) {
             show("stat updated Fail to read version number !");
-        } else if (m_slot) {
-            // An empty rest leaves the version read before the update.
-            if (m_slot->size() > contract::kVersionReplyPrefix.size())
-                m_session.setDeviceVersion(output::versionFromReply(*m_slot));
+        } else if (const QString version = m_slot ? output::versionFromReply(*m_slot) : QString();
+                   !version.isEmpty()) {
+            // A reply with nothing after "OK " reads no version: the old one is not shown as new.
+            m_session.setDeviceVersion(version);
+            m_session.setNewVersionRead(true);
         }
         progress(1.0);
         return m_writing;
@@ -255,6 +256,7 @@ private:
 
 void runUpdate(DeviceSession& session, const Services& services) {
     int32_t result = kResultError;
+    session.setNewVersionRead(false);
     UpdateRun run(session, services);
     try {
         result = run.run();

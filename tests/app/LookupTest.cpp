@@ -28,6 +28,7 @@ const char* const kKeys[] = {
     "stat Device not found !", "stat Fail to write image !", "btn Initializing",
     "btn Processing", "btn Searching", "btn Detecting ...", "btn Start", "btn Close", "btn Retry",
     "info Version after update", "info Current version", "info Your vesion is up to date",
+    "info The firmware was written, but its new version could not be read.",
     "info Please check device, reconnect it and try again.",
     "warning Please do not remove, update is in progress.", "warning Update is finished.",
 };

@@ -119,18 +119,26 @@ TEST_F(ProbeTest, RebootAndSwitchFailOnlyOnAnErrorLine) {
 TEST_F(ProbeTest, FlashSucceedsOnlyWhenFinished) {
     struct Case {
         QByteArray out;
+        int exitStatus;
         int32_t expected;
     } cases[] = {
-        {"sending 'boot'...\nOKAY\nfinished. total time: 0.5s\n", 0},
-        {"error: write failed\nfinished. total time: 0.1s\n", 0},
-        {"FAILED (remote: bad image)\n", -1},
-        {"", -1},
-        {"Sending 'boot' (96 KB)  OKAY [  0.385s]\nFinished. Total time: 1.208s\n", 0},
-        {"finished" + kInvalidUtf8, -1},
+        {"sending 'boot'...\nOKAY\nfinished. total time: 0.5s\n", 0, 0},
+        {"error: write failed\nfinished. total time: 0.1s\n", 0, 0},
+        {"FAILED (remote: bad image)\n", 1, -1},
+        {"", 0, -1},
+        {"Sending 'boot' (96 KB)  OKAY [  0.385s]\nFinished. Total time: 1.208s\n", 0, 0},
+        {"finished" + kInvalidUtf8, 0, -1},
+        // Older fastboot prints "finished" after a failure, with either status.
+        {"writing 'boot'...\nFAILED (remote: flash write failure)\nfinished. total time: 0.2s\n", 0, -1},
+        {"writing 'boot'...\nFAILED (remote: flash write failure)\nfinished. total time: 0.2s\n", 1, -1},
+        {"OKAY\nfinished. total time: 0.5s\n", 1, -1},
+        // "Failed" in another case is a word of the log, not the tool's verdict.
+        {"OKAY (partition was not Failed)\nFinished. Total time: 0.1s\n", 0, 0},
     };
     for (const Case& c : cases) {
-        writeTool("fastboot", replyFile("fastboot", c.out));
-        EXPECT_EQ(probes().flash("boot", "/images dir/boot.img"), c.expected == 0) << c.out.toStdString();
+        writeTool("fastboot", replyFile("fastboot", c.out) + QStringLiteral("; exit %1").arg(c.exitStatus));
+        EXPECT_EQ(probes().flash("boot", "/images dir/boot.img"), c.expected == 0)
+            << c.out.toStdString() << " exit " << c.exitStatus;
     }
     EXPECT_EQ(runs("fastboot").first(), QStringLiteral("flash|boot|/images dir/boot.img|"));
 }

@@ -25,6 +25,7 @@ protected:
         app().session().showProgress(0.73);
         h.window().setCloseEnabled(false);
         app().session().setDeviceVersion(QString::fromUtf8("MDM9615_V1.0.7"));
+        app().session().setNewVersionRead(true);
     }
 
     Application& app() { return h.app(); }
@@ -91,6 +92,20 @@ TEST_F(CompletionTest, SuccessShowsDeviceVersionAndFinishes) {
     EXPECT_EQ(s.warning, L("warning Update is finished."));
     EXPECT_TRUE(s.warningVisible);
     EXPECT_TRUE(s.buttonEnabled);
+    EXPECT_EQ(s.buttonTitle, L("btn Close"));
+}
+
+// The version read before the update stands in the session: it is not shown as the new one.
+TEST_F(CompletionTest, SuccessWithoutTheNewVersionSaysItWasNotRead) {
+    app().session().setNewVersionRead(false);
+    app().session().setKeptNote(QStringLiteral("/store/entry"));
+    showUpdateResult(app().session(), 0);
+    const Screen s = h.screen();
+    EXPECT_EQ(s.status, L("stat Success upgrade device !"));
+    EXPECT_EQ(s.info, L("info The firmware was written, but its new version could not be read.") + "\n" +
+                          messages::lookupFilled("info Device data not restored, a copy is kept in %s", "/store/entry"));
+    EXPECT_FALSE(s.info.contains(QStringLiteral("MDM9615_V1.0.7")));
+    EXPECT_EQ(app().session().state(), 4);
     EXPECT_EQ(s.buttonTitle, L("btn Close"));
 }
 

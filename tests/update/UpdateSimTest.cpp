@@ -182,10 +182,13 @@ protected:
         EXPECT_TRUE(s.buttonEnabled);
         EXPECT_TRUE(h.window().closeEnabled());
     }
+    // Null `version`: written, but no version read after the update, so none is shown.
     void expectSuccessScreen(const char* version) {
         expectCloseScreen(L("stat Success upgrade device !"));
         const Screen s = harness().screen();
-        EXPECT_EQ(s.info, L("info Current version") + "\n\t" + version + "\n" + L("info Your vesion is up to date"));
+        EXPECT_EQ(s.info, version ? L("info Current version") + "\n\t" + version + "\n" + L("info Your vesion is up to date")
+                                  : L("info The firmware was written, but its new version could not be read."));
+        EXPECT_EQ(harness().app().session().newVersionRead(), version != nullptr);
         EXPECT_EQ(s.warning, L("warning Update is finished."));
     }
 
@@ -615,25 +618,25 @@ TEST_F(UpdateSimTest, AdbNeverBackAtTheEndStillReportsTheWriting) {
     ASSERT_GE(waits.size(), 11u);
     EXPECT_EQ(waits.back(), 1.0);
     EXPECT_EQ(std::vector<double>(waits.end() - 11, waits.end() - 1), std::vector<double>(10, 5.0));
-    expectSuccessScreen("1.0.3"); // the version read before the update
+    expectSuccessScreen(nullptr); // never the version read before the update
     expectModeOneLast();
 }
 
-TEST_F(UpdateSimTest, VersionNeverReadKeepsTheOldOne) {
+TEST_F(UpdateSimTest, VersionNeverReadShowsNoVersion) {
     ready(QStringLiteral("ftm"));
     sim->setFault(QStringLiteral("version_reply"), QStringLiteral("no_ok"));
     press();
     EXPECT_EQ(countRuns(kVersionRun), 11);
     EXPECT_TRUE(log->statuses.contains(L("stat updated Fail to read version number !")));
     EXPECT_DOUBLE_EQ(log->progress.back(), 1.0);
-    expectSuccessScreen("1.0.3");
+    expectSuccessScreen(nullptr);
 }
 
 struct VersionReply {
     const char* name;
     const char* faults;
     int runs;
-    const char* shown;
+    const char* shown; // null: no version read
 };
 
 // Detection has read the version once already; the simulator counts every read.
@@ -652,7 +655,8 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, UpdateVersionReply,
     ::testing::Values(VersionReply{"LowerCaseOk", R"({"version_reply": "lowercase"})", 1, "1.0.4"},
                       VersionReply{"OkFromThirdTry", R"({"version_ok_from_try": 4})", 3, "1.0.4"},
-                      VersionReply{"NothingAfterOk", R"({"version_reply": "prefix_only"})", 1, "1.0.3"}),
+                      VersionReply{"NothingAfterOk", R"({"version_reply": "prefix_only"})", 1, nullptr},
+                      VersionReply{"BlankAfterOk", R"({"version_reply": "empty"})", 1, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- errors ----
@@ -672,15 +676,15 @@ TEST_F(UpdateSimTest, MissingToolEndsWithError) {
 struct BackupCase {
     const char* name;
     const char* scenario;
-    bool earlierCopy; // an intact calibration copy of this device is in the store
+    bool earlierCopy; // an earlier run under the same serial (maybe another unit) left intact copies
     bool writes;
     bool foreignFolder = false; // the device's folder in the store belongs to another user
 };
 
 class UpdateBackup : public UpdateSimTest, public ::testing::WithParamInterface<BackupCase> {};
 
-// A calibration that could not be copied stops the update before the boot loader, unless
-// the store keeps one of this device; a calibration the device does not have is no loss.
+// A calibration that could not be copied stops the update before the boot loader, whatever
+// the store holds under the serial every unit shares; one the device does not have is no loss.
 TEST_P(UpdateBackup, NoWritingWithoutASavedCalibration) {
     ready(QString::fromUtf8(GetParam().scenario));
     if (GetParam().earlierCopy) {
@@ -733,7 +737,7 @@ TEST_P(UpdateBackup, NoWritingWithoutASavedCalibration) {
 INSTANTIATE_TEST_SUITE_P(
     Calibration, UpdateBackup,
     ::testing::Values(BackupCase{"CopyFailed", "pull-error", false, false},
-                      BackupCase{"CopyFailedEarlierCopyKept", "pull-error", true, true},
+                      BackupCase{"CopyFailedAfterAnotherUnitsUpdate", "pull-error", true, false},
                       BackupCase{"AbsentOnDevice",
                                  R"({"base": "ftm", "files": {"/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin": null}})",
                                  false, true},
@@ -777,33 +781,40 @@ TEST_F(UpdateSimTest, PlantedLinkAtASharedNameIsNotFollowed) {
     expectSuccessScreen("1.0.4");
 }
 
-// Ten runs of a device are kept, and its newest calibration copy wherever that is.
-TEST_F(UpdateSimTest, StoreKeepsTheLastTenRunsAndTheNewestCalibration) {
+// Ten runs of a device whose copies all went back are kept, and every run whose copies did not.
+TEST_F(UpdateSimTest, StoreKeepsTheLastTenConfirmedRunsAndEveryUnconfirmedOne) {
     ready(QStringLiteral("ftm"));
     const BackupStore store = harness().services().data.backupStore();
-    for (int day = 1; day <= 11; ++day) {
+    // Per day: c all copies back, u none back, p one of two back, n no manifest.
+    const QByteArray days = "cupnccccccccccc";
+    for (int day = 1; day <= days.size(); ++day) {
         const QString entry = store.createEntry(QStringLiteral("0123456789ABCDEF"),
                                                 QDateTime(QDate(2020, 1, day), QTime(12, 0), Qt::UTC));
         ASSERT_FALSE(entry.isEmpty());
-        if (day > 1)
+        const char kind = days[day - 1];
+        if (kind == 'n')
             continue;
-        QFile f(entry + QStringLiteral("/bdata.SD31.bin"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("older");
-        f.close();
         BackupManifest m;
-        m.files.push_back(*BackupStore::seal(f.fileName(), entry, QStringLiteral("bdata.SD31.bin")));
-        m.files.back().devicePath = kWifi;
+        for (const QString& name : {QStringLiteral("bdata.SD31.bin"), QStringLiteral("config.db")}) {
+            QFile f(entry + u'/' + name);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("older");
+            f.close();
+            m.files.push_back(*BackupStore::seal(f.fileName(), entry, name));
+            m.files.back().restored = kind == 'c' || (kind == 'p' && m.files.size() == 1);
+        }
         ASSERT_TRUE(store.writeManifest(entry, m));
     }
-    sim->setFault(QStringLiteral("pull_error"), QJsonArray{kWifi}); // this run keeps no calibration
     press();
-    const QStringList entries = backupEntries();
-    ASSERT_EQ(entries.size(), 11);
-    EXPECT_TRUE(entries[0].endsWith(QStringLiteral("/20200101T120000Z")));
-    EXPECT_TRUE(entries[1].endsWith(QStringLiteral("/20200103T120000Z")));
-    EXPECT_EQ(backupManifest(entries.last()).value("files").toArray().size(), 1);
     expectSuccessScreen("1.0.4");
+    // Twelve confirmed before this run: the two oldest go, the unconfirmed ones stay.
+    const QStringList entries = backupEntries();
+    ASSERT_EQ(entries.size(), 14);
+    QStringList kept;
+    for (const QString& entry : entries.mid(0, 13))
+        kept << QFileInfo(entry).fileName().mid(6, 2);
+    EXPECT_EQ(kept, (QStringList{"02", "03", "04", "06", "07", "08", "09", "10", "11", "12", "13", "14", "15"}));
+    EXPECT_TRUE(keptNote().isEmpty()); // this run's own entry, confirmed after the rotation
 }
 
 // ---- retry ----
