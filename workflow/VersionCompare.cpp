@@ -72,7 +72,10 @@ int compare(const QString& a, const QString& b) {
 QString bounded(const QString& text) {
     constexpr qsizetype kMaxBytes = 255;
     const QByteArray utf8 = text.toUtf8();
-    const qsizetype n = qstrnlen(utf8.constData(), std::min(utf8.size(), kMaxBytes));
+    qsizetype n = qstrnlen(utf8.constData(), std::min(utf8.size(), kMaxBytes));
+    // Never half a character: one cut at the bound would read back as a replacement mark.
+    while (n > 0 && n < utf8.size() && (uchar(utf8[n]) & 0xC0) == 0x80)
+        --n;
     return QString::fromUtf8(utf8.constData(), n);
 }
 

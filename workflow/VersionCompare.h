@@ -16,7 +16,8 @@ constexpr std::size_t kCompareLimit = 256;
 int compare(const char* a, const char* b);
 int compare(const QString& a, const QString& b);
 
-// A version as it is kept: at most 255 bytes of UTF-8, and nothing from a NUL on.
+// A version as it is kept: at most 255 bytes of UTF-8 (whole characters), and nothing from a
+// NUL on.
 QString bounded(const QString& text);
 
 } // namespace version

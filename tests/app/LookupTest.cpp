@@ -117,4 +117,6 @@ TEST(BoundedVersion, KeepsAtMost255BytesAndNothingFromANul) {
     EXPECT_EQ(version::bounded(QString(400, u'v')).size(), 255);
     EXPECT_EQ(version::bounded(QStringLiteral("1.2.3")), "1.2.3");
     EXPECT_EQ(version::bounded(QString::fromUtf8(QByteArray("ab\0cd", 5))), "ab");
+    EXPECT_EQ(version::bounded(QString(200, QChar(0xe9))), QString(127, QChar(0xe9))); // no half character
+
 }
