@@ -51,7 +51,6 @@ public:
 
     QString adbPath() const { return m_resources + QStringLiteral("/adb"); }
     QString fastbootPath() const { return m_resources + QStringLiteral("/fastboot"); }
-    const ToolLimits& limits() const { return m_limits; }
 
 private:
     ToolRun run(const QString& tool, const QString& program, const QStringList& args, bool capture) const;
