@@ -2,6 +2,7 @@
 
 #include "bridge/RunLog.h"
 #include "bridge/DiskSync.h"
+#include "bridge/PrivateFolder.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -30,21 +31,6 @@ std::optional<QString> fileMd5(const QString& path) {
 const QString kManifest = QStringLiteral("manifest.json");
 
 QByteArray native(const QString& path) { return QFile::encodeName(path); }
-
-// A folder of ours, 0700; created when missing. Another user's folder is never written into:
-// they could read the copies, or swap them before a restore.
-bool ensurePrivateDir(const QString& path) {
-    struct stat status {};
-    if (::lstat(native(path).constData(), &status) != 0)
-        return ::mkdir(native(path).constData(), 0700) == 0;
-    if (S_ISDIR(status.st_mode) && status.st_uid != ::geteuid()) {
-        runlog::write("backup", QStringLiteral("%1 belongs to user %2, not to us: no copy is written there")
-                                    .arg(path)
-                                    .arg(status.st_uid));
-        return false;
-    }
-    return S_ISDIR(status.st_mode) && ::chmod(native(path).constData(), 0700) == 0;
-}
 
 std::optional<BackupManifest> readManifest(const QString& entry) {
     QFile file(entry + u'/' + kManifest);

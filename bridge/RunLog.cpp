@@ -1,5 +1,7 @@
 #include "bridge/RunLog.h"
 
+#include "bridge/StateFolder.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -76,11 +78,7 @@ void close(State& s) {
 namespace runlog {
 
 QString defaultFolder() {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    // XDG_STATE_HOME counts only when absolute; anything else falls back to the default.
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/hotspot-updater/logs");
+    return stateFolder() + QStringLiteral("/logs");
 }
 
 bool start(const QString& folder, const QStringList& header, bool echo, int keep) {
