@@ -1,0 +1,166 @@
+#include "BridgeFixture.h"
+#include "bridge/JournalStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kDigest = QString(64, u'a');
+
+UpdateJournal sample() {
+    UpdateJournal journal;
+    journal.port = QStringLiteral("1-1.2");
+    journal.packageVersion = QStringLiteral("1.0.4");
+    journal.versionSha256 = kDigest;
+    journal.storeEntry = QStringLiteral("/home/u/.local/share/hotspot-updater/backups/x/20240501T102030Z");
+    journal.files = {{QStringLiteral("/lib/firmware/bdata.bin"), kDigest}, {QStringLiteral("/data/config"), kDigest}};
+    journal.phase = JournalPhase::Image;
+    journal.image = 2;
+    journal.images = 5;
+    journal.resumes = 1;
+    journal.created = QDateTime::fromString(QStringLiteral("2024-05-01T10:20:30.250Z"), Qt::ISODateWithMs);
+    journal.changed = journal.created.addSecs(90);
+    return journal;
+}
+
+// The sample's JSON with `key` set to `value` (removed when undefined).
+QByteArray withField(const QString& key, const QJsonValue& value) {
+    QJsonObject json = QJsonDocument::fromJson(sample().toJson()).object();
+    if (value.isUndefined())
+        json.remove(key);
+    else
+        json.insert(key, value);
+    return QJsonDocument(json).toJson();
+}
+
+mode_t modeOf(const QString& file) {
+    struct stat status {};
+    ::lstat(QFile::encodeName(file).constData(), &status);
+    return status.st_mode & 07777;
+}
+
+} // namespace
+
+TEST(UpdateJournal, ReadsBackWhatItWrites) {
+    const JournalReading reading = parseJournal(sample().toJson());
+    ASSERT_TRUE(reading.journal) << reading.error.toStdString();
+    EXPECT_EQ(*reading.journal, sample());
+    EXPECT_TRUE(parseJournal(withField("port", "")).journal) << "a host without port paths";
+}
+
+TEST(UpdateJournal, RefusesAnythingMalformedAndSaysWhy) {
+    const QJsonArray badFile{QJsonObject{{"devicePath", "/data/config"}, {"sha256", kDigest.toUpper()}}};
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } rows[] = {
+        {"another format", withField("format", 2)},
+        {"format as text", withField("format", "1")},
+        {"missing port", withField("port", QJsonValue::Undefined)},
+        {"version as number", withField("packageVersion", 104)},
+        {"upper-case digest", withField("versionSha256", kDigest.toUpper())},
+        {"short digest", withField("versionSha256", kDigest.left(63))},
+        {"file digest", withField("files", badFile)},
+        {"file without path", withField("files", QJsonArray{QJsonObject{{"devicePath", ""}, {"sha256", kDigest}}})},
+        {"file not an object", withField("files", QJsonArray{kDigest})},
+        {"files not a list", withField("files", QJsonObject())},
+        {"unknown phase", withField("phase", "flashing")},
+        {"image beyond the count", withField("image", 6)},
+        {"image phase without image", withField("image", 0)},
+        {"negative resumes", withField("resumes", -1)},
+        {"fractional count", withField("images", 5.5)},
+        {"huge count", withField("images", 1e12)},
+        {"time with offset", withField("created", "2024-05-01T12:20:30+02:00")},
+        {"no time", withField("changed", "yesterday")},
+        {"relative entry", withField("storeEntry", "backups/x")},
+        {"half a character", withField("port", "").replace("\"port\": \"\"", "\"port\": \"\\ud800\"")},
+        {"invalid UTF-8", withField("port", "").replace("\"port\": \"\"", "\"port\": \"\xff\"")},
+        {"not JSON", "{\"format\": 1,"},
+        {"a list", "[1]"},
+        {"nothing", ""},
+    };
+    for (const auto& row : rows) {
+        const JournalReading reading = parseJournal(row.bytes);
+        EXPECT_FALSE(reading.journal) << row.what;
+        EXPECT_FALSE(reading.error.isEmpty()) << row.what;
+    }
+}
+
+class JournalStoreTest : public BridgeTest {
+protected:
+    JournalStore store{path("state/hotspot-updater/journals")};
+    QStringList entries() const {
+        return QDir(store.folder()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+};
+
+TEST_F(JournalStoreTest, WriteReplacesTheJournalWholeAndLeavesNoTemporaryFile) {
+    std::optional<JournalLock> lock = store.create(sample());
+    ASSERT_TRUE(lock);
+    UpdateJournal later = sample();
+    later.phase = JournalPhase::Restarted;
+    later.image = 5;
+    later.files.pop_back();
+    ASSERT_TRUE(store.write(*lock, later));
+    EXPECT_EQ(entries(), QStringList{QFileInfo(lock->path()).fileName()});
+    EXPECT_EQ(modeOf(store.folder()), 0700u);
+    EXPECT_EQ(modeOf(lock->path()), 0600u);
+    EXPECT_EQ(store.read(lock->path()).journal, later);
+}
+
+TEST_F(JournalStoreTest, OneHolderAtATimeEvenAfterTheFileIsReplaced) {
+    std::optional<JournalLock> lock = store.create(sample());
+    ASSERT_TRUE(lock);
+    const QString file = lock->path();
+    EXPECT_FALSE(JournalStore::lock(file));
+    ASSERT_TRUE(store.write(*lock, sample()));
+    EXPECT_FALSE(JournalStore::lock(file)) << "the lock moved to the new file";
+    lock.reset();
+    EXPECT_TRUE(JournalStore::lock(file));
+}
+
+TEST_F(JournalStoreTest, UntrustedJournalsAreSetAsideAndNeverListed) {
+    ASSERT_TRUE(store.create(sample()));
+    writeFile(store.folder() + QStringLiteral("/corrupt.json"), "{\"format\": 1");
+    writeFile(store.folder() + QStringLiteral("/shared.json"), sample().toJson());
+    QFile::setPermissions(store.folder() + QStringLiteral("/shared.json"), QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup);
+    writeFile(path("elsewhere.json"), sample().toJson());
+    QFile::link(path("elsewhere.json"), store.folder() + QStringLiteral("/link.json"));
+    QStringList expected{QStringLiteral("corrupt.json"), QStringLiteral("link.json"), QStringLiteral("shared.json")};
+    if (::geteuid() == 0) {
+        writeFile(store.folder() + QStringLiteral("/foreign.json"), sample().toJson());
+        ASSERT_EQ(::chown(QFile::encodeName(store.folder() + QStringLiteral("/foreign.json")).constData(), 65534, 65534), 0);
+        expected.insert(1, QStringLiteral("foreign.json"));
+    }
+    const JournalListing listing = store.list();
+    EXPECT_EQ(listing.open.size(), 1u);
+    QStringList moved;
+    for (const SetAsideJournal& aside : listing.setAside) {
+        moved << QFileInfo(aside.from).fileName();
+        EXPECT_TRUE(aside.to.startsWith(aside.from + QStringLiteral(".set-aside-"))) << aside.to.toStdString();
+        EXPECT_TRUE(QFileInfo(aside.to).isSymLink() || QFileInfo(aside.to).isFile()) << aside.why.toStdString();
+    }
+    EXPECT_EQ(moved, expected);
+    EXPECT_EQ(store.list().setAside.size(), 0u) << "set aside once";
+    EXPECT_EQ(readFile(path("elsewhere.json")), sample().toJson()) << "a link's target is never touched";
+}
+
+TEST_F(JournalStoreTest, ListingSkipsDoneJournalsAndClosingRemoves) {
+    std::optional<JournalLock> open = store.create(sample());
+    UpdateJournal done = sample();
+    done.phase = JournalPhase::Done;
+    done.created = done.created.addSecs(1);
+    ASSERT_TRUE(open && store.create(done));
+    const JournalListing listing = store.list();
+    ASSERT_EQ(listing.open.size(), 1u);
+    EXPECT_EQ(listing.open[0].path, open->path());
+    EXPECT_TRUE(store.close(std::move(*open), sample()));
+    EXPECT_TRUE(store.list().open.empty());
+    EXPECT_EQ(entries().size(), 1u);
+}
