@@ -22,9 +22,13 @@ namespace {
 
 const QString kSuffix = QStringLiteral(".json");
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
-QString utcStamp(const QDateTime& time) { return time.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")); }
+QString utcStamp(const QDateTime& time) {
+    return time.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+}
 
 // Closes a descriptor at the end of a scope.
 struct FileHandle {
@@ -51,10 +55,13 @@ QString ownershipFault(int fd) {
 
 // The journal at `path`, or why it was refused. Never follows a link, never blocks on a pipe.
 JournalReading readTrusted(const QString& path) {
-    const FileHandle file{::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    const FileHandle file{
+        ::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
     if (file.fd < 0)
-        return {std::nullopt, errno == ELOOP ? QStringLiteral("a symbolic link")
-                                             : QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)))};
+        return {std::nullopt, errno == ELOOP
+                                  ? QStringLiteral("a symbolic link")
+                                  : QStringLiteral("cannot be read: %1")
+                                        .arg(QString::fromLocal8Bit(std::strerror(errno)))};
     if (const QString fault = ownershipFault(file.fd); !fault.isEmpty())
         return {std::nullopt, fault};
     QFile reader;
@@ -76,7 +83,9 @@ JournalLock& JournalLock::operator=(JournalLock&& other) noexcept {
     return *this;
 }
 
-JournalLock::~JournalLock() { hold(-1); }
+JournalLock::~JournalLock() {
+    hold(-1);
+}
 
 void JournalLock::hold(int fd) {
     if (m_fd >= 0)
@@ -84,7 +93,9 @@ void JournalLock::hold(int fd) {
     m_fd = fd;
 }
 
-JournalStore JournalStore::forThisUser() { return JournalStore(stateFolder() + QStringLiteral("/journals")); }
+JournalStore JournalStore::forThisUser() {
+    return JournalStore(stateFolder() + QStringLiteral("/journals"));
+}
 
 bool JournalStore::ready() const {
     return QDir().mkpath(QFileInfo(m_folder).path()) && ensurePrivateDir(m_folder);
@@ -94,7 +105,8 @@ std::optional<JournalLock> JournalStore::create(const UpdateJournal& journal) co
     if (!ready())
         return std::nullopt;
     // The process id keeps two instances that start in the same second apart.
-    const QString base = QStringLiteral("%1/update-%2-%3").arg(m_folder, utcStamp(journal.created)).arg(::getpid());
+    const QString base =
+        QStringLiteral("%1/update-%2-%3").arg(m_folder, utcStamp(journal.created)).arg(::getpid());
     for (int n = 0; n < 100; ++n) {
         const QString path = base + (n == 0 ? QString() : QStringLiteral("-%1").arg(n)) + kSuffix;
         struct stat status {};
@@ -120,7 +132,8 @@ bool JournalStore::write(JournalLock& lock, const UpdateJournal& journal) const 
         return false;
     }
     const QByteArray bytes = journal.toJson();
-    if (file.write(bytes) != bytes.size() || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+    if (file.write(bytes) != bytes.size() ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
         !file.commit()) // fsync, then rename
         return false;
     lock.hold(std::exchange(locked.fd, -1));
@@ -128,11 +141,13 @@ bool JournalStore::write(JournalLock& lock, const UpdateJournal& journal) const 
 }
 
 std::optional<JournalLock> JournalStore::lock(const QString& path) {
-    FileHandle file{::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    FileHandle file{
+        ::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
     if (file.fd < 0 || ::flock(file.fd, LOCK_EX | LOCK_NB) != 0)
         return std::nullopt;
     // The file we locked may have been replaced or closed before the lock was ours.
-    struct stat locked {}, named {};
+    struct stat locked {
+    }, named{};
     if (::fstat(file.fd, &locked) != 0 || ::lstat(native(path).constData(), &named) != 0 ||
         locked.st_dev != named.st_dev || locked.st_ino != named.st_ino)
         return std::nullopt;
@@ -147,17 +162,22 @@ JournalCheck JournalStore::read(const QString& path) const {
 }
 
 SetAsideJournal JournalStore::setAside(const QString& path, const QString& why) const {
-    const QString base = path + QStringLiteral(".set-aside-") + utcStamp(QDateTime::currentDateTimeUtc());
+    const QString base =
+        path + QStringLiteral(".set-aside-") + utcStamp(QDateTime::currentDateTimeUtc());
     QString target = base;
     struct stat status {};
     for (int n = 1; n < 100 && ::lstat(native(target).constData(), &status) == 0; ++n)
         target = base + QStringLiteral("-%1").arg(n);
     // rename moves a link itself, never what it points to.
-    if (::rename(native(path).constData(), native(target).constData()) != 0 || !syncToDisk(m_folder)) {
-        runlog::write("journal", QStringLiteral("%1 is not trusted (%2) and could not be set aside").arg(path, why));
+    if (::rename(native(path).constData(), native(target).constData()) != 0 ||
+        !syncToDisk(m_folder)) {
+        runlog::write(
+            "journal",
+            QStringLiteral("%1 is not trusted (%2) and could not be set aside").arg(path, why));
         return {path, {}, why};
     }
-    runlog::write("journal", QStringLiteral("%1 is not trusted (%2): set aside as %3").arg(path, why, target));
+    runlog::write("journal",
+                  QStringLiteral("%1 is not trusted (%2): set aside as %3").arg(path, why, target));
     return {path, target, why};
 }
 
@@ -166,8 +186,9 @@ JournalListing JournalStore::list() const {
     if (!ready())
         return listing;
     const QDir dir(m_folder);
-    const QStringList names = dir.entryList({QLatin1Char('*') + kSuffix},
-                                            QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    const QStringList names = dir.entryList(
+        {QLatin1Char('*') + kSuffix},
+        QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& name : names) {
         JournalCheck check = read(dir.filePath(name));
         if (!check.journal)

@@ -22,9 +22,11 @@ constexpr std::array<std::pair<JournalPhase, const char*>, 6> kPhaseNames{{
     {JournalPhase::Done, "done"},
 }};
 
-QString timeText(const QDateTime& time) { return time.toUTC().toString(Qt::ISODateWithMs); }
+QString timeText(const QDateTime& time) {
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
 
-// Reads the fields of one JSON object; the first fault is kept and every later read is empty.
+// Reads the fields of one JSON object; the first fault found is the one reported.
 class FieldReader {
 public:
     FieldReader(QJsonObject json, QString where, QString& error)
@@ -39,7 +41,9 @@ public:
         const QJsonValue value = m_json.value(QLatin1String(key));
         if (value.type() != type) {
             fail(QStringLiteral("\"%1\" is %2, not %3")
-                     .arg(QLatin1String(key), value.isUndefined() ? QStringLiteral("missing") : QStringLiteral("of another type"),
+                     .arg(QLatin1String(key),
+                          value.isUndefined() ? QStringLiteral("missing")
+                                              : QStringLiteral("of another type"),
                           QLatin1String(typeName)));
             return {};
         }
@@ -64,7 +68,8 @@ public:
 
     int count(const char* key) {
         const double number = value(key, QJsonValue::Double, "a number").toDouble();
-        if (number < 0 || number > std::numeric_limits<int>::max() || std::floor(number) != number) {
+        if (number < 0 || number > std::numeric_limits<int>::max() ||
+            std::floor(number) != number) {
             fail(QStringLiteral("\"%1\" is not a count").arg(QLatin1String(key)));
             return 0;
         }
@@ -72,7 +77,8 @@ public:
     }
 
     QDateTime time(const char* key) {
-        static const QRegularExpression utc(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(\\.\\d{3})?Z$"));
+        static const QRegularExpression utc(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(\\.\\d{3})?Z$"));
         const QString text = this->text(key);
         const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
         if (!utc.match(text).hasMatch() || !time.isValid())
@@ -112,7 +118,8 @@ std::vector<JournalFile> readFiles(const QJsonArray& list, QString& error) {
 
 UpdateJournal readJournal(const QJsonObject& json, QString& error) {
     FieldReader field(json, QString(), error);
-    if (const int format = field.count("format"); error.isEmpty() && format != UpdateJournal::kFormat)
+    if (const int format = field.count("format");
+        error.isEmpty() && format != UpdateJournal::kFormat)
         field.fail(QStringLiteral("format %1 is not %2").arg(format).arg(UpdateJournal::kFormat));
     UpdateJournal journal;
     journal.port = field.text("port");
@@ -173,7 +180,9 @@ JournalReading parseJournal(const QByteArray& bytes) {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return {std::nullopt, QStringLiteral("not JSON: %1 at %2").arg(parseError.errorString()).arg(parseError.offset)};
+        return {std::nullopt, QStringLiteral("not JSON: %1 at %2")
+                                  .arg(parseError.errorString())
+                                  .arg(parseError.offset)};
     if (!document.isObject())
         return {std::nullopt, QStringLiteral("not a JSON object")};
     QString error;

@@ -18,13 +18,16 @@ UpdateJournal sample() {
     journal.port = QStringLiteral("1-1.2");
     journal.packageVersion = QStringLiteral("1.0.4");
     journal.versionSha256 = kDigest;
-    journal.storeEntry = QStringLiteral("/home/u/.local/share/hotspot-updater/backups/x/20240501T102030Z");
-    journal.files = {{QStringLiteral("/lib/firmware/bdata.bin"), kDigest}, {QStringLiteral("/data/config"), kDigest}};
+    journal.storeEntry =
+        QStringLiteral("/home/u/.local/share/hotspot-updater/backups/x/20240501T102030Z");
+    journal.files = {{QStringLiteral("/lib/firmware/bdata.bin"), kDigest},
+                     {QStringLiteral("/data/config"), kDigest}};
     journal.phase = JournalPhase::Image;
     journal.image = 2;
     journal.images = 5;
     journal.resumes = 1;
-    journal.created = QDateTime::fromString(QStringLiteral("2024-05-01T10:20:30.250Z"), Qt::ISODateWithMs);
+    journal.created =
+        QDateTime::fromString(QStringLiteral("2024-05-01T10:20:30.250Z"), Qt::ISODateWithMs);
     journal.changed = journal.created.addSecs(90);
     return journal;
 }
@@ -55,40 +58,46 @@ TEST(UpdateJournal, ReadsBackWhatItWrites) {
 }
 
 TEST(UpdateJournal, RefusesAnythingMalformedAndSaysWhy) {
-    const QJsonArray badFile{QJsonObject{{"devicePath", "/data/config"}, {"sha256", kDigest.toUpper()}}};
+    const QJsonArray badFile{
+        QJsonObject{{"devicePath", "/data/config"}, {"sha256", kDigest.toUpper()}}};
     const struct {
         const char* what;
+        const char* why; // in the error text
         QByteArray bytes;
     } rows[] = {
-        {"another format", withField("format", 2)},
-        {"format as text", withField("format", "1")},
-        {"missing port", withField("port", QJsonValue::Undefined)},
-        {"version as number", withField("packageVersion", 104)},
-        {"upper-case digest", withField("versionSha256", kDigest.toUpper())},
-        {"short digest", withField("versionSha256", kDigest.left(63))},
-        {"file digest", withField("files", badFile)},
-        {"file without path", withField("files", QJsonArray{QJsonObject{{"devicePath", ""}, {"sha256", kDigest}}})},
-        {"file not an object", withField("files", QJsonArray{kDigest})},
-        {"files not a list", withField("files", QJsonObject())},
-        {"unknown phase", withField("phase", "flashing")},
-        {"image beyond the count", withField("image", 6)},
-        {"image phase without image", withField("image", 0)},
-        {"negative resumes", withField("resumes", -1)},
-        {"fractional count", withField("images", 5.5)},
-        {"huge count", withField("images", 1e12)},
-        {"time with offset", withField("created", "2024-05-01T12:20:30+02:00")},
-        {"no time", withField("changed", "yesterday")},
-        {"relative entry", withField("storeEntry", "backups/x")},
-        {"half a character", withField("port", "").replace("\"port\": \"\"", "\"port\": \"\\ud800\"")},
-        {"invalid UTF-8", withField("port", "").replace("\"port\": \"\"", "\"port\": \"\xff\"")},
-        {"not JSON", "{\"format\": 1,"},
-        {"a list", "[1]"},
-        {"nothing", ""},
+        {"another format", "format 2", withField("format", 2)},
+        {"format as text", "\"format\"", withField("format", "1")},
+        {"missing port", "\"port\" is missing", withField("port", QJsonValue::Undefined)},
+        {"version as number", "\"packageVersion\"", withField("packageVersion", 104)},
+        {"upper-case digest", "\"versionSha256\"", withField("versionSha256", kDigest.toUpper())},
+        {"short digest", "\"versionSha256\"", withField("versionSha256", kDigest.left(63))},
+        {"file digest", "files[0]: \"sha256\"", withField("files", badFile)},
+        {"file without path", "files[0]: \"devicePath\"",
+         withField("files", QJsonArray{QJsonObject{{"devicePath", ""}, {"sha256", kDigest}}})},
+        {"file not an object", "files[0]", withField("files", QJsonArray{kDigest})},
+        {"files not a list", "\"files\"", withField("files", QJsonObject())},
+        {"unknown phase", "\"phase\"", withField("phase", "flashing")},
+        {"image beyond the count", "image 6 of 5", withField("image", 6)},
+        {"image phase without image", "no image", withField("image", 0)},
+        {"negative resumes", "\"resumes\"", withField("resumes", -1)},
+        {"fractional count", "\"images\"", withField("images", 5.5)},
+        {"huge count", "\"images\"", withField("images", 1e12)},
+        {"time with offset", "\"created\"", withField("created", "2024-05-01T12:20:30+02:00")},
+        {"no time", "\"changed\"", withField("changed", "yesterday")},
+        {"relative entry", "\"storeEntry\"", withField("storeEntry", "backups/x")},
+        {"half a character", "\"port\"",
+         withField("port", "").replace("\"port\": \"\"", "\"port\": \"\\ud800\"")},
+        {"invalid UTF-8", "UTF-8",
+         withField("port", "").replace("\"port\": \"\"", "\"port\": \"\xff\"")},
+        {"not JSON", "not JSON", "{\"format\": 1,"},
+        {"a list", "object", "[1]"},
+        {"nothing", "not JSON", ""},
     };
     for (const auto& row : rows) {
         const JournalReading reading = parseJournal(row.bytes);
         EXPECT_FALSE(reading.journal) << row.what;
-        EXPECT_FALSE(reading.error.isEmpty()) << row.what;
+        EXPECT_TRUE(reading.error.contains(QLatin1String(row.why)))
+            << row.what << ": " << reading.error.toStdString();
     }
 }
 
@@ -96,7 +105,8 @@ class JournalStoreTest : public BridgeTest {
 protected:
     JournalStore store{path("state/hotspot-updater/journals")};
     QStringList entries() const {
-        return QDir(store.folder()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(store.folder())
+            .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 };
 
@@ -129,13 +139,18 @@ TEST_F(JournalStoreTest, UntrustedJournalsAreSetAsideAndNeverListed) {
     ASSERT_TRUE(store.create(sample()));
     writeFile(store.folder() + QStringLiteral("/corrupt.json"), "{\"format\": 1");
     writeFile(store.folder() + QStringLiteral("/shared.json"), sample().toJson());
-    QFile::setPermissions(store.folder() + QStringLiteral("/shared.json"), QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup);
+    QFile::setPermissions(store.folder() + QStringLiteral("/shared.json"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup);
     writeFile(path("elsewhere.json"), sample().toJson());
     QFile::link(path("elsewhere.json"), store.folder() + QStringLiteral("/link.json"));
-    QStringList expected{QStringLiteral("corrupt.json"), QStringLiteral("link.json"), QStringLiteral("shared.json")};
+    QStringList expected{QStringLiteral("corrupt.json"), QStringLiteral("link.json"),
+                         QStringLiteral("shared.json")};
     if (::geteuid() == 0) {
         writeFile(store.folder() + QStringLiteral("/foreign.json"), sample().toJson());
-        ASSERT_EQ(::chown(QFile::encodeName(store.folder() + QStringLiteral("/foreign.json")).constData(), 65534, 65534), 0);
+        ASSERT_EQ(
+            ::chown(QFile::encodeName(store.folder() + QStringLiteral("/foreign.json")).constData(),
+                    65534, 65534),
+            0);
         expected.insert(1, QStringLiteral("foreign.json"));
     }
     const JournalListing listing = store.list();
@@ -143,12 +158,15 @@ TEST_F(JournalStoreTest, UntrustedJournalsAreSetAsideAndNeverListed) {
     QStringList moved;
     for (const SetAsideJournal& aside : listing.setAside) {
         moved << QFileInfo(aside.from).fileName();
-        EXPECT_TRUE(aside.to.startsWith(aside.from + QStringLiteral(".set-aside-"))) << aside.to.toStdString();
-        EXPECT_TRUE(QFileInfo(aside.to).isSymLink() || QFileInfo(aside.to).isFile()) << aside.why.toStdString();
+        EXPECT_TRUE(aside.to.startsWith(aside.from + QStringLiteral(".set-aside-")))
+            << aside.to.toStdString();
+        EXPECT_TRUE(QFileInfo(aside.to).isSymLink() || QFileInfo(aside.to).isFile())
+            << aside.why.toStdString();
     }
     EXPECT_EQ(moved, expected);
     EXPECT_EQ(store.list().setAside.size(), 0u) << "set aside once";
-    EXPECT_EQ(readFile(path("elsewhere.json")), sample().toJson()) << "a link's target is never touched";
+    EXPECT_EQ(readFile(path("elsewhere.json")), sample().toJson())
+        << "a link's target is never touched";
 }
 
 TEST_F(JournalStoreTest, ListingSkipsDoneJournalsAndClosingRemoves) {
