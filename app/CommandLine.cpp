@@ -70,7 +70,7 @@ namespace {
 constexpr int kMaxWaitSeconds = 24 * 60 * 60;
 
 const QStringList kTerminalOnly = {QStringLiteral("check"), QStringLiteral("yes"), QStringLiteral("wait"),
-                                   QStringLiteral("quiet"), QStringLiteral("json")};
+                                   QStringLiteral("quiet"), QStringLiteral("json"), QStringLiteral("discard-journals")};
 
 std::optional<int> waitSeconds(const QString& text) {
     bool ok = false;
@@ -108,6 +108,8 @@ QList<QCommandLineOption> runOptions() {
          QStringLiteral("seconds"), QStringLiteral("120")},
         {QStringLiteral("quiet"), QStringLiteral("Print only errors.")},
         {QStringLiteral("json"), QStringLiteral("Print one JSON object per event.")},
+        {QStringLiteral("discard-journals"),
+         QStringLiteral("Give up unfinished updates without finishing them; their saved data stays in the backup store.")},
     };
 }
 
@@ -137,6 +139,9 @@ std::optional<QString> readTerminalOptions(const QStringList& arguments, Termina
     options.check = parser.isSet(QStringLiteral("check"));
     options.yes = parser.isSet(QStringLiteral("yes"));
     options.waitSeconds = *wait;
+    options.discardJournals = parser.isSet(QStringLiteral("discard-journals"));
+    if (options.discardJournals && (options.check || options.yes))
+        return QStringLiteral("--discard-journals cannot be used with --check or --yes");
     if (options.check && options.yes)
         return QStringLiteral("--check and --yes cannot be used together");
     const bool quiet = parser.isSet(QStringLiteral("quiet"));

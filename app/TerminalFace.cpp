@@ -135,6 +135,14 @@ void TerminalFace::showAlert(const QString& text) {
     say(text, true);
 }
 
+void TerminalFace::showNotice(const QString& text) {
+    if (m_muted)
+        return;
+    if (m_style == Style::Json)
+        emitEvent("notice", {{QStringLiteral("text"), text}});
+    say(text, true);
+}
+
 void TerminalFace::updateEnded(int32_t) {
     finishBar();
     m_percent = -1;

@@ -27,6 +27,7 @@ public:
     void enableButton(bool) override {}
     void showProgress(double fraction) override;
     void showAlert(const QString& text) override;
+    void showNotice(const QString& text) override;
     void updateStarted() override {}
     void updateEnded(int32_t result) override;
 

@@ -2,6 +2,7 @@
 #include "app/Faces.h"
 #include "app/TerminalFace.h"
 #include "app/TerminalSession.h"
+#include "workflow/JournalKeeper.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -41,6 +42,15 @@ TerminalFace::Style styleFor(TerminalOptions::Output output, std::FILE* out) {
     return ::isatty(fileno(out)) && !dumb ? TerminalFace::Style::Bar : TerminalFace::Style::Lines;
 }
 
+// Under the guard, so no running updater holds a journal meanwhile.
+int discardJournals(const Environment& env) {
+    JournalKeeper keeper(JournalStore(env.journalFolder()), BackupStore::forDataHome(env.dataHome, env.home));
+    for (const StoredJournal& gone : keeper.discardAll())
+        std::printf("discarded %s; its saved data stays in %s\n", qPrintable(gone.path),
+                    qPrintable(gone.journal.storeEntry));
+    return exitstatus::kOk;
+}
+
 } // namespace
 
 int runTerminal(int& argc, char** argv, Launch launch) {
@@ -53,6 +63,8 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     }
     // A reader that goes away (`| head`) must not end the process in the middle of an image.
     std::signal(SIGPIPE, SIG_IGN);
+    if (options.discardJournals)
+        return discardJournals(launch.env);
     std::FILE* out = takeStandardOutput();
     startRunLog(launch);
     auto* face = new TerminalFace(styleFor(options.output, out), out, stderr);

@@ -11,6 +11,7 @@ struct TerminalOptions {
     bool check = false;   // read the device's version, report, change nothing
     bool yes = false;     // start an offered update without asking
     int waitSeconds = 120; // for a device whose version can be read
+    bool discardJournals = false; // close unfinished updates' journals, touch no device
     Output output = Output::Auto;
 };
 

@@ -1,4 +1,5 @@
 #include "app/TerminalSession.h"
+#include "workflow/JournalKeeper.h"
 #include "app/Application.h"
 #include "app/TerminalFace.h"
 
@@ -85,22 +86,29 @@ void TerminalSession::settle() {
 void TerminalSession::offered() {
     // Kept for the result: while the question waits, the device may leave and its version go.
     m_offer = versions(true);
+    const bool finishing = m_application.session().finishOffered();
+    // A journal resumed this often may fail again the same way: --yes alone does not go on.
+    const std::optional<UpdateJournal> journal = m_application.workflow().services().journal.pending();
+    const bool mustAsk = finishing && journal && journal->resumes >= JournalKeeper::kResumesBeforeAsking;
     if (m_options.check) {
         conclude(exitstatus::kOk, "update-available", QString(), m_offer);
-    } else if (m_options.yes) {
+    } else if (m_options.yes && !mustAsk) {
         startUpdate();
     } else if (::isatty(STDIN_FILENO)) {
-        ask();
+        ask(finishing);
     } else {
         conclude(exitstatus::kDeclined, "declined",
-                 QStringLiteral("an update is available; run the command again with --yes to start it"), m_offer);
+                 finishing ? QStringLiteral("an update did not finish; run the command again with --yes at a terminal to finish it")
+                           : QStringLiteral("an update is available; run the command again with --yes to start it"),
+                 m_offer);
     }
 }
 
-void TerminalSession::ask() {
+void TerminalSession::ask(bool finishing) {
     m_phase = Phase::Asking;
     m_wait.stop();
-    m_face.prompt(QStringLiteral("Start the update? [y/N] "));
+    m_face.prompt(finishing ? QStringLiteral("Finish the update that did not finish? [y/N] ")
+                            : QStringLiteral("Start the update? [y/N] "));
     m_answer.clear();
     if (!m_stdin) {
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);

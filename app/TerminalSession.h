@@ -38,7 +38,7 @@ private:
     void stop();
     void settle();
     void offered();
-    void ask();
+    void ask(bool finishing);
     void readAnswer();
     void startUpdate();
     void waitPassed();

@@ -131,6 +131,14 @@ void WindowFace::showAlert(const QString& text) {
     alert->open();
 }
 
+void WindowFace::showNotice(const QString& text) {
+    auto* notice = new QMessageBox(QMessageBox::Information, QString(), text, QMessageBox::Ok, m_window);
+    notice->setObjectName(QStringLiteral("notice"));
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->setModal(false);
+    notice->show();
+}
+
 void WindowFace::updateStarted() {
     m_window->setCloseEnabled(false);
 }

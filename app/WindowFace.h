@@ -27,6 +27,7 @@ public:
     void startAnimation() override;
     void stopAnimation() override;
     void showAlert(const QString& text) override;
+    void showNotice(const QString& text) override;
     void updateStarted() override;
     void updateEnded(int32_t result) override;
 

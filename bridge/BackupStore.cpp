@@ -13,39 +13,31 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The copy's digest as lower-case hex; nullopt when it cannot be read.
-std::optional<QString> fileMd5(const QString& path) {
+// A file's digest as lower-case hex; nullopt when it cannot be read.
+std::optional<QString> fileDigest(const QString& path, QCryptographicHash::Algorithm algorithm) {
     QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Md5);
+    QCryptographicHash hash(algorithm);
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
         return std::nullopt;
     return QString::fromLatin1(hash.result().toHex());
 }
 
+std::optional<QString> fileMd5(const QString& path) { return fileDigest(path, QCryptographicHash::Md5); }
+
 const QString kManifest = QStringLiteral("manifest.json");
 
 QByteArray native(const QString& path) { return QFile::encodeName(path); }
 
-std::optional<BackupManifest> readManifest(const QString& entry) {
-    QFile file(entry + u'/' + kManifest);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-    if (!doc.isObject())
-        return std::nullopt;
-    return BackupManifest::fromJson(doc.object());
-}
-
 // Every copy of the entry went back to the device. An entry without a readable manifest
 // cannot tell, so it is not confirmed.
-bool confirmedBack(const QString& entry) {
-    const std::optional<BackupManifest> manifest = readManifest(entry);
+bool confirmedBack(const std::optional<BackupManifest>& manifest) {
     return manifest && std::all_of(manifest->files.cbegin(), manifest->files.cend(),
                                    [](const BackupFile& file) { return file.restored; });
 }
@@ -60,6 +52,7 @@ QJsonObject BackupManifest::toJson() const {
                                 {"restoreTo", f.restoreTo},
                                 {"size", f.size},
                                 {"md5", f.md5},
+                                {"sha256", f.sha256},
                                 {"restored", f.restored}});
     QJsonObject json{{"serial", serial},
                      {"created", created},
@@ -70,6 +63,8 @@ QJsonObject BackupManifest::toJson() const {
         json.insert("notSaved", notSaved);
     if (!foundAt.isEmpty())
         json.insert("foundAt", foundAt);
+    if (!unit.isEmpty())
+        json.insert("unit", unit);
     return json;
 }
 
@@ -81,11 +76,13 @@ BackupManifest BackupManifest::fromJson(const QJsonObject& json) {
     m.packageVersion = json.value("packageVersion").toString();
     m.foundAt = json.value("foundAt").toString();
     m.notSaved = json.value("notSaved").toObject();
+    m.unit = json.value("unit").toString();
     for (const QJsonValue& v : json.value("files").toArray()) {
         const QJsonObject f = v.toObject();
         m.files.push_back({f.value("name").toString(), f.value("devicePath").toString(),
                            f.value("restoreTo").toString(), f.value("size").toInteger(),
-                           f.value("md5").toString(), f.value("restored").toBool()});
+                           f.value("md5").toString(), f.value("sha256").toString(),
+                           f.value("restored").toBool()});
     }
     return m;
 }
@@ -149,12 +146,14 @@ std::optional<BackupFile> BackupStore::seal(const QString& file, const QString& 
     if (file != target && ::rename(native(file).constData(), native(target).constData()) != 0)
         return std::nullopt;
     const std::optional<QString> md5 = fileMd5(target);
-    if (!md5)
+    const std::optional<QString> sha = sha256(target);
+    if (!md5 || !sha)
         return std::nullopt;
     BackupFile sealed;
     sealed.name = name;
     sealed.size = QFileInfo(target).size();
     sealed.md5 = *md5;
+    sealed.sha256 = *sha;
     return sealed;
 }
 
@@ -164,6 +163,20 @@ bool BackupStore::intact(const QString& entry, const BackupFile& file) {
     if (::lstat(native(path).constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != file.size)
         return false;
     return fileMd5(path) == file.md5;
+}
+
+std::optional<QString> BackupStore::sha256(const QString& path) {
+    return fileDigest(path, QCryptographicHash::Sha256);
+}
+
+std::optional<BackupManifest> BackupStore::readManifest(const QString& entry) {
+    QFile file(entry + u'/' + kManifest);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (!doc.isObject())
+        return std::nullopt;
+    return BackupManifest::fromJson(doc.object());
 }
 
 bool BackupStore::writeManifest(const QString& entry, const BackupManifest& manifest) const {
@@ -188,8 +201,10 @@ QStringList BackupStore::entriesNewestFirst(const QString& serial) const {
 }
 
 void BackupStore::rotate(const QString& serial) const {
-    int confirmed = 0;
-    for (const QString& entry : entriesNewestFirst(serial))
-        if (confirmedBack(entry) && ++confirmed > kKeepRuns)
+    std::map<QString, int> confirmed; // per unit
+    for (const QString& entry : entriesNewestFirst(serial)) {
+        const std::optional<BackupManifest> manifest = readManifest(entry);
+        if (confirmedBack(manifest) && ++confirmed[manifest->unit] > kKeepRuns)
             QDir(entry).removeRecursively();
+    }
 }

@@ -16,6 +16,7 @@ struct BackupFile {
     QString restoreTo;  // where a restore puts it
     qint64 size = 0;
     QString md5;
+    QString sha256; // what the update journal ties the copy by; empty in older manifests
     bool restored = false;
 };
 
@@ -25,6 +26,9 @@ struct BackupManifest {
     QString deviceVersion;
     QString packageVersion;
     QString foundAt; // copies set aside from an earlier run: the folder they were found in
+    // The unit the copies came from: the calibration's SHA-256, as every unit answers adb with
+    // the same serial. Empty when no calibration was saved.
+    QString unit;
     std::vector<BackupFile> files;
     QJsonObject notSaved; // device path -> why no copy was made
 
@@ -63,7 +67,10 @@ public:
     // The copy still has the size and digest it was saved with.
     static bool intact(const QString& entry, const BackupFile& file);
     bool writeManifest(const QString& entry, const BackupManifest& manifest) const;
-    // Keeps the newest kKeepRuns entries of the device whose copies are all confirmed back on
+    static std::optional<BackupManifest> readManifest(const QString& entry);
+    // SHA-256 of a file as lower-case hex; nullopt when it cannot be read.
+    static std::optional<QString> sha256(const QString& path);
+    // Keeps, for each unit, the newest kKeepRuns entries whose copies are all confirmed back on
     // it, and every other entry: an unconfirmed copy may be the only one left of that data.
     void rotate(const QString& serial) const;
 

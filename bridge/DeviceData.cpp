@@ -73,10 +73,13 @@ DeviceData::DeviceData(const Tools& tools, const DeviceProbes& probes, BackupSto
     : m_tools(tools), m_probes(probes), m_store(std::move(store)), m_hostTmp(std::move(hostTmp)) {}
 
 bool DeviceData::backUp(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const {
+    return openEntry(run, deviceVersion, packageVersion) && saveFiles(run);
+}
+
+bool DeviceData::openEntry(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const {
     run = BackupRun();
     if (m_probes.detectAdb().tool != AdbVerdict::Adb)
         return false;
-
     BackupManifest& manifest = run.manifest;
     // The one serial adb lists our device under (every unit of the model answers with it).
     manifest.serial = contract::kAdbDeviceSerial;
@@ -85,11 +88,14 @@ bool DeviceData::backUp(BackupRun& run, const QString& deviceVersion, const QStr
     manifest.created = now.toString(Qt::ISODate);
     manifest.deviceVersion = deviceVersion;
     manifest.packageVersion = packageVersion;
-    const BackupStore& store = m_store;
-    run.entry = store.createEntry(manifest.serial, now);
+    run.entry = m_store.createEntry(manifest.serial, now);
     if (run.entry.isEmpty())
-        qWarning("hotspot-updater: no backup folder could be made below %s", qUtf8Printable(store.root()));
+        qWarning("hotspot-updater: no backup folder could be made below %s", qUtf8Printable(m_store.root()));
+    return !run.entry.isEmpty();
+}
 
+bool DeviceData::saveFiles(BackupRun& run) const {
+    BackupManifest& manifest = run.manifest;
     bool mayWrite = true;
     for (const DataFile& file : kDataFiles) {
         const Pulled pulled = run.entry.isEmpty() ? Pulled::Failed : pullInto(m_tools, run, file.devicePath, file.restoreTo);
@@ -106,9 +112,24 @@ bool DeviceData::backUp(BackupRun& run, const QString& deviceVersion, const QStr
         qWarning("hotspot-updater: %s could not be copied: not updating", qUtf8Printable(file.devicePath));
         mayWrite = false;
     }
-
-    closeEntry(store, run);
+    for (const BackupFile& copy : manifest.files)
+        if (copy.devicePath == contract::kWifiBoardData)
+            manifest.unit = copy.sha256;
+    closeEntry(m_store, run);
     return mayWrite;
+}
+
+bool DeviceData::confirmBack(const BackupRun& run) const {
+    for (const BackupFile& file : run.manifest.files) {
+        const QString check = run.entry + u'/' + file.name + QStringLiteral(".check");
+        const ToolResult result = m_tools.adb(contract::adbPull(file.restoreTo, check)).text;
+        const std::optional<QString> digest =
+            output::reportsError(result) ? std::nullopt : BackupStore::sha256(check);
+        QFile::remove(check);
+        if (!digest || *digest != file.sha256)
+            return false;
+    }
+    return true;
 }
 
 void DeviceData::restore(BackupRun& run) const {

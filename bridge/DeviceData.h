@@ -18,6 +18,14 @@ public:
     // may write the device: each file is saved, or the device has none. False leaves the
     // device untouched, whatever earlier runs left in the store.
     bool backUp(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const;
+    // backUp in two steps, so that the update's journal can name the entry before any copy
+    // is made: the entry (false when the device is not on adb or no entry can be made)...
+    bool openEntry(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const;
+    // ... and the copies, with backUp's verdict.
+    bool saveFiles(BackupRun& run) const;
+    // Reads back what the restore put on the device: true when every copy of the run is
+    // there byte for byte (same SHA-256).
+    bool confirmBack(const BackupRun& run) const;
     // Pushes back the run's copies, and nothing else, in the order they were saved; the
     // manifest records what went back.
     void restore(BackupRun& run) const;

@@ -3,7 +3,6 @@
 #include "bridge/DiskSync.h"
 #include "bridge/PrivateFolder.h"
 #include "bridge/RunLog.h"
-#include "bridge/StateFolder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -91,10 +90,6 @@ void JournalLock::hold(int fd) {
     if (m_fd >= 0)
         ::close(m_fd); // the last descriptor of its open file: the flock goes with it
     m_fd = fd;
-}
-
-JournalStore JournalStore::forThisUser() {
-    return JournalStore(stateFolder() + QStringLiteral("/journals"));
 }
 
 bool JournalStore::ready() const {

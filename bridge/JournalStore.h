@@ -58,8 +58,6 @@ public:
     static constexpr qint64 kMaxBytes = 1 << 20;
 
     explicit JournalStore(QString folder) : m_folder(std::move(folder)) {}
-    // The folder below this user's state folder.
-    static JournalStore forThisUser();
     const QString& folder() const { return m_folder; }
 
     // Writes a new journal and locks it; nullopt when the folder cannot be made or written.

@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr std::array<std::pair<JournalPhase, const char*>, 6> kPhaseNames{{
+constexpr std::array<std::pair<JournalPhase, const char*>, 7> kPhaseNames{{
+    {JournalPhase::Saving, "saving"},
     {JournalPhase::Saved, "saved"},
     {JournalPhase::BootLoader, "boot loader"},
     {JournalPhase::Image, "image"},
@@ -92,7 +93,7 @@ public:
             if (name == QLatin1String(phaseText))
                 return phase;
         fail(QStringLiteral("\"%1\" names no phase").arg(QLatin1String(key)));
-        return JournalPhase::Saved;
+        return JournalPhase::Saving;
     }
 
     QJsonArray list(const char* key) { return value(key, QJsonValue::Array, "a list").toArray(); }

@@ -9,7 +9,9 @@
 #include <optional>
 #include <vector>
 
-enum class JournalPhase { Saved, BootLoader, Image, Restarted, DataBack, Done };
+// Saving: the copies are being made, the device is untouched. Saved: they are made, the device
+// still untouched. From BootLoader on, the device may have been written.
+enum class JournalPhase { Saving, Saved, BootLoader, Image, Restarted, DataBack, Done };
 
 // A copy of a device file in the backup store.
 struct JournalFile {
@@ -27,7 +29,7 @@ struct UpdateJournal {
     QString versionSha256; // of the package's version file
     QString storeEntry;    // the backup store's folder for this update
     std::vector<JournalFile> files;
-    JournalPhase phase = JournalPhase::Saved;
+    JournalPhase phase = JournalPhase::Saving;
     int image = 0;  // with Image: the one being written, 1 to images
     int images = 0; // how many the package writes
     int resumes = 0;

@@ -188,5 +188,33 @@
         <source>warning Update is finished.</source>
         <translation>The update is finished.</translation>
     </message>
+    <message>
+        <source>stat The last update did not finish !</source>
+        <translation>The last update did not finish.</translation>
+    </message>
+    <message>
+        <source>btn Finish</source>
+        <translation>Finish Update</translation>
+    </message>
+    <message>
+        <source>info An update to %s did not finish.</source>
+        <translation>An update to %s did not finish.</translation>
+    </message>
+    <message>
+        <source>info It stopped on %s.</source>
+        <translation>It stopped on %s.</translation>
+    </message>
+    <message>
+        <source>info Press Finish to write the firmware again and put your data back.</source>
+        <translation>Press Finish Update to write the firmware again and put your data back.</translation>
+    </message>
+    <message>
+        <source>info It was already resumed %s times.</source>
+        <translation>It was already resumed %s times.</translation>
+    </message>
+    <message>
+        <source>info An update journal could not be trusted and was moved to %s</source>
+        <translation>An update journal could not be trusted and was moved to %s</translation>
+    </message>
 </context>
 </TS>

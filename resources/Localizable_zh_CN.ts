@@ -188,6 +188,34 @@
         <source>warning Update is finished.</source>
         <translation>更新已完成。</translation>
     </message>
+    <message>
+        <source>stat The last update did not finish !</source>
+        <translation>上次更新未完成！</translation>
+    </message>
+    <message>
+        <source>btn Finish</source>
+        <translation>完成更新</translation>
+    </message>
+    <message>
+        <source>info An update to %s did not finish.</source>
+        <translation>更新到 %s 的操作未完成。</translation>
+    </message>
+    <message>
+        <source>info It stopped on %s.</source>
+        <translation>它停止于 %s。</translation>
+    </message>
+    <message>
+        <source>info Press Finish to write the firmware again and put your data back.</source>
+        <translation>请按“完成更新”重新写入固件并恢复您的数据。</translation>
+    </message>
+    <message>
+        <source>info It was already resumed %s times.</source>
+        <translation>它已经恢复过 %s 次。</translation>
+    </message>
+    <message>
+        <source>info An update journal could not be trusted and was moved to %s</source>
+        <translation>一个更新记录无法信任，已移至 %s</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

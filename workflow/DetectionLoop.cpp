@@ -4,6 +4,7 @@
 #include "workflow/DetectionLoop.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
+#include "bridge/RunLog.h"
 #include "usb/usbutils.h"
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"
@@ -11,6 +12,8 @@
 #include "workflow/VersionCompare.h"
 
 #include <QDebug>
+#include <QLocale>
+#include <optional>
 
 using messages::lookup;
 using messages::lookupFilled;
@@ -58,6 +61,7 @@ void DetectionLoop::deviceGone(int32_t observed) {
     if (!m_session.exchangeState(observed, 1))
         return;
     m_session.clearPermissionShown();
+    m_session.setFinishOffered(false);
     m_session.setDeviceVersion(QString());
     // The version shown here is the package's, so it carries the package's label (as after
     // the package check), not the one meant for the device's version.
@@ -81,7 +85,7 @@ void DetectionLoop::pass() {
 
     const uint64_t mask = m_session.recordPresence(probes.presence());
     if (mask == 0) {
-        deviceGone(observed);
+        lookForBootLoader(observed);
         return;
     }
     if (mask == 3 || m_session.state() != 1)
@@ -106,6 +110,11 @@ void DetectionLoop::pass() {
         m_session.clearPermissionShown();
     switch (verdict.tool) {
     case AdbVerdict::Fastboot:
+        // In its boot loader with an update open: the update is finished, never restarted over.
+        if (const std::optional<UpdateJournal> journal = m_services.journal.pending()) {
+            offerFinish(*journal);
+            return;
+        }
         m_session.showStatus(lookup("stat Reboot device ..."));
         probes.fastbootReboot();
         return;
@@ -148,6 +157,37 @@ void DetectionLoop::pass() {
     }
 }
 
+void DetectionLoop::lookForBootLoader(int32_t observed) {
+    const std::optional<UpdateJournal> journal = m_services.journal.pending();
+    if (journal && m_session.recordVerdict(m_services.probes.detectAdb()).tool == AdbVerdict::Fastboot) {
+        offerFinish(*journal);
+        return;
+    }
+    deviceGone(observed);
+}
+
+void DetectionLoop::offerFinish(const UpdateJournal& journal) {
+    if (!m_session.exchangeState(1, 2))
+        return;
+    m_session.setFinishOffered(true);
+    const QString when = QLocale().toString(journal.changed.toLocalTime(), QLocale::ShortFormat);
+    QString info = lookupFilled("info An update to %s did not finish.", journal.packageVersion) + u'\n' +
+                   lookupFilled("info It stopped on %s.", when) + u'\n' +
+                   lookup("info Press Finish to write the firmware again and put your data back.");
+    if (journal.resumes >= JournalKeeper::kResumesBeforeAsking)
+        info += u'\n' + lookupFilled("info It was already resumed %s times.", QString::number(journal.resumes));
+    runlog::write("journal", QStringLiteral("finish offered at \"%1\"").arg(phaseName(journal.phase)));
+    DeviceSession& s = m_session;
+    s.postWhileState(2, [&s, &info] {
+        s.showInfo(info);
+        s.animate(false);
+        s.enableButton(true);
+        s.showButtonTitle(lookup("btn Finish"));
+        s.showStatus(lookup("stat The last update did not finish !"));
+        s.versionRead(true);
+    });
+}
+
 void DetectionLoop::showNoPermission() {
     if (!m_session.markPermissionShown())
         return;
@@ -184,6 +224,13 @@ void DetectionLoop::readDeviceVersion() {
     m_session.setDeviceVersion(output::versionFromReply(*answer));
     const QString deviceVersion = m_session.deviceVersion();
     const QString packageVersion = m_session.packageVersion();
+    // Running the package of an unfinished update: its data may still be to put back.
+    if (const std::optional<UpdateJournal> journal = m_services.journal.pending();
+        journal && journal->packageVersion == deviceVersion) {
+        offerFinish(*journal);
+        return;
+    }
+    m_session.setFinishOffered(false);
 
     const bool newer = version::compare(packageVersion, deviceVersion) > 0;
     const int32_t outcome = newer ? 2 : 4;

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+struct UpdateJournal;
+
 class DeviceSession;
 struct Services;
 
@@ -22,6 +24,10 @@ private:
     void showSearchingIf(int32_t state);
     void showNoPermission();
     void readDeviceVersion();
+    // A device with the signs of the pending journal's update: offer to finish it.
+    void offerFinish(const UpdateJournal& journal);
+    // No known identity on the bus: a boot loader may still be there under its own.
+    void lookForBootLoader(int32_t observed);
 
     DeviceSession& m_session;
     const Services& m_services;

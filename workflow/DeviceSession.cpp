@@ -193,6 +193,10 @@ void DeviceSession::showAlert(const QString& key) {
     tell([&text](SessionListener& l) { l.showAlert(text); });
 }
 
+void DeviceSession::showNotice(const QString& text) {
+    tell([&text](SessionListener& l) { l.showNotice(text); });
+}
+
 void DeviceSession::packageCheckFailed(bool driverMissing) {
     tell([driverMissing](SessionListener& l) { l.packageCheckFailed(driverMissing); });
 }

@@ -75,6 +75,9 @@ public:
     void setNewVersionRead(bool read) { m_newVersionRead.store(read); }
     bool newVersionRead() const { return m_newVersionRead.load(); }
     bool updateRunning() const { return m_updateRunning.load(); }
+    // The offer on the screen is to finish the pending journal's update, not a new one.
+    void setFinishOffered(bool offered) { m_finishOffered.store(offered); }
+    bool finishOffered() const { return m_finishOffered.load(); }
     void setUpdateRunning(bool running) { m_updateRunning.store(running); }
 
     // ---- workers ----
@@ -110,6 +113,7 @@ public:
     void animate(bool running);
     // A message key, looked up.
     void showAlert(const QString& key);
+    void showNotice(const QString& text);
     void packageCheckFailed(bool driverMissing);
     void versionRead(bool updateOffered);
     void updateStarted();
@@ -135,6 +139,7 @@ private:
     std::atomic<bool> m_permissionShown{false};
     std::atomic<bool> m_updateRunning{false};
     std::atomic<bool> m_newVersionRead{false};
+    std::atomic<bool> m_finishOffered{false};
     BackupRun m_backupRun;
 
     std::atomic<int> m_liveWorkers{0};

@@ -6,12 +6,14 @@
 #include "workflow/UpdateProcedure.h"
 
 using messages::lookup;
+using messages::lookupFilled;
 
 DeviceWorkflow::DeviceWorkflow(const Environment& env, const Tools& tools, HostPreparation& host,
                                ModeSwitch& switches)
     : m_probes(tools),
       m_data(tools, m_probes, BackupStore::forDataHome(env.dataHome, env.home), env.hostTmp),
-      m_services{env, tools, host, switches, m_probes, m_data} {}
+      m_journal(JournalStore(env.journalFolder()), m_data.backupStore()),
+      m_services{env, tools, host, switches, m_probes, m_data, m_journal} {}
 
 void DeviceWorkflow::launch() {
     m_session.setState(0);
@@ -22,6 +24,9 @@ void DeviceWorkflow::launch() {
     m_session.showButtonTitle(lookup("btn Initializing"));
     m_session.showProgress(-1);
     m_session.forgetDetection();
+    for (const SetAsideJournal& aside : m_journal.review())
+        m_session.showNotice(lookupFilled("info An update journal could not be trusted and was moved to %s",
+                                          aside.to.isEmpty() ? aside.from : aside.to));
     startDetect();
     startInitialize();
 }

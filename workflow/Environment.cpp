@@ -22,6 +22,9 @@ Environment Environment::fromProcess(const QString& executablePath) {
     const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
     if (QDir::isAbsolutePath(dataHome))
         env.dataHome = dataHome;
+    const QString stateHome = qEnvironmentVariable("XDG_STATE_HOME");
+    if (QDir::isAbsolutePath(stateHome))
+        env.stateHome = stateHome;
     env.driverPaths = {QStringLiteral("/etc/udev/rules.d/70-hotspot-updater.rules"),
                        QStringLiteral("/usr/lib/udev/rules.d/70-hotspot-updater.rules")};
     env.clock = std::make_shared<RealClock>();
@@ -31,4 +34,13 @@ Environment Environment::fromProcess(const QString& executablePath) {
         std::_Exit(code);
     };
     return env;
+}
+
+QString Environment::journalFolder() const {
+    QString base;
+    if (stateHome)
+        base = *stateHome;
+    else if (home && !home->isEmpty())
+        base = *home + QStringLiteral("/.local/state");
+    return base.isEmpty() ? QString() : base + QStringLiteral("/hotspot-updater/journals");
 }

@@ -35,6 +35,8 @@ struct Environment {
     QString hostTmp = QStringLiteral("/tmp");
     // Value of XDG_DATA_HOME when it is an absolute path; else home + "/.local/share".
     std::optional<QString> dataHome;
+    // Value of XDG_STATE_HOME when it is an absolute path; else home + "/.local/state".
+    std::optional<QString> stateHome;
     // Paths whose presence as a regular file means the device-access rule is installed.
     QStringList driverPaths;
     // The machine's trusted package keys (beside the bundle's own), and the only user a key
@@ -53,4 +55,6 @@ struct Environment {
 
     QString resourcesPath() const { return bundlePath + QStringLiteral("/Contents/Resources"); }
     HostFolders hostFolders() const { return {home, hostTmp, driverPaths}; }
+    // This user's update journals; empty without a state or home folder.
+    QString journalFolder() const;
 };

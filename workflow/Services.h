@@ -8,6 +8,7 @@
 #include "bridge/ModeSwitch.h"
 #include "bridge/ToolRunner.h"
 #include "workflow/Environment.h"
+#include "workflow/JournalKeeper.h"
 
 struct Services {
     const Environment& env;
@@ -16,6 +17,7 @@ struct Services {
     ModeSwitch& switches;
     const DeviceProbes& probes;
     const DeviceData& data;
+    JournalKeeper& journal;
 
     void sleep(double seconds) const { env.clock->sleep(seconds); }
 };

@@ -26,6 +26,8 @@ public:
     virtual void stopAnimation() {}
     // The alert whose acknowledgement ends the application.
     virtual void showAlert(const QString&) {}
+    // Something the user should know that ends nothing (a journal set aside).
+    virtual void showNotice(const QString&) {}
 
     // Outcomes, each after everything it shows is shown.
     // The package check failed (`driverMissing`: the device-access rule is not installed).

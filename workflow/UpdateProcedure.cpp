@@ -1,6 +1,7 @@
 #include "workflow/UpdateProcedure.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
+#include "bridge/RunLog.h"
 #include "usb/usbutils.h"
 #include "workflow/Completion.h"
 #include "workflow/DeviceSession.h"
@@ -51,17 +52,18 @@ public:
         : m_session(session), m_services(services), m_probes(services.probes),
           m_package(session.package()) {}
     bool wroteImages() const { return m_wroteImages; }
+    bool journalOpen() const { return m_journalOpen; }
 
     int32_t run() {
+        if (m_session.finishOffered())
+            return resume();
         int32_t tool = kToolNone;
         if (auto end = start(tool)) return *end;
-        if (tool == kToolAdb) {
-            if (auto end = intoBootLoader()) return *end;
-        }
-        writeImages();
-        if (auto end = firstRestart()) return *end;
-        if (auto end = backToUser()) return *end;
-        return readVersion();
+        // Nothing is written before the device's data is saved, and only adb can save it.
+        if (tool != kToolAdb) return kResultNoDevice;
+        if (auto end = saveData()) return *end;
+        if (auto end = intoBootLoader()) return *end;
+        return fromBootLoader();
     }
 
 private:
@@ -90,10 +92,86 @@ private:
         return std::nullopt;
     }
 
-    // B: save the device data, then reboot into the boot loader until fastboot lists it.
-    // A file the device has but that could not be saved leaves the device untouched.
+    int32_t fromBootLoader() {
+        writeImages();
+        if (auto end = firstRestart()) return *end;
+        if (auto end = backToUser()) return *end;
+        return readVersion();
+    }
+
+    // An update that did not finish: its journal's copies go back, whatever the device holds
+    // now; every image is written again unless all of them were.
+    int32_t resume() {
+        const std::optional<UpdateJournal> journal = m_services.journal.resume();
+        if (!journal || !adoptCopies(*journal)) return kResultError;
+        int32_t tool = kToolNone;
+        if (auto end = start(tool)) return *end;
+        if (tool == kToolAdb && journal->phase >= JournalPhase::Restarted) {
+            m_mask = m_session.recordPresence(m_probes.presence());
+            if (auto end = backToUser()) return *end;
+            return readVersion();
+        }
+        if (tool == kToolAdb) {
+            if (auto end = intoBootLoader()) return *end;
+        }
+        return fromBootLoader();
+    }
+
+    // The journal's entry becomes this run's backup, if every copy is still what was saved.
+    bool adoptCopies(const UpdateJournal& journal) {
+        BackupRun& run = m_session.backupRun();
+        run = BackupRun();
+        const std::optional<BackupManifest> manifest = BackupStore::readManifest(journal.storeEntry);
+        if (!manifest || manifest->files.size() != journal.files.size()) return false;
+        for (const BackupFile& file : manifest->files) {
+            const JournalFile saved{file.devicePath, BackupStore::sha256(journal.storeEntry + u'/' + file.name).value_or(QString())};
+            if (std::find(journal.files.cbegin(), journal.files.cend(), saved) == journal.files.cend()) {
+                runlog::write("journal", QStringLiteral("%1 no longer holds what was saved").arg(journal.storeEntry));
+                return false;
+            }
+        }
+        run.entry = journal.storeEntry;
+        run.manifest = *manifest;
+        m_journalOpen = true;
+        return true;
+    }
+
+    // B: save the device data into a new entry, under a journal written before any copy is
+    // made. A file the device has but that could not be saved leaves the device untouched.
+    End saveData() {
+        const DeviceData& data = m_services.data;
+        BackupRun& run = m_session.backupRun();
+        if (!data.openEntry(run, m_session.deviceVersion(), m_session.packageVersion())) return kResultError;
+        UpdateJournal journal;
+        journal.packageVersion = m_session.packageVersion();
+        journal.versionSha256 =
+            BackupStore::sha256(m_services.env.resourcesPath() + QStringLiteral("/version")).value_or(QString());
+        journal.storeEntry = run.entry;
+        journal.images = imagesToWrite();
+        // Without a journal a crash would leave no trace of where the data went: no write.
+        if (!m_services.journal.begin(journal)) {
+            runlog::write("journal", QStringLiteral("no journal could be written below %1").arg(m_services.journal.store().folder()));
+            return kResultError;
+        }
+        m_journalOpen = true;
+        if (!data.saveFiles(run)) {
+            m_services.journal.close(); // the device was not touched
+            m_journalOpen = false;
+            return kResultError;
+        }
+        std::vector<JournalFile> files;
+        for (const BackupFile& file : run.manifest.files)
+            files.push_back({file.devicePath, file.sha256});
+        // Journals that saved exactly this data: the device still holds it, so they are done.
+        m_services.journal.closeMatching(files);
+        m_services.journal.recordFiles(files);
+        m_services.journal.advance(JournalPhase::Saved);
+        return std::nullopt;
+    }
+
+    // Reboots into the boot loader until fastboot lists the device.
     End intoBootLoader() {
-        if (!backUp()) return kResultError;
+        m_services.journal.advance(JournalPhase::BootLoader);
         show("stat Switching to [%s] mode ...", contract::kModeFastboot);
         m_probes.rebootToBootLoader();
         sleep(kPollWait);
@@ -118,9 +196,11 @@ private:
         uint64_t written = 0;
         m_writing = kResultOk;
         if (!m_package) return;
+        int index = 0;
         for (const ImageEntry& entry : m_package->images()) {
             if (!shouldWrite(entry)) continue;
             m_wroteImages = true;
+            m_services.journal.advance(JournalPhase::Image, ++index);
             const QString file = fixedText(entry.file, sizeof entry.file);
             const QString name = fixedText(entry.name, sizeof entry.name);
             show("stat Writing [%s] ...", name);
@@ -141,8 +221,16 @@ private:
         return kWriteStart + kWriteSpan * share;
     }
 
+    int imagesToWrite() const {
+        if (!m_package) return 0;
+        return static_cast<int>(std::count_if(m_package->images().cbegin(), m_package->images().cend(),
+                                              [](const ImageEntry& entry) { return shouldWrite(entry); }));
+    }
+
     // D: leave the boot loader, wait for the device on the bus, then for adb.
     End firstRestart() {
+        // A failed write leaves the journal at its image: a resume writes them all again.
+        if (m_writing == kResultOk) m_services.journal.advance(JournalPhase::Restarted);
         show("stat Switching back to [%s] mode ...", contract::kModeFtm);
         sleep(kPollWait);
         m_probes.fastbootReboot();
@@ -171,12 +259,6 @@ private:
         return kResultFtmFailed;
     }
 
-    // Saves the device data into this run's backup; false leaves the device untouched.
-    bool backUp() {
-        return m_services.data.backUp(m_session.backupRun(), m_session.deviceVersion(),
-                                      m_session.packageVersion());
-    }
-
     // E: mode files (only under the Qualcomm-vendor identity), restore, final restart.
     End backToUser() {
         progress(0.94);
@@ -187,6 +269,7 @@ private:
             if (!m_probes.writeModeFile(contract::adbWriteTmpModeFile())) return kResultUsrFailed;
         }
         m_services.data.restore(m_session.backupRun());
+        confirmDataBack();
         progress(0.95);
         sleep(kPollWait);
         m_probes.reboot();
@@ -202,6 +285,14 @@ private:
         if (finalMask == 0) return kResultUsrFailed;
         if (!(finalMask & presence::kOwnIdentity)) return kResultUsrFailed;
         return std::nullopt;
+    }
+
+    // The journal goes only once the device's files read back as the copies.
+    void confirmDataBack() {
+        if (!m_journalOpen || !m_services.data.confirmBack(m_session.backupRun())) return;
+        m_services.journal.advance(JournalPhase::DataBack);
+        m_services.journal.close();
+        m_journalOpen = false;
     }
 
     bool versionReplyOk() const {
@@ -249,6 +340,7 @@ private:
     ToolResult m_slot;           // the version reply
     int32_t m_writing = kResultOk;
     bool m_wroteImages = false;  // a flash was attempted: the device's file systems may be gone
+    bool m_journalOpen = false;  // this run's journal is written and not closed
     uint64_t m_mask = 0;         // presence mask seen after the first restart
 };
 
@@ -267,6 +359,10 @@ void runUpdate(DeviceSession& session, const Services& services) {
     }
     // Once images were written, copies that did not go back are the user's only ones.
     session.setKeptNote(run.wroteImages() ? session.backupRun().unrestoredEntry() : QString());
+    // Still open: the device may be back later, and Retry or the next run finishes it.
+    if (run.journalOpen())
+        services.journal.keepPending();
+    session.setFinishOffered(false);
     // Always leave the device in its permanent user personality, whatever happened.
     ModeSwitch::sendAfterRescan(USB_SWITCH_PRM_USR);
     session.animate(false);

@@ -107,10 +107,10 @@ TEST(CommandLineTest, ManualPageMatchesTheParser) {
     const QString page = QString::fromUtf8(file.readAll());
 
     QStringList listed;
-    static const QRegularExpression name(QStringLiteral(R"(\\-\\-([a-z]+)|\\-([a-z])(?![a-z]))"));
+    static const QRegularExpression name(QStringLiteral(R"(\\-\\-([a-z]+(?:\\-[a-z]+)*)|\\-([a-z])(?![a-z]))"));
     for (const QString& tag : manualTags(page, QStringLiteral("OPTIONS")))
         for (const QRegularExpressionMatch& m : name.globalMatch(tag))
-            listed << (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1));
+            listed << (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1).replace(QStringLiteral("\\-"), QStringLiteral("-")));
     QStringList parsed = cmdline::optionNames();
     listed.sort();
     parsed.sort();

@@ -1,0 +1,174 @@
+#include "workflow/JournalKeeper.h"
+
+#include "bridge/RunLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+bool mayHaveWritten(JournalPhase phase) {
+    return phase != JournalPhase::Saving && phase != JournalPhase::Saved;
+}
+
+bool sameData(const std::vector<JournalFile>& saved, const std::vector<JournalFile>& onDevice) {
+    if (saved.empty() || saved.size() != onDevice.size())
+        return false;
+    for (const JournalFile& file : saved)
+        if (std::find(onDevice.cbegin(), onDevice.cend(), file) == onDevice.cend())
+            return false;
+    return true;
+}
+
+} // namespace
+
+JournalKeeper::JournalKeeper(JournalStore journals, BackupStore backups)
+    : m_journals(std::move(journals)), m_backups(std::move(backups)) {}
+
+std::vector<SetAsideJournal> JournalKeeper::review() {
+    std::lock_guard guard(m_lock);
+    JournalListing listing = m_journals.list();
+    for (const StoredJournal& stored : listing.open) {
+        if (m_held && m_held->path() == stored.path)
+            continue;
+        if (!mayHaveWritten(stored.journal.phase)) {
+            runlog::write("journal", QStringLiteral("%1: the update never reached its device").arg(stored.path));
+            closeStored(stored);
+            continue;
+        }
+        // Newest last: the one a device now attached most likely belongs to.
+        if (std::optional<JournalLock> lock = JournalStore::lock(stored.path)) {
+            m_held = std::move(lock);
+            m_journal = stored.journal;
+            m_pending = true;
+        }
+    }
+    if (m_pending)
+        runlog::write("journal", QStringLiteral("%1 is open at \"%2\"")
+                                     .arg(m_held->path(), phaseName(m_journal.phase)));
+    return std::move(listing.setAside);
+}
+
+std::optional<UpdateJournal> JournalKeeper::pending() const {
+    std::lock_guard guard(m_lock);
+    if (!m_pending)
+        return std::nullopt;
+    return m_journal;
+}
+
+bool JournalKeeper::begin(UpdateJournal journal) {
+    std::lock_guard guard(m_lock);
+    journal.created = journal.changed = QDateTime::currentDateTimeUtc();
+    std::optional<JournalLock> lock = m_journals.create(journal);
+    if (!lock)
+        return false;
+    // A pending journal of another update stays open in the store; only its lock goes.
+    m_held = std::move(lock);
+    m_journal = std::move(journal);
+    m_pending = false;
+    runlog::write("journal", QStringLiteral("%1 opened").arg(m_held->path()));
+    return true;
+}
+
+std::optional<UpdateJournal> JournalKeeper::resume() {
+    std::lock_guard guard(m_lock);
+    if (!m_pending)
+        return std::nullopt;
+    m_pending = false;
+    ++m_journal.resumes;
+    m_journal.changed = QDateTime::currentDateTimeUtc();
+    if (!m_journals.write(*m_held, m_journal))
+        return std::nullopt;
+    runlog::write("journal", QStringLiteral("%1 resumed (%2)").arg(m_held->path()).arg(m_journal.resumes));
+    return m_journal;
+}
+
+bool JournalKeeper::advance(JournalPhase phase, int image, int images) {
+    std::lock_guard guard(m_lock);
+    if (!m_held)
+        return false;
+    m_journal.phase = phase;
+    m_journal.image = image;
+    if (images > 0)
+        m_journal.images = images;
+    m_journal.changed = QDateTime::currentDateTimeUtc();
+    return m_journals.write(*m_held, m_journal);
+}
+
+bool JournalKeeper::recordFiles(const std::vector<JournalFile>& files) {
+    std::lock_guard guard(m_lock);
+    if (!m_held)
+        return false;
+    m_journal.files = files;
+    return m_journals.write(*m_held, m_journal);
+}
+
+bool JournalKeeper::close() {
+    std::lock_guard guard(m_lock);
+    if (!m_held)
+        return false;
+    const QString path = m_held->path();
+    const bool closed = m_journals.close(std::move(*m_held), m_journal);
+    m_held.reset();
+    m_pending = false;
+    runlog::write("journal", QStringLiteral("%1 closed: the data is back on the device").arg(path));
+    return closed;
+}
+
+void JournalKeeper::keepPending() {
+    std::lock_guard guard(m_lock);
+    m_pending = m_held.has_value();
+}
+
+int JournalKeeper::closeMatching(const std::vector<JournalFile>& onDevice) {
+    std::lock_guard guard(m_lock);
+    int closed = 0;
+    for (const StoredJournal& stored : m_journals.list().open) {
+        if (m_held && m_held->path() == stored.path && !m_pending)
+            continue; // the running update's own
+        if (!sameData(stored.journal.files, onDevice))
+            continue;
+        if (m_held && m_held->path() == stored.path) {
+            m_held.reset();
+            m_pending = false;
+        }
+        runlog::write("journal", QStringLiteral("%1: its data is on the device").arg(stored.path));
+        closed += closeStored(stored) ? 1 : 0;
+    }
+    return closed;
+}
+
+std::vector<StoredJournal> JournalKeeper::discardAll() {
+    std::lock_guard guard(m_lock);
+    m_held.reset();
+    m_pending = false;
+    std::vector<StoredJournal> discarded;
+    for (const StoredJournal& stored : m_journals.list().open) {
+        std::optional<JournalLock> lock = JournalStore::lock(stored.path);
+        if (!lock || !m_journals.close(std::move(*lock), stored.journal))
+            continue;
+        runlog::write("journal", QStringLiteral("%1 discarded; its copies stay in %2").arg(stored.path, stored.journal.storeEntry));
+        discarded.push_back(stored);
+    }
+    return discarded;
+}
+
+// Only an entry of this store's, never a path the journal could point anywhere else.
+bool JournalKeeper::dropCopies(const QString& entry) const {
+    const QString root = QDir::cleanPath(m_backups.root());
+    const QString clean = QDir::cleanPath(entry);
+    if (root.isEmpty() || !clean.startsWith(root + u'/') || QFileInfo(clean).isSymLink())
+        return false;
+    return QDir(clean).removeRecursively();
+}
+
+bool JournalKeeper::closeStored(const StoredJournal& stored) {
+    std::optional<JournalLock> lock = JournalStore::lock(stored.path);
+    if (!lock)
+        return false;
+    dropCopies(stored.journal.storeEntry);
+    return m_journals.close(std::move(*lock), stored.journal);
+}

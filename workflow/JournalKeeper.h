@@ -1,0 +1,56 @@
+#pragma once
+// This user's update journals as one device's update sees them: the journal the running update
+// writes, and the open one that a device showing its signs would finish. Called from the
+// detection and update workers and the GUI thread, so every method takes the keeper's lock.
+
+#include "bridge/BackupStore.h"
+#include "bridge/JournalStore.h"
+
+#include <QString>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class JournalKeeper {
+public:
+    static constexpr int kResumesBeforeAsking = 3;
+
+    JournalKeeper(JournalStore journals, BackupStore backups);
+    const JournalStore& store() const { return m_journals; }
+
+    // At launch: a journal whose update never reached the device (its copies were still being
+    // made, or made) is closed and its copies dropped, as the device kept its data; one that
+    // fails its checks is set aside. The newest open journal of an update that may have
+    // written its device becomes the pending one, locked by this process.
+    std::vector<SetAsideJournal> review();
+    // The open journal a device in its boot loader or running its package would finish.
+    std::optional<UpdateJournal> pending() const;
+
+    // The running update's journal: created and locked before any copy is made.
+    bool begin(UpdateJournal journal);
+    // Takes the pending journal as the running update's, one more resume counted.
+    std::optional<UpdateJournal> resume();
+    // Advances the running journal; false when it could not be written.
+    bool advance(JournalPhase phase, int image = 0, int images = 0);
+    bool recordFiles(const std::vector<JournalFile>& files);
+    // The running update's data is confirmed on its device: the journal goes.
+    bool close();
+    // The running update ended with its journal open: a device with its signs finishes it.
+    void keepPending();
+    // Open journals whose copies are, digest for digest, the data the device holds now: that
+    // data never left it, so they are closed and their copies dropped. Returns how many.
+    int closeMatching(const std::vector<JournalFile>& onDevice);
+    // Every open journal goes, its copies kept in the store; returns what went.
+    std::vector<StoredJournal> discardAll();
+
+private:
+    bool dropCopies(const QString& entry) const;
+    bool closeStored(const StoredJournal& stored);
+
+    mutable std::mutex m_lock;
+    JournalStore m_journals;
+    BackupStore m_backups;
+    std::optional<JournalLock> m_held; // the running or pending journal
+    UpdateJournal m_journal;           // what m_held holds
+    bool m_pending = false;            // m_held waits for its device
+};
