@@ -6,7 +6,6 @@
 #include "workflow/UpdateProcedure.h"
 
 using messages::lookup;
-using messages::lookupFilled;
 
 DeviceWorkflow::DeviceWorkflow(const Environment& env, const Tools& tools, HostPreparation& host,
                                ModeSwitch& switches)
@@ -24,9 +23,6 @@ void DeviceWorkflow::launch() {
     m_session.showButtonTitle(lookup("btn Initializing"));
     m_session.showProgress(-1);
     m_session.forgetDetection();
-    for (const SetAsideJournal& aside : m_journal.review())
-        m_session.showNotice(lookupFilled("info An update journal could not be trusted and was moved to %s",
-                                          aside.to.isEmpty() ? aside.from : aside.to));
     startDetect();
     startInitialize();
 }

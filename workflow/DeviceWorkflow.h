@@ -19,7 +19,7 @@ public:
     DeviceSession& session() { return m_session; }
     const Services& services() const { return m_services; }
 
-    // The first screen, the journals left by earlier runs, then the detection and the package check.
+    // The first screen, then the detection and the package check.
     void launch();
     int startDetect();
     // Asks the detection worker to stop and gives it a grace period (not a join).

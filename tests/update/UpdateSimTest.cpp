@@ -865,4 +865,73 @@ INSTANTIATE_TEST_SUITE_P(
                       RetryCase{"ModeFileRefused", "mode-write-refused", 6}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- an update that did not finish ----
+
+struct LateCase {
+    const char* name;
+    const char* scenario;
+    int32_t code;
+    bool newRun; // finished by the next start of the application, not by Try Again
+};
+
+void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
+
+class UnfinishedUpdate : public UpdateSimTest, public ::testing::WithParamInterface<LateCase> {
+protected:
+    // Every copy in the store went back: none is the only one of its data.
+    void expectEveryCopyConfirmed() {
+        for (const QString& entry : backupEntries())
+            for (const QJsonValue& f : backupManifest(entry).value("files").toArray())
+                EXPECT_TRUE(f.toObject().value("restored").toBool()) << entry.toStdString();
+    }
+};
+
+// The device is back after the update gave up on it: running the new firmware, without its
+// data. Try Again, or the next start, offers to finish, and the journal's copies go back.
+TEST_P(UnfinishedUpdate, IsFinishedWithItsOwnData) {
+    ready(QStringLiteral(R"({"base": "%1", "files": {"/etc/config.db": "ssid=Kitchen\nkey=hunter2\n"}})")
+              .arg(QString::fromUtf8(GetParam().scenario)));
+    const QByteArray boardData = sim->deviceFile(kWifi);
+    press();
+    ASSERT_EQ(harness().app().session().state(), 3);
+    ASSERT_EQ(openJournals().size(), 1);
+
+    // Back late, with the factory's data: what a restore now would find on it.
+    sim->clearFaults();
+    sim->setPersonality(QStringLiteral("ftm"));
+    sim->setDeviceFile(kWifi, "factory board data");
+    sim->setDeviceFile(kConfigRestored, QByteArray());
+    ASSERT_EQ(sim->firmwareVersion(), QStringLiteral("1.0.4"));
+    log.reset(); // it watches the application that may end here
+    AppHarness& h = GetParam().newRun ? startAgain() : harness();
+    if (GetParam().newRun)
+        h.runInitialize();
+    else
+        h.app().onUpdateButtonClick();
+    ASSERT_EQ(h.app().session().state(), 1);
+    h.runDetectPass();
+    ASSERT_EQ(h.app().session().state(), 2);
+    EXPECT_EQ(h.screen().buttonTitle, L("btn Finish"));
+    EXPECT_EQ(h.screen().status, L("stat The last update did not finish !"));
+    EXPECT_TRUE(h.screen().info.startsWith(filled("info An update to %s did not finish.", "1.0.4")));
+    sim->clearRecords();
+
+    press();
+    expectSuccessScreen("1.0.4");
+    EXPECT_EQ(sim->deviceFile(kWifi), boardData);
+    EXPECT_EQ(sim->deviceFile(kConfigRestored), kUserConfig);
+    EXPECT_TRUE(openJournals().isEmpty());
+    EXPECT_EQ(backupEntries().size(), 1); // no copy of the factory's data was made
+    expectEveryCopyConfirmed();
+    expectModeOneLast();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Late, UnfinishedUpdate,
+    ::testing::Values(LateCase{"NoReturnByTryAgain", "no-return", 4, false},
+                      LateCase{"NoReturnByNewRun", "no-return", 4, true},
+                      LateCase{"ModeFileRefusedByTryAgain", "mode-write-refused", 6, false},
+                      LateCase{"ModeFileRefusedByNewRun", "mode-write-refused", 6, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace

@@ -151,11 +151,13 @@ struct HarnessOptions {
     ToolLimits toolLimits{10.0, 5.0, 10.0, 3.0, 0.0};
     // The only owner a trusted key file may have.
     uid_t keyOwner = ::getuid();
+    // A home that outlives this harness (a next run of the application); else its own.
+    QString home;
 };
 
 class AppHarness {
 public:
-    AppHarness(const TempBundle& bundle, HarnessOptions options = {}) {
+    AppHarness(const TempBundle& bundle, HarnessOptions options = {}) : m_home(options.home) {
         application();
         QDir().mkpath(home());
         Environment env;
@@ -189,7 +191,7 @@ public:
     Application& app() { return *m_delegate; }
     MainWindow& window() { return *m_window; }
     WindowFace& face() { return *m_face; }
-    QString home() const { return m_scratch.path() + QStringLiteral("/home"); }
+    QString home() const { return m_home.isEmpty() ? m_scratch.path() + QStringLiteral("/home") : m_home; }
     QString scratch() const { return m_scratch.path(); }
     QString systemKeys() const { return m_scratch.path() + QStringLiteral("/etc-keys"); }
 
@@ -269,6 +271,7 @@ private:
         QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
     }
 
+    QString m_home;
     QTemporaryDir m_scratch;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<WindowFace> m_face;

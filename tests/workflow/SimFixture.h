@@ -64,12 +64,21 @@ protected:
     // the package check would have, so detection passes can run without it.
     AppHarness& start(HarnessOptions options = {}) {
         if (!m_harness) {
+            if (options.home.isEmpty())
+                options.home = m_home.path();
+            m_options = options;
             m_harness = std::make_unique<AppHarness>(bundle, options);
             do_init_utils();
         }
         return *m_harness;
     }
     AppHarness& harness() { return start(); }
+    // The application ends and starts again on the same home: what the last run left (its
+    // journals, its backups) is there for the next.
+    AppHarness& startAgain() {
+        m_harness.reset();
+        return start(m_options);
+    }
 
     // Shorthands for the record.
     QList<QStringList> adbRuns() const { return sim->toolRuns(QStringLiteral("adb")); }
@@ -81,6 +90,8 @@ protected:
 
 private:
     QTemporaryDir m_simDir;
+    QTemporaryDir m_home;
+    HarnessOptions m_options;
     std::unique_ptr<AppHarness> m_harness;
 };
 

@@ -1,0 +1,57 @@
+// The updater's terminal run with --yes on the simulated hotspot, as its own process so that
+// the simulator can kill it (and the tool it runs) at any step. Waits take a millisecond.
+//
+//     update_kill_runner BUNDLE HOME
+//
+// Exits as the terminal does; the instance guard is left out, so runs of other tests on this
+// machine do not refuse it.
+
+#include "app/Application.h"
+#include "app/Faces.h"
+#include "app/TerminalFace.h"
+#include "app/TerminalSession.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+class QuickClock : public Clock {
+public:
+    void sleep(double) override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fputs("usage: update_kill_runner BUNDLE HOME\n", stderr);
+        return 64;
+    }
+    new QCoreApplication(argc, argv);
+    Environment env;
+    env.bundlePath = QString::fromLocal8Bit(argv[1]);
+    env.home = QString::fromLocal8Bit(argv[2]);
+    env.hostTmp = *env.home;
+    env.driverPaths = {env.bundlePath + QStringLiteral("/Contents/Resources/version")}; // any file there
+    env.systemKeysDir = *env.home + QStringLiteral("/no-keys");
+    env.keyOwner = ::getuid();
+    env.clock = std::make_shared<QuickClock>();
+    env.toolLimits = ToolLimits{10.0, 5.0, 10.0, 3.0, 0.0};
+    env.exitProgram = [](int code) { std::_Exit(code); };
+
+    TerminalOptions options;
+    options.yes = true;
+    options.waitSeconds = 60;
+    auto* face = new TerminalFace(TerminalFace::Style::Lines, stdout, stderr);
+    auto* application = new Application(std::move(env), face);
+    auto* session = new TerminalSession(*application, *face, options);
+    const int loopStatus = runApplication(*application, [session] { session->start(); });
+    const int status = session->exitCode(loopStatus);
+    std::fflush(stdout);
+    return status;
+}

@@ -1,0 +1,196 @@
+// The host dies (the updater and the tool it runs, by SIGKILL) at every step of an update on
+// the simulated hotspot; then the updater runs again with --yes. Every row must end with the
+// package on the device, both data files back byte for byte, no journal open and no copy in
+// the store that is not confirmed back. With HOTSPOT_SWEEP_TABLE set, the rows are written
+// there as a Markdown table (scripts/bench --kill-sweep prints it).
+
+#include "tests/workflow/SimFixture.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace testing_support;
+
+namespace {
+
+const QString kWifi = QStringLiteral("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin");
+const QString kConfigRestored = QStringLiteral("/etc/new_config.db");
+const QByteArray kUserConfig = "ssid=Kitchen\nkey=hunter2\n";
+const char* const kPartitions[] = {"aboot", "boot", "modem", "system"};
+
+struct KillRow {
+    const char* step;
+    const char* command; // the tool run it strikes: any whose line holds this
+    int nth;
+    const char* at;      // before, during or after the run's effect
+};
+void PrintTo(const KillRow& row, std::ostream* os) { *os << row.step; }
+
+const KillRow kRows[] = {
+    {"pulling the calibration", "adb pull /lib/firmware", 1, "during"},
+    {"pulling the settings", "adb pull /etc/config.db", 1, "during"},
+    {"after the backup", "sys_reboot bootloader", 1, "before"},
+    {"on the way to the boot loader", "sys_reboot bootloader", 1, "after"},
+    {"writing the first image", "fastboot flash aboot", 1, "during"},
+    {"between images", "fastboot flash boot", 1, "before"},
+    {"writing the last image", "fastboot flash system", 1, "during"},
+    {"leaving the boot loader", "fastboot reboot", 1, "after"},
+    {"writing the mode files", "echo 1 > /etc/mode.cfg", 1, "after"},
+    {"pushing the calibration", "adb push", 1, "during"},
+    {"pushing the settings", "adb push", 2, "during"},
+    {"reading the data back", ".check", 1, "before"},
+    {"the final restart", "adb shell sys_reboot", 2, "after"},
+    {"before the final version read", "cmmd info firmware_ver", 2, "before"},
+};
+
+struct KillOutcome {
+    KillRow row;
+    QString firstEnd;  // how the killed run ended
+    int rerunStatus = -1;
+    bool imagesWritten = false;
+    bool dataBack = false;
+    int openJournals = -1;
+    int unconfirmedCopies = -1;
+};
+std::vector<KillOutcome>& outcomes() {
+    static std::vector<KillOutcome> all;
+    return all;
+}
+
+class KillSweep : public SimFixture, public ::testing::WithParamInterface<KillRow> {
+protected:
+    void SetUp() override {
+        SimFixture::SetUp();
+        ASSERT_TRUE(m_home.isValid());
+    }
+
+    // The package the device gets: its images, and the version line.
+    void writeFourImages() {
+        std::vector<ImageFile> images;
+        int size = 1024;
+        for (const char* partition : kPartitions) {
+            const QByteArray name(partition);
+            images.push_back({name, name + ".img", QByteArray(size, name.at(0))});
+            m_md5 << QString::fromLatin1(QCryptographicHash::hash(images.back().content, QCryptographicHash::Md5).toHex());
+            size *= 2;
+        }
+        writePackage("HS_FW_1.0.4", images);
+    }
+
+    // One run of the updater; its exit status, or -1 when it did not exit by itself.
+    int runUpdater(QString* end = nullptr) {
+        QProcess run;
+        run.setProgram(QStringLiteral(HOTSPOT_KILL_RUNNER));
+        run.setArguments({bundle.path(), m_home.path()});
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start();
+        const bool finished = run.waitForFinished(120000);
+        m_output += run.readAll();
+        if (!finished) {
+            run.kill();
+            run.waitForFinished();
+        }
+        const bool exited = finished && run.exitStatus() == QProcess::NormalExit;
+        if (end)
+            *end = !finished ? QStringLiteral("still running") : exited ? QStringLiteral("exit %1").arg(run.exitCode())
+                                                                        : QStringLiteral("killed");
+        return exited ? run.exitCode() : -1;
+    }
+
+    int countOpenJournals() const {
+        return int(QDir(m_home.path() + QStringLiteral("/.local/state/hotspot-updater/journals"))
+                       .entryList({QStringLiteral("*.json")}, QDir::Files)
+                       .size());
+    }
+
+    // Copies in the store whose entry does not say they are back on the device.
+    int countUnconfirmedCopies() const {
+        int count = 0;
+        const QDir store(m_home.path() + QStringLiteral("/.local/share/hotspot-updater/backups/0123456789ABCDEF"));
+        for (const QString& name : store.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile manifest(store.filePath(name) + QStringLiteral("/manifest.json"));
+            if (!manifest.open(QIODevice::ReadOnly)) {
+                ++count; // an entry nobody can tell about
+                continue;
+            }
+            for (const QJsonValue& f : QJsonDocument::fromJson(manifest.readAll()).object().value("files").toArray())
+                count += f.toObject().value("restored").toBool() ? 0 : 1;
+        }
+        return count;
+    }
+
+    bool imagesWritten() const {
+        const QJsonObject parts = sim->partitions();
+        for (int i = 0; i < 4; ++i)
+            if (parts.value(QString::fromLatin1(kPartitions[i])).toObject().value("md5").toString() != m_md5[i])
+                return false;
+        return sim->firmwareVersion() == QLatin1String("1.0.4");
+    }
+
+    QTemporaryDir m_home;
+    QStringList m_md5;
+    QByteArray m_output;
+};
+
+TEST_P(KillSweep, TheNextRunFinishesTheUpdate) {
+    const KillRow& row = GetParam();
+    const QJsonObject kill{{"command", row.command}, {"nth", row.nth}, {"at", row.at}};
+    const QJsonObject scenario{{"base", "ftm"},
+                               {"files", QJsonObject{{"/etc/config.db", QString::fromUtf8(kUserConfig)}}},
+                               {"faults", QJsonObject{{"kill_host", kill}}}};
+    loadScenario(QString::fromUtf8(QJsonDocument(scenario).toJson(QJsonDocument::Compact)));
+    writeFourImages();
+    const QByteArray boardData = sim->deviceFile(kWifi);
+
+    KillOutcome o{row};
+    runUpdater(&o.firstEnd);
+    o.rerunStatus = runUpdater();
+    o.imagesWritten = imagesWritten();
+    o.dataBack = sim->deviceFile(kWifi) == boardData && sim->deviceFile(kConfigRestored) == kUserConfig;
+    o.openJournals = countOpenJournals();
+    o.unconfirmedCopies = countUnconfirmedCopies();
+    outcomes().push_back(o);
+
+    EXPECT_EQ(o.firstEnd, QStringLiteral("killed")) << m_output.toStdString();
+    EXPECT_EQ(o.rerunStatus, 0) << m_output.toStdString();
+    EXPECT_TRUE(o.imagesWritten);
+    EXPECT_TRUE(o.dataBack);
+    EXPECT_EQ(o.openJournals, 0);
+    EXPECT_EQ(o.unconfirmedCopies, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, KillSweep, ::testing::ValuesIn(kRows), [](const auto& info) {
+    std::string name;
+    for (const char c : std::string(info.param.step))
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+});
+
+class TableWriter : public ::testing::Environment {
+public:
+    void TearDown() override {
+        const QByteArray path = qgetenv("HOTSPOT_SWEEP_TABLE");
+        QFile out(QString::fromLocal8Bit(path));
+        if (path.isEmpty() || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return;
+        out.write("| host killed | first run | next run | images written | data back | journals open | "
+                  "unconfirmed copies |\n|---|---|---|---|---|---|---|\n");
+        for (const KillOutcome& o : outcomes())
+            out.write(QStringLiteral("| %1 (%2 `%3`) | %4 | exit %5 | %6 | %7 | %8 | %9 |\n")
+                          .arg(QString::fromUtf8(o.row.step), QString::fromUtf8(o.row.at),
+                               QString::fromUtf8(o.row.command), o.firstEnd, QString::number(o.rerunStatus),
+                               o.imagesWritten ? "yes" : "NO", o.dataBack ? "yes" : "NO",
+                               QString::number(o.openJournals), QString::number(o.unconfirmedCopies))
+                          .toUtf8());
+    }
+};
+
+const auto* const kTableWriter = ::testing::AddGlobalTestEnvironment(new TableWriter);
+
+} // namespace
