@@ -4,6 +4,7 @@
 
 #include "bridge/RunLog.h"
 #include "bridge/BackupStore.h"
+#include "bridge/JournalStore.h"
 #include "tests/workflow/SimFixture.h"
 #include "usb/usbutils.h"
 
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -866,6 +868,34 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- an update that did not finish ----
+
+// At the package check: a journal that cannot be trusted is set aside and the user told
+// where; one whose update never reached its device is closed and its copies go.
+TEST_F(UpdateSimTest, JournalsOfEarlierRunsAreReviewedAtTheCheck) {
+    const QString folder = harness().home() + QStringLiteral("/.local/state/hotspot-updater/journals");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile broken(folder + QStringLiteral("/update-broken.json"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("{\"format\": 1,");
+    broken.close();
+    const BackupStore store(harness().home() + QStringLiteral("/.local/share/hotspot-updater/backups"));
+    UpdateJournal saving;
+    saving.packageVersion = QStringLiteral("1.0.4");
+    saving.versionSha256 = QString(64, u'a');
+    saving.storeEntry = store.createEntry(QStringLiteral("0123456789ABCDEF"), QDateTime::currentDateTimeUtc().addDays(-1));
+    saving.created = saving.changed = QDateTime::currentDateTimeUtc();
+    ASSERT_TRUE(JournalStore(folder).create(saving).has_value());
+
+    ready(QStringLiteral("ftm"));
+    EXPECT_EQ(harness().screen().buttonTitle, L("btn Start"));
+    EXPECT_TRUE(openJournals().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(saving.storeEntry));
+    const QStringList aside = QDir(folder).entryList({QStringLiteral("update-broken.json.set-aside-*")});
+    ASSERT_EQ(aside.size(), 1);
+    const QList<QMessageBox*> notices = harness().window().findChildren<QMessageBox*>(QStringLiteral("notice"));
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices.first()->text().contains(folder + u'/' + aside.first()));
+}
 
 struct LateCase {
     const char* name;
