@@ -23,29 +23,19 @@ struct ToolRun {
     int status = -1;
 };
 
-ToolRun run(const QString& tool, const QStringList& args)
+// underHost: under a shell standing in for the updater, which says "survived" when it lives
+// on. A status of -N: ended by signal N.
+ToolRun run(const QString& tool, const QStringList& args, bool underHost = false)
 {
+    const QString path = tool == QLatin1String("adb") ? SimControl::adbPath() : SimControl::fastbootPath();
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(tool == QLatin1String("adb") ? SimControl::adbPath() : SimControl::fastbootPath(), args);
+    if (underHost)
+        p.start(QStringLiteral("sh"), QStringList{"-c", "\"$0\" \"$@\" && echo survived", path} + args);
+    else
+        p.start(path, args);
     p.waitForFinished(-1);
-    return {p.readAll(), p.exitCode()};
-}
-
-struct HostRun {
-    QByteArray output;
-    bool killed = false; // the host ended by SIGKILL
-};
-
-// Runs the tool under a shell standing in for the updater: a host that lives on says so.
-HostRun underHost(const QString& tool, const QStringList& args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("sh"), QStringList{"-c", "\"$0\" \"$@\"; echo survived",
-        tool == QLatin1String("adb") ? SimControl::adbPath() : SimControl::fastbootPath()} + args);
-    p.waitForFinished(-1);
-    return {p.readAll(), p.exitStatus() == QProcess::CrashExit && p.exitCode() == SIGKILL};
+    return {p.readAll(), p.exitStatus() == QProcess::CrashExit ? -p.exitCode() : p.exitCode()};
 }
 
 ToolRun adb(const QStringList& args)
@@ -132,14 +122,15 @@ TEST(SimTools, UpdateRoadFlashesRecordsAndComesBackWithTheNewVersion)
     EXPECT_EQ(fastboot({"devices"}).output, QByteArray());
     EXPECT_EQ(fastboot({"devices"}).output, QByteArray("MDM9615\tfastboot\n"));
 
-    const QByteArray calibratedBoard = sim.control.deviceFile(kBoardData);
-    const QByteArray settings = sim.control.deviceFile("/etc/config.db");
+    const auto data = [&] {
+        return QByteArrayList{sim.control.deviceFile(kBoardData), sim.control.deviceFile("/etc/config.db"),
+                              sim.control.deviceFile("/etc/new_config.db")};
+    };
     sim.control.setDeviceFile("/etc/new_config.db", "ssid=New\n");
+    const QByteArrayList calibrated = data();
     const ToolRun flashed = fastboot({"flash", "boot", boot});
     EXPECT_TRUE(flashed.output.contains("Finished. Total time"));
-    EXPECT_EQ(sim.control.deviceFile(kBoardData), calibratedBoard);
-    EXPECT_EQ(sim.control.deviceFile("/etc/config.db"), settings);
-    EXPECT_EQ(sim.control.deviceFile("/etc/new_config.db"), QByteArray("ssid=New\n"));
+    EXPECT_EQ(data(), calibrated);
     QFile img(system);
     img.open(QIODevice::ReadOnly);
     const QString md5 = QString::fromLatin1(QCryptographicHash::hash(img.readAll(), QCryptographicHash::Md5).toHex());
@@ -150,11 +141,11 @@ TEST(SimTools, UpdateRoadFlashesRecordsAndComesBackWithTheNewVersion)
     EXPECT_EQ(parts.value("boot").toObject().value("size").toInt(), 5000);
     EXPECT_EQ(sim.control.deviceFile("/etc/mode.cfg"), QByteArray("0\n")); // flashing resets them
     // The root file system holds the calibration and settings: they go back to the factory's.
-    const QByteArray factoryBoard = sim.control.deviceFile(kBoardData);
-    EXPECT_EQ(factoryBoard.size(), calibratedBoard.size());
-    EXPECT_NE(factoryBoard, calibratedBoard);
-    EXPECT_EQ(sim.control.deviceFile("/etc/config.db"), QByteArray("ssid=Hotspot\nkey=\nchannel=1\n"));
-    EXPECT_TRUE(sim.control.deviceFile("/etc/new_config.db").isNull());
+    const QByteArrayList factory = data();
+    EXPECT_EQ(factory[0].size(), calibrated[0].size());
+    EXPECT_NE(factory[0], calibrated[0]);
+    EXPECT_EQ(factory[1], QByteArray("ssid=Hotspot\nkey=\nchannel=1\n"));
+    EXPECT_TRUE(factory[2].isNull());
 
     fastboot({"reboot"});
     sim.control.advance(2);
@@ -215,93 +206,69 @@ QByteArray hostFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QString md5Of(const QString& path)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(hostFile(path), QCryptographicHash::Md5).toHex());
-}
-
 TEST(SimTools, KillHostStrikesOnceAtItsStep)
 {
-    struct Row {
-        const char* scenario;
-        const char* tool;
-        QStringList args; // HOST stands for the file on the host's side
+    using Look = std::function<QByteArray(SimTestDir&, const QString& host)>;
+    const Look hostSide = [](SimTestDir&, const QString& host) { return hostFile(host); };
+    const Look deviceSide = [](SimTestDir& sim, const QString&) { return sim.control.deviceFile("/etc/new_config.db"); };
+    // The system partition's digest, whether it counts as written, and the settings' first line.
+    const Look system = [](SimTestDir& sim, const QString&) {
+        const bool counted = sim.control.device().value("flashed").toArray().contains("system");
+        return sim.control.partitions().value("system").toObject().value("md5").toString().toLatin1()
+            + (counted ? " counted " : " - ") + sim.control.deviceFile("/etc/config.db").split('\n').first();
+    };
+    const Look personality = [](SimTestDir& sim, const QString&) { return sim.control.personality().toLatin1(); };
+    const QByteArray config = "ssid=Hotspot-5G31\nkey=simulated-secret\nchannel=6\n";
+    const QByteArray source(100, 'p'); // pushed and flashed from the host
+    const QByteArray md5 = QCryptographicHash::hash(source, QCryptographicHash::Md5).toHex();
+    const QStringList pull{"adb", "pull", "/etc/config.db", "HOST"}, push{"adb", "push", "HOST", "/etc/new_config.db"},
+        flash{"fastboot", "flash", "system", "HOST"}, reboot{"fastboot", "reboot"};
+    const struct {
+        QStringList args; // HOST: the file on the host's side
         const char* command;
         const char* at;
         int nth;
-        std::function<void(SimTestDir&, const QString& host)> check;
+        Look look;
+        QByteArray expected;
+    } rows[] = {
+        {pull, "/etc/config.db", "before", 1, hostSide, ""},
+        {pull, "/etc/config.db", "during", 1, hostSide, config.left(config.size() / 2)},
+        {pull, "adb pull", "after", 2, hostSide, config},
+        {push, "new_config", "before", 1, deviceSide, ""},
+        {push, "new_config", "during", 1, deviceSide, source.left(50)},
+        {push, "new_config", "after", 1, deviceSide, source},
+        {flash, "flash system", "before", 1, system, " - ssid=Hotspot-5G31"},
+        {flash, "flash system", "during", 1, system, "torn - ssid=Hotspot"}, // torn, and wiped all the same
+        {flash, "flash system", "after", 1, system, md5 + " counted ssid=Hotspot"},
+        {reboot, "fastboot reboot", "before", 1, personality, "bootloader"},
+        {reboot, "fastboot reboot", "during", 1, personality, "restarting"},
+        {reboot, "fastboot reboot", "after", 1, personality, "restarting"},
     };
-    const QByteArray config = "ssid=Hotspot-5G31\nkey=simulated-secret\nchannel=6\n";
-    const QByteArray pushed(100, 'p');
-    const auto pulledBytes = [](QByteArray expected) {
-        return [expected](SimTestDir&, const QString& host) { EXPECT_EQ(hostFile(host), expected); };
-    };
-    const auto pushedBytes = [](QByteArray expected) {
-        return [expected](SimTestDir& sim, const QString&) {
-            EXPECT_EQ(sim.control.deviceFile("/etc/new_config.db"), expected);
-        };
-    };
-    const auto systemWritten = [](const char* md5, bool counted) {
-        return [md5, counted](SimTestDir& sim, const QString& host) {
-            const QJsonObject system = sim.control.partitions().value("system").toObject();
-            EXPECT_EQ(system.value("md5").toString(), md5 ? QString::fromLatin1(md5) : md5Of(host));
-            EXPECT_EQ(system.value("writes").toInt(), 1);
-            EXPECT_EQ(sim.control.device().value("flashed").toArray().contains("system"), counted);
-            EXPECT_TRUE(sim.control.deviceFile("/etc/config.db").startsWith("ssid=Hotspot\n")); // wiped
-        };
-    };
-    const auto personality = [](const char* expected) {
-        return [expected](SimTestDir& sim, const QString&) {
-            EXPECT_EQ(sim.control.personality(), QString::fromLatin1(expected));
-        };
-    };
-    const QStringList pull{"pull", "/etc/config.db", "HOST"};
-    const QStringList push{"push", "HOST", "/etc/new_config.db"};
-    const QStringList flash{"flash", "system", "HOST"};
-    const Row rows[] = {
-        {"ftm", "adb", pull, "/etc/config.db", "before", 1, pulledBytes({})},
-        {"ftm", "adb", pull, "/etc/config.db", "during", 1, pulledBytes(config.left(config.size() / 2))},
-        {"ftm", "adb", pull, "adb pull", "after", 2, pulledBytes(config)},
-        {"ftm", "adb", push, "new_config", "before", 1, pushedBytes({})},
-        {"ftm", "adb", push, "new_config", "during", 1, pushedBytes(pushed.left(50))},
-        {"ftm", "adb", push, "new_config", "after", 1, pushedBytes(pushed)},
-        {"bootloader", "fastboot", flash, "flash system", "before", 1,
-         [](SimTestDir& sim, const QString&) { EXPECT_TRUE(sim.control.partitions().isEmpty()); }},
-        {"bootloader", "fastboot", flash, "flash system", "during", 1, systemWritten("torn", false)},
-        {"bootloader", "fastboot", flash, "flash system", "after", 1, systemWritten(nullptr, true)},
-        {"bootloader", "fastboot", {"reboot"}, "fastboot reboot", "before", 1, personality("bootloader")},
-        {"bootloader", "fastboot", {"reboot"}, "fastboot reboot", "after", 1, personality("restarting")},
-    };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(QStringLiteral("%1 %2").arg(row.args.join(' '), row.at).toStdString());
-        SimTestDir sim(QString::fromLatin1(row.scenario));
+        const QString start = row.args.first() == "adb" ? QStringLiteral("ftm") : QStringLiteral("bootloader");
+        SimTestDir sim(start);
         const QString host = sim.path() + QStringLiteral("/host");
-        if (row.args.first() != QLatin1String("pull")) {
-            QFile source(host);
-            ASSERT_TRUE(source.open(QIODevice::WriteOnly));
-            source.write(pushed);
-        }
-        QStringList args = row.args;
+        QFile file(host);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
+        file.close();
+        QStringList args = row.args.mid(1);
         args.replaceInStrings(QStringLiteral("HOST"), host);
-        sim.control.setFault(QStringLiteral("kill_host"),
-                             QJsonObject{{"command", row.command}, {"at", row.at}, {"nth", row.nth}});
+        sim.control.setFault(QStringLiteral("kill_host"), QJsonObject{{"command", row.command}, {"at", row.at}, {"nth", row.nth}});
         for (int i = 1; i < row.nth; ++i)
-            EXPECT_TRUE(underHost(row.tool, args).output.endsWith("survived\n"));
-        if (row.args.first() == QLatin1String("pull"))
+            EXPECT_TRUE(run(row.args.first(), args, true).output.endsWith("survived\n"));
+        if (row.args.value(1) == "pull")
             QFile::remove(host);
 
-        const HostRun killed = underHost(row.tool, args);
-        EXPECT_TRUE(killed.killed);
+        const ToolRun killed = run(row.args.first(), args, true);
+        EXPECT_EQ(killed.status, -SIGKILL);
         EXPECT_EQ(killed.output, QByteArray());
-        row.check(sim, host);
-        EXPECT_EQ(sim.control.records(row.tool).last().json.value("kill_host").toString(), row.at);
+        EXPECT_EQ(row.look(sim, host), row.expected);
+        EXPECT_EQ(sim.control.records(row.args.first()).last().json.value("kill_host").toString(), row.at);
 
-        // Gone once struck: the updater's next run goes through.
-        EXPECT_FALSE(sim.control.state().value("scenario").toObject().value("faults").toObject().contains("kill_host"));
-        sim.control.setPersonality(QString::fromLatin1(row.scenario));
-        const HostRun again = underHost(row.tool, args);
-        EXPECT_FALSE(again.killed);
-        EXPECT_TRUE(again.output.endsWith("survived\n"));
+        // Struck once: the updater's next run goes through.
+        sim.control.setPersonality(start);
+        EXPECT_TRUE(run(row.args.first(), args, true).output.endsWith("survived\n"));
     }
 }
 

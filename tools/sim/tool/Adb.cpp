@@ -183,8 +183,6 @@ int runAdb(const QString& dir, const QStringList& args, const RunFaults& faults,
         }
     }
     tx.commit();
-    if (status == 0 && cutInTheMiddle(faults))
-        killHost();
     return status;
 }
 

@@ -4,7 +4,6 @@
 #include "core/Records.h"
 #include "core/StateStore.h"
 
-#include <QJsonArray>
 #include <QThread>
 
 #include <csignal>
