@@ -11,20 +11,31 @@
 #include <QProcess>
 #include <QStringDecoder>
 
+#include <csignal>
+#include <functional>
+
 namespace {
+
+const QString kBoardData = QStringLiteral("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin");
 
 struct ToolRun {
     QByteArray output; // stdout and stderr together, as the application reads them
     int status = -1;
 };
 
-ToolRun run(const QString& tool, const QStringList& args)
+// underHost: under a shell standing in for the updater, which says "survived" when it lives
+// on. A status of -N: ended by signal N.
+ToolRun run(const QString& tool, const QStringList& args, bool underHost = false)
 {
+    const QString path = tool == QLatin1String("adb") ? SimControl::adbPath() : SimControl::fastbootPath();
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(tool == QLatin1String("adb") ? SimControl::adbPath() : SimControl::fastbootPath(), args);
+    if (underHost)
+        p.start(QStringLiteral("sh"), QStringList{"-c", "\"$0\" \"$@\" && echo survived", path} + args);
+    else
+        p.start(path, args);
     p.waitForFinished(-1);
-    return {p.readAll(), p.exitCode()};
+    return {p.readAll(), p.exitStatus() == QProcess::CrashExit ? -p.exitCode() : p.exitCode()};
 }
 
 ToolRun adb(const QStringList& args)
@@ -111,8 +122,15 @@ TEST(SimTools, UpdateRoadFlashesRecordsAndComesBackWithTheNewVersion)
     EXPECT_EQ(fastboot({"devices"}).output, QByteArray());
     EXPECT_EQ(fastboot({"devices"}).output, QByteArray("MDM9615\tfastboot\n"));
 
+    const auto data = [&] {
+        return QByteArrayList{sim.control.deviceFile(kBoardData), sim.control.deviceFile("/etc/config.db"),
+                              sim.control.deviceFile("/etc/new_config.db")};
+    };
+    sim.control.setDeviceFile("/etc/new_config.db", "ssid=New\n");
+    const QByteArrayList calibrated = data();
     const ToolRun flashed = fastboot({"flash", "boot", boot});
     EXPECT_TRUE(flashed.output.contains("Finished. Total time"));
+    EXPECT_EQ(data(), calibrated);
     QFile img(system);
     img.open(QIODevice::ReadOnly);
     const QString md5 = QString::fromLatin1(QCryptographicHash::hash(img.readAll(), QCryptographicHash::Md5).toHex());
@@ -122,6 +140,12 @@ TEST(SimTools, UpdateRoadFlashesRecordsAndComesBackWithTheNewVersion)
     EXPECT_EQ(parts.value("system").toObject().value("md5").toString(), md5);
     EXPECT_EQ(parts.value("boot").toObject().value("size").toInt(), 5000);
     EXPECT_EQ(sim.control.deviceFile("/etc/mode.cfg"), QByteArray("0\n")); // flashing resets them
+    // The root file system holds the calibration and settings: they go back to the factory's.
+    const QByteArrayList factory = data();
+    EXPECT_EQ(factory[0].size(), calibrated[0].size());
+    EXPECT_NE(factory[0], calibrated[0]);
+    EXPECT_EQ(factory[1], QByteArray("ssid=Hotspot\nkey=\nchannel=1\n"));
+    EXPECT_TRUE(factory[2].isNull());
 
     fastboot({"reboot"});
     sim.control.advance(2);
@@ -174,6 +198,78 @@ TEST(SimTools, FaultsFireAtTheirStep)
     sim.control.advance(10);
     EXPECT_EQ(sim.control.personality(), QStringLiteral("restarting"));
     EXPECT_TRUE(sim.control.identities().isEmpty());
+}
+
+QByteArray hostFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST(SimTools, KillHostStrikesOnceAtItsStep)
+{
+    using Look = std::function<QByteArray(SimTestDir&, const QString& host)>;
+    const Look hostSide = [](SimTestDir&, const QString& host) { return hostFile(host); };
+    const Look deviceSide = [](SimTestDir& sim, const QString&) { return sim.control.deviceFile("/etc/new_config.db"); };
+    // The system partition's digest, whether it counts as written, and the settings' first line.
+    const Look system = [](SimTestDir& sim, const QString&) {
+        const bool counted = sim.control.device().value("flashed").toArray().contains("system");
+        return sim.control.partitions().value("system").toObject().value("md5").toString().toLatin1()
+            + (counted ? " counted " : " - ") + sim.control.deviceFile("/etc/config.db").split('\n').first();
+    };
+    const Look personality = [](SimTestDir& sim, const QString&) { return sim.control.personality().toLatin1(); };
+    const QByteArray config = "ssid=Hotspot-5G31\nkey=simulated-secret\nchannel=6\n";
+    const QByteArray source(100, 'p'); // pushed and flashed from the host
+    const QByteArray md5 = QCryptographicHash::hash(source, QCryptographicHash::Md5).toHex();
+    const QStringList pull{"adb", "pull", "/etc/config.db", "HOST"}, push{"adb", "push", "HOST", "/etc/new_config.db"},
+        flash{"fastboot", "flash", "system", "HOST"}, reboot{"fastboot", "reboot"};
+    const struct {
+        QStringList args; // HOST: the file on the host's side
+        const char* command;
+        const char* at;
+        int nth;
+        Look look;
+        QByteArray expected;
+    } rows[] = {
+        {pull, "/etc/config.db", "before", 1, hostSide, ""},
+        {pull, "/etc/config.db", "during", 1, hostSide, config.left(config.size() / 2)},
+        {pull, "adb pull", "after", 2, hostSide, config},
+        {push, "new_config", "before", 1, deviceSide, ""},
+        {push, "new_config", "during", 1, deviceSide, source.left(50)},
+        {push, "new_config", "after", 1, deviceSide, source},
+        {flash, "flash system", "before", 1, system, " - ssid=Hotspot-5G31"},
+        {flash, "flash system", "during", 1, system, "torn - ssid=Hotspot"}, // torn, and wiped all the same
+        {flash, "flash system", "after", 1, system, md5 + " counted ssid=Hotspot"},
+        {reboot, "fastboot reboot", "before", 1, personality, "bootloader"},
+        {reboot, "fastboot reboot", "during", 1, personality, "restarting"},
+        {reboot, "fastboot reboot", "after", 1, personality, "restarting"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(QStringLiteral("%1 %2").arg(row.args.join(' '), row.at).toStdString());
+        const QString start = row.args.first() == "adb" ? QStringLiteral("ftm") : QStringLiteral("bootloader");
+        SimTestDir sim(start);
+        const QString host = sim.path() + QStringLiteral("/host");
+        QFile file(host);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
+        file.close();
+        QStringList args = row.args.mid(1);
+        args.replaceInStrings(QStringLiteral("HOST"), host);
+        sim.control.setFault(QStringLiteral("kill_host"), QJsonObject{{"command", row.command}, {"at", row.at}, {"nth", row.nth}});
+        for (int i = 1; i < row.nth; ++i)
+            EXPECT_TRUE(run(row.args.first(), args, true).output.endsWith("survived\n"));
+        if (row.args.value(1) == "pull")
+            QFile::remove(host);
+
+        const ToolRun killed = run(row.args.first(), args, true);
+        EXPECT_EQ(killed.status, -SIGKILL);
+        EXPECT_EQ(killed.output, QByteArray());
+        EXPECT_EQ(row.look(sim, host), row.expected);
+        EXPECT_EQ(sim.control.records(row.args.first()).last().json.value("kill_host").toString(), row.at);
+
+        // Struck once: the updater's next run goes through.
+        sim.control.setPersonality(start);
+        EXPECT_TRUE(run(row.args.first(), args, true).output.endsWith("survived\n"));
+    }
 }
 
 TEST(SimTools, NoReachableDevice)

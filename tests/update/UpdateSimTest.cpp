@@ -378,7 +378,7 @@ TEST_P(UpdateStaleCopies, AreSetAsideNeverPushed) {
         EXPECT_NE(r.value(2), kConfigRestored);
     }
     EXPECT_TRUE(sim->deviceFile(kConfigRestored).isNull());
-    EXPECT_EQ(sim->deviceFile(kWifi), boardData);
+    EXPECT_EQ(sim->deviceFile(kWifi), boardData); // its own, in both cases
     const QStringList aside = backupEntries(QStringLiteral("unknown device"));
     ASSERT_EQ(aside.size(), 1);
     QFile moved(aside.first() + QStringLiteral("/config.db"));

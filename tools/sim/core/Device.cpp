@@ -17,15 +17,22 @@ QJsonValue b64(const QByteArray& bytes)
     return QString::fromLatin1(bytes.toBase64());
 }
 
-// Board data of a calibrated radio: fixed, recognisable bytes.
-QByteArray defaultBoardData()
+// Board data: fixed, recognisable bytes; the factory default has the calibrated one's size.
+QByteArray boardData(const QByteArray& header, int step)
 {
-    QByteArray data("AR6003-BDATA");
+    QByteArray data(header);
     data.reserve(1024);
     for (int i = 0; data.size() < 1024; ++i)
-        data.append(char((i * 37 + 11) & 0xFF));
+        data.append(char((i * step + 11) & 0xFF));
     return data;
 }
+
+QByteArray defaultBoardData()
+{
+    return boardData("AR6003-BDATA", 37);
+}
+
+const QByteArray kFactoryConfig = "ssid=Hotspot\nkey=\nchannel=1\n";
 
 QByteArray modeValue(const QJsonObject& settings)
 {
@@ -360,18 +367,46 @@ bool Device::flash(const QString& partition, qint64 size, const QString& md5)
 {
     if (faultHits(QStringLiteral("flash_fail"), partition))
         return false;
+    storeWrite(partition, size, md5, true);
+    return true;
+}
+
+void Device::tearPartition(const QString& partition, qint64 size)
+{
+    storeWrite(partition, size, QStringLiteral("torn"), false);
+}
+
+void Device::storeWrite(const QString& partition, qint64 size, const QString& md5, bool complete)
+{
     QJsonObject parts = m_dev.value(QLatin1String("partitions")).toObject();
     const int writes = parts.value(partition).toObject().value(QLatin1String("writes")).toInt();
     parts.insert(partition, QJsonObject{{"size", double(size)}, {"md5", md5}, {"writes", writes + 1}});
     m_dev.insert(QStringLiteral("partitions"), parts);
     QJsonArray flashed = m_dev.value(QLatin1String("flashed")).toArray();
-    if (!flashed.contains(partition))
+    for (qsizetype i = flashed.size() - 1; i >= 0; --i) {
+        if (flashed.at(i).toString() == partition)
+            flashed.removeAt(i);
+    }
+    if (complete)
         flashed.append(partition);
     m_dev.insert(QStringLiteral("flashed"), flashed);
     // New images start with the factory mode files.
     setFile(QString::fromLatin1(kEtcModeFile), "0\n");
     setFile(QString::fromLatin1(kTmpModeFile), "0\n");
-    return true;
+    wipeDataIfHeld(partition);
+}
+
+void Device::wipeDataIfHeld(const QString& partition)
+{
+    const QJsonValue held = m_scn.value(QLatin1String("data_partitions"));
+    const QJsonArray list = held.isArray() ? held.toArray() : QJsonArray{QStringLiteral("system")};
+    if (!list.contains(partition))
+        return;
+    setFile(QString::fromLatin1(kWifiBoardData), boardData("AR6003-FACTORY", 53));
+    setFile(QString::fromLatin1(kConfigDb), kFactoryConfig);
+    QJsonObject files = m_dev.value(kFiles).toObject();
+    files.remove(QString::fromLatin1(kNewConfigDb));
+    m_dev.insert(kFiles, files);
 }
 
 QByteArray Device::versionReply()
@@ -453,6 +488,14 @@ bool Device::faultMatchesCommand(const QString& key, const QString& commandLine)
         }
     }
     return false;
+}
+
+void Device::clearFault(const QString& key)
+{
+    QJsonObject faults = m_scn.value(QLatin1String("faults")).toObject();
+    faults.remove(key);
+    m_scn.insert(QStringLiteral("faults"), faults);
+    m_state.insert(QStringLiteral("scenario"), m_scn);
 }
 
 int Device::counter(const QString& name) const

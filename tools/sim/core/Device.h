@@ -29,6 +29,7 @@ inline constexpr const char* kBootModeFile = "/tmp/bootmode";
 inline constexpr const char* kMpp5File = "/sys/devices/platform/msm_ssbi.0/pm8018-core/pm8xxx-adc/mpp5";
 inline constexpr const char* kWifiBoardData = "/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin";
 inline constexpr const char* kConfigDb = "/etc/config.db";
+inline constexpr const char* kNewConfigDb = "/etc/new_config.db";
 
 enum class SwitchTarget { TmpUsrAdb, TmpFtm, PrmUsr };
 
@@ -84,6 +85,9 @@ public:
     void modeSwitch(SwitchTarget target);
     // Stores what was written; false when the scenario makes this partition fail.
     bool flash(const QString& partition, qint64 size, const QString& md5);
+    // A write cut in the middle: the partition holds neither image and does not count as
+    // written.
+    void tearPartition(const QString& partition, qint64 size);
     // What "cmmd info firmware_ver" prints.
     QByteArray versionReply();
 
@@ -97,6 +101,8 @@ public:
     bool faultHits(const QString& key, const QString& item) const;
     // Like faultHits, but a text fault matches any command line containing it.
     bool faultMatchesCommand(const QString& key, const QString& commandLine) const;
+    // Removes a fault from the scenario, so it strikes only once.
+    void clearFault(const QString& key);
 
     // Counters kept in the device state ("probes", "version_reads", "claims", ...).
     int counter(const QString& name) const;
@@ -107,6 +113,9 @@ private:
     void comeBack(const QString& target);
     QString bootPersonality(int restart) const;
     void applyUpdatedVersion();
+    void storeWrite(const QString& partition, qint64 size, const QString& md5, bool complete);
+    // Writing the root file system leaves factory calibration and settings behind.
+    void wipeDataIfHeld(const QString& partition);
 
     QJsonObject& m_state;
     QJsonObject m_scn;

@@ -16,6 +16,7 @@ QJsonObject defaultSettings()
         {"updated_version", "1.0.4"},
         {"version_prefix", "HS_FW_"},
         {"partitions", QJsonArray{}},
+        {"data_partitions", QJsonArray{"system"}},
         {"boot_mode", 0},
         {"boot_mode_after_restart", 0},
         {"mpp5", 100},

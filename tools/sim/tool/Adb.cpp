@@ -39,7 +39,12 @@ QByteArray transferSummary(const QString& path, const char* verb, qint64 bytes)
         .toUtf8();
 }
 
-int pull(const QString& dir, const QString& remote, const QString& local, Output& out)
+bool cutInTheMiddle(const RunFaults& faults)
+{
+    return faults.kill == KillPoint::During;
+}
+
+int pull(const QString& dir, const QString& remote, const QString& local, const RunFaults& faults, Output& out)
 {
     QByteArray content;
     int status = 0;
@@ -56,7 +61,7 @@ int pull(const QString& dir, const QString& remote, const QString& local, Output
                 out.warn("adb: error: failed to stat remote object '" + remote.toUtf8()
                          + "': No such file or directory\n");
                 status = 1;
-            } else if (device.faultHits(QStringLiteral("pull_error"), remote)) {
+            } else if (cutInTheMiddle(faults) || device.faultHits(QStringLiteral("pull_error"), remote)) {
                 // A transfer cut short: the real tool leaves what it got so far.
                 content = device.file(remote).left(device.file(remote).size() / 2);
                 status = 2;
@@ -73,6 +78,9 @@ int pull(const QString& dir, const QString& remote, const QString& local, Output
         out.warn("adb: error: cannot create '" + local.toUtf8() + "': " + file.errorString().toUtf8() + "\n");
         return 1;
     }
+    file.close();
+    if (cutInTheMiddle(faults))
+        killHost();
     if (status == 2) {
         out.warn("adb: error: failed to copy '" + remote.toUtf8() + "' to '" + local.toUtf8()
                  + "': remote read failed: Input/output error\n");
@@ -82,7 +90,7 @@ int pull(const QString& dir, const QString& remote, const QString& local, Output
     return 0;
 }
 
-int push(const QString& dir, const QString& local, const QString& remote, Output& out)
+int push(const QString& dir, const QString& local, const QString& remote, const RunFaults& faults, Output& out)
 {
     QFile file(local);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -103,18 +111,22 @@ int push(const QString& dir, const QString& local, const QString& remote, Output
             out.warn("adb: error: failed to copy '" + local.toUtf8() + "' to '" + remote.toUtf8()
                      + "': remote couldn't create file: Read-only file system\n");
             status = 1;
+        } else if (cutInTheMiddle(faults)) {
+            device.setFile(remote, content.left(content.size() / 2));
         } else {
             device.setFile(remote, content);
             out.say(transferSummary(local, "pushed", content.size()));
         }
     }
     tx.commit();
+    if (status == 0 && cutInTheMiddle(faults))
+        killHost();
     return status;
 }
 
 } // namespace
 
-int runAdb(const QString& dir, const QStringList& args, Output& out)
+int runAdb(const QString& dir, const QStringList& args, const RunFaults& faults, Output& out)
 {
     const QString cmd = args.value(0);
     if (cmd == QLatin1String("pull") || cmd == QLatin1String("push")) {
@@ -123,8 +135,8 @@ int runAdb(const QString& dir, const QStringList& args, Output& out)
             return 1;
         }
         if (cmd == QLatin1String("pull"))
-            return pull(dir, args[1], args[2], out);
-        return push(dir, args[1], args[2], out);
+            return pull(dir, args[1], args[2], faults, out);
+        return push(dir, args[1], args[2], faults, out);
     }
 
     Transaction tx(dir);

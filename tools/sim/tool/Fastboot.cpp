@@ -46,7 +46,8 @@ bool waitForDevice(const QString& dir)
     return false;
 }
 
-int flash(const QString& dir, const QString& partition, const QString& imagePath, Output& out)
+int flash(const QString& dir, const QString& partition, const QString& imagePath, const RunFaults& faults,
+          Output& out)
 {
     QFile image(imagePath);
     if (!image.open(QIODevice::ReadOnly)) {
@@ -62,16 +63,21 @@ int flash(const QString& dir, const QString& partition, const QString& imagePath
     Transaction tx(dir);
     bool written = false;
     bool pulled = false;
+    const bool cut = faults.kill == KillPoint::During;
     {
         Device device(tx.state());
         device.settle(false);
-        pulled = device.faultHits(QStringLiteral("pulled_during_flash"), partition);
+        if (cut)
+            device.tearPartition(partition, size);
+        pulled = !cut && device.faultHits(QStringLiteral("pulled_during_flash"), partition);
         if (pulled)
             device.pullCable(device.settings().value(QLatin1String("replug_after")));
-        else
+        else if (!cut)
             written = device.flash(partition, size, QString::fromLatin1(md5.result().toHex()));
     }
     tx.commit();
+    if (cut)
+        killHost();
     if (pulled) {
         // The cable went in the middle of the transfer: the tool waits for the device for ever.
         out.warn("Sending '" + partition.toUtf8() + "' (" + QByteArray::number((size + 1023) / 1024) + " KB)");
@@ -111,7 +117,7 @@ int reboot(const QString& dir, bool intoBootloader, Output& out)
 
 } // namespace
 
-int runFastboot(const QString& dir, const QStringList& args, Output& out)
+int runFastboot(const QString& dir, const QStringList& args, const RunFaults& faults, Output& out)
 {
     const QString cmd = args.value(0);
     if (cmd == QLatin1String("devices")) {
@@ -133,7 +139,7 @@ int runFastboot(const QString& dir, const QStringList& args, Output& out)
             out.warn("fastboot: error: flash requires a partition and an image file\n");
             return 1;
         }
-        return flash(dir, args[1], args[2], out);
+        return flash(dir, args[1], args[2], faults, out);
     }
     if (cmd == QLatin1String("reboot") && args.size() == 1)
         return reboot(dir, false, out);

@@ -6,9 +6,47 @@
 
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
 
 namespace sim {
+
+namespace {
+
+const QString kKillHost = QStringLiteral("kill_host");
+const QString kKillMatches = QStringLiteral("kill_host_matches");
+
+KillPoint killPointNamed(const QString& at)
+{
+    if (at == QLatin1String("before"))
+        return KillPoint::Before;
+    if (at == QLatin1String("during"))
+        return KillPoint::During;
+    return KillPoint::After;
+}
+
+// The kill_host fault {"command", "nth", "at"}: strikes at the nth run whose line contains
+// the command, and only once, so the updater's next run goes through.
+KillPoint takeKillPoint(Device& device, const QString& line, QJsonObject& record)
+{
+    const QJsonObject spec = device.fault(kKillHost).toObject();
+    if (spec.isEmpty() || !line.contains(spec.value(QLatin1String("command")).toString()))
+        return KillPoint::None;
+    if (device.bump(kKillMatches) < spec.value(QLatin1String("nth")).toInt(1))
+        return KillPoint::None;
+    device.clearFault(kKillHost);
+    QJsonObject counters = device.raw().value(QLatin1String("counters")).toObject();
+    counters.remove(kKillMatches);
+    device.raw().insert(QStringLiteral("counters"), counters);
+    const QString at = spec.value(QLatin1String("at")).toString(QStringLiteral("after"));
+    record.insert(QStringLiteral("kill_host"), at);
+    return killPointNamed(at);
+}
+
+} // namespace
 
 RunFaults recordRun(const QString& dir, const QString& tool, const QStringList& args)
 {
@@ -17,8 +55,10 @@ RunFaults recordRun(const QString& dir, const QString& tool, const QStringList& 
     {
         Device device(tx.state());
         device.settle(false);
-        tx.record(toolRecord(tool, args, device.personality()));
         const QString line = tool + QLatin1Char(' ') + args.join(QLatin1Char(' '));
+        QJsonObject record = toolRecord(tool, args, device.personality());
+        faults.kill = takeKillPoint(device, line, record);
+        tx.record(record);
         if (device.faultMatchesCommand(QStringLiteral("hang"), line)) {
             const QJsonValue seconds = device.fault(QStringLiteral("hang_seconds"));
             faults.hangSeconds = seconds.isDouble() ? seconds.toDouble() : -1.0;
@@ -40,8 +80,17 @@ void hang(double seconds)
     QThread::msleep(static_cast<unsigned long>(seconds * 1000.0));
 }
 
+void killHost()
+{
+    ::kill(::getppid(), SIGKILL);
+    ::kill(::getpid(), SIGKILL);
+    std::abort(); // not reached
+}
+
 void finish(const Output& output, const RunFaults& faults)
 {
+    if (faults.kill == KillPoint::During || faults.kill == KillPoint::After)
+        killHost(); // whatever was not cut in the middle has taken its full effect
     std::fwrite(output.err.constData(), 1, size_t(output.err.size()), stderr);
     std::fflush(stderr);
     QByteArray out = output.out;

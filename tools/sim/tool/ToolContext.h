@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the stand-in adb and fastboot: what a run prints, and the faults that act
-// on a whole run (hanging, unreadable or huge output).
+// on a whole run (hanging, unreadable or huge output, the updater killed).
 
 #include <QByteArray>
 #include <QString>
@@ -17,8 +17,12 @@ struct Output {
     void warn(const QByteArray& text) { err += text; }
 };
 
+// Where the updater running the tool is killed in this run.
+enum class KillPoint { None, Before, During, After };
+
 // What the run's faults do to it, decided when the run is recorded.
 struct RunFaults {
+    KillPoint kill = KillPoint::None;
     double hangSeconds = 0.0; // < 0: never answers
     bool invalidUtf8 = false;
     qint64 largeBytes = 0;
@@ -27,9 +31,13 @@ struct RunFaults {
 // Records the run and reads the faults that match its command line.
 RunFaults recordRun(const QString& dir, const QString& tool, const QStringList& args);
 void hang(double seconds);
+// SIGKILL to the tool's parent (the updater), then to the tool itself.
+[[noreturn]] void killHost();
+// Prints the run's output, unless the host is to die first.
 void finish(const Output& output, const RunFaults& faults);
 
-int runAdb(const QString& dir, const QStringList& args, Output& out);
-int runFastboot(const QString& dir, const QStringList& args, Output& out);
+// A transfer or write is cut in the middle with the faults' kill at KillPoint::During.
+int runAdb(const QString& dir, const QStringList& args, const RunFaults& faults, Output& out);
+int runFastboot(const QString& dir, const QStringList& args, const RunFaults& faults, Output& out);
 
 } // namespace sim

@@ -30,11 +30,13 @@ int main(int argc, char** argv)
     }
 
     const sim::RunFaults faults = sim::recordRun(dir, tool, args);
+    if (faults.kill == sim::KillPoint::Before)
+        sim::killHost();
     if (faults.hangSeconds != 0.0)
         sim::hang(faults.hangSeconds);
     sim::Output output;
-    const int status = tool == QLatin1String("adb") ? sim::runAdb(dir, args, output)
-                                                    : sim::runFastboot(dir, args, output);
+    const int status = tool == QLatin1String("adb") ? sim::runAdb(dir, args, faults, output)
+                                                    : sim::runFastboot(dir, args, faults, output);
     sim::finish(output, faults);
     return status;
 }
