@@ -52,6 +52,7 @@ const KillRow kRows[] = {
 struct KillOutcome {
     KillRow row;
     QString firstEnd;  // how the killed run ended
+    QString rerun;     // what the next run did
     int rerunStatus = -1;
     bool imagesWritten = false;
     bool dataBack = false;
@@ -150,7 +151,12 @@ TEST_P(KillSweep, TheNextRunFinishesTheUpdate) {
 
     KillOutcome o{row};
     runUpdater(&o.firstEnd);
+    const qsizetype firstOutput = m_output.size();
     o.rerunStatus = runUpdater();
+    const QByteArray rerun = m_output.mid(firstOutput);
+    o.rerun = rerun.contains("did not finish") ? QStringLiteral("finished it")
+              : rerun.contains("Success")      ? QStringLiteral("updated anew")
+                                               : QStringLiteral("found it up to date");
     o.imagesWritten = imagesWritten();
     o.dataBack = sim->deviceFile(kWifi) == boardData && sim->deviceFile(kConfigRestored) == kUserConfig;
     o.openJournals = countOpenJournals();
@@ -179,12 +185,12 @@ public:
         QFile out(QString::fromLocal8Bit(path));
         if (path.isEmpty() || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return;
-        out.write("| host killed | first run | next run | images written | data back | journals open | "
-                  "unconfirmed copies |\n|---|---|---|---|---|---|---|\n");
+        out.write("| host killed | first run | next run | its exit | images written | data back | journals open | "
+                  "unconfirmed copies |\n|---|---|---|---|---|---|---|---|\n");
         for (const KillOutcome& o : outcomes())
-            out.write(QStringLiteral("| %1 (%2 `%3`) | %4 | exit %5 | %6 | %7 | %8 | %9 |\n")
+            out.write(QStringLiteral("| %1 (%2 `%3`) | %4 | %5 | %6 | %7 | %8 | %9 | %10 |\n")
                           .arg(QString::fromUtf8(o.row.step), QString::fromUtf8(o.row.at),
-                               QString::fromUtf8(o.row.command), o.firstEnd, QString::number(o.rerunStatus),
+                               QString::fromUtf8(o.row.command), o.firstEnd, o.rerun, QString::number(o.rerunStatus),
                                o.imagesWritten ? "yes" : "NO", o.dataBack ? "yes" : "NO",
                                QString::number(o.openJournals), QString::number(o.unconfirmedCopies))
                           .toUtf8());
