@@ -5,6 +5,7 @@
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 #include "bridge/RunLog.h"
+#include "bridge/UsbPort.h"
 #include "usb/usbutils.h"
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"
@@ -111,7 +112,7 @@ void DetectionLoop::pass() {
     switch (verdict.tool) {
     case AdbVerdict::Fastboot:
         // In its boot loader with an update open: the update is finished, never restarted over.
-        if (const std::optional<UpdateJournal> journal = m_services.journal.pending()) {
+        if (const std::optional<UpdateJournal> journal = m_services.journal.pending(); journal && atItsPort(*journal)) {
             offerFinish(*journal);
             return;
         }
@@ -159,11 +160,20 @@ void DetectionLoop::pass() {
 
 void DetectionLoop::lookForBootLoader(int32_t observed) {
     const std::optional<UpdateJournal> journal = m_services.journal.pending();
-    if (journal && m_session.recordVerdict(m_services.probes.detectAdb()).tool == AdbVerdict::Fastboot) {
+    if (journal && atItsPort(*journal) &&
+        m_session.recordVerdict(m_services.probes.detectAdb()).tool == AdbVerdict::Fastboot) {
         offerFinish(*journal);
         return;
     }
     deviceGone(observed);
+}
+
+// Where the host tells ports apart, a device at another port is another unit.
+bool DetectionLoop::atItsPort(const UpdateJournal& journal) const {
+    if (journal.port.isEmpty())
+        return true;
+    const QString port = usbport::find(m_services.env.sysfsRoot);
+    return port.isEmpty() || port == journal.port;
 }
 
 void DetectionLoop::offerFinish(const UpdateJournal& journal) {
@@ -226,7 +236,7 @@ void DetectionLoop::readDeviceVersion() {
     const QString packageVersion = m_session.packageVersion();
     // Running the package of an unfinished update: its data may still be to put back.
     if (const std::optional<UpdateJournal> journal = m_services.journal.pending();
-        journal && journal->packageVersion == deviceVersion) {
+        journal && journal->packageVersion == deviceVersion && atItsPort(*journal)) {
         offerFinish(*journal);
         return;
     }

@@ -28,6 +28,7 @@ private:
     void offerFinish(const UpdateJournal& journal);
     // No known identity on the bus: a boot loader may still be there under its own.
     void lookForBootLoader(int32_t observed);
+    bool atItsPort(const UpdateJournal& journal) const;
 
     DeviceSession& m_session;
     const Services& m_services;

@@ -37,6 +37,8 @@ struct Environment {
     std::optional<QString> dataHome;
     // Value of XDG_STATE_HOME when it is an absolute path; else home + "/.local/state".
     std::optional<QString> stateHome;
+    // Where the kernel shows the USB devices (bus/usb/devices): the device's port path.
+    QString sysfsRoot = QStringLiteral("/sys");
     // Paths whose presence as a regular file means the device-access rule is installed.
     QStringList driverPaths;
     // The machine's trusted package keys (beside the bundle's own), and the only user a key

@@ -2,6 +2,7 @@
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 #include "bridge/RunLog.h"
+#include "bridge/UsbPort.h"
 #include "usb/usbutils.h"
 #include "workflow/Completion.h"
 #include "workflow/DeviceSession.h"
@@ -147,6 +148,7 @@ private:
         journal.versionSha256 =
             BackupStore::sha256(m_services.env.resourcesPath() + QStringLiteral("/version")).value_or(QString());
         journal.storeEntry = run.entry;
+        journal.port = usbport::find(m_services.env.sysfsRoot);
         journal.images = imagesToWrite();
         // Without a journal a crash would leave no trace of where the data went: no write.
         if (!m_services.journal.begin(journal)) {

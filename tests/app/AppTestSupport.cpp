@@ -53,6 +53,7 @@ void AppFixture::rebuildController() {
     Environment env;
     env.bundlePath = m_dir.path() + QStringLiteral("/HotspotUpdater");
     env.home = m_dir.path() + QStringLiteral("/home");
+    env.sysfsRoot = m_dir.path() + QStringLiteral("/sys"); // no host's devices
     env.hostTmp = m_dir.path() + QStringLiteral("/host");
     env.clock = m_clock;
     env.exitProgram = [](int code) { throw std::runtime_error("exit " + std::to_string(code)); };

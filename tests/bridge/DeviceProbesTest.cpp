@@ -1,5 +1,6 @@
 #include "BridgeFixture.h"
 #include "bridge/OutputText.h"
+#include "bridge/UsbPort.h"
 #include "usb/usbutils.h"
 
 #include <limits>
@@ -169,3 +170,37 @@ TEST_F(ProbeTest, NoDeviceOnTheBusGivesAnEmptyMask) {
 }
 
 } // namespace
+
+// ---- the port path ----
+
+TEST_F(ProbeTest, PortIsTheOneHotspotFolderOfTheBus) {
+    struct Folder {
+        const char* name;
+        const char* vendor;
+        const char* product;
+    };
+    struct Case {
+        std::vector<Folder> folders;
+        const char* port;
+    } cases[] = {
+        {{}, ""},
+        {{{"usb1", "1d6b", "0002"}, {"1-2.3", "11f6", "102a"}, {"1-2.3:1.0", "11f6", "102a"}}, "1-2.3"},
+        {{{"2-1", "05c6", "9025\n"}, {"1-1", "046d", "c52b"}}, "2-1"},
+        {{{"1-1", "11f6", "102a"}, {"1-4", "05c6", "9025"}}, ""}, // two units: neither is named
+        {{{"1-1", "11f6", "zz"}}, ""},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString root = path(QStringLiteral("sys%1").arg(n++));
+        for (const Folder& f : c.folders) {
+            const QString folder = root + QStringLiteral("/bus/usb/devices/") + QLatin1String(f.name);
+            ASSERT_TRUE(QDir().mkpath(folder));
+            for (const auto& [file, value] : {std::pair{"idVendor", f.vendor}, {"idProduct", f.product}}) {
+                QFile out(folder + u'/' + QLatin1String(file));
+                ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+                out.write(QByteArray(value) + '\n');
+            }
+        }
+        EXPECT_EQ(usbport::find(root), QLatin1String(c.port)) << n;
+    }
+}

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     env.bundlePath = QString::fromLocal8Bit(argv[1]);
     env.home = QString::fromLocal8Bit(argv[2]);
     env.hostTmp = *env.home;
+    env.sysfsRoot = *env.home + QStringLiteral("/sys"); // no host's devices
     env.driverPaths = {env.bundlePath + QStringLiteral("/Contents/Resources/version")}; // any file there
     env.systemKeysDir = *env.home + QStringLiteral("/no-keys");
     env.keyOwner = ::getuid();

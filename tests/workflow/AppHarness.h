@@ -164,6 +164,7 @@ public:
         env.bundlePath = bundle.path();
         env.home = home();
         env.hostTmp = m_scratch.path();
+        env.sysfsRoot = m_scratch.path() + QStringLiteral("/sys"); // no host's devices
         const QString rule = m_scratch.path() + QStringLiteral("/70-hotspot-updater.rules");
         if (options.driverInstalled) {
             QFile f(rule);
