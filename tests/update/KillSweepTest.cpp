@@ -5,10 +5,12 @@
 // there as a Markdown table (scripts/bench --kill-sweep prints it).
 
 #include "tests/workflow/SimFixture.h"
+#include "workflow/JournalKeeper.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -177,6 +179,38 @@ INSTANTIATE_TEST_SUITE_P(Steps, KillSweep, ::testing::ValuesIn(kRows), [](const 
         name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return name;
 });
+
+// A journal resumed three times already is not resumed on --yes alone: the user is asked, and
+// without a terminal to answer nothing is touched. Discarding it keeps its copies.
+TEST_F(KillSweep, AfterThreeResumesTheUserIsAsked) {
+    const QJsonObject kill{{"command", "fastboot flash boot"}, {"at", "during"}};
+    loadScenario(QString::fromUtf8(QJsonDocument(QJsonObject{{"base", "ftm"}, {"faults", QJsonObject{{"kill_host", kill}}}})
+                                       .toJson(QJsonDocument::Compact)));
+    writeFourImages();
+    ASSERT_EQ(runUpdater(), -1);
+    const QString folder = m_home.path() + QStringLiteral("/.local/state/hotspot-updater/journals");
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.json")}, QDir::Files);
+    ASSERT_EQ(names.size(), 1);
+    QFile file(folder + u'/' + names.first());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QJsonObject journal = QJsonDocument::fromJson(file.readAll()).object();
+    journal.insert("resumes", 3);
+    file.resize(0);
+    file.write(QJsonDocument(journal).toJson());
+    file.close();
+
+    sim->clearRecords();
+    EXPECT_EQ(runUpdater(), 3) << m_output.toStdString();
+    for (const QStringList& run : sim->toolRuns(QStringLiteral("fastboot")))
+        EXPECT_NE(run.value(0), QStringLiteral("flash"));
+    EXPECT_EQ(countOpenJournals(), 1);
+
+    JournalKeeper keeper(JournalStore(folder), BackupStore(m_home.path() + QStringLiteral("/.local/share/hotspot-updater/backups")));
+    const std::vector<StoredJournal> discarded = keeper.discardAll();
+    ASSERT_EQ(discarded.size(), 1u);
+    EXPECT_EQ(countOpenJournals(), 0);
+    EXPECT_TRUE(QFileInfo::exists(discarded.front().journal.storeEntry + QStringLiteral("/bdata.SD31.bin")));
+}
 
 class TableWriter : public ::testing::Environment {
 public:

@@ -792,12 +792,14 @@ TEST_F(UpdateSimTest, PlantedLinkAtASharedNameIsNotFollowed) {
     expectSuccessScreen("1.0.4");
 }
 
-// Ten runs of a device whose copies all went back are kept, and every run whose copies did not.
+// Ten runs of a unit whose copies all went back are kept, and every run whose copies did not;
+// another unit's runs (told apart by the calibration's digest) are not counted against them.
 TEST_F(UpdateSimTest, StoreKeepsTheLastTenConfirmedRunsAndEveryUnconfirmedOne) {
     ready(QStringLiteral("ftm"));
     const BackupStore store = harness().services().data.backupStore();
-    // Per day: c all copies back, u none back, p one of two back, n no manifest.
-    const QByteArray days = "cupnccccccccccc";
+    // Per day: c all copies back, u none back, p one of two back, n no manifest, o another
+    // unit's, all back.
+    const QByteArray days = "oocupnccccccccccc";
     for (int day = 1; day <= days.size(); ++day) {
         const QString entry = store.createEntry(QStringLiteral("0123456789ABCDEF"),
                                                 QDateTime(QDate(2020, 1, day), QTime(12, 0), Qt::UTC));
@@ -812,19 +814,22 @@ TEST_F(UpdateSimTest, StoreKeepsTheLastTenConfirmedRunsAndEveryUnconfirmedOne) {
             f.write("older");
             f.close();
             m.files.push_back(*BackupStore::seal(f.fileName(), entry, name));
-            m.files.back().restored = kind == 'c' || (kind == 'p' && m.files.size() == 1);
+            m.files.back().restored = kind == 'c' || kind == 'o' || (kind == 'p' && m.files.size() == 1);
         }
+        if (kind == 'o')
+            m.unit = QStringLiteral("another unit");
         ASSERT_TRUE(store.writeManifest(entry, m));
     }
     press();
     expectSuccessScreen("1.0.4");
-    // Twelve confirmed before this run: the two oldest go, the unconfirmed ones stay.
+    // Twelve confirmed of one unit before this run: the two oldest go; the unconfirmed ones and
+    // the other unit's stay.
     const QStringList entries = backupEntries();
-    ASSERT_EQ(entries.size(), 14);
+    ASSERT_EQ(entries.size(), 16);
     QStringList kept;
-    for (const QString& entry : entries.mid(0, 13))
+    for (const QString& entry : entries.mid(0, 15))
         kept << QFileInfo(entry).fileName().mid(6, 2);
-    EXPECT_EQ(kept, (QStringList{"02", "03", "04", "06", "07", "08", "09", "10", "11", "12", "13", "14", "15"}));
+    EXPECT_EQ(kept, (QStringList{"01", "02", "04", "05", "06", "08", "09", "10", "11", "12", "13", "14", "15", "16", "17"}));
     EXPECT_TRUE(keptNote().isEmpty()); // this run's own entry, confirmed after the rotation
 }
 
