@@ -16,7 +16,7 @@ public:
     static constexpr int kResumesBeforeAsking = 3;
 
     JournalKeeper(JournalStore journals, BackupStore backups);
-    const JournalStore& store() const { return m_journals; }
+    const JournalStore& journals() const { return m_journals; }
 
     // At launch: a journal whose update never reached the device (its copies were still being
     // made, or made) is closed and its copies dropped, as the device kept its data; one that

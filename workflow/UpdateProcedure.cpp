@@ -152,7 +152,7 @@ private:
         journal.images = imagesToWrite();
         // Without a journal a crash would leave no trace of where the data went: no write.
         if (!m_services.journal.begin(journal)) {
-            runlog::write("journal", QStringLiteral("no journal could be written below %1").arg(m_services.journal.store().folder()));
+            runlog::write("journal", QStringLiteral("no journal could be written below %1").arg(m_services.journal.journals().folder()));
             return kResultError;
         }
         m_journalOpen = true;
