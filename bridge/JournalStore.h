@@ -71,13 +71,14 @@ public:
     JournalCheck read(const QString& path) const;
     // Every journal not done; the ones that fail their checks are set aside.
     JournalListing list() const;
+    // Renames a journal that must not be acted on to <name>.set-aside-<UTC time>.
+    SetAsideJournal setAside(const QString& path, const QString& why) const;
     // Removes a finished journal. One that cannot be removed is written as done instead,
     // which the listing skips.
     bool close(JournalLock lock, UpdateJournal journal) const;
 
 private:
     bool ready() const;
-    SetAsideJournal setAside(const QString& path, const QString& why) const;
 
     QString m_folder;
 };

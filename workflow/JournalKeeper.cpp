@@ -118,6 +118,28 @@ bool JournalKeeper::close() {
     return closed;
 }
 
+SetAsideJournal JournalKeeper::setAside(const QString& why) {
+    std::lock_guard guard(m_lock);
+    if (!m_held)
+        return {};
+    const QString path = m_held->path();
+    m_held.reset();
+    m_pending = false;
+    return m_journals.setAside(path, why);
+}
+
+bool JournalKeeper::abandon() {
+    std::lock_guard guard(m_lock);
+    if (!m_held)
+        return false;
+    runlog::write("journal", QStringLiteral("%1: the device was not touched").arg(m_held->path()));
+    dropCopies(m_journal.storeEntry);
+    const bool closed = m_journals.close(std::move(*m_held), m_journal);
+    m_held.reset();
+    m_pending = false;
+    return closed;
+}
+
 void JournalKeeper::keepPending() {
     std::lock_guard guard(m_lock);
     m_pending = m_held.has_value();

@@ -33,8 +33,12 @@ public:
     // Advances the running journal; false when it could not be written.
     bool advance(JournalPhase phase, int image = 0, int images = 0);
     bool recordFiles(const std::vector<JournalFile>& files);
+    // The running journal fails its own checks: it is set aside, never acted on again.
+    SetAsideJournal setAside(const QString& why);
     // The running update's data is confirmed on its device: the journal goes.
     bool close();
+    // The running update never touched its device: the journal and its copies go.
+    bool abandon();
     // The running update ended with its journal open: a device with its signs finishes it.
     void keepPending();
     // Open journals whose copies are, digest for digest, the data the device holds now: that

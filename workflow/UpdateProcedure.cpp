@@ -123,18 +123,25 @@ private:
         BackupRun& run = m_session.backupRun();
         run = BackupRun();
         const std::optional<BackupManifest> manifest = BackupStore::readManifest(journal.storeEntry);
-        if (!manifest || manifest->files.size() != journal.files.size()) return false;
+        if (!manifest || manifest->files.size() != journal.files.size())
+            return setAsideJournal(QStringLiteral("%1 does not hold the copies it names").arg(journal.storeEntry));
         for (const BackupFile& file : manifest->files) {
             const JournalFile saved{file.devicePath, BackupStore::sha256(journal.storeEntry + u'/' + file.name).value_or(QString())};
-            if (std::find(journal.files.cbegin(), journal.files.cend(), saved) == journal.files.cend()) {
-                runlog::write("journal", QStringLiteral("%1 no longer holds what was saved").arg(journal.storeEntry));
-                return false;
-            }
+            if (std::find(journal.files.cbegin(), journal.files.cend(), saved) == journal.files.cend())
+                return setAsideJournal(QStringLiteral("%1 no longer holds what was saved").arg(journal.storeEntry));
         }
         run.entry = journal.storeEntry;
         run.manifest = *manifest;
         m_journalOpen = true;
         return true;
+    }
+
+    // Copies that changed are no unit's data any more: the journal is never acted on again.
+    bool setAsideJournal(const QString& why) {
+        const SetAsideJournal aside = m_services.journal.setAside(why);
+        m_session.showNotice(messages::lookupFilled("info An update journal could not be trusted and was moved to %s",
+                                                    aside.to.isEmpty() ? aside.from : aside.to));
+        return false;
     }
 
     // B: save the device data into a new entry, under a journal written before any copy is
@@ -157,7 +164,7 @@ private:
         }
         m_journalOpen = true;
         if (!data.saveFiles(run)) {
-            m_services.journal.close(); // the device was not touched
+            m_services.journal.abandon();
             m_journalOpen = false;
             return kResultError;
         }

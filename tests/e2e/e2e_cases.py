@@ -29,6 +29,7 @@ from desktop import missing_programs  # noqa: E402
 SKIP = 77
 EXIT_LIMIT = 2.0  # seconds from closing the window to the end of the process
 SECOND_START_LIMIT = 2.0  # seconds a refused second start may take to end
+WIFI_BOARD_DATA = "/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"
 MODE1_CBW = bytes.fromhex("55534243" "08f88a87" "00000000" "00" "00" "06" "ed0001") + bytes(13)
 
 # Waits are for conditions, never fixed: these only bound them on a slow, busy machine.
@@ -369,6 +370,38 @@ def case_full_update(c):
     with open(os.path.join(c.work, "duration.txt"), "w") as f:
         f.write(f"{took:.1f}\n")
     print(f"update took {took:.1f}s from Start to Success")
+
+
+def case_finish_after_kill(c):
+    """The updater killed (SIGKILL, with its fastboot) while an image is written: the next start
+    offers Finish Update, which writes the package again and puts the device's own data back."""
+    from harness import E2ERun
+
+    c.prepare(faults={"kill_host": {"command": "fastboot flash boot", "at": "during"}})
+    files = c.sim.status()["device"]["files"]
+    status, out, err = c.cli("--yes", timeout=UPDATE_TIMEOUT)
+    check(status == -signal.SIGKILL, f"the killed run ended with {status}: {err}")
+    check(c.sim.status()["device"]["personality"] in ("bootloader", "restarting"),
+          "the device is not left in its boot loader")
+    # The window of the next start, on the same home: the journal is there.
+    with E2ERun(c.bundle, c.work, sim_dir=c.sim.dir, preload=c.tree.sim_usb) as run:
+        run.wait_for(lambda s: s.text("updateButton") == c.tr("btn Finish") and s.enabled("updateButton"),
+                     FIND_DEVICE_TIMEOUT, "the offer to finish")
+        run.shot("finish-offered")
+        run.press()
+        final = run.wait_for(lambda s: s.text("updateButton") in {c.tr("btn Close"), c.tr("btn Retry")}
+                             and s.enabled("updateButton"), UPDATE_TIMEOUT, "the update to end")
+        run.shot("finished")
+        check(final.text("statusLable") == c.tr("stat Success upgrade device !"),
+              f"the finish ended with {final.text('statusLable')!r} / {final.text('infoLable')!r}")
+        c.close_cleanly(run)
+    device = c.sim.status()["device"]
+    check(device["firmware_version"] == c.package_version, f"device firmware is {device['firmware_version']!r}")
+    check(device["files"].get(WIFI_BOARD_DATA) == files[WIFI_BOARD_DATA], "the calibration is not the device's own")
+    check(device["files"].get("/etc/new_config.db") == files["/etc/config.db"], "the settings did not go back")
+    journals = os.path.join(c.work, "home", ".local", "state", "hotspot-updater", "journals")
+    left = [n for n in os.listdir(journals) if n.endswith(".json")]
+    check(not left, f"journals left open: {left}")
 
 
 def case_second_start(c):

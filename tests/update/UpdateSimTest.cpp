@@ -961,6 +961,33 @@ TEST_P(UnfinishedUpdate, IsFinishedWithItsOwnData) {
     expectModeOneLast();
 }
 
+// A copy changed in the store since it was saved is no unit's data: the journal is set aside
+// and the user told where, and nothing is pushed or written.
+TEST_F(UpdateSimTest, JournalWhoseCopyChangedIsSetAsideNotActedOn) {
+    ready(QStringLiteral("no-return"));
+    press();
+    ASSERT_EQ(openJournals().size(), 1);
+    QFile copy(backupEntry() + QStringLiteral("/bdata.SD31.bin"));
+    ASSERT_TRUE(copy.open(QIODevice::Append));
+    copy.write("changed");
+    copy.close();
+    sim->clearFaults();
+    sim->setPersonality(QStringLiteral("ftm"));
+    AppHarness& h = harness();
+    h.app().onUpdateButtonClick();
+    h.runDetectPass();
+    ASSERT_EQ(h.screen().buttonTitle, L("btn Finish"));
+    sim->clearRecords();
+
+    press();
+    expectCloseScreen(L("stat Fail to upgrade by some error !"));
+    EXPECT_TRUE(toolRuns().isEmpty());
+    EXPECT_TRUE(openJournals().isEmpty());
+    const QList<QMessageBox*> notices = h.window().findChildren<QMessageBox*>(QStringLiteral("notice"));
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices.first()->text().contains(QStringLiteral(".set-aside-")));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Late, UnfinishedUpdate,
     ::testing::Values(LateCase{"NoReturnByTryAgain", "no-return", 4, false},
