@@ -1,5 +1,6 @@
 #include "core/StateStore.h"
 
+#include "core/Bus.h"
 #include "core/Scenario.h"
 
 #include <QDir>
@@ -56,12 +57,15 @@ bool Transaction::commit()
 {
     if (m_fd < 0)
         return false;
+    const bool busChanged = syncBus(m_state);
     QSaveFile out(QDir(m_dir).filePath(QString::fromLatin1(kStateFile)));
     if (!out.open(QIODevice::WriteOnly))
         return false;
     out.write(QJsonDocument(m_state).toJson(QJsonDocument::Indented));
     if (!out.commit())
         return false;
+    if (busChanged)
+        writeSysfs(m_dir, m_state);
 
     if (m_truncate || !m_records.isEmpty()) {
         QFile log(QDir(m_dir).filePath(QString::fromLatin1(kRecordsFile)));
