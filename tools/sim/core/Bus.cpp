@@ -42,7 +42,7 @@ void writeDeviceFolder(const QDir& root, const QString& name, int devnum, const 
 
 } // namespace
 
-bool syncBus(QJsonObject& state)
+void syncBus(QJsonObject& state)
 {
     const QJsonObject bus = state.value(kBus).toObject();
     const QJsonObject before = bus.value(kPorts).toObject();
@@ -71,9 +71,7 @@ bool syncBus(QJsonObject& state)
                                      {"identities", QJsonArray::fromStringList(ids)},
                                      {"devnums", devnums}});
     }
-    const bool changed = !state.contains(kBus) || now != before;
     state.insert(kBus, QJsonObject{{kNext, next}, {kPorts, now}});
-    return changed;
 }
 
 QList<BusEntry> busEntries(const QJsonObject& state, const QString& port)

@@ -19,8 +19,8 @@ struct BusEntry {
 };
 
 // Brings the state's "bus" record in step with the units: one that enumerated anew (or shows
-// other identities) gets new device numbers, one off the bus none. True when it changed.
-bool syncBus(QJsonObject& state);
+// other identities) gets new device numbers, one off the bus none.
+void syncBus(QJsonObject& state);
 // A unit's identities with their device numbers, as the last syncBus gave them.
 QList<BusEntry> busEntries(const QJsonObject& state, const QString& port);
 // <dir>/sys/bus/usb/devices: the root hub's "usb1" and one folder per unit on the bus,
