@@ -59,7 +59,8 @@ Invocation parseInvocation(const QString& tool, const QStringList& given)
     while (!rest.isEmpty()) {
         if (rest.first() == QLatin1String("-s")) {
             if (rest.size() < 2) {
-                run.error = tool.toUtf8() + ": error: option -s requires an argument\n";
+                run.error = fastboot ? QByteArray("fastboot: option requires an argument -- 's'\n")
+                                     : QByteArray("adb: -s requires an argument\n");
                 return run;
             }
             run.target = rest.at(1);
