@@ -326,13 +326,24 @@ TEST(SimTools, HubUnitsAnswerOnlyAtTheirPort)
     EXPECT_TRUE(refused.output.endsWith("error: more than one device/emulator\n"));
     EXPECT_EQ(adb({"-s", "usb:1-2.3", "shell", "cmmd info firmware_ver"}).output, QByteArray("OK HS_FW_0.9\n"));
     EXPECT_TRUE(adb({"-s", "usb:1-2.2", "shell", "ls"}).output.endsWith("error: device 'usb:1-2.2' not found\n"));
+    EXPECT_EQ(adb({"-s"}).status, 1);
+    const QString host = writeImage(sim.path(), QStringLiteral("settings"), 40);
+    EXPECT_EQ(adb({"-s", "usb:1-2.3", "push", host, "/etc/new_config.db"}).status, 0);
+    EXPECT_EQ(sim.control.deviceFile("/etc/new_config.db", "1-2.3").size(), 40);
+    EXPECT_TRUE(sim.control.deviceFile("/etc/new_config.db", "1-2.1").isNull());
 
-    // Unplugged, a unit leaves every listing; the others stay.
+    // Unplugged, a unit leaves every listing; the others stay. Back, it is a new connection.
+    sim.control.unplug("1-2.3");
+    sim.control.plug("1-2.3");
+    EXPECT_TRUE(adb({"devices", "-l"}).output.contains("usb:1-2.3 product:MDM9615 model:Mobile_Hotspot device:mdm9615 transport_id:3\n"));
     sim.control.unplug("1-2.1");
     EXPECT_FALSE(adb({"devices", "-l"}).output.contains("usb:1-2.1"));
     EXPECT_EQ(adb({"shell", "cmmd info firmware_ver"}).output, QByteArray("OK HS_FW_0.9\n"));
     EXPECT_EQ(fastboot({"devices", "-l"}).output, QByteArray("MDM9615                fastboot usb:1-2.2\n"));
     EXPECT_EQ(sim.control.records(QStringLiteral("adb")).last().port, QStringLiteral("1-2.3"));
+    EXPECT_EQ(fastboot({"-s", "usb:1-2.2", "reboot"}).status, 0);
+    EXPECT_EQ(QList<int>({sim.control.restarts("1-2.1"), sim.control.restarts("1-2.2"), sim.control.restarts("1-2.3")}),
+              QList<int>({0, 1, 0}));
 
     QString error;
     EXPECT_FALSE(sim.control.loadScenario(R"({"units": [{"port": "1-2"}, {"port": "1-2"}]})", &error));
