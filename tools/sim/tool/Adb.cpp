@@ -77,12 +77,12 @@ int transportId(QJsonObject& state, Device& device)
 
 QByteArray listing(QJsonObject& state, Device& device, bool longListing)
 {
-    const QString state_ = device.adbListing();
+    const QString listed = device.adbListing();
     const QByteArray serial = device.settings().value(QLatin1String("serial")).toString().toUtf8();
     if (!longListing)
-        return serial + "\t" + state_.toUtf8() + "\n";
-    QByteArray line = serial.leftJustified(22, ' ') + " " + state_.toUtf8() + " usb:" + device.port().toUtf8();
-    if (state_ == QLatin1String("device"))
+        return serial + "\t" + listed.toUtf8() + "\n";
+    QByteArray line = serial.leftJustified(22, ' ') + " " + listed.toUtf8() + " usb:" + device.port().toUtf8();
+    if (listed == QLatin1String("device"))
         line += " product:MDM9615 model:Mobile_Hotspot device:mdm9615";
     return line + " transport_id:" + QByteArray::number(transportId(state, device)) + "\n";
 }
