@@ -287,6 +287,70 @@ TEST(SimTools, NoReachableDevice)
     EXPECT_EQ(sim.control.identities(), QStringList{"05c6:9025"});
 }
 
+// Three units with the one serial: only the port tells them apart, and a run that names
+// none is refused rather than sent to any of them.
+TEST(SimTools, HubUnitsAnswerOnlyAtTheirPort)
+{
+    SimTestDir sim(QStringLiteral(R"({"personality": "bootloader", "fastboot_wait": 0, "units": [
+        {"port": "1-2.1"}, {"port": "1-2.2", "faults": {"flash_fail": "boot"}}, {"port": "1-2.3", "firmware_version": "0.9"}]})"));
+    const QStringList ports{"1-2.1", "1-2.2", "1-2.3"};
+    ASSERT_EQ(sim.control.ports(), ports);
+    EXPECT_EQ(fastboot({"devices", "-l"}).output, QByteArray("MDM9615                fastboot usb:1-2.1\n"
+                                                             "MDM9615                fastboot usb:1-2.2\n"
+                                                             "MDM9615                fastboot usb:1-2.3\n"));
+    const QString boot = writeImage(sim.path(), QStringLiteral("boot.img"), 700);
+    const ToolRun ambiguous = fastboot({"flash", "boot", boot});
+    EXPECT_EQ(ambiguous.status, 1);
+    EXPECT_TRUE(ambiguous.output.contains("more than one device"));
+    EXPECT_TRUE(fastboot({"-s", "usb:1-2.1", "flash", "boot", boot}).output.contains("Finished"));
+    EXPECT_TRUE(fastboot({"-s", "usb:1-2.2", "flash", "boot", boot}).output.contains("FAILED")); // its own fault
+    const ToolRun missing = fastboot({"-s", "usb:1-9", "flash", "boot", boot});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(missing.output.contains("< waiting for usb:1-9 >"));
+    EXPECT_EQ(sim.control.partitions("1-2.1").value("boot").toObject().value("size").toInt(), 700);
+    EXPECT_TRUE(sim.control.partitions("1-2.2").isEmpty());
+    EXPECT_TRUE(sim.control.partitions("1-2.3").isEmpty());
+    QStringList recorded;
+    for (const SimRecord& r : sim.control.records(QStringLiteral("fastboot")))
+        recorded << r.port;
+    EXPECT_EQ(recorded, (QStringList{"", "", "1-2.1", "1-2.2", ""}));
+
+    sim.control.setPersonality(QStringLiteral("ftm"), "1-2.1");
+    sim.control.setPersonality(QStringLiteral("ftm"), "1-2.3");
+    const QByteArray devices = adb({"devices", "-l"}).output;
+    EXPECT_TRUE(devices.contains("0123456789ABCDEF       device usb:1-2.1 product:"));
+    EXPECT_TRUE(devices.contains("0123456789ABCDEF       device usb:1-2.3 product:"));
+    EXPECT_TRUE(adb({"devices"}).output.endsWith("0123456789ABCDEF\tdevice\n0123456789ABCDEF\tdevice\n\n"));
+    const ToolRun refused = adb({"shell", "cmmd info firmware_ver"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.output.endsWith("error: more than one device/emulator\n"));
+    EXPECT_EQ(adb({"-s", "usb:1-2.3", "shell", "cmmd info firmware_ver"}).output, QByteArray("OK HS_FW_0.9\n"));
+    EXPECT_TRUE(adb({"-s", "usb:1-2.2", "shell", "ls"}).output.endsWith("error: device 'usb:1-2.2' not found\n"));
+    EXPECT_EQ(adb({"-s"}).status, 1);
+    const QString host = writeImage(sim.path(), QStringLiteral("settings"), 40);
+    EXPECT_EQ(adb({"-s", "usb:1-2.3", "push", host, "/etc/new_config.db"}).status, 0);
+    EXPECT_EQ(sim.control.deviceFile("/etc/new_config.db", "1-2.3").size(), 40);
+    EXPECT_TRUE(sim.control.deviceFile("/etc/new_config.db", "1-2.1").isNull());
+
+    // Unplugged, a unit leaves every listing; the others stay. Back, it is a new connection.
+    sim.control.unplug("1-2.3");
+    sim.control.plug("1-2.3");
+    EXPECT_TRUE(adb({"devices", "-l"}).output.contains("usb:1-2.3 product:MDM9615 model:Mobile_Hotspot device:mdm9615 transport_id:3\n"));
+    sim.control.unplug("1-2.1");
+    EXPECT_FALSE(adb({"devices", "-l"}).output.contains("usb:1-2.1"));
+    EXPECT_EQ(adb({"shell", "cmmd info firmware_ver"}).output, QByteArray("OK HS_FW_0.9\n"));
+    EXPECT_EQ(fastboot({"devices", "-l"}).output, QByteArray("MDM9615                fastboot usb:1-2.2\n"));
+    EXPECT_EQ(sim.control.records(QStringLiteral("adb")).last().port, QStringLiteral("1-2.3"));
+    EXPECT_EQ(fastboot({"-s", "usb:1-2.2", "reboot"}).status, 0);
+    EXPECT_EQ(QList<int>({sim.control.restarts("1-2.1"), sim.control.restarts("1-2.2"), sim.control.restarts("1-2.3")}),
+              QList<int>({0, 1, 0}));
+
+    QString error;
+    EXPECT_FALSE(sim.control.loadScenario(R"({"units": [{"port": "1-2"}, {"port": "1-2"}]})", &error));
+    EXPECT_FALSE(sim.control.loadScenario(R"({"units": [{"port": "usb:1"}]})", &error));
+    EXPECT_EQ(sim.control.ports(), ports); // a refused scenario leaves the hub as it was
+}
+
 TEST(SimTools, ConcurrentRunsShareOneConsistentState)
 {
     SimTestDir sim(QStringLiteral("ftm"));

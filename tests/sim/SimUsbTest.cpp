@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <usb.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <cerrno>
@@ -304,6 +307,88 @@ TEST_F(SimUsb, LinuxHostBindsItsDriverAndGuardsTheNode)
     errno = 0;
     EXPECT_EQ(usb_open(findOwn()), nullptr);
     EXPECT_EQ(errno, EACCES);
+}
+
+// The port lookup's view: busnum and devnum under <state>/sys/bus/usb/devices/<port>.
+QByteArray sysfs(const SimTestDir& sim, const QString& port, const char* file)
+{
+    QFile f(sim.control.sysfsRoot() + QStringLiteral("/bus/usb/devices/") + port + QLatin1Char('/')
+            + QLatin1String(file));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct usb_device* atPort(const SimTestDir& sim, const QString& port)
+{
+    const int devnum = sysfs(sim, port, "devnum").trimmed().toInt();
+    for (struct usb_device* d = usb_get_busses()->devices; d; d = d->next) {
+        if (d->devnum == devnum && devnum > 0)
+            return d;
+    }
+    return nullptr;
+}
+
+// Three CD-ROM units on one hub: each listed under its own number, found through the sysfs
+// tree by port; a switch command and a fault reach only their own unit.
+TEST_F(SimUsb, HubUnitsAreFoundByPortAndSwitchAlone)
+{
+    start(QStringLiteral(R"({"base": "usr-cdrom", "units": [{"port": "1-2.1"},
+        {"port": "1-2.2", "faults": {"claim_fails": true}}, {"port": "1-2.3"}]})"));
+    EXPECT_EQ(busIds(), (QStringList{"1d6b:0002", "11f6:102a", "11f6:102a", "11f6:102a"}));
+    for (const QString& port : {"1-2.1", "1-2.2", "1-2.3"}) {
+        SCOPED_TRACE(port.toStdString());
+        EXPECT_EQ(sysfs(*sim, port, "busnum"), QByteArray("1\n"));
+        EXPECT_EQ(sysfs(*sim, port, "idVendor") + sysfs(*sim, port, "idProduct"), QByteArray("11f6\n102a\n"));
+        ASSERT_NE(atPort(*sim, port), nullptr);
+    }
+    EXPECT_NE(atPort(*sim, "1-2.1"), atPort(*sim, "1-2.2"));
+    usb_dev_handle* faulty = usb_open(atPort(*sim, "1-2.2"));
+    ASSERT_NE(faulty, nullptr);
+    ASSERT_EQ(usb_detach_kernel_driver_np(faulty, 0), 0);
+    EXPECT_EQ(usb_claim_interface(faulty, 0), -EBUSY);
+    usb_close(faulty);
+
+    const QByteArray devnumBefore = sysfs(*sim, "1-2.1", "devnum");
+    usb_dev_handle* h = usb_open(atPort(*sim, "1-2.1"));
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(usb_detach_kernel_driver_np(h, 0), 0);
+    ASSERT_EQ(usb_claim_interface(h, 0), 0);
+    ASSERT_EQ(write(h, kTmpUsrAdb), 31);
+    usb_close(h);
+    EXPECT_EQ(sim->control.personality("1-2.1"), QStringLiteral("restarting"));
+    EXPECT_EQ(sim->control.personality("1-2.2"), QStringLiteral("usr"));
+    EXPECT_EQ(sim->control.personality("1-2.3"), QStringLiteral("usr"));
+    EXPECT_EQ(sim->control.cbws("1-2.1"), QList<QByteArray>{kTmpUsrAdb});
+    EXPECT_TRUE(sim->control.cbws("1-2.2").isEmpty());
+
+    // Off the bus for its switch: gone from the list and the tree, the others stay.
+    usb_find_devices();
+    EXPECT_EQ(busIds().size(), 3);
+    EXPECT_FALSE(QFileInfo::exists(sim->control.sysfsRoot() + "/bus/usb/devices/1-2.1"));
+    EXPECT_EQ(sysfs(*sim, "1-2.2", "idProduct"), QByteArray("102a\n"));
+    usb_find_devices(); // back with adb, under a new number
+    EXPECT_NE(sysfs(*sim, "1-2.1", "devnum"), devnumBefore);
+    ASSERT_NE(atPort(*sim, "1-2.1"), nullptr);
+    EXPECT_EQ(sim->control.personality("1-2.1"), QStringLiteral("usr_adb"));
+
+    sim->control.unplug("1-2.3");
+    usb_find_devices();
+    EXPECT_EQ(busIds().size(), 3);
+    EXPECT_EQ(atPort(*sim, "1-2.3"), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(sim->control.sysfsRoot() + "/bus/usb/devices/1-2.3"));
+    EXPECT_TRUE(QFileInfo::exists(sim->control.sysfsRoot() + "/bus/usb/devices/1-2.2"));
+}
+
+// One unit sits at port 1-1.
+TEST_F(SimUsb, OneUnitIsAtPortOneDashOne)
+{
+    start(QStringLiteral("ftm"));
+    EXPECT_EQ(sysfs(*sim, "1-1", "idVendor") + sysfs(*sim, "1-1", "idProduct"), QByteArray("05c6\n9025\n"));
+    ASSERT_NE(atPort(*sim, "1-1"), nullptr);
+    EXPECT_EQ(atPort(*sim, "1-1")->descriptor.idProduct, 0x9025);
+    sim->control.unplug();
+    usb_find_devices();
+    EXPECT_EQ(QDir(sim->control.sysfsRoot() + "/bus/usb/devices").entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{"usb1"});
 }
 
 TEST_F(SimUsb, NoStateFolderMeansOnlyTheHub)

@@ -3,6 +3,7 @@
 #include "core/Device.h"
 #include "core/Scenario.h"
 #include "core/StateStore.h"
+#include "core/Units.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,27 +27,29 @@ SimRecord toRecord(const QJsonObject& o)
     r.status = o.value(QLatin1String("status")).toInt(-1);
     r.result = o.value(QLatin1String("result")).toInt();
     r.personality = o.value(QLatin1String("personality")).toString();
+    r.port = o.value(QLatin1String("port")).toString();
     r.json = o;
     return r;
 }
 
-// Runs fn on the device under the lock and writes the state back.
+// Runs fn on the unit at port (the first for an empty one) under the lock and writes the
+// state back.
 template <typename Fn>
-void change(const QString& dir, Fn fn)
+void change(const QString& dir, const QString& port, Fn fn)
 {
     Transaction tx(dir);
     {
-        Device device(tx.state());
+        Device device(tx.state(), port);
         fn(device, tx);
     }
     tx.commit();
 }
 
 template <typename Fn>
-auto look(const QString& dir, Fn fn)
+auto look(const QString& dir, const QString& port, Fn fn)
 {
     Transaction tx(dir);
-    Device device(tx.state());
+    Device device(tx.state(), port);
     device.settle(false);
     return fn(device);
 }
@@ -138,64 +141,94 @@ bool SimControl::loadScenario(const QString& source, QString* error)
     const QJsonObject over = readScenario(source, error);
     if (over.isEmpty())
         return false;
+    const QString unitsError = sim::unitsError(over);
+    if (!unitsError.isEmpty()) {
+        if (error)
+            *error = unitsError;
+        return false;
+    }
     Transaction tx(m_dir);
     tx.state() = sim::initialState(sim::mergeSettings(sim::defaultSettings(), over));
     tx.truncateRecords();
     return tx.commit();
 }
 
-void SimControl::patch(const QJsonObject& settings)
+void SimControl::patch(const QJsonObject& settings, const QString& port)
 {
     Transaction tx(m_dir);
     QJsonObject& state = tx.state();
-    state.insert(QStringLiteral("scenario"),
-                 sim::mergeSettings(state.value(QLatin1String("scenario")).toObject(), settings));
+    const QJsonObject scenario = sim::unitPart(state, port, QStringLiteral("scenario"));
+    sim::storeUnitPart(state, port, QStringLiteral("scenario"), sim::mergeSettings(scenario, settings));
     tx.commit();
 }
 
-void SimControl::set(const QString& key, const QJsonValue& value)
+void SimControl::set(const QString& key, const QJsonValue& value, const QString& port)
 {
-    patch(QJsonObject{{key, value}});
+    patch(QJsonObject{{key, value}}, port);
 }
 
-void SimControl::setFault(const QString& key, const QJsonValue& value)
+void SimControl::setFault(const QString& key, const QJsonValue& value, const QString& port)
 {
-    patch(QJsonObject{{"faults", QJsonObject{{key, value}}}});
+    patch(QJsonObject{{"faults", QJsonObject{{key, value}}}}, port);
 }
 
-void SimControl::clearFault(const QString& key)
+void SimControl::clearFault(const QString& key, const QString& port)
 {
-    setFault(key, QJsonValue::Null);
+    setFault(key, QJsonValue::Null, port);
 }
 
-void SimControl::clearFaults()
+void SimControl::clearFaults(const QString& port)
 {
     // patch() merges "faults" key by key, so replace it outright.
     Transaction tx(m_dir);
-    QJsonObject scenario = tx.state().value(QLatin1String("scenario")).toObject();
+    QJsonObject scenario = sim::unitPart(tx.state(), port, QStringLiteral("scenario"));
     scenario.insert(QStringLiteral("faults"), QJsonObject{});
-    tx.state().insert(QStringLiteral("scenario"), scenario);
+    sim::storeUnitPart(tx.state(), port, QStringLiteral("scenario"), scenario);
     tx.commit();
 }
 
-void SimControl::plug()
+QStringList SimControl::ports() const
 {
-    change(m_dir, [](Device& d, Transaction&) { d.setPlugged(true); });
+    Transaction tx(m_dir);
+    return sim::unitPorts(tx.state());
 }
 
-void SimControl::unplug()
+QString SimControl::sysfsRoot() const
 {
-    change(m_dir, [](Device& d, Transaction&) { d.setPlugged(false); });
+    return QDir(m_dir).filePath(QStringLiteral("sys"));
 }
 
-bool SimControl::plugged() const
+namespace {
+// Every unit for an empty port, else that one.
+void plugEach(const QString& dir, const QString& port, bool plugged)
 {
-    return look(m_dir, [](Device& d) { return d.plugged(); });
+    Transaction tx(dir);
+    for (const QString& at : port.isEmpty() ? sim::unitPorts(tx.state()) : QStringList{port}) {
+        Device device(tx.state(), at);
+        device.setPlugged(plugged);
+    }
+    tx.commit();
+}
+} // namespace
+
+void SimControl::plug(const QString& port)
+{
+    plugEach(m_dir, port, true);
 }
 
-void SimControl::setPersonality(const QString& personality)
+void SimControl::unplug(const QString& port)
 {
-    change(m_dir, [&](Device& d, Transaction&) { d.setPersonality(personality); });
+    plugEach(m_dir, port, false);
+}
+
+bool SimControl::plugged(const QString& port) const
+{
+    return look(m_dir, port, [](Device& d) { return d.plugged(); });
+}
+
+void SimControl::setPersonality(const QString& personality, const QString& port)
+{
+    change(m_dir, port, [&](Device& d, Transaction&) { d.setPersonality(personality); });
 }
 
 QJsonObject SimControl::state() const
@@ -204,64 +237,64 @@ QJsonObject SimControl::state() const
     return tx.state();
 }
 
-QJsonObject SimControl::device() const
+QJsonObject SimControl::device(const QString& port) const
 {
-    return state().value(QLatin1String("device")).toObject();
+    return sim::unitPart(state(), port, QStringLiteral("device"));
 }
 
-QString SimControl::personality() const
+QString SimControl::personality(const QString& port) const
 {
-    return look(m_dir, [](Device& d) { return d.personality(); });
+    return look(m_dir, port, [](Device& d) { return d.personality(); });
 }
 
-QStringList SimControl::identities() const
+QStringList SimControl::identities(const QString& port) const
 {
-    return look(m_dir, [](Device& d) { return d.identities(); });
+    return look(m_dir, port, [](Device& d) { return d.identities(); });
 }
 
-bool SimControl::adbReaches() const
+bool SimControl::adbReaches(const QString& port) const
 {
-    return look(m_dir, [](Device& d) { return d.adbReaches(); });
+    return look(m_dir, port, [](Device& d) { return d.adbReaches(); });
 }
 
-bool SimControl::fastbootReaches() const
+bool SimControl::fastbootReaches(const QString& port) const
 {
-    return look(m_dir, [](Device& d) { return d.fastbootReaches(); });
+    return look(m_dir, port, [](Device& d) { return d.fastbootReaches(); });
 }
 
-QString SimControl::firmwareVersion() const
+QString SimControl::firmwareVersion(const QString& port) const
 {
-    return device().value(QLatin1String("firmware_version")).toString();
+    return device(port).value(QLatin1String("firmware_version")).toString();
 }
 
-QJsonObject SimControl::partitions() const
+QJsonObject SimControl::partitions(const QString& port) const
 {
-    return device().value(QLatin1String("partitions")).toObject();
+    return device(port).value(QLatin1String("partitions")).toObject();
 }
 
-QByteArray SimControl::deviceFile(const QString& path) const
+QByteArray SimControl::deviceFile(const QString& path, const QString& port) const
 {
-    return look(m_dir, [&](Device& d) { return d.file(path); });
+    return look(m_dir, port, [&](Device& d) { return d.file(path); });
 }
 
-void SimControl::setDeviceFile(const QString& path, const QByteArray& content)
+void SimControl::setDeviceFile(const QString& path, const QByteArray& content, const QString& port)
 {
-    change(m_dir, [&](Device& d, Transaction&) { d.setFile(path, content); });
+    change(m_dir, port, [&](Device& d, Transaction&) { d.setFile(path, content); });
 }
 
-int SimControl::restarts() const
+int SimControl::restarts(const QString& port) const
 {
-    return device().value(QLatin1String("restarts")).toInt();
+    return device(port).value(QLatin1String("restarts")).toInt();
 }
 
-int SimControl::probes() const
+int SimControl::probes(const QString& port) const
 {
-    return look(m_dir, [](Device& d) { return d.counter(QStringLiteral("probes")); });
+    return look(m_dir, port, [](Device& d) { return d.counter(QStringLiteral("probes")); });
 }
 
-void SimControl::advance(int n)
+void SimControl::advance(int n, const QString& port)
 {
-    change(m_dir, [n](Device& d, Transaction&) {
+    change(m_dir, port, [n](Device& d, Transaction&) {
         for (int i = 0; i < n; ++i)
             d.settle(true);
     });
@@ -293,11 +326,11 @@ QList<QStringList> SimControl::toolRuns(const QString& tool) const
     return out;
 }
 
-QList<QByteArray> SimControl::cbws() const
+QList<QByteArray> SimControl::cbws(const QString& port) const
 {
     QList<QByteArray> out;
     for (const SimRecord& r : records(QStringLiteral("usb"))) {
-        if (r.event == QLatin1String("cbw"))
+        if (r.event == QLatin1String("cbw") && (port.isEmpty() || r.port == port))
             out.append(r.bytes);
     }
     return out;

@@ -6,6 +6,10 @@
 // library (hotspot_simusb) read and change the same state, so a test can set up a scenario
 // here, let a real Application drive the device, and then look at what the device was asked.
 // Every call takes the state folder's lock: it is safe to use while tools run.
+//
+// A scenario with "units" is a hub of several units, each at its own port path. Calls that
+// take a port look at or change that unit; without one they act on the first unit, except
+// plug() and unplug(), which act on every unit.
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -23,6 +27,7 @@ struct SimRecord {
     int status = -1;   // usb "cbw": the CSW status it earned (0, 1), or -1 when refused with a stall
     int result = 0;    // usb: the value the usb_* call returned
     QString personality; // the device's personality when the request arrived
+    QString port;      // the unit's port path it went to; empty for a run that went to none
     QJsonObject json;  // the whole record as stored
 };
 
@@ -46,48 +51,53 @@ public:
     // record. Returns false (state untouched) when the scenario cannot be read.
     bool loadScenario(const QString& nameFileOrText, QString* error = nullptr);
     // Merges settings into the scenario; "faults" is merged key by key.
-    void patch(const QJsonObject& settings);
-    void set(const QString& key, const QJsonValue& value);
-    void setFault(const QString& key, const QJsonValue& value = QJsonValue(true));
-    void clearFault(const QString& key);
-    void clearFaults();
+    void patch(const QJsonObject& settings, const QString& port = QString());
+    void set(const QString& key, const QJsonValue& value, const QString& port = QString());
+    void setFault(const QString& key, const QJsonValue& value = QJsonValue(true), const QString& port = QString());
+    void clearFault(const QString& key, const QString& port = QString());
+    void clearFaults(const QString& port = QString());
+
+    // The units' port paths, in the scenario's order ("1-1" for a scenario without units).
+    QStringList ports() const;
+    // The tree shaped like /sys that the simulator keeps: <stateDir>/sys.
+    QString sysfsRoot() const;
 
     // Cable. While unplugged the device is on no bus and no tool reaches it.
-    void plug();
-    void unplug();
-    bool plugged() const;
+    void plug(const QString& port = QString());
+    void unplug(const QString& port = QString());
+    bool plugged(const QString& port = QString()) const;
 
     // Puts the device into a personality at once ("ftm", "usr", "usr_adb", "bootloader",
     // "restarting"), cancelling any pending change.
-    void setPersonality(const QString& personality);
+    void setPersonality(const QString& personality, const QString& port = QString());
 
     // The whole state: {"scenario": {...}, "device": {...}}.
     QJsonObject state() const;
-    QJsonObject device() const;
+    QJsonObject device(const QString& port = QString()) const;
     // "ftm", "usr", "usr_adb", "bootloader" or "restarting".
-    QString personality() const;
+    QString personality(const QString& port = QString()) const;
     // USB identities the device shows now, as "11f6:102a" texts.
-    QStringList identities() const;
-    bool adbReaches() const;
-    bool fastbootReaches() const;
-    QString firmwareVersion() const;
+    QStringList identities(const QString& port = QString()) const;
+    bool adbReaches(const QString& port = QString()) const;
+    bool fastbootReaches(const QString& port = QString()) const;
+    QString firmwareVersion(const QString& port = QString()) const;
     // {"<partition>": {"size": n, "md5": "<hex>", "writes": n}, ...}
-    QJsonObject partitions() const;
+    QJsonObject partitions(const QString& port = QString()) const;
     // A device file's content, or a null QByteArray when the device has no such file.
-    QByteArray deviceFile(const QString& path) const;
-    void setDeviceFile(const QString& path, const QByteArray& content);
-    int restarts() const;
+    QByteArray deviceFile(const QString& path, const QString& port = QString()) const;
+    void setDeviceFile(const QString& path, const QByteArray& content, const QString& port = QString());
+    int restarts(const QString& port = QString()) const;
     // Probes seen so far (usb_find_devices calls, "adb devices" and "fastboot devices" runs).
-    int probes() const;
+    int probes(const QString& port = QString()) const;
     // Counts as n probes, so a test can let a probe-counted delay pass without polling.
-    void advance(int n = 1);
+    void advance(int n = 1, const QString& port = QString());
 
     QList<SimRecord> records() const;
     QList<SimRecord> records(const QString& kind) const;
     // Argument lists of every run of one tool ("adb" or "fastboot"), in order.
     QList<QStringList> toolRuns(const QString& tool) const;
-    // Every CBW written, in order.
-    QList<QByteArray> cbws() const;
+    // Every CBW written (to the unit at port, when one is named), in order.
+    QList<QByteArray> cbws(const QString& port = QString()) const;
     void clearRecords();
 
 private:

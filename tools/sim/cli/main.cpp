@@ -3,6 +3,7 @@
 
 #include "SimControl.h"
 #include "cli/MakeImage.h"
+#include "core/Units.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -38,21 +39,25 @@ bool parseAssignment(const QString& text, QString* key, QJsonValue* value)
     return true;
 }
 
-int status(SimControl& sim, bool json)
+int status(SimControl& sim, const QString& port, bool json)
 {
     const QJsonObject state = sim.state();
     if (json) {
         out() << QJsonDocument(state).toJson(QJsonDocument::Indented);
         return 0;
     }
-    const QJsonObject dev = state.value(QLatin1String("device")).toObject();
-    const QJsonObject scn = state.value(QLatin1String("scenario")).toObject();
-    out() << "scenario:     " << scn.value(QLatin1String("name")).toString() << "\n"
-          << "plugged:      " << (sim.plugged() ? "yes" : "no") << "\n"
-          << "personality:  " << sim.personality() << "\n"
-          << "usb:          " << sim.identities().join(QLatin1Char(' ')) << "\n"
-          << "adb:          " << (sim.adbReaches() ? "reaches it" : "-") << "\n"
-          << "fastboot:     " << (sim.fastbootReaches() ? "reaches it" : "-") << "\n"
+    const QJsonObject dev = sim.device(port);
+    const QJsonObject scn = sim::unitPart(state, port, QStringLiteral("scenario"));
+    const QStringList ports = sim.ports();
+    out() << "scenario:     " << scn.value(QLatin1String("name")).toString() << "\n";
+    if (ports.size() > 1)
+        out() << "units:        " << ports.join(QLatin1Char(' ')) << "\n";
+    out() << "port:         " << sim::resolvePort(state, port) << "\n"
+          << "plugged:      " << (sim.plugged(port) ? "yes" : "no") << "\n"
+          << "personality:  " << sim.personality(port) << "\n"
+          << "usb:          " << sim.identities(port).join(QLatin1Char(' ')) << "\n"
+          << "adb:          " << (sim.adbReaches(port) ? "reaches it" : "-") << "\n"
+          << "fastboot:     " << (sim.fastbootReaches(port) ? "reaches it" : "-") << "\n"
           << "firmware:     " << dev.value(QLatin1String("firmware_version")).toString() << "\n"
           << "restarts:     " << dev.value(QLatin1String("restarts")).toInt() << "\n"
           << "pending:      "
@@ -88,7 +93,10 @@ int main(int argc, char** argv)
         QStringLiteral("bytes"));
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Generator seed."),
         QStringLiteral("n"), QStringLiteral("1"));
-    parser.addOptions({dirOption, scenarioOption, jsonOption, kindOption, sizeOption, seedOption});
+    const QCommandLineOption portOption(QStringLiteral("port"),
+        QStringLiteral("The unit at this USB port path (default: every unit for plug and unplug, the first "
+                       "for status, personality, set and advance)."), QStringLiteral("path"));
+    parser.addOptions({dirOption, scenarioOption, jsonOption, kindOption, sizeOption, seedOption, portOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do."));
     parser.process(app);
 
@@ -118,23 +126,26 @@ int main(int argc, char** argv)
     if (dir.isEmpty())
         return fail(QStringLiteral("no state folder: set HOTSPOT_SIM_DIR or give --dir"));
     SimControl sim(dir);
+    const QString port = parser.value(portOption);
+    if (!port.isEmpty() && !sim.ports().contains(port))
+        return fail(QStringLiteral("no unit at port %1 (units: %2)").arg(port, sim.ports().join(QLatin1Char(' '))));
 
     if (command == QLatin1String("init")) {
         QString error;
         if (!sim.loadScenario(parser.isSet(scenarioOption) ? parser.value(scenarioOption) : QStringLiteral("demo"), &error))
             return fail(error);
-        return status(sim, false);
+        return status(sim, QString(), false);
     }
     if (command == QLatin1String("plug")) {
-        sim.plug();
+        sim.plug(port);
         return 0;
     }
     if (command == QLatin1String("unplug")) {
-        sim.unplug();
+        sim.unplug(port);
         return 0;
     }
     if (command == QLatin1String("status"))
-        return status(sim, parser.isSet(jsonOption));
+        return status(sim, port, parser.isSet(jsonOption));
     if (command == QLatin1String("log")) {
         const QString kind = parser.value(kindOption);
         for (const SimRecord& r : sim.records()) {
@@ -150,11 +161,11 @@ int main(int argc, char** argv)
     if (command == QLatin1String("personality")) {
         if (args.size() != 1)
             return fail(QStringLiteral("personality ftm|usr|usr_adb|bootloader|restarting"));
-        sim.setPersonality(args.first());
-        return status(sim, false);
+        sim.setPersonality(args.first(), port);
+        return status(sim, port, false);
     }
     if (command == QLatin1String("advance")) {
-        sim.advance(args.isEmpty() ? 1 : args.first().toInt());
+        sim.advance(args.isEmpty() ? 1 : args.first().toInt(), port);
         return 0;
     }
     if (command == QLatin1String("set")) {
@@ -166,9 +177,9 @@ int main(int argc, char** argv)
             if (!parseAssignment(a, &key, &value))
                 return fail(QStringLiteral("not KEY=VALUE: ") + a);
             if (key.startsWith(QLatin1String("faults.")))
-                sim.setFault(key.mid(7), value);
+                sim.setFault(key.mid(7), value, port);
             else
-                sim.set(key, value);
+                sim.set(key, value, port);
         }
         return 0;
     }

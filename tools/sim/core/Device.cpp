@@ -1,6 +1,7 @@
 #include "core/Device.h"
 
 #include "core/Scenario.h"
+#include "core/Units.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -95,16 +96,18 @@ QJsonObject Device::powerOn(const QJsonObject& s)
     };
 }
 
-Device::Device(QJsonObject& state)
+Device::Device(QJsonObject& state, const QString& port)
     : m_state(state),
-      m_scn(state.value(QLatin1String("scenario")).toObject()),
-      m_dev(state.value(QLatin1String("device")).toObject())
+      m_port(resolvePort(state, port)),
+      m_scn(m_port.isEmpty() ? QJsonObject() : unitPart(state, m_port, QStringLiteral("scenario"))),
+      m_dev(m_port.isEmpty() ? QJsonObject() : unitPart(state, m_port, QStringLiteral("device")))
 {
 }
 
 Device::~Device()
 {
-    m_state.insert(QStringLiteral("device"), m_dev);
+    if (!m_port.isEmpty())
+        storeUnitPart(m_state, m_port, QStringLiteral("device"), m_dev);
 }
 
 namespace {
@@ -495,7 +498,8 @@ void Device::clearFault(const QString& key)
     QJsonObject faults = m_scn.value(QLatin1String("faults")).toObject();
     faults.remove(key);
     m_scn.insert(QStringLiteral("faults"), faults);
-    m_state.insert(QStringLiteral("scenario"), m_scn);
+    if (!m_port.isEmpty())
+        storeUnitPart(m_state, m_port, QStringLiteral("scenario"), m_scn);
 }
 
 int Device::counter(const QString& name) const

@@ -1,7 +1,8 @@
 #pragma once
 // The simulated hotspot's behaviour over its JSON state: personalities and the USB identity
 // each one shows, restarts and re-enumeration with their delays, files, partitions, the
-// firmware version, and the scenario's faults. A Device edits the state it was given and
+// firmware version, and the scenario's faults. A Device is one unit of the hub (the first
+// one unless a port is named); it edits that unit's part of the state it was given and
 // writes it back when it goes away, so it must live inside one Transaction.
 
 #include <QByteArray>
@@ -39,12 +40,15 @@ public:
     static QJsonObject powerOn(const QJsonObject& settings);
     static bool isPersonality(const QString& name);
 
-    explicit Device(QJsonObject& state);
+    // A port no unit is at gives an unplugged device that writes nothing back.
+    explicit Device(QJsonObject& state, const QString& port = QString());
     ~Device();
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
     const QJsonObject& settings() const { return m_scn; }
+    // The unit's USB port path, e.g. "1-2.1"; empty when no unit is there.
+    const QString& port() const { return m_port; }
     QJsonObject& raw() { return m_dev; }
 
     // Lets a pending change happen when its delay is over; a probe also counts down
@@ -118,6 +122,7 @@ private:
     void wipeDataIfHeld(const QString& partition);
 
     QJsonObject& m_state;
+    QString m_port;
     QJsonObject m_scn;
     QJsonObject m_dev;
 };

@@ -1,6 +1,7 @@
 #include "core/Scenario.h"
 
 #include "core/Device.h"
+#include "core/Units.h"
 
 #include <QJsonArray>
 
@@ -60,6 +61,8 @@ QJsonObject mergeSettings(const QJsonObject& base, const QJsonObject& over)
 
 QJsonObject initialState(const QJsonObject& settings)
 {
+    if (settings.value(QLatin1String("units")).isArray() && unitsError(settings).isEmpty())
+        return hubState(settings);
     return QJsonObject{{"scenario", settings}, {"device", Device::powerOn(settings)}};
 }
 

@@ -1,5 +1,6 @@
 #include "core/StateStore.h"
 
+#include "core/Bus.h"
 #include "core/Scenario.h"
 
 #include <QDir>
@@ -40,8 +41,9 @@ Transaction::Transaction(const QString& dir) : m_dir(dir)
             m_state = doc.object();
     }
     // A folder without a readable state holds the default device.
-    if (!m_state.contains(QLatin1String("device")))
+    if (!m_state.contains(QLatin1String("device")) && !m_state.value(QLatin1String("units")).isArray())
         m_state = initialState(defaultSettings());
+    m_busAsRead = m_state.value(QLatin1String("bus"));
 }
 
 Transaction::~Transaction()
@@ -56,12 +58,21 @@ bool Transaction::commit()
 {
     if (m_fd < 0)
         return false;
+    syncBus(m_state);
+    // Whoever changed the bus in this transaction (the USB library numbers it before commit),
+    // the tree follows.
+    const QJsonValue bus = m_state.value(QLatin1String("bus"));
+    const bool busChanged = bus != m_busAsRead;
     QSaveFile out(QDir(m_dir).filePath(QString::fromLatin1(kStateFile)));
     if (!out.open(QIODevice::WriteOnly))
         return false;
     out.write(QJsonDocument(m_state).toJson(QJsonDocument::Indented));
     if (!out.commit())
         return false;
+    if (busChanged) {
+        writeSysfs(m_dir, m_state);
+        m_busAsRead = bus;
+    }
 
     if (m_truncate || !m_records.isEmpty()) {
         QFile log(QDir(m_dir).filePath(QString::fromLatin1(kRecordsFile)));

@@ -4,6 +4,7 @@
 // read-modify-write, so any number of tool processes and threads can share the device).
 
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 
@@ -38,6 +39,7 @@ private:
     QString m_dir;
     int m_fd = -1;
     QJsonObject m_state;
+    QJsonValue m_busAsRead; // the bus record as read, to tell when the sysfs tree must follow
     QList<QJsonObject> m_records;
     bool m_truncate = false;
 };

@@ -4,6 +4,8 @@
 #include "core/Device.h"
 #include "core/Shell.h"
 #include "core/StateStore.h"
+#include "core/Units.h"
+#include "tool/Selection.h"
 #include "tool/ToolContext.h"
 
 #include <QFile>
@@ -14,18 +16,90 @@ namespace {
 
 const QByteArray kNoDevice = "error: no devices/emulators found\n";
 
-// Why a command cannot reach the device: not listed at all, or listed in another state.
-QByteArray unreachable(const Device& device)
+// The adb server is the host's, one for the whole hub: its flag lives with the first unit.
+// Called while no Device of the first unit is alive, which would write its copy back.
+void startServer(QJsonObject& state, Output& out)
 {
-    return device.adbListing().isEmpty() ? kNoDevice : device.adbStateError();
+    QJsonObject first = unitPart(state, QString(), QStringLiteral("device"));
+    if (first.value(QLatin1String("adb_server")).toBool())
+        return;
+    first.insert(QStringLiteral("adb_server"), true);
+    storeUnitPart(state, QString(), QStringLiteral("device"), first);
+    out.warn("* daemon not running; starting now at tcp:5037\n* daemon started successfully\n");
 }
 
-void startServer(Device& device, Output& out)
+void stopServer(QJsonObject& state, Output& out)
 {
-    if (device.raw().value(QLatin1String("adb_server")).toBool())
+    QJsonObject first = unitPart(state, QString(), QStringLiteral("device"));
+    if (!first.value(QLatin1String("adb_server")).toBool()) {
+        out.warn("cannot connect to daemon at tcp:5037: Connection refused\n");
         return;
-    device.raw().insert(QStringLiteral("adb_server"), true);
-    out.warn("* daemon not running; starting now at tcp:5037\n* daemon started successfully\n");
+    }
+    first.insert(QStringLiteral("adb_server"), false);
+    storeUnitPart(state, QString(), QStringLiteral("device"), first);
+}
+
+// The unit a command goes to, or adb's error when there is none to choose.
+struct Pick {
+    QString port;
+    QByteArray error;
+};
+
+Pick pick(QJsonObject& state, const QString& target)
+{
+    const Selection s = selectUnit(state, target, Reach::Adb);
+    switch (s.outcome) {
+    case Selection::Outcome::Found:
+        break;
+    case Selection::Outcome::NoDevice:
+        return {QString(), kNoDevice};
+    case Selection::Outcome::NotFound:
+        return {QString(), "error: device '" + target.toUtf8() + "' not found\n"};
+    case Selection::Outcome::Ambiguous:
+        return {QString(), target.isEmpty() ? QByteArray("error: more than one device/emulator\n")
+                                            : QByteArray("error: more than one device\n")};
+    }
+    Device device(state, s.port);
+    return {s.port, device.adbReaches() ? QByteArray() : device.adbStateError()};
+}
+
+// Each connection the server sees gets the next transport id, as the real server counts them.
+int transportId(QJsonObject& state, Device& device)
+{
+    const QJsonObject known = device.raw().value(QLatin1String("adb_transport")).toObject();
+    if (known.value(QLatin1String("generation")).toInt() == device.generation())
+        return known.value(QLatin1String("id")).toInt();
+    const int id = state.value(QLatin1String("adb_transports")).toInt() + 1;
+    state.insert(QStringLiteral("adb_transports"), id);
+    device.raw().insert(QStringLiteral("adb_transport"), QJsonObject{{"generation", device.generation()}, {"id", id}});
+    return id;
+}
+
+QByteArray listing(QJsonObject& state, Device& device, bool longListing)
+{
+    const QString listed = device.adbListing();
+    const QByteArray serial = device.settings().value(QLatin1String("serial")).toString().toUtf8();
+    if (!longListing)
+        return serial + "\t" + listed.toUtf8() + "\n";
+    QByteArray line = serial.leftJustified(22, ' ') + " " + listed.toUtf8() + " usb:" + device.port().toUtf8();
+    if (listed == QLatin1String("device"))
+        line += " product:MDM9615 model:Mobile_Hotspot device:mdm9615";
+    return line + " transport_id:" + QByteArray::number(transportId(state, device)) + "\n";
+}
+
+int listDevices(QJsonObject& state, bool longListing, Output& out)
+{
+    startServer(state, out);
+    out.say("List of devices attached\n");
+    for (const QString& port : unitPorts(state)) {
+        Device device(state, port);
+        device.settle(true);
+        device.bump(QStringLiteral("adb_listings"));
+        if (!device.adbListing().isEmpty())
+            out.say(listing(state, device, longListing));
+    }
+    out.say("\n");
+    return 0;
 }
 
 QByteArray transferSummary(const QString& path, const char* verb, qint64 bytes)
@@ -44,18 +118,20 @@ bool cutInTheMiddle(const RunFaults& faults)
     return faults.kill == KillPoint::During;
 }
 
-int pull(const QString& dir, const QString& remote, const QString& local, const RunFaults& faults, Output& out)
+int pull(const QString& dir, const Invocation& run, const QString& remote, const QString& local,
+         const RunFaults& faults, Output& out)
 {
     QByteArray content;
     int status = 0;
     {
         Transaction tx(dir);
+        startServer(tx.state(), out);
+        const Pick unit = pick(tx.state(), run.target);
         {
-            Device device(tx.state());
+            Device device(tx.state(), unit.port);
             device.settle(false);
-            startServer(device, out);
-            if (!device.adbReaches()) {
-                out.warn("adb: error: failed to get feature set: " + unreachable(device));
+            if (!unit.error.isEmpty()) {
+                out.warn("adb: error: failed to get feature set: " + unit.error);
                 status = 1;
             } else if (!device.hasFile(remote)) {
                 out.warn("adb: error: failed to stat remote object '" + remote.toUtf8()
@@ -90,7 +166,8 @@ int pull(const QString& dir, const QString& remote, const QString& local, const 
     return 0;
 }
 
-int push(const QString& dir, const QString& local, const QString& remote, const RunFaults& faults, Output& out)
+int push(const QString& dir, const Invocation& run, const QString& local, const QString& remote,
+         const RunFaults& faults, Output& out)
 {
     QFile file(local);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -100,12 +177,13 @@ int push(const QString& dir, const QString& local, const QString& remote, const 
     const QByteArray content = file.readAll();
     Transaction tx(dir);
     int status = 0;
+    startServer(tx.state(), out);
+    const Pick unit = pick(tx.state(), run.target);
     {
-        Device device(tx.state());
+        Device device(tx.state(), unit.port);
         device.settle(false);
-        startServer(device, out);
-        if (!device.adbReaches()) {
-            out.warn("adb: error: failed to get feature set: " + unreachable(device));
+        if (!unit.error.isEmpty()) {
+            out.warn("adb: error: failed to get feature set: " + unit.error);
             status = 1;
         } else if (device.faultHits(QStringLiteral("push_error"), remote)) {
             out.warn("adb: error: failed to copy '" + local.toUtf8() + "' to '" + remote.toUtf8()
@@ -126,8 +204,9 @@ int push(const QString& dir, const QString& local, const QString& remote, const 
 
 } // namespace
 
-int runAdb(const QString& dir, const QStringList& args, const RunFaults& faults, Output& out)
+int runAdb(const QString& dir, const Invocation& run, const RunFaults& faults, Output& out)
 {
+    const QStringList& args = run.args;
     const QString cmd = args.value(0);
     if (cmd == QLatin1String("pull") || cmd == QLatin1String("push")) {
         if (args.size() != 3) {
@@ -135,52 +214,41 @@ int runAdb(const QString& dir, const QStringList& args, const RunFaults& faults,
             return 1;
         }
         if (cmd == QLatin1String("pull"))
-            return pull(dir, args[1], args[2], faults, out);
-        return push(dir, args[1], args[2], faults, out);
+            return pull(dir, run, args[1], args[2], faults, out);
+        return push(dir, run, args[1], args[2], faults, out);
     }
 
     Transaction tx(dir);
+    QJsonObject& state = tx.state();
     int status = 0;
-    {
-        Device device(tx.state());
-        if (cmd == QLatin1String("kill-server")) {
-            if (device.raw().value(QLatin1String("adb_server")).toBool())
-                device.raw().insert(QStringLiteral("adb_server"), false);
-            else
-                out.warn("cannot connect to daemon at tcp:5037: Connection refused\n");
-        } else if (cmd == QLatin1String("start-server")) {
-            startServer(device, out);
-        } else if (cmd == QLatin1String("version")) {
-            out.say("Android Debug Bridge version 1.0.41\nVersion 0.0.1-simulated\n");
-        } else if (cmd == QLatin1String("devices")) {
-            startServer(device, out);
-            device.settle(true);
-            device.bump(QStringLiteral("adb_listings"));
-            out.say("List of devices attached\n");
-            const QString state = device.adbListing();
-            if (!state.isEmpty())
-                out.say(device.settings().value(QLatin1String("serial")).toString().toUtf8() + "\t"
-                        + state.toUtf8() + "\n");
-            out.say("\n");
-        } else if (cmd == QLatin1String("shell")) {
-            startServer(device, out);
-            device.settle(false);
-            if (!device.adbReaches()) {
-                out.warn(unreachable(device));
-                status = 1;
-            } else if (args.size() < 2) {
-                out.warn("error: the simulated device has no interactive shell\n");
-                status = 1;
-            } else {
-                status = deviceShell(device, args.mid(1).join(QLatin1Char(' ')), out.out);
-            }
-        } else if (cmd.isEmpty()) {
-            out.warn("adb: no command given\n");
+    if (cmd == QLatin1String("kill-server")) {
+        stopServer(state, out);
+    } else if (cmd == QLatin1String("start-server")) {
+        startServer(state, out);
+    } else if (cmd == QLatin1String("version")) {
+        out.say("Android Debug Bridge version 1.0.41\nVersion 0.0.1-simulated\n");
+    } else if (cmd == QLatin1String("devices")) {
+        status = listDevices(state, run.longListing, out);
+    } else if (cmd == QLatin1String("shell")) {
+        startServer(state, out);
+        const Pick unit = pick(state, run.target);
+        if (!unit.error.isEmpty()) {
+            out.warn(unit.error);
+            status = 1;
+        } else if (args.size() < 2) {
+            out.warn("error: the simulated device has no interactive shell\n");
             status = 1;
         } else {
-            out.warn("adb: unknown command " + cmd.toUtf8() + "\n");
-            status = 1;
+            Device device(state, unit.port);
+            device.settle(false);
+            status = deviceShell(device, args.mid(1).join(QLatin1Char(' ')), out.out);
         }
+    } else if (cmd.isEmpty()) {
+        out.warn("adb: no command given\n");
+        status = 1;
+    } else {
+        out.warn("adb: unknown command " + cmd.toUtf8() + "\n");
+        status = 1;
     }
     tx.commit();
     return status;

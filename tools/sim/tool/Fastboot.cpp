@@ -4,6 +4,8 @@
 
 #include "core/Device.h"
 #include "core/StateStore.h"
+#include "core/Units.h"
+#include "tool/Selection.h"
 #include "tool/ToolContext.h"
 
 #include <QCryptographicHash>
@@ -19,34 +21,41 @@ namespace {
 
 const QByteArray kFinished = "Finished. Total time: 0.030s\n"; // as Debian's fastboot prints it
 
-// True once the boot loader answers; prints the waiting line first if it does not yet.
-bool waitForDevice(const QString& dir)
+// The unit whose boot loader answers; while none does, prints the waiting line and waits.
+// Empty when the wait ran out or more than one unit could be meant.
+QString waitForDevice(const QString& dir, const QString& target, Output& out)
 {
     double limit = 0.0;
-    {
-        Transaction tx(dir);
-        Device device(tx.state());
-        device.settle(false);
-        if (device.fastbootReaches())
-            return true;
-        limit = device.settings().value(QLatin1String("fastboot_wait")).toDouble();
-    }
-    std::fputs("< waiting for any device >\n", stderr);
-    std::fflush(stderr);
     QElapsedTimer timer;
-    timer.start();
-    while (limit < 0 || timer.elapsed() < qint64(limit * 1000.0)) {
+    for (bool first = true;; first = false) {
+        {
+            Transaction tx(dir);
+            const Selection s = selectUnit(tx.state(), target, Reach::Fastboot);
+            if (s.outcome == Selection::Outcome::Found)
+                return s.port;
+            if (s.outcome == Selection::Outcome::Ambiguous) {
+                out.warn("fastboot: error: more than one device\n");
+                return QString();
+            }
+            if (first) {
+                const QString at = target.startsWith(QLatin1String("usb:")) ? target.mid(4) : QString();
+                const Device device(tx.state(), resolvePort(tx.state(), at).isEmpty() ? QString() : at);
+                limit = device.settings().value(QLatin1String("fastboot_wait")).toDouble();
+            }
+        }
+        if (first) {
+            const QByteArray what = target.isEmpty() ? QByteArray("any device") : target.toUtf8();
+            std::fputs("< waiting for " + what + " >\n", stderr);
+            std::fflush(stderr);
+            timer.start();
+        }
+        if (limit >= 0 && timer.elapsed() >= qint64(limit * 1000.0))
+            return QString();
         QThread::msleep(50);
-        Transaction tx(dir);
-        Device device(tx.state());
-        device.settle(false);
-        if (device.fastbootReaches())
-            return true;
     }
-    return false;
 }
 
-int flash(const QString& dir, const QString& partition, const QString& imagePath, const RunFaults& faults,
+int flash(const QString& dir, const QString& target, const QString& partition, const QString& imagePath, const RunFaults& faults,
           Output& out)
 {
     QFile image(imagePath);
@@ -57,7 +66,8 @@ int flash(const QString& dir, const QString& partition, const QString& imagePath
     QCryptographicHash md5(QCryptographicHash::Md5);
     md5.addData(&image);
     const qint64 size = image.size();
-    if (!waitForDevice(dir))
+    const QString port = waitForDevice(dir, target, out);
+    if (port.isEmpty())
         return 1;
 
     Transaction tx(dir);
@@ -65,7 +75,7 @@ int flash(const QString& dir, const QString& partition, const QString& imagePath
     bool pulled = false;
     const bool cut = faults.kill == KillPoint::During;
     {
-        Device device(tx.state());
+        Device device(tx.state(), port);
         device.settle(false);
         if (cut)
             device.tearPartition(partition, size);
@@ -98,13 +108,14 @@ int flash(const QString& dir, const QString& partition, const QString& imagePath
     return 0;
 }
 
-int reboot(const QString& dir, bool intoBootloader, Output& out)
+int reboot(const QString& dir, const QString& target, bool intoBootloader, Output& out)
 {
-    if (!waitForDevice(dir))
+    const QString port = waitForDevice(dir, target, out);
+    if (port.isEmpty())
         return 1;
     Transaction tx(dir);
     {
-        Device device(tx.state());
+        Device device(tx.state(), port);
         device.settle(false);
         device.restart(intoBootloader);
     }
@@ -115,37 +126,50 @@ int reboot(const QString& dir, bool intoBootloader, Output& out)
     return 0;
 }
 
+QByteArray listing(const Device& device, const QByteArray& serial, bool longListing)
+{
+    if (!longListing)
+        return serial + "\tfastboot\n";
+    return serial.leftJustified(22, ' ') + " fastboot usb:" + device.port().toUtf8() + "\n";
+}
+
+int listDevices(const QString& dir, bool longListing, Output& out)
+{
+    Transaction tx(dir);
+    for (const QString& port : unitPorts(tx.state())) {
+        Device device(tx.state(), port);
+        device.settle(true);
+        if (device.fastbootReaches())
+            out.say(listing(device, device.settings().value(QLatin1String("fastboot_serial")).toString().toUtf8(),
+                            longListing));
+        else if (device.plugged() && device.personality() == QLatin1String(personality::kBootloader))
+            out.say(listing(device, "no permissions; see [http://developer.android.com/tools/device.html]",
+                            longListing));
+    }
+    tx.commit();
+    return 0;
+}
+
 } // namespace
 
-int runFastboot(const QString& dir, const QStringList& args, const RunFaults& faults, Output& out)
+int runFastboot(const QString& dir, const Invocation& run, const RunFaults& faults, Output& out)
 {
+    const QStringList& args = run.args;
     const QString cmd = args.value(0);
-    if (cmd == QLatin1String("devices")) {
-        Transaction tx(dir);
-        {
-            Device device(tx.state());
-            device.settle(true);
-            if (device.fastbootReaches())
-                out.say(device.settings().value(QLatin1String("fastboot_serial")).toString().toUtf8()
-                        + "\tfastboot\n");
-            else if (device.plugged() && device.personality() == QLatin1String(personality::kBootloader))
-                out.say("no permissions; see [http://developer.android.com/tools/device.html]\tfastboot\n");
-        }
-        tx.commit();
-        return 0;
-    }
+    if (cmd == QLatin1String("devices"))
+        return listDevices(dir, run.longListing, out);
     if (cmd == QLatin1String("flash")) {
         if (args.size() < 3) {
             out.warn("fastboot: error: flash requires a partition and an image file\n");
             return 1;
         }
-        return flash(dir, args[1], args[2], faults, out);
+        return flash(dir, run.target, args[1], args[2], faults, out);
     }
     if (cmd == QLatin1String("reboot") && args.size() == 1)
-        return reboot(dir, false, out);
+        return reboot(dir, run.target, false, out);
     if (cmd == QLatin1String("reboot-bootloader")
         || (cmd == QLatin1String("reboot") && args.value(1) == QLatin1String("bootloader")))
-        return reboot(dir, true, out);
+        return reboot(dir, run.target, true, out);
     if (cmd.isEmpty()) {
         out.warn("fastboot: usage: no command\n");
         return 1;

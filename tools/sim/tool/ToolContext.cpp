@@ -3,6 +3,7 @@
 #include "core/Device.h"
 #include "core/Records.h"
 #include "core/StateStore.h"
+#include "tool/Selection.h"
 
 #include <QThread>
 
@@ -48,15 +49,55 @@ KillPoint takeKillPoint(Device& device, const QString& line, QJsonObject& record
 
 } // namespace
 
-RunFaults recordRun(const QString& dir, const QString& tool, const QStringList& args)
+Invocation parseInvocation(const QString& tool, const QStringList& given)
+{
+    Invocation run;
+    run.tool = tool;
+    run.given = given;
+    QStringList rest = given;
+    const bool fastboot = tool == QLatin1String("fastboot");
+    while (!rest.isEmpty()) {
+        if (rest.first() == QLatin1String("-s")) {
+            if (rest.size() < 2) {
+                run.error = fastboot ? QByteArray("fastboot: option requires an argument -- 's'\n")
+                                     : QByteArray("adb: -s requires an argument\n");
+                return run;
+            }
+            run.target = rest.at(1);
+            rest.remove(0, 2);
+        } else if (fastboot && rest.first() == QLatin1String("-l")) {
+            run.longListing = true;
+            rest.removeFirst();
+        } else {
+            break;
+        }
+    }
+    run.args = rest;
+    if (rest.value(0) == QLatin1String("devices") && rest.mid(1).contains(QLatin1String("-l")))
+        run.longListing = true;
+    return run;
+}
+
+bool addressesUnit(const Invocation& run)
+{
+    const QString cmd = run.args.value(0);
+    if (run.tool == QLatin1String("adb"))
+        return cmd == QLatin1String("shell") || cmd == QLatin1String("pull") || cmd == QLatin1String("push");
+    return !cmd.isEmpty() && cmd != QLatin1String("devices");
+}
+
+RunFaults recordRun(const QString& dir, const Invocation& run)
 {
     RunFaults faults;
     Transaction tx(dir);
     {
-        Device device(tx.state());
+        const Reach reach = run.tool == QLatin1String("adb") ? Reach::Adb : Reach::Fastboot;
+        const QString port = addressesUnit(run) ? addressedPort(tx.state(), run.target, reach) : QString();
+        Device device(tx.state(), port);
         device.settle(false);
-        const QString line = tool + QLatin1Char(' ') + args.join(QLatin1Char(' '));
-        QJsonObject record = toolRecord(tool, args, device.personality());
+        const QString line = run.tool + QLatin1Char(' ') + run.given.join(QLatin1Char(' '));
+        QJsonObject record = toolRecord(run.tool, run.given, device.personality());
+        record.insert(QStringLiteral("port"), port.isEmpty() ? QJsonValue() : QJsonValue(port));
         faults.kill = takeKillPoint(device, line, record);
         tx.record(record);
         if (device.faultMatchesCommand(QStringLiteral("hang"), line)) {

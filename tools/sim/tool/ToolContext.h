@@ -28,8 +28,22 @@ struct RunFaults {
     qint64 largeBytes = 0;
 };
 
-// Records the run and reads the faults that match its command line.
-RunFaults recordRun(const QString& dir, const QString& tool, const QStringList& args);
+// One run as the command line gave it: the options before the command, then the command.
+struct Invocation {
+    QString tool;            // "adb" or "fastboot"
+    QStringList given;       // every argument, for the record
+    QString target;          // -s: "usb:1-2.1" or a serial; empty when not given
+    bool longListing = false; // "devices -l" (fastboot also takes -l before the command)
+    QStringList args;        // from the command on
+    QByteArray error;        // what to print when the options cannot be read
+};
+Invocation parseInvocation(const QString& tool, const QStringList& given);
+// True for a command that goes to one device (not to the adb server or the device list).
+bool addressesUnit(const Invocation& run);
+
+// Records the run, with the port of the unit it is addressed to, and reads the faults that
+// match its command line (that unit's, or the first unit's for a run that goes to none).
+RunFaults recordRun(const QString& dir, const Invocation& run);
 void hang(double seconds);
 // SIGKILL to the tool's parent (the updater), then to the tool itself.
 [[noreturn]] void killHost();
@@ -37,7 +51,7 @@ void hang(double seconds);
 void finish(const Output& output, const RunFaults& faults);
 
 // A transfer or write is cut in the middle with the faults' kill at KillPoint::During.
-int runAdb(const QString& dir, const QStringList& args, const RunFaults& faults, Output& out);
-int runFastboot(const QString& dir, const QStringList& args, const RunFaults& faults, Output& out);
+int runAdb(const QString& dir, const Invocation& run, const RunFaults& faults, Output& out);
+int runFastboot(const QString& dir, const Invocation& run, const RunFaults& faults, Output& out);
 
 } // namespace sim

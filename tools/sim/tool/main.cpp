@@ -29,14 +29,19 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const sim::RunFaults faults = sim::recordRun(dir, tool, args);
+    const sim::Invocation run = sim::parseInvocation(tool, args);
+    if (!run.error.isEmpty()) {
+        std::fputs(run.error.constData(), stderr);
+        return 1;
+    }
+    const sim::RunFaults faults = sim::recordRun(dir, run);
     if (faults.kill == sim::KillPoint::Before)
         sim::killHost();
     if (faults.hangSeconds != 0.0)
         sim::hang(faults.hangSeconds);
     sim::Output output;
-    const int status = tool == QLatin1String("adb") ? sim::runAdb(dir, args, faults, output)
-                                                    : sim::runFastboot(dir, args, faults, output);
+    const int status = tool == QLatin1String("adb") ? sim::runAdb(dir, run, faults, output)
+                                                    : sim::runFastboot(dir, run, faults, output);
     sim::finish(output, faults);
     return status;
 }

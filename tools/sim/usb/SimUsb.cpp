@@ -1,16 +1,19 @@
 // The simulated hotspot behind the usb_* interface of libusb-0.1.
 //
-// One bus holds a hub (always there) and the hotspot under each USB identity its current
-// personality shows. Device records live until a rescan finds their device gone, as the
-// real library keeps them. Its interfaces are the device model's layout for the personality
+// One bus holds a hub (always there) and every unit of the simulated hub under each USB
+// identity its current personality shows, numbered as the state's bus record says (the
+// numbers the sysfs tree shows). Device records live until a rescan finds their device
+// gone, as the real library keeps them. Its interfaces are the device model's layout for the personality
 // (the one the emulated hotspot shows on a real bus); interface 0 speaks Bulk-Only Transport
 // on endpoints 0x01/0x81 while it shows 0x11f6:0x102a. Every call on the hotspot is recorded
 // in the state folder; usb_find_devices counts as one probe.
 
+#include "core/Bus.h"
 #include "core/Device.h"
 #include "core/MassStorage.h"
 #include "core/Records.h"
 #include "core/StateStore.h"
+#include "core/Units.h"
 #include "core/UsbLayout.h"
 
 #include <QJsonObject>
@@ -41,7 +44,8 @@ struct SimDevice {
     std::vector<usb_interface> interfaces;
     std::vector<usb_interface_descriptor> alts;
     std::vector<std::array<usb_endpoint_descriptor, 2>> endpoints;
-    QString key;      // identity@generation, or "hub"
+    QString key;      // port/identity@generation#devnum, or "hub"
+    QString port;     // the unit's port path, "1-2.1"
     QString identity; // "11f6:102a"
     int generation = 0;
     bool hotspot = false;
@@ -58,7 +62,6 @@ struct SimHandle {
 std::mutex g_mutex;
 usb_bus g_bus{};
 bool g_bussesFound = false;
-int g_nextDevnum = 1;
 char g_error[256] = "no error";
 
 int fail(int code, const char* what)
@@ -104,7 +107,7 @@ void describeInterface(SimDevice* d, std::size_t n, const sim::UsbInterface& i)
     d->config.wTotalLength = uint16_t(d->config.wTotalLength + USB_DT_INTERFACE_SIZE + alt.bNumEndpoints * USB_DT_ENDPOINT_SIZE);
 }
 
-void describe(SimDevice* d, quint16 vendor, quint16 product, const QList<sim::UsbInterface>& layout)
+void describe(SimDevice* d, quint16 vendor, quint16 product, int devnum, const QList<sim::UsbInterface>& layout)
 {
     d->dev.descriptor.bLength = USB_DT_DEVICE_SIZE;
     d->dev.descriptor.bDescriptorType = USB_DT_DEVICE;
@@ -135,20 +138,29 @@ void describe(SimDevice* d, quint16 vendor, quint16 product, const QList<sim::Us
     d->dev.config = &d->config;
     d->dev.dev = d;
     d->dev.bus = &g_bus;
-    d->dev.devnum = uint8_t(++g_nextDevnum);
+    d->dev.devnum = uint8_t(devnum);
     std::snprintf(d->dev.filename, sizeof d->dev.filename, "%03d", int(d->dev.devnum));
 }
 
-SimDevice* makeDevice(const QString& key, const QString& identity, int generation, bool hotspot,
-                      const QList<sim::UsbInterface>& layout = {})
+// What a rescan found of one unit under one identity.
+struct Seen {
+    QString key, port, identity;
+    int generation = 0;
+    int devnum = 0;
+    QList<sim::UsbInterface> layout;
+};
+
+SimDevice* makeDevice(const Seen& s, bool hotspot)
 {
     auto* d = new SimDevice;
-    d->key = key;
-    d->identity = identity;
-    d->generation = generation;
+    d->key = s.key;
+    d->port = s.port;
+    d->identity = s.identity;
+    d->generation = s.generation;
     d->hotspot = hotspot;
-    const QStringList ids = identity.split(QLatin1Char(':'));
-    describe(d, quint16(ids.value(0).toUInt(nullptr, 16)), quint16(ids.value(1).toUInt(nullptr, 16)), layout);
+    const QStringList ids = s.identity.split(QLatin1Char(':'));
+    describe(d, quint16(ids.value(0).toUInt(nullptr, 16)), quint16(ids.value(1).toUInt(nullptr, 16)), s.devnum,
+             s.layout);
     return d;
 }
 
@@ -179,9 +191,10 @@ SimDevice* simOf(struct usb_device* dev)
     return dev ? static_cast<SimDevice*>(dev->dev) : nullptr;
 }
 
-// Runs fn(device, tx) on the hotspot's state under its lock; fn returns the call's result.
+// Runs fn(device, tx) on the state of the unit at d's port under the lock; fn returns the
+// call's result.
 template <typename Fn>
-int onHotspot(Fn fn)
+int onUnit(const SimDevice* d, Fn fn)
 {
     const QString dir = sim::envStateDir();
     if (dir.isEmpty())
@@ -189,7 +202,7 @@ int onHotspot(Fn fn)
     Transaction tx(dir);
     int result = 0;
     {
-        Device device(tx.state());
+        Device device(tx.state(), d->port);
         device.settle(false);
         result = fn(device, tx);
     }
@@ -213,6 +226,7 @@ void record(Transaction& tx, const Device& device, const SimHandle* h, const cha
             const QJsonObject& extra = {})
 {
     QJsonObject r = sim::usbRecord(QString::fromLatin1(event), h->device->identity, result, device.personality());
+    r.insert(QStringLiteral("port"), h->device->port);
     for (auto it = extra.begin(); it != extra.end(); ++it)
         r.insert(it.key(), it.value());
     tx.record(r);
@@ -266,21 +280,23 @@ int usb_find_devices(void)
     std::lock_guard lock(g_mutex);
     if (!g_bussesFound)
         return 0;
-    struct Seen {
-        QString key, identity;
-        int generation;
-        QList<sim::UsbInterface> layout;
-    };
     std::vector<Seen> seen;
     const QString dir = sim::envStateDir();
     if (!dir.isEmpty()) {
         Transaction tx(dir);
-        {
-            Device device(tx.state());
+        QJsonObject& state = tx.state();
+        QList<QPair<QString, QList<sim::UsbInterface>>> layouts;
+        for (const QString& port : sim::unitPorts(state)) {
+            Device device(state, port);
             device.settle(true);
-            for (const QString& id : device.identities())
-                seen.push_back({id + QLatin1Char('@') + QString::number(device.generation()), id, device.generation(),
-                                sim::usbLayout(device)});
+            layouts.append({port, sim::usbLayout(device)});
+        }
+        sim::syncBus(state);
+        for (const auto& [port, layout] : layouts) {
+            Device device(state, port);
+            for (const sim::BusEntry& e : sim::busEntries(state, port))
+                seen.push_back({QStringLiteral("%1/%2@%3#%4").arg(port, e.identity).arg(device.generation()).arg(e.devnum),
+                                port, e.identity, device.generation(), e.devnum, layout});
         }
         tx.commit();
     }
@@ -306,14 +322,15 @@ int usb_find_devices(void)
         return false;
     };
     if (!listed(QStringLiteral("hub"))) {
-        SimDevice* hub = makeDevice(QStringLiteral("hub"), QString::fromLatin1(sim::kHubIdentity), 0, false);
+        SimDevice* hub = makeDevice({QStringLiteral("hub"), QString(), QString::fromLatin1(sim::kHubIdentity), 0,
+                                     sim::kHubDevnum, {}}, false);
         append(hub);
         g_bus.root_dev = &hub->dev;
         ++changes;
     }
     for (const Seen& s : seen) {
         if (!listed(s.key)) {
-            append(makeDevice(s.key, s.identity, s.generation, true, s.layout));
+            append(makeDevice(s, true));
             ++changes;
         }
     }
@@ -340,7 +357,7 @@ usb_dev_handle* usb_open(struct usb_device* dev)
     h->device = d;
     if (!d->hotspot)
         return h;
-    const int result = onHotspot([&](Device& device, Transaction& tx) {
+    const int result = onUnit(d, [&](Device& device, Transaction& tx) {
         int r = 0;
         if (!stillThere(device, d))
             r = fail(-ENODEV, "usb_open");
@@ -363,7 +380,7 @@ int usb_close(usb_dev_handle* dev)
     if (!dev)
         return -EINVAL;
     if (dev->device->hotspot)
-        onHotspot([&](Device& device, Transaction& tx) {
+        onUnit(dev->device, [&](Device& device, Transaction& tx) {
             record(tx, device, dev, "close", 0);
             return 0;
         });
@@ -376,7 +393,7 @@ int usb_set_configuration(usb_dev_handle* dev, int configuration)
     std::lock_guard lock(g_mutex);
     if (!dev->device->hotspot)
         return 0;
-    return onHotspot([&](Device& device, Transaction& tx) {
+    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
         int r = 0;
         if (!stillThere(device, dev->device))
             r = fail(-ENODEV, "usb_set_configuration");
@@ -398,7 +415,7 @@ int usb_claim_interface(usb_dev_handle* dev, int interface)
         dev->claimed = interface;
         return interface == 0 ? 0 : fail(-EINVAL, "usb_claim_interface");
     }
-    return onHotspot([&](Device& device, Transaction& tx) {
+    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
         int r = 0;
         if (!stillThere(device, dev->device))
             r = fail(-ENODEV, "usb_claim_interface");
@@ -425,7 +442,7 @@ int usb_release_interface(usb_dev_handle* dev, int interface)
     dev->claimed = -1;
     if (!dev->device->hotspot)
         return 0;
-    return onHotspot([&](Device& device, Transaction& tx) {
+    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
         const int r = stillThere(device, dev->device) ? 0 : fail(-ENODEV, "usb_release_interface");
         record(tx, device, dev, "release", r, {{"interface", interface}});
         return r;
@@ -439,7 +456,7 @@ int usb_set_altinterface(usb_dev_handle* dev, int alternate)
         return fail(-EINVAL, "usb_set_altinterface");
     if (!dev->device->hotspot)
         return 0;
-    return onHotspot([&](Device& device, Transaction& tx) {
+    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
         int r = 0;
         if (!stillThere(device, dev->device))
             r = fail(-ENODEV, "usb_set_altinterface");
@@ -455,7 +472,7 @@ int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int
     std::lock_guard lock(g_mutex);
     if (!dev->device->hotspot || dev->device->identity != QLatin1String(sim::kOwnIdentity))
         return fail(-EPIPE, "usb_bulk_write");
-    return onHotspot([&](Device& device, Transaction& tx) {
+    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
         const QByteArray data(bytes, qMax(0, size));
         QJsonObject extra{{"endpoint", ep}, {"bytes", QString::fromLatin1(data.toHex())}};
         int r = size;
@@ -492,14 +509,14 @@ int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeou
     if (!dev->device->hotspot || dev->device->identity != QLatin1String(sim::kOwnIdentity))
         return fail(-EPIPE, "usb_bulk_read");
     bool silent = false;
-    onHotspot([&](Device& device, Transaction&) {
+    onUnit(dev->device, [&](Device& device, Transaction&) {
         silent = device.hasFault(QStringLiteral("silent_storage"));
         return 0;
     });
     // A silent device lets the read run to its full timeout, in real time.
     if (silent && timeout > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
-    return onHotspot([&](Device& device, Transaction& tx) {
+    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
         int r = 0;
         const bool afterSwitch = dev->cswAfterSwitch;
         if (silent) {
@@ -607,7 +624,7 @@ int usb_get_driver_np(usb_dev_handle* dev, int interface, char* name, unsigned i
     std::lock_guard lock(g_mutex);
     if (!dev->device->hotspot)
         return fail(-ENODATA, "usb_get_driver_np");
-    return onHotspot([&](Device& device, Transaction& tx) {
+    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
         int r = 0;
         const QString driver = device.kernelDriver();
         if (!stillThere(device, dev->device))
@@ -628,7 +645,7 @@ int usb_detach_kernel_driver_np(usb_dev_handle* dev, int interface)
     std::lock_guard lock(g_mutex);
     if (!dev->device->hotspot)
         return fail(-ENODATA, "usb_detach_kernel_driver_np");
-    return onHotspot([&](Device& device, Transaction& tx) {
+    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
         int r = 0;
         if (!stillThere(device, dev->device))
             r = fail(-ENODEV, "usb_detach_kernel_driver_np");
