@@ -334,7 +334,7 @@ TEST_F(SimUsb, HubUnitsAreFoundByPortAndSwitchAlone)
     start(QStringLiteral(R"({"base": "usr-cdrom", "units": [{"port": "1-2.1"},
         {"port": "1-2.2", "faults": {"claim_fails": true}}, {"port": "1-2.3"}]})"));
     EXPECT_EQ(busIds(), (QStringList{"1d6b:0002", "11f6:102a", "11f6:102a", "11f6:102a"}));
-    for (const QString& port : {"1-2.1", "1-2.2", "1-2.3"}) {
+    for (const QString port : {"1-2.1", "1-2.2", "1-2.3"}) {
         SCOPED_TRACE(port.toStdString());
         EXPECT_EQ(sysfs(*sim, port, "busnum"), QByteArray("1\n"));
         EXPECT_EQ(sysfs(*sim, port, "idVendor") + sysfs(*sim, port, "idProduct"), QByteArray("11f6\n102a\n"));

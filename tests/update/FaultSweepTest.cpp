@@ -210,7 +210,9 @@ protected:
         for (const char* part : {"aboot", "boot", "modem", "system"})
             images.push_back({part, QByteArray(part) + ".img", QByteArray(4096, part[0])});
         writePackage("HS_FW_1.0.4", images);
-        AppHarness& h = start({true, kLimits});
+        HarnessOptions options;
+        options.toolLimits = kLimits;
+        AppHarness& h = start(options);
         h.runInitialize();
         ASSERT_EQ(h.app().session().state(), 1);
         h.runDetectPass();

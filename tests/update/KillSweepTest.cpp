@@ -53,8 +53,8 @@ const KillRow kRows[] = {
 
 struct KillOutcome {
     KillRow row;
-    QString firstEnd;  // how the killed run ended
-    QString rerun;     // what the next run did
+    QString firstEnd{}; // how the killed run ended
+    QString rerun{};    // what the next run did
     int rerunStatus = -1;
     bool imagesWritten = false;
     bool dataBack = false;

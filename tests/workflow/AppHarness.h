@@ -152,7 +152,7 @@ struct HarnessOptions {
     // The only owner a trusted key file may have.
     uid_t keyOwner = ::getuid();
     // A home that outlives this harness (a next run of the application); else its own.
-    QString home;
+    QString home{};
 };
 
 class AppHarness {
