@@ -33,16 +33,16 @@ KillPoint killPointNamed(const QString& at)
 // the command, and only once, so the updater's next run goes through.
 KillPoint takeKillPoint(Device& device, const QString& line, QJsonObject& record)
 {
-    const QJsonObject spec = device.fault(kKillHost).toObject();
-    if (spec.isEmpty() || !line.contains(spec.value(QLatin1String("command")).toString()))
+    const QJsonObject strike = device.fault(kKillHost).toObject();
+    if (strike.isEmpty() || !line.contains(strike.value(QLatin1String("command")).toString()))
         return KillPoint::None;
-    if (device.bump(kKillMatches) < spec.value(QLatin1String("nth")).toInt(1))
+    if (device.bump(kKillMatches) < strike.value(QLatin1String("nth")).toInt(1))
         return KillPoint::None;
     device.clearFault(kKillHost);
     QJsonObject counters = device.raw().value(QLatin1String("counters")).toObject();
     counters.remove(kKillMatches);
     device.raw().insert(QStringLiteral("counters"), counters);
-    const QString at = spec.value(QLatin1String("at")).toString(QStringLiteral("after"));
+    const QString at = strike.value(QLatin1String("at")).toString(QStringLiteral("after"));
     record.insert(QStringLiteral("kill_host"), at);
     return killPointNamed(at);
 }
