@@ -1,6 +1,7 @@
 #include "workflow/JournalKeeper.h"
 
 #include "bridge/RunLog.h"
+#include "workflow/Messages.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,15 +16,16 @@ bool mayHaveWritten(JournalPhase phase) {
 }
 
 bool sameData(const std::vector<JournalFile>& saved, const std::vector<JournalFile>& onDevice) {
-    if (saved.empty() || saved.size() != onDevice.size())
-        return false;
-    for (const JournalFile& file : saved)
-        if (std::find(onDevice.cbegin(), onDevice.cend(), file) == onDevice.cend())
-            return false;
-    return true;
+    return !saved.empty() && saved.size() == onDevice.size() &&
+           std::is_permutation(saved.cbegin(), saved.cend(), onDevice.cbegin());
 }
 
 } // namespace
+
+QString setAsideNotice(const SetAsideJournal& aside) {
+    return messages::lookupFilled("info An update journal could not be trusted and was moved to %s",
+                                  aside.to.isEmpty() ? aside.from : aside.to);
+}
 
 JournalKeeper::JournalKeeper(JournalStore journals, BackupStore backups)
     : m_journals(std::move(journals)), m_backups(std::move(backups)) {}
@@ -86,23 +88,23 @@ std::optional<UpdateJournal> JournalKeeper::resume() {
     return m_journal;
 }
 
-bool JournalKeeper::advance(JournalPhase phase, int image, int images) {
+bool JournalKeeper::advance(JournalPhase phase, int image) {
     std::lock_guard guard(m_lock);
     if (!m_held)
         return false;
     m_journal.phase = phase;
     m_journal.image = image;
-    if (images > 0)
-        m_journal.images = images;
     m_journal.changed = QDateTime::currentDateTimeUtc();
     return m_journals.write(*m_held, m_journal);
 }
 
-bool JournalKeeper::recordFiles(const std::vector<JournalFile>& files) {
+bool JournalKeeper::saved(const std::vector<JournalFile>& files) {
     std::lock_guard guard(m_lock);
     if (!m_held)
         return false;
     m_journal.files = files;
+    m_journal.phase = JournalPhase::Saved;
+    m_journal.changed = QDateTime::currentDateTimeUtc();
     return m_journals.write(*m_held, m_journal);
 }
 
@@ -112,8 +114,7 @@ bool JournalKeeper::close() {
         return false;
     const QString path = m_held->path();
     const bool closed = m_journals.close(std::move(*m_held), m_journal);
-    m_held.reset();
-    m_pending = false;
+    release();
     runlog::write("journal", QStringLiteral("%1 closed: the data is back on the device").arg(path));
     return closed;
 }
@@ -123,8 +124,7 @@ SetAsideJournal JournalKeeper::setAside(const QString& why) {
     if (!m_held)
         return {};
     const QString path = m_held->path();
-    m_held.reset();
-    m_pending = false;
+    release();
     return m_journals.setAside(path, why);
 }
 
@@ -135,8 +135,7 @@ bool JournalKeeper::abandon() {
     runlog::write("journal", QStringLiteral("%1: the device was not touched").arg(m_held->path()));
     dropCopies(m_journal.storeEntry);
     const bool closed = m_journals.close(std::move(*m_held), m_journal);
-    m_held.reset();
-    m_pending = false;
+    release();
     return closed;
 }
 
@@ -153,10 +152,8 @@ int JournalKeeper::closeMatching(const std::vector<JournalFile>& onDevice) {
             continue; // the running update's own
         if (!sameData(stored.journal.files, onDevice))
             continue;
-        if (m_held && m_held->path() == stored.path) {
-            m_held.reset();
-            m_pending = false;
-        }
+        if (m_held && m_held->path() == stored.path)
+            release();
         runlog::write("journal", QStringLiteral("%1: its data is on the device").arg(stored.path));
         closed += closeStored(stored) ? 1 : 0;
     }
@@ -165,8 +162,7 @@ int JournalKeeper::closeMatching(const std::vector<JournalFile>& onDevice) {
 
 std::vector<StoredJournal> JournalKeeper::discardAll() {
     std::lock_guard guard(m_lock);
-    m_held.reset();
-    m_pending = false;
+    release();
     std::vector<StoredJournal> discarded;
     for (const StoredJournal& stored : m_journals.list().open) {
         std::optional<JournalLock> lock = JournalStore::lock(stored.path);
@@ -176,6 +172,11 @@ std::vector<StoredJournal> JournalKeeper::discardAll() {
         discarded.push_back(stored);
     }
     return discarded;
+}
+
+void JournalKeeper::release() {
+    m_held.reset();
+    m_pending = false;
 }
 
 // Only an entry of this store's, never a path the journal could point anywhere else.

@@ -11,6 +11,9 @@
 #include <optional>
 #include <vector>
 
+// What the user is told of a journal set aside: where it went.
+QString setAsideNotice(const SetAsideJournal& aside);
+
 class JournalKeeper {
 public:
     static constexpr int kResumesBeforeAsking = 3;
@@ -31,8 +34,9 @@ public:
     // Takes the pending journal as the running update's, one more resume counted.
     std::optional<UpdateJournal> resume();
     // Advances the running journal; false when it could not be written.
-    bool advance(JournalPhase phase, int image = 0, int images = 0);
-    bool recordFiles(const std::vector<JournalFile>& files);
+    bool advance(JournalPhase phase, int image = 0);
+    // The copies are made: their digests and the phase saved, in one write.
+    bool saved(const std::vector<JournalFile>& files);
     // The running journal fails its own checks: it is set aside, never acted on again.
     SetAsideJournal setAside(const QString& why);
     // The running update's data is confirmed on its device: the journal goes.
@@ -49,6 +53,8 @@ public:
 
 private:
     bool dropCopies(const QString& entry) const;
+    // This process no longer holds a journal.
+    void release();
     bool closeStored(const StoredJournal& stored);
 
     mutable std::mutex m_lock;

@@ -54,8 +54,7 @@ void runPackageCheck(DeviceSession& session, const Services& services) {
     session.setDeviceVersion(QString());
     // Before any device is offered anything: an update left unfinished comes first.
     for (const SetAsideJournal& aside : services.journal.review())
-        session.showNotice(messages::lookupFilled("info An update journal could not be trusted and was moved to %s",
-                                                  aside.to.isEmpty() ? aside.from : aside.to));
+        session.showNotice(setAsideNotice(aside));
     const std::optional<QByteArray> versionBytes = package::readFileBytes(package::versionFilePath(env.bundlePath));
     const std::optional<QString> text = versionBytes ? package::decodeText(*versionBytes) : std::nullopt;
     if (!text) {

@@ -7,6 +7,7 @@
 #include "workflow/Completion.h"
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"
+#include "workflow/PackageReader.h"
 #include "workflow/Services.h"
 
 #include <algorithm>
@@ -138,9 +139,7 @@ private:
 
     // Copies that changed are no unit's data any more: the journal is never acted on again.
     bool setAsideJournal(const QString& why) {
-        const SetAsideJournal aside = m_services.journal.setAside(why);
-        m_session.showNotice(messages::lookupFilled("info An update journal could not be trusted and was moved to %s",
-                                                    aside.to.isEmpty() ? aside.from : aside.to));
+        m_session.showNotice(setAsideNotice(m_services.journal.setAside(why)));
         return false;
     }
 
@@ -153,7 +152,7 @@ private:
         UpdateJournal journal;
         journal.packageVersion = m_session.packageVersion();
         journal.versionSha256 =
-            BackupStore::sha256(m_services.env.resourcesPath() + QStringLiteral("/version")).value_or(QString());
+            BackupStore::sha256(package::versionFilePath(m_services.env.bundlePath)).value_or(QString());
         journal.storeEntry = run.entry;
         journal.port = usbport::find(m_services.env.sysfsRoot);
         journal.images = imagesToWrite();
@@ -173,8 +172,7 @@ private:
             files.push_back({file.devicePath, file.sha256});
         // Journals that saved exactly this data: the device still holds it, so they are done.
         m_services.journal.closeMatching(files);
-        m_services.journal.recordFiles(files);
-        m_services.journal.advance(JournalPhase::Saved);
+        m_services.journal.saved(files);
         return std::nullopt;
     }
 
