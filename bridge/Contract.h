@@ -35,8 +35,17 @@ inline const QString kWifiBoardData = QStringLiteral("/lib/firmware/ath6k/AR6003
 inline const QString kConfigDb = QStringLiteral("/etc/config.db");
 inline const QString kConfigDbRestored = QStringLiteral("/etc/new_config.db");
 
+// A run for one device, addressed to its USB port path ("1-2.3"): these go before its
+// arguments. Runs of the commands below go to no device and are never addressed.
+inline const QString kUsbPortPrefix = QStringLiteral("usb:");
+inline QStringList toPort(const QString& port) { return {QStringLiteral("-s"), kUsbPortPrefix + port}; }
+inline const QStringList kHostWideCommands = {QStringLiteral("devices"), QStringLiteral("kill-server"),
+                                              QStringLiteral("start-server")};
+
 // adb runs.
 inline QStringList adbDevices() { return {QStringLiteral("devices")}; }
+// Each line names its device's port ("usb:1-2.3").
+inline QStringList adbDevicesLong() { return {QStringLiteral("devices"), QStringLiteral("-l")}; }
 inline QStringList adbBootMode() { return {QStringLiteral("shell"), QStringLiteral("cat ") + kBootModeFile}; }
 inline QStringList adbMpp5() { return {QStringLiteral("shell"), QStringLiteral("cat ") + kMpp5File}; }
 inline QStringList adbReboot() { return {QStringLiteral("shell"), QStringLiteral("sys_reboot")}; }
@@ -63,6 +72,7 @@ inline QStringList adbStartServer() { return {QStringLiteral("start-server")}; }
 
 // fastboot runs.
 inline QStringList fastbootDevices() { return {QStringLiteral("devices")}; }
+inline QStringList fastbootDevicesLong() { return {QStringLiteral("devices"), QStringLiteral("-l")}; }
 inline QStringList fastbootFlash(const QString& partition, const QString& image) {
     return {QStringLiteral("flash"), partition, image};
 }

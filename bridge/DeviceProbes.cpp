@@ -14,25 +14,36 @@ bool mppOverridesBootMode(int32_t code) {
 
 uint64_t DeviceProbes::presence() const {
     do_enum_devices();
+    const QByteArray root = m_sysfsRoot.toUtf8();
+    const QByteArray port = m_tools.port().toUtf8();
+    const auto present = [&](int vendor, int product) {
+        return port.isEmpty() ? do_find_device(vendor, product) > 0
+                              : do_find_device_at(root.constData(), port.constData(), vendor, product) > 0;
+    };
     uint64_t mask = 0;
-    if (do_find_device(kQualcommVendor, kQualcommProduct) > 0)
+    if (present(kQualcommVendor, kQualcommProduct))
         mask |= presence::kQualcommIdentity;
-    if (do_find_device(kOwnVendor, kOwnProduct) > 0)
+    if (present(kOwnVendor, kOwnProduct))
         mask |= presence::kOwnIdentity;
     return mask;
 }
 
 AdbVerdict DeviceProbes::detectAdb() const {
     AdbVerdict verdict;
-    const ToolResult fastboot = m_tools.fastboot(contract::fastbootDevices()).text;
+    const QString port = m_tools.port();
+    const ToolResult fastboot = port.isEmpty()
+                                    ? m_tools.fastboot(contract::fastbootDevices()).text
+                                    : output::lineAtPort(m_tools.fastboot(contract::fastbootDevicesLong()).text, port);
     if (output::mentions(fastboot, contract::kFastbootDeviceMark)) {
         verdict.tool = AdbVerdict::Fastboot;
         return verdict;
     }
-    const ToolResult adb = m_tools.adb(contract::adbDevices()).text;
     // Listed is not reachable: "offline", "unauthorized", "no permissions" and the rest
     // refuse shell commands. Only "device" takes them.
-    const QString state = output::adbDeviceState(adb, contract::kAdbDeviceSerial);
+    const QString state =
+        port.isEmpty()
+            ? output::adbDeviceState(m_tools.adb(contract::adbDevices()).text, contract::kAdbDeviceSerial)
+            : output::adbDeviceStateAt(m_tools.adb(contract::adbDevicesLong()).text, contract::kAdbDeviceSerial, port);
     verdict.accessDenied = output::listsNoPermission(fastboot) || state.startsWith(contract::kAdbNoPermissions);
     verdict.listedNotReady = !state.isEmpty() && state != contract::kAdbReachable;
     verdict.tool = state == contract::kAdbReachable ? AdbVerdict::Adb : AdbVerdict::None;

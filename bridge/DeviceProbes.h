@@ -32,11 +32,14 @@ struct BootModeReading {
 
 class DeviceProbes {
 public:
-    // The tools must outlive the probes.
-    explicit DeviceProbes(const Tools& tools) : m_tools(tools) {}
+    // The tools must outlive the probes. Tools for a port (Tools::forPort) make probes of the
+    // device at that port alone, found on the bus through the sysfs tree at `sysfsRoot`.
+    explicit DeviceProbes(const Tools& tools, QString sysfsRoot = QStringLiteral("/sys"))
+        : m_tools(tools), m_sysfsRoot(std::move(sysfsRoot)) {}
 
     // The presence mask, after a rescan of the bus.
     uint64_t presence() const;
+    // With a port, from the lines of the long device lists that name that port.
     AdbVerdict detectAdb() const;
     // The boot mode the device's firmware reports; a full-scale MPP5 reading turns modes 1
     // and 4 into a normal start (0).
@@ -58,4 +61,5 @@ public:
 
 private:
     const Tools& m_tools;
+    QString m_sysfsRoot;
 };

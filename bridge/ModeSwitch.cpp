@@ -1,11 +1,27 @@
 #include "bridge/ModeSwitch.h"
 #include "usb/usbutils.h"
 
+namespace {
+
+int switchAt(const UsbPortPath& at, uint32_t mode) {
+    return usb_mode_switch_at(at.sysfsRoot.toUtf8().constData(), at.port.toUtf8().constData(), kOwnVendor,
+                              kOwnProduct, mode);
+}
+
+} // namespace
+
 int ModeSwitch::detectionSwitch(uint32_t mode) {
     std::lock_guard guard(m_lock);
     if (m_finalSent)
         return 0;
     return usb_mode_switch_factory(kOwnVendor, kOwnProduct, mode);
+}
+
+int ModeSwitch::detectionSwitch(uint32_t mode, const UsbPortPath& at) {
+    std::lock_guard guard(m_lock);
+    if (m_finalSent)
+        return 0;
+    return switchAt(at, mode);
 }
 
 void ModeSwitch::sendFinal() {
@@ -20,4 +36,9 @@ void ModeSwitch::sendFinal() {
 void ModeSwitch::sendAfterRescan(uint32_t mode) {
     do_enum_devices();
     usb_mode_switch_factory(kOwnVendor, kOwnProduct, mode);
+}
+
+void ModeSwitch::sendAfterRescan(uint32_t mode, const UsbPortPath& at) {
+    do_enum_devices();
+    switchAt(at, mode);
 }

@@ -3,18 +3,29 @@
 // termination's permanent switch must stay the device's last command, so once it went out
 // no detection switch follows it.
 
+#include <QString>
+
 #include <cstdint>
 #include <mutex>
+
+// The device at one USB port path, found through the sysfs tree at `sysfsRoot` ("/sys").
+struct UsbPortPath {
+    QString sysfsRoot;
+    QString port;
+};
 
 class ModeSwitch {
 public:
     // A switch for the detection loop; after the final switch none goes out (0 then).
     int detectionSwitch(uint32_t mode);
+    // The same, to the device at that port only; -1 when none with the identity is there.
+    int detectionSwitch(uint32_t mode, const UsbPortPath& at);
     // The permanent switch to the user personality that ends the application's life.
     void sendFinal();
     // A switch during an update, after a rescan of the bus: after a re-enumeration the
     // library's list still holds the device's old record, which cannot be opened.
     static void sendAfterRescan(uint32_t mode);
+    static void sendAfterRescan(uint32_t mode, const UsbPortPath& at);
 
 private:
     std::mutex m_lock;

@@ -46,6 +46,32 @@ QString adbDeviceState(const ToolResult& listing, const QString& serial) {
     return QString();
 }
 
+ToolResult lineAtPort(const ToolResult& longListing, const QString& port) {
+    if (!longListing)
+        return std::nullopt;
+    const QString word = contract::kUsbPortPrefix + port;
+    for (QStringView line : QStringView(*longListing).split(u'\n')) {
+        for (QStringView token : line.split(u' ', Qt::SkipEmptyParts)) {
+            if (token.trimmed() == word)
+                return line.toString();
+        }
+    }
+    return QString();
+}
+
+QString adbDeviceStateAt(const ToolResult& longListing, const QString& serial, const QString& port) {
+    const ToolResult line = lineAtPort(longListing, port);
+    if (!line)
+        return QString();
+    // The state may have spaces of its own ("no permissions (...); see [...]").
+    const QString text = line->simplified();
+    const QString ours = serial + u' ';
+    const qsizetype end = text.indexOf(u' ' + contract::kUsbPortPrefix + port);
+    if (!text.startsWith(ours) || end < ours.size())
+        return QString();
+    return text.mid(ours.size(), end - ours.size()).trimmed();
+}
+
 bool listsNoPermission(const ToolResult& listing) {
     return mentions(listing, QStringLiteral("no permissions"));
 }

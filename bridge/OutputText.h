@@ -24,6 +24,14 @@ int32_t readInt(QStringView text);
 // "no permissions (...)", ...), or empty when no line lists it. Lines are "SERIAL<tab>STATE".
 QString adbDeviceState(const ToolResult& listing, const QString& serial);
 
+// The line of a long device list ("devices -l") that names the device at `port` ("usb:1-2.3"
+// among its words); empty when none does, nullopt when the list is.
+ToolResult lineAtPort(const ToolResult& longListing, const QString& port);
+
+// As adbDeviceState, from the line of a long list that names the device at `port`:
+// "SERIAL<spaces>STATE usb:PORT product:...".
+QString adbDeviceStateAt(const ToolResult& longListing, const QString& serial, const QString& port);
+
 // A device list (of adb or fastboot) names a device the host does not let us open.
 bool listsNoPermission(const ToolResult& listing);
 

@@ -131,8 +131,7 @@ double limitFor(const ToolLimits& limits, const QString& tool, const QStringList
     const QString command = args.value(0);
     if (tool == QLatin1String("sh"))
         return limits.command;
-    if (command == QLatin1String("devices") || command == QLatin1String("kill-server")
-        || command == QLatin1String("start-server"))
+    if (contract::kHostWideCommands.contains(command))
         return limits.listing;
     if (command == QLatin1String("pull") || command == QLatin1String("push"))
         return limits.transfer;
@@ -175,10 +174,19 @@ void beginShutdown() {
 
 Tools::Tools(QString resourcesDir, ToolLimits limits) : m_resources(std::move(resourcesDir)), m_limits(limits) {}
 
-ToolRun Tools::run(const QString& tool, const QString& program, const QStringList& args, bool capture) const {
+Tools Tools::forPort(const QString& port) const {
+    Tools addressed = *this;
+    addressed.m_port = port;
+    return addressed;
+}
+
+ToolRun Tools::run(const QString& tool, const QString& program, const QStringList& commandArgs, bool capture) const {
     toolrunner::RunOptions options;
     options.capture = capture;
-    options.limitSeconds = toolrunner::limitFor(m_limits, tool, args);
+    options.limitSeconds = toolrunner::limitFor(m_limits, tool, commandArgs);
+    const bool addressed = !m_port.isEmpty() && tool != QLatin1String("sh")
+                           && !contract::kHostWideCommands.contains(commandArgs.value(0));
+    const QStringList args = addressed ? contract::toPort(m_port) + commandArgs : commandArgs;
     QElapsedTimer took;
     took.start();
     toolrunner::RunOutput output;

@@ -42,6 +42,12 @@ class Tools {
 public:
     Tools(QString resourcesDir, ToolLimits limits);
 
+    // The same tools for the device at one USB port path ("1-2.3"): every adb and fastboot run
+    // that goes to a device is addressed to that port; listings and the server's runs are not.
+    Tools forPort(const QString& port) const;
+    // Empty: runs are not addressed (the one device on the host).
+    QString port() const { return m_port; }
+
     // Captured: standard output and error merged. Throws ToolLaunchError.
     ToolRun adb(const QStringList& args) const;
     // Output left on our own standard output and error (a reboot nobody reads the answer of).
@@ -57,6 +63,7 @@ private:
 
     QString m_resources;
     ToolLimits m_limits;
+    QString m_port;
 };
 
 namespace toolrunner {

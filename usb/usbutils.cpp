@@ -1,5 +1,6 @@
 #include "usb/usbutils.h"
 #include "usb/usblock.h"
+#include "usb/usbport.h"
 
 #include <usb.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 // Bulk-Only Transport command block wrappers: "USBC", tag, no data stage, flags 0, LUN 0,
@@ -242,11 +244,9 @@ int close_device(usb_dev_handle* handle)
     return 0;
 }
 
-// Lookup and open shared by the claim probe and the switch. Prints the failure line.
-usb_dev_handle* open_device(int vendor, int product, int* failure)
+// Opens what the lookup found. Prints the failure line.
+usb_dev_handle* open_found(struct usb_device* dev, int* failure)
 {
-    trace("[usbutils]do_mode_switch -> matching device...\n");
-    struct usb_device* dev = find_device(vendor, product);
     if (!dev) {
         trace("[usbutils]do_mode_switch -> special device not found.\n");
         *failure = -1;
@@ -262,6 +262,55 @@ usb_dev_handle* open_device(int vendor, int product, int* failure)
         *failure = refused ? USB_SWITCH_ACCESS_DENIED : -2;
     }
     return handle;
+}
+
+// Lookup and open shared by the claim probe and the switch.
+usb_dev_handle* open_device(int vendor, int product, int* failure)
+{
+    trace("[usbutils]do_mode_switch -> matching device...\n");
+    return open_found(find_device(vendor, product), failure);
+}
+
+// Open, claim, the exchange, close: the switch once the device is found. Under the lock.
+int switch_found(struct usb_device* dev, uint32_t mode)
+{
+    int failure = 0;
+    usb_dev_handle* handle = open_found(dev, &failure);
+    if (!handle)
+        return failure;
+    settle();
+    Claim claim = detach_kernel_driver(handle) < 0 ? Claim::Denied : claim_interface(handle);
+    // Without the claim nothing is sent; closing gives up whatever is still claimed.
+    if (claim == Claim::Held)
+        send_mode(handle, mode);
+    else if (claim == Claim::Denied)
+        trace("[usbutils]do_mode_switch -> permission denied.\n");
+    const int closed = close_device(handle);
+    return claim == Claim::Denied && closed == 0 ? USB_SWITCH_ACCESS_DENIED : closed;
+}
+
+// libusb-0.1 names a bus folder and a device file by their numbers ("001", "007").
+int number_of(const char* name)
+{
+    char* end = nullptr;
+    const long value = std::strtol(name, &end, 10);
+    return end != name && *end == '\0' && value > 0 && value < 1000 ? int(value) : -1;
+}
+
+// The record at the port, under the lock; nullptr when none there shows this identity.
+struct usb_device* find_device_at(const char* sysfs_root, const char* port, int vendor, int product)
+{
+    trace("[usbutils]find_device -> %04x:%04x at %s\n", unsigned(vendor), unsigned(product), port);
+    const auto at = usbport::numbersAt(QString::fromUtf8(sysfs_root), QString::fromUtf8(port));
+    struct usb_device* found = nullptr;
+    if (at) {
+        found = walk_devices([&](const struct usb_device* dev) {
+            return dev->bus && number_of(dev->bus->dirname) == at->bus && number_of(dev->filename) == at->device &&
+                   matches(dev, vendor, product);
+        });
+    }
+    trace(found ? "[usbutils]find_device -> ok.\n" : "[usbutils]find_device -> not found.\n");
+    return found;
 }
 
 } // namespace
@@ -335,17 +384,19 @@ int usb_mode_switch_factory(int vendor, int product, uint32_t mode)
     // Held for the whole exchange: a rescan on another thread must not free the record
     // between find_device and usb_open, and read_buf must have one writer at a time.
     Guard guard(usbutils_lock());
-    int failure = 0;
-    usb_dev_handle* handle = open_device(vendor, product, &failure);
-    if (!handle)
-        return failure;
-    settle();
-    Claim claim = detach_kernel_driver(handle) < 0 ? Claim::Denied : claim_interface(handle);
-    // Without the claim nothing is sent; closing gives up whatever is still claimed.
-    if (claim == Claim::Held)
-        send_mode(handle, mode);
-    else if (claim == Claim::Denied)
-        trace("[usbutils]do_mode_switch -> permission denied.\n");
-    const int closed = close_device(handle);
-    return claim == Claim::Denied && closed == 0 ? USB_SWITCH_ACCESS_DENIED : closed;
+    trace("[usbutils]do_mode_switch -> matching device...\n");
+    return switch_found(find_device(vendor, product), mode);
+}
+
+int do_find_device_at(const char* sysfs_root, const char* port, int vendor, int product)
+{
+    Guard guard(usbutils_lock());
+    return find_device_at(sysfs_root, port, vendor, product) ? 1 : 0;
+}
+
+int usb_mode_switch_at(const char* sysfs_root, const char* port, int vendor, int product, uint32_t mode)
+{
+    Guard guard(usbutils_lock());
+    trace("[usbutils]do_mode_switch -> matching device...\n");
+    return switch_found(find_device_at(sysfs_root, port, vendor, product), mode);
 }

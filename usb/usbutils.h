@@ -50,6 +50,15 @@ extern unsigned char read_buf[16];
 constexpr int USB_SWITCH_ACCESS_DENIED = -13;
 int usb_mode_switch_factory(int vendor, int product, uint32_t mode);
 
+// ---- by port ----
+// The device at a USB port path ("1-2.3") is the record whose bus folder and device file name
+// carry the numbers the sysfs tree under sysfs_root ("/sys" on a real host) gives that port;
+// it counts only while it shows the identity asked for. No other device is touched.
+// 1 when it is there, else 0.
+int do_find_device_at(const char* sysfs_root, const char* port, int vendor, int product);
+// As usb_mode_switch_factory, to that device only; -1 when it is not there.
+int usb_mode_switch_at(const char* sysfs_root, const char* port, int vendor, int product, uint32_t mode);
+
 // ---- hot-plug watcher ----
 typedef void (*usb_notify_cb)(void* user_data);
 

@@ -5,7 +5,7 @@
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 #include "bridge/RunLog.h"
-#include "bridge/UsbPort.h"
+#include "usb/usbport.h"
 #include "usb/usbutils.h"
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"

@@ -1,9 +1,10 @@
 #include "BridgeFixture.h"
 #include "bridge/OutputText.h"
-#include "bridge/UsbPort.h"
+#include "usb/usbport.h"
 #include "usb/usbutils.h"
 
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -38,6 +39,36 @@ TEST_F(ProbeTest, AdbListingDecidesWhenFastbootDoesNotListTheDevice) {
         EXPECT_EQ(probes().detectAdb().tool, c.expected) << c.fastboot.toStdString() << c.adb.toStdString();
     }
     EXPECT_EQ(runs("adb").size(), std::size(cases));
+}
+
+// With a port, only the long lists' line naming that port counts, by the same rules.
+TEST_F(ProbeTest, ProbesForAPortJudgeOnlyTheLineOfThatPort) {
+    const QByteArray other = "0123456789ABCDEF       device usb:1-2.30 product:MDM9615\n";
+    struct Case {
+        QByteArray fastboot, adb;
+        AdbVerdict expected;
+    } cases[] = {
+        {"MDM9615                fastboot usb:1-2.3\n", "", {2, false, false}},
+        {"MDM9615                fastboot usb:1-2.30\n", other, {0, false, false}},
+        {"", other + "0123456789ABCDEF       device usb:1-2.3 product:MDM9615\n", {1, false, false}},
+        {"", "0123456789ABCDEF       offline usb:1-2.3 transport_id:3\n" + other, {0, false, true}},
+        {"", "0123456789ABCDEF       no permissions (udev?); see [http://x] usb:1-2.3\n", {0, true, true}},
+        {"no permissions; see [http://x] fastboot usb:1-2.30\n", "", {0, false, false}},
+        {"", "emulator-5554          device usb:1-2.3\n0123456789ABCDEF\tdevice\n", {0, false, false}},
+    };
+    const Tools atPort = tools().forPort("1-2.3");
+    const DeviceProbes probes(atPort, path("nosys"));
+    for (const Case& c : cases) {
+        writeTool("fastboot", replyFile("fastboot", c.fastboot));
+        writeTool("adb", replyFile("adb", c.adb));
+        const AdbVerdict v = probes.detectAdb();
+        EXPECT_EQ(std::tuple(v.tool, v.accessDenied, v.listedNotReady),
+                  std::tuple(c.expected.tool, c.expected.accessDenied, c.expected.listedNotReady))
+            << c.fastboot.toStdString() << c.adb.toStdString();
+    }
+    EXPECT_EQ(runs("adb").first(), "devices|-l|");
+    do_init_utils();
+    EXPECT_EQ(probes.presence(), 0u); // no tree: nothing at the port
 }
 
 // ---- detectDeviceBootMode ----

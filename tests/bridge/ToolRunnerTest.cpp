@@ -20,6 +20,21 @@ TEST_F(RunnerTest, ArgumentsArePassedOneByOneWithoutSplitting) {
     EXPECT_EQ(runs("adb"), QStringList{"shell|cat /tmp/bootmode||"});
 }
 
+// Runs for one device name its port first; listings, the server and the shell never do.
+TEST_F(RunnerTest, ToolsForAPortAddressEveryRunThatGoesToTheDevice) {
+    writeTool("adb", "");
+    writeTool("fastboot", "");
+    const Tools atPort = tools().forPort("1-2.3");
+    for (const char* command : {"devices", "start-server", "kill-server"})
+        atPort.adb({command});
+    atPort.adbForwarded({"shell", "sys_reboot"});
+    atPort.fastboot({"devices", "-l"});
+    atPort.fastboot({"flash", "boot", "/i/boot.img"});
+    EXPECT_EQ(atPort.shell("echo ok").text, "ok\n");
+    EXPECT_EQ(runs("adb"), (QStringList{"devices|", "start-server|", "kill-server|", "-s|usb:1-2.3|shell|sys_reboot|"}));
+    EXPECT_EQ(runs("fastboot"), (QStringList{"devices|-l|", "-s|usb:1-2.3|flash|boot|/i/boot.img|"}));
+}
+
 TEST_F(RunnerTest, StandardErrorIsCapturedInWriteOrderWithStandardOutput) {
     writeTool("adb", "printf 'o1\\n'; printf 'e1\\n' >&2; printf 'o2\\n'; printf 'e2' >&2");
     ToolResult slot;

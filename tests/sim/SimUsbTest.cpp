@@ -2,6 +2,9 @@
 // exchange on interface 0, re-enumeration after a switch, and its faults.
 
 #include "SimTestDir.h"
+#include "bridge/DeviceProbes.h"
+#include "bridge/ModeSwitch.h"
+#include "usb/usbutils.h"
 
 #include <gtest/gtest.h>
 #include <usb.h>
@@ -376,6 +379,36 @@ TEST_F(SimUsb, HubUnitsAreFoundByPortAndSwitchAlone)
     EXPECT_EQ(atPort(*sim, "1-2.3"), nullptr);
     EXPECT_FALSE(QFileInfo::exists(sim->control.sysfsRoot() + "/bus/usb/devices/1-2.3"));
     EXPECT_TRUE(QFileInfo::exists(sim->control.sysfsRoot() + "/bus/usb/devices/1-2.2"));
+}
+
+// The bridge on a hub: tools, probes and switches for one port reach that unit and no other.
+TEST_F(SimUsb, BridgeForAPortReachesOnlyItsUnit)
+{
+    start(QStringLiteral(R"({"base": "usr-cdrom", "units": [{"port": "1-2.1"}, {"port": "1-2.2"},
+        {"port": "1-2.3", "firmware_version": "0.9"}]})"));
+    do_init_utils();
+    const Tools tools(SimControl::binDir(), ToolLimits{});
+    const QString root = sim->control.sysfsRoot();
+    const Tools toB = tools.forPort("1-2.2"), toC = tools.forPort("1-2.3"), toNone = tools.forPort("1-9");
+    const DeviceProbes b(toB, root), c(toC, root), none(toNone, root);
+    EXPECT_EQ(b.presence(), presence::kOwnIdentity);
+    ModeSwitch switches;
+    EXPECT_EQ(switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {root, "1-2.2"}), 0);
+    ModeSwitch::sendAfterRescan(USB_SWITCH_TMP_USR_ADB, {root, "1-2.3"});
+    EXPECT_EQ(switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {root, "1-9"}), -1);
+    EXPECT_EQ(none.presence(), 0u);
+    for (int pass = 0; pass < 4 && b.detectAdb().tool != AdbVerdict::Adb; ++pass)
+        b.presence(); // back on the bus with adb after a rescan or two
+    EXPECT_EQ(c.detectAdb().tool, AdbVerdict::Adb);
+    EXPECT_EQ(none.detectAdb().tool, AdbVerdict::None);
+    // Two units listed with one serial: only the port tells them apart.
+    EXPECT_EQ(b.firmwareVersion(), QStringLiteral("OK HS_FW_1.0.3\n"));
+    EXPECT_EQ(c.firmwareVersion(), QStringLiteral("OK HS_FW_0.9\n"));
+    EXPECT_EQ(sim->control.personality("1-2.1"), QStringLiteral("usr"));
+    EXPECT_EQ(sim->control.cbws("1-2.2").size() + sim->control.cbws("1-2.3").size(), 4);
+    EXPECT_EQ(sim->control.cbws().size(), 4);
+    for (const SimRecord& r : sim->control.records("adb") + sim->control.records("fastboot")) // named, or none
+        EXPECT_EQ(r.port, r.args.value(0) == QLatin1String("-s") ? r.args.value(1).mid(4) : QString());
 }
 
 // One unit sits at port 1-1.

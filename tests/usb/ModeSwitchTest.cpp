@@ -1,7 +1,12 @@
 #include "UsbTestSupport.h"
 
+#include <QTemporaryDir>
+
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
 #include <utility>
 
 using fakeusb::Call;
@@ -59,7 +64,7 @@ protected:
     {
         UsbTest::SetUp();
         const int bus = fakeusb::addBus("001");
-        fakeusb::addDevice(bus, kQualcommVendor, kQualcommProduct);
+        qualcomm_ = fakeusb::addDevice(bus, kQualcommVendor, kQualcommProduct);
         device_ = fakeusb::addDevice(bus, kOwnVendor, kOwnProduct);
         scan();
     }
@@ -82,6 +87,7 @@ protected:
         return result;
     }
 
+    int qualcomm_ = 0;
     int device_ = 0;
 };
 
@@ -385,6 +391,39 @@ TEST_F(ModeSwitchTest, DeviceThatCannotBeOpened)
     fakeusb::removeDevice(device_);
     EXPECT_EQ(run(USB_SWITCH_PRM_USR), -2);
     EXPECT_EQ(handleCallKinds(), (std::vector<Call>{Call::Open}));
+}
+
+// By port: the one record whose bus folder and file name carry the numbers sysfs gives the
+// port, and only while it shows the identity asked for.
+TEST_F(ModeSwitchTest, SwitchAtAPortReachesOnlyTheDeviceThere)
+{
+    const int other = fakeusb::addDevice(fakeusb::addBus("002"), kOwnVendor, kOwnProduct);
+    scan();
+    QTemporaryDir sys;
+    for (auto [port, bus, device] : {std::tuple{"1-1", 1, qualcomm_}, {"1-2", 1, device_}, {"2-1", 2, other},
+                                     {"1-4", 1, other}}) { // 1-4: the number of a device on another bus
+        const auto folder = std::filesystem::path(sys.path().toStdString()) / "bus/usb/devices" / port;
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder / "busnum") << bus << '\n';
+        std::ofstream(folder / "devnum") << device << '\n';
+    }
+    const std::string root = sys.path().toStdString();
+    const auto switchAt = [&](const char* port) {
+        int result = 0;
+        traced([&] { result = usb_mode_switch_at(root.c_str(), port, kOwnVendor, kOwnProduct, USB_SWITCH_PRM_USR); });
+        return result;
+    };
+    EXPECT_EQ(switchAt("2-1"), 0);
+    const auto sent = writes();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(std::tuple(sent[0].device, sent[1].device, sent[1].bytes),
+              std::tuple(other, other, kModeCommands[USB_SWITCH_PRM_USR]));
+    fakeusb::clearCalls();
+    for (const char* port : {"1-1", "1-4", "1-9", "../1-2", ""})
+        EXPECT_EQ(switchAt(port), -1) << port;
+    EXPECT_TRUE(fakeusb::handleCalls().empty());
+    EXPECT_EQ(traced([&] { EXPECT_EQ(do_find_device_at(root.c_str(), "1-2", kOwnVendor, kOwnProduct), 1); }),
+              (Lines{"[usbutils]find_device -> 11f6:102a at 1-2", "[usbutils]find_device -> ok."}));
 }
 
 } // namespace

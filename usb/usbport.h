@@ -1,0 +1,25 @@
+#pragma once
+// Where the hotspot is plugged in: its USB port path ("1-2.3", bus and devpath) as the kernel
+// names its folder under /sys/bus/usb/devices. Bus and device numbers change at every
+// re-enumeration; the path stays with the socket. `sysfsRoot` is "/sys" on a real host.
+
+#include <QString>
+
+#include <optional>
+
+namespace usbport {
+
+// The port of the one device on the bus showing one of the hotspot's two identities; empty when
+// there is none, more than one, or no such tree.
+QString find(const QString& sysfsRoot);
+
+// The bus and device number the kernel gave the device now at a port.
+struct Numbers {
+    int bus = 0;
+    int device = 0;
+};
+
+// nullopt when no device is at `port`, or `port` is not shaped like a port path.
+std::optional<Numbers> numbersAt(const QString& sysfsRoot, const QString& port);
+
+} // namespace usbport
