@@ -26,17 +26,25 @@ void ignoringLaunchErrors(const char* what, Step&& step) {
 
 } // namespace
 
-Application::Application(Environment env, Face* face, QObject* parent)
+Application::Application(Environment env, Face* face, int stationMaxUpdates, QObject* parent)
     : QObject(parent),
       m_env(std::move(env)),
       m_face(face),
       m_tools(m_env.resourcesPath(), m_env.toolLimits),
       m_host(m_tools, m_env.hostFolders(), m_env.exitProgram),
-      m_workflow(m_env, m_tools, m_host, m_switches) {
+      m_workflow(m_env, m_tools, m_host, m_switches, DevicePlace{{}, nullptr, stationMaxUpdates > 0}) {
+    if (stationMaxUpdates > 0) {
+        m_station = std::make_unique<Station>(m_workflow, m_env, m_tools, m_host, m_switches, stationMaxUpdates);
+        m_station->subscribe(this);
+    }
     stringtable::install(resourcesPath());
     m_face->attach(*this, resourcesPath());
     session().subscribe(m_face);
     session().subscribe(this);
+}
+
+void Application::unitJoined(DeviceWorkflow& unit) {
+    unit.session().subscribe(this);
 }
 
 // Never reached in the application (the process ends around it); tests destroy it only once
@@ -46,29 +54,44 @@ Application::~Application() = default;
 void Application::applicationDidFinishLaunching() {
     m_face->applyWindowStyle();
     ignoringLaunchErrors("stopping the device agent", [this] { m_host.killDeviceAgent(); });
-    m_workflow.launch();
+    if (m_station)
+        m_station->launch();
+    else
+        m_workflow.launch();
 }
 
 void Application::applicationWillTerminate() {
     runlog::write("app", QStringLiteral("closing; the screen shows: %1").arg(session().shownStatus()));
     // Its complaint when no server runs belongs in the log, not after a terminal's last line.
     ignoringLaunchErrors("stopping the adb server", [this] { m_tools.adb(contract::adbKillServer()); });
-    m_switches.sendFinal();
-    m_workflow.stopDetect();
+    if (m_station) {
+        m_switches.sendFinal(m_station->places());
+        m_station->stop();
+    } else {
+        m_switches.sendFinal();
+        m_workflow.stopDetect();
+    }
     ignoringLaunchErrors("restoring the mode-switch agent", [this] { m_host.recoverDeviceAgent(); });
 }
 
+bool Application::updating() {
+    return m_station ? m_station->updating() : session().updateRunning();
+}
+
 void Application::updateEnded(int32_t) {
-    if (m_pendingSignal != 0)
+    if (m_pendingSignal != 0 && !updating())
         QCoreApplication::exit(exitstatus::kSignal + m_pendingSignal);
 }
 
 void Application::requestTermination(int signal) {
-    if (session().updateRunning()) {
-        // Never cut an image write short; the update ends within its bounded waits.
+    if (updating()) {
+        // Never cut an image write short; the update ends within its bounded waits. A station's
+        // units still waiting for their turn do not start.
         if (m_pendingSignal == 0)
             std::fprintf(stderr, "hotspot-updater: signal %d: ending once the update has finished\n", signal);
         m_pendingSignal = signal;
+        if (m_station)
+            m_station->holdBack();
         return;
     }
     QCoreApplication::exit(exitstatus::kSignal + signal);

@@ -1,6 +1,6 @@
 #pragma once
 // The application: its environment, the tools, the host, the faces and its termination,
-// around one device's workflow. Lives on the GUI thread.
+// around one device's workflow, or a station's. Lives on the GUI thread.
 
 #include "app/Face.h"
 #include "bridge/HostPreparation.h"
@@ -8,13 +8,16 @@
 #include "bridge/ToolRunner.h"
 #include "workflow/DeviceWorkflow.h"
 #include "workflow/Environment.h"
+#include "workflow/Station.h"
 
 #include <QObject>
+#include <memory>
 
-class Application : public QObject, private SessionListener {
+class Application : public QObject, private SessionListener, private StationListener {
 public:
-    // The face must outlive the application.
-    Application(Environment env, Face* face, QObject* parent = nullptr);
+    // The face must outlive the application. With `stationMaxUpdates` above 0 it is a station:
+    // every hotspot attached is updated, that many at once; the face is the package check's.
+    Application(Environment env, Face* face, int stationMaxUpdates = 0, QObject* parent = nullptr);
     ~Application() override;
 
     const Environment& environment() const { return m_env; }
@@ -23,6 +26,8 @@ public:
     HostPreparation& host() { return m_host; }
     DeviceWorkflow& workflow() { return m_workflow; }
     DeviceSession& session() { return m_workflow.session(); }
+    // Null unless the application is a station.
+    Station* station() { return m_station.get(); }
 
     void applicationDidFinishLaunching();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
@@ -41,6 +46,8 @@ public:
 
 private:
     void updateEnded(int32_t result) override;
+    void unitJoined(DeviceWorkflow& unit) override;
+    bool updating();
 
     Environment m_env;
     Face* m_face;
@@ -48,5 +55,6 @@ private:
     HostPreparation m_host;
     ModeSwitch m_switches;
     DeviceWorkflow m_workflow;
+    std::unique_ptr<Station> m_station;
     int m_pendingSignal = 0; // a termination deferred until the update ends
 };

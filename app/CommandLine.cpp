@@ -53,6 +53,15 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
         line.finish = Finish{versionText(bundlePath), false, 0};
         return line;
     }
+    const bool station = parser.isSet(QStringLiteral("station"));
+    const std::optional<int> max = cmdline::maxUpdates(parser.value(QStringLiteral("max")));
+    if (!max)
+        return refuse(QStringLiteral("--max takes a number of hotspots from 1 to %1").arg(cmdline::kMaxStationUpdates));
+    if (parser.isSet(QStringLiteral("max")) && !station)
+        return refuse(QStringLiteral("--max is for --station"));
+    if (station && parser.isSet(QStringLiteral("discard-journals")))
+        return refuse(QStringLiteral("--station cannot be used with --discard-journals"));
+    line.stationMaxUpdates = station ? *max : 0;
     if (cmdline::wantsTerminal(args)) {
         TerminalOptions terminal;
         if (const std::optional<QString> error = cmdline::readTerminalOptions(args, terminal))
@@ -72,12 +81,16 @@ constexpr int kMaxWaitSeconds = 24 * 60 * 60;
 const QStringList kTerminalOnly = {QStringLiteral("check"), QStringLiteral("yes"), QStringLiteral("wait"),
                                    QStringLiteral("quiet"), QStringLiteral("json"), QStringLiteral("discard-journals")};
 
-std::optional<int> waitSeconds(const QString& text) {
+std::optional<int> countFrom(const QString& text, int low, int high) {
     bool ok = false;
-    const int seconds = text.toInt(&ok);
-    if (!ok || seconds < 1 || seconds > kMaxWaitSeconds)
+    const int n = text.toInt(&ok);
+    if (!ok || n < low || n > high)
         return std::nullopt;
-    return seconds;
+    return n;
+}
+
+std::optional<int> waitSeconds(const QString& text) {
+    return countFrom(text, 1, kMaxWaitSeconds);
 }
 
 } // namespace
@@ -108,9 +121,17 @@ QList<QCommandLineOption> runOptions() {
          QStringLiteral("seconds"), QStringLiteral("120")},
         {QStringLiteral("quiet"), QStringLiteral("Print only errors.")},
         {QStringLiteral("json"), QStringLiteral("Print one JSON object per event.")},
+        {QStringLiteral("station"),
+         QStringLiteral("Update every hotspot attached at once, each followed by its USB port.")},
+        {QStringLiteral("max"), QStringLiteral("With --station: update at most <count> at once (default 8)."),
+         QStringLiteral("count"), QStringLiteral("8")},
         {QStringLiteral("discard-journals"),
          QStringLiteral("Give up unfinished updates without finishing them; their saved data stays in the backup store.")},
     };
+}
+
+std::optional<int> maxUpdates(const QString& text) {
+    return countFrom(text, 1, kMaxStationUpdates);
 }
 
 bool wantsTerminal(const QStringList& arguments) {
@@ -140,6 +161,7 @@ std::optional<QString> readTerminalOptions(const QStringList& arguments, Termina
     options.yes = parser.isSet(QStringLiteral("yes"));
     options.waitSeconds = *wait;
     options.discardJournals = parser.isSet(QStringLiteral("discard-journals"));
+    options.station = parser.isSet(QStringLiteral("station"));
     if (options.discardJournals && (options.check || options.yes))
         return QStringLiteral("--discard-journals cannot be used with --check or --yes");
     if (options.check && options.yes)

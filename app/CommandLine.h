@@ -12,6 +12,8 @@
 
 struct CommandLine {
     bool verbose = false; // the run's log also goes to standard error
+    // --station: every hotspot attached, at most this many updating at once; 0 without it.
+    int stationMaxUpdates = 0;
 
     // Set when the process ends right away: what to print, where, and the exit status.
     struct Finish {
@@ -38,6 +40,9 @@ QList<QCommandLineOption> allOptions();
 QStringList optionNames();
 // --verbose, --cli and the options only the terminal face reads.
 QList<QCommandLineOption> runOptions();
+// --max: 1 to kMaxStationUpdates hotspots updating at once.
+constexpr int kMaxStationUpdates = 64;
+std::optional<int> maxUpdates(const QString& text);
 // True when the arguments ask for the terminal face (--cli, or any of its options).
 bool wantsTerminal(const QStringList& arguments);
 // Fills `options` from the arguments; the reason when they are not acceptable.

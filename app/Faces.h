@@ -18,6 +18,7 @@ struct Launch {
     Environment env;
     bool verbose = false; // the run's log also goes to standard error
     TerminalOptions terminal; // what the terminal face was asked to do
+    int stationMaxUpdates = 0; // --station: that many at once; 0: the one device
 };
 
 int runWindow(int& argc, char** argv, Launch launch);

@@ -13,6 +13,7 @@ struct TerminalOptions {
     int waitSeconds = 120; // for a device whose version can be read
     bool discardJournals = false; // close unfinished updates' journals, touch no device
     Output output = Output::Auto;
+    bool station = false; // every hotspot attached, each a line of its own
 };
 
 // Exit statuses of the terminal face; the README lists them.
@@ -24,6 +25,7 @@ constexpr int kPackage = 10;         // the package failed its check
 constexpr int kDeviceAccess = 11;    // no access to the device (rule missing, or refused)
 constexpr int kNoDevice = 12;        // no device's version was read within the wait
 constexpr int kAlreadyRunning = 13;  // another updater runs on this machine; nothing was touched
+constexpr int kStationFailures = 14; // a station: at least one unit's update failed
 constexpr int kUpdateResult = 20;    // plus the update's result code 1..29
 constexpr int kOtherResult = 50;     // any other result code of the update
 constexpr int kUsage = 64;           // a bad command line
@@ -31,7 +33,7 @@ constexpr int kSignal = 128;         // plus the signal's number: ended by it be
 
 // Every status above, as the manual page lists them (a test compares).
 constexpr int kAll[] = {kOk,       kVendorList,   kDeclined,    kPackage, kDeviceAccess, kNoDevice,
-                        kAlreadyRunning, kUpdateResult, kOtherResult, kUsage, kSignal};
+                        kAlreadyRunning, kStationFailures, kUpdateResult, kOtherResult, kUsage, kSignal};
 
 constexpr int forUpdateResult(int result) {
     if (result == 0)

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
         return options.finish->status;
     }
     launch.verbose = options.verbose;
+    launch.stationMaxUpdates = options.stationMaxUpdates;
     if (options.terminal)
         launch.terminal = *options.terminal;
     const int status = options.terminal ? runTerminal(argc, argv, std::move(launch))

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <mutex>
 
 #include <cerrno>
 #include <cstring>
@@ -99,7 +100,10 @@ bool JournalStore::ready() const {
 std::optional<JournalLock> JournalStore::create(const UpdateJournal& journal) const {
     if (!ready())
         return std::nullopt;
-    // The process id keeps two instances that start in the same second apart.
+    // The process id keeps two instances that start in the same second apart, and the lock
+    // two units of one station: the name is free from the look until the rename.
+    static std::mutex naming;
+    std::lock_guard guard(naming);
     const QString base =
         QStringLiteral("%1/update-%2-%3").arg(m_folder, utcStamp(journal.created)).arg(::getpid());
     for (int n = 0; n < 100; ++n) {

@@ -33,6 +33,14 @@ void ModeSwitch::sendFinal() {
     usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_PRM_USR);
 }
 
+void ModeSwitch::sendFinal(const std::vector<UsbPortPath>& units) {
+    do_enum_devices();
+    std::lock_guard guard(m_lock);
+    m_finalSent = true;
+    for (const UsbPortPath& at : units)
+        switchAt(at, USB_SWITCH_PRM_USR);
+}
+
 void ModeSwitch::sendAfterRescan(uint32_t mode) {
     do_enum_devices();
     usb_mode_switch_factory(kOwnVendor, kOwnProduct, mode);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 // The device at one USB port path, found through the sysfs tree at `sysfsRoot` ("/sys").
 struct UsbPortPath {
@@ -22,6 +23,8 @@ public:
     int detectionSwitch(uint32_t mode, const UsbPortPath& at);
     // The permanent switch to the user personality that ends the application's life.
     void sendFinal();
+    // The same, to each of a station's units.
+    void sendFinal(const std::vector<UsbPortPath>& units);
     // A switch during an update, after a rescan of the bus: after a re-enumeration the
     // library's list still holds the device's old record, which cannot be opened.
     static void sendAfterRescan(uint32_t mode);

@@ -59,6 +59,20 @@ ToolResult lineAtPort(const ToolResult& longListing, const QString& port) {
     return QString();
 }
 
+QStringList portsListed(const ToolResult& longListing) {
+    QStringList ports;
+    if (!longListing)
+        return ports;
+    for (QStringView line : QStringView(*longListing).split(u'\n')) {
+        for (QStringView token : line.split(u' ', Qt::SkipEmptyParts)) {
+            const QStringView word = token.trimmed();
+            if (word.startsWith(contract::kUsbPortPrefix) && word.size() > contract::kUsbPortPrefix.size())
+                ports << word.mid(contract::kUsbPortPrefix.size()).toString();
+        }
+    }
+    return ports;
+}
+
 QString adbDeviceStateAt(const ToolResult& longListing, const QString& serial, const QString& port) {
     const ToolResult line = lineAtPort(longListing, port);
     if (!line)

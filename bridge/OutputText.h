@@ -28,6 +28,9 @@ QString adbDeviceState(const ToolResult& listing, const QString& serial);
 // among its words); empty when none does, nullopt when the list is.
 ToolResult lineAtPort(const ToolResult& longListing, const QString& port);
 
+// The ports a long device list names ("usb:1-2.3" words), in its order.
+QStringList portsListed(const ToolResult& longListing);
+
 // As adbDeviceState, from the line of a long list that names the device at `port`:
 // "SERIAL<spaces>STATE usb:PORT product:...".
 QString adbDeviceStateAt(const ToolResult& longListing, const QString& serial, const QString& port);

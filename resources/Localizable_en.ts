@@ -189,6 +189,14 @@
         <translation>The update is finished.</translation>
     </message>
     <message>
+        <source>stat Waiting for its turn ...</source>
+        <translation>Waiting for its turn…</translation>
+    </message>
+    <message>
+        <source>stat The update was not started !</source>
+        <translation>The update was not started.</translation>
+    </message>
+    <message>
         <source>stat The last update did not finish !</source>
         <translation>The last update did not finish.</translation>
     </message>

@@ -189,6 +189,14 @@
         <translation>更新已完成。</translation>
     </message>
     <message>
+        <source>stat Waiting for its turn ...</source>
+        <translation>正在排队等候……</translation>
+    </message>
+    <message>
+        <source>stat The update was not started !</source>
+        <translation>更新未开始！</translation>
+    </message>
+    <message>
         <source>stat The last update did not finish !</source>
         <translation>上次更新未完成！</translation>
     </message>

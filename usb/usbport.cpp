@@ -7,11 +7,6 @@
 
 namespace {
 
-// Devices only: "1-2.3"; interfaces ("1-2.3:1.0") and root hubs ("usb1") are left out.
-bool isPortName(const QString& name) {
-    static const QRegularExpression portName(QStringLiteral("^\\d+-\\d+(\\.\\d+)*$"));
-    return portName.match(name).hasMatch();
-}
 
 QString devicesFolder(const QString& sysfsRoot) {
     return sysfsRoot + QStringLiteral("/bus/usb/devices");
@@ -36,20 +31,26 @@ bool isHotspot(int vendor, int product) {
 
 namespace usbport {
 
-QString find(const QString& sysfsRoot) {
+bool isPortName(const QString& name) {
+    static const QRegularExpression portName(QStringLiteral("^\\d+-\\d+(\\.\\d+)*$"));
+    return portName.match(name).hasMatch();
+}
+
+QStringList list(const QString& sysfsRoot) {
     const QDir devices(devicesFolder(sysfsRoot));
-    QString found;
+    QStringList ports;
     for (const QString& name : devices.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
-        if (!isPortName(name))
-            continue;
         const QString folder = devices.filePath(name);
-        if (!isHotspot(attribute(folder, "idVendor", 16), attribute(folder, "idProduct", 16)))
-            continue;
-        if (!found.isEmpty())
-            return {}; // two of them: which one is ours cannot be told here
-        found = name;
+        if (isPortName(name) && isHotspot(attribute(folder, "idVendor", 16), attribute(folder, "idProduct", 16)))
+            ports << name;
     }
-    return found;
+    return ports;
+}
+
+QString find(const QString& sysfsRoot) {
+    const QStringList ports = list(sysfsRoot);
+    // Two of them: which one is ours cannot be told here.
+    return ports.size() == 1 ? ports.front() : QString();
 }
 
 std::optional<Numbers> numbersAt(const QString& sysfsRoot, const QString& port) {

@@ -4,11 +4,18 @@
 // re-enumeration; the path stays with the socket. `sysfsRoot` is "/sys" on a real host.
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
 namespace usbport {
 
+// Shaped like a device's port path ("1-2.3"); interfaces ("1-2.3:1.0"), root hubs ("usb1")
+// and anything with a separator are not.
+bool isPortName(const QString& name);
+
+// The ports of every device on the bus showing one of the hotspot's two identities.
+QStringList list(const QString& sysfsRoot);
 // The port of the one device on the bus showing one of the hotspot's two identities; empty when
 // there is none, more than one, or no such tree.
 QString find(const QString& sysfsRoot);

@@ -45,12 +45,15 @@ void showUpdateResult(DeviceSession& session, int32_t code) {
         break;
     }
     case 2:
+    case 3:
     case 4:
     case 5:
     case 6: {
         // The device can be tried again: the state stays at updating, the button offers Retry.
         if (code == 2)
             session.showStatus(lookup("stat Device not found !"));
+        else if (code == 3)
+            session.showStatus(lookup("stat The update was not started !"));
         else if (code == 4)
             session.showStatus(lookupFilled("stat Fail to switch back [%s] mode !", contract::kModeFtm));
         else if (code == 5)

@@ -5,7 +5,6 @@
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 #include "bridge/RunLog.h"
-#include "usb/usbport.h"
 #include "usb/usbutils.h"
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"
@@ -137,7 +136,9 @@ void DetectionLoop::pass() {
             return;
         default:
             m_session.showStatus(lookup("stat Unable to detect device boot mode !"));
-            m_services.host.prepareAdb();
+            // On a station the server is every unit's: it is prepared once, at the check.
+            if (m_services.port.isEmpty())
+                m_services.host.prepareAdb();
             m_services.sleep(kSettle);
             return;
         }
@@ -145,7 +146,7 @@ void DetectionLoop::pass() {
     case AdbVerdict::None: {
         if (!quiet)
             m_session.showStatus(lookupFilled("stat detect Switching to [%s] mode ...", contract::kModeAdb));
-        const int switched = m_services.switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB);
+        const int switched = m_services.detectionSwitch(USB_SWITCH_TMP_USR_ADB);
         m_services.sleep(kSettle);
         if (switched == USB_SWITCH_ACCESS_DENIED)
             showNoPermission();
@@ -172,7 +173,7 @@ void DetectionLoop::lookForBootLoader(int32_t observed) {
 bool DetectionLoop::atItsPort(const UpdateJournal& journal) const {
     if (journal.port.isEmpty())
         return true;
-    const QString port = usbport::find(m_services.env.sysfsRoot);
+    const QString port = m_services.portNow();
     return port.isEmpty() || port == journal.port;
 }
 

@@ -26,9 +26,11 @@ bool DeviceSession::exchangeState(int32_t expected, int32_t desired) {
     return moved;
 }
 
-void DeviceSession::logState(int32_t from, int32_t to) {
-    if (from != to)
-        runlog::write("state", QStringLiteral("%1 -> %2").arg(from).arg(to));
+void DeviceSession::logState(int32_t from, int32_t to) const {
+    if (from == to)
+        return;
+    const QString change = QStringLiteral("%1 -> %2").arg(from).arg(to);
+    runlog::write("state", m_port.isEmpty() ? change : m_port + QStringLiteral(": ") + change);
 }
 
 SessionSnapshot DeviceSession::snapshot() const {

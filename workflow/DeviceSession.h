@@ -38,6 +38,9 @@ public:
 
     // GUI thread, before any worker runs; the listener must outlive the session.
     void subscribe(SessionListener* listener) { m_listeners.push_back(listener); }
+    // A station's unit: its USB port path, named in its log lines. Before any worker runs.
+    void setPort(const QString& port) { m_port = port; }
+    const QString& port() const { return m_port; }
 
     // ---- state ----
     int32_t state() const { return m_state.load(); }
@@ -123,9 +126,10 @@ public:
 
 private:
     void tell(const std::function<void(SessionListener&)>& call);
-    static void logState(int32_t from, int32_t to);
+    void logState(int32_t from, int32_t to) const;
 
     std::vector<SessionListener*> m_listeners;
+    QString m_port;
     BlockingPost m_post;
     QString m_shownStatus;
 

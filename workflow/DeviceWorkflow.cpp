@@ -8,13 +8,17 @@
 using messages::lookup;
 
 DeviceWorkflow::DeviceWorkflow(const Environment& env, const Tools& tools, HostPreparation& host,
-                               ModeSwitch& switches)
-    : m_probes(tools),
-      m_data(tools, m_probes, BackupStore::forDataHome(env.dataHome, env.home), env.hostTmp),
-      m_journal(JournalStore(env.journalFolder()), m_data.backupStore()),
-      m_services{env, tools, host, switches, m_probes, m_data, m_journal} {}
+                               ModeSwitch& switches, const DevicePlace& place)
+    : m_tools(place.port.isEmpty() ? tools : tools.forPort(place.port)),
+      m_probes(m_tools, env.sysfsRoot),
+      m_data(m_tools, m_probes, BackupStore::forDataHome(env.dataHome, env.home), env.hostTmp),
+      m_journal(JournalStore(env.journalFolder()), m_data.backupStore(),
+                JournalAdoption{!place.checksForStation, place.port}),
+      m_services{env, m_tools, host, switches, m_probes, m_data, m_journal, place.port, place.turns} {
+    m_session.setPort(place.port);
+}
 
-void DeviceWorkflow::launch() {
+void DeviceWorkflow::showFirstScreen() {
     m_session.setState(0);
     m_session.showStatus(lookup("stat Initializing ..."));
     m_session.animate(true);
@@ -23,8 +27,26 @@ void DeviceWorkflow::launch() {
     m_session.showButtonTitle(lookup("btn Initializing"));
     m_session.showProgress(-1);
     m_session.forgetDetection();
+}
+
+void DeviceWorkflow::launch() {
+    showFirstScreen();
     startDetect();
     startInitialize();
+}
+
+void DeviceWorkflow::launchCheck() {
+    showFirstScreen();
+    startInitialize();
+}
+
+void DeviceWorkflow::launchUnit(std::shared_ptr<const Package> package) {
+    showFirstScreen();
+    m_session.setPackage(package);
+    for (const SetAsideJournal& aside : m_journal.review())
+        m_session.showNotice(setAsideNotice(aside));
+    showLookingForDevice(m_session);
+    startDetect();
 }
 
 int DeviceWorkflow::startDetect() {

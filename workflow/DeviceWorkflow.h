@@ -8,19 +8,34 @@
 #include "workflow/DeviceSession.h"
 #include "workflow/Services.h"
 
+// Where a device is, for a station: its port, and the station's bound on updates at once.
+// The default is the host's one device, wherever it is plugged in.
+struct DevicePlace {
+    QString port;
+    UpdateSlots* turns = nullptr;
+    // A station's package check: it reviews every unit's journals and adopts none.
+    bool checksForStation = false;
+};
+
 class DeviceWorkflow {
 public:
     // What the one button did.
     enum class Press { Nothing, Close, Started, Retry };
 
     // Everything passed in must outlive the workflow and its workers.
-    DeviceWorkflow(const Environment& env, const Tools& tools, HostPreparation& host, ModeSwitch& switches);
+    DeviceWorkflow(const Environment& env, const Tools& tools, HostPreparation& host, ModeSwitch& switches,
+                   const DevicePlace& place = {});
 
     DeviceSession& session() { return m_session; }
     const Services& services() const { return m_services; }
 
     // The first screen, then the detection and the package check.
     void launch();
+    // A station's package check alone: no device is looked for.
+    void launchCheck();
+    // A station's unit, once the check passed: its journal reviewed, then the detection.
+    void launchUnit(std::shared_ptr<const Package> package);
+    QString port() const { return m_services.port; }
     int startDetect();
     // Asks the detection worker to stop and gives it a grace period (not a join).
     void stopDetect();
@@ -31,6 +46,9 @@ public:
     Press press();
 
 private:
+    void showFirstScreen();
+
+    Tools m_tools; // addressed to the port, when there is one
     DeviceProbes m_probes;
     DeviceData m_data;
     JournalKeeper m_journal;

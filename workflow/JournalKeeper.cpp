@@ -27,8 +27,8 @@ QString setAsideNotice(const SetAsideJournal& aside) {
                                   aside.to.isEmpty() ? aside.from : aside.to);
 }
 
-JournalKeeper::JournalKeeper(JournalStore journals, BackupStore backups)
-    : m_journals(std::move(journals)), m_backups(std::move(backups)) {}
+JournalKeeper::JournalKeeper(JournalStore journals, BackupStore backups, JournalAdoption adoption)
+    : m_journals(std::move(journals)), m_backups(std::move(backups)), m_adoption(std::move(adoption)) {}
 
 std::vector<SetAsideJournal> JournalKeeper::review() {
     std::lock_guard guard(m_lock);
@@ -41,7 +41,10 @@ std::vector<SetAsideJournal> JournalKeeper::review() {
             closeStored(stored);
             continue;
         }
-        // Newest last: the one a device now attached most likely belongs to.
+        if (!m_adoption.adopts || (!m_adoption.port.isEmpty() && stored.journal.port != m_adoption.port))
+            continue;
+        // Newest last: the one a device now attached most likely belongs to. Locked by
+        // another unit's keeper (a station's), it is that unit's.
         if (std::optional<JournalLock> lock = JournalStore::lock(stored.path)) {
             m_held = std::move(lock);
             m_journal = stored.journal;

@@ -14,11 +14,17 @@
 // What the user is told of a journal set aside: where it went.
 QString setAsideNotice(const SetAsideJournal& aside);
 
+// Which open journal a keeper's review takes as its pending one.
+struct JournalAdoption {
+    bool adopts = true; // false: a station's package check, which reviews for every unit
+    QString port;       // not empty: only a journal of the unit at this port (a station's)
+};
+
 class JournalKeeper {
 public:
     static constexpr int kResumesBeforeAsking = 3;
 
-    JournalKeeper(JournalStore journals, BackupStore backups);
+    JournalKeeper(JournalStore journals, BackupStore backups, JournalAdoption adoption = {});
     const JournalStore& journals() const { return m_journals; }
 
     // At launch: a journal whose update never reached the device (its copies were still being
@@ -60,6 +66,7 @@ private:
     mutable std::mutex m_lock;
     JournalStore m_journals;
     BackupStore m_backups;
+    JournalAdoption m_adoption;
     std::optional<JournalLock> m_held; // the running or pending journal
     UpdateJournal m_journal;           // what m_held holds
     bool m_pending = false;            // m_held waits for its device

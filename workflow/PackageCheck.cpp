@@ -105,10 +105,14 @@ void runPackageCheck(DeviceSession& session, const Services& services) {
         // The detection loop meets the missing tool again and keeps searching.
         qWarning("hotspot-updater: %s", e.what());
     }
+    showLookingForDevice(session);
+}
+
+void showLookingForDevice(DeviceSession& session) {
     session.animate(true);
     session.showStatus(lookup("stat Detecting device ..."));
     session.showButtonTitle(lookup("btn Searching"));
-    session.showInfo(QStringLiteral("%1:\n\t%2").arg(lookup("info Version after update"), packageVersion));
+    session.showInfo(QStringLiteral("%1:\n\t%2").arg(lookup("info Version after update"), session.packageVersion()));
     // Last: the package and the device's version are in place before anyone acts on 1.
     session.setState(1);
 }

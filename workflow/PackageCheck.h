@@ -6,3 +6,5 @@ class DeviceSession;
 struct Services;
 
 void runPackageCheck(DeviceSession& session, const Services& services);
+// Once the package is set: the screen of a search for the device, then state 1.
+void showLookingForDevice(DeviceSession& session);

@@ -10,6 +10,8 @@
 #include "workflow/Environment.h"
 #include "workflow/JournalKeeper.h"
 
+class UpdateSlots;
+
 struct Services {
     const Environment& env;
     const Tools& tools;
@@ -18,6 +20,16 @@ struct Services {
     const DeviceProbes& probes;
     const DeviceData& data;
     JournalKeeper& journal;
+    // The device's USB port path on a station ("1-2.3"); empty for the one device of the host,
+    // which is found wherever it is.
+    QString port = {};
+    // A station's bound on updates at once; none for the one device.
+    UpdateSlots* turns = nullptr;
 
     void sleep(double seconds) const { env.clock->sleep(seconds); }
+    // Where the device is plugged in now, when the host can tell; a station's unit is its port.
+    QString portNow() const;
+    // Mode switches go to the device at the port, when there is one.
+    int detectionSwitch(uint32_t mode) const;
+    void switchAfterRescan(uint32_t mode) const;
 };

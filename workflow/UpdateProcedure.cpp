@@ -2,13 +2,13 @@
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
 #include "bridge/RunLog.h"
-#include "usb/usbport.h"
 #include "usb/usbutils.h"
 #include "workflow/Completion.h"
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"
 #include "workflow/PackageReader.h"
 #include "workflow/Services.h"
+#include "workflow/UpdateSlots.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,6 +25,7 @@ namespace {
 constexpr int32_t kResultOk = 0;
 constexpr int32_t kResultError = 1;
 constexpr int32_t kResultNoDevice = 2;
+constexpr int32_t kResultNotStarted = 3;
 constexpr int32_t kResultFtmFailed = 4;
 constexpr int32_t kResultFastbootFailed = 5;
 constexpr int32_t kResultUsrFailed = 6;
@@ -75,7 +76,7 @@ private:
     void show(const char* key, const QString& arg) { m_session.showStatus(messages::lookupFilled(key, arg)); }
     void progress(double x) { m_session.showProgress(x); }
     void sleep(double seconds) { m_services.sleep(seconds); }
-    void switchMode(uint32_t mode) { ModeSwitch::sendAfterRescan(mode); }
+    void switchMode(uint32_t mode) { m_services.switchAfterRescan(mode); }
     int32_t detectAdb() { return m_session.recordVerdict(m_probes.detectAdb()).tool; }
     // A device adb lists but cannot use yet is on its way: a switch would only restart it.
     void switchToAdbUnlessListed() {
@@ -154,7 +155,7 @@ private:
         journal.versionSha256 =
             BackupStore::sha256(package::versionFilePath(m_services.env.bundlePath)).value_or(QString());
         journal.storeEntry = run.entry;
-        journal.port = usbport::find(m_services.env.sysfsRoot);
+        journal.port = m_services.portNow();
         journal.images = imagesToWrite();
         // Without a journal a crash would leave no trace of where the data went: no write.
         if (!m_services.journal.begin(journal)) {
@@ -356,6 +357,19 @@ private:
 void runUpdate(DeviceSession& session, const Services& services) {
     int32_t result = kResultError;
     session.setNewVersionRead(false);
+    // On a station, at most so many at once; one that never got its turn touched nothing.
+    const UpdateSlots::Hold turn(services.turns, [&session] {
+        session.showStatus(messages::lookup("stat Waiting for its turn ..."));
+    });
+    if (!turn.held()) {
+        session.setFinishOffered(false);
+        session.animate(false);
+        session.post([&session] {
+            session.setUpdateRunning(false);
+            showUpdateResult(session, kResultNotStarted);
+        });
+        return;
+    }
     UpdateRun run(session, services);
     try {
         result = run.run();
@@ -371,7 +385,7 @@ void runUpdate(DeviceSession& session, const Services& services) {
         services.journal.keepPending();
     session.setFinishOffered(false);
     // Always leave the device in its permanent user personality, whatever happened.
-    ModeSwitch::sendAfterRescan(USB_SWITCH_PRM_USR);
+    services.switchAfterRescan(USB_SWITCH_PRM_USR);
     session.animate(false);
     session.post([&session, result] {
         session.setUpdateRunning(false);

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Outcome{6, "stat Fail to switch back [%s] mode !", "USR", 3, "btn Retry"},
                       Outcome{7, "stat Fail to write image !", nullptr, 4, "btn Close"},
                       Outcome{1, kSomeError, nullptr, 4, "btn Close"},
-                      Outcome{3, kSomeError, nullptr, 4, "btn Close"},
+                      Outcome{3, "stat The update was not started !", nullptr, 3, "btn Retry"},
                       Outcome{8, kSomeError, nullptr, 4, "btn Close"},
                       Outcome{-1, kSomeError, nullptr, 4, "btn Close"},
                       Outcome{INT32_MIN, kSomeError, nullptr, 4, "btn Close"}));

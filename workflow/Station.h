@@ -1,0 +1,69 @@
+#pragma once
+// Many hotspots at once, each followed by its USB port: one package check for all, then a unit
+// wherever a hotspot shows, each with its own session, journal and workers, and at most so
+// many updating at once. The host-wide steps (the adb server, the vendor list) are the
+// check's, done once. Made on the GUI thread; its public calls come from there.
+
+#include "workflow/DeviceWorkflow.h"
+#include "workflow/UpdateSlots.h"
+
+#include <QStringList>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class StationListener {
+public:
+    virtual ~StationListener() = default;
+    // A hotspot showed at a port no unit had. Its workers start once every listener was told,
+    // so subscribing to its session here misses nothing.
+    virtual void unitJoined(DeviceWorkflow& unit) = 0;
+};
+
+class Station {
+public:
+    static constexpr int kDefaultMaxUpdates = 8;
+
+    // `check` runs the package check (see DevicePlace::checksForStation); it and
+    // everything else passed in must outlive the station and its workers.
+    Station(DeviceWorkflow& check, const Environment& env, const Tools& tools, HostPreparation& host,
+            ModeSwitch& switches, int maxUpdates);
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Before launch; the listener must outlive the station.
+    void subscribe(StationListener* listener) { m_listeners.push_back(listener); }
+    // The check, then the watch for hotspots once it passed.
+    void launch();
+
+    DeviceWorkflow& check() { return m_check; }
+    // In the order they joined.
+    const std::vector<std::unique_ptr<DeviceWorkflow>>& units() const { return m_units; }
+    DeviceWorkflow* unit(const QString& port) const;
+    // Presses Start (or Finish) of every unit that offers it; returns how many started.
+    int startAll();
+    bool updating() const;
+    // A termination waits for the running updates: no unit joins and no update that waits for
+    // its turn starts meanwhile.
+    void holdBack();
+    // The station is ending: no unit joins, no update waiting for its turn starts, and the
+    // detection workers are asked to stop (one grace period for all).
+    void stop();
+    // Where the units are, for the permanent switch that ends the application.
+    std::vector<UsbPortPath> places() const;
+
+private:
+    void watch();
+    QStringList portsShowing() const;
+    void join(const QString& port);
+
+    DeviceWorkflow& m_check;
+    const Environment& m_env;
+    const Tools& m_tools;
+    HostPreparation& m_host;
+    ModeSwitch& m_switches;
+    UpdateSlots m_turns;
+    std::vector<StationListener*> m_listeners;
+    std::vector<std::unique_ptr<DeviceWorkflow>> m_units; // GUI thread
+    std::atomic<bool> m_stopping{false};
+};
