@@ -47,8 +47,12 @@ QStringList linesOf(const QString& text) {
 
 } // namespace
 
-TerminalFace::TerminalFace(Style style, std::FILE* out, std::FILE* err)
-    : m_style(style), m_out(out), m_err(err) {}
+TerminalFace::TerminalFace(Style style, std::FILE* out, std::FILE* err, QString port)
+    : m_style(style), m_port(std::move(port)), m_out(out), m_err(err) {}
+
+std::unique_ptr<TerminalFace> TerminalFace::forPort(const QString& port) const {
+    return std::make_unique<TerminalFace>(m_style == Style::Bar ? Style::Lines : m_style, m_out, m_err, port);
+}
 
 void TerminalFace::showStatus(const QString& text) {
     if (m_muted)
@@ -151,7 +155,8 @@ void TerminalFace::updateEnded(int32_t) {
 void TerminalFace::say(const QString& text, bool error) {
     if (error) {
         clearBar();
-        write(m_err, QStringLiteral("hotspot-updater: ") + text + u'\n');
+        const QString from = m_port.isEmpty() ? QString() : m_port + QStringLiteral(": ");
+        write(m_err, QStringLiteral("hotspot-updater: ") + from + text + u'\n');
         drawBar();
         return;
     }
@@ -163,6 +168,8 @@ void TerminalFace::emitEvent(const char* event, QJsonObject fields) {
     if (m_style != Style::Json)
         return;
     fields.insert(QStringLiteral("event"), QString::fromLatin1(event));
+    if (!m_port.isEmpty())
+        fields.insert(QStringLiteral("port"), m_port);
     fields.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
     write(m_out, QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact)) + u'\n');
 }
@@ -174,9 +181,11 @@ void TerminalFace::prompt(const QString& text) {
 
 void TerminalFace::printLine(const QString& text) {
     switch (m_style) {
-    case Style::Lines:
-        write(m_out, QDateTime::currentDateTime().toString(Qt::ISODate) + u' ' + text + u'\n');
+    case Style::Lines: {
+        const QString from = m_port.isEmpty() ? QString() : m_port + QStringLiteral("  ");
+        write(m_out, QDateTime::currentDateTime().toString(Qt::ISODate) + u' ' + from + text + u'\n');
         break;
+    }
     case Style::Bar:
         clearBar();
         write(m_out, text + u'\n');

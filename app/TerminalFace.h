@@ -9,13 +9,15 @@
 #include <QString>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 class TerminalFace : public Face {
 public:
     enum class Style { Bar, Lines, Quiet, Json };
 
-    // `out` and `err` stay open for the face's life.
-    TerminalFace(Style style, std::FILE* out, std::FILE* err);
+    // `out` and `err` stay open for the face's life. A station's unit has a face of its own,
+    // whose every line and event names its `port`.
+    TerminalFace(Style style, std::FILE* out, std::FILE* err, QString port = {});
 
     void attach(Application&, const QString&) override {}
     void showStatus(const QString& text) override;
@@ -32,6 +34,9 @@ public:
     void updateEnded(int32_t result) override;
 
     Style style() const { return m_style; }
+    // A face on the same streams for a station's unit at `port`; lines, not a bar, as several
+    // units print at once.
+    std::unique_ptr<TerminalFace> forPort(const QString& port) const;
     QString status() const { return m_status; }
     bool alerted() const { return m_alerted; }
 
@@ -54,6 +59,7 @@ private:
     void clearBar();
 
     Style m_style;
+    QString m_port;
     std::FILE* m_out;
     std::FILE* m_err;
     QString m_status;

@@ -2,6 +2,7 @@
 #include "app/Faces.h"
 #include "app/TerminalFace.h"
 #include "app/TerminalSession.h"
+#include "app/TerminalStation.h"
 #include "workflow/JournalKeeper.h"
 
 #include <QCoreApplication>
@@ -68,10 +69,15 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     std::FILE* out = takeStandardOutput();
     startRunLog(launch);
     auto* face = new TerminalFace(styleFor(options.output, out), out, stderr);
-    auto* application = new Application(std::move(launch.env), face);
-    auto* session = new TerminalSession(*application, *face, options);
-    const int loopStatus = runApplication(*application, [session] { session->start(); });
-    const int status = session->exitCode(loopStatus);
+    auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
+    int status = 0;
+    if (application->station()) {
+        auto* station = new TerminalStation(*application, *face, options);
+        status = station->exitCode(runApplication(*application, [station] { station->start(); }));
+    } else {
+        auto* session = new TerminalSession(*application, *face, options);
+        status = session->exitCode(runApplication(*application, [session] { session->start(); }));
+    }
     std::fflush(out);
     return status;
 }

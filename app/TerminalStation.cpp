@@ -1,0 +1,272 @@
+#include "app/TerminalStation.h"
+#include "app/Application.h"
+#include "workflow/JournalKeeper.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int32_t kStateOffered = 2;
+constexpr int32_t kStateUpdating = 3;
+constexpr int32_t kStateFinished = 4;
+
+constexpr int kTickMs = 50;
+// After the last unit joined, so long without a new one before the station may end: the
+// watch looks once a second.
+constexpr qint64 kQuietMs = 2500;
+
+} // namespace
+
+// One unit as the terminal follows it: its face, and what it ended with.
+class TerminalStation::Unit : public SessionListener {
+public:
+    enum class Outcome { None, Offered, UpToDate, Ended };
+    enum class End { Running, Updated, UpToDate, Failed, Declined, Available, NoDevice };
+
+    Unit(DeviceWorkflow& unit, std::unique_ptr<TerminalFace> face) : workflow(unit), face(std::move(face)) {
+        joined.start();
+        unit.session().subscribe(this->face.get());
+        unit.session().subscribe(this);
+    }
+
+    void versionRead(bool updateOffered) override { outcome = updateOffered ? Outcome::Offered : Outcome::UpToDate; }
+    void updateEnded(int32_t code) override {
+        outcome = Outcome::Ended;
+        result = code;
+    }
+
+    DeviceSession& session() const { return workflow.session(); }
+    bool ended() const { return end != End::Running; }
+    void finish(End how, QString text) {
+        end = how;
+        message = std::move(text);
+    }
+    QJsonObject versions(bool deviceRead) const {
+        const SessionSnapshot now = session().snapshot();
+        QJsonObject v{{QStringLiteral("package_version"), now.packageVersion}};
+        if (deviceRead)
+            v.insert(QStringLiteral("device_version"), now.deviceVersion);
+        return v;
+    }
+
+    DeviceWorkflow& workflow;
+    std::unique_ptr<TerminalFace> face;
+    Outcome outcome = Outcome::None; // the latest, not yet acted on
+    int32_t result = 0;
+    bool updating = false;
+    End end = End::Running;
+    QString message;
+    QJsonObject fields;
+    QElapsedTimer joined;
+};
+
+namespace {
+
+using End = TerminalStation::Unit::End;
+
+const char* outcomeName(End end) {
+    switch (end) {
+    case End::Updated: return "success";
+    case End::UpToDate: return "up-to-date";
+    case End::Failed: return "failed";
+    case End::Declined: return "declined";
+    case End::Available: return "update-available";
+    case End::NoDevice: return "no-device";
+    case End::Running: break;
+    }
+    return "interrupted";
+}
+
+} // namespace
+
+TerminalStation::TerminalStation(Application& application, TerminalFace& face, const TerminalOptions& options)
+    : m_application(application), m_face(face), m_options(options) {
+    application.station()->subscribe(this);
+    application.session().subscribe(this);
+    m_tick.setInterval(kTickMs);
+    connect(&m_tick, &QTimer::timeout, this, [this] { settle(); });
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stop(); });
+}
+
+TerminalStation::~TerminalStation() = default;
+
+void TerminalStation::start() {
+    m_sinceStart.start();
+    m_sinceJoin.start();
+    m_tick.start();
+}
+
+void TerminalStation::unitJoined(DeviceWorkflow& unit) {
+    m_units.push_back(std::make_unique<Unit>(unit, m_face.forPort(unit.port())));
+    m_sinceJoin.restart();
+}
+
+void TerminalStation::packageCheckFailed(bool driverMissing) {
+    m_packageFailed = driverMissing;
+}
+
+void TerminalStation::stop() {
+    // Whatever the workers still post while they leave is no news.
+    m_face.mute();
+    for (const std::unique_ptr<Unit>& unit : m_units)
+        unit->face->mute();
+    m_tick.stop();
+}
+
+void TerminalStation::settle() {
+    if (m_packageFailed) {
+        conclude();
+        return;
+    }
+    for (const std::unique_ptr<Unit>& unit : m_units)
+        settle(*unit);
+    const qint64 waitMs = qint64(m_options.waitSeconds) * 1000;
+    if (m_units.empty()) {
+        if (m_sinceStart.elapsed() > waitMs)
+            conclude();
+        return;
+    }
+    const bool allEnded = std::all_of(m_units.cbegin(), m_units.cend(), [](const auto& u) { return u->ended(); });
+    if (allEnded && !m_application.station()->updating() && m_sinceJoin.elapsed() > kQuietMs)
+        conclude();
+}
+
+// Acts on a unit's latest outcome once its screen shows it, as the one-device terminal does.
+void TerminalStation::settle(Unit& unit) {
+    if (unit.ended())
+        return;
+    DeviceSession& session = unit.session();
+    switch (std::exchange(unit.outcome, Unit::Outcome::None)) {
+    case Unit::Outcome::Offered:
+        if (session.state() == kStateOffered)
+            offered(unit);
+        return;
+    case Unit::Outcome::UpToDate:
+        if (session.state() == kStateFinished) {
+            unit.fields = unit.versions(true);
+            unit.finish(End::UpToDate, QStringLiteral("up to date (%1)").arg(session.deviceVersion()));
+        }
+        return;
+    case Unit::Outcome::Ended:
+        if (unit.updating)
+            unitUpdateEnded(unit);
+        return;
+    case Unit::Outcome::None:
+        break;
+    }
+    const qint64 waitMs = qint64(m_options.waitSeconds) * 1000;
+    if (!unit.updating && session.state() != kStateUpdating && unit.joined.elapsed() > waitMs) {
+        unit.fields = unit.versions(false);
+        unit.finish(End::NoDevice, QStringLiteral("no version read within %1 s (last: %2)")
+                                       .arg(m_options.waitSeconds)
+                                       .arg(unit.face->status()));
+    }
+}
+
+void TerminalStation::offered(Unit& unit) {
+    unit.fields = unit.versions(true);
+    const QString versions = QStringLiteral("%1 -> %2").arg(unit.session().deviceVersion(), unit.session().packageVersion());
+    if (m_options.check) {
+        unit.finish(End::Available, QStringLiteral("update available: %1").arg(versions));
+        return;
+    }
+    // A journal resumed this often may fail again the same way: --yes alone does not go on.
+    const std::optional<UpdateJournal> journal = unit.workflow.services().journal.pending();
+    const bool finishing = unit.session().finishOffered();
+    if (finishing && journal && journal->resumes >= JournalKeeper::kResumesBeforeAsking) {
+        unit.finish(End::Declined, QStringLiteral("an update did not finish after %1 resumes; finish it with "
+                                                  "hotspot-updater --cli at a terminal")
+                                       .arg(journal->resumes));
+        return;
+    }
+    if (!m_options.yes) {
+        unit.finish(End::Declined, finishing ? QStringLiteral("an update did not finish; run again with --yes to finish it")
+                                             : QStringLiteral("update available: %1; run again with --yes to start it").arg(versions));
+        return;
+    }
+    // Not started when the unit left between the offer and the press: it is offered again.
+    unit.updating = unit.workflow.press() == DeviceWorkflow::Press::Started;
+}
+
+void TerminalStation::unitUpdateEnded(Unit& unit) {
+    unit.updating = false;
+    // A version read before the update is not claimed as the unit's now.
+    unit.fields = unit.versions(unit.session().newVersionRead());
+    unit.fields.insert(QStringLiteral("result"), unit.result);
+    if (unit.result == 0) {
+        unit.finish(End::Updated, unit.session().newVersionRead()
+                                      ? QStringLiteral("updated to %1").arg(unit.session().deviceVersion())
+                                      : QStringLiteral("updated; its new version could not be read"));
+        return;
+    }
+    unit.finish(End::Failed, QStringLiteral("failed: %1").arg(unit.face->status()));
+}
+
+int TerminalStation::statusOfAll() const {
+    if (m_packageFailed)
+        return *m_packageFailed ? exitstatus::kDeviceAccess : exitstatus::kPackage;
+    if (m_units.empty())
+        return exitstatus::kNoDevice;
+    const auto any = [this](End end) {
+        return std::any_of(m_units.cbegin(), m_units.cend(), [end](const auto& u) { return u->end == end; });
+    };
+    if (any(End::Failed))
+        return exitstatus::kStationFailures;
+    if (any(End::NoDevice))
+        return exitstatus::kNoDevice;
+    if (any(End::Declined))
+        return exitstatus::kDeclined;
+    return exitstatus::kOk;
+}
+
+void TerminalStation::conclude() {
+    const int code = statusOfAll();
+    m_exit = code;
+    m_tick.stop();
+    std::vector<Unit*> byPort;
+    for (const std::unique_ptr<Unit>& unit : m_units)
+        byPort.push_back(unit.get());
+    std::sort(byPort.begin(), byPort.end(),
+              [](const Unit* a, const Unit* b) { return a->workflow.port() < b->workflow.port(); });
+    int updated = 0;
+    for (const Unit* unit : byPort) {
+        updated += unit->end == End::Updated ? 1 : 0;
+        const bool bad = unit->end == End::Failed || unit->end == End::NoDevice;
+        // Quiet prints only the units that went wrong.
+        m_face.say(QStringLiteral("%1  %2").arg(unit->workflow.port(), unit->message),
+                   bad && m_face.style() == TerminalFace::Style::Quiet);
+        QJsonObject fields = unit->fields;
+        fields.insert(QStringLiteral("port"), unit->workflow.port());
+        fields.insert(QStringLiteral("outcome"), QString::fromLatin1(outcomeName(unit->end)));
+        fields.insert(QStringLiteral("message"), unit->message);
+        m_face.emitEvent("unit", fields);
+    }
+    QJsonObject fields{{QStringLiteral("outcome"), QStringLiteral("station")},
+                       {QStringLiteral("exit"), code},
+                       {QStringLiteral("units"), int(m_units.size())},
+                       {QStringLiteral("updated"), updated}};
+    QString message;
+    if (m_packageFailed)
+        message = m_face.status();
+    else if (m_units.empty())
+        message = QStringLiteral("no hotspot was found within %1 s").arg(m_options.waitSeconds);
+    if (!message.isEmpty()) {
+        m_face.say(message, true);
+        fields.insert(QStringLiteral("message"), message);
+    }
+    m_face.emitEvent("result", fields);
+    // The same ending as closing the window: the termination sequence runs on the way out.
+    QCoreApplication::exit(code);
+}
+
+int TerminalStation::exitCode(int loopStatus) {
+    if (!m_exit) {
+        m_face.say(QStringLiteral("ended before every hotspot's update did"), true);
+        m_face.emitEvent("result", {{QStringLiteral("outcome"), QStringLiteral("interrupted")},
+                                    {QStringLiteral("exit"), loopStatus}});
+        m_exit = loopStatus;
+    }
+    return *m_exit;
+}
