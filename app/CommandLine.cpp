@@ -161,7 +161,6 @@ std::optional<QString> readTerminalOptions(const QStringList& arguments, Termina
     options.yes = parser.isSet(QStringLiteral("yes"));
     options.waitSeconds = *wait;
     options.discardJournals = parser.isSet(QStringLiteral("discard-journals"));
-    options.station = parser.isSet(QStringLiteral("station"));
     if (options.discardJournals && (options.check || options.yes))
         return QStringLiteral("--discard-journals cannot be used with --check or --yes");
     if (options.check && options.yes)

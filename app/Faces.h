@@ -11,6 +11,7 @@
 #include <functional>
 
 class Application;
+class TerminalFace;
 
 // What main() learned before any application object exists.
 struct Launch {
@@ -23,6 +24,9 @@ struct Launch {
 
 int runWindow(int& argc, char** argv, Launch launch);
 int runTerminal(int& argc, char** argv, Launch launch);
+// The terminal's run of an application made with `face`: one device's, or a station's.
+// Returns the exit status.
+int driveFromTerminal(Application& application, TerminalFace& face, const TerminalOptions& options);
 
 // Takes the host-wide guard for `face`, before anything touches the device: nullopt when this
 // start holds it now, otherwise the updater that does.

@@ -54,6 +54,15 @@ int discardJournals(const Environment& env) {
 
 } // namespace
 
+int driveFromTerminal(Application& application, TerminalFace& face, const TerminalOptions& options) {
+    if (application.station()) {
+        auto* station = new TerminalStation(application, face, options);
+        return station->exitCode(runApplication(application, [station] { station->start(); }));
+    }
+    auto* session = new TerminalSession(application, face, options);
+    return session->exitCode(runApplication(application, [session] { session->start(); }));
+}
+
 int runTerminal(int& argc, char** argv, Launch launch) {
     new QCoreApplication(argc, argv);
     const TerminalOptions options = launch.terminal;
@@ -70,14 +79,7 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     startRunLog(launch);
     auto* face = new TerminalFace(styleFor(options.output, out), out, stderr);
     auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
-    int status = 0;
-    if (application->station()) {
-        auto* station = new TerminalStation(*application, *face, options);
-        status = station->exitCode(runApplication(*application, [station] { station->start(); }));
-    } else {
-        auto* session = new TerminalSession(*application, *face, options);
-        status = session->exitCode(runApplication(*application, [session] { session->start(); }));
-    }
+    const int status = driveFromTerminal(*application, *face, options);
     std::fflush(out);
     return status;
 }

@@ -13,7 +13,6 @@ struct TerminalOptions {
     int waitSeconds = 120; // for a device whose version can be read
     bool discardJournals = false; // close unfinished updates' journals, touch no device
     Output output = Output::Auto;
-    bool station = false; // every hotspot attached, each a line of its own
 };
 
 // Exit statuses of the terminal face; the README lists them.

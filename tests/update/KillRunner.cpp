@@ -1,21 +1,22 @@
 // The updater's terminal run with --yes on the simulated hotspot, as its own process so that
 // the simulator can kill it (and the tool it runs) at any step. Waits take a millisecond.
 //
-//     update_kill_runner BUNDLE HOME
+//     update_kill_runner BUNDLE HOME [--station SYSFS]
 //
+// With --station it is a station whose units are found in the simulator's sysfs tree.
 // Exits as the terminal does; the instance guard is left out, so runs of other tests on this
 // machine do not refuse it.
 
 #include "app/Application.h"
 #include "app/Faces.h"
 #include "app/TerminalFace.h"
-#include "app/TerminalSession.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -28,8 +29,9 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: update_kill_runner BUNDLE HOME\n", stderr);
+    const bool station = argc == 5 && std::strcmp(argv[3], "--station") == 0;
+    if (argc != 3 && !station) {
+        std::fputs("usage: update_kill_runner BUNDLE HOME [--station SYSFS]\n", stderr);
         return 64;
     }
     new QCoreApplication(argc, argv);
@@ -37,7 +39,7 @@ int main(int argc, char** argv) {
     env.bundlePath = QString::fromLocal8Bit(argv[1]);
     env.home = QString::fromLocal8Bit(argv[2]);
     env.hostTmp = *env.home;
-    env.sysfsRoot = *env.home + QStringLiteral("/sys"); // no host's devices
+    env.sysfsRoot = station ? QString::fromLocal8Bit(argv[4]) : *env.home + QStringLiteral("/sys"); // no host's devices
     env.driverPaths = {env.bundlePath + QStringLiteral("/Contents/Resources/version")}; // any file there
     env.systemKeysDir = *env.home + QStringLiteral("/no-keys");
     env.keyOwner = ::getuid();
@@ -49,10 +51,8 @@ int main(int argc, char** argv) {
     options.yes = true;
     options.waitSeconds = 60;
     auto* face = new TerminalFace(TerminalFace::Style::Lines, stdout, stderr);
-    auto* application = new Application(std::move(env), face);
-    auto* session = new TerminalSession(*application, *face, options);
-    const int loopStatus = runApplication(*application, [session] { session->start(); });
-    const int status = session->exitCode(loopStatus);
+    auto* application = new Application(std::move(env), face, station ? Station::kDefaultMaxUpdates : 0);
+    const int status = driveFromTerminal(*application, *face, options);
     std::fflush(stdout);
     return status;
 }

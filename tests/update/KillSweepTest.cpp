@@ -4,7 +4,7 @@
 // the store that is not confirmed back. With HOTSPOT_SWEEP_TABLE set, the rows are written
 // there as a Markdown table (scripts/bench --kill-sweep prints it).
 
-#include "tests/workflow/SimFixture.h"
+#include "tests/update/RunnerFixture.h"
 #include "workflow/JournalKeeper.h"
 
 #include <QCryptographicHash>
@@ -21,10 +21,7 @@ using namespace testing_support;
 
 namespace {
 
-const QString kWifi = QStringLiteral("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin");
-const QString kConfigRestored = QStringLiteral("/etc/new_config.db");
 const QByteArray kUserConfig = "ssid=Kitchen\nkey=hunter2\n";
-const char* const kPartitions[] = {"aboot", "boot", "modem", "system"};
 
 struct KillRow {
     const char* step;
@@ -66,80 +63,7 @@ std::vector<KillOutcome>& outcomes() {
     return all;
 }
 
-class KillSweep : public SimFixture, public ::testing::WithParamInterface<KillRow> {
-protected:
-    void SetUp() override {
-        SimFixture::SetUp();
-        ASSERT_TRUE(m_home.isValid());
-    }
-
-    // The package the device gets: its images, and the version line.
-    void writeFourImages() {
-        std::vector<ImageFile> images;
-        int size = 1024;
-        for (const char* partition : kPartitions) {
-            const QByteArray name(partition);
-            images.push_back({name, name + ".img", QByteArray(size, name.at(0))});
-            m_md5 << QString::fromLatin1(QCryptographicHash::hash(images.back().content, QCryptographicHash::Md5).toHex());
-            size *= 2;
-        }
-        writePackage("HS_FW_1.0.4", images);
-    }
-
-    // One run of the updater; its exit status, or -1 when it did not exit by itself.
-    int runUpdater(QString* end = nullptr) {
-        QProcess run;
-        run.setProgram(QStringLiteral(HOTSPOT_KILL_RUNNER));
-        run.setArguments({bundle.path(), m_home.path()});
-        run.setProcessChannelMode(QProcess::MergedChannels);
-        run.start();
-        const bool finished = run.waitForFinished(120000);
-        m_output += run.readAll();
-        if (!finished) {
-            run.kill();
-            run.waitForFinished();
-        }
-        const bool exited = finished && run.exitStatus() == QProcess::NormalExit;
-        if (end)
-            *end = !finished ? QStringLiteral("still running") : exited ? QStringLiteral("exit %1").arg(run.exitCode())
-                                                                        : QStringLiteral("killed");
-        return exited ? run.exitCode() : -1;
-    }
-
-    int countOpenJournals() const {
-        return int(QDir(m_home.path() + QStringLiteral("/.local/state/hotspot-updater/journals"))
-                       .entryList({QStringLiteral("*.json")}, QDir::Files)
-                       .size());
-    }
-
-    // Copies in the store whose entry does not say they are back on the device.
-    int countUnconfirmedCopies() const {
-        int count = 0;
-        const QDir store(m_home.path() + QStringLiteral("/.local/share/hotspot-updater/backups/0123456789ABCDEF"));
-        for (const QString& name : store.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            QFile manifest(store.filePath(name) + QStringLiteral("/manifest.json"));
-            if (!manifest.open(QIODevice::ReadOnly)) {
-                ++count; // an entry nobody can tell about
-                continue;
-            }
-            for (const QJsonValue& f : QJsonDocument::fromJson(manifest.readAll()).object().value("files").toArray())
-                count += f.toObject().value("restored").toBool() ? 0 : 1;
-        }
-        return count;
-    }
-
-    bool imagesWritten() const {
-        const QJsonObject parts = sim->partitions();
-        for (int i = 0; i < 4; ++i)
-            if (parts.value(QString::fromLatin1(kPartitions[i])).toObject().value("md5").toString() != m_md5[i])
-                return false;
-        return sim->firmwareVersion() == QLatin1String("1.0.4");
-    }
-
-    QTemporaryDir m_home;
-    QStringList m_md5;
-    QByteArray m_output;
-};
+class KillSweep : public RunnerFixture, public ::testing::WithParamInterface<KillRow> {};
 
 TEST_P(KillSweep, TheNextRunFinishesTheUpdate) {
     const KillRow& row = GetParam();
