@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,9 +22,18 @@
 
 namespace {
 
+// A millisecond, or a hundredth of the wait: a station's units and its watch poll at once,
+// and at a millisecond their tools would starve each other.
 class QuickClock : public Clock {
 public:
-    void sleep(double) override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+    explicit QuickClock(double scale) : m_scale(scale) {}
+    void sleep(double seconds) override {
+        std::this_thread::sleep_for(std::max(std::chrono::duration<double>(seconds * m_scale),
+                                             std::chrono::duration<double>(0.001)));
+    }
+
+private:
+    double m_scale;
 };
 
 } // namespace
@@ -43,7 +53,7 @@ int main(int argc, char** argv) {
     env.driverPaths = {env.bundlePath + QStringLiteral("/Contents/Resources/version")}; // any file there
     env.systemKeysDir = *env.home + QStringLiteral("/no-keys");
     env.keyOwner = ::getuid();
-    env.clock = std::make_shared<QuickClock>();
+    env.clock = std::make_shared<QuickClock>(station ? 0.01 : 0.0);
     env.toolLimits = ToolLimits{10.0, 5.0, 10.0, 3.0, 0.0};
     env.exitProgram = [](int code) { std::_Exit(code); };
 

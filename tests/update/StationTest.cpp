@@ -43,7 +43,7 @@ TEST_F(Station, OneUnitFailingOrPulledEndsItsOwnRowOnly) {
         EXPECT_TRUE(imagesWritten(port));
         EXPECT_EQ(sim->deviceFile(kWifi, port), ownData(port).value(kWifi).toString().toUtf8());
         EXPECT_EQ(sim->deviceFile(kConfigRestored, port), ownData(port).value("/etc/config.db").toString().toUtf8());
-        EXPECT_TRUE(m_output.contains((port + QStringLiteral("  updated to 1.0.4")).toUtf8()));
+        EXPECT_TRUE(m_output.contains((port + QStringLiteral("  updated to 1.0.4")).toUtf8())) << m_output.toStdString();
     }
     EXPECT_FALSE(imagesWritten(kWriteFails));
     EXPECT_FALSE(imagesWritten(kPulled));

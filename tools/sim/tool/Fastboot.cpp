@@ -70,22 +70,26 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
     if (port.isEmpty())
         return 1;
 
-    Transaction tx(dir);
     bool written = false;
     bool pulled = false;
     const bool cut = faults.kill == KillPoint::During;
     {
-        Device device(tx.state(), port);
-        device.settle(false);
-        if (cut)
-            device.tearPartition(partition, size);
-        pulled = !cut && device.faultHits(QStringLiteral("pulled_during_flash"), partition);
-        if (pulled)
-            device.pullCable(device.settings().value(QLatin1String("replug_after")));
-        else if (!cut)
-            written = device.flash(partition, size, QString::fromLatin1(md5.result().toHex()));
+        // Let go of the state before any wait below: a tool stuck on one unit of a hub must not
+        // hold up the tools of the others.
+        Transaction tx(dir);
+        {
+            Device device(tx.state(), port);
+            device.settle(false);
+            if (cut)
+                device.tearPartition(partition, size);
+            pulled = !cut && device.faultHits(QStringLiteral("pulled_during_flash"), partition);
+            if (pulled)
+                device.pullCable(device.settings().value(QLatin1String("replug_after")));
+            else if (!cut)
+                written = device.flash(partition, size, QString::fromLatin1(md5.result().toHex()));
+        }
+        tx.commit();
     }
-    tx.commit();
     if (cut)
         killHost();
     if (pulled) {
