@@ -221,19 +221,19 @@ int TerminalStation::statusOfAll() const {
     return exitstatus::kOk;
 }
 
-void TerminalStation::conclude() {
-    const int code = statusOfAll();
-    m_exit = code;
-    m_tick.stop();
+// One line (or object) per port, in port order; returns how many were updated.
+int TerminalStation::summarize() {
     std::vector<Unit*> byPort;
     for (const std::unique_ptr<Unit>& unit : m_units)
         byPort.push_back(unit.get());
     std::sort(byPort.begin(), byPort.end(),
               [](const Unit* a, const Unit* b) { return a->workflow.port() < b->workflow.port(); });
     int updated = 0;
-    for (const Unit* unit : byPort) {
+    for (Unit* unit : byPort) {
+        if (!unit->ended())
+            unit->finish(End::Running, QStringLiteral("interrupted: %1").arg(unit->face->status()));
         updated += unit->end == End::Updated ? 1 : 0;
-        const bool bad = unit->end == End::Failed || unit->end == End::NoDevice;
+        const bool bad = unit->end != End::Updated && unit->end != End::UpToDate && unit->end != End::Available;
         // Quiet prints only the units that went wrong.
         m_face.say(QStringLiteral("%1  %2").arg(unit->workflow.port(), unit->message),
                    bad && m_face.style() == TerminalFace::Style::Quiet);
@@ -243,10 +243,17 @@ void TerminalStation::conclude() {
         fields.insert(QStringLiteral("message"), unit->message);
         m_face.emitEvent("unit", fields);
     }
+    return updated;
+}
+
+void TerminalStation::conclude() {
+    const int code = statusOfAll();
+    m_exit = code;
+    m_tick.stop();
     QJsonObject fields{{QStringLiteral("outcome"), QStringLiteral("station")},
                        {QStringLiteral("exit"), code},
                        {QStringLiteral("units"), int(m_units.size())},
-                       {QStringLiteral("updated"), updated}};
+                       {QStringLiteral("updated"), summarize()}};
     QString message;
     if (m_packageFailed)
         message = m_face.status();
@@ -263,9 +270,13 @@ void TerminalStation::conclude() {
 
 int TerminalStation::exitCode(int loopStatus) {
     if (!m_exit) {
+        // Ended by a signal, once the running updates had: each unit as far as it got.
+        const int updated = summarize();
         m_face.say(QStringLiteral("ended before every hotspot's update did"), true);
         m_face.emitEvent("result", {{QStringLiteral("outcome"), QStringLiteral("interrupted")},
-                                    {QStringLiteral("exit"), loopStatus}});
+                                    {QStringLiteral("exit"), loopStatus},
+                                    {QStringLiteral("units"), int(m_units.size())},
+                                    {QStringLiteral("updated"), updated}});
         m_exit = loopStatus;
     }
     return *m_exit;

@@ -38,6 +38,7 @@ private:
     void settle(Unit& unit);
     void offered(Unit& unit);
     void unitUpdateEnded(Unit& unit);
+    int summarize();
     void conclude();
     void stop();
     int statusOfAll() const;

@@ -1,9 +1,10 @@
 // The updater's terminal run with --yes on the simulated hotspot, as its own process so that
 // the simulator can kill it (and the tool it runs) at any step. Waits take a millisecond.
 //
-//     update_kill_runner BUNDLE HOME [--station SYSFS]
+//     update_kill_runner BUNDLE HOME [--station SYSFS [MAX]]
 //
-// With --station it is a station whose units are found in the simulator's sysfs tree.
+// With --station it is a station whose units are found in the simulator's sysfs tree, MAX of
+// them (default 8) updating at once.
 // Exits as the terminal does; the instance guard is left out, so runs of other tests on this
 // machine do not refuse it.
 
@@ -39,9 +40,9 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    const bool station = argc == 5 && std::strcmp(argv[3], "--station") == 0;
+    const bool station = (argc == 5 || argc == 6) && std::strcmp(argv[3], "--station") == 0;
     if (argc != 3 && !station) {
-        std::fputs("usage: update_kill_runner BUNDLE HOME [--station SYSFS]\n", stderr);
+        std::fputs("usage: update_kill_runner BUNDLE HOME [--station SYSFS [MAX]]\n", stderr);
         return 64;
     }
     new QCoreApplication(argc, argv);
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     options.yes = true;
     options.waitSeconds = 60;
     auto* face = new TerminalFace(TerminalFace::Style::Lines, stdout, stderr);
-    auto* application = new Application(std::move(env), face, station ? Station::kDefaultMaxUpdates : 0);
+    auto* application = new Application(std::move(env), face, !station ? 0 : argc == 6 ? std::atoi(argv[5]) : Station::kDefaultMaxUpdates);
     const int status = driveFromTerminal(*application, *face, options);
     std::fflush(stdout);
     return status;

@@ -4,8 +4,11 @@
 
 #include "tests/update/RunnerFixture.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -27,14 +30,26 @@ QJsonObject unit(const QString& port, const QJsonObject& faults = {}) {
     return {{"port", port}, {"files", ownData(port)}, {"faults", faults}};
 }
 
-class Station : public RunnerFixture {};
+class Station : public RunnerFixture {
+protected:
+    void loadHub(const QJsonArray& units) {
+        loadScenario(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{"base", "usr-cdrom"}, {"units", units}}).toJson(QJsonDocument::Compact)));
+        writeFourImages();
+    }
+    // The ports fastboot wrote to, in order.
+    QStringList flashedPorts() const {
+        QStringList ports;
+        for (const SimRecord& record : sim->records(QStringLiteral("fastboot")))
+            if (record.event == QLatin1String("run") && record.args.contains(QStringLiteral("flash")))
+                ports << record.port;
+        return ports;
+    }
+};
 
 TEST_F(Station, OneUnitFailingOrPulledEndsItsOwnRowOnly) {
-    const QJsonArray units{unit(kGood1), unit(kWriteFails, {{"flash_fail", "boot"}}),
-                           unit(kPulled, {{"pulled_during_flash", QJsonArray{"modem"}}}), unit(kGood2)};
-    loadScenario(QString::fromUtf8(
-        QJsonDocument(QJsonObject{{"base", "usr-cdrom"}, {"units", units}}).toJson(QJsonDocument::Compact)));
-    writeFourImages();
+    loadHub({unit(kGood1), unit(kWriteFails, {{"flash_fail", "boot"}}),
+             unit(kPulled, {{"pulled_during_flash", QJsonArray{"modem"}}}), unit(kGood2)});
 
     EXPECT_EQ(runUpdater(nullptr, {QStringLiteral("--station"), sim->sysfsRoot()}), 14) << m_output.toStdString();
 
@@ -65,6 +80,36 @@ TEST_F(Station, OneUnitFailingOrPulledEndsItsOwnRowOnly) {
     // The same switches reached each unit updated: none took another's command block.
     EXPECT_EQ(sim->cbws(kGood1).size(), sim->cbws(kGood2).size());
     EXPECT_GT(sim->cbws(kGood1).size(), 0);
+}
+
+// Ctrl-C while one unit writes and, one at a time, the others wait for their turn: the
+// running update finishes, no other starts, and the run says how far each unit got.
+TEST_F(Station, ASignalLetsTheRunningUpdateFinishAndStartsNoOther) {
+    loadHub({unit(kGood1), unit(kWriteFails), unit(kPulled)});
+    QProcess run;
+    run.setProgram(QStringLiteral(HOTSPOT_KILL_RUNNER));
+    run.setArguments({bundle.path(), m_home.path(), QStringLiteral("--station"), sim->sysfsRoot(), QStringLiteral("1")});
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start();
+    QElapsedTimer waited;
+    waited.start();
+    while (flashedPorts().isEmpty() && waited.elapsed() < 60000)
+        QThread::msleep(5);
+    ASSERT_FALSE(flashedPorts().isEmpty());
+    const QString writing = flashedPorts().first();
+    ::kill(pid_t(run.processId()), SIGINT);
+    ASSERT_TRUE(run.waitForFinished(60000));
+    const QByteArray output = run.readAll();
+
+    EXPECT_EQ(run.exitCode(), 128 + SIGINT) << output.toStdString();
+    EXPECT_TRUE(imagesWritten(writing)) << output.toStdString();
+    EXPECT_EQ(flashedPorts().count(writing), flashedPorts().size());
+    for (const QString& port : {kGood1, kWriteFails, kPulled}) {
+        if (port != writing) {
+            EXPECT_TRUE(output.contains((port + QStringLiteral("  failed: stat The update was not started")).toUtf8()))
+                << output.toStdString();
+        }
+    }
 }
 
 } // namespace
