@@ -65,6 +65,10 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
         {{QStringLiteral("--check"), QStringLiteral("--yes")}, 64, true, QStringLiteral("cannot be used together"), false},
         {{QStringLiteral("--cli"), QStringLiteral("--quiet"), QStringLiteral("--json")}, 64, true, QStringLiteral("--quiet and --json"), false},
         {{QStringLiteral("--cli"), QStringLiteral("--wait"), QStringLiteral("30")}, -1, false, {}, false},
+        {{QStringLiteral("--station"), QStringLiteral("--max"), QStringLiteral("0")}, 64, true, QStringLiteral("--max takes"), false},
+        {{QStringLiteral("--station"), QStringLiteral("--max"), QStringLiteral("65")}, 64, true, QStringLiteral("--max takes"), false},
+        {{QStringLiteral("--cli"), QStringLiteral("--max"), QStringLiteral("2")}, 64, true, QStringLiteral("--max is for --station"), false},
+        {{QStringLiteral("--station"), QStringLiteral("--discard-journals")}, 64, true, QStringLiteral("--station cannot"), false},
     };
     for (const Row& row : rows) {
         const CommandLine line = CommandLine::parse(QStringList{QStringLiteral("hotspot-updater")} + row.args, bundle.path());
@@ -72,12 +76,20 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
         EXPECT_EQ(line.verbose, row.verbose) << what;
         if (row.status < 0) {
             EXPECT_FALSE(line.finish) << what;
+            EXPECT_EQ(line.stationMaxUpdates, 0) << what;
             continue;
         }
         ASSERT_TRUE(line.finish) << what;
         EXPECT_EQ(line.finish->status, row.status) << what;
         EXPECT_EQ(line.finish->toStderr, row.toStderr) << what;
         EXPECT_TRUE(line.finish->text.contains(row.says)) << what << ": " << line.finish->text.toStdString();
+    }
+    // A station: that many at once, 8 unless told.
+    for (const auto& [args, max] : {std::pair{QStringList{QStringLiteral("--station")}, 8},
+                                    {QStringList{QStringLiteral("--cli"), QStringLiteral("--station"), QStringLiteral("--max"), QStringLiteral("3")}, 3}}) {
+        const CommandLine line = CommandLine::parse(QStringList{QStringLiteral("hotspot-updater")} + args, bundle.path());
+        EXPECT_FALSE(line.finish);
+        EXPECT_EQ(line.stationMaxUpdates, max);
     }
     // A bundle without a package says so instead of failing.
     const CommandLine bare = CommandLine::parse({QStringLiteral("x"), QStringLiteral("--version")}, QStringLiteral("/nonexistent"));

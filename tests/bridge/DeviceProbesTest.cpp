@@ -213,12 +213,13 @@ TEST_F(ProbeTest, PortIsTheOneHotspotFolderOfTheBus) {
     struct Case {
         std::vector<Folder> folders;
         const char* port;
+        const char* listed; // every hotspot's port, for a station
     } cases[] = {
-        {{}, ""},
-        {{{"usb1", "1d6b", "0002"}, {"1-2.3", "11f6", "102a"}, {"1-2.3:1.0", "11f6", "102a"}}, "1-2.3"},
-        {{{"2-1", "05c6", "9025\n"}, {"1-1", "046d", "c52b"}}, "2-1"},
-        {{{"1-1", "11f6", "102a"}, {"1-4", "05c6", "9025"}}, ""}, // two units: neither is named
-        {{{"1-1", "11f6", "zz"}}, ""},
+        {{}, "", ""},
+        {{{"usb1", "1d6b", "0002"}, {"1-2.3", "11f6", "102a"}, {"1-2.3:1.0", "11f6", "102a"}}, "1-2.3", "1-2.3"},
+        {{{"2-1", "05c6", "9025\n"}, {"1-1", "046d", "c52b"}}, "2-1", "2-1"},
+        {{{"1-1", "11f6", "102a"}, {"1-4", "05c6", "9025"}}, "", "1-1 1-4"}, // two units: neither is the one
+        {{{"1-1", "11f6", "zz"}}, "", ""},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -233,5 +234,21 @@ TEST_F(ProbeTest, PortIsTheOneHotspotFolderOfTheBus) {
             }
         }
         EXPECT_EQ(usbport::find(root), QLatin1String(c.port)) << n;
+        QStringList listed = usbport::list(root);
+        listed.sort();
+        EXPECT_EQ(listed.join(u' '), QLatin1String(c.listed)) << n;
     }
+}
+
+// A station takes ports from the tools' long lists; only port-shaped ones name a folder.
+TEST(PortNames, FromLongListsAndChecked) {
+    const ToolResult listing = QStringLiteral("MDM9615                fastboot usb:1-2.1\n"
+                                              "MDM9615                fastboot usb:../../tmp\n"
+                                              "0123456789ABCDEF       device usb:2-1.4.2 product:MDM9615\nusb:\n");
+    EXPECT_EQ(output::portsListed(listing), (QStringList{"1-2.1", "../../tmp", "2-1.4.2"}));
+    EXPECT_TRUE(output::portsListed(std::nullopt).isEmpty());
+    for (const char* good : {"1-2", "1-2.3", "12-1.4.2"})
+        EXPECT_TRUE(usbport::isPortName(QLatin1String(good))) << good;
+    for (const char* bad : {"usb1", "1-2.3:1.0", "../../tmp", "1-2/../x", "", "1-", "-2"})
+        EXPECT_FALSE(usbport::isPortName(QLatin1String(bad))) << bad;
 }
