@@ -51,7 +51,7 @@ TerminalFace::TerminalFace(Style style, std::FILE* out, std::FILE* err, QString 
     : m_style(style), m_port(std::move(port)), m_out(out), m_err(err) {}
 
 std::unique_ptr<TerminalFace> TerminalFace::forPort(const QString& port) const {
-    return std::make_unique<TerminalFace>(m_style == Style::Bar ? Style::Lines : m_style, m_out, m_err, port);
+    return std::make_unique<TerminalFace>(m_style, m_out, m_err, port);
 }
 
 void TerminalFace::showStatus(const QString& text) {

@@ -34,8 +34,7 @@ public:
     void updateEnded(int32_t result) override;
 
     Style style() const { return m_style; }
-    // A face on the same streams for a station's unit at `port`; lines, not a bar, as several
-    // units print at once.
+    // A face in the same style on the same streams, for a station's unit at `port`.
     std::unique_ptr<TerminalFace> forPort(const QString& port) const;
     QString status() const { return m_status; }
     bool alerted() const { return m_alerted; }

@@ -77,7 +77,11 @@ int runTerminal(int& argc, char** argv, Launch launch) {
         return discardJournals(launch.env);
     std::FILE* out = takeStandardOutput();
     startRunLog(launch);
-    auto* face = new TerminalFace(styleFor(options.output, out), out, stderr);
+    TerminalFace::Style style = styleFor(options.output, out);
+    // A station's units print at once: lines, never one bar.
+    if (launch.stationMaxUpdates > 0 && style == TerminalFace::Style::Bar)
+        style = TerminalFace::Style::Lines;
+    auto* face = new TerminalFace(style, out, stderr);
     auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
     const int status = driveFromTerminal(*application, *face, options);
     std::fflush(out);
