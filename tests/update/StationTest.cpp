@@ -82,6 +82,26 @@ TEST_F(Station, OneUnitFailingOrPulledEndsItsOwnRowOnly) {
     EXPECT_GT(sim->cbws(kGood1).size(), 0);
 }
 
+// The host dies while one unit writes an image and the other is somewhere in its own update:
+// the next station run finishes each unit from its own journal, at its own port.
+TEST_F(Station, TheNextRunFinishesEachUnitFromItsOwnJournal) {
+    const QJsonObject kill{{"command", "fastboot -s usb:1-2.1 flash boot"}, {"at", "during"}};
+    loadHub({unit(kGood1, {{"kill_host", kill}}), unit(kGood2)});
+    const QStringList station{QStringLiteral("--station"), sim->sysfsRoot()};
+    ASSERT_EQ(runUpdater(nullptr, station), -1) << m_output.toStdString();
+    EXPECT_GE(countOpenJournals(), 1);
+
+    EXPECT_EQ(runUpdater(nullptr, station), 0) << m_output.toStdString();
+    for (const QString& port : {kGood1, kGood2}) {
+        SCOPED_TRACE(port.toStdString());
+        EXPECT_TRUE(imagesWritten(port));
+        EXPECT_EQ(sim->deviceFile(kWifi, port), ownData(port).value(kWifi).toString().toUtf8());
+        EXPECT_EQ(sim->deviceFile(kConfigRestored, port), ownData(port).value("/etc/config.db").toString().toUtf8());
+    }
+    EXPECT_EQ(countOpenJournals(), 0);
+    EXPECT_EQ(countUnconfirmedCopies(), 0);
+}
+
 // Ctrl-C while one unit writes and, one at a time, the others wait for their turn: the
 // running update finishes, no other starts, and the run says how far each unit got.
 TEST_F(Station, ASignalLetsTheRunningUpdateFinishAndStartsNoOther) {
