@@ -234,7 +234,12 @@ void Composite::unbind()
     if (m_bound) {
         // Off the controller first: the host sees the device go at once.
         put(m_root + QStringLiteral("/UDC"), "\n");
-        // The host side has usually let go already, when the controller dropped the connection.
+        // The controller drops the connection and the host lets the port go; a host that does
+        // not within a moment is told to.
+        QElapsedTimer timer;
+        timer.start();
+        while (hostHoldsPort() && timer.elapsed() < 2000)
+            QThread::msleep(20);
         if (hostHoldsPort())
             put(kVhci + QStringLiteral("/detach"), QByteArray::number(vhciPort()));
     }
