@@ -2,9 +2,7 @@
 # the virtual host: each gets the package's images and its own calibration and settings
 # back, and every tool run that goes to a unit names that unit's port.
 UNITS=2
-readonly CALIBRATION=/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin
 readonly LOGS=/home/bench/.local/state/hotspot-updater/logs
-holds() { [ -n "$2" ] && [ "$(device_file "$1")" = "$2" ]; }
 differ() { [ -n "$1" ] && [ -n "$2" ] && [ "$1" != "$2" ]; }
 # The model's ports of the hub's units, in order.
 model_ports() { sim status | sed -n 's/^units: *//p'; }
