@@ -109,7 +109,7 @@ QString Slot::udc() const
 
 QString Slot::gadgetName() const
 {
-    return index == 0 ? QStringLiteral("hotspot") : QStringLiteral("hotspot") + QString::number(index);
+    return instance(QStringLiteral("hotspot"));
 }
 
 QString Slot::instance(const QString& function) const

@@ -46,7 +46,7 @@ struct Slot {
     int index = 0;
     QString udc() const;
     QString gadgetName() const;
-    // The system-wide name of a FunctionFS instance ("ms" of unit 1 is "ms1").
+    // The system-wide name of a FunctionFS instance ("ms" of unit 1 is "ms1", of unit 0 "ms").
     QString instance(const QString& function) const;
     // The configfs name of a function ("ffs.ms" of unit 1 is "ffs.ms1").
     QString configfsName(const QString& function) const;
