@@ -1,6 +1,6 @@
 #pragma once
 // The gadget in configfs and its place on the guest's USB bus: one composite device whose
-// identity, serial number and functions follow the device model's personality, bound to the
+// identity, serial number and functions follow the device model's personality, bound to a
 // usbip virtual device controller and attached over loopback to the virtual host controller,
 // so the host side sees the endpoint numbers a real unit has (OUT 0x01, IN 0x81).
 
@@ -39,9 +39,22 @@ BusShape shapeOf(const sim::Device& device);
 // (pulled cable, restart) takes nothing, even if the host has not noticed yet.
 bool offers(const sim::Device& device, const QString& instance);
 
+// Where one emulated unit sits in the guest, so that several can share it: unit N of the
+// model is on controller usbip-vudc.N and always at the virtual host's port N, as a unit
+// that keeps its cable in one socket of a hub keeps its port path.
+struct Slot {
+    int index = 0;
+    QString udc() const;
+    QString gadgetName() const;
+    // The system-wide name of a FunctionFS instance ("ms" of unit 1 is "ms1", of unit 0 "ms").
+    QString instance(const QString& function) const;
+    // The configfs name of a function ("ffs.ms" of unit 1 is "ffs.ms1").
+    QString configfsName(const QString& function) const;
+};
+
 class Composite {
 public:
-    explicit Composite(QString udc = QStringLiteral("usbip-vudc.0"));
+    explicit Composite(Slot slot = {});
     // Creates the gadget and each configfs function ("ffs.ms", "gser.0", ...).
     bool create(const QStringList& functions);
     // Binds and attaches until the host has enumerated the device (a few tries).
@@ -51,8 +64,11 @@ public:
 private:
     bool bindOnce(const BusShape& shape);
     bool attach();
+    bool attachOnce(QString* error);
+    int vhciPort() const { return m_slot.index; }
+    bool hostHoldsPort() const;
 
-    QString m_udc;
+    Slot m_slot;
     QString m_root;
     bool m_bound = false;
 };

@@ -94,14 +94,14 @@ FfsFunction::~FfsFunction()
         m_ep0Thread.detach();
 }
 
-bool FfsFunction::start(const std::string& mountDir)
+bool FfsFunction::start(const std::string& device, const std::string& mountDir)
 {
     const size_t slash = mountDir.rfind('/');
     if (slash != std::string::npos && slash > 0)
         ::mkdir(mountDir.substr(0, slash).c_str(), 0755);
     ::mkdir(mountDir.c_str(), 0755);
-    if (::mount(m_instance.c_str(), mountDir.c_str(), "functionfs", 0, nullptr) != 0 && errno != EBUSY) {
-        std::fprintf(stderr, "[gadget] mount %s: %s\n", m_instance.c_str(), std::strerror(errno));
+    if (::mount(device.c_str(), mountDir.c_str(), "functionfs", 0, nullptr) != 0 && errno != EBUSY) {
+        std::fprintf(stderr, "[gadget] mount %s: %s\n", device.c_str(), std::strerror(errno));
         return false;
     }
     m_ep0 = ::open((mountDir + "/ep0").c_str(), O_RDWR);

@@ -31,8 +31,9 @@ public:
     FfsFunction& operator=(const FfsFunction&) = delete;
 
     void onSetup(SetupHandler handler) { m_setup = std::move(handler); }
-    // Mounts the instance under `mountDir`, writes its descriptors and starts serving ep0.
-    bool start(const std::string& mountDir);
+    // Mounts the FunctionFS instance `device` (this function's, under the name the system
+    // knows it by) at `mountDir`, writes its descriptors and starts serving ep0.
+    bool start(const std::string& device, const std::string& mountDir);
     const std::string& instance() const { return m_instance; }
 
     // A whole transfer from the host, at most `size` bytes; < 0 when the function went away.

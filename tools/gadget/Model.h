@@ -17,7 +17,8 @@ class FfsFunction;
 
 class Model {
 public:
-    explicit Model(QString dir) : m_dir(std::move(dir)) {}
+    // The unit at `port` of a hub; the first unit for an empty text.
+    Model(QString dir, QString port) : m_dir(std::move(dir)), m_port(std::move(port)) {}
 
     // Runs `fn(device, transaction)` under the lock and writes the state back.
     template <typename Fn>
@@ -28,7 +29,7 @@ public:
             sim::Transaction& tx;
             ~Commit() { tx.commit(); }
         } commit{tx};
-        sim::Device device(tx.state());
+        sim::Device device(tx.state(), m_port);
         device.settle(false);
         return fn(device, tx);
     }
@@ -46,6 +47,7 @@ public:
 
 private:
     QString m_dir;
+    QString m_port;
 };
 
 } // namespace gadget

@@ -1,7 +1,10 @@
 // hotspot-gadget: the emulated hotspot on a Linux USB gadget controller. Its device model is
 // the simulated hotspot's (the state folder in $HOTSPOT_SIM_DIR, changed with hotspot-sim);
 // this program shows it on the bus: it follows the model's personality, leaving and
-// re-entering the bus as the unit does, and serves its functions.
+// re-entering the bus as the unit does, and serves its functions. With --unit N it shows
+// the model's Nth unit of a hub (from 0), so one process per unit puts the hub in the guest.
+//
+//   hotspot-gadget [--unit N] [MOUNTS]   (MOUNTS: where FunctionFS is mounted, /run/hotspot-gadget)
 
 #include "AdbFunction.h"
 #include "Composite.h"
@@ -14,6 +17,9 @@
 #include "core/StateStore.h"
 #include "core/UsbLayout.h"
 
+#include "core/Units.h"
+
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QThread>
@@ -23,9 +29,9 @@
 
 namespace {
 
-void say(const QString& text)
+void say(const gadget::Slot& slot, const QString& text)
 {
-    std::fprintf(stderr, "[gadget] %s %s\n", qPrintable(QDateTime::currentDateTimeUtc().toString(QStringLiteral("hh:mm:ss.zzz"))),
+    std::fprintf(stderr, "[gadget %d] %s %s\n", slot.index, qPrintable(QDateTime::currentDateTimeUtc().toString(QStringLiteral("hh:mm:ss.zzz"))),
                  qPrintable(text));
 }
 
@@ -45,10 +51,27 @@ int main(int argc, char** argv)
         std::fputs("hotspot-gadget: HOTSPOT_SIM_DIR is not set\n", stderr);
         return 1;
     }
-    const QString mounts = app.arguments().value(1, QStringLiteral("/run/hotspot-gadget"));
-    const gadget::Model model(dir);
+    QCommandLineParser parser;
+    const QCommandLineOption unitOption(QStringLiteral("unit"), QStringLiteral("The hub's unit to show (from 0)."),
+                                        QStringLiteral("N"), QStringLiteral("0"));
+    parser.addOption(unitOption);
+    parser.addPositionalArgument(QStringLiteral("mounts"), QStringLiteral("Where FunctionFS is mounted."));
+    parser.process(app);
+    const QString mounts = parser.positionalArguments().value(0, QStringLiteral("/run/hotspot-gadget"));
+    bool numeric = false;
+    const gadget::Slot slot{parser.value(unitOption).toInt(&numeric)};
+    const QStringList ports = [&] {
+        sim::Transaction tx(dir);
+        return sim::unitPorts(tx.state());
+    }();
+    if (!numeric || slot.index < 0 || slot.index >= ports.size()) {
+        std::fprintf(stderr, "hotspot-gadget: no unit %s in the model (%d units)\n", qPrintable(parser.value(unitOption)),
+                     int(ports.size()));
+        return 1;
+    }
+    const gadget::Model model(dir, ports.at(slot.index));
 
-    gadget::Composite composite;
+    gadget::Composite composite(slot);
     if (!composite.create(gadget::allFunctions()))
         return 1;
     gadget::FfsFunction storageFn(gadget::kStorage.toStdString(), classOf(sim::UsbFunction::Storage), "Mass Storage");
@@ -58,26 +81,27 @@ int main(int argc, char** argv)
     gadget::AdbFunction adb(adbFn, model);
     gadget::FastbootFunction fastboot(fastbootFn, model);
     for (gadget::FfsFunction* fn : {&storageFn, &adbFn, &fastbootFn}) {
-        if (!fn->start((mounts + QLatin1Char('/')).toStdString() + fn->instance()))
+        const QString instance = slot.instance(QString::fromStdString(fn->instance()));
+        if (!fn->start(instance.toStdString(), (mounts + QLatin1Char('/') + instance).toStdString()))
             return 1;
     }
     std::thread([&] { storage.serve(); }).detach();
     std::thread([&] { adb.serve(); }).detach();
     std::thread([&] { fastboot.serve(); }).detach();
-    say(QStringLiteral("ready"));
+    say(slot, QStringLiteral("unit %1 (%2) ready").arg(slot.index).arg(ports.at(slot.index)));
 
     gadget::BusShape shown;
     for (;;) {
         const gadget::BusShape wanted = model.with([](sim::Device& device, sim::Transaction&) { return gadget::shapeOf(device); });
         if (!(wanted == shown)) {
             if (!shown.identity.isEmpty()) {
-                say(QStringLiteral("leaves the bus"));
+                say(slot, QStringLiteral("leaves the bus"));
                 composite.unbind();
             }
             if (!wanted.identity.isEmpty()) {
-                say(QStringLiteral("enumerates as ") + wanted.describe());
+                say(slot, QStringLiteral("enumerates as ") + wanted.describe());
                 if (!composite.bind(wanted))
-                    say(QStringLiteral("bind failed"));
+                    say(slot, QStringLiteral("bind failed"));
             }
             shown = wanted;
         }

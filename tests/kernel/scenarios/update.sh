@@ -1,9 +1,6 @@
 # A whole update: backup, boot loader, four images through fastboot, restarts, restore,
 # new version, Success. Writing the root file system wipes the device's own data, so what
 # comes back must be what it held before.
-readonly CALIBRATION=/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin
-holds() { [ -n "$2" ] && [ "$(device_file "$1")" = "$2" ]; }
-
 scenario() {
     local calibration config
     calibration=$(device_file "$CALIBRATION")

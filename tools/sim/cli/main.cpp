@@ -43,7 +43,8 @@ int status(SimControl& sim, const QString& port, bool json)
 {
     const QJsonObject state = sim.state();
     if (json) {
-        out() << QJsonDocument(state).toJson(QJsonDocument::Indented);
+        // A hub's state holds every unit's settings and device; a port asks for one device.
+        out() << QJsonDocument(port.isEmpty() ? state : sim.device(port)).toJson(QJsonDocument::Indented);
         return 0;
     }
     const QJsonObject dev = sim.device(port);
