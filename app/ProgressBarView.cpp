@@ -111,6 +111,16 @@ void ProgressBarView::setValue(double v) {
     update();
 }
 
+void ProgressBarView::showFraction(double fraction) {
+    if (fraction < 0) {
+        setIndeterminate(true);
+        return;
+    }
+    if (fraction == 0)
+        setIndeterminate(false);
+    setValue(fraction);
+}
+
 void ProgressBarView::startAnimation() {
     m_animating = true;
     syncTimer();
