@@ -58,6 +58,7 @@ void StationRow::enableButton(bool enabled) {
 
 void StationRow::showProgress(double fraction) {
     m_window.progressBar(m_port)->showFraction(fraction);
+    m_window.setText(m_port, StationWindow::Progress, ProgressBarView::percentText(fraction));
 }
 
 void StationRow::startAnimation() {
@@ -100,8 +101,10 @@ void StationRow::refresh() {
     // Searching has nothing to press, and a finished unit's "Close" would end nothing here.
     const int32_t state = m_unit.session().state();
     QPushButton* button = m_window.actionButton(m_port);
+    const bool shown = state == kStateOffered || state == kStateUpdating;
     button->setText(m_title);
-    button->setVisible(state == kStateOffered || state == kStateUpdating);
+    button->setVisible(shown);
+    m_window.setText(m_port, StationWindow::Action, shown ? m_title : QString());
     button->setEnabled(m_enabled && !m_frozen);
     m_changed();
 }

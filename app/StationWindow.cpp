@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <algorithm>
+#include <utility>
 #include <vector>
 
 using messages::lookup;
@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kRowHeight = 34;
 constexpr int kRowsShown = 8;
+constexpr int kProgressWidth = 150;
+constexpr int kActionWidth = 140;
 
 // "1-2.10" after "1-2.9": the bus and every hop compared as numbers.
 std::vector<int> portNumbers(const QString& port) {
@@ -32,9 +34,12 @@ bool portBefore(const QString& a, const QString& b) {
     return portNumbers(a) < portNumbers(b);
 }
 
-// A cell widget with some air around it, so a bar or button does not touch the grid.
+// A cell widget with some air around it, so a bar or button does not touch the grid. It
+// covers the cell's own text, which is there for assistive technology.
 QWidget* padded(QWidget* inner) {
     auto* cell = new QWidget;
+    cell->setBackgroundRole(QPalette::Base);
+    cell->setAutoFillBackground(true);
     auto* layout = new QHBoxLayout(cell);
     layout->setContentsMargins(6, 3, 6, 3);
     layout->addWidget(inner);
@@ -64,11 +69,15 @@ StationWindow::StationWindow(QWidget* parent)
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(kRowHeight);
     m_table->setWordWrap(false);
+    // Columns keep their widths as texts come and go; the two long texts share the rest.
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     header->setSectionResizeMode(Status, QHeaderView::Stretch);
-    header->setSectionResizeMode(Progress, QHeaderView::Fixed);
-    header->resizeSection(Progress, 150);
+    header->setSectionResizeMode(Result, QHeaderView::Stretch);
+    for (const auto& [column, width] : {std::pair{Progress, kProgressWidth}, std::pair{Action, kActionWidth}}) {
+        header->setSectionResizeMode(column, QHeaderView::Fixed);
+        header->resizeSection(column, width);
+    }
 
     auto* top = new QHBoxLayout;
     auto* texts = new QVBoxLayout;
@@ -80,6 +89,7 @@ StationWindow::StationWindow(QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(m_table, 1);
     retranslate();
+    resize(sizeHint()); // not the two thirds of the screen a first show would allow at most
 }
 
 void StationWindow::retranslate() {
@@ -101,7 +111,7 @@ int StationWindow::addRow(const QString& port) {
     while (row < m_table->rowCount() && portBefore(m_table->item(row, Port)->text(), port))
         ++row;
     m_table->insertRow(row);
-    for (int column : {Port, Version, Status, Result})
+    for (int column = 0; column < ColumnCount; ++column)
         m_table->setItem(row, column, new QTableWidgetItem);
     m_table->item(row, Port)->setText(port);
     auto* bar = new ProgressBarView;
@@ -148,7 +158,7 @@ QPushButton* StationWindow::actionButton(const QString& port) const {
 
 QSize StationWindow::sizeHint() const {
     // Eight rows without scrolling, and the long status texts of the one-device window.
-    return {900, 130 + kRowsShown * kRowHeight};
+    return {960, 130 + kRowsShown * kRowHeight};
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {

@@ -6,19 +6,6 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <algorithm>
-#include <cmath>
-
-namespace {
-
-QString percentText(double fraction) {
-    // A fraction outside [0, 1] (or not a number) would overflow the integer and
-    // show nonsense; the bar never shows more than its range.
-    const double clamped = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
-    return QString::asprintf("%d %%", static_cast<int>(100.0 * clamped));
-}
-
-} // namespace
 
 WindowFace::WindowFace(MainWindow* w)
     : m_window(w),
@@ -86,7 +73,7 @@ void WindowFace::enableButton(bool enabled) {
 
 void WindowFace::showProgress(double fraction) {
     m_progressBar->showFraction(fraction);
-    m_percentLabel->setText(percentText(fraction));
+    m_percentLabel->setText(ProgressBarView::percentText(fraction));
 }
 
 void WindowFace::startAnimation() {
