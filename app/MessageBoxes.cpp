@@ -1,4 +1,5 @@
 #include "app/MessageBoxes.h"
+#include "app/Application.h"
 
 #include <QIcon>
 #include <QMessageBox>
@@ -6,8 +7,7 @@
 
 namespace messageboxes {
 
-void openAlert(QWidget* parent, const QString& text, const QString& resourcesPath,
-               const std::function<void(bool)>& answered) {
+void openAlert(QWidget* parent, const QString& text, const QString& resourcesPath, Application& application) {
     auto* alert = new QMessageBox(parent);
     alert->setObjectName(QStringLiteral("alert"));
     alert->setAttribute(Qt::WA_DeleteOnClose);
@@ -22,7 +22,7 @@ void openAlert(QWidget* parent, const QString& text, const QString& resourcesPat
     if (!icon.isNull())
         alert->setIconPixmap(icon.pixmap(QSize(64, 64), alert->devicePixelRatioF()));
     QObject::connect(alert, &QMessageBox::buttonClicked, alert,
-                     [answered, ok](QAbstractButton* b) { answered(b == ok); });
+                     [a = &application, ok](QAbstractButton* b) { a->alertAnswered(b == ok); });
     alert->open();
 }
 

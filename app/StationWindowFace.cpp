@@ -35,9 +35,7 @@ void StationWindowFace::showStatus(const QString& text) {
 }
 
 void StationWindowFace::showAlert(const QString& text) {
-    Application* application = m_application;
-    messageboxes::openAlert(m_window, text, m_resources,
-                            [application](bool firstButton) { application->alertAnswered(firstButton); });
+    messageboxes::openAlert(m_window, text, m_resources, *m_application);
 }
 
 void StationWindowFace::showNotice(const QString& text) {

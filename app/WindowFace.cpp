@@ -86,9 +86,7 @@ void WindowFace::stopAnimation() {
 }
 
 void WindowFace::showAlert(const QString& text) {
-    Application* application = m_application;
-    messageboxes::openAlert(m_window, text, m_resources,
-                            [application](bool firstButton) { application->alertAnswered(firstButton); });
+    messageboxes::openAlert(m_window, text, m_resources, *m_application);
 }
 
 void WindowFace::showNotice(const QString& text) {
