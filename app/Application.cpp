@@ -79,8 +79,12 @@ bool Application::updating() {
 }
 
 void Application::updateEnded(int32_t) {
-    if (m_pendingSignal != 0 && !updating())
+    if (updating())
+        return;
+    if (m_pendingSignal != 0)
         QCoreApplication::exit(exitstatus::kSignal + m_pendingSignal);
+    else if (m_closeRequested)
+        QCoreApplication::exit(exitstatus::kOk);
 }
 
 void Application::requestTermination(int signal) {
@@ -95,6 +99,17 @@ void Application::requestTermination(int signal) {
         return;
     }
     QCoreApplication::exit(exitstatus::kSignal + signal);
+}
+
+bool Application::requestClose() {
+    if (!updating())
+        return true;
+    if (!m_closeRequested)
+        runlog::write("app", QStringLiteral("closing once the running updates have ended"));
+    m_closeRequested = true;
+    if (m_station)
+        m_station->holdBack();
+    return false;
 }
 
 void Application::finishAfterEventLoop(double graceSeconds) {

@@ -36,6 +36,9 @@ public:
     // A termination signal: ends the application as closing the window does, or, while an
     // update runs, once the update has ended (every step of it is bounded).
     void requestTermination(int signal);
+    // The window's close: true when it may close now; while an update runs, nothing new starts
+    // and the application ends with status 0 once the running updates have ended.
+    bool requestClose();
     // After the event loop: ends the workers' running tools and refuses new ones (waiting at
     // most `graceSeconds` for the runs to return), then stops any adb server a late detection
     // pass started. The workers themselves are left to the process's end.
@@ -57,4 +60,5 @@ private:
     DeviceWorkflow m_workflow;
     std::unique_ptr<Station> m_station;
     int m_pendingSignal = 0; // a termination deferred until the update ends
+    bool m_closeRequested = false; // the window's close, deferred likewise
 };

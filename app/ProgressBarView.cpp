@@ -111,6 +111,22 @@ void ProgressBarView::setValue(double v) {
     update();
 }
 
+QString ProgressBarView::percentText(double fraction) {
+    // Outside the range the integer would overflow and show nonsense.
+    const double clamped = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
+    return QString::asprintf("%d %%", static_cast<int>(100.0 * clamped));
+}
+
+void ProgressBarView::showFraction(double fraction) {
+    if (fraction < 0) {
+        setIndeterminate(true);
+        return;
+    }
+    if (fraction == 0)
+        setIndeterminate(false);
+    setValue(fraction);
+}
+
 void ProgressBarView::startAnimation() {
     m_animating = true;
     syncTimer();

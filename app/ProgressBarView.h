@@ -16,6 +16,11 @@ public:
     double value() const { return m_value; }
     void setIndeterminate(bool on);
     void setValue(double v);
+    // A session's progress: below 0 indeterminate; 0 determinate from zero; above, the value
+    // (an indeterminate bar stays so).
+    void showFraction(double fraction);
+    // "42 %": a fraction outside [0, 1] (or not a number) shown at the nearest end.
+    static QString percentText(double fraction);
     void startAnimation();
     void stopAnimation();
     // Offset of the moving stripes, in pixels; advances only while animating.

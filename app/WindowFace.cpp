@@ -1,25 +1,11 @@
 #include "app/WindowFace.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "app/MessageBoxes.h"
 #include "app/ProgressBarView.h"
 
-#include <QIcon>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
-#include <algorithm>
-#include <cmath>
-
-namespace {
-
-QString percentText(double fraction) {
-    // A fraction outside [0, 1] (or not a number) would overflow the integer and
-    // show nonsense; the bar never shows more than its range.
-    const double clamped = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
-    return QString::asprintf("%d %%", static_cast<int>(100.0 * clamped));
-}
-
-} // namespace
 
 WindowFace::WindowFace(MainWindow* w)
     : m_window(w),
@@ -86,19 +72,8 @@ void WindowFace::enableButton(bool enabled) {
 }
 
 void WindowFace::showProgress(double fraction) {
-    if (fraction < 0) {
-        m_progressBar->setIndeterminate(true);
-        m_percentLabel->setText(QStringLiteral("0 %"));
-        return;
-    }
-    if (fraction == 0) {
-        m_progressBar->setIndeterminate(false);
-        m_progressBar->setValue(0.0);
-        m_percentLabel->setText(QStringLiteral("0 %"));
-    }
-    // A positive fraction alone leaves an indeterminate bar indeterminate.
-    m_percentLabel->setText(percentText(fraction));
-    m_progressBar->setValue(fraction);
+    m_progressBar->showFraction(fraction);
+    m_percentLabel->setText(ProgressBarView::percentText(fraction));
 }
 
 void WindowFace::startAnimation() {
@@ -111,32 +86,11 @@ void WindowFace::stopAnimation() {
 }
 
 void WindowFace::showAlert(const QString& text) {
-    auto* alert = new QMessageBox(m_window);
-    alert->setObjectName(QStringLiteral("alert"));
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setText(text);
-    // The untranslated "OK" is deliberate: the alert must be answerable without a table.
-    QPushButton* ok = alert->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    alert->setDefaultButton(ok);
-    alert->setEscapeButton(ok);
-    // QIcon picks error@2x.png by itself on a high-density screen.
-    const QIcon icon(m_resources + QStringLiteral("/error.png"));
-    if (!icon.isNull())
-        alert->setIconPixmap(icon.pixmap(QSize(64, 64), alert->devicePixelRatioF()));
-    Application* application = m_application;
-    QObject::connect(alert, &QMessageBox::buttonClicked, alert, [application, ok](QAbstractButton* b) {
-        application->alertAnswered(b == ok);
-    });
-    alert->open();
+    messageboxes::openAlert(m_window, text, m_resources, *m_application);
 }
 
 void WindowFace::showNotice(const QString& text) {
-    auto* notice = new QMessageBox(QMessageBox::Information, QString(), text, QMessageBox::Ok, m_window);
-    notice->setObjectName(QStringLiteral("notice"));
-    notice->setAttribute(Qt::WA_DeleteOnClose);
-    notice->setModal(false);
-    notice->show();
+    messageboxes::openNotice(m_window, text);
 }
 
 void WindowFace::updateStarted() {

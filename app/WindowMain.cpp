@@ -2,6 +2,8 @@
 #include "app/Faces.h"
 #include "app/FontWarmUp.h"
 #include "app/MainWindow.h"
+#include "app/StationWindow.h"
+#include "app/StationWindowFace.h"
 #include "bridge/RunLog.h"
 #include "app/TerminalOptions.h"
 #include "app/WindowFace.h"
@@ -34,7 +36,18 @@ int runWindow(int& argc, char** argv, Launch launch) {
     auto* guard = new InstanceGuard;
     if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Window))
         return refuseSecondStart(*running, launch.env.bundlePath);
-    auto* window = new MainWindow;
+    // The station's window, or the one device's: either is raised by a second start.
+    QWidget* window = nullptr;
+    Face* face = nullptr;
+    if (launch.stationMaxUpdates > 0) {
+        auto* station = new StationWindow;
+        window = station;
+        face = new StationWindowFace(station);
+    } else {
+        auto* single = new MainWindow;
+        window = single;
+        face = new WindowFace(single);
+    }
     guard->setRaise([window] {
         window->showNormal();
         window->raise();
@@ -42,8 +55,7 @@ int runWindow(int& argc, char** argv, Launch launch) {
         runlog::write("app", QStringLiteral("a second start brought the window to the front"));
     });
     startRunLog(launch);
-    auto* face = new WindowFace(window);
-    auto* application = new Application(std::move(launch.env), face);
+    auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
     QApplication::setQuitOnLastWindowClosed(application->applicationShouldTerminateAfterLastWindowClosed());
     fonts.finish();
     window->show();

@@ -224,5 +224,37 @@
         <source>info An update journal could not be trusted and was moved to %s</source>
         <translation>An update journal could not be trusted and was moved to %s</translation>
     </message>
+    <message>
+        <source>btn Start All</source>
+        <translation>Start All</translation>
+    </message>
+    <message>
+        <source>col Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>col Version</source>
+        <translation>Device Version</translation>
+    </message>
+    <message>
+        <source>col Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>col Progress</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>col Result</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>stat Closing once the running updates end ...</source>
+        <translation>The updater will close once the running updates have ended.</translation>
+    </message>
+    <message>
+        <source>info Package version %s</source>
+        <translation>Firmware package: %s</translation>
+    </message>
 </context>
 </TS>

@@ -224,6 +224,38 @@
         <source>info An update journal could not be trusted and was moved to %s</source>
         <translation>一个更新记录无法信任，已移至 %s</translation>
     </message>
+    <message>
+        <source>btn Start All</source>
+        <translation>全部开始</translation>
+    </message>
+    <message>
+        <source>col Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>col Version</source>
+        <translation>设备版本</translation>
+    </message>
+    <message>
+        <source>col Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>col Progress</source>
+        <translation>进度</translation>
+    </message>
+    <message>
+        <source>col Result</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>stat Closing once the running updates end ...</source>
+        <translation>正在进行的更新结束后，更新程序将关闭。</translation>
+    </message>
+    <message>
+        <source>info Package version %s</source>
+        <translation>固件包：%s</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 usage() {
     cat <<'TEXT'
 Usage: bash scripts/demo.sh [--headless] [--no-setup] [--simulated] [--scenario NAME|FILE|JSON]
-                           [--language zh_CN]
+                           [--language zh_CN] [--station]
 
 Installs what is missing (scripts/setup.sh), builds the project and the demo firmware
 package, assembles a demo bundle in build/demo/ whose adb, fastboot and USB library are
@@ -25,6 +25,11 @@ When a real hotspot is attached (and --simulated is not given), the updater runs
   --scenario   simulator scenario (default: demo; see tools/sim/README.md)
   --language   run the simulated demo in this language (zh_CN: Simplified Chinese);
                headless screenshots then go to build/demo-shots-zh_CN/
+  --station    the station window (hotspot-updater --station) on a simulated hub of four
+               units at ports 1-2.1 to 1-2.4, the one at 1-2.3 failing to write its boot
+               image; press Start All. Headless, Start All is pressed itself and the
+               screenshots go to build/demo-shots-station/. The updater runs in a private
+               mount namespace where the simulator's sysfs tree stands at /sys (unshare).
 
 The application needs its device-access rule (70-hotspot-updater.rules); the demo installs
 it in /etc/udev/rules.d when missing, with sudo when not root.
@@ -53,6 +58,7 @@ while [ $# -gt 0 ]; do
         --scenario=*) args+=(--scenario "${1#*=}") ;;
         --language) [ $# -ge 2 ] || { usage >&2; exit 2; }; args+=(--language "$2"); shift ;;
         --language=*) args+=(--language "${1#*=}") ;;
+        --station) args+=(--station); simulated_only=1 ;;
         *) echo "demo.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
     esac
     shift

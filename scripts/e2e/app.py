@@ -39,9 +39,12 @@ class AppProcess:
     its own, and marks its environment so that every descendant can be found later, even one
     that detached itself."""
 
-    def __init__(self, bundle, desktop_env, home, log_path, sim_dir=None, preload=None, extra_env=None):
+    def __init__(self, bundle, desktop_env, home, log_path, sim_dir=None, preload=None, extra_env=None,
+                 args=(), wrapper=()):
         self.bundle = os.path.abspath(bundle)
         self.exe = os.path.join(self.bundle, "Contents", "bin", "hotspot-updater")
+        # `wrapper` runs first and ends by executing the application in its place (same pid).
+        self.command = [*wrapper, self.exe, *args]
         self.tag = uuid.uuid4().hex
         env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "LD_PRELOAD", "HOTSPOT_SIM"))}
         env.update(desktop_env)
@@ -71,7 +74,7 @@ class AppProcess:
             raise FileNotFoundError(f"no application at {self.exe} (build it first)")
         os.makedirs(self.home, exist_ok=True)
         self._log = open(self.log_path, "ab")
-        self.proc = subprocess.Popen([self.exe], env=self.env, stdout=self._log, stderr=subprocess.STDOUT,
+        self.proc = subprocess.Popen(self.command, env=self.env, stdout=self._log, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL, start_new_session=True)
         self.started_at = time.monotonic()
         return self

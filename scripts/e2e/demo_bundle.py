@@ -77,6 +77,10 @@ class Simulator:
         except (DemoError, ValueError):
             return None
 
+    def unit_versions(self):
+        """port -> firmware version of every unit of the hub."""
+        return {u["port"]: u.get("device", {}).get("firmware_version") for u in self.status().get("units", [])}
+
     def records(self):
         """Everything the device was asked, oldest first (JSON objects)."""
         return [json.loads(line) for line in self.run("log").splitlines() if line.strip()]

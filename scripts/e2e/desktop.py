@@ -7,6 +7,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -32,6 +33,22 @@ def missing_programs():
     except (ImportError, ValueError):
         missing.append("python3-gi / gir1.2-atspi-2.0")
     return missing
+
+
+def run_isolated(script, marker):
+    """Runs `script` (this process's arguments) again in a network namespace of its own, once:
+    `marker` in the environment says it already is. The updater allows one instance per machine
+    through a socket in the abstract namespace, which belongs to the network namespace: runs of
+    other build trees or CI jobs on this machine must not refuse ours."""
+    if os.environ.get(marker) or not shutil.which("unshare"):
+        return
+    flags = ["--net"] if os.geteuid() == 0 else ["--net", "--map-current-user"]
+    if subprocess.run(["unshare", *flags, "true"], capture_output=True).returncode != 0:
+        print("note: no network namespace here; another updater on this machine would refuse this run")
+        return
+    sys.stdout.flush()
+    os.execvpe("unshare", ["unshare", *flags, sys.executable, os.path.abspath(script), *sys.argv[1:]],
+               {**os.environ, marker: "1"})
 
 
 def _read_line_from_fd(fd, timeout, what):

@@ -63,6 +63,43 @@ def widget_order(ui_path=DEFAULT_UI):
     return order, top.find("property[@name='windowTitle']/string").text
 
 
+def find_app(pid):
+    """The application of process `pid` on the accessibility bus, or None."""
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        if app is None:
+            continue
+        try:
+            if app.get_process_id() == pid:
+                # The client cache goes stale as the window changes; always ask the app.
+                app.set_cache_mask(Atspi.Cache.NONE)
+                return app
+        except GLib.Error:
+            continue
+    return None
+
+
+def descendants(node):
+    """Every accessible object below `node`, depth first."""
+    out = []
+    for i in range(node.get_child_count()):
+        child = node.get_child_at_index(i)
+        out.append(child)
+        out.extend(descendants(child))
+    return out
+
+
+def press_node(node, name):
+    """Presses a button through its Press action, as assistive technology does."""
+    for i in range(node.get_n_actions()):
+        if node.get_action_name(i) == "Press":
+            if not node.do_action(i):
+                raise RuntimeError(f"{name}: Press refused")
+            return
+    raise RuntimeError(f"{name} offers no Press action (disabled?)")
+
+
 class Snapshot(dict):
     """name -> {"text", "showing", "enabled"} at one moment."""
 
@@ -94,21 +131,6 @@ class AppWindow:
         self.outlets = {}
 
     # -- finding ---------------------------------------------------------------------
-    def _find_app(self):
-        desktop = Atspi.get_desktop(0)
-        for i in range(desktop.get_child_count()):
-            app = desktop.get_child_at_index(i)
-            if app is None:
-                continue
-            try:
-                if app.get_process_id() == self.pid:
-                    # The client cache goes stale as the window changes; always ask the app.
-                    app.set_cache_mask(Atspi.Cache.NONE)
-                    return app
-            except GLib.Error:
-                continue
-        return None
-
     def _find_frame(self, app):
         for i in range(app.get_child_count()):
             child = app.get_child_at_index(i)
@@ -116,17 +138,8 @@ class AppWindow:
                 return child
         return None
 
-    @staticmethod
-    def _descendants(node):
-        out = []
-        for i in range(node.get_child_count()):
-            child = node.get_child_at_index(i)
-            out.append(child)
-            out.extend(AppWindow._descendants(child))
-        return out
-
     def _map_outlets(self, frame):
-        nodes = self._descendants(frame)
+        nodes = descendants(frame)
         if len(nodes) != len(self.order):
             raise LookupError(f"window has {len(nodes)} accessible objects, MainWindow.ui {len(self.order)} widgets")
         outlets = {}
@@ -143,7 +156,7 @@ class AppWindow:
         last = "application not on the accessibility bus"
         while time.monotonic() < deadline:
             try:
-                app = self._find_app()
+                app = find_app(self.pid)
                 frame = app and self._find_frame(app)
                 if frame is not None:
                     self.outlets = self._map_outlets(frame)
@@ -230,24 +243,17 @@ class AppWindow:
     def press(self, name="updateButton"):
         """Presses a button through its Press action, as assistive technology does. The
         action is carried out about 100 ms later: callers wait for its effect."""
-        node = self._node(name)
-        for i in range(node.get_n_actions()):
-            if node.get_action_name(i) == "Press":
-                if not node.do_action(i):
-                    raise RuntimeError(f"{name}: Press refused")
-                return
-        raise RuntimeError(f"{name} offers no Press action (disabled?)")
+        press_node(self._node(name), name)
 
 
 def find_dialog_text(pid, starts_with, timeout=30):
     """(text, OK button) of a message box of process `pid` whose text starts with `starts_with`."""
     _init_atspi()
-    finder = AppWindow(pid)
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         try:
-            app = finder._find_app()
-            nodes = AppWindow._descendants(app) if app else []
+            app = find_app(pid)
+            nodes = descendants(app) if app else []
             texts = [n.get_name() for n in nodes if (n.get_name() or "").startswith(starts_with)]
             buttons = [n for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON and n.get_name() == "OK"]
             if texts and buttons:

@@ -74,8 +74,9 @@ def find_windows(display, pid, title=None):
     return [int(w) for w in out.stdout.split()]
 
 
-def screenshot(display, path):
-    """Whole screen as PNG. Under Xvfb without a window manager the window sits at 0,0."""
-    subprocess.run([IMPORT, "-display", display, "-window", "root", path], check=True,
+def screenshot(display, path, window="root"):
+    """The whole screen (or one window, by id) as PNG. Under Xvfb without a window manager the
+    window sits at 0,0."""
+    subprocess.run([IMPORT, "-display", display, "-window", str(window), path], check=True,
                    capture_output=True, timeout=60)
     return path

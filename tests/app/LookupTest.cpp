@@ -31,6 +31,8 @@ const char* const kKeys[] = {
     "info The firmware was written, but its new version could not be read.",
     "info Please check device, reconnect it and try again.",
     "warning Please do not remove, update is in progress.", "warning Update is finished.",
+    "btn Start All", "col Port", "col Version", "col Status", "col Progress", "col Result",
+    "stat Closing once the running updates end ...", "info Package version %s",
 };
 
 } // namespace

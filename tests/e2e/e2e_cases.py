@@ -24,7 +24,7 @@ SOURCE_DIR = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.join(SOURCE_DIR, "scripts", "e2e"))
 
-from desktop import missing_programs  # noqa: E402
+from desktop import missing_programs, run_isolated  # noqa: E402
 
 SKIP = 77
 EXIT_LIMIT = 2.0  # seconds from closing the window to the end of the process
@@ -729,21 +729,6 @@ def case_cli_write_fails(c):
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
-def run_isolated():
-    """Runs this case again in a network namespace of its own. The updater allows one instance
-    per machine through a socket in the abstract namespace, which belongs to the network
-    namespace: runs of other build trees or CI jobs on this machine must not refuse ours."""
-    if os.environ.get("HOTSPOT_E2E_ISOLATED") or not shutil.which("unshare"):
-        return
-    flags = ["--net"] if os.geteuid() == 0 else ["--net", "--map-current-user"]
-    if subprocess.run(["unshare", *flags, "true"], capture_output=True).returncode != 0:
-        print("note: no network namespace here; another updater on this machine would refuse this run")
-        return
-    sys.stdout.flush()
-    os.execvpe("unshare", ["unshare", *flags, sys.executable, os.path.abspath(__file__), *sys.argv[1:]],
-               {**os.environ, "HOTSPOT_E2E_ISOLATED": "1"})
-
-
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build-dir", required=True)
@@ -751,7 +736,7 @@ def main(argv=None):
     ap.add_argument("case", choices=sorted(CASES))
     args = ap.parse_args(argv)
     if argv is None:
-        run_isolated()
+        run_isolated(__file__, "HOTSPOT_E2E_ISOLATED")
     missing = [] if args.case.startswith("cli_") else missing_programs()
     if missing:
         print("skipped: this machine lacks " + ", ".join(missing) + " (scripts/setup.sh installs them)")

@@ -7,6 +7,8 @@
 #include "app/MainWindow.h"
 #include "app/WindowFace.h"
 #include "app/ProgressBarView.h"
+#include "app/StationWindow.h"
+#include "app/StationWindowFace.h"
 #include "workflow/DetectionLoop.h"
 #include "workflow/Messages.h"
 #include "workflow/PackageCheck.h"
@@ -153,6 +155,10 @@ struct HarnessOptions {
     uid_t keyOwner = ::getuid();
     // A home that outlives this harness (a next run of the application); else its own.
     QString home{};
+    // Above 0: a station with its window, updating that many at once.
+    int stationMaxUpdates = 0;
+    // Where the ports are found (a simulated hub's tree); else an empty one.
+    QString sysfsRoot{};
 };
 
 class AppHarness {
@@ -164,7 +170,8 @@ public:
         env.bundlePath = bundle.path();
         env.home = home();
         env.hostTmp = m_scratch.path();
-        env.sysfsRoot = m_scratch.path() + QStringLiteral("/sys"); // no host's devices
+        env.sysfsRoot = options.sysfsRoot.isEmpty() ? m_scratch.path() + QStringLiteral("/sys") // no host's devices
+                                                    : options.sysfsRoot;
         const QString rule = m_scratch.path() + QStringLiteral("/70-hotspot-updater.rules");
         if (options.driverInstalled) {
             QFile f(rule);
@@ -178,19 +185,40 @@ public:
         env.clock = clock;
         env.toolLimits = options.toolLimits;
         env.exitProgram = [](int code) { throw ProgramExit(code); };
-        m_window = std::make_unique<MainWindow>();
-        m_face = std::make_unique<WindowFace>(m_window.get());
-        m_delegate = std::make_unique<Application>(std::move(env), m_face.get());
+        Face* face = nullptr;
+        if (options.stationMaxUpdates > 0) {
+            m_stationWindow = std::make_unique<StationWindow>();
+            m_stationFace = std::make_unique<StationWindowFace>(m_stationWindow.get());
+            face = m_stationFace.get();
+        } else {
+            m_window = std::make_unique<MainWindow>();
+            m_face = std::make_unique<WindowFace>(m_window.get());
+            face = m_face.get();
+        }
+        m_delegate = std::make_unique<Application>(std::move(env), face, options.stationMaxUpdates);
     }
 
     ~AppHarness() {
         // Workers post to the GUI thread: serve them until every one has left.
         m_delegate->session().requestDetectionStop();
-        pumpUntil([this] { return m_delegate->session().liveWorkers() == 0; });
+        if (Station* station = m_delegate->station())
+            station->stop();
+        pumpUntil([this] { return liveWorkers() == 0; });
+    }
+
+    // The workers of the application's session and of every station unit.
+    int liveWorkers() {
+        int live = session().liveWorkers();
+        if (Station* station = m_delegate->station()) {
+            for (const std::unique_ptr<DeviceWorkflow>& unit : station->units())
+                live += unit->session().liveWorkers();
+        }
+        return live;
     }
 
     Application& app() { return *m_delegate; }
     MainWindow& window() { return *m_window; }
+    StationWindow& stationWindow() { return *m_stationWindow; }
     WindowFace& face() { return *m_face; }
     QString home() const { return m_home.isEmpty() ? m_scratch.path() + QStringLiteral("/home") : m_home; }
     QString scratch() const { return m_scratch.path(); }
@@ -276,6 +304,8 @@ private:
     QTemporaryDir m_scratch;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<WindowFace> m_face;
+    std::unique_ptr<StationWindow> m_stationWindow;
+    std::unique_ptr<StationWindowFace> m_stationFace;
     std::unique_ptr<Application> m_delegate;
 };
 

@@ -1,0 +1,110 @@
+#include "app/StationRow.h"
+#include "app/MessageBoxes.h"
+#include "app/ProgressBarView.h"
+#include "app/StationWindow.h"
+#include "workflow/DeviceWorkflow.h"
+
+#include <QPushButton>
+
+namespace {
+
+constexpr int32_t kStateOffered = 2;
+constexpr int32_t kStateUpdating = 3;
+
+} // namespace
+
+StationRow::StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed)
+    : m_window(window), m_unit(unit), m_port(unit.port()), m_changed(std::move(changed)) {
+    m_window.addRow(m_port);
+    QObject::connect(m_window.actionButton(m_port), &QPushButton::clicked, &m_window, [this] {
+        if (!m_frozen)
+            m_unit.press(); // Close never reaches here: the button is hidden then
+    });
+}
+
+bool StationRow::offersStart() const {
+    return !m_frozen && m_enabled && m_unit.session().state() == kStateOffered;
+}
+
+void StationRow::freeze() {
+    m_frozen = true;
+    refresh();
+}
+
+void StationRow::showStatus(const QString& text) {
+    m_status = text;
+    refresh();
+}
+
+void StationRow::showInfo(const QString& text) {
+    m_info = text;
+    refresh();
+}
+
+void StationRow::setTextLabel(const std::optional<QString>& text, bool) {
+    m_info = text.value_or(QString());
+    refresh();
+}
+
+void StationRow::showButtonTitle(const QString& title) {
+    m_title = title;
+    refresh();
+}
+
+void StationRow::enableButton(bool enabled) {
+    m_enabled = enabled;
+    refresh();
+}
+
+void StationRow::showProgress(double fraction) {
+    m_window.progressBar(m_port)->showFraction(fraction);
+    m_window.setText(m_port, StationWindow::Progress, ProgressBarView::percentText(fraction));
+}
+
+void StationRow::startAnimation() {
+    ProgressBarView* bar = m_window.progressBar(m_port);
+    bar->setIndeterminate(true);
+    bar->startAnimation();
+}
+
+void StationRow::stopAnimation() {
+    m_window.progressBar(m_port)->stopAnimation();
+}
+
+void StationRow::showNotice(const QString& text) {
+    messageboxes::openNotice(&m_window, m_port + QStringLiteral(": ") + text);
+}
+
+void StationRow::versionRead(bool updateOffered) {
+    refresh();
+    if (!updateOffered)
+        m_window.setText(m_port, StationWindow::Result, m_status, m_info);
+}
+
+void StationRow::updateStarted() {
+    m_window.setText(m_port, StationWindow::Result, QString());
+}
+
+void StationRow::updateEnded(int32_t result) {
+    // The completion has shown the outcome in the status line: success or what failed. A
+    // full bar only for a success; any other outcome stands still, as in the one window.
+    ProgressBarView* bar = m_window.progressBar(m_port);
+    bar->stopAnimation();
+    bar->setIndeterminate(result != 0);
+    refresh();
+    m_window.setText(m_port, StationWindow::Result, m_status, m_info);
+}
+
+void StationRow::refresh() {
+    m_window.setText(m_port, StationWindow::Status, m_status, m_info.isEmpty() ? m_status : m_info);
+    m_window.setText(m_port, StationWindow::Version, m_unit.session().deviceVersion());
+    // Searching has nothing to press, and a finished unit's "Close" would end nothing here.
+    const int32_t state = m_unit.session().state();
+    QPushButton* button = m_window.actionButton(m_port);
+    const bool shown = state == kStateOffered || state == kStateUpdating;
+    button->setText(m_title);
+    button->setVisible(shown);
+    m_window.setText(m_port, StationWindow::Action, shown ? m_title : QString());
+    button->setEnabled(m_enabled && !m_frozen);
+    m_changed();
+}

@@ -1,0 +1,50 @@
+#pragma once
+// One unit of the station in its row of the station window: what its session tells, and its
+// button, which presses the unit's own.
+
+#include "workflow/SessionListener.h"
+
+#include <QString>
+#include <functional>
+
+class DeviceWorkflow;
+class StationWindow;
+
+class StationRow : public SessionListener {
+public:
+    // Adds the unit's row. `changed` runs after anything that may change what the rows offer.
+    StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed);
+
+    // Start or Finish is on offer and may be pressed.
+    bool offersStart() const;
+    // The window is closing: nothing new may be pressed.
+    void freeze();
+
+    void showStatus(const QString& text) override;
+    void showInfo(const QString& text) override;
+    void setTextLabel(const std::optional<QString>& text, bool showImage) override;
+    void showButtonTitle(const QString& title) override;
+    void enableButton(bool enabled) override;
+    void showProgress(double fraction) override;
+    void startAnimation() override;
+    void stopAnimation() override;
+    void showNotice(const QString& text) override;
+    void versionRead(bool updateOffered) override;
+    void updateStarted() override;
+    void updateEnded(int32_t result) override;
+
+private:
+    // The row as the session stands now: status (the info text as its tool tip), version, and
+    // the button, shown only while the unit's state has one to press or a run going.
+    void refresh();
+
+    StationWindow& m_window;
+    DeviceWorkflow& m_unit;
+    QString m_port;
+    std::function<void()> m_changed;
+    QString m_status;
+    QString m_info;
+    QString m_title;
+    bool m_enabled = false;
+    bool m_frozen = false;
+};

@@ -1,0 +1,169 @@
+#include "app/StationWindow.h"
+#include "app/ProgressBarView.h"
+#include "workflow/Messages.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <utility>
+#include <vector>
+
+using messages::lookup;
+
+namespace {
+
+constexpr int kRowHeight = 34;
+constexpr int kRowsShown = 8;
+constexpr int kProgressWidth = 150;
+constexpr int kActionWidth = 140;
+
+// "1-2.10" after "1-2.9": the bus and every hop compared as numbers.
+std::vector<int> portNumbers(const QString& port) {
+    std::vector<int> numbers;
+    for (const QString& part : QString(port).replace(u'-', u'.').split(u'.'))
+        numbers.push_back(part.toInt());
+    return numbers;
+}
+
+bool portBefore(const QString& a, const QString& b) {
+    return portNumbers(a) < portNumbers(b);
+}
+
+// A cell widget with some air around it, so a bar or button does not touch the grid. It
+// covers the cell's own text, which is there for assistive technology.
+QWidget* padded(QWidget* inner) {
+    auto* cell = new QWidget;
+    cell->setBackgroundRole(QPalette::Base);
+    cell->setAutoFillBackground(true);
+    auto* layout = new QHBoxLayout(cell);
+    layout->setContentsMargins(6, 3, 6, 3);
+    layout->addWidget(inner);
+    return cell;
+}
+
+template <class Inner>
+Inner* innerOf(QWidget* cell, const QString& name) {
+    return cell ? cell->findChild<Inner*>(name) : nullptr;
+}
+
+} // namespace
+
+StationWindow::StationWindow(QWidget* parent)
+    : QWidget(parent), m_package(new QLabel), m_status(new QLabel), m_startAll(new QPushButton),
+      m_table(new QTableWidget(0, ColumnCount)) {
+    setWindowTitle(QStringLiteral("Hotspot Updater"));
+    m_package->setObjectName(QStringLiteral("stationPackage"));
+    m_status->setObjectName(QStringLiteral("stationStatus"));
+    m_status->setWordWrap(true);
+    m_startAll->setObjectName(QStringLiteral("startAllButton"));
+    m_startAll->setEnabled(false);
+    m_table->setObjectName(QStringLiteral("stationTable"));
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setFocusPolicy(Qt::NoFocus);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    m_table->setWordWrap(false);
+    // Columns keep their widths as texts come and go; the two long texts share the rest.
+    QHeaderView* header = m_table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(Status, QHeaderView::Stretch);
+    header->setSectionResizeMode(Result, QHeaderView::Stretch);
+    for (const auto& [column, width] : {std::pair{Progress, kProgressWidth}, std::pair{Action, kActionWidth}}) {
+        header->setSectionResizeMode(column, QHeaderView::Fixed);
+        header->resizeSection(column, width);
+    }
+
+    auto* top = new QHBoxLayout;
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(m_package);
+    texts->addWidget(m_status);
+    top->addLayout(texts, 1);
+    top->addWidget(m_startAll, 0, Qt::AlignTop);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_table, 1);
+    retranslate();
+    resize(sizeHint()); // not the two thirds of the screen a first show would allow at most
+}
+
+void StationWindow::retranslate() {
+    m_startAll->setText(lookup("btn Start All"));
+    m_table->setHorizontalHeaderLabels({lookup("col Port"), lookup("col Version"), lookup("col Status"),
+                                        lookup("col Progress"), lookup("col Result"), QString()});
+}
+
+void StationWindow::setPictureFolder(const QString& resourcesDir) {
+    const QIcon icon(resourcesDir + QStringLiteral("/app-icon.png"));
+    if (!icon.isNull())
+        setWindowIcon(icon);
+}
+
+int StationWindow::addRow(const QString& port) {
+    if (const int known = rowOf(port); known >= 0)
+        return known;
+    int row = 0;
+    while (row < m_table->rowCount() && portBefore(m_table->item(row, Port)->text(), port))
+        ++row;
+    m_table->insertRow(row);
+    for (int column = 0; column < ColumnCount; ++column)
+        m_table->setItem(row, column, new QTableWidgetItem);
+    m_table->item(row, Port)->setText(port);
+    auto* bar = new ProgressBarView;
+    bar->setObjectName(QStringLiteral("progress ") + port);
+    m_table->setCellWidget(row, Progress, padded(bar));
+    auto* button = new QPushButton;
+    button->setObjectName(QStringLiteral("action ") + port);
+    button->setEnabled(false);
+    m_table->setCellWidget(row, Action, padded(button));
+    return row;
+}
+
+int StationWindow::rowOf(const QString& port) const {
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        if (m_table->item(row, Port)->text() == port)
+            return row;
+    }
+    return -1;
+}
+
+void StationWindow::setText(const QString& port, Column column, const QString& text, const QString& toolTip) {
+    const int row = rowOf(port);
+    if (row < 0)
+        return;
+    QTableWidgetItem* item = m_table->item(row, column);
+    item->setText(text);
+    item->setToolTip(toolTip.isEmpty() ? text : toolTip);
+}
+
+QString StationWindow::text(const QString& port, Column column) const {
+    const int row = rowOf(port);
+    return row < 0 ? QString() : m_table->item(row, column)->text();
+}
+
+ProgressBarView* StationWindow::progressBar(const QString& port) const {
+    const int row = rowOf(port);
+    return row < 0 ? nullptr : innerOf<ProgressBarView>(m_table->cellWidget(row, Progress), QStringLiteral("progress ") + port);
+}
+
+QPushButton* StationWindow::actionButton(const QString& port) const {
+    const int row = rowOf(port);
+    return row < 0 ? nullptr : innerOf<QPushButton>(m_table->cellWidget(row, Action), QStringLiteral("action ") + port);
+}
+
+QSize StationWindow::sizeHint() const {
+    // Eight rows without scrolling, and the long status texts of the one-device window.
+    return {960, 130 + kRowsShown * kRowHeight};
+}
+
+void StationWindow::closeEvent(QCloseEvent* event) {
+    if (!m_closeGuard || m_closeGuard())
+        event->accept();
+    else
+        event->ignore();
+}

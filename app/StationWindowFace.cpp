@@ -1,0 +1,65 @@
+#include "app/StationWindowFace.h"
+#include "app/Application.h"
+#include "app/MessageBoxes.h"
+#include "app/StationRow.h"
+#include "app/StationWindow.h"
+#include "workflow/Messages.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <algorithm>
+
+StationWindowFace::StationWindowFace(StationWindow* window) : m_window(window) {}
+
+StationWindowFace::~StationWindowFace() = default;
+
+void StationWindowFace::attach(Application& application, const QString& resourcesPath) {
+    m_application = &application;
+    m_resources = resourcesPath;
+    application.station()->subscribe(this);
+    QObject::connect(m_window->startAllButton(), &QPushButton::clicked, &application, [this] {
+        if (!m_closing)
+            m_application->station()->startAll();
+    });
+    m_window->setCloseGuard([this] { return closeRequested(); });
+    m_window->retranslate();
+    m_window->setPictureFolder(resourcesPath);
+}
+
+void StationWindowFace::showStatus(const QString& text) {
+    const QString version = m_application->session().packageVersion();
+    m_window->packageLabel()->setText(version.isEmpty() ? QString()
+                                                        : messages::lookupFilled("info Package version %s", version));
+    if (!m_closing)
+        m_window->statusLabel()->setText(text);
+}
+
+void StationWindowFace::showAlert(const QString& text) {
+    messageboxes::openAlert(m_window, text, m_resources, *m_application);
+}
+
+void StationWindowFace::showNotice(const QString& text) {
+    messageboxes::openNotice(m_window, text);
+}
+
+void StationWindowFace::unitJoined(DeviceWorkflow& unit) {
+    m_rows.push_back(std::make_unique<StationRow>(*m_window, unit, [this] { showStartAll(); }));
+    unit.session().subscribe(m_rows.back().get());
+}
+
+void StationWindowFace::showStartAll() {
+    const bool offered = std::any_of(m_rows.cbegin(), m_rows.cend(),
+                                     [](const std::unique_ptr<StationRow>& row) { return row->offersStart(); });
+    m_window->startAllButton()->setEnabled(offered && !m_closing);
+}
+
+bool StationWindowFace::closeRequested() {
+    if (m_application->requestClose())
+        return true;
+    m_closing = true;
+    m_window->statusLabel()->setText(messages::lookup("stat Closing once the running updates end ..."));
+    for (const std::unique_ptr<StationRow>& row : m_rows)
+        row->freeze();
+    showStartAll();
+    return false;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The station window's face: the package check's session fills the top of the window, and
+// every unit that joins gets a row of its own.
+
+#include "app/Face.h"
+#include "workflow/Station.h"
+
+#include <memory>
+#include <vector>
+
+class StationRow;
+class StationWindow;
+
+class StationWindowFace : public Face, private StationListener {
+public:
+    // The window must outlive the face.
+    explicit StationWindowFace(StationWindow* window);
+    ~StationWindowFace() override;
+
+    void attach(Application& application, const QString& resourcesPath) override;
+    void showStatus(const QString& text) override;
+    void showAlert(const QString& text) override;
+    void showNotice(const QString& text) override;
+
+    StationWindow* window() const { return m_window; }
+
+private:
+    void unitJoined(DeviceWorkflow& unit) override;
+    // Start All is offered while any row offers Start or Finish.
+    void showStartAll();
+    // The window's close: at once, or once the running updates have ended.
+    bool closeRequested();
+
+    StationWindow* m_window;
+    Application* m_application = nullptr;
+    QString m_resources;
+    std::vector<std::unique_ptr<StationRow>> m_rows;
+    bool m_closing = false;
+};

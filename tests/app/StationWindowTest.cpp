@@ -1,0 +1,111 @@
+// The station window on a simulated hub: a row per port, Start All, one unit's failure in its
+// own row, and a close while updates run that waits for them.
+
+#include "app/StationWindow.h"
+#include "tests/workflow/SimFixture.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+const QStringList kPorts = {"1-2.1", "1-2.2", "1-2.3", "1-2.10"};
+
+// 1-2.2 fails writing boot; 1-2.10 has the package's version already.
+const char* const kHub = R"({"base": "usr-cdrom", "units": [
+    {"port": "1-2.10", "firmware_version": "1.0.4"}, {"port": "1-2.3"},
+    {"port": "1-2.2", "faults": {"flash_fail": ["boot"]}}, {"port": "1-2.1"}]})";
+
+class StationWindowTest : public SimFixture {
+protected:
+    // The hub, the package, the station launched and every unit's version read.
+    AppHarness& launched() {
+        loadScenario(QString::fromUtf8(kHub));
+        std::vector<ImageFile> images;
+        for (const char* partition : {"aboot", "boot", "modem", "system"})
+            images.push_back({partition, QByteArray(partition) + ".img", QByteArray(4096, partition[0])});
+        writePackage("HS_FW_1.0.4", images);
+        HarnessOptions options;
+        options.stationMaxUpdates = 8;
+        options.sysfsRoot = sim->sysfsRoot();
+        AppHarness& h = start(options);
+        // Waits pass, but in a hundredth of their time, so the watch does not spin.
+        h.clock->onSleep([](double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s / 100)); });
+        h.app().applicationDidFinishLaunching();
+        AppHarness::pumpUntil([&] { return offered(h) == 3 && cell(h, "1-2.10", StationWindow::Result) != ""; });
+        return h;
+    }
+
+    // Rows whose button offers Start.
+    static int offered(AppHarness& h) {
+        int n = 0;
+        for (const QString& port : kPorts) {
+            const QPushButton* button = h.stationWindow().actionButton(port);
+            n += button && !button->isHidden() && button->isEnabled() && button->text() == L("btn Start");
+        }
+        return n;
+    }
+    static QString cell(AppHarness& h, const char* port, StationWindow::Column column) {
+        return h.stationWindow().text(QString::fromUtf8(port), column);
+    }
+    static QStringList column(AppHarness& h, StationWindow::Column c) {
+        QStringList texts;
+        for (int row = 0; row < h.stationWindow().table()->rowCount(); ++row)
+            texts << h.stationWindow().table()->item(row, c)->text();
+        return texts;
+    }
+};
+
+TEST_F(StationWindowTest, StartAllUpdatesEveryOfferedUnitAndTheFailureStaysInItsRow) {
+    AppHarness& h = launched();
+    StationWindow& w = h.stationWindow();
+    EXPECT_EQ(column(h, StationWindow::Port), (QStringList{"1-2.1", "1-2.2", "1-2.3", "1-2.10"}));
+    EXPECT_EQ(column(h, StationWindow::Version), (QStringList{"1.0.3", "1.0.3", "1.0.3", "1.0.4"}));
+    EXPECT_EQ(w.packageLabel()->text(), messages::lookupFilled("info Package version %s", QStringLiteral("1.0.4")));
+    EXPECT_EQ(cell(h, "1-2.1", StationWindow::Status), L("stat Device Ready !"));
+    EXPECT_EQ(w.actionButton("1-2.1")->text(), L("btn Start"));
+    EXPECT_EQ(cell(h, "1-2.10", StationWindow::Result), L("info Your vesion is up to date"));
+    EXPECT_TRUE(w.actionButton("1-2.10")->isHidden()); // its Close would end nothing
+    ASSERT_TRUE(w.startAllButton()->isEnabled());
+
+    w.startAllButton()->click();
+    EXPECT_FALSE(w.startAllButton()->isEnabled());
+    AppHarness::pumpUntil([&] { return !h.app().station()->updating(); });
+    EXPECT_EQ(column(h, StationWindow::Result),
+              (QStringList{L("stat Success upgrade device !"), L("stat Fail to write image !"),
+                           L("stat Success upgrade device !"), L("info Your vesion is up to date")}));
+    EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
+    EXPECT_EQ(sim->firmwareVersion("1-2.2"), "1.0.3");
+    EXPECT_EQ(sim->firmwareVersion("1-2.3"), "1.0.4");
+    EXPECT_EQ(w.progressBar("1-2.1")->value(), 1.0);
+    EXPECT_EQ(offered(h), 0);
+    EXPECT_FALSE(w.startAllButton()->isEnabled());
+}
+
+TEST_F(StationWindowTest, CloseWhileUpdatingWaitsForTheRunningUpdates) {
+    AppHarness& h = launched();
+    StationWindow& w = h.stationWindow();
+    EXPECT_TRUE(h.app().requestClose()); // nothing runs yet: at once
+    w.startAllButton()->click();
+    AppHarness::pumpUntil([&] { return w.progressBar("1-2.1")->value() > 0; }); // it holds its turn
+
+    EXPECT_FALSE(w.close()); // refused
+    EXPECT_EQ(w.statusLabel()->text(), L("stat Closing once the running updates end ..."));
+    EXPECT_EQ(offered(h), 0);
+    // The application ends by itself, with status 0, once no unit updates any more.
+    QTimer hang;
+    QObject::connect(&hang, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    hang.start(60000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_FALSE(h.app().station()->updating());
+    EXPECT_EQ(cell(h, "1-2.1", StationWindow::Result), L("stat Success upgrade device !")); // not cut short
+    EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
+}
+
+} // namespace
