@@ -3,6 +3,7 @@
 #include "app/ProgressBarView.h"
 #include "app/StationWindow.h"
 #include "workflow/DeviceWorkflow.h"
+#include "workflow/Messages.h"
 
 #include <QPushButton>
 
@@ -20,6 +21,10 @@ StationRow::StationRow(StationWindow& window, DeviceWorkflow& unit, std::functio
         if (!m_frozen)
             m_unit.press(); // Close never reaches here: the button is hidden then
     });
+}
+
+bool StationRow::updating() const {
+    return m_unit.session().updateRunning();
 }
 
 bool StationRow::offersStart() const {
@@ -77,12 +82,34 @@ void StationRow::showNotice(const QString& text) {
 
 void StationRow::versionRead(bool updateOffered) {
     refresh();
-    if (!updateOffered)
-        m_window.setText(m_port, StationWindow::Result, m_status, m_info);
+    showOutcome(updateOffered ? Outcome::None : Outcome::UpToDate);
 }
 
 void StationRow::updateStarted() {
-    m_window.setText(m_port, StationWindow::Result, QString());
+    showOutcome(Outcome::None);
+}
+
+// A word or two; the status beside it says how, and the tool tip all the session said.
+void StationRow::showOutcome(Outcome outcome) {
+    m_outcome = outcome;
+    QString text;
+    switch (outcome) {
+    case Outcome::Updated:
+        text = m_unit.session().newVersionRead()
+                   ? messages::lookupFilled("res Updated to %s", m_unit.session().deviceVersion())
+                   : messages::lookup("res Updated");
+        break;
+    case Outcome::UpToDate:
+        text = messages::lookup("res Up to date");
+        break;
+    case Outcome::Failed:
+        text = messages::lookup("res Failed");
+        break;
+    case Outcome::None:
+        break;
+    }
+    m_window.setText(m_port, StationWindow::Result, text, text.isEmpty() ? QString() : m_status + u'\n' + m_info);
+    m_changed();
 }
 
 void StationRow::updateEnded(int32_t result) {
@@ -92,7 +119,7 @@ void StationRow::updateEnded(int32_t result) {
     bar->stopAnimation();
     bar->setIndeterminate(result != 0);
     refresh();
-    m_window.setText(m_port, StationWindow::Result, m_status, m_info);
+    showOutcome(result == 0 ? Outcome::Updated : Outcome::Failed);
 }
 
 void StationRow::refresh() {

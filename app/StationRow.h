@@ -15,6 +15,11 @@ public:
     // Adds the unit's row. `changed` runs after anything that may change what the rows offer.
     StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed);
 
+    // How the unit's last run ended, for the station's summary.
+    enum class Outcome { None, Updated, UpToDate, Failed };
+    Outcome outcome() const { return m_outcome; }
+    bool updating() const;
+
     // Start or Finish is on offer and may be pressed.
     bool offersStart() const;
     // The window is closing: nothing new may be pressed.
@@ -37,6 +42,7 @@ private:
     // The row as the session stands now: status (the info text as its tool tip), version, and
     // the button, shown only while the unit's state has one to press or a run going.
     void refresh();
+    void showOutcome(Outcome outcome);
 
     StationWindow& m_window;
     DeviceWorkflow& m_unit;
@@ -47,4 +53,5 @@ private:
     QString m_title;
     bool m_enabled = false;
     bool m_frozen = false;
+    Outcome m_outcome = Outcome::None;
 };

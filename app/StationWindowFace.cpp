@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
+#include <functional>
 
 StationWindowFace::StationWindowFace(StationWindow* window) : m_window(window) {}
 
@@ -30,8 +31,29 @@ void StationWindowFace::showStatus(const QString& text) {
     const QString version = m_application->session().packageVersion();
     m_window->packageLabel()->setText(version.isEmpty() ? QString()
                                                         : messages::lookupFilled("info Package version %s", version));
-    if (!m_closing)
-        m_window->statusLabel()->setText(text);
+    m_checkStatus = text;
+    showSummary();
+}
+
+// The check's status until a unit joins; then what the units do, counted.
+void StationWindowFace::showSummary() {
+    if (m_closing)
+        return;
+    if (m_rows.empty()) {
+        m_window->statusLabel()->setText(m_checkStatus);
+        return;
+    }
+    const auto count = [this](const std::function<bool(const StationRow&)>& which) {
+        return QString::number(std::count_if(m_rows.cbegin(), m_rows.cend(),
+                                             [&which](const std::unique_ptr<StationRow>& row) { return which(*row); }));
+    };
+    using Outcome = StationRow::Outcome;
+    QString text = messages::lookupFilled("stat station %s found, %s updating, %s updated, %s failed",
+                                          QString::number(m_rows.size()));
+    text = messages::fill(text, count([](const StationRow& row) { return row.updating(); }));
+    text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Updated; }));
+    text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Failed; }));
+    m_window->statusLabel()->setText(text);
 }
 
 void StationWindowFace::showAlert(const QString& text) {
@@ -51,6 +73,7 @@ void StationWindowFace::showStartAll() {
     const bool offered = std::any_of(m_rows.cbegin(), m_rows.cend(),
                                      [](const std::unique_ptr<StationRow>& row) { return row->offersStart(); });
     m_window->startAllButton()->setEnabled(offered && !m_closing);
+    showSummary();
 }
 
 bool StationWindowFace::closeRequested() {

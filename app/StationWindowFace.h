@@ -28,12 +28,14 @@ private:
     void unitJoined(DeviceWorkflow& unit) override;
     // Start All is offered while any row offers Start or Finish.
     void showStartAll();
+    void showSummary();
     // The window's close: at once, or once the running updates have ended.
     bool closeRequested();
 
     StationWindow* m_window;
     Application* m_application = nullptr;
     QString m_resources;
+    QString m_checkStatus;
     std::vector<std::unique_ptr<StationRow>> m_rows;
     bool m_closing = false;
 };

@@ -197,6 +197,26 @@
         <translation>The update was not started.</translation>
     </message>
     <message>
+        <source>stat station %s found, %s updating, %s updated, %s failed</source>
+        <translation>Hotspots: %s found, %s updating, %s updated, %s failed</translation>
+    </message>
+    <message>
+        <source>res Updated to %s</source>
+        <translation>Updated to %s</translation>
+    </message>
+    <message>
+        <source>res Updated</source>
+        <translation>Updated</translation>
+    </message>
+    <message>
+        <source>res Up to date</source>
+        <translation>Up to date</translation>
+    </message>
+    <message>
+        <source>res Failed</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
         <source>stat The last update did not finish !</source>
         <translation>The last update did not finish.</translation>
     </message>

@@ -197,6 +197,26 @@
         <translation>更新未开始！</translation>
     </message>
     <message>
+        <source>stat station %s found, %s updating, %s updated, %s failed</source>
+        <translation>随身热点：发现 %s 台，正在更新 %s 台，已更新 %s 台，失败 %s 台</translation>
+    </message>
+    <message>
+        <source>res Updated to %s</source>
+        <translation>已更新到 %s</translation>
+    </message>
+    <message>
+        <source>res Updated</source>
+        <translation>已更新</translation>
+    </message>
+    <message>
+        <source>res Up to date</source>
+        <translation>已是最新版本</translation>
+    </message>
+    <message>
+        <source>res Failed</source>
+        <translation>失败</translation>
+    </message>
+    <message>
         <source>stat The last update did not finish !</source>
         <translation>上次更新未完成！</translation>
     </message>

@@ -34,6 +34,8 @@ protected:
         HarnessOptions options;
         options.stationMaxUpdates = 8;
         options.sysfsRoot = sim->sysfsRoot();
+        // Nothing here waits for a vanished unit: limits that a loaded machine does not reach.
+        options.toolLimits = ToolLimits{30.0, 30.0, 30.0, 30.0, 0.0};
         AppHarness& h = start(options);
         // Waits pass, but in a hundredth of their time, so the watch does not spin.
         h.clock->onSleep([](double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s / 100)); });
@@ -70,16 +72,21 @@ TEST_F(StationWindowTest, StartAllUpdatesEveryOfferedUnitAndTheFailureStaysInIts
     EXPECT_EQ(w.packageLabel()->text(), messages::lookupFilled("info Package version %s", QStringLiteral("1.0.4")));
     EXPECT_EQ(cell(h, "1-2.1", StationWindow::Status), L("stat Device Ready !"));
     EXPECT_EQ(w.actionButton("1-2.1")->text(), L("btn Start"));
-    EXPECT_EQ(cell(h, "1-2.10", StationWindow::Result), L("info Your vesion is up to date"));
+    EXPECT_EQ(cell(h, "1-2.10", StationWindow::Result), L("res Up to date"));
     EXPECT_TRUE(w.actionButton("1-2.10")->isHidden()); // its Close would end nothing
     ASSERT_TRUE(w.startAllButton()->isEnabled());
 
     w.startAllButton()->click();
     EXPECT_FALSE(w.startAllButton()->isEnabled());
     AppHarness::pumpUntil([&] { return !h.app().station()->updating(); });
-    EXPECT_EQ(column(h, StationWindow::Result),
-              (QStringList{L("stat Success upgrade device !"), L("stat Fail to write image !"),
-                           L("stat Success upgrade device !"), L("info Your vesion is up to date")}));
+    const QString updated = messages::lookupFilled("res Updated to %s", QStringLiteral("1.0.4"));
+    EXPECT_EQ(column(h, StationWindow::Result), (QStringList{updated, L("res Failed"), updated, L("res Up to date")}));
+    EXPECT_EQ(cell(h, "1-2.2", StationWindow::Status), L("stat Fail to write image !"));
+    // Four units: none updating, two updated, one failed.
+    QString summary = messages::lookupFilled("stat station %s found, %s updating, %s updated, %s failed", QStringLiteral("4"));
+    for (const char* n : {"0", "2", "1"})
+        summary = messages::fill(summary, QString::fromLatin1(n));
+    EXPECT_EQ(w.statusLabel()->text(), summary);
     EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
     EXPECT_EQ(sim->firmwareVersion("1-2.2"), "1.0.3");
     EXPECT_EQ(sim->firmwareVersion("1-2.3"), "1.0.4");
@@ -104,7 +111,7 @@ TEST_F(StationWindowTest, CloseWhileUpdatingWaitsForTheRunningUpdates) {
     hang.start(60000);
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_FALSE(h.app().station()->updating());
-    EXPECT_EQ(cell(h, "1-2.1", StationWindow::Result), L("stat Success upgrade device !")); // not cut short
+    EXPECT_EQ(cell(h, "1-2.1", StationWindow::Result), messages::lookupFilled("res Updated to %s", QStringLiteral("1.0.4"))); // not cut short
     EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
 }
 
