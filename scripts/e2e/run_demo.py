@@ -114,7 +114,8 @@ def run_station_headless(bundle, sim, preload, work, shots, language=None):
     print(f"Screenshots of every stage: {shots}")
     for name in sorted(os.listdir(shots)):
         print(f"  {os.path.join(shots, name)}")
-    succeeded = sum(r["result"] == strings.tr("stat Success upgrade device !") for r in final.rows)
+    succeeded = sum(r["result"] == strings.tr("res Updated to %s").replace("%s", versions[r["port"]])
+                    for r in final.rows)
     return 0 if succeeded == len(ports) - 1 and status == 0 and not left else 1
 
 
