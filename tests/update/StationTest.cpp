@@ -82,6 +82,27 @@ TEST_F(Station, OneUnitFailingOrPulledEndsItsOwnRowOnly) {
     EXPECT_GT(sim->cbws(kGood1).size(), 0);
 }
 
+// A unit plugged in while another is written joins the station and is updated too.
+TEST_F(Station, AUnitPluggedInLaterJoins) {
+    loadHub({unit(kGood1), unit(kGood2)});
+    sim->unplug(kGood2);
+    QProcess run;
+    run.setProgram(QStringLiteral(HOTSPOT_KILL_RUNNER));
+    run.setArguments({bundle.path(), m_home.path(), QStringLiteral("--station"), sim->sysfsRoot()});
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start();
+    QElapsedTimer waited;
+    waited.start();
+    while (flashedPorts().isEmpty() && waited.elapsed() < 60000)
+        QThread::msleep(5);
+    sim->plug(kGood2);
+    ASSERT_TRUE(run.waitForFinished(60000));
+    const QByteArray output = run.readAll();
+    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(imagesWritten(kGood1));
+    EXPECT_TRUE(imagesWritten(kGood2)) << output.toStdString();
+}
+
 // The host dies while a station writes one unit; the other was up to date. The next station
 // run finishes the unit from its journal, at its port only: the other unit, listed first (the
 // unit in its boot loader shows only to fastboot), neither takes the journal nor is touched.
