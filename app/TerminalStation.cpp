@@ -122,9 +122,8 @@ void TerminalStation::settle() {
     }
     for (const std::unique_ptr<Unit>& unit : m_units)
         settle(*unit);
-    const qint64 waitMs = qint64(m_options.waitSeconds) * 1000;
     if (m_units.empty()) {
-        if (m_sinceStart.elapsed() > waitMs)
+        if (waitedOut(m_sinceStart))
             conclude();
         return;
     }
@@ -156,8 +155,7 @@ void TerminalStation::settle(Unit& unit) {
     case Unit::Outcome::None:
         break;
     }
-    const qint64 waitMs = qint64(m_options.waitSeconds) * 1000;
-    if (!unit.updating && session.state() != kStateUpdating && unit.joined.elapsed() > waitMs) {
+    if (!unit.updating && session.state() != kStateUpdating && waitedOut(unit.joined)) {
         unit.fields = unit.versions(false);
         unit.finish(End::NoDevice, QStringLiteral("no version read within %1 s (last: %2)")
                                        .arg(m_options.waitSeconds)
@@ -202,6 +200,10 @@ void TerminalStation::unitUpdateEnded(Unit& unit) {
         return;
     }
     unit.finish(End::Failed, QStringLiteral("failed: %1").arg(unit.face->status()));
+}
+
+bool TerminalStation::waitedOut(const QElapsedTimer& since) const {
+    return since.elapsed() > qint64(m_options.waitSeconds) * 1000;
 }
 
 int TerminalStation::statusOfAll() const {

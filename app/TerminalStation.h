@@ -42,6 +42,8 @@ private:
     void conclude();
     void stop();
     int statusOfAll() const;
+    // --wait has passed since `since`.
+    bool waitedOut(const QElapsedTimer& since) const;
 
     Application& m_application;
     TerminalFace& m_face;

@@ -37,6 +37,21 @@ protected:
             QJsonDocument(QJsonObject{{"base", "usr-cdrom"}, {"units", units}}).toJson(QJsonDocument::Compact)));
         writeFourImages();
     }
+    // A station run started in the background (`max` at once, when given), returned once its
+    // first image is being written or a minute has passed.
+    void startUntilFirstWrite(QProcess& run, const QString& max = QString()) {
+        QStringList args{bundle.path(), m_home.path(), QStringLiteral("--station"), sim->sysfsRoot()};
+        if (!max.isEmpty())
+            args << max;
+        run.setProgram(QStringLiteral(HOTSPOT_KILL_RUNNER));
+        run.setArguments(args);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start();
+        QElapsedTimer waited;
+        waited.start();
+        while (flashedPorts().isEmpty() && waited.elapsed() < 60000)
+            QThread::msleep(5);
+    }
     // The ports fastboot wrote to, in order.
     QStringList flashedPorts() const {
         QStringList ports;
@@ -87,14 +102,7 @@ TEST_F(Station, AUnitPluggedInLaterJoins) {
     loadHub({unit(kGood1), unit(kGood2)});
     sim->unplug(kGood2);
     QProcess run;
-    run.setProgram(QStringLiteral(HOTSPOT_KILL_RUNNER));
-    run.setArguments({bundle.path(), m_home.path(), QStringLiteral("--station"), sim->sysfsRoot()});
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start();
-    QElapsedTimer waited;
-    waited.start();
-    while (flashedPorts().isEmpty() && waited.elapsed() < 60000)
-        QThread::msleep(5);
+    startUntilFirstWrite(run);
     sim->plug(kGood2);
     ASSERT_TRUE(run.waitForFinished(60000));
     const QByteArray output = run.readAll();
@@ -132,14 +140,7 @@ TEST_F(Station, TheNextRunFinishesTheUnitAtItsJournalsPort) {
 TEST_F(Station, ASignalLetsTheRunningUpdateFinishAndStartsNoOther) {
     loadHub({unit(kGood1), unit(kWriteFails), unit(kPulled)});
     QProcess run;
-    run.setProgram(QStringLiteral(HOTSPOT_KILL_RUNNER));
-    run.setArguments({bundle.path(), m_home.path(), QStringLiteral("--station"), sim->sysfsRoot(), QStringLiteral("1")});
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start();
-    QElapsedTimer waited;
-    waited.start();
-    while (flashedPorts().isEmpty() && waited.elapsed() < 60000)
-        QThread::msleep(5);
+    startUntilFirstWrite(run, QStringLiteral("1"));
     ASSERT_FALSE(flashedPorts().isEmpty());
     const QString writing = flashedPorts().first();
     ::kill(pid_t(run.processId()), SIGINT);
