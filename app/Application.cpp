@@ -78,7 +78,7 @@ bool Application::updating() {
     return m_station ? m_station->updating() : session().updateRunning();
 }
 
-void Application::updateEnded(int32_t) {
+void Application::updateEnded(const UpdateOutcome&) {
     if (updating())
         return;
     if (m_pendingSignal != 0)

@@ -48,7 +48,7 @@ public:
     void alertAnswered(bool firstButton);
 
 private:
-    void updateEnded(int32_t result) override;
+    void updateEnded(const UpdateOutcome& outcome) override;
     void unitJoined(DeviceWorkflow& unit) override;
     bool updating();
 

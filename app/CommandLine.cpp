@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "workflow/PackageReader.h"
+#include "usb/usbport.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -79,7 +80,8 @@ namespace {
 constexpr int kMaxWaitSeconds = 24 * 60 * 60;
 
 const QStringList kTerminalOnly = {QStringLiteral("check"), QStringLiteral("yes"), QStringLiteral("wait"),
-                                   QStringLiteral("quiet"), QStringLiteral("json"), QStringLiteral("discard-journals")};
+                                   QStringLiteral("quiet"), QStringLiteral("json"), QStringLiteral("discard-journals"),
+                                   QStringLiteral("finish"), QStringLiteral("other")};
 
 std::optional<int> countFrom(const QString& text, int low, int high) {
     bool ok = false;
@@ -127,6 +129,12 @@ QList<QCommandLineOption> runOptions() {
          QStringLiteral("count"), QStringLiteral("8")},
         {QStringLiteral("discard-journals"),
          QStringLiteral("Give up unfinished updates without finishing them; their saved data stays in the backup store.")},
+        {QStringLiteral("finish"),
+         QStringLiteral("The hotspot at <port> is the one whose update stopped: finish it with the data saved from it."),
+         QStringLiteral("port")},
+        {QStringLiteral("other"),
+         QStringLiteral("The hotspot at <port> is not the one whose update stopped: update it as another hotspot."),
+         QStringLiteral("port")},
     };
 }
 
@@ -161,6 +169,13 @@ std::optional<QString> readTerminalOptions(const QStringList& arguments, Termina
     options.yes = parser.isSet(QStringLiteral("yes"));
     options.waitSeconds = *wait;
     options.discardJournals = parser.isSet(QStringLiteral("discard-journals"));
+    options.finishAt = parser.value(QStringLiteral("finish"));
+    options.otherAt = parser.value(QStringLiteral("other"));
+    for (const QString& port : {options.finishAt, options.otherAt})
+        if (!port.isEmpty() && !usbport::isPortName(port))
+            return QStringLiteral("'%1' is not a USB port path such as 1-2.3").arg(port);
+    if (!options.finishAt.isEmpty() && options.finishAt == options.otherAt)
+        return QStringLiteral("--finish and --other cannot name the same port");
     if (options.discardJournals && (options.check || options.yes))
         return QStringLiteral("--discard-journals cannot be used with --check or --yes");
     if (options.check && options.yes)

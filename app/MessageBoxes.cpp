@@ -1,5 +1,9 @@
 #include "app/MessageBoxes.h"
 #include "app/Application.h"
+#include "workflow/DeviceWorkflow.h"
+#include "workflow/Messages.h"
+
+#include <QLocale>
 
 #include <QIcon>
 #include <QMessageBox>
@@ -32,6 +36,27 @@ void openNotice(QWidget* parent, const QString& text) {
     notice->setAttribute(Qt::WA_DeleteOnClose);
     notice->setModal(false);
     notice->show();
+}
+
+void openUnitQuestion(QWidget* parent, const UnitQuestion& question, DeviceWorkflow& unit) {
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("unitQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Question);
+    const QString when = QLocale().toString(question.stopped.toLocalTime(), QLocale::ShortFormat);
+    box->setText(messages::lookupFilled("stat Is this the hotspot whose update stopped on %s ?", when));
+    box->setInformativeText(messages::lookupFilled("info Its saved data goes onto it only if it is. The update was to %s.",
+                                                   question.packageVersion));
+    QPushButton* finish = box->addButton(messages::lookup("btn Finish with the saved data"), QMessageBox::ActionRole);
+    finish->setObjectName(QStringLiteral("finishWithSavedData"));
+    QPushButton* other = box->addButton(messages::lookup("btn Update it as another hotspot"), QMessageBox::ActionRole);
+    other->setObjectName(QStringLiteral("anotherHotspot"));
+    // No default and no escape: the data goes one way or the other only by a choice.
+    box->setDefaultButton(static_cast<QPushButton*>(nullptr));
+    QObject::connect(box, &QMessageBox::buttonClicked, box,
+                     [&unit, finish](QAbstractButton* b) { unit.answer(b == finish); });
+    box->open();
 }
 
 } // namespace messageboxes

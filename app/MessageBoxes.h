@@ -4,7 +4,10 @@
 
 #include <QString>
 
+#include "workflow/SessionListener.h"
+
 class Application;
+class DeviceWorkflow;
 class QWidget;
 
 namespace messageboxes {
@@ -14,5 +17,8 @@ namespace messageboxes {
 void openAlert(QWidget* parent, const QString& text, const QString& resourcesPath, Application& application);
 // A modeless information box over `parent`.
 void openNotice(QWidget* parent, const QString& text);
+// A window-modal question over `parent`: is the unit at the question's port the one whose
+// update stopped? Only its two answers close it; `unit` is told which.
+void openUnitQuestion(QWidget* parent, const UnitQuestion& question, DeviceWorkflow& unit);
 
 } // namespace messageboxes

@@ -7,13 +7,6 @@
 
 #include <QPushButton>
 
-namespace {
-
-constexpr int32_t kStateOffered = 2;
-constexpr int32_t kStateUpdating = 3;
-
-} // namespace
-
 StationRow::StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed)
     : m_window(window), m_unit(unit), m_port(unit.port()), m_changed(std::move(changed)) {
     m_window.addRow(m_port);
@@ -28,7 +21,7 @@ bool StationRow::updating() const {
 }
 
 bool StationRow::offersStart() const {
-    return !m_frozen && m_enabled && m_unit.session().state() == kStateOffered;
+    return !m_frozen && m_enabled && m_unit.session().state() == SessionState::Offered;
 }
 
 void StationRow::freeze() {
@@ -105,30 +98,43 @@ void StationRow::showOutcome(Outcome outcome) {
     case Outcome::Failed:
         text = messages::lookup("res Failed");
         break;
+    case Outcome::DataNotBack:
+        text = messages::lookup("res Data not back");
+        break;
     case Outcome::None:
         break;
     }
     m_window.setText(m_port, StationWindow::Result, text, text.isEmpty() ? QString() : m_status + u'\n' + m_info);
+    m_window.setTone(m_port, outcome == Outcome::DataNotBack ? StationWindow::Tone::DataNotBack : StationWindow::Tone::Plain);
     m_changed();
 }
 
-void StationRow::updateEnded(int32_t result) {
+void StationRow::updateEnded(const UpdateOutcome& outcome) {
     // The completion has shown the outcome in the status line: success or what failed. A
     // full bar only for a success; any other outcome stands still, as in the one window.
+    const bool updated = outcome.result == UpdateResult::Updated;
     ProgressBarView* bar = m_window.progressBar(m_port);
     bar->stopAnimation();
-    bar->setIndeterminate(result != 0);
+    bar->setIndeterminate(!updated);
     refresh();
-    showOutcome(result == 0 ? Outcome::Updated : Outcome::Failed);
+    showOutcome(updated                                         ? Outcome::Updated
+                : outcome.result == UpdateResult::DataNotBack ? Outcome::DataNotBack
+                                                                : Outcome::Failed);
+}
+
+void StationRow::unitQuestionAsked(const UnitQuestion& question) {
+    refresh();
+    if (!m_frozen)
+        messageboxes::openUnitQuestion(&m_window, question, m_unit);
 }
 
 void StationRow::refresh() {
     m_window.setText(m_port, StationWindow::Status, m_status, m_info.isEmpty() ? m_status : m_info);
     m_window.setText(m_port, StationWindow::Version, m_unit.session().deviceVersion());
     // Searching has nothing to press, and a finished unit's "Close" would end nothing here.
-    const int32_t state = m_unit.session().state();
+    const SessionState state = m_unit.session().state();
     QPushButton* button = m_window.actionButton(m_port);
-    const bool shown = state == kStateOffered || state == kStateUpdating;
+    const bool shown = state == SessionState::Offered || state == SessionState::Updating;
     button->setText(m_title);
     button->setVisible(shown);
     m_window.setText(m_port, StationWindow::Action, shown ? m_title : QString());

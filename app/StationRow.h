@@ -16,7 +16,7 @@ public:
     StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed);
 
     // How the unit's last run ended, for the station's summary.
-    enum class Outcome { None, Updated, UpToDate, Failed };
+    enum class Outcome { None, Updated, UpToDate, Failed, DataNotBack };
     Outcome outcome() const { return m_outcome; }
     bool updating() const;
 
@@ -36,7 +36,8 @@ public:
     void showNotice(const QString& text) override;
     void versionRead(bool updateOffered) override;
     void updateStarted() override;
-    void updateEnded(int32_t result) override;
+    void updateEnded(const UpdateOutcome& outcome) override;
+    void unitQuestionAsked(const UnitQuestion& question) override;
 
 private:
     // The row as the session stands now: status (the info text as its tool tip), version, and

@@ -141,6 +141,26 @@ void StationWindow::setText(const QString& port, Column column, const QString& t
     item->setToolTip(toolTip.isEmpty() ? text : toolTip);
 }
 
+void StationWindow::setTone(const QString& port, Tone tone) {
+    const int row = rowOf(port);
+    if (row < 0)
+        return;
+    // Amber, with dark text: legible in light and dark themes alike.
+    const QBrush background = tone == Tone::DataNotBack ? QBrush(QColor(0xff, 0xd5, 0x80)) : QBrush();
+    const QBrush foreground = tone == Tone::DataNotBack ? QBrush(QColor(0x33, 0x26, 0x00)) : QBrush();
+    for (int column = 0; column < ColumnCount; ++column) {
+        QTableWidgetItem* item = m_table->item(row, column);
+        item->setBackground(background);
+        item->setForeground(foreground);
+        item->setData(Qt::UserRole, static_cast<int>(tone));
+    }
+}
+
+StationWindow::Tone StationWindow::tone(const QString& port) const {
+    const int row = rowOf(port);
+    return row < 0 ? Tone::Plain : static_cast<Tone>(m_table->item(row, Port)->data(Qt::UserRole).toInt());
+}
+
 QString StationWindow::text(const QString& port, Column column) const {
     const int row = rowOf(port);
     return row < 0 ? QString() : m_table->item(row, column)->text();

@@ -13,6 +13,9 @@ class QTableWidget;
 class StationWindow : public QWidget {
 public:
     enum Column { Port, Version, Status, Progress, Result, Action, ColumnCount };
+    // How a row reads at a glance: plain, or written with the data not back (it needs the
+    // user: Try Again puts the data back).
+    enum class Tone { Plain, DataNotBack };
 
     explicit StationWindow(QWidget* parent = nullptr);
     // The texts of the string table installed now: headers and the Start All button.
@@ -33,6 +36,8 @@ public:
     int rowOf(const QString& port) const;
     void setText(const QString& port, Column column, const QString& text, const QString& toolTip = {});
     QString text(const QString& port, Column column) const;
+    void setTone(const QString& port, Tone tone);
+    Tone tone(const QString& port) const;
     ProgressBarView* progressBar(const QString& port) const;
     QPushButton* actionButton(const QString& port) const;
 

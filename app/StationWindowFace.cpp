@@ -52,7 +52,7 @@ void StationWindowFace::showSummary() {
                                           QString::number(m_rows.size()));
     text = messages::fill(text, count([](const StationRow& row) { return row.updating(); }));
     text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Updated; }));
-    text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Failed; }));
+    text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Failed || row.outcome() == Outcome::DataNotBack; }));
     m_window->statusLabel()->setText(text);
 }
 

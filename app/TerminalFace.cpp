@@ -147,7 +147,7 @@ void TerminalFace::showNotice(const QString& text) {
     say(text, true);
 }
 
-void TerminalFace::updateEnded(int32_t) {
+void TerminalFace::updateEnded(const UpdateOutcome&) {
     finishBar();
     m_percent = -1;
 }

@@ -31,7 +31,7 @@ public:
     void showAlert(const QString& text) override;
     void showNotice(const QString& text) override;
     void updateStarted() override {}
-    void updateEnded(int32_t result) override;
+    void updateEnded(const UpdateOutcome& outcome) override;
 
     Style style() const { return m_style; }
     // A face in the same style on the same streams, for a station's unit at `port`.

@@ -12,6 +12,10 @@ struct TerminalOptions {
     bool yes = false;     // start an offered update without asking
     int waitSeconds = 120; // for a device whose version can be read
     bool discardJournals = false; // close unfinished updates' journals, touch no device
+    // The answer to "is this the hotspot whose update stopped?" for the unit at this port:
+    // finish it with the saved data, or update it as another hotspot.
+    QString finishAt;
+    QString otherAt;
     Output output = Output::Auto;
 };
 
@@ -25,6 +29,7 @@ constexpr int kDeviceAccess = 11;    // no access to the device (rule missing, o
 constexpr int kNoDevice = 12;        // no device's version was read within the wait
 constexpr int kAlreadyRunning = 13;  // another updater runs on this machine; nothing was touched
 constexpr int kStationFailures = 14; // a station: at least one unit's update failed
+constexpr int kUnitQuestion = 15;    // a unit may be an unfinished update's: left untouched until --finish or --other
 constexpr int kUpdateResult = 20;    // plus the update's result code 1..29
 constexpr int kOtherResult = 50;     // any other result code of the update
 constexpr int kUsage = 64;           // a bad command line
@@ -32,7 +37,7 @@ constexpr int kSignal = 128;         // plus the signal's number: ended by it be
 
 // Every status above, as the manual page lists them (a test compares).
 constexpr int kAll[] = {kOk,       kVendorList,   kDeclined,    kPackage, kDeviceAccess, kNoDevice,
-                        kAlreadyRunning, kStationFailures, kUpdateResult, kOtherResult, kUsage, kSignal};
+                        kAlreadyRunning, kStationFailures, kUnitQuestion, kUpdateResult, kOtherResult, kUsage, kSignal};
 
 constexpr int forUpdateResult(int result) {
     if (result == 0)

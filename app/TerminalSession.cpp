@@ -4,6 +4,7 @@
 #include "app/TerminalFace.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
@@ -11,10 +12,6 @@
 #include <utility>
 
 namespace {
-
-constexpr int32_t kStateOffered = 2;
-constexpr int32_t kStateUpdating = 3;
-constexpr int32_t kStateFinished = 4;
 
 constexpr int kTickMs = 50;
 
@@ -62,14 +59,18 @@ void TerminalSession::settle() {
     if (m_phase != Phase::Waiting)
         return;
     const Outcome outcome = std::exchange(m_outcome, Outcome::None);
-    const int32_t state = m_application.session().state();
+    const SessionState state = m_application.session().state();
     switch (outcome) {
     case Outcome::Offered:
-        if (state == kStateOffered)
+        if (state == SessionState::Offered)
             offered();
         break;
+    case Outcome::Question:
+        if (state == SessionState::Offered)
+            askWhose();
+        break;
     case Outcome::UpToDate:
-        if (state == kStateFinished)
+        if (state == SessionState::Finished)
             conclude(exitstatus::kOk, "up-to-date", QString(), versions(true));
         break;
     case Outcome::DriverMissing:
@@ -104,11 +105,57 @@ void TerminalSession::offered() {
     }
 }
 
+void TerminalSession::unitQuestionAsked(const UnitQuestion& question) {
+    m_question = question;
+    m_outcome = Outcome::Question;
+}
+
+void TerminalSession::askWhose() {
+    const QString port = m_question.port;
+    const QString when = QLocale().toString(m_question.stopped.toLocalTime(), QLocale::ShortFormat);
+    if (!port.isEmpty() && (port == m_options.finishAt || port == m_options.otherAt)) {
+        const bool itsUnit = port == m_options.finishAt;
+        m_face.say(itsUnit ? QStringLiteral("the hotspot at %1 is finished with the data saved when its update stopped on %2")
+                                 .arg(port, when)
+                           : QStringLiteral("the hotspot at %1 is updated as another hotspot").arg(port),
+                   false);
+        if (itsUnit) {
+            m_phase = Phase::Updating;
+            m_wait.stop();
+        }
+        m_application.workflow().answer(itsUnit);
+        return;
+    }
+    if (::isatty(STDIN_FILENO)) {
+        m_askingWhose = true;
+        m_phase = Phase::Asking;
+        m_wait.stop();
+        m_face.prompt(QStringLiteral("Is this the hotspot whose update stopped on %1? "
+                                     "y: finish it with the data saved then; n: update it as another hotspot [y/n] ")
+                          .arg(when));
+        readFromTerminal();
+        return;
+    }
+    const QString place = port.isEmpty() ? QStringLiteral("attached") : QStringLiteral("at ") + port;
+    const QString option = port.isEmpty() ? QStringLiteral("PORT") : port;
+    conclude(exitstatus::kUnitQuestion, "unit-question",
+             QStringLiteral("the hotspot %1 may be the one whose update stopped on %2, and nothing shows whether it is; "
+                            "it was left untouched. Run again with --finish %3 to finish that update on it with the data "
+                            "saved then, or with --other %3 to update it as another hotspot")
+                 .arg(place, when, option),
+             QJsonObject{{QStringLiteral("port"), port}, {QStringLiteral("stopped"), m_question.stopped.toString(Qt::ISODate)}});
+}
+
 void TerminalSession::ask(bool finishing) {
+    m_askingWhose = false;
     m_phase = Phase::Asking;
     m_wait.stop();
     m_face.prompt(finishing ? QStringLiteral("Finish the update that did not finish? [y/N] ")
                             : QStringLiteral("Start the update? [y/N] "));
+    readFromTerminal();
+}
+
+void TerminalSession::readFromTerminal() {
     m_answer.clear();
     if (!m_stdin) {
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
@@ -131,7 +178,20 @@ void TerminalSession::readAnswer() {
     }
     m_stdin->setEnabled(false);
     const QByteArray answer = m_answer.left(m_answer.indexOf('\n')).trimmed().toLower();
-    if (answer != "y" && answer != "yes") {
+    const bool yes = answer == "y" || answer == "yes";
+    if (m_askingWhose) {
+        if (!yes && answer != "n" && answer != "no") {
+            conclude(exitstatus::kUnitQuestion, "unit-question", QStringLiteral("no answer: the hotspot was left untouched"),
+                     QJsonObject{{QStringLiteral("port"), m_question.port}});
+            return;
+        }
+        m_phase = yes ? Phase::Updating : Phase::Waiting;
+        if (!yes)
+            m_wait.start();
+        m_application.workflow().answer(yes);
+        return;
+    }
+    if (!yes) {
         conclude(exitstatus::kDeclined, "declined", QStringLiteral("the update was not started"), m_offer);
         return;
     }
@@ -142,28 +202,32 @@ void TerminalSession::startUpdate() {
     m_phase = Phase::Updating;
     m_wait.stop();
     m_application.onUpdateButtonClick();
-    if (m_application.session().state() == kStateUpdating)
+    if (m_application.session().state() == SessionState::Updating)
         return;
     // The device left between the offer and the start: wait for it again.
     m_phase = Phase::Waiting;
     m_wait.start();
 }
 
-void TerminalSession::updateEnded(int32_t result) {
+void TerminalSession::updateEnded(const UpdateOutcome& outcome) {
     // Subscribed after the faces: the bar is finished first.
     if (m_phase != Phase::Updating)
         return;
     // A device version read before the update is not claimed as the device's now.
     QJsonObject fields = versions(m_application.session().newVersionRead());
-    fields.insert(QStringLiteral("result"), result);
-    if (result == 0) {
+    fields.insert(QStringLiteral("result"), outcome.code());
+    fields.insert(QStringLiteral("images"), imagesName(outcome.images));
+    fields.insert(QStringLiteral("data"), dataName(outcome.data));
+    fields.insert(QStringLiteral("version_read"), outcome.versionRead);
+    fields.insert(QStringLiteral("journal_kept"), outcome.journalKept);
+    if (outcome.result == UpdateResult::Updated) {
         conclude(exitstatus::kOk, "success", QString(), fields);
         return;
     }
     // The window would offer Retry here: the terminal's retry is the same command again.
-    const bool retry = m_application.session().state() == kStateUpdating;
+    const bool retry = m_application.session().state() == SessionState::Updating;
     const QString advice = retry ? QStringLiteral(" Run the command again to retry.") : QString();
-    conclude(exitstatus::forUpdateResult(result), "failed", m_face.status() + advice, fields);
+    conclude(exitstatus::forUpdateResult(outcome.code()), "failed", m_face.status() + advice, fields);
 }
 
 void TerminalSession::waitPassed() {
@@ -185,7 +249,7 @@ QJsonObject TerminalSession::versions(bool deviceRead) const {
     QJsonObject v{{QStringLiteral("package_version"), now.packageVersion}};
     if (deviceRead) {
         v.insert(QStringLiteral("device_version"), now.deviceVersion);
-        v.insert(QStringLiteral("update_available"), now.state == kStateOffered);
+        v.insert(QStringLiteral("update_available"), now.state == SessionState::Offered);
     }
     return v;
 }

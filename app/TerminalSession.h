@@ -33,19 +33,24 @@ private:
     // The session's outcomes; acted on at the next tick, once the screen shows them.
     void packageCheckFailed(bool driverMissing) override;
     void versionRead(bool updateOffered) override;
-    void updateEnded(int32_t result) override;
+    void updateEnded(const UpdateOutcome& outcome) override;
+    void unitQuestionAsked(const UnitQuestion& question) override;
 
     void stop();
     void settle();
     void offered();
     void ask(bool finishing);
+    // Whose unit is it: answered by --finish or --other naming its port, at the terminal, or
+    // not at all (the unit is left untouched).
+    void askWhose();
+    void readFromTerminal();
     void readAnswer();
     void startUpdate();
     void waitPassed();
     QJsonObject versions(bool deviceRead) const;
     void conclude(int code, const char* outcome, const QString& message, QJsonObject fields = {});
 
-    enum class Outcome { None, PackageFailed, DriverMissing, Offered, UpToDate };
+    enum class Outcome { None, PackageFailed, DriverMissing, Offered, UpToDate, Question };
 
     Application& m_application;
     Outcome m_outcome = Outcome::None; // the latest, not yet acted on
@@ -58,4 +63,6 @@ private:
     QSocketNotifier* m_stdin = nullptr;
     QByteArray m_answer;
     QJsonObject m_offer; // versions when the update was offered
+    UnitQuestion m_question;
+    bool m_askingWhose = false; // the prompt on the terminal is the question
 };

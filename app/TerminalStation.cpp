@@ -3,14 +3,11 @@
 #include "workflow/JournalKeeper.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <algorithm>
 #include <utility>
 
 namespace {
-
-constexpr int32_t kStateOffered = 2;
-constexpr int32_t kStateUpdating = 3;
-constexpr int32_t kStateFinished = 4;
 
 constexpr int kTickMs = 50;
 // After the last unit joined, so long without a new one before the station may end: the
@@ -22,8 +19,8 @@ constexpr qint64 kQuietMs = 2500;
 // One unit as the terminal follows it: its face, and what it ended with.
 class TerminalStation::Unit : public SessionListener {
 public:
-    enum class Outcome { None, Offered, UpToDate, Ended };
-    enum class End { Running, Updated, UpToDate, Failed, Declined, Available, NoDevice };
+    enum class Outcome { None, Offered, UpToDate, Ended, Question };
+    enum class End { Running, Updated, UpToDate, Failed, Declined, Available, NoDevice, Untouched };
 
     Unit(DeviceWorkflow& unit, std::unique_ptr<TerminalFace> face) : workflow(unit), face(std::move(face)) {
         joined.start();
@@ -32,9 +29,13 @@ public:
     }
 
     void versionRead(bool updateOffered) override { outcome = updateOffered ? Outcome::Offered : Outcome::UpToDate; }
-    void updateEnded(int32_t code) override {
+    void updateEnded(const UpdateOutcome& ended) override {
         outcome = Outcome::Ended;
-        result = code;
+        result = ended;
+    }
+    void unitQuestionAsked(const UnitQuestion& asked) override {
+        outcome = Outcome::Question;
+        question = asked;
     }
 
     DeviceSession& session() const { return workflow.session(); }
@@ -54,7 +55,8 @@ public:
     DeviceWorkflow& workflow;
     std::unique_ptr<TerminalFace> face;
     Outcome outcome = Outcome::None; // the latest, not yet acted on
-    int32_t result = 0;
+    UpdateOutcome result;
+    UnitQuestion question;
     bool updating = false;
     End end = End::Running;
     QString message;
@@ -74,6 +76,7 @@ const char* outcomeName(End end) {
     case End::Declined: return "declined";
     case End::Available: return "update-available";
     case End::NoDevice: return "no-device";
+    case End::Untouched: return "unit-question";
     case End::Running: break;
     }
     return "interrupted";
@@ -139,11 +142,15 @@ void TerminalStation::settle(Unit& unit) {
     DeviceSession& session = unit.session();
     switch (std::exchange(unit.outcome, Unit::Outcome::None)) {
     case Unit::Outcome::Offered:
-        if (session.state() == kStateOffered)
+        if (session.state() == SessionState::Offered)
             offered(unit);
         return;
+    case Unit::Outcome::Question:
+        if (session.state() == SessionState::Offered)
+            askWhose(unit);
+        return;
     case Unit::Outcome::UpToDate:
-        if (session.state() == kStateFinished) {
+        if (session.state() == SessionState::Finished) {
             unit.fields = unit.versions(true);
             unit.finish(End::UpToDate, QStringLiteral("up to date (%1)").arg(session.deviceVersion()));
         }
@@ -155,7 +162,7 @@ void TerminalStation::settle(Unit& unit) {
     case Unit::Outcome::None:
         break;
     }
-    if (!unit.updating && session.state() != kStateUpdating && waitedOut(unit.joined)) {
+    if (!unit.updating && session.state() != SessionState::Updating && waitedOut(unit.joined)) {
         unit.fields = unit.versions(false);
         unit.finish(End::NoDevice, QStringLiteral("no version read within %1 s (last: %2)")
                                        .arg(m_options.waitSeconds)
@@ -188,12 +195,31 @@ void TerminalStation::offered(Unit& unit) {
     unit.updating = unit.workflow.press() == DeviceWorkflow::Press::Started;
 }
 
+// A unit that may be an unfinished update's is answered by --finish or --other naming its port;
+// --yes never answers for the user, so without either it stays untouched.
+void TerminalStation::askWhose(Unit& unit) {
+    const QString port = unit.workflow.port();
+    if (port == m_options.finishAt || port == m_options.otherAt) {
+        const bool itsUnit = port == m_options.finishAt;
+        unit.updating = unit.workflow.answer(itsUnit) == DeviceWorkflow::Press::Started;
+        return;
+    }
+    unit.fields = unit.versions(true);
+    const QString when = QLocale().toString(unit.question.stopped.toLocalTime(), QLocale::ShortFormat);
+    unit.finish(End::Untouched, QStringLiteral("may be the hotspot whose update stopped on %1: left untouched; run again "
+                                               "with --finish %2 to finish it with the data saved then, or --other %2")
+                                    .arg(when, port));
+}
+
 void TerminalStation::unitUpdateEnded(Unit& unit) {
     unit.updating = false;
     // A version read before the update is not claimed as the unit's now.
     unit.fields = unit.versions(unit.session().newVersionRead());
-    unit.fields.insert(QStringLiteral("result"), unit.result);
-    if (unit.result == 0) {
+    unit.fields.insert(QStringLiteral("result"), unit.result.code());
+    unit.fields.insert(QStringLiteral("images"), imagesName(unit.result.images));
+    unit.fields.insert(QStringLiteral("data"), dataName(unit.result.data));
+    unit.fields.insert(QStringLiteral("version_read"), unit.result.versionRead);
+    if (unit.result.result == UpdateResult::Updated) {
         unit.finish(End::Updated, unit.session().newVersionRead()
                                       ? QStringLiteral("updated to %1").arg(unit.session().deviceVersion())
                                       : QStringLiteral("updated; its new version could not be read"));
@@ -216,6 +242,8 @@ int TerminalStation::statusOfAll() const {
     };
     if (any(End::Failed))
         return exitstatus::kStationFailures;
+    if (any(End::Untouched))
+        return exitstatus::kUnitQuestion;
     if (any(End::NoDevice))
         return exitstatus::kNoDevice;
     if (any(End::Declined))

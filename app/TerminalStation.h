@@ -37,6 +37,7 @@ private:
     void settle();
     void settle(Unit& unit);
     void offered(Unit& unit);
+    void askWhose(Unit& unit);
     void unitUpdateEnded(Unit& unit);
     int summarize();
     void conclude();

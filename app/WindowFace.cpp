@@ -97,7 +97,11 @@ void WindowFace::updateStarted() {
     m_window->setCloseEnabled(false);
 }
 
-void WindowFace::updateEnded(int32_t) {
+void WindowFace::unitQuestionAsked(const UnitQuestion& question) {
+    messageboxes::openUnitQuestion(m_window, question, m_application->workflow());
+}
+
+void WindowFace::updateEnded(const UpdateOutcome&) {
     // Every outcome: the bar stands still, and the window may be closed again.
     m_progressBar->setIndeterminate(true);
     m_progressBar->stopAnimation();

@@ -29,7 +29,8 @@ public:
     void showAlert(const QString& text) override;
     void showNotice(const QString& text) override;
     void updateStarted() override;
-    void updateEnded(int32_t result) override;
+    void updateEnded(const UpdateOutcome& outcome) override;
+    void unitQuestionAsked(const UnitQuestion& question) override;
 
     // The outlets, connected from the window at construction.
     MainWindow* window() const { return m_window; }

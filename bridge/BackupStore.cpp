@@ -65,6 +65,8 @@ QJsonObject BackupManifest::toJson() const {
         json.insert("foundAt", foundAt);
     if (!unit.isEmpty())
         json.insert("unit", unit);
+    if (!port.isEmpty())
+        json.insert("port", port);
     return json;
 }
 
@@ -77,6 +79,7 @@ BackupManifest BackupManifest::fromJson(const QJsonObject& json) {
     m.foundAt = json.value("foundAt").toString();
     m.notSaved = json.value("notSaved").toObject();
     m.unit = json.value("unit").toString();
+    m.port = json.value("port").toString();
     for (const QJsonValue& v : json.value("files").toArray()) {
         const QJsonObject f = v.toObject();
         m.files.push_back({f.value("name").toString(), f.value("devicePath").toString(),
@@ -183,8 +186,12 @@ bool BackupStore::writeManifest(const QString& entry, const BackupManifest& mani
     QSaveFile file(entry + u'/' + kManifest);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(QJsonDocument(manifest.toJson()).toJson());
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray bytes = QJsonDocument(manifest.toJson()).toJson();
+    if (file.write(bytes) != bytes.size() ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }
 
@@ -200,11 +207,37 @@ QStringList BackupStore::entriesNewestFirst(const QString& serial) const {
     return entries;
 }
 
-void BackupStore::rotate(const QString& serial) const {
+void BackupStore::rotate(const QString& serial, const QStringList& named) const {
     std::map<QString, int> confirmed; // per unit
     for (const QString& entry : entriesNewestFirst(serial)) {
         const std::optional<BackupManifest> manifest = readManifest(entry);
-        if (confirmedBack(manifest) && ++confirmed[manifest->unit] > kKeepRuns)
+        if (named.contains(entry) || !confirmedBack(manifest) || manifest->unit.isEmpty())
+            continue;
+        if (++confirmed[manifest->unit] > kKeepRuns)
             QDir(entry).removeRecursively();
     }
+}
+
+int BackupStore::dropSameData(const QString& serial, const QString& entry, const QStringList& named) const {
+    std::map<QString, QString> present; // file name -> digest
+    for (const QString& name : QDir(entry).entryList(QDir::Files | QDir::NoSymLinks))
+        if (name != kManifest)
+            present[name] = sha256(entry + u'/' + name).value_or(QString());
+    int dropped = 0;
+    for (const QString& other : entriesNewestFirst(serial)) {
+        if (other == entry || named.contains(other))
+            continue;
+        // Every file counts, a manifest-less entry's too: left half-made, it is judged by its copies.
+        const QStringList names = QDir(other).entryList(QDir::Files | QDir::NoSymLinks);
+        bool same = !names.isEmpty();
+        for (const QString& name : names)
+            same = same && (name == kManifest || name.endsWith(QLatin1String(".part")) ||
+                            (present.count(name) != 0 && !present[name].isEmpty() &&
+                             sha256(other + u'/' + name) == present[name]));
+        if (same && QDir(other).removeRecursively()) {
+            runlog::write("backup", QStringLiteral("%1 went: the unit holds that data, as %2 shows").arg(other, entry));
+            ++dropped;
+        }
+    }
+    return dropped;
 }

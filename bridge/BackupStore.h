@@ -29,6 +29,7 @@ struct BackupManifest {
     // The unit the copies came from: the calibration's SHA-256, as every unit answers adb with
     // the same serial. Empty when no calibration was saved.
     QString unit;
+    QString port; // where the unit was plugged in, when the host named it
     std::vector<BackupFile> files;
     QJsonObject notSaved; // device path -> why no copy was made
 
@@ -66,15 +67,18 @@ public:
     static std::optional<BackupFile> seal(const QString& file, const QString& entry, const QString& name);
     // The copy still has the size and digest it was saved with.
     static bool intact(const QString& entry, const BackupFile& file);
-    bool writeManifest(const QString& entry, const BackupManifest& manifest) const;
+    [[nodiscard]] bool writeManifest(const QString& entry, const BackupManifest& manifest) const;
     static std::optional<BackupManifest> readManifest(const QString& entry);
     // SHA-256 of a file as lower-case hex; nullopt when it cannot be read.
     static std::optional<QString> sha256(const QString& path);
     // Keeps, for each unit, the newest kKeepRuns entries whose copies are all confirmed back on
-    // it, and every other entry: an unconfirmed copy may be the only one left of that data.
-    void rotate(const QString& serial) const;
-
-private:
+    // it, and every other entry: an unconfirmed copy may be the only one left of that data, an
+    // entry in `named` is an open journal's, and an entry without a calibration's digest is a
+    // unit of its own.
+    void rotate(const QString& serial, const QStringList& named = {}) const;
+    // Entries other than `entry` and not in `named` whose every copy is, byte for byte, one of
+    // `entry`'s: the unit holds that data now, so they go. Returns how many went.
+    int dropSameData(const QString& serial, const QString& entry, const QStringList& named) const;
     QStringList entriesNewestFirst(const QString& serial) const;
 
     QString m_root;

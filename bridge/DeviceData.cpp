@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 // The two device files an update must not lose are copied into this run's entry of the
 // durable store, each judged on its own, and only this run's copies are pushed back.
@@ -54,17 +55,17 @@ Pulled pullInto(const Tools& tools, BackupRun& run, const QString& devicePath, c
     return Pulled::Saved;
 }
 
-// An entry with copies gets its manifest and makes the oldest go; one without is dropped.
-void closeEntry(const BackupStore& store, BackupRun& run) {
+// An entry with copies gets its manifest; one without is dropped. False when the manifest,
+// which tells what the copies are, could not be written.
+bool closeEntry(const BackupStore& store, BackupRun& run) {
     if (run.entry.isEmpty())
-        return;
+        return true;
     if (run.manifest.files.empty()) {
         QDir(run.entry).removeRecursively();
         run.entry.clear();
-        return;
+        return true;
     }
-    store.writeManifest(run.entry, run.manifest);
-    store.rotate(run.manifest.serial);
+    return store.writeManifest(run.entry, run.manifest);
 }
 
 } // namespace
@@ -115,38 +116,56 @@ bool DeviceData::saveFiles(BackupRun& run) const {
     for (const BackupFile& copy : manifest.files)
         if (copy.devicePath == contract::kWifiBoardData)
             manifest.unit = copy.sha256;
-    closeEntry(m_store, run);
+    if (!closeEntry(m_store, run)) {
+        qWarning("hotspot-updater: the manifest of %s could not be written: not updating", qUtf8Printable(run.entry));
+        return false;
+    }
     return mayWrite;
 }
 
-bool DeviceData::confirmBack(const BackupRun& run) const {
-    for (const BackupFile& file : run.manifest.files) {
+bool DeviceData::confirmBack(BackupRun& run) const {
+    bool allBack = true;
+    for (BackupFile& file : run.manifest.files) {
         const QString check = run.entry + u'/' + file.name + QStringLiteral(".check");
         const ToolResult result = m_tools.adb(contract::adbPull(file.restoreTo, check)).text;
         const std::optional<QString> digest =
             output::reportsError(result) ? std::nullopt : BackupStore::sha256(check);
         QFile::remove(check);
-        if (!digest || *digest != file.sha256)
+        file.restored = digest && *digest == file.sha256;
+        allBack = allBack && file.restored;
+    }
+    // Unrecorded, a confirmed copy only stays longer than it must; the update's verdict stands.
+    if (!run.manifest.files.empty() && !m_store.writeManifest(run.entry, run.manifest))
+        qWarning("hotspot-updater: the manifest of %s could not be written", qUtf8Printable(run.entry));
+    return allBack;
+}
+
+bool DeviceData::restore(const BackupRun& run) const {
+    if (run.manifest.files.empty())
+        return true;
+    if (m_probes.detectAdb().tool != AdbVerdict::Adb)
+        return false;
+    for (const BackupFile& file : run.manifest.files) {
+        // A copy that changed since it was saved is not this device's data any more.
+        if (!BackupStore::intact(run.entry, file))
+            return false;
+        const ToolResult result = m_tools.adb(contract::adbPush(run.entry + u'/' + file.name, file.restoreTo)).text;
+        if (output::reportsError(result))
             return false;
     }
     return true;
 }
 
-void DeviceData::restore(BackupRun& run) const {
-    if (run.manifest.files.empty())
-        return;
-    if (m_probes.detectAdb().tool != AdbVerdict::Adb)
-        return;
-    for (BackupFile& file : run.manifest.files) {
-        // A copy that changed since it was saved is not this device's data any more.
-        if (!BackupStore::intact(run.entry, file))
-            break;
-        const ToolResult result = m_tools.adb(contract::adbPush(run.entry + u'/' + file.name, file.restoreTo)).text;
-        if (output::reportsError(result))
-            break;
-        file.restored = true;
-    }
-    m_store.writeManifest(run.entry, run.manifest);
+std::optional<QByteArray> DeviceData::readCalibration() const {
+    QTemporaryDir folder(m_hostTmp + QStringLiteral("/hotspot-updater-XXXXXX"));
+    if (!folder.isValid())
+        return std::nullopt;
+    const QString copy = folder.filePath(copyName(contract::kWifiBoardData));
+    const ToolResult result = m_tools.adb(contract::adbPull(contract::kWifiBoardData, copy)).text;
+    QFile file(copy);
+    if (output::reportsError(result) || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
 }
 
 // Copies an earlier run left at the shared names belong to some device, maybe another one:
@@ -177,5 +196,6 @@ void DeviceData::setAsideStaleCopies() const {
         sealed->restoreTo = kDataFiles[i].restoreTo;
         stale.manifest.files.push_back(*sealed);
     }
-    closeEntry(store, stale);
+    if (closeEntry(store, stale))
+        store.rotate(stale.manifest.serial);
 }

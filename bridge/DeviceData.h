@@ -6,7 +6,9 @@
 #include "bridge/DeviceProbes.h"
 #include "bridge/ToolRunner.h"
 
+#include <QByteArray>
 #include <QString>
+#include <optional>
 
 class DeviceData {
 public:
@@ -17,18 +19,22 @@ public:
     // Saves both files into a new entry of the store, described in `run`. True when the update
     // may write the device: each file is saved, or the device has none. False leaves the
     // device untouched, whatever earlier runs left in the store.
-    bool backUp(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const;
+    [[nodiscard]] bool backUp(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const;
     // backUp in two steps, so that the update's journal can name the entry before any copy
     // is made: the entry (false when the device is not on adb or no entry can be made)...
-    bool openEntry(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const;
-    // ... and the copies, with backUp's verdict.
-    bool saveFiles(BackupRun& run) const;
+    [[nodiscard]] bool openEntry(BackupRun& run, const QString& deviceVersion, const QString& packageVersion) const;
+    // ... and the copies, with backUp's verdict (false too when the manifest cannot be written).
+    [[nodiscard]] bool saveFiles(BackupRun& run) const;
     // Reads back what the restore put on the device: true when every copy of the run is
-    // there byte for byte (same SHA-256).
-    bool confirmBack(const BackupRun& run) const;
-    // Pushes back the run's copies, and nothing else, in the order they were saved; the
-    // manifest records what went back.
-    void restore(BackupRun& run) const;
+    // there byte for byte (same SHA-256). The manifest records each copy read back, and only
+    // those count as restored.
+    [[nodiscard]] bool confirmBack(BackupRun& run) const;
+    // Pushes back the run's copies, and nothing else, in the order they were saved; false
+    // when one could not be pushed (the rest are not tried).
+    [[nodiscard]] bool restore(const BackupRun& run) const;
+    // The calibration the device holds now, read through a private folder; nullopt when it
+    // cannot be read.
+    std::optional<QByteArray> readCalibration() const;
     // Moves copies an earlier version left at the shared names into the store.
     void setAsideStaleCopies() const;
 

@@ -50,6 +50,17 @@ AdbVerdict DeviceProbes::detectAdb() const {
     return verdict;
 }
 
+QStringList ListedPorts::all() const {
+    QStringList ports = adb + fastboot;
+    ports.removeDuplicates();
+    return ports;
+}
+
+ListedPorts DeviceProbes::listedPorts() const {
+    return {output::portsListed(m_tools.adb(contract::adbDevicesLong()).text),
+            output::portsListed(m_tools.fastboot(contract::fastbootDevicesLong()).text)};
+}
+
 BootModeReading DeviceProbes::bootMode() const {
     const ToolResult mode = m_tools.adb(contract::adbBootMode()).text;
     if (!mode || output::reportsError(mode))

@@ -5,6 +5,7 @@
 #include "bridge/ToolRunner.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 // Bits of presence(): which of the device's two USB identities is on the bus.
@@ -30,6 +31,14 @@ struct BootModeReading {
     bool unreadable = false;
 };
 
+// The USB ports the tools' long device lists name, whatever unit the probes are for.
+struct ListedPorts {
+    QStringList adb;
+    QStringList fastboot;
+    // Every port a tool lists, once.
+    QStringList all() const;
+};
+
 class DeviceProbes {
 public:
     // The tools must outlive the probes. Tools for a port (Tools::forPort) make probes of the
@@ -41,6 +50,7 @@ public:
     uint64_t presence() const;
     // With a port, from the lines of the long device lists that name that port.
     AdbVerdict detectAdb() const;
+    ListedPorts listedPorts() const;
     // The boot mode the device's firmware reports; a full-scale MPP5 reading turns modes 1
     // and 4 into a normal start (0).
     BootModeReading bootMode() const;

@@ -54,9 +54,11 @@ QString ownershipFault(int fd) {
 }
 
 // The journal at `path`, or why it was refused. Never follows a link, never blocks on a pipe.
-JournalReading readTrusted(const QString& path) {
+// A journal that is gone (another unit's keeper closed it since the listing) sets `vanished`.
+JournalReading readTrusted(const QString& path, bool& vanished) {
     const FileHandle file{
         ::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    vanished = file.fd < 0 && errno == ENOENT;
     if (file.fd < 0)
         return {std::nullopt, errno == ELOOP
                                   ? QStringLiteral("a symbolic link")
@@ -154,9 +156,12 @@ std::optional<JournalLock> JournalStore::lock(const QString& path) {
 }
 
 JournalCheck JournalStore::read(const QString& path) const {
-    JournalReading reading = readTrusted(path);
+    bool vanished = false;
+    JournalReading reading = readTrusted(path, vanished);
     if (reading.journal)
         return {std::move(reading.journal), {}};
+    if (vanished)
+        return {std::nullopt, {}, true};
     return {std::nullopt, setAside(path, reading.error)};
 }
 
@@ -190,6 +195,8 @@ JournalListing JournalStore::list() const {
         QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& name : names) {
         JournalCheck check = read(dir.filePath(name));
+        if (check.vanished)
+            continue;
         if (!check.journal)
             listing.setAside.push_back(std::move(check.setAside));
         else if (check.journal->phase != JournalPhase::Done)

@@ -37,10 +37,11 @@ struct SetAsideJournal {
     QString why;
 };
 
-// One journal read back: the journal, or where it was set aside.
+// One journal read back: the journal, or where it was set aside, or gone since it was listed.
 struct JournalCheck {
     std::optional<UpdateJournal> journal;
     SetAsideJournal setAside;
+    bool vanished = false;
 };
 
 struct StoredJournal {
@@ -61,9 +62,9 @@ public:
     const QString& folder() const { return m_folder; }
 
     // Writes a new journal and locks it; nullopt when the folder cannot be made or written.
-    std::optional<JournalLock> create(const UpdateJournal& journal) const;
+    [[nodiscard]] std::optional<JournalLock> create(const UpdateJournal& journal) const;
     // Replaces the locked journal whole: temporary file, fsync, rename, fsync of the folder.
-    bool write(JournalLock& lock, const UpdateJournal& journal) const;
+    [[nodiscard]] bool write(JournalLock& lock, const UpdateJournal& journal) const;
     // Locks a journal; nullopt when another open file holds it, or it is gone or replaced.
     static std::optional<JournalLock> lock(const QString& path);
     // Reads and checks one journal; one that is unreadable, malformed, not a regular file, or
@@ -75,7 +76,7 @@ public:
     SetAsideJournal setAside(const QString& path, const QString& why) const;
     // Removes a finished journal. One that cannot be removed is written as done instead,
     // which the listing skips.
-    bool close(JournalLock lock, UpdateJournal journal) const;
+    [[nodiscard]] bool close(JournalLock lock, UpdateJournal journal) const;
 
 private:
     bool ready() const;

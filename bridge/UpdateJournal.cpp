@@ -117,17 +117,42 @@ std::vector<JournalFile> readFiles(const QJsonArray& list, QString& error) {
     return files;
 }
 
+QStringList readEntries(const QJsonArray& list, FieldReader& field) {
+    QStringList entries;
+    for (const QJsonValue& value : list) {
+        entries << value.toString();
+        if (!value.isString() || !entries.back().startsWith(u'/'))
+            field.fail(QStringLiteral("\"foundEntries\" holds something that is not an absolute path"));
+    }
+    return entries;
+}
+
+QStringList readDigests(const QJsonArray& list, FieldReader& field) {
+    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
+    QStringList digests;
+    for (const QJsonValue& value : list) {
+        digests << value.toString();
+        if (!sha256.match(digests.back()).hasMatch())
+            field.fail(QStringLiteral("\"afterPush\" holds something that is not 64 lower-case hex digits"));
+    }
+    return digests;
+}
+
 UpdateJournal readJournal(const QJsonObject& json, QString& error) {
     FieldReader field(json, QString(), error);
-    if (const int format = field.count("format");
-        error.isEmpty() && format != UpdateJournal::kFormat)
-        field.fail(QStringLiteral("format %1 is not %2").arg(format).arg(UpdateJournal::kFormat));
+    const int format = field.count("format");
+    if (error.isEmpty() && (format < 1 || format > UpdateJournal::kFormat))
+        field.fail(QStringLiteral("format %1 is not 1 to %2").arg(format).arg(UpdateJournal::kFormat));
     UpdateJournal journal;
     journal.port = field.text("port");
     journal.packageVersion = field.text("packageVersion");
     journal.versionSha256 = field.digest("versionSha256");
     journal.storeEntry = field.text("storeEntry");
     journal.files = readFiles(field.list("files"), error);
+    if (format >= 2) {
+        journal.foundEntries = readEntries(field.list("foundEntries"), field);
+        journal.afterPush = readDigests(field.list("afterPush"), field);
+    }
     journal.phase = field.phase("phase");
     journal.image = field.count("image");
     journal.images = field.count("images");
@@ -163,6 +188,8 @@ QByteArray UpdateJournal::toJson() const {
                            {"versionSha256", versionSha256},
                            {"storeEntry", storeEntry},
                            {"files", list},
+                           {"foundEntries", QJsonArray::fromStringList(foundEntries)},
+                           {"afterPush", QJsonArray::fromStringList(afterPush)},
                            {"phase", phaseName(phase)},
                            {"image", image},
                            {"images", images},

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <vector>
 
@@ -22,12 +23,19 @@ struct JournalFile {
 };
 
 struct UpdateJournal {
-    static constexpr int kFormat = 1;
+    // 2 adds foundEntries and afterPush; a format-1 journal reads as one with neither.
+    static constexpr int kFormat = 2;
 
     QString port; // the device's USB port path from sysfs; empty when the host gave none
     QString packageVersion;
     QString versionSha256; // of the package's version file
     QString storeEntry;    // the backup store's folder for this update
+    // Entries holding what a unit had on it when a finish began, saved before anything was
+    // written or pushed to it.
+    QStringList foundEntries;
+    // Digests of the calibration the unit held after a push of its copy did not read back:
+    // no other unit can hold what that push left.
+    QStringList afterPush;
     std::vector<JournalFile> files;
     JournalPhase phase = JournalPhase::Saving;
     int image = 0;  // with Image: the one being written, 1 to images

@@ -276,5 +276,49 @@
         <source>info Package version %s</source>
         <translation>Firmware package: %s</translation>
     </message>
+    <message>
+        <source>stat The firmware was written, but your data did not go back !</source>
+        <translation>The firmware was written, but your data did not go back.</translation>
+    </message>
+    <message>
+        <source>stat The update could not be recorded, so nothing was written !</source>
+        <translation>The update could not be recorded, so nothing was written.</translation>
+    </message>
+    <message>
+        <source>info Press Try Again to put your data back.</source>
+        <translation>Your Wi-Fi calibration and settings are kept safely on this computer. Press Try Again to put them back.</translation>
+    </message>
+    <message>
+        <source>info Make room on the disk or let %s be written, then try again.</source>
+        <translation>Nothing was changed on your hotspot. Make room on the disk or make %s writable, then press Try Again.</translation>
+    </message>
+    <message>
+        <source>info The update journal could not be written; every copy of your data is kept.</source>
+        <translation>The update's journal could not be written; every copy of your data is kept.</translation>
+    </message>
+    <message>
+        <source>stat Is this the hotspot whose update stopped on %s ?</source>
+        <translation>Is this the hotspot whose update stopped on %s?</translation>
+    </message>
+    <message>
+        <source>info Finish it only if this is that hotspot: its saved data then goes onto this one.</source>
+        <translation>Finish the update only if this is that hotspot: the data saved from it then goes onto this one.</translation>
+    </message>
+    <message>
+        <source>info Its saved data goes onto it only if it is. The update was to %s.</source>
+        <translation>The data saved from that hotspot goes onto this one only if it is the same hotspot. That update was to firmware %s.</translation>
+    </message>
+    <message>
+        <source>btn Finish with the saved data</source>
+        <translation>Yes, finish with its saved data</translation>
+    </message>
+    <message>
+        <source>btn Update it as another hotspot</source>
+        <translation>No, it is another hotspot</translation>
+    </message>
+    <message>
+        <source>res Data not back</source>
+        <translation>Data not back</translation>
+    </message>
 </context>
 </TS>

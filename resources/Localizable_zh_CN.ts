@@ -276,6 +276,50 @@
         <source>info Package version %s</source>
         <translation>固件包：%s</translation>
     </message>
+    <message>
+        <source>stat The firmware was written, but your data did not go back !</source>
+        <translation>固件已写入，但您的数据未能恢复！</translation>
+    </message>
+    <message>
+        <source>stat The update could not be recorded, so nothing was written !</source>
+        <translation>无法记录此次更新，因此未写入任何内容！</translation>
+    </message>
+    <message>
+        <source>info Press Try Again to put your data back.</source>
+        <translation>您的 Wi-Fi 校准数据和设置已妥善保存在这台电脑上。请按“重试”将其恢复。</translation>
+    </message>
+    <message>
+        <source>info Make room on the disk or let %s be written, then try again.</source>
+        <translation>热点上未做任何更改。请清理磁盘空间或使 %s 可写，然后按“重试”。</translation>
+    </message>
+    <message>
+        <source>info The update journal could not be written; every copy of your data is kept.</source>
+        <translation>无法写入更新记录；您数据的所有副本均已保留。</translation>
+    </message>
+    <message>
+        <source>stat Is this the hotspot whose update stopped on %s ?</source>
+        <translation>这是在 %s 中断更新的那台热点吗？</translation>
+    </message>
+    <message>
+        <source>info Finish it only if this is that hotspot: its saved data then goes onto this one.</source>
+        <translation>仅当这正是那台热点时才完成更新：届时从它保存的数据将写入这台热点。</translation>
+    </message>
+    <message>
+        <source>info Its saved data goes onto it only if it is. The update was to %s.</source>
+        <translation>只有是同一台热点时，从那台热点保存的数据才会写入这台。那次更新的目标固件为 %s。</translation>
+    </message>
+    <message>
+        <source>btn Finish with the saved data</source>
+        <translation>是，用保存的数据完成更新</translation>
+    </message>
+    <message>
+        <source>btn Update it as another hotspot</source>
+        <translation>不是，这是另一台热点</translation>
+    </message>
+    <message>
+        <source>res Data not back</source>
+        <translation>数据未恢复</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

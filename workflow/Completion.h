@@ -1,8 +1,8 @@
 #pragma once
-// The end of an update run: shows its result and decides the next state. GUI thread.
+// The end of an update run: shows its outcome and decides the next state. GUI thread.
 
-#include <cstdint>
+#include "workflow/UpdateOutcome.h"
 
 class DeviceSession;
 
-void showUpdateResult(DeviceSession& session, int32_t code);
+void showUpdateResult(DeviceSession& session, const UpdateOutcome& outcome);

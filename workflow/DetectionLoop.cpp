@@ -9,10 +9,13 @@
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"
 #include "workflow/Services.h"
+#include "workflow/UnitEvidence.h"
 #include "workflow/VersionCompare.h"
+#include "usb/usbport.h"
 
 #include <QDebug>
 #include <QLocale>
+#include <algorithm>
 #include <optional>
 
 using messages::lookup;
@@ -27,7 +30,7 @@ constexpr int kVersionRetries = 10;
 
 } // namespace
 
-void DetectionLoop::showSearchingIf(int32_t state) {
+void DetectionLoop::showSearchingIf(SessionState state) {
     m_session.postWhileState(state, [this] {
         m_session.showStatus(lookup("stat Searching device ..."));
         m_session.showButtonTitle(lookup("btn Searching"));
@@ -49,25 +52,26 @@ void DetectionLoop::run() {
                 lastLaunchError = QString::fromUtf8(e.what());
                 qWarning("hotspot-updater: %s", e.what());
             }
-            showSearchingIf(1);
+            showSearchingIf(SessionState::Searching);
         }
         if (m_session.detectionShouldStop())
             return;
     }
 }
 
-void DetectionLoop::deviceGone(int32_t observed) {
+void DetectionLoop::deviceGone(SessionState observed) {
     // The user may have pressed Start since the state was read: leave an update alone.
-    if (!m_session.exchangeState(observed, 1))
+    if (!m_session.move(observed, SessionState::Searching))
         return;
     m_session.clearPermissionShown();
     m_session.setFinishOffered(false);
+    m_session.setQuestion(std::nullopt);
     m_session.setDeviceVersion(QString());
     // The version shown here is the package's, so it carries the package's label (as after
     // the package check), not the one meant for the device's version.
     const QString info =
         QStringLiteral("%1:\n\t%2").arg(lookup("info Version after update"), m_session.packageVersion());
-    m_session.postWhileState(1, [this, &info] {
+    m_session.postWhileState(SessionState::Searching, [this, &info] {
         m_session.showStatus(lookup("stat Searching device ..."));
         m_session.animate(true);
         m_session.enableButton(false);
@@ -79,8 +83,8 @@ void DetectionLoop::deviceGone(int32_t observed) {
 void DetectionLoop::pass() {
     const DeviceProbes& probes = m_services.probes;
     m_services.sleep(kPassPeriod);
-    const int32_t observed = m_session.state();
-    if (observed != 1 && observed != 2)
+    const SessionState observed = m_session.state();
+    if (observed != SessionState::Searching && observed != SessionState::Offered)
         return;
 
     const uint64_t mask = m_session.recordPresence(probes.presence());
@@ -88,7 +92,7 @@ void DetectionLoop::pass() {
         lookForBootLoader(observed);
         return;
     }
-    if (mask == 3 || m_session.state() != 1)
+    if (mask == 3 || m_session.state() != SessionState::Searching)
         return;
 
     // While the permission message stands, retry quietly rather than cycle the texts.
@@ -111,10 +115,8 @@ void DetectionLoop::pass() {
     switch (verdict.tool) {
     case AdbVerdict::Fastboot:
         // In its boot loader with an update open: the update is finished, never restarted over.
-        if (const std::optional<UpdateJournal> journal = m_services.journal.pending(); journal && atItsPort(*journal)) {
-            offerFinish(*journal);
+        if (m_services.journal.pending() && takenByJournal(sighting(true, QString())))
             return;
-        }
         m_session.showStatus(lookup("stat Reboot device ..."));
         probes.fastbootReboot();
         return;
@@ -159,37 +161,100 @@ void DetectionLoop::pass() {
     }
 }
 
-void DetectionLoop::lookForBootLoader(int32_t observed) {
-    const std::optional<UpdateJournal> journal = m_services.journal.pending();
-    if (journal && atItsPort(*journal) &&
+void DetectionLoop::lookForBootLoader(SessionState observed) {
+    if (m_services.journal.pending() &&
         m_session.recordVerdict(m_services.probes.detectAdb()).tool == AdbVerdict::Fastboot) {
-        offerFinish(*journal);
-        return;
+        // The offer, or the question, stands while its boot loader does.
+        if (observed == SessionState::Offered || takenByJournal(sighting(true, QString())))
+            return;
+        // Another unit's boot loader: it starts its firmware and is then found as usual.
+        m_services.probes.fastbootReboot();
     }
     deviceGone(observed);
 }
 
-// Where the host tells ports apart, a device at another port is another unit.
-bool DetectionLoop::atItsPort(const UpdateJournal& journal) const {
-    if (journal.port.isEmpty())
+UnitSighting DetectionLoop::sighting(bool inBootLoader, const QString& version) const {
+    UnitSighting seen;
+    seen.inBootLoader = inBootLoader;
+    seen.version = version;
+    const ListedPorts listed = m_services.probes.listedPorts();
+    QStringList everywhere = listed.all() + usbport::list(m_services.env.sysfsRoot);
+    everywhere.removeDuplicates();
+    // A host that names no port at all tells no units apart: the one it shows is alone.
+    seen.attached = std::max(1, int(everywhere.size()));
+    const QStringList here = inBootLoader ? listed.fastboot : listed.adb;
+    seen.port = !m_services.port.isEmpty() ? m_services.port
+                : here.size() == 1         ? here.front()
+                                           : m_services.portNow();
+    if (!inBootLoader)
+        seen.calibration = m_services.data.readCalibration();
+    return seen;
+}
+
+bool DetectionLoop::takenByJournal(const UnitSighting& seen) {
+    const std::optional<UpdateJournal> journal = m_services.journal.pending();
+    if (!journal)
+        return false;
+    UnitVerdict verdict = judgeUnit(*journal, seen, m_services.journal.calibrations(*journal));
+    if (verdict.whose == Whose::Undecided && m_services.journal.markedAnotherUnit(seen.port))
+        verdict = {Whose::AnotherUnit, QStringLiteral("the user said so")};
+    runlog::write("journal", QStringLiteral("the unit at \"%1\": %2").arg(seen.port, verdict.why));
+    switch (verdict.whose) {
+    case Whose::AnotherUnit:
+        return false;
+    case Whose::Undecided:
+        askWhose(*journal, seen.port);
         return true;
-    const QString port = m_services.portNow();
-    return port.isEmpty() || port == journal.port;
+    case Whose::JournalsUnit:
+        break;
+    }
+    // Its own data on it and not written yet: updated as usual, and the journal closed when
+    // the data it saves is the journal's.
+    if (!seen.inBootLoader && seen.version != journal->packageVersion)
+        return false;
+    offerFinish(*journal);
+    return true;
+}
+
+QString DetectionLoop::stoppedText(const UpdateJournal& journal) {
+    const QString when = QLocale().toString(journal.changed.toLocalTime(), QLocale::ShortFormat);
+    return lookupFilled("info An update to %s did not finish.", journal.packageVersion) + u'\n' +
+           lookupFilled("info It stopped on %s.", when);
+}
+
+void DetectionLoop::askWhose(const UpdateJournal& journal, const QString& port) {
+    if (!m_session.move(SessionState::Searching, SessionState::Offered))
+        return;
+    const UnitQuestion question{port, journal.changed, journal.packageVersion};
+    m_session.setQuestion(question);
+    m_session.setFinishOffered(false);
+    const QString info = stoppedText(journal) + u'\n' +
+                         lookup("info Finish it only if this is that hotspot: its saved data then goes onto this one.");
+    runlog::write("journal", QStringLiteral("asked whether the unit at \"%1\" is the journal's").arg(port));
+    DeviceSession& s = m_session;
+    s.postWhileState(SessionState::Offered, [&s, &info, &question] {
+        s.showInfo(info);
+        s.animate(false);
+        s.enableButton(false);
+        s.showButtonTitle(lookup("btn Finish"));
+        s.showStatus(lookupFilled("stat Is this the hotspot whose update stopped on %s ?",
+                                  QLocale().toString(question.stopped.toLocalTime(), QLocale::ShortFormat)));
+        s.unitQuestionAsked(question);
+    });
 }
 
 void DetectionLoop::offerFinish(const UpdateJournal& journal) {
-    if (!m_session.exchangeState(1, 2))
+    if (!m_session.move(SessionState::Searching, SessionState::Offered))
         return;
     m_session.setFinishOffered(true);
-    const QString when = QLocale().toString(journal.changed.toLocalTime(), QLocale::ShortFormat);
-    QString info = lookupFilled("info An update to %s did not finish.", journal.packageVersion) + u'\n' +
-                   lookupFilled("info It stopped on %s.", when) + u'\n' +
+    m_session.setQuestion(std::nullopt);
+    QString info = stoppedText(journal) + u'\n' +
                    lookup("info Press Finish to write the firmware again and put your data back.");
     if (journal.resumes >= JournalKeeper::kResumesBeforeAsking)
         info += u'\n' + lookupFilled("info It was already resumed %s times.", QString::number(journal.resumes));
     runlog::write("journal", QStringLiteral("finish offered at \"%1\"").arg(phaseName(journal.phase)));
     DeviceSession& s = m_session;
-    s.postWhileState(2, [&s, &info] {
+    s.postWhileState(SessionState::Offered, [&s, &info] {
         s.showInfo(info);
         s.animate(false);
         s.enableButton(true);
@@ -204,7 +269,7 @@ void DetectionLoop::showNoPermission() {
         return;
     const QString info = lookupFilled("info No permission to use the device. To allow it, run: %s",
                                       HostPreparation::accessFixCommand());
-    m_session.postWhileState(1, [this, &info] {
+    m_session.postWhileState(SessionState::Searching, [this, &info] {
         m_session.showStatus(lookup("stat No permission to use the device !"));
         m_session.showInfo(info);
     });
@@ -235,17 +300,14 @@ void DetectionLoop::readDeviceVersion() {
     m_session.setDeviceVersion(output::versionFromReply(*answer));
     const QString deviceVersion = m_session.deviceVersion();
     const QString packageVersion = m_session.packageVersion();
-    // Running the package of an unfinished update: its data may still be to put back.
-    if (const std::optional<UpdateJournal> journal = m_services.journal.pending();
-        journal && journal->packageVersion == deviceVersion && atItsPort(*journal)) {
-        offerFinish(*journal);
+    // With an update unfinished, the unit may be the one it stopped on: evidence decides.
+    if (m_services.journal.pending() && takenByJournal(sighting(false, deviceVersion)))
         return;
-    }
     m_session.setFinishOffered(false);
 
     const bool newer = version::compare(packageVersion, deviceVersion) > 0;
-    const int32_t outcome = newer ? 2 : 4;
-    if (!m_session.exchangeState(1, outcome))
+    const SessionState outcome = newer ? SessionState::Offered : SessionState::Finished;
+    if (!m_session.move(SessionState::Searching, outcome))
         return;
     QString info = QStringLiteral("%1\n\t%2\n%3\n\t%4")
                        .arg(lookup("info Current version"), deviceVersion, lookup("info Version after update"),

@@ -2,9 +2,10 @@
 // The detection worker: twice a second, bring an attached device to adb, read its firmware
 // version and offer the update or report it up to date.
 
-#include <QString>
+#include "workflow/SessionState.h"
+#include "workflow/UnitEvidence.h"
 
-struct UpdateJournal;
+#include <QString>
 
 class DeviceSession;
 struct Services;
@@ -20,15 +21,20 @@ public:
     void pass();
 
 private:
-    void deviceGone(int32_t observed);
-    void showSearchingIf(int32_t state);
+    void deviceGone(SessionState observed);
+    void showSearchingIf(SessionState state);
     void showNoPermission();
     void readDeviceVersion();
-    // A device with the signs of the pending journal's update: offer to finish it.
+    // What the host shows of the unit: its port, how many are attached, its calibration.
+    UnitSighting sighting(bool inBootLoader, const QString& version) const;
+    // With an update unfinished: the unit shown to be its own is offered Finish, one that may
+    // be is asked about; true when either happened. Another unit is left to the usual search.
+    bool takenByJournal(const UnitSighting& seen);
     void offerFinish(const UpdateJournal& journal);
+    void askWhose(const UpdateJournal& journal, const QString& port);
+    static QString stoppedText(const UpdateJournal& journal);
     // No known identity on the bus: a boot loader may still be there under its own.
-    void lookForBootLoader(int32_t observed);
-    bool atItsPort(const UpdateJournal& journal) const;
+    void lookForBootLoader(SessionState observed);
 
     DeviceSession& m_session;
     const Services& m_services;

@@ -15,21 +15,28 @@ thread_local uint64_t t_detectGeneration = 0;
 
 } // namespace
 
-void DeviceSession::setState(int32_t s) {
+void DeviceSession::setState(SessionState s) {
     logState(m_state.exchange(s), s);
 }
 
-bool DeviceSession::exchangeState(int32_t expected, int32_t desired) {
+bool DeviceSession::move(SessionState expected, SessionState desired) {
+    if (!isAllowedMove(expected, desired)) {
+        runlog::write("state", QStringLiteral("%1%2 -> %3 is no move of a session: refused")
+                                   .arg(m_port.isEmpty() ? QString() : m_port + QStringLiteral(": "))
+                                   .arg(stateNumber(expected))
+                                   .arg(stateNumber(desired)));
+        return false;
+    }
     const bool moved = m_state.compare_exchange_strong(expected, desired);
     if (moved)
         logState(expected, desired);
     return moved;
 }
 
-void DeviceSession::logState(int32_t from, int32_t to) const {
+void DeviceSession::logState(SessionState from, SessionState to) const {
     if (from == to)
         return;
-    const QString change = QStringLiteral("%1 -> %2").arg(from).arg(to);
+    const QString change = QStringLiteral("%1 -> %2").arg(stateNumber(from)).arg(stateNumber(to));
     runlog::write("state", m_port.isEmpty() ? change : m_port + QStringLiteral(": ") + change);
 }
 
@@ -79,6 +86,16 @@ AdbVerdict DeviceSession::recordVerdict(AdbVerdict verdict) {
 AdbVerdict DeviceSession::lastVerdict() const {
     std::lock_guard guard(m_lock);
     return m_verdict;
+}
+
+void DeviceSession::setQuestion(const std::optional<UnitQuestion>& question) {
+    std::lock_guard guard(m_lock);
+    m_question = question;
+}
+
+std::optional<UnitQuestion> DeviceSession::question() const {
+    std::lock_guard guard(m_lock);
+    return m_question;
 }
 
 void DeviceSession::setKeptNote(const QString& entry) {
@@ -142,7 +159,7 @@ void DeviceSession::tell(const std::function<void(SessionListener&)>& call) {
     });
 }
 
-void DeviceSession::postWhileState(int32_t expected, const std::function<void()>& fn) {
+void DeviceSession::postWhileState(SessionState expected, const std::function<void()>& fn) {
     m_post([this, expected, &fn] {
         if (state() == expected)
             fn();
@@ -211,6 +228,10 @@ void DeviceSession::updateStarted() {
     tell([](SessionListener& l) { l.updateStarted(); });
 }
 
-void DeviceSession::updateEnded(int32_t result) {
-    tell([result](SessionListener& l) { l.updateEnded(result); });
+void DeviceSession::unitQuestionAsked(const UnitQuestion& question) {
+    tell([&question](SessionListener& l) { l.unitQuestionAsked(question); });
+}
+
+void DeviceSession::updateEnded(const UpdateOutcome& outcome) {
+    tell([&outcome](SessionListener& l) { l.updateEnded(outcome); });
 }

@@ -3,8 +3,7 @@
 // its identities), its version, what the last adb probe said,
 // its backup run, the note about copies kept, its workers, and the listeners that show it.
 //
-// States: 0 checking the package, 1 searching, 2 update offered, 3 updating, 4 finished.
-// The state and the flags are atomics; texts are read under a lock or handed over by the
+// The state (workflow/SessionState.h) and the flags are atomics; texts are read under a lock or handed over by the
 // blocking post. Listener calls always run on the GUI thread.
 
 #include "bridge/BackupStore.h"
@@ -12,6 +11,7 @@
 #include "workflow/BlockingPost.h"
 #include "workflow/Package.h"
 #include "workflow/SessionListener.h"
+#include "workflow/SessionState.h"
 
 #include <QString>
 #include <atomic>
@@ -24,7 +24,7 @@
 
 // What another thread may read of a session at once.
 struct SessionSnapshot {
-    int32_t state = 0;
+    SessionState state = SessionState::Checking;
     QString packageVersion; // empty before the package check
     QString deviceVersion;  // empty while no device's version is known
     bool accessRefused = false; // the no-permission message stands
@@ -43,10 +43,12 @@ public:
     const QString& port() const { return m_port; }
 
     // ---- state ----
-    int32_t state() const { return m_state.load(); }
-    void setState(int32_t s);
-    // Moves the state from `expected` to `desired` only if nobody changed it meanwhile.
-    bool exchangeState(int32_t expected, int32_t desired);
+    SessionState state() const { return m_state.load(); }
+    // Puts the session at `s` whatever it was: the first screen of a launch (and tests).
+    void setState(SessionState s);
+    // Moves the state from `expected` to `desired` only if nobody changed it meanwhile and the
+    // move is one a session makes (isAllowedMove); false otherwise.
+    bool move(SessionState expected, SessionState desired);
     SessionSnapshot snapshot() const;
 
     // ---- what the check and the device said ----
@@ -81,6 +83,9 @@ public:
     // The offer on the screen is to finish the pending journal's update, not a new one.
     void setFinishOffered(bool offered) { m_finishOffered.store(offered); }
     bool finishOffered() const { return m_finishOffered.load(); }
+    // The question on the screen: is this the unit whose update stopped? nullopt when none.
+    void setQuestion(const std::optional<UnitQuestion>& question);
+    std::optional<UnitQuestion> question() const;
     void setUpdateRunning(bool running) { m_updateRunning.store(running); }
 
     // ---- workers ----
@@ -104,7 +109,7 @@ public:
     void post(const std::function<void()>& fn) { m_post(fn); }
     // Runs `fn` on the GUI thread only while the state is still `state`. The check runs
     // there together with the change, so no button press can fall between the two.
-    void postWhileState(int32_t state, const std::function<void()>& fn);
+    void postWhileState(SessionState state, const std::function<void()>& fn);
     void showStatus(const QString& text);
     void showInfo(const QString& text);
     void setTextLabel(const std::optional<QString>& text, bool showImage);
@@ -120,26 +125,28 @@ public:
     void packageCheckFailed(bool driverMissing);
     void versionRead(bool updateOffered);
     void updateStarted();
-    void updateEnded(int32_t result);
+    void unitQuestionAsked(const UnitQuestion& question);
+    void updateEnded(const UpdateOutcome& outcome);
     // GUI thread: the status line as last shown.
     const QString& shownStatus() const { return m_shownStatus; }
 
 private:
     void tell(const std::function<void(SessionListener&)>& call);
-    void logState(int32_t from, int32_t to) const;
+    void logState(SessionState from, SessionState to) const;
 
     std::vector<SessionListener*> m_listeners;
     QString m_port;
     BlockingPost m_post;
     QString m_shownStatus;
 
-    std::atomic<int32_t> m_state{0};
+    std::atomic<SessionState> m_state{SessionState::Checking};
     std::atomic<uint64_t> m_presence{0};
     mutable std::mutex m_lock; // the texts, the package and the verdict
     std::shared_ptr<const Package> m_package;
     QString m_deviceVersion;
     AdbVerdict m_verdict;
     QString m_keptNote;
+    std::optional<UnitQuestion> m_question;
     std::atomic<bool> m_permissionShown{false};
     std::atomic<bool> m_updateRunning{false};
     std::atomic<bool> m_newVersionRead{false};

@@ -4,6 +4,7 @@
 #include "workflow/Messages.h"
 #include "workflow/PackageCheck.h"
 #include "workflow/UpdateProcedure.h"
+#include "bridge/RunLog.h"
 
 using messages::lookup;
 
@@ -19,7 +20,7 @@ DeviceWorkflow::DeviceWorkflow(const Environment& env, const Tools& tools, HostP
 }
 
 void DeviceWorkflow::showFirstScreen() {
-    m_session.setState(0);
+    m_session.setState(SessionState::Checking);
     m_session.showStatus(lookup("stat Initializing ..."));
     m_session.animate(true);
     m_session.showWarning(std::nullopt);
@@ -65,7 +66,7 @@ void DeviceWorkflow::stopDetect() {
 }
 
 int DeviceWorkflow::startInitialize() {
-    if (m_session.state() != 0)
+    if (m_session.state() != SessionState::Checking)
         return -1;
     m_session.spawnWorker([this] { runPackageCheck(m_session, m_services); });
     return 0;
@@ -77,23 +78,45 @@ void DeviceWorkflow::startUpdate() {
         return;
     // No worker: report it as an error raised.
     m_session.setUpdateRunning(false);
-    showUpdateResult(m_session, 1);
+    showUpdateResult(m_session, UpdateOutcome{UpdateResult::Error});
+}
+
+DeviceWorkflow::Press DeviceWorkflow::answer(bool itsUnit) {
+    const std::optional<UnitQuestion> question = m_session.question();
+    if (!question || m_session.state() != SessionState::Offered)
+        return Press::Nothing;
+    runlog::write("journal", QStringLiteral("the unit at \"%1\" is %2, the user said")
+                                 .arg(question->port, itsUnit ? QStringLiteral("the journal's") : QStringLiteral("another")));
+    if (itsUnit) {
+        m_session.setFinishOffered(true);
+        return press();
+    }
+    m_journal.markAnotherUnit(question->port);
+    if (!m_session.move(SessionState::Offered, SessionState::Searching))
+        return Press::Nothing;
+    m_session.setQuestion(std::nullopt);
+    showLookingForDevice(m_session);
+    return Press::Retry;
 }
 
 DeviceWorkflow::Press DeviceWorkflow::press() {
     switch (m_session.state()) {
-    case 4:
+    case SessionState::Finished:
         return Press::Close;
-    case 3:
-        m_session.exchangeState(3, 1);
+    case SessionState::Updating:
+        m_session.move(SessionState::Updating, SessionState::Searching);
         return Press::Retry;
-    case 2:
+    case SessionState::Offered:
         break;
-    default:
+    case SessionState::Checking:
+    case SessionState::Searching:
         return Press::Nothing;
     }
+    // The question is answered, never pressed past.
+    if (m_session.question() && !m_session.finishOffered())
+        return Press::Nothing;
     // The detection worker may have seen the device leave since the state was read.
-    if (!m_session.exchangeState(2, 3))
+    if (!m_session.move(SessionState::Offered, SessionState::Updating))
         return Press::Nothing;
     m_session.animate(true);
     m_session.showWarning(QStringLiteral("warning Please do not remove, update is in progress."));

@@ -44,6 +44,9 @@ public:
     void startUpdate();
     // The one button: close when finished, search again after a failed run, start when offered.
     Press press();
+    // The answer to the question whose unit this is: its own (the finish starts, with the
+    // journal's data) or another hotspot's (it is then found and offered as usual).
+    Press answer(bool itsUnit);
 
 private:
     void showFirstScreen();

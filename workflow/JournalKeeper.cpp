@@ -1,10 +1,12 @@
 #include "workflow/JournalKeeper.h"
 
+#include "bridge/Contract.h"
 #include "bridge/RunLog.h"
 #include "workflow/Messages.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -28,7 +30,8 @@ QString setAsideNotice(const SetAsideJournal& aside) {
 }
 
 JournalKeeper::JournalKeeper(JournalStore journals, BackupStore backups, JournalAdoption adoption)
-    : m_journals(std::move(journals)), m_backups(std::move(backups)), m_adoption(std::move(adoption)) {}
+    : m_journals(std::move(journals)), m_backups(std::move(backups)), m_adoption(std::move(adoption)),
+      m_fresh(QFileInfo(m_journals.folder()).path() + QStringLiteral("/fresh-calibrations.json")) {}
 
 std::vector<SetAsideJournal> JournalKeeper::review() {
     std::lock_guard guard(m_lock);
@@ -37,8 +40,10 @@ std::vector<SetAsideJournal> JournalKeeper::review() {
         if (m_held && m_held->path() == stored.path)
             continue;
         if (!mayHaveWritten(stored.journal.phase)) {
-            runlog::write("journal", QStringLiteral("%1: the update never reached its device").arg(stored.path));
-            closeStored(stored);
+            runlog::write("journal", QStringLiteral("%1: the update never reached its device; its copies stay in %2")
+                                         .arg(stored.path, stored.journal.storeEntry));
+            if (!closeStored(stored, false))
+                runlog::write("journal", QStringLiteral("%1 could not be closed").arg(stored.path));
             continue;
         }
         if (!m_adoption.adopts || (!m_adoption.port.isEmpty() && stored.journal.port != m_adoption.port))
@@ -49,6 +54,7 @@ std::vector<SetAsideJournal> JournalKeeper::review() {
             m_held = std::move(lock);
             m_journal = stored.journal;
             m_pending = true;
+            m_anotherUnitAt.clear();
         }
     }
     if (m_pending)
@@ -62,6 +68,60 @@ std::optional<UpdateJournal> JournalKeeper::pending() const {
     if (!m_pending)
         return std::nullopt;
     return m_journal;
+}
+
+JournalCalibrations JournalKeeper::calibrations(const UpdateJournal& journal) const {
+    JournalCalibrations known;
+    known.fresh = m_fresh.find(journal.versionSha256);
+    const QString digest = savedCalibrationDigest(journal);
+    QFile copy(journal.storeEntry + u'/' + QFileInfo(contract::kWifiBoardData).fileName());
+    if (!digest.isEmpty() && BackupStore::sha256(copy.fileName()) == digest && copy.open(QIODevice::ReadOnly))
+        known.saved = copy.readAll();
+    return known;
+}
+
+void JournalKeeper::markAnotherUnit(const QString& port) {
+    std::lock_guard guard(m_lock);
+    m_anotherUnitAt << port;
+}
+
+bool JournalKeeper::markedAnotherUnit(const QString& port) const {
+    std::lock_guard guard(m_lock);
+    return m_pending && m_anotherUnitAt.contains(port);
+}
+
+QStringList JournalKeeper::namedEntries() const {
+    QStringList named;
+    for (const StoredJournal& stored : m_journals.list().open)
+        named << stored.journal.storeEntry << stored.journal.foundEntries;
+    std::lock_guard guard(m_lock);
+    if (m_held)
+        named << m_journal.storeEntry << m_journal.foundEntries;
+    return named;
+}
+
+void JournalKeeper::learnFresh(const QString& packageDigest, const QString& calibration) {
+    m_fresh.learn(packageDigest, calibration);
+}
+
+bool JournalKeeper::found(const QString& entry) {
+    std::lock_guard guard(m_lock);
+    if (!m_held)
+        return false;
+    m_journal.foundEntries << entry;
+    m_journal.changed = QDateTime::currentDateTimeUtc();
+    return m_journals.write(*m_held, m_journal);
+}
+
+bool JournalKeeper::leftByPush(const QString& calibration) {
+    std::lock_guard guard(m_lock);
+    if (!m_held)
+        return false;
+    if (m_journal.afterPush.contains(calibration))
+        return true;
+    m_journal.afterPush << calibration;
+    m_journal.changed = QDateTime::currentDateTimeUtc();
+    return m_journals.write(*m_held, m_journal);
 }
 
 bool JournalKeeper::begin(UpdateJournal journal) {
@@ -147,6 +207,16 @@ void JournalKeeper::keepPending() {
     m_pending = m_held.has_value();
 }
 
+void JournalKeeper::letGo() {
+    std::lock_guard guard(m_lock);
+    release();
+}
+
+bool JournalKeeper::dropFound(const QString& entry) {
+    runlog::write("journal", QStringLiteral("%1 went: it held what the writing left on the unit").arg(entry));
+    return dropCopies(entry);
+}
+
 int JournalKeeper::closeMatching(const std::vector<JournalFile>& onDevice) {
     std::lock_guard guard(m_lock);
     int closed = 0;
@@ -158,7 +228,7 @@ int JournalKeeper::closeMatching(const std::vector<JournalFile>& onDevice) {
         if (m_held && m_held->path() == stored.path)
             release();
         runlog::write("journal", QStringLiteral("%1: its data is on the device").arg(stored.path));
-        closed += closeStored(stored) ? 1 : 0;
+        closed += closeStored(stored, true) ? 1 : 0;
     }
     return closed;
 }
@@ -191,10 +261,11 @@ bool JournalKeeper::dropCopies(const QString& entry) const {
     return QDir(clean).removeRecursively();
 }
 
-bool JournalKeeper::closeStored(const StoredJournal& stored) {
+bool JournalKeeper::closeStored(const StoredJournal& stored, bool dropTheCopies) {
     std::optional<JournalLock> lock = JournalStore::lock(stored.path);
     if (!lock)
         return false;
-    dropCopies(stored.journal.storeEntry);
+    if (dropTheCopies)
+        dropCopies(stored.journal.storeEntry);
     return m_journals.close(std::move(*lock), stored.journal);
 }

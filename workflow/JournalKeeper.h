@@ -4,7 +4,9 @@
 // detection and update workers and the GUI thread, so every method takes the keeper's lock.
 
 #include "bridge/BackupStore.h"
+#include "bridge/FreshCalibrations.h"
 #include "bridge/JournalStore.h"
+#include "workflow/UnitEvidence.h"
 
 #include <QString>
 #include <mutex>
@@ -28,29 +30,51 @@ public:
     const JournalStore& journals() const { return m_journals; }
 
     // At launch: a journal whose update never reached the device (its copies were still being
-    // made, or made) is closed and its copies dropped, as the device kept its data; one that
-    // fails its checks is set aside. The newest open journal of an update that may have
-    // written its device becomes the pending one, locked by this process.
+    // made, or made) is closed; its copies stay in the store until the unit is seen holding
+    // the same data, as a phase alone is no proof. One that fails its checks is set aside. The
+    // newest open journal of an update that may have written its device becomes the pending
+    // one, locked by this process.
     std::vector<SetAsideJournal> review();
-    // The open journal a device in its boot loader or running its package would finish.
+    // The open journal a device in its boot loader or running its package may finish.
     std::optional<UpdateJournal> pending() const;
+    // What is known of the pending journal's unit's calibration, to judge a unit by.
+    JournalCalibrations calibrations(const UpdateJournal& journal) const;
+    // The user said the unit at `port` is not the pending journal's; asked again only for
+    // another journal.
+    void markAnotherUnit(const QString& port);
+    bool markedAnotherUnit(const QString& port) const;
 
     // The running update's journal: created and locked before any copy is made.
-    bool begin(UpdateJournal journal);
+    [[nodiscard]] bool begin(UpdateJournal journal);
     // Takes the pending journal as the running update's, one more resume counted.
-    std::optional<UpdateJournal> resume();
+    [[nodiscard]] std::optional<UpdateJournal> resume();
     // Advances the running journal; false when it could not be written.
-    bool advance(JournalPhase phase, int image = 0);
+    [[nodiscard]] bool advance(JournalPhase phase, int image = 0);
     // The copies are made: their digests and the phase saved, in one write.
-    bool saved(const std::vector<JournalFile>& files);
+    [[nodiscard]] bool saved(const std::vector<JournalFile>& files);
+    // What the unit held when its finish began is in `entry`: named by the running journal.
+    [[nodiscard]] bool found(const QString& entry);
+    // The unit holds `calibration` after a push of its copy that did not read back.
+    [[nodiscard]] bool leftByPush(const QString& calibration);
     // The running journal fails its own checks: it is set aside, never acted on again.
     SetAsideJournal setAside(const QString& why);
     // The running update's data is confirmed on its device: the journal goes.
-    bool close();
-    // The running update never touched its device: the journal and its copies go.
+    [[nodiscard]] bool close();
+    // The running update never touched its device (this run saw it through): the journal and
+    // its copies go.
     bool abandon();
-    // The running update ended with its journal open: a device with its signs finishes it.
+    // The store's entries that an open journal names: rotation never takes them.
+    QStringList namedEntries() const;
+    // A written unit with this package holds `calibration`; learned once per package.
+    void learnFresh(const QString& packageDigest, const QString& calibration);
+    // The running update ended with its journal open: a unit shown to be its own finishes it.
     void keepPending();
+    // The running update stopped before its device was touched, and its journal could not be
+    // written: the journal stays as it is (the next start closes it), its copies stay too.
+    void letGo();
+    // What a finish found on its unit, once that unit's own data is confirmed back on it:
+    // only what the writing left there, so it goes.
+    bool dropFound(const QString& entry);
     // Open journals whose copies are, digest for digest, the data the device holds now: that
     // data never left it, so they are closed and their copies dropped. Returns how many.
     int closeMatching(const std::vector<JournalFile>& onDevice);
@@ -61,7 +85,7 @@ private:
     bool dropCopies(const QString& entry) const;
     // This process no longer holds a journal.
     void release();
-    bool closeStored(const StoredJournal& stored);
+    bool closeStored(const StoredJournal& stored, bool dropTheCopies);
 
     mutable std::mutex m_lock;
     JournalStore m_journals;
@@ -70,4 +94,6 @@ private:
     std::optional<JournalLock> m_held; // the running or pending journal
     UpdateJournal m_journal;           // what m_held holds
     bool m_pending = false;            // m_held waits for its device
+    FreshCalibrations m_fresh;
+    QStringList m_anotherUnitAt;       // ports the user answered for the pending journal
 };

@@ -28,13 +28,13 @@ package::TrustedKeys trustedKeys(const Environment& env) {
 } // namespace
 
 void runPackageCheck(DeviceSession& session, const Services& services) {
-    if (session.state() != 0)
+    if (session.state() != SessionState::Checking)
         return;
     const Environment& env = services.env;
 
     // Every failure ends in state 4 with the reason on the status line and as a warning.
     auto fail = [&session](const char* key) {
-        session.setState(4);
+        session.move(SessionState::Checking, SessionState::Finished);
         session.showStatus(lookup(key));
         session.showWarning(QString::fromUtf8(key));
     };
@@ -85,7 +85,7 @@ void runPackageCheck(DeviceSession& session, const Services& services) {
     session.setPackage(std::make_shared<const Package>(packageVersion, std::move(entries), total));
 
     if (total == 0) {
-        session.setState(4);
+        session.move(SessionState::Checking, SessionState::Finished);
         session.animate(true);
         session.showStatus(lookup("stat Fail to check image file !"));
         session.showWarning(QStringLiteral("stat Fail to check image file !"));
@@ -113,6 +113,6 @@ void showLookingForDevice(DeviceSession& session) {
     session.showStatus(lookup("stat Detecting device ..."));
     session.showButtonTitle(lookup("btn Searching"));
     session.showInfo(QStringLiteral("%1:\n\t%2").arg(lookup("info Version after update"), session.packageVersion()));
-    // Last: the package and the device's version are in place before anyone acts on 1.
-    session.setState(1);
+    // Last: the package and the device's version are in place before anyone acts on it.
+    session.move(session.state(), SessionState::Searching);
 }

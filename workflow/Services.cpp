@@ -2,7 +2,14 @@
 #include "usb/usbport.h"
 
 QString Services::portNow() const {
-    return port.isEmpty() ? usbport::find(env.sysfsRoot) : port;
+    if (!port.isEmpty())
+        return port;
+    if (const QString found = usbport::find(env.sysfsRoot); !found.isEmpty())
+        return found;
+    // Not in sysfs (a boot loader without a known identity, a host without one): the port the
+    // tools name, when they list one device only.
+    const QStringList listed = probes.listedPorts().all();
+    return listed.size() == 1 ? listed.front() : QString();
 }
 
 int Services::detectionSwitch(uint32_t mode) const {

@@ -27,7 +27,8 @@ struct Services {
     UpdateSlots* turns = nullptr;
 
     void sleep(double seconds) const { env.clock->sleep(seconds); }
-    // Where the device is plugged in now, when the host can tell; a station's unit is its port.
+    // Where the device is plugged in now, when the host can tell (sysfs, else the tools' long
+    // lists naming one device); a station's unit is its port.
     QString portNow() const;
     // Mode switches go to the device at the port, when there is one.
     int detectionSwitch(uint32_t mode) const;

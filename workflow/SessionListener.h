@@ -3,9 +3,20 @@
 // Every call comes on the GUI thread, with texts already looked up; a listener overrides
 // what it needs.
 
+#include "workflow/UpdateOutcome.h"
+
+#include <QDateTime>
 #include <QString>
 #include <cstdint>
 #include <optional>
+
+// The question a unit raises when the evidence cannot tell whether it is the one an unfinished
+// update stopped on.
+struct UnitQuestion {
+    QString port;           // where the unit is; empty when the host names no port
+    QDateTime stopped;      // when that update last changed its journal
+    QString packageVersion; // the package it was writing
+};
 
 class SessionListener {
 public:
@@ -36,5 +47,7 @@ public:
     virtual void versionRead(bool /*updateOffered*/) {}
     // The update run: from Start until the completion step has shown its result code.
     virtual void updateStarted() {}
-    virtual void updateEnded(int32_t /*result*/) {}
+    virtual void updateEnded(const UpdateOutcome& /*outcome*/) {}
+    // Is this the unit whose update stopped? The answer goes to DeviceWorkflow::answer.
+    virtual void unitQuestionAsked(const UnitQuestion& /*question*/) {}
 };

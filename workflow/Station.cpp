@@ -10,9 +10,6 @@
 namespace {
 
 constexpr double kWatchPeriod = 1.0;
-constexpr int32_t kStateChecking = 0;
-constexpr int32_t kStateSearching = 1;
-constexpr int32_t kStateOffered = 2;
 
 } // namespace
 
@@ -32,10 +29,10 @@ void Station::watch() {
     QStringList seen;
     while (!m_stopping.load()) {
         m_env.clock->sleep(kWatchPeriod);
-        const int32_t state = check.state();
-        if (state == kStateChecking)
+        const SessionState state = check.state();
+        if (state == SessionState::Checking)
             continue;
-        if (state != kStateSearching)
+        if (state != SessionState::Searching)
             return; // the package failed its check: nothing is updated
         for (const QString& port : portsShowing()) {
             if (seen.contains(port) || m_stopping.load())
@@ -80,7 +77,7 @@ DeviceWorkflow* Station::unit(const QString& port) const {
 int Station::startAll() {
     int started = 0;
     for (const std::unique_ptr<DeviceWorkflow>& u : m_units) {
-        if (u->session().state() == kStateOffered && u->press() == DeviceWorkflow::Press::Started)
+        if (u->session().state() == SessionState::Offered && u->press() == DeviceWorkflow::Press::Started)
             ++started;
     }
     return started;

@@ -10,6 +10,8 @@
 #include "workflow/Services.h"
 #include "workflow/UpdateSlots.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -21,15 +23,8 @@
 
 namespace {
 
-// Result codes handed to the completion step.
-constexpr int32_t kResultOk = 0;
-constexpr int32_t kResultError = 1;
-constexpr int32_t kResultNoDevice = 2;
-constexpr int32_t kResultNotStarted = 3;
-constexpr int32_t kResultFtmFailed = 4;
-constexpr int32_t kResultFastbootFailed = 5;
-constexpr int32_t kResultUsrFailed = 6;
-constexpr int32_t kResultWriteFailed = 7;
+using Images = UpdateOutcome::Images;
+using Data = UpdateOutcome::Data;
 
 constexpr int32_t kToolNone = AdbVerdict::None;
 constexpr int32_t kToolAdb = AdbVerdict::Adb;
@@ -48,29 +43,50 @@ QString fixedText(const char* buf, size_t capacity) {
     return QString::fromUtf8(buf, static_cast<qsizetype>(strnlen(buf, capacity)));
 }
 
-// One run of the procedure. A phase returns a result code when the run ends there.
+// One run of the procedure. A phase returns a result when the run ends there; what the run
+// achieved on the way (images, data, version) is gathered in the outcome.
 class UpdateRun {
 public:
     UpdateRun(DeviceSession& session, const Services& services)
         : m_session(session), m_services(services), m_probes(services.probes),
           m_package(session.package()) {}
-    bool wroteImages() const { return m_wroteImages; }
     bool journalOpen() const { return m_journalOpen; }
 
-    int32_t run() {
+    UpdateOutcome run() { return endedBy(steps()); }
+    // The outcome of a run that ended with `result` (an error raised ends it anywhere).
+    UpdateOutcome endedBy(UpdateResult result) {
+        m_outcome.result = result;
+        settleOutcome();
+        return m_outcome;
+    }
+
+private:
+    using End = std::optional<UpdateResult>;
+
+    UpdateResult steps() {
         if (m_session.finishOffered())
             return resume();
         int32_t tool = kToolNone;
         if (auto end = start(tool)) return *end;
         // Nothing is written before the device's data is saved, and only adb can save it.
-        if (tool != kToolAdb) return kResultNoDevice;
+        if (tool != kToolAdb) return UpdateResult::NoDevice;
         if (auto end = saveData()) return *end;
-        if (auto end = intoBootLoader()) return *end;
+        if (auto end = intoBootLoader(true)) return *end;
         return fromBootLoader();
     }
 
-private:
-    using End = std::optional<int32_t>;
+    // Data that did not go back once images were written is never a success; an update that
+    // wrote nothing needed none back.
+    void settleOutcome() {
+        if (m_outcome.images == Images::None) {
+            m_outcome.data = Data::NotNeeded;
+            return;
+        }
+        if (m_outcome.data != Data::Back)
+            m_outcome.data = m_session.backupRun().manifest.files.empty() ? Data::NotNeeded : Data::NotBack;
+        if (m_outcome.result == UpdateResult::Updated && m_outcome.data == Data::NotBack)
+            m_outcome.result = UpdateResult::DataNotBack;
+    }
 
     void show(const char* key) { m_session.showStatus(messages::lookup(key)); }
     void show(const char* key, const QString& arg) { m_session.showStatus(messages::lookupFilled(key, arg)); }
@@ -82,6 +98,13 @@ private:
     void switchToAdbUnlessListed() {
         if (!m_session.lastVerdict().listedNotReady) switchMode(USB_SWITCH_TMP_USR_ADB);
     }
+    // Once the device may have been written, a journal that cannot be written does not stop
+    // the update (stopping half-written is worse): it is reported, and every copy stays.
+    void record(bool written, const char* what) {
+        if (written) return;
+        m_outcome.journalKept = false;
+        runlog::write("journal", QStringLiteral("the journal could not be written at \"%1\": every copy stays").arg(QLatin1String(what)));
+    }
 
     // A: is the device there at all, and through which tool.
     End start(int32_t& tool) {
@@ -90,32 +113,39 @@ private:
         show("stat Upgrading ...");
         sleep(kSettleWait);
         tool = detectAdb();
-        if (tool == kToolNone) return kResultNoDevice;
+        if (tool == kToolNone) return UpdateResult::NoDevice;
         progress(0.01);
         return std::nullopt;
     }
 
-    int32_t fromBootLoader() {
+    UpdateResult fromBootLoader() {
         writeImages();
         if (auto end = firstRestart()) return *end;
+        learnFreshCalibration();
         if (auto end = backToUser()) return *end;
         return readVersion();
     }
 
-    // An update that did not finish: its journal's copies go back, whatever the device holds
-    // now; every image is written again unless all of them were.
-    int32_t resume() {
+    // An update that did not finish, on a unit shown (or said) to be its own: what the unit
+    // holds now is saved first, then every image is written again unless all of them were,
+    // and the journal's copies go back.
+    UpdateResult resume() {
         const std::optional<UpdateJournal> journal = m_services.journal.resume();
-        if (!journal || !adoptCopies(*journal)) return kResultError;
+        if (!journal) return UpdateResult::JournalFailed;
+        if (!adoptCopies(*journal)) return UpdateResult::Error;
         int32_t tool = kToolNone;
         if (auto end = start(tool)) return *end;
+        if (tool == kToolAdb) {
+            if (auto end = saveWhatItHolds()) return *end;
+        }
         if (tool == kToolAdb && journal->phase >= JournalPhase::Restarted) {
+            m_outcome.images = Images::All;
             m_mask = m_session.recordPresence(m_probes.presence());
             if (auto end = backToUser()) return *end;
             return readVersion();
         }
         if (tool == kToolAdb) {
-            if (auto end = intoBootLoader()) return *end;
+            if (auto end = intoBootLoader(false)) return *end;
         }
         return fromBootLoader();
     }
@@ -144,42 +174,77 @@ private:
         return false;
     }
 
+    // Before a finish writes or pushes anything, the unit's present data goes into an entry
+    // of its own, named by the journal: whoever's it is, none of it is lost.
+    End saveWhatItHolds() {
+        BackupRun found;
+        if (!m_services.data.openEntry(found, m_session.deviceVersion(), m_session.packageVersion()))
+            return UpdateResult::Error;
+        found.manifest.port = m_services.portNow();
+        if (!m_services.journal.found(found.entry)) {
+            runlog::write("journal", QStringLiteral("%1 could not be named by the journal: not finishing").arg(found.entry));
+            return UpdateResult::JournalFailed;
+        }
+        if (!m_services.data.saveFiles(found)) return UpdateResult::Error;
+        m_foundEntry = found.entry;
+        return std::nullopt;
+    }
+
     // B: save the device data into a new entry, under a journal written before any copy is
     // made. A file the device has but that could not be saved leaves the device untouched.
     End saveData() {
         const DeviceData& data = m_services.data;
         BackupRun& run = m_session.backupRun();
-        if (!data.openEntry(run, m_session.deviceVersion(), m_session.packageVersion())) return kResultError;
+        if (!data.openEntry(run, m_session.deviceVersion(), m_session.packageVersion())) return UpdateResult::Error;
+        run.manifest.port = m_services.portNow();
         UpdateJournal journal;
         journal.packageVersion = m_session.packageVersion();
-        journal.versionSha256 =
-            BackupStore::sha256(package::versionFilePath(m_services.env.bundlePath)).value_or(QString());
+        journal.versionSha256 = packageDigest();
         journal.storeEntry = run.entry;
-        journal.port = m_services.portNow();
+        journal.port = run.manifest.port;
         journal.images = imagesToWrite();
         // Without a journal a crash would leave no trace of where the data went: no write.
         if (!m_services.journal.begin(journal)) {
             runlog::write("journal", QStringLiteral("no journal could be written below %1").arg(m_services.journal.journals().folder()));
-            return kResultError;
+            return UpdateResult::JournalFailed;
         }
         m_journalOpen = true;
         if (!data.saveFiles(run)) {
             m_services.journal.abandon();
             m_journalOpen = false;
-            return kResultError;
+            return UpdateResult::Error;
         }
         std::vector<JournalFile> files;
         for (const BackupFile& file : run.manifest.files)
             files.push_back({file.devicePath, file.sha256});
-        // Journals that saved exactly this data: the device still holds it, so they are done.
+        // Journals and entries that saved exactly this data: the device still holds it.
         m_services.journal.closeMatching(files);
-        m_services.journal.saved(files);
+        if (!m_services.journal.saved(files)) return stopUnrecorded("saved");
+        const QStringList named = m_services.journal.namedEntries();
+        data.backupStore().dropSameData(run.manifest.serial, run.entry, named);
+        data.backupStore().rotate(run.manifest.serial, named);
         return std::nullopt;
     }
 
-    // Reboots into the boot loader until fastboot lists the device.
-    End intoBootLoader() {
-        m_services.journal.advance(JournalPhase::BootLoader);
+    // Before the boot loader, a journal that cannot be written stops the update: nothing is
+    // written to a device whose update could not be found again.
+    End stopUnrecorded(const char* what) {
+        runlog::write("journal", QStringLiteral("the journal could not be written at \"%1\": nothing is written").arg(QLatin1String(what)));
+        m_services.journal.letGo();
+        m_journalOpen = false;
+        return UpdateResult::JournalFailed;
+    }
+
+    QString packageDigest() const {
+        return BackupStore::sha256(package::versionFilePath(m_services.env.bundlePath)).value_or(QString());
+    }
+
+    // Reboots into the boot loader until fastboot lists the device. `firstTime`: the journal
+    // must say so before the device goes.
+    End intoBootLoader(bool firstTime) {
+        const bool recorded = m_services.journal.advance(JournalPhase::BootLoader);
+        if (firstTime && !recorded) return stopUnrecorded("boot loader");
+        record(recorded, "boot loader");
         show("stat Switching to [%s] mode ...", contract::kModeFastboot);
         m_probes.rebootToBootLoader();
         sleep(kPollWait);
@@ -191,7 +256,7 @@ private:
             if (tool == kToolFastboot) break;
             if (tool == kToolAdb) m_probes.rebootToBootLoader(); // the firmware still runs
         }
-        if (tool != kToolFastboot) return kResultFastbootFailed;
+        if (tool != kToolFastboot) return UpdateResult::FastbootFailed;
         return std::nullopt;
     }
 
@@ -202,24 +267,26 @@ private:
         progress(kWriteStart);
         const uint64_t total = m_package ? m_package->total() : 0;
         uint64_t written = 0;
-        m_writing = kResultOk;
+        m_writing = UpdateResult::Updated;
         if (!m_package) return;
         int index = 0;
+        const int count = imagesToWrite();
         for (const ImageEntry& entry : m_package->images()) {
             if (!shouldWrite(entry)) continue;
-            m_wroteImages = true;
-            m_services.journal.advance(JournalPhase::Image, ++index);
+            m_outcome.images = Images::Some;
+            record(m_services.journal.advance(JournalPhase::Image, ++index), "image");
             const QString file = fixedText(entry.file, sizeof entry.file);
             const QString name = fixedText(entry.name, sizeof entry.name);
             show("stat Writing [%s] ...", name);
             if (!m_probes.flash(name, m_services.env.resourcesPath() + QLatin1Char('/') + file)) {
-                m_writing = kResultWriteFailed;
+                m_writing = UpdateResult::WriteFailed;
                 return;
             }
             written += static_cast<uint64_t>(entry.size);
             progress(writeFraction(written, total));
             sleep(kAfterImageWait);
         }
+        if (index == count) m_outcome.images = Images::All;
     }
 
     // Written share of the package; only verified images are written, and they make the total.
@@ -238,7 +305,7 @@ private:
     // D: leave the boot loader, wait for the device on the bus, then for adb.
     End firstRestart() {
         // A failed write leaves the journal at its image: a resume writes them all again.
-        if (m_writing == kResultOk) m_services.journal.advance(JournalPhase::Restarted);
+        if (m_writing == UpdateResult::Updated) record(m_services.journal.advance(JournalPhase::Restarted), "restarted");
         show("stat Switching back to [%s] mode ...", contract::kModeFtm);
         sleep(kPollWait);
         m_probes.fastbootReboot();
@@ -256,7 +323,7 @@ private:
             if (detectAdb() == kToolFastboot) m_probes.fastbootReboot(); // still in the boot loader
             sleep(kPollWait);
         }
-        if (!onBus) return kResultFtmFailed;
+        if (!onBus) return UpdateResult::FtmFailed;
 
         // The mask seen above decides whether a switch to the adb personality can be sent.
         for (int i = 0; i < kPollAttempts; ++i) {
@@ -264,7 +331,21 @@ private:
             if (m_mask & presence::kOwnIdentity) switchToAdbUnlessListed();
             sleep(kPollWait);
         }
-        return kResultFtmFailed;
+        return UpdateResult::FtmFailed;
+    }
+
+    // What the writing left of the calibration, read before anything goes back: the same on
+    // every unit written with this package, so a unit found with it later is known to be a
+    // written one whose data did not go back.
+    void learnFreshCalibration() {
+        if (m_writing != UpdateResult::Updated || m_outcome.images != Images::All) return;
+        const std::optional<QByteArray> now = m_services.data.readCalibration();
+        if (!now) return;
+        const QString digest = QString::fromLatin1(QCryptographicHash::hash(*now, QCryptographicHash::Sha256).toHex());
+        for (const BackupFile& file : m_session.backupRun().manifest.files)
+            if (file.devicePath == contract::kWifiBoardData && file.sha256 == digest)
+                return; // the writing left the unit its own: nothing to learn
+        m_services.journal.learnFresh(packageDigest(), digest);
     }
 
     // E: mode files (only under the Qualcomm-vendor identity), restore, final restart.
@@ -272,12 +353,11 @@ private:
         progress(0.94);
         if (m_mask & presence::kQualcommIdentity) {
             show("stat Switching back to [%s] mode ...", contract::kModeUsr);
-            if (!m_probes.writeModeFile(contract::adbWriteEtcModeFile())) return kResultUsrFailed;
+            if (!m_probes.writeModeFile(contract::adbWriteEtcModeFile())) return UpdateResult::UsrFailed;
             show("stat Switching back to [%s] mode ...", contract::kModeUsr);
-            if (!m_probes.writeModeFile(contract::adbWriteTmpModeFile())) return kResultUsrFailed;
+            if (!m_probes.writeModeFile(contract::adbWriteTmpModeFile())) return UpdateResult::UsrFailed;
         }
-        m_services.data.restore(m_session.backupRun());
-        confirmDataBack();
+        putDataBack();
         progress(0.95);
         sleep(kPollWait);
         m_probes.reboot();
@@ -290,17 +370,40 @@ private:
             if (finalMask != 0) break;
             sleep(kPollWait);
         }
-        if (finalMask == 0) return kResultUsrFailed;
-        if (!(finalMask & presence::kOwnIdentity)) return kResultUsrFailed;
+        if (finalMask == 0) return UpdateResult::UsrFailed;
+        if (!(finalMask & presence::kOwnIdentity)) return UpdateResult::UsrFailed;
         return std::nullopt;
     }
 
-    // The journal goes only once the device's files read back as the copies.
-    void confirmDataBack() {
-        if (!m_journalOpen || !m_services.data.confirmBack(m_session.backupRun())) return;
-        m_services.journal.advance(JournalPhase::DataBack);
-        m_services.journal.close();
+    // The copies go back, and count as back only once the device's files read back as the
+    // copies; the journal goes only then.
+    void putDataBack() {
+        BackupRun& run = m_session.backupRun();
+        const bool pushed = m_services.data.restore(run);
+        // Read back even after a failed push: the copies that did go back are known as such.
+        const bool readBack = m_services.data.confirmBack(run);
+        if (!pushed || !readBack) {
+            runlog::write("update", QStringLiteral("the saved data did not read back from the device: its copies stay in %1").arg(run.entry));
+            m_outcome.data = Data::NotBack;
+            rememberWhatThePushLeft();
+            return;
+        }
+        m_outcome.data = Data::Back;
+        if (!m_journalOpen) return;
+        record(m_services.journal.advance(JournalPhase::DataBack), "data back");
+        record(m_services.journal.close(), "closed");
         m_journalOpen = false;
+        // What the finish found was what the writing left, now replaced by the unit's own.
+        if (!m_foundEntry.isEmpty() && !m_session.question()) m_services.journal.dropFound(m_foundEntry);
+    }
+
+    // What a failed push left of the calibration marks this unit as the journal's from now on.
+    void rememberWhatThePushLeft() {
+        if (!m_journalOpen) return;
+        const std::optional<QByteArray> now = m_services.data.readCalibration();
+        if (!now) return;
+        const QString digest = QString::fromLatin1(QCryptographicHash::hash(*now, QCryptographicHash::Sha256).toHex());
+        record(m_services.journal.leftByPush(digest), "after the push");
     }
 
     bool versionReplyOk() const {
@@ -308,7 +411,7 @@ private:
     }
 
     // F: reach adb once more and read the version the device now reports.
-    int32_t readVersion() {
+    UpdateResult readVersion() {
         progress(0.97);
         int32_t tool = detectAdb();
         for (int i = 0; tool != kToolAdb && i < kPollAttempts; ++i) {
@@ -336,6 +439,7 @@ private:
             // A reply with nothing after "OK " reads no version: the old one is not shown as new.
             m_session.setDeviceVersion(version);
             m_session.setNewVersionRead(true);
+            m_outcome.versionRead = true;
         }
         progress(1.0);
         return m_writing;
@@ -345,17 +449,18 @@ private:
     const Services& m_services;
     const DeviceProbes& m_probes;
     const std::shared_ptr<const Package> m_package;
+    UpdateOutcome m_outcome;
     ToolResult m_slot;           // the version reply
-    int32_t m_writing = kResultOk;
-    bool m_wroteImages = false;  // a flash was attempted: the device's file systems may be gone
+    UpdateResult m_writing = UpdateResult::Updated;
     bool m_journalOpen = false;  // this run's journal is written and not closed
+    QString m_foundEntry;        // what a finish found on the unit
     uint64_t m_mask = 0;         // presence mask seen after the first restart
 };
 
 } // namespace
 
 void runUpdate(DeviceSession& session, const Services& services) {
-    int32_t result = kResultError;
+    UpdateOutcome outcome;
     session.setNewVersionRead(false);
     // On a station, at most so many at once; one that never got its turn touched nothing.
     const UpdateSlots::Hold turn(services.turns, [&session] {
@@ -364,31 +469,31 @@ void runUpdate(DeviceSession& session, const Services& services) {
     if (!turn.held()) {
         session.setFinishOffered(false);
         session.animate(false);
+        session.setQuestion(std::nullopt);
         session.post([&session] {
             session.setUpdateRunning(false);
-            showUpdateResult(session, kResultNotStarted);
+            showUpdateResult(session, UpdateOutcome{UpdateResult::NotStarted});
         });
         return;
     }
     UpdateRun run(session, services);
     try {
-        result = run.run();
-    } catch (const std::exception&) {
-        result = kResultError; // a tool that could not be started, or any other error
+        outcome = run.run();
     } catch (...) {
-        result = kResultError;
+        outcome = run.endedBy(UpdateResult::Error); // a tool that could not be started, or any other error
     }
     // Once images were written, copies that did not go back are the user's only ones.
-    session.setKeptNote(run.wroteImages() ? session.backupRun().unrestoredEntry() : QString());
+    session.setKeptNote(outcome.data == UpdateOutcome::Data::NotBack ? session.backupRun().unrestoredEntry() : QString());
     // Still open: the device may be back later, and Retry or the next run finishes it.
     if (run.journalOpen())
         services.journal.keepPending();
     session.setFinishOffered(false);
+    session.setQuestion(std::nullopt);
     // Always leave the device in its permanent user personality, whatever happened.
     services.switchAfterRescan(USB_SWITCH_PRM_USR);
     session.animate(false);
-    session.post([&session, result] {
+    session.post([&session, &outcome] {
         session.setUpdateRunning(false);
-        showUpdateResult(session, result);
+        showUpdateResult(session, outcome);
     });
 }

@@ -60,7 +60,7 @@ TEST_F(Lifecycle, LaunchLeavesTheInitialScreen) {
 }
 
 TEST_F(Lifecycle, InitializationStartsOnlyInStateZero) {
-    for (int32_t s : {1, 2, 3, 4}) {
+    for (SessionState s : {SessionState::Searching, SessionState::Offered, SessionState::Updating, SessionState::Finished}) {
         m_app->session().setState(s);
         EXPECT_EQ(m_app->workflow().startInitialize(), -1);
         EXPECT_EQ(m_app->session().liveWorkers(), 0);
@@ -132,7 +132,8 @@ TEST_F(Lifecycle, TerminationGoesOnWithoutAdb) {
 }
 
 TEST_F(Lifecycle, ButtonDoesNothingWhileInitialisingOrSearching) {
-    for (int32_t s : {0, 1, 7}) {
+    // 7 is no state: a session never holds it, and the button ignores it too.
+    for (SessionState s : {SessionState::Checking, SessionState::Searching, static_cast<SessionState>(7)}) {
         m_app->session().setState(s);
         m_app->session().showStatus(QStringLiteral("unchanged"));
         m_app->session().showButtonTitle(QStringLiteral("title"));
@@ -146,12 +147,12 @@ TEST_F(Lifecycle, ButtonDoesNothingWhileInitialisingOrSearching) {
 }
 
 TEST_F(Lifecycle, ButtonAfterAFailedUpdateOnlySearchesAgain) {
-    m_app->session().setState(3);
+    m_app->session().setState(SessionState::Updating);
     m_app->session().showStatus(QStringLiteral("failure text"));
     m_app->session().showButtonTitle(QStringLiteral("Retry"));
     m_app->session().enableButton(true);
     m_face->updateButton()->click(); // the real button reaches the handler
-    EXPECT_EQ(m_app->session().state(), 1);
+    EXPECT_EQ(m_app->session().state(), SessionState::Searching);
     EXPECT_EQ(m_face->statusLabel()->text(), "failure text");
     EXPECT_EQ(m_face->updateButton()->text(), "Retry");
     EXPECT_EQ(m_app->session().liveWorkers(), 0);
@@ -160,12 +161,12 @@ TEST_F(Lifecycle, ButtonAfterAFailedUpdateOnlySearchesAgain) {
 TEST_F(Lifecycle, ButtonWhenReadyStartsTheUpdate) {
     useShippedResources();
     m_window->show();
-    m_app->session().setState(2);
+    m_app->session().setState(SessionState::Offered);
     m_app->session().setTextLabel(QStringLiteral("versions"), false);
     m_app->onUpdateButtonClick();
 
     // Checked before any posted change of the update worker can run.
-    EXPECT_EQ(m_app->session().state(), 3);
+    EXPECT_EQ(m_app->session().state(), SessionState::Updating);
     EXPECT_EQ(m_face->statusLabel()->text(), "Device Start Updating...");
     EXPECT_TRUE(m_face->progressBar()->isIndeterminate());
     EXPECT_TRUE(m_face->progressBar()->isAnimating());
@@ -180,7 +181,7 @@ TEST_F(Lifecycle, ButtonWhenReadyStartsTheUpdate) {
 }
 
 TEST_F(Lifecycle, ButtonWhenFinishedEndsTheApplication) {
-    m_app->session().setState(4);
+    m_app->session().setState(SessionState::Finished);
     QTimer::singleShot(0, [this] { m_app->onUpdateButtonClick(); });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(99); }); // safety net
     EXPECT_EQ(QCoreApplication::exec(), 0);

@@ -33,6 +33,10 @@ const char* const kKeys[] = {
     "warning Please do not remove, update is in progress.", "warning Update is finished.",
     "btn Start All", "col Port", "col Version", "col Status", "col Progress", "col Result",
     "stat Closing once the running updates end ...", "info Package version %s",
+    "stat The firmware was written, but your data did not go back !",
+    "stat The update could not be recorded, so nothing was written !",
+    "stat Is this the hotspot whose update stopped on %s ?", "btn Finish with the saved data",
+    "btn Update it as another hotspot", "res Data not back",
 };
 
 } // namespace

@@ -44,7 +44,7 @@ int runOnce() {
     do_init_utils();
     h.runInitialize();
     h.runDetectPass();
-    if (h.app().session().state() != 2) {
+    if (h.app().session().state() != SessionState::Offered) {
         std::fprintf(stderr, "hotspot-bench-update: the device was not offered for update\n");
         return 1;
     }

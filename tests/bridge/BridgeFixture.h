@@ -58,7 +58,8 @@ protected:
         return DeviceData(*m_tools, probes(), BackupStore::forDataHome(std::nullopt, home()), hostTmp());
     }
     bool backUp() { return data().backUp(m_run, QStringLiteral("1.0.3"), QStringLiteral("1.0.4")); }
-    void restore() { data().restore(m_run); }
+    // Pushes the copies, then reads them back as the update does; true when all read back.
+    bool restore() { return data().restore(m_run) && data().confirmBack(m_run); }
 
     QTemporaryDir m_root;
     std::unique_ptr<Tools> m_tools;

@@ -26,6 +26,8 @@ UpdateJournal sample() {
     journal.image = 2;
     journal.images = 5;
     journal.resumes = 1;
+    journal.foundEntries = {QStringLiteral("/home/u/.local/share/hotspot-updater/backups/x/20240502T080000Z")};
+    journal.afterPush = {QString(64, u'b')};
     journal.created =
         QDateTime::fromString(QStringLiteral("2024-05-01T10:20:30.250Z"), Qt::ISODateWithMs);
     journal.changed = journal.created.addSecs(90);
@@ -55,6 +57,13 @@ TEST(UpdateJournal, ReadsBackWhatItWrites) {
     ASSERT_TRUE(reading.journal) << reading.error.toStdString();
     EXPECT_EQ(*reading.journal, sample());
     EXPECT_TRUE(parseJournal(withField("port", "")).journal) << "a host without port paths";
+    // An earlier version's journal: no entries of what a finish found.
+    QJsonObject first = QJsonDocument::fromJson(withField("format", 1)).object();
+    first.remove("foundEntries");
+    first.remove("afterPush");
+    const JournalReading older = parseJournal(QJsonDocument(first).toJson());
+    ASSERT_TRUE(older.journal) << older.error.toStdString();
+    EXPECT_TRUE(older.journal->foundEntries.isEmpty());
 }
 
 TEST(UpdateJournal, RefusesAnythingMalformedAndSaysWhy) {
@@ -65,7 +74,10 @@ TEST(UpdateJournal, RefusesAnythingMalformedAndSaysWhy) {
         const char* why; // in the error text
         QByteArray bytes;
     } rows[] = {
-        {"another format", "format 2", withField("format", 2)},
+        {"a later format", "format 3", withField("format", 3)},
+        {"no found entries", "\"foundEntries\" is missing", withField("foundEntries", QJsonValue::Undefined)},
+        {"relative found entry", "\"foundEntries\"", withField("foundEntries", QJsonArray{"backups/y"})},
+        {"digest after a push", "\"afterPush\"", withField("afterPush", QJsonArray{"B"})},
         {"format as text", "\"format\"", withField("format", "1")},
         {"missing port", "\"port\" is missing", withField("port", QJsonValue::Undefined)},
         {"version as number", "\"packageVersion\"", withField("packageVersion", 104)},

@@ -15,7 +15,7 @@ const char* const kStartWarning = "warning Please do not remove, update is in pr
 class CompletionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        app().session().setState(3);
+        app().session().setState(SessionState::Updating);
         app().session().animate(true);
         app().session().showWarning(QString::fromUtf8(kStartWarning));
         app().session().enableButton(false);
@@ -34,12 +34,22 @@ protected:
     AppHarness h{bundle};
 };
 
+UpdateOutcome ended(int32_t code, UpdateOutcome::Data data = UpdateOutcome::Data::NotNeeded) {
+    UpdateOutcome outcome{static_cast<UpdateResult>(code)};
+    outcome.data = data;
+    return outcome;
+}
+
+const char* const kReconnect = "info Please check device, reconnect it and try again.";
+
 struct Outcome {
     int32_t code;
     const char* statusKey;
     const char* mode; // the "%s" of the status, or null
-    int32_t state;
+    SessionState state;
     const char* button;
+    const char* info = kReconnect;
+    UpdateOutcome::Data data = UpdateOutcome::Data::NotNeeded;
 
     QString status() const {
         return mode ? messages::lookupFilled(statusKey, QString::fromLatin1(mode)) : L(statusKey);
@@ -52,11 +62,11 @@ class CompletionOutcome : public CompletionTest, public ::testing::WithParamInte
 
 TEST_P(CompletionOutcome, ShowsFailureAndNextState) {
     const Outcome& o = GetParam();
-    showUpdateResult(app().session(), o.code);
+    showUpdateResult(app().session(), ended(o.code, o.data));
     const Screen s = h.screen();
     EXPECT_EQ(s.status, o.status());
     EXPECT_EQ(app().session().state(), o.state);
-    EXPECT_EQ(s.info, L("info Please check device, reconnect it and try again."));
+    EXPECT_TRUE(s.info.startsWith(L(o.info).section(QStringLiteral("%s"), 0, 0))) << s.info.toStdString();
     EXPECT_TRUE(s.infoVisible);
     EXPECT_FALSE(s.imageVisible);
     // The warning of the Start press stays.
@@ -70,22 +80,30 @@ const char* const kSomeError = "stat Fail to upgrade by some error !";
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, CompletionOutcome,
-    ::testing::Values(Outcome{2, "stat Device not found !", nullptr, 3, "btn Retry"},
-                      Outcome{4, "stat Fail to switch back [%s] mode !", "FTM", 3, "btn Retry"},
-                      Outcome{5, "stat Fail to switch [%s] mode !", "Fastboot", 3, "btn Retry"},
-                      Outcome{6, "stat Fail to switch back [%s] mode !", "USR", 3, "btn Retry"},
-                      Outcome{7, "stat Fail to write image !", nullptr, 4, "btn Close"},
-                      Outcome{1, kSomeError, nullptr, 4, "btn Close"},
-                      Outcome{3, "stat The update was not started !", nullptr, 3, "btn Retry"},
-                      Outcome{8, kSomeError, nullptr, 4, "btn Close"},
-                      Outcome{-1, kSomeError, nullptr, 4, "btn Close"},
-                      Outcome{INT32_MIN, kSomeError, nullptr, 4, "btn Close"}));
+    ::testing::Values(Outcome{2, "stat Device not found !", nullptr, SessionState::Updating, "btn Retry"},
+                      Outcome{4, "stat Fail to switch back [%s] mode !", "FTM", SessionState::Updating, "btn Retry"},
+                      Outcome{5, "stat Fail to switch [%s] mode !", "Fastboot", SessionState::Updating, "btn Retry"},
+                      Outcome{6, "stat Fail to switch back [%s] mode !", "USR", SessionState::Updating, "btn Retry"},
+                      Outcome{7, "stat Fail to write image !", nullptr, SessionState::Finished, "btn Close"},
+                      // Some images written and the data not back: Try Again finishes it.
+                      Outcome{7, "stat Fail to write image !", nullptr, SessionState::Updating, "btn Retry", kReconnect,
+                              UpdateOutcome::Data::NotBack},
+                      Outcome{1, kSomeError, nullptr, SessionState::Finished, "btn Close"},
+                      Outcome{3, "stat The update was not started !", nullptr, SessionState::Updating, "btn Retry"},
+                      // Never a success: its own status, and Try Again puts the data back.
+                      Outcome{8, "stat The firmware was written, but your data did not go back !", nullptr,
+                              SessionState::Updating, "btn Retry", "info Press Try Again to put your data back.",
+                              UpdateOutcome::Data::NotBack},
+                      Outcome{9, "stat The update could not be recorded, so nothing was written !", nullptr,
+                              SessionState::Updating, "btn Retry", "info Make room on the disk or let %s be written, then try again."},
+                      Outcome{-1, kSomeError, nullptr, SessionState::Finished, "btn Close"},
+                      Outcome{INT32_MIN, kSomeError, nullptr, SessionState::Finished, "btn Close"}));
 
 TEST_F(CompletionTest, SuccessShowsDeviceVersionAndFinishes) {
-    showUpdateResult(app().session(), 0);
+    showUpdateResult(app().session(), ended(0));
     const Screen s = h.screen();
     EXPECT_EQ(s.status, L("stat Success upgrade device !"));
-    EXPECT_EQ(app().session().state(), 4);
+    EXPECT_EQ(app().session().state(), SessionState::Finished);
     EXPECT_EQ(s.info, L("info Current version") + "\n\tMDM9615_V1.0.7\n" + L("info Your vesion is up to date"));
     EXPECT_TRUE(s.infoVisible);
     EXPECT_FALSE(s.imageVisible);
@@ -99,32 +117,32 @@ TEST_F(CompletionTest, SuccessShowsDeviceVersionAndFinishes) {
 TEST_F(CompletionTest, SuccessWithoutTheNewVersionSaysItWasNotRead) {
     app().session().setNewVersionRead(false);
     app().session().setKeptNote(QStringLiteral("/store/entry"));
-    showUpdateResult(app().session(), 0);
+    showUpdateResult(app().session(), ended(0));
     const Screen s = h.screen();
     EXPECT_EQ(s.status, L("stat Success upgrade device !"));
     EXPECT_EQ(s.info, L("info The firmware was written, but its new version could not be read.") + "\n" +
                           messages::lookupFilled("info Device data not restored, a copy is kept in %s", "/store/entry"));
     EXPECT_FALSE(s.info.contains(QStringLiteral("MDM9615_V1.0.7")));
-    EXPECT_EQ(app().session().state(), 4);
+    EXPECT_EQ(app().session().state(), SessionState::Finished);
     EXPECT_EQ(s.buttonTitle, L("btn Close"));
 }
 
 TEST_F(CompletionTest, SuccessWithoutDeviceVersionLeavesOnlyTheTab) {
     app().session().setDeviceVersion(QString::fromUtf8(""));
-    showUpdateResult(app().session(), 0);
+    showUpdateResult(app().session(), ended(0));
     EXPECT_EQ(h.screen().info, L("info Current version") + "\n\t\n" + L("info Your vesion is up to date"));
 }
 
 TEST_F(CompletionTest, DeviceVersionIsShownAsUtf8) {
     app().session().setDeviceVersion(QStringLiteral("V\u00e9rsion_2"));
-    showUpdateResult(app().session(), 0);
+    showUpdateResult(app().session(), ended(0));
     EXPECT_TRUE(h.screen().info.contains(QStringLiteral("\n\tV\u00e9rsion_2\n")));
 }
 
 class CompletionEveryCode : public CompletionTest, public ::testing::WithParamInterface<int32_t> {};
 
 TEST_P(CompletionEveryCode, BarStillAndIndeterminateCloseAllowedPercentKept) {
-    showUpdateResult(app().session(), GetParam());
+    showUpdateResult(app().session(), ended(GetParam()));
     const Screen s = h.screen();
     EXPECT_TRUE(s.barIndeterminate);
     EXPECT_FALSE(s.barAnimating);
@@ -132,6 +150,6 @@ TEST_P(CompletionEveryCode, BarStillAndIndeterminateCloseAllowedPercentKept) {
     EXPECT_TRUE(h.window().closeEnabled());
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, CompletionEveryCode, ::testing::Values(0, 1, 2, 4, 5, 6, 7, 9, -7));
+INSTANTIATE_TEST_SUITE_P(Codes, CompletionEveryCode, ::testing::Values(0, 1, 2, 4, 5, 6, 7, 8, 9, 10, -7));
 
 } // namespace

@@ -214,9 +214,9 @@ protected:
         options.toolLimits = kLimits;
         AppHarness& h = start(options);
         h.runInitialize();
-        ASSERT_EQ(h.app().session().state(), 1);
+        ASSERT_EQ(h.app().session().state(), SessionState::Searching);
         h.runDetectPass();
-        ASSERT_EQ(h.app().session().state(), 2);
+        ASSERT_EQ(h.app().session().state(), SessionState::Offered);
         m_data = {{kWifi, kWifi, sim->deviceFile(kWifi)}, {kConfig, kConfigRestored, sim->deviceFile(kConfig)}};
         sim->clearRecords();
         h.clock->clear();
@@ -316,7 +316,7 @@ TEST_P(FaultSweep, EndsOnItsFinalScreenWithinTheWaitsKeepingTheData) {
 
     const QString screen = h.screen().status;
     const std::vector<double> sleeps = h.clock->sleeps();
-    const Outcome o{row,         codeOf(screen), screen, h.app().session().state(), modeOneLast(), dataKept(),
+    const Outcome o{row,         codeOf(screen), screen, stateNumber(h.app().session().state()), modeOneLast(), dataKept(),
                     std::accumulate(sleeps.begin(), sleeps.end(), 0.0)};
     outcomes().push_back(o);
 

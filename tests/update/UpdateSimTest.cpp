@@ -106,9 +106,9 @@ protected:
     void checkAndDetect() {
         AppHarness& h = start();
         h.runInitialize();
-        ASSERT_EQ(h.app().session().state(), 1);
+        ASSERT_EQ(h.app().session().state(), SessionState::Searching);
         h.runDetectPass();
-        ASSERT_EQ(h.app().session().state(), 2);
+        ASSERT_EQ(h.app().session().state(), SessionState::Offered);
         ASSERT_EQ(h.deviceVersion(), "1.0.3");
         sim->clearRecords();
         h.clock->clear();
@@ -124,13 +124,29 @@ protected:
         log->take();
     }
 
+    // The window's question whose unit this is, answered by its button; the finish it may
+    // start is served until its worker has left.
+    void answerQuestion(bool itsUnit) {
+        AppHarness& h = harness();
+        const QList<QMessageBox*> boxes = h.window().findChildren<QMessageBox*>(QStringLiteral("unitQuestion"));
+        ASSERT_EQ(boxes.size(), 1);
+        auto* answer = boxes.first()->findChild<QAbstractButton*>(itsUnit ? QStringLiteral("finishWithSavedData")
+                                                                           : QStringLiteral("anotherHotspot"));
+        ASSERT_NE(answer, nullptr);
+        log.reset();
+        log = std::make_unique<PostLog>(h);
+        answer->click();
+        AppHarness::pumpUntil([&] { return h.app().session().liveWorkers() == 0; });
+        log->take();
+    }
+
     // The tool runs of the update in order, each as "adb ..." / "fastboot ..." argument list.
     QList<QStringList> toolRuns(bool withProbes = false) const {
         QList<QStringList> runs;
         for (const SimRecord& r : sim->records()) {
             if ((r.kind != QLatin1String("adb") && r.kind != QLatin1String("fastboot")) || r.event != QLatin1String("run"))
                 continue;
-            if (!withProbes && r.args == QStringList{QStringLiteral("devices")})
+            if (!withProbes && r.args.value(0) == QLatin1String("devices"))
                 continue;
             runs << (QStringList{r.kind} + r.args);
         }
@@ -170,7 +186,7 @@ protected:
         const Screen s = h.screen();
         EXPECT_EQ(s.status, status);
         EXPECT_EQ(s.info, L("info Please check device, reconnect it and try again.") + keptNote());
-        EXPECT_EQ(h.app().session().state(), 3);
+        EXPECT_EQ(h.app().session().state(), SessionState::Updating);
         EXPECT_EQ(s.buttonTitle, L("btn Retry"));
         EXPECT_TRUE(s.buttonEnabled);
         EXPECT_TRUE(h.window().closeEnabled());
@@ -179,7 +195,7 @@ protected:
         AppHarness& h = harness();
         const Screen s = h.screen();
         EXPECT_EQ(s.status, status);
-        EXPECT_EQ(h.app().session().state(), 4);
+        EXPECT_EQ(h.app().session().state(), SessionState::Finished);
         EXPECT_EQ(s.buttonTitle, L("btn Close"));
         EXPECT_TRUE(s.buttonEnabled);
         EXPECT_TRUE(h.window().closeEnabled());
@@ -261,9 +277,14 @@ TEST_F(UpdateSimTest, FullRoadFromStartToSuccess) {
     AppHarness& h = harness();
 
     // Commands, in order (probes left out; they follow below).
-    const QList<QStringList> runs = toolRuns();
-    ASSERT_EQ(runs.size(), 16) << runs.size();
+    QList<QStringList> runs = toolRuns();
+    ASSERT_EQ(runs.size(), 17) << runs.size();
     const QString entry = backupEntry();
+    // What the writing left of the calibration, read before anything goes back: learned once
+    // for the package, through a private folder that is gone afterwards.
+    const QStringList fresh = runs.takeAt(8);
+    EXPECT_EQ(fresh.mid(0, 3), (QStringList{"adb", "pull", kWifi}));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(fresh.value(3)).path()));
     EXPECT_EQ(runs[0], (QStringList{"adb", "pull", kWifi, entry + "/bdata.SD31.bin.part"}));
     EXPECT_EQ(runs[1], (QStringList{"adb", "pull", kConfig, entry + "/config.db.part"}));
     EXPECT_EQ(runs[2], kBootloaderRun);
@@ -755,22 +776,57 @@ INSTANTIATE_TEST_SUITE_P(
                       BackupCase{"FolderOfAnotherUser", "ftm", false, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A failed restore keeps the copy in the store, and the final screen says where.
-TEST_F(UpdateSimTest, FailedRestoreTellsWhereTheCopyIs) {
-    ready(QStringLiteral(R"({"base": "ftm", "faults": {"push_error": ["/etc/new_config.db"]}})"));
+// Data that did not go back is never a success: a refused push, or a push whose bytes do not
+// read back, keeps the copies and the journal, says where, and Try Again puts the data back.
+struct NotBackCase {
+    const char* name;
+    const char* faults;
+    bool calibrationBack; // its copy reads back; the settings' does not
+};
+void PrintTo(const NotBackCase& c, std::ostream* os) { *os << c.name; }
+
+class UpdateDataNotBack : public UpdateSimTest, public ::testing::WithParamInterface<NotBackCase> {};
+
+TEST_P(UpdateDataNotBack, IsNoSuccessAndTryAgainPutsItBack) {
+    ready(QStringLiteral(R"({"base": "ftm", "faults": %1})").arg(QString::fromUtf8(GetParam().faults)));
+    const QByteArray boardData = sim->deviceFile(kWifi);
     press();
     const QString entry = backupEntry();
     ASSERT_FALSE(entry.isEmpty());
     const QJsonArray files = backupManifest(entry).value("files").toArray();
     ASSERT_EQ(files.size(), 2);
-    EXPECT_TRUE(files[0].toObject().value("restored").toBool());
-    EXPECT_FALSE(files[1].toObject().value("restored").toBool());
+    EXPECT_EQ(files[0].toObject().value("restored").toBool(), GetParam().calibrationBack) << "counted once read back";
+    EXPECT_EQ(files[1].toObject().value("restored").toBool(), !GetParam().calibrationBack);
     EXPECT_TRUE(QFileInfo::exists(entry + "/config.db"));
-    expectCloseScreen(L("stat Success upgrade device !"));
-    EXPECT_EQ(harness().screen().info,
-              L("info Current version") + "\n\t1.0.4\n" + L("info Your vesion is up to date") + "\n" +
-                  messages::lookupFilled("info Device data not restored, a copy is kept in %s", entry));
+    EXPECT_EQ(openJournals().size(), 1);
+    const Screen s = harness().screen();
+    EXPECT_EQ(s.status, L("stat The firmware was written, but your data did not go back !"));
+    EXPECT_EQ(s.info, L("info Press Try Again to put your data back.") + keptNote());
+    EXPECT_EQ(harness().app().session().state(), SessionState::Updating);
+    EXPECT_EQ(s.buttonTitle, L("btn Retry"));
+
+    // Try Again: the unit is known by what the writing, or the push, left on it, and its own
+    // data goes back.
+    sim->clearFaults();
+    harness().app().onUpdateButtonClick();
+    for (int pass = 0; pass < 10 && harness().app().session().state() == SessionState::Searching; ++pass)
+        harness().runDetectPass();
+    ASSERT_EQ(harness().screen().buttonTitle, L("btn Finish"));
+    press();
+    expectSuccessScreen("1.0.4");
+    EXPECT_EQ(sim->deviceFile(kWifi), boardData);
+    QFile settings(entry + QStringLiteral("/config.db"));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_EQ(sim->deviceFile(kConfigRestored), settings.readAll());
+    EXPECT_TRUE(openJournals().isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Restore, UpdateDataNotBack,
+    ::testing::Values(NotBackCase{"SettingsPushRefused", R"({"push_error": ["/etc/new_config.db"]})", true},
+                      NotBackCase{"CalibrationReadsBackOtherBytes",
+                                  R"({"push_corrupts": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]})", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A link planted at one shared name is neither followed nor stops the other copy.
 TEST_F(UpdateSimTest, PlantedLinkAtASharedNameIsNotFollowed) {
@@ -793,13 +849,16 @@ TEST_F(UpdateSimTest, PlantedLinkAtASharedNameIsNotFollowed) {
 }
 
 // Ten runs of a unit whose copies all went back are kept, and every run whose copies did not;
-// another unit's runs (told apart by the calibration's digest) are not counted against them.
+// another unit's runs (told apart by the calibration's digest) are not counted against them,
+// nor is a run whose calibration was not read (each such run is a unit of its own), nor an
+// entry an open journal names.
 TEST_F(UpdateSimTest, StoreKeepsTheLastTenConfirmedRunsAndEveryUnconfirmedOne) {
     ready(QStringLiteral("ftm"));
     const BackupStore store = harness().services().data.backupStore();
     // Per day: c all copies back, u none back, p one of two back, n no manifest, o another
-    // unit's, all back.
-    const QByteArray days = "oocupnccccccccccc";
+    // unit's, all back, e all back but no calibration read.
+    const QByteArray days = "ooeupnccccccccccc";
+    const QString unit = QString::fromLatin1(QCryptographicHash::hash(sim->deviceFile(kWifi), QCryptographicHash::Sha256).toHex());
     for (int day = 1; day <= days.size(); ++day) {
         const QString entry = store.createEntry(QStringLiteral("0123456789ABCDEF"),
                                                 QDateTime(QDate(2020, 1, day), QTime(12, 0), Qt::UTC));
@@ -814,22 +873,22 @@ TEST_F(UpdateSimTest, StoreKeepsTheLastTenConfirmedRunsAndEveryUnconfirmedOne) {
             f.write("older");
             f.close();
             m.files.push_back(*BackupStore::seal(f.fileName(), entry, name));
-            m.files.back().restored = kind == 'c' || kind == 'o' || (kind == 'p' && m.files.size() == 1);
+            m.files.back().restored = kind == 'c' || kind == 'o' || kind == 'e' || (kind == 'p' && m.files.size() == 1);
         }
-        if (kind == 'o')
-            m.unit = QStringLiteral("another unit");
+        m.unit = kind == 'o' ? QStringLiteral("another unit") : kind == 'e' ? QString() : unit;
         ASSERT_TRUE(store.writeManifest(entry, m));
     }
     press();
     expectSuccessScreen("1.0.4");
-    // Twelve confirmed of one unit before this run: the two oldest go; the unconfirmed ones and
-    // the other unit's stay.
+    // Eleven confirmed of this unit before this run (whose own is not confirmed yet when the
+    // store rotates): the oldest goes; the unconfirmed ones, the other unit's and the one
+    // without a calibration stay.
     const QStringList entries = backupEntries();
-    ASSERT_EQ(entries.size(), 16);
+    ASSERT_EQ(entries.size(), 17);
     QStringList kept;
-    for (const QString& entry : entries.mid(0, 15))
+    for (const QString& entry : entries.mid(0, 16))
         kept << QFileInfo(entry).fileName().mid(6, 2);
-    EXPECT_EQ(kept, (QStringList{"01", "02", "04", "05", "06", "08", "09", "10", "11", "12", "13", "14", "15", "16", "17"}));
+    EXPECT_EQ(kept, (QStringList{"01", "02", "03", "04", "05", "06", "08", "09", "10", "11", "12", "13", "14", "15", "16", "17"}));
     EXPECT_TRUE(keptNote().isEmpty()); // this run's own entry, confirmed after the rotation
 }
 
@@ -849,15 +908,15 @@ TEST_P(UpdateRetry, RetryLeadsBackToSearchingAndASecondRun) {
         sim->unplug();
     press();
     AppHarness& h = harness();
-    ASSERT_EQ(h.app().session().state(), 3);
+    ASSERT_EQ(h.app().session().state(), SessionState::Updating);
     ASSERT_EQ(h.screen().buttonTitle, L("btn Retry"));
 
     // The user reconnects the device and presses Retry.
     loadScenario(QStringLiteral("ftm"));
     h.app().onUpdateButtonClick();
-    EXPECT_EQ(h.app().session().state(), 1);
+    EXPECT_EQ(h.app().session().state(), SessionState::Searching);
     h.runDetectPass();
-    ASSERT_EQ(h.app().session().state(), 2);
+    ASSERT_EQ(h.app().session().state(), SessionState::Offered);
     EXPECT_EQ(h.screen().buttonTitle, L("btn Start"));
     sim->clearRecords();
     press();
@@ -875,7 +934,8 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- an update that did not finish ----
 
 // At the package check: a journal that cannot be trusted is set aside and the user told
-// where; one whose update never reached its device is closed and its copies go.
+// where; one whose update never reached its device is closed, but its copies stay until the
+// unit is seen holding the same data: a phase alone proves nothing.
 TEST_F(UpdateSimTest, JournalsOfEarlierRunsAreReviewedAtTheCheck) {
     const QString folder = harness().home() + QStringLiteral("/.local/state/hotspot-updater/journals");
     ASSERT_TRUE(QDir().mkpath(folder));
@@ -890,11 +950,18 @@ TEST_F(UpdateSimTest, JournalsOfEarlierRunsAreReviewedAtTheCheck) {
     saving.storeEntry = store.createEntry(QStringLiteral("0123456789ABCDEF"), QDateTime::currentDateTimeUtc().addDays(-1));
     saving.created = saving.changed = QDateTime::currentDateTimeUtc();
     ASSERT_TRUE(JournalStore(folder).create(saving).has_value());
+    loadScenario(QStringLiteral("ftm"));
+    QFile copy(saving.storeEntry + QStringLiteral("/bdata.SD31.bin"));
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.write(sim->deviceFile(kWifi));
+    copy.close();
 
     ready(QStringLiteral("ftm"));
     EXPECT_EQ(harness().screen().buttonTitle, L("btn Start"));
     EXPECT_TRUE(openJournals().isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(saving.storeEntry));
+    EXPECT_TRUE(copy.exists());
+    press();
+    EXPECT_FALSE(QFileInfo::exists(saving.storeEntry)) << "the unit holds that data: the copy goes";
     const QStringList aside = QDir(folder).entryList({QStringLiteral("update-broken.json.set-aside-*")});
     ASSERT_EQ(aside.size(), 1);
     const QList<QMessageBox*> notices = harness().window().findChildren<QMessageBox*>(QStringLiteral("notice"));
@@ -907,35 +974,32 @@ struct LateCase {
     const char* scenario;
     int32_t code;
     bool newRun; // finished by the next start of the application, not by Try Again
+    // Never back on adb after the writing, the unit never showed what the writing leaves:
+    // nothing tells it from another unit on the package, so the user is asked.
+    bool asked;
 };
 
 void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
 
-class UnfinishedUpdate : public UpdateSimTest, public ::testing::WithParamInterface<LateCase> {
-protected:
-    // Every copy in the store went back: none is the only one of its data.
-    void expectEveryCopyConfirmed() {
-        for (const QString& entry : backupEntries())
-            for (const QJsonValue& f : backupManifest(entry).value("files").toArray())
-                EXPECT_TRUE(f.toObject().value("restored").toBool()) << entry.toStdString();
-    }
-};
+class UnfinishedUpdate : public UpdateSimTest, public ::testing::WithParamInterface<LateCase> {};
 
 // The device is back after the update gave up on it: running the new firmware, without its
-// data. Try Again, or the next start, offers to finish, and the journal's copies go back.
+// data. Try Again, or the next start, offers to finish (or asks whether it is that unit), and
+// the journal's copies go back; what the unit held before that is kept until it is known to
+// be only what the writing left.
 TEST_P(UnfinishedUpdate, IsFinishedWithItsOwnData) {
     ready(QStringLiteral(R"({"base": "%1", "files": {"/etc/config.db": "ssid=Kitchen\nkey=hunter2\n"}})")
               .arg(QString::fromUtf8(GetParam().scenario)));
     const QByteArray boardData = sim->deviceFile(kWifi);
     press();
-    ASSERT_EQ(harness().app().session().state(), 3);
+    ASSERT_EQ(harness().app().session().state(), SessionState::Updating);
     ASSERT_EQ(openJournals().size(), 1);
 
-    // Back late, with the factory's data: what a restore now would find on it.
+    // Back late, with what writing its file system left: the factory's data.
     sim->clearFaults();
     sim->setPersonality(QStringLiteral("ftm"));
-    sim->setDeviceFile(kWifi, "factory board data");
-    sim->setDeviceFile(kConfigRestored, QByteArray());
+    const QByteArray factory = sim->deviceFile(kWifi);
+    ASSERT_NE(factory, boardData);
     ASSERT_EQ(sim->firmwareVersion(), QStringLiteral("1.0.4"));
     log.reset(); // it watches the application that may end here
     AppHarness& h = GetParam().newRun ? startAgain() : harness();
@@ -943,21 +1007,39 @@ TEST_P(UnfinishedUpdate, IsFinishedWithItsOwnData) {
         h.runInitialize();
     else
         h.app().onUpdateButtonClick();
-    ASSERT_EQ(h.app().session().state(), 1);
+    ASSERT_EQ(h.app().session().state(), SessionState::Searching);
     h.runDetectPass();
-    ASSERT_EQ(h.app().session().state(), 2);
+    ASSERT_EQ(h.app().session().state(), SessionState::Offered);
     EXPECT_EQ(h.screen().buttonTitle, L("btn Finish"));
-    EXPECT_EQ(h.screen().status, L("stat The last update did not finish !"));
+    EXPECT_EQ(h.screen().status.startsWith(L("stat Is this the hotspot whose update stopped on %s ?").section(QStringLiteral("%s"), 0, 0)),
+              GetParam().asked) << h.screen().status.toStdString();
+    if (!GetParam().asked)
+        EXPECT_EQ(h.screen().status, L("stat The last update did not finish !"));
     EXPECT_TRUE(h.screen().info.startsWith(filled("info An update to %s did not finish.", "1.0.4")));
     sim->clearRecords();
 
-    press();
+    if (GetParam().asked) {
+        h.app().onUpdateButtonClick(); // the button is no answer
+        EXPECT_EQ(h.app().session().state(), SessionState::Offered);
+        answerQuestion(true);
+    } else {
+        press();
+    }
     expectSuccessScreen("1.0.4");
     EXPECT_EQ(sim->deviceFile(kWifi), boardData);
     EXPECT_EQ(sim->deviceFile(kConfigRestored), kUserConfig);
     EXPECT_TRUE(openJournals().isEmpty());
-    EXPECT_EQ(backupEntries().size(), 1); // no copy of the factory's data was made
-    expectEveryCopyConfirmed();
+    // What the unit held at the finish was saved first; known to be only what the writing
+    // left, it goes once the unit's own data is back. Said by the user, it stays.
+    const QStringList entries = backupEntries();
+    ASSERT_EQ(entries.size(), GetParam().asked ? 2 : 1);
+    for (const QJsonValue& f : backupManifest(entries.first()).value("files").toArray())
+        EXPECT_TRUE(f.toObject().value("restored").toBool());
+    if (GetParam().asked) {
+        QFile found(entries.last() + QStringLiteral("/bdata.SD31.bin"));
+        ASSERT_TRUE(found.open(QIODevice::ReadOnly));
+        EXPECT_EQ(found.readAll(), factory);
+    }
     expectModeOneLast();
 }
 
@@ -979,7 +1061,7 @@ TEST_F(UpdateSimTest, JournalWhoseCopyChangedIsSetAsideNotActedOn) {
     ASSERT_EQ(h.screen().buttonTitle, L("btn Finish"));
     sim->clearRecords();
 
-    press();
+    answerQuestion(true);
     expectCloseScreen(L("stat Fail to upgrade by some error !"));
     EXPECT_TRUE(toolRuns().isEmpty());
     EXPECT_TRUE(openJournals().isEmpty());
@@ -990,10 +1072,10 @@ TEST_F(UpdateSimTest, JournalWhoseCopyChangedIsSetAsideNotActedOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Late, UnfinishedUpdate,
-    ::testing::Values(LateCase{"NoReturnByTryAgain", "no-return", 4, false},
-                      LateCase{"NoReturnByNewRun", "no-return", 4, true},
-                      LateCase{"ModeFileRefusedByTryAgain", "mode-write-refused", 6, false},
-                      LateCase{"ModeFileRefusedByNewRun", "mode-write-refused", 6, true}),
+    ::testing::Values(LateCase{"NoReturnByTryAgain", "no-return", 4, false, true},
+                      LateCase{"NoReturnByNewRun", "no-return", 4, true, true},
+                      LateCase{"ModeFileRefusedByTryAgain", "mode-write-refused", 6, false, false},
+                      LateCase{"ModeFileRefusedByNewRun", "mode-write-refused", 6, true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -268,7 +268,7 @@ public:
     }
 
     // Sets what the package check would have left: the package version, state 1.
-    void setReady(const QByteArray& toolVersion, int32_t state = 1) {
+    void setReady(const QByteArray& toolVersion, SessionState state = SessionState::Searching) {
         session().setPackage(std::make_shared<const Package>(QString::fromUtf8(toolVersion), std::vector<ImageEntry>(), 0));
         session().setState(state);
     }

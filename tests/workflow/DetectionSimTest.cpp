@@ -20,7 +20,7 @@ const QStringList kVersionRead{"shell", "cmmd info firmware_ver"};
 class Detection : public SimFixture {
 protected:
     // Controller in state `state` with the package version `tool`, as the package check leaves it.
-    AppHarness& ready(const QByteArray& tool = "1.0.4", int32_t state = 1) {
+    AppHarness& ready(const QByteArray& tool = "1.0.4", SessionState state = SessionState::Searching) {
         AppHarness& h = start();
         h.setReady(tool, state);
         return h;
@@ -29,14 +29,14 @@ protected:
     int passesUntilDecided(int max = 12) {
         for (int n = 1; n <= max; ++n) {
             harness().runDetectPass();
-            if (harness().app().session().state() != 1)
+            if (harness().app().session().state() != SessionState::Searching)
                 return n;
         }
         return -1;
     }
     void expectOffered(const QByteArray& device, const QByteArray& tool) {
         AppHarness& h = harness();
-        EXPECT_EQ(h.app().session().state(), 2);
+        EXPECT_EQ(h.app().session().state(), SessionState::Offered);
         EXPECT_EQ(h.deviceVersion(), device);
         const Screen s = h.screen();
         EXPECT_EQ(s.status, L("stat Device Ready !"));
@@ -48,7 +48,7 @@ protected:
     }
     void expectSearching() {
         AppHarness& h = harness();
-        EXPECT_EQ(h.app().session().state(), 1);
+        EXPECT_EQ(h.app().session().state(), SessionState::Searching);
         EXPECT_EQ(h.deviceVersion(), "");
         const Screen s = h.screen();
         EXPECT_EQ(s.status, L("stat Searching device ..."));
@@ -64,7 +64,7 @@ TEST_F(Detection, CdRomPersonalityIsSwitchedThenOffered) {
     loadScenario("usr-cdrom");
     AppHarness& h = ready();
     h.runDetectPass();
-    EXPECT_EQ(h.app().session().state(), 1);
+    EXPECT_EQ(h.app().session().state(), SessionState::Searching);
     EXPECT_FALSE(sim->cbws().isEmpty()); // the mode-switch command went out
     EXPECT_GT(passesUntilDecided(), 0);
     EXPECT_EQ(sim->personality(), "usr_adb");
@@ -90,7 +90,7 @@ TEST_P(AdbStates, OnlyTheDeviceStateIsReachable) {
     EXPECT_EQ(adbRuns().count(QStringList{"devices"}), 2);
     EXPECT_EQ(adbRuns().count(QStringList{"shell", "cat /tmp/bootmode"}), 0);
     EXPECT_TRUE(sim->cbws().isEmpty());
-    EXPECT_EQ(h.app().session().state(), 1);
+    EXPECT_EQ(h.app().session().state(), SessionState::Searching);
     EXPECT_NE(h.screen().status, L("stat No permission to use the device !"));
     EXPECT_EQ(passesUntilDecided(), 1);
     expectOffered("1.0.3", "1.0.4");
@@ -114,12 +114,12 @@ TEST_F(Detection, NoPermissionIsSaidOnceUntilAccessIsGranted) {
         h.app().session().showStatus("marker");
         h.runDetectPass();
         EXPECT_EQ(h.screen().status, "marker"); // retried quietly
-        EXPECT_EQ(h.app().session().state(), 1);
+        EXPECT_EQ(h.app().session().state(), SessionState::Searching);
 
         sim->set("node_access", QStringLiteral("rw"));
         EXPECT_GT(passesUntilDecided(), 0);
         expectOffered("1.0.3", "1.0.4");
-        h.app().session().setState(1);
+        h.app().session().setState(SessionState::Searching);
     }
 }
 
@@ -128,7 +128,7 @@ TEST_F(Detection, PackageCheckThenDetection) {
     writePackage("HS_FW_1.0.4", {{"boot", "boot.img", QByteArray(5000, 'b')}, {"modem", "modem.img", "m"}});
     AppHarness& h = start();
     h.runInitialize();
-    ASSERT_EQ(h.app().session().state(), 1);
+    ASSERT_EQ(h.app().session().state(), SessionState::Searching);
     EXPECT_EQ(packageTotal(h.app()), 5001u);
     EXPECT_EQ(adbRuns(), (QList<QStringList>{{"kill-server"}, {"start-server"}}));
     ASSERT_EQ(passesUntilDecided(), 1);
@@ -162,7 +162,7 @@ TEST_F(Detection, BootMode2IsRebootedIntoFirmware) {
     EXPECT_FALSE(ran(adbRuns(), QStringList{"shell", "sys_reboot", "bootloader"}));
     EXPECT_EQ(sim->restarts(), 1);
     EXPECT_EQ(h.clock->sleeps(), (std::vector<double>{0.5, 1.0, 1.0}));
-    EXPECT_EQ(h.app().session().state(), 1);
+    EXPECT_EQ(h.app().session().state(), SessionState::Searching);
     EXPECT_GT(passesUntilDecided(), 0);
     expectOffered("1.0.3", "1.0.4");
 }
@@ -198,7 +198,7 @@ TEST_F(Detection, SilentDeviceCostsOneTimeoutPerPass) {
         timedOut = timedOut || (r.event == "csw" && r.result == -ETIMEDOUT);
     EXPECT_TRUE(timedOut);
     EXPECT_EQ(sim->personality(), "usr");
-    EXPECT_EQ(h.app().session().state(), 1);
+    EXPECT_EQ(h.app().session().state(), SessionState::Searching);
 }
 
 TEST_F(Detection, UnreadableBootModeRestartsTheAdbServer) {
@@ -210,7 +210,7 @@ TEST_F(Detection, UnreadableBootModeRestartsTheAdbServer) {
     EXPECT_TRUE(ran(adbRuns(), QStringList{"start-server"}));
     EXPECT_FALSE(ran(adbRuns(), kVersionRead));
     EXPECT_EQ(h.screen().status, L("stat Unable to detect device boot mode !"));
-    EXPECT_EQ(h.app().session().state(), 1);
+    EXPECT_EQ(h.app().session().state(), SessionState::Searching);
     EXPECT_TRUE(QFile::exists(h.home() + "/.android/adb_usb.ini"));
 }
 
@@ -218,7 +218,7 @@ TEST_F(Detection, BothIdentitiesAreLeftAlone) {
     loadScenario("both-identities");
     AppHarness& h = ready();
     const Screen before = h.screen();
-    for (int state : {1, 2}) {
+    for (SessionState state : {SessionState::Searching, SessionState::Offered}) {
         h.app().session().setState(state);
         h.runDetectPass();
         EXPECT_EQ(h.app().session().state(), state);
@@ -232,7 +232,7 @@ TEST_F(Detection, UnplugWhileOfferedReturnsToSearching) {
     loadScenario("ftm");
     AppHarness& h = ready();
     ASSERT_GT(passesUntilDecided(), 0);
-    ASSERT_EQ(h.app().session().state(), 2);
+    ASSERT_EQ(h.app().session().state(), SessionState::Offered);
     sim->unplug();
     h.runDetectPass();
     expectSearching();
@@ -240,11 +240,11 @@ TEST_F(Detection, UnplugWhileOfferedReturnsToSearching) {
 
 TEST_F(Detection, UnplugWhenFinishedChangesNothing) {
     loadScenario("unplugged");
-    AppHarness& h = ready("1.0.4", 4);
+    AppHarness& h = ready("1.0.4", SessionState::Finished);
     h.app().session().setDeviceVersion(QString::fromUtf8("1.0.4"));
     const Screen before = h.screen();
     h.runDetectPass();
-    EXPECT_EQ(h.app().session().state(), 4);
+    EXPECT_EQ(h.app().session().state(), SessionState::Finished);
     EXPECT_EQ(h.deviceVersion(), "1.0.4");
     EXPECT_EQ(h.screen().status, before.status);
     EXPECT_EQ(h.screen().buttonTitle, before.buttonTitle);
@@ -266,7 +266,7 @@ TEST_F(Detection, NoVersionAnswerAfterElevenTries) {
     EXPECT_EQ(adbRuns().count(kVersionRead), 11);
     EXPECT_EQ(h.clock->count(5.0), 10);
     EXPECT_EQ(h.screen().status, L("stat Fail to read version number !"));
-    EXPECT_EQ(h.app().session().state(), 1);
+    EXPECT_EQ(h.app().session().state(), SessionState::Searching);
 }
 
 TEST_F(Detection, StopRequestEndsTheVersionRetries) {
@@ -316,7 +316,7 @@ TEST_F(Detection, EqualVersionIsUpToDate) {
     loadScenario("up-to-date");
     AppHarness& h = ready();
     ASSERT_EQ(passesUntilDecided(), 1);
-    EXPECT_EQ(h.app().session().state(), 4);
+    EXPECT_EQ(h.app().session().state(), SessionState::Finished);
     const Screen s = h.screen();
     EXPECT_EQ(s.status, L("info Your vesion is up to date"));
     EXPECT_EQ(s.buttonTitle, L("btn Close"));
@@ -336,11 +336,11 @@ TEST_F(Detection, StopFlagBeforeFirstPass) {
 
 TEST_F(Detection, IdleWhileInitialisingOrUpdating) {
     loadScenario("ftm");
-    AppHarness& h = ready("1.0.4", 0);
+    AppHarness& h = ready("1.0.4", SessionState::Checking);
     h.runDetectPass();
-    h.app().session().setState(3);
+    h.app().session().setState(SessionState::Updating);
     h.runDetectPass();
-    EXPECT_EQ(h.app().session().state(), 3);
+    EXPECT_EQ(h.app().session().state(), SessionState::Updating);
     EXPECT_EQ(sim->probes(), 0);
 }
 
@@ -351,7 +351,7 @@ TEST_F(Detection, StartPressedWhileTheOfferIsShownWins) {
         Application* app;
         bool eventFilter(QObject* o, QEvent* e) override {
             if (e->type() == QEvent::EnabledChange && static_cast<QWidget*>(o)->isEnabled())
-                app->session().exchangeState(2, 3);
+                app->session().move(SessionState::Offered, SessionState::Updating);
             return false;
         }
     };
@@ -363,7 +363,7 @@ TEST_F(Detection, StartPressedWhileTheOfferIsShownWins) {
     h.face().updateButton()->installEventFilter(&press);
     h.runDetectPass();
     h.face().updateButton()->removeEventFilter(&press);
-    EXPECT_EQ(h.app().session().state(), 3);
+    EXPECT_EQ(h.app().session().state(), SessionState::Updating);
     EXPECT_NE(h.screen().buttonTitle, L("btn Start"));
     EXPECT_NE(h.screen().status, L("stat Device Ready !"));
 }
@@ -377,7 +377,7 @@ TEST_F(Detection, MissingAdbKeepsTheLoopSearching) {
             h.app().session().requestDetectionStop();
     });
     h.runDetectProc(); // must neither throw nor spin without the pass period
-    EXPECT_EQ(h.app().session().state(), 1);
+    EXPECT_EQ(h.app().session().state(), SessionState::Searching);
     EXPECT_EQ(h.clock->count(0.5), 2);
     EXPECT_EQ(h.screen().status, L("stat Searching device ..."));
 }
@@ -404,7 +404,7 @@ Footprint footprint() {
 
 struct LongRun {
     const char* scenario;
-    int32_t state;
+    SessionState state;
     int passes;
 };
 void PrintTo(const LongRun& r, std::ostream* os) { *os << r.scenario << ", " << r.passes << " passes"; }
@@ -440,9 +440,9 @@ TEST_P(DetectionLongRun, DescriptorsThreadsAndMemoryStayFlat) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Passes, DetectionLongRun,
-                         ::testing::Values(LongRun{"unplugged", 1, 2000}, // searching, nothing on the bus
-                                           LongRun{"ftm", 2, 2000},       // Start offered, device attached
+                         ::testing::Values(LongRun{"unplugged", SessionState::Searching, 2000}, // searching, nothing on the bus
+                                           LongRun{"ftm", SessionState::Offered, 2000},       // Start offered, device attached
                                            // switched every pass but adb never comes: tools and USB each time
-                                           LongRun{R"({"base": "usr-cdrom", "faults": {"switch_ignored": true}})", 1, 60}));
+                                           LongRun{R"({"base": "usr-cdrom", "faults": {"switch_ignored": true}})", SessionState::Searching, 60}));
 
 } // namespace

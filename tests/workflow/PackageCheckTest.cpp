@@ -35,7 +35,7 @@ protected:
 
     // The failure screen: the key on the status line and as warning, Close offered.
     void expectFailure(const char* key, bool buttonEnabled) {
-        EXPECT_EQ(app().session().state(), 4);
+        EXPECT_EQ(app().session().state(), SessionState::Finished);
         const Screen s = harness->screen();
         EXPECT_EQ(s.status, L(key));
         EXPECT_TRUE(s.warningVisible);
@@ -49,7 +49,7 @@ protected:
         EXPECT_EQ(total(), 0u);
     }
     void expectSuccess(uint64_t expectedTotal) {
-        EXPECT_EQ(app().session().state(), 1);
+        EXPECT_EQ(app().session().state(), SessionState::Searching);
         EXPECT_EQ(total(), expectedTotal);
         const Screen s = harness->screen();
         EXPECT_EQ(s.status, L("stat Detecting device ..."));
@@ -211,9 +211,9 @@ TEST_F(PackageCheck, OnlyThirtyTwoImagesAreRead) {
 TEST_F(PackageCheck, RunsOnlyWhileInitialising) {
     bundle.writeVersion("V\n");
     harness = std::make_unique<AppHarness>(bundle);
-    app().session().setState(1);
+    app().session().setState(SessionState::Searching);
     harness->runInitialize();
-    EXPECT_EQ(app().session().state(), 1);
+    EXPECT_EQ(app().session().state(), SessionState::Searching);
     EXPECT_NE(harness->screen().status, L("stat Fail to check image file !"));
 }
 

@@ -11,7 +11,7 @@
 //       AppHarness& h = start();      // window, application; nothing runs yet
 //       h.runInitialize();            // or h.setReady("1.0.4") to skip the package check
 //       h.runDetectPass();
-//       EXPECT_EQ(h.app().session().state(), 2);
+//       EXPECT_EQ(h.app().session().state(), SessionState::Offered);
 //       EXPECT_EQ(sim.toolRuns("adb").size(), ...);
 //   }
 

@@ -111,7 +111,7 @@ TEST_P(VerifyAgrees, WithTheApplicationsCheck) {
         if (line.startsWith("used "))
             used << line.mid(5).trimmed().section("  ", 0, 0);
 
-    EXPECT_EQ(h.app().session().state() == 1, r.status == 0) << r.out.toStdString();
+    EXPECT_EQ(h.app().session().state() == SessionState::Searching, r.status == 0) << r.out.toStdString();
     EXPECT_EQ(written, GetParam().used);
     EXPECT_EQ(r.status == 0 ? used : QStringList(), GetParam().used) << r.out.toStdString();
 }
@@ -305,7 +305,7 @@ TEST_F(SignedPackages, TamperedOnesAreRefusedByTheApplicationAndByInstall) {
             QDir().mkpath(h.systemKeys());
             QFile::copy(keyFile("maker", "pub"), h.systemKeys() + "/maker.pub");
             h.runInitialize();
-            EXPECT_EQ(h.app().session().state(), accepted ? 1 : 4);
+            EXPECT_EQ(h.app().session().state(), accepted ? SessionState::Searching : SessionState::Finished);
             const testing_support::Screen screen = h.screen();
             if (!accepted) {
                 EXPECT_EQ(screen.status, testing_support::L("stat Fail to check image file !"));
@@ -351,7 +351,7 @@ TEST_F(SignedPackages, OnlyKeyFilesOfTheirOwnerAloneAreTrusted) {
         QFile::setPermissions(bundleKey, row.permissions);
         testing_support::AppHarness h(package, {.keyOwner = row.ownerIsKeyOwner ? ::getuid() : ::getuid() + 1});
         h.runInitialize();
-        EXPECT_EQ(h.app().session().state(), row.status) << std::hex << int(row.permissions) << row.ownerIsKeyOwner;
+        EXPECT_EQ(stateNumber(h.app().session().state()), row.status) << std::hex << int(row.permissions) << row.ownerIsKeyOwner;
     }
     QFile::setPermissions(bundleKey, readable | QFile::WriteOther);
     const VerifyRun r = verify(package.path());
