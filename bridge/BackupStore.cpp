@@ -67,6 +67,10 @@ QJsonObject BackupManifest::toJson() const {
         json.insert("unit", unit);
     if (!port.isEmpty())
         json.insert("port", port);
+    if (!journal.isEmpty())
+        json.insert("journal", journal);
+    if (found)
+        json.insert("found", true);
     return json;
 }
 
@@ -80,6 +84,8 @@ BackupManifest BackupManifest::fromJson(const QJsonObject& json) {
     m.notSaved = json.value("notSaved").toObject();
     m.unit = json.value("unit").toString();
     m.port = json.value("port").toString();
+    m.journal = json.value("journal").toString();
+    m.found = json.value("found").toBool();
     for (const QJsonValue& v : json.value("files").toArray()) {
         const QJsonObject f = v.toObject();
         m.files.push_back({f.value("name").toString(), f.value("devicePath").toString(),

@@ -30,6 +30,9 @@ struct BackupManifest {
     // the same serial. Empty when no calibration was saved.
     QString unit;
     QString port; // where the unit was plugged in, when the host named it
+    QString journal; // the update journal that named the entry
+    // What a unit held when a finish began on it, saved before anything went onto it.
+    bool found = false;
     std::vector<BackupFile> files;
     QJsonObject notSaved; // device path -> why no copy was made
 

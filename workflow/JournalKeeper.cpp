@@ -80,6 +80,11 @@ JournalCalibrations JournalKeeper::calibrations(const UpdateJournal& journal) co
     return known;
 }
 
+QString JournalKeeper::path() const {
+    std::lock_guard guard(m_lock);
+    return m_held ? m_held->path() : QString();
+}
+
 void JournalKeeper::markAnotherUnit(const QString& port) {
     std::lock_guard guard(m_lock);
     m_anotherUnitAt << port;

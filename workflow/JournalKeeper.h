@@ -28,6 +28,8 @@ public:
 
     JournalKeeper(JournalStore journals, BackupStore backups, JournalAdoption adoption = {});
     const JournalStore& journals() const { return m_journals; }
+    // The running or pending journal's file; empty when none is held.
+    QString path() const;
 
     // At launch: a journal whose update never reached the device (its copies were still being
     // made, or made) is closed; its copies stay in the store until the unit is seen holding

@@ -181,6 +181,8 @@ private:
         if (!m_services.data.openEntry(found, m_session.deviceVersion(), m_session.packageVersion()))
             return UpdateResult::Error;
         found.manifest.port = m_services.portNow();
+        found.manifest.journal = m_services.journal.path();
+        found.manifest.found = true;
         if (!m_services.journal.found(found.entry)) {
             runlog::write("journal", QStringLiteral("%1 could not be named by the journal: not finishing").arg(found.entry));
             return UpdateResult::JournalFailed;
@@ -209,6 +211,7 @@ private:
             return UpdateResult::JournalFailed;
         }
         m_journalOpen = true;
+        run.manifest.journal = m_services.journal.path();
         if (!data.saveFiles(run)) {
             m_services.journal.abandon();
             m_journalOpen = false;

@@ -93,8 +93,9 @@ std::vector<Row> rows() {
         {"flash_fail", "system (last image)", faults(R"({"flash_fail": ["system"]})"), 7},
         {"pull_error", "calibration backup", R"({"faults": {"pull_error": [")" + wifi + R"("]}})", 1},
         {"pull_error", "configuration backup", faults(R"({"pull_error": ["/etc/config.db"]})"), 1},
-        {"push_error", "calibration restore", R"({"faults": {"push_error": [")" + wifi + R"("]}})", 0},
-        {"push_error", "configuration restore", faults(R"({"push_error": ["/etc/new_config.db"]})"), 0},
+        {"push_error", "calibration restore", R"({"faults": {"push_error": [")" + wifi + R"("]}})", 8},
+        {"push_error", "configuration restore", faults(R"({"push_error": ["/etc/new_config.db"]})"), 8},
+        {"push_corrupts", "calibration restore", R"({"faults": {"push_corrupts": [")" + wifi + R"("]}})", 8},
         {"mode_write_refused", "/etc/mode.cfg", faults(R"({"mode_write_refused": ["/etc/mode.cfg"]})"), 6},
         {"mode_write_refused", "/tmp/mode.cfg", faults(R"({"mode_write_refused": ["/tmp/mode.cfg"]})"), 6},
         {"mode_write_lowercase", "both mode files", faults(R"({"mode_write_lowercase": true})"), 6},
@@ -129,7 +130,7 @@ std::vector<Row> rows() {
         {"large_output", "adb devices, 1 MiB", faults(R"({"large_output": "adb devices", "large_output_bytes": 1048576})"), 0},
         {"hang", "aboot flash, for ever", faults(R"({"hang": "flash aboot"})"), 7},
         {"hang", "calibration backup, for ever", faults(R"({"hang": "pull /lib/firmware"})"), 1},
-        {"hang", "calibration restore, for ever", faults(R"({"hang": "push"})"), 0},
+        {"hang", "calibration restore, for ever", faults(R"({"hang": "push"})"), 8},
         {"hang", "/etc/mode.cfg, for ever", faults(R"({"hang": "/etc/mode.cfg"})"), 6},
         {"pulled_during_flash", "modem, not back", faults(R"({"pulled_during_flash": ["modem"]})"), 4},
         {"pulled_during_flash", "modem, back 1 s later", R"({"replug_after": 1, "faults": {"pulled_during_flash": ["modem"]}})", 7},
@@ -197,6 +198,8 @@ int codeOf(const QString& status) {
         {messages::lookupFilled("stat Fail to switch [%s] mode !", QStringLiteral("Fastboot")), 5},
         {messages::lookupFilled("stat Fail to switch back [%s] mode !", QStringLiteral("USR")), 6},
         {messages::lookup("stat Fail to write image !"), 7},
+        {messages::lookup("stat The firmware was written, but your data did not go back !"), 8},
+        {messages::lookup("stat The update could not be recorded, so nothing was written !"), 9},
     };
     const auto it = codes.find(status);
     return it == codes.end() ? -1 : it->second;
@@ -327,7 +330,7 @@ TEST_P(FaultSweep, EndsOnItsFinalScreenWithinTheWaitsKeepingTheData) {
         EXPECT_EQ(sleeps, expected) << "the steps of kWaits no longer match the update";
     }
     EXPECT_EQ(o.code, row.code) << "final screen: " << o.screen.toStdString();
-    EXPECT_EQ(o.state, o.code == 2 || (o.code >= 4 && o.code <= 6) ? 3 : 4);
+    EXPECT_EQ(o.state, o.code == 2 || (o.code >= 4 && o.code <= 6) || o.code == 8 || o.code == 9 ? 3 : 4);
     EXPECT_TRUE(h.screen().buttonEnabled);
     EXPECT_FALSE(h.screen().barAnimating);
     EXPECT_LE(o.waited, kLongestRun);

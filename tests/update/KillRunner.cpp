@@ -2,9 +2,10 @@
 // the simulator can kill it (and the tool it runs) at any step. Waits take a millisecond.
 //
 //     update_kill_runner BUNDLE HOME [--station SYSFS [MAX]]
+//     update_kill_runner BUNDLE HOME --finish|--other PORT
 //
 // With --station it is a station whose units are found in the simulator's sysfs tree, MAX of
-// them (default 8) updating at once.
+// them (default 8) updating at once. --finish and --other answer whose unit is at PORT.
 // Exits as the terminal does; the instance guard is left out, so runs of other tests on this
 // machine do not refuse it.
 
@@ -41,8 +42,9 @@ private:
 
 int main(int argc, char** argv) {
     const bool station = (argc == 5 || argc == 6) && std::strcmp(argv[3], "--station") == 0;
-    if (argc != 3 && !station) {
-        std::fputs("usage: update_kill_runner BUNDLE HOME [--station SYSFS [MAX]]\n", stderr);
+    const bool answers = argc == 5 && (std::strcmp(argv[3], "--finish") == 0 || std::strcmp(argv[3], "--other") == 0);
+    if (argc != 3 && !station && !answers) {
+        std::fputs("usage: update_kill_runner BUNDLE HOME [--station SYSFS [MAX] | --finish PORT | --other PORT]\n", stderr);
         return 64;
     }
     new QCoreApplication(argc, argv);
@@ -61,6 +63,8 @@ int main(int argc, char** argv) {
     TerminalOptions options;
     options.yes = true;
     options.waitSeconds = 60;
+    if (answers)
+        (std::strcmp(argv[3], "--finish") == 0 ? options.finishAt : options.otherAt) = QString::fromLocal8Bit(argv[4]);
     auto* face = new TerminalFace(TerminalFace::Style::Lines, stdout, stderr);
     auto* application = new Application(std::move(env), face, !station ? 0 : argc == 6 ? std::atoi(argv[5]) : Station::kDefaultMaxUpdates);
     const int status = driveFromTerminal(*application, *face, options);

@@ -1,8 +1,12 @@
 // The host dies (the updater and the tool it runs, by SIGKILL) at every step of an update on
 // the simulated hotspot; then the updater runs again with --yes. Every row must end with the
 // package on the device, both data files back byte for byte, no journal open and no copy in
-// the store that is not confirmed back. With HOTSPOT_SWEEP_TABLE set, the rows are written
-// there as a Markdown table (scripts/bench --kill-sweep prints it).
+// the store that is not confirmed back. Where nothing shows whether the unit is the one the
+// update stopped on, --yes leaves it untouched and the user's --finish finishes it. Then a
+// second unit is plugged in where the first was killed: it keeps its own data, the first one's
+// copies stay, and the first, plugged back, is finished with its own. With
+// HOTSPOT_SWEEP_TABLE set, the rows are written there as a Markdown table (scripts/bench
+// --kill-sweep prints it).
 
 #include "tests/update/RunnerFixture.h"
 #include "workflow/JournalKeeper.h"
@@ -28,6 +32,9 @@ struct KillRow {
     const char* command; // the tool run it strikes: any whose line holds this
     int nth;
     const char* at;      // before, during or after the run's effect
+    // Killed before the unit showed what the writing leaves: the next run cannot tell it from
+    // another unit on the package, and asks.
+    bool asks = false;
 };
 void PrintTo(const KillRow& row, std::ostream* os) { *os << row.step; }
 
@@ -39,7 +46,7 @@ const KillRow kRows[] = {
     {"writing the first image", "fastboot flash aboot", 1, "during"},
     {"between images", "fastboot flash boot", 1, "before"},
     {"writing the last image", "fastboot flash system", 1, "during"},
-    {"leaving the boot loader", "fastboot reboot", 1, "after"},
+    {"leaving the boot loader", "fastboot reboot", 1, "after", true},
     {"writing the mode files", "echo 1 > /etc/mode.cfg", 1, "after"},
     {"pushing the calibration", "adb push", 1, "during"},
     {"pushing the settings", "adb push", 2, "during"},
@@ -57,6 +64,7 @@ struct KillOutcome {
     bool dataBack = false;
     int openJournals = -1;
     int unconfirmedCopies = -1;
+    int foundCopies = 0; // what a finish found on the unit, kept when the user vouched for it
 };
 std::vector<KillOutcome>& outcomes() {
     static std::vector<KillOutcome> all;
@@ -79,14 +87,21 @@ TEST_P(KillSweep, TheNextRunFinishesTheUpdate) {
     runUpdater(&o.firstEnd);
     const qsizetype firstOutput = m_output.size();
     o.rerunStatus = runUpdater();
+    if (row.asks) {
+        EXPECT_EQ(o.rerunStatus, 15) << m_output.toStdString();
+        EXPECT_TRUE(m_output.mid(firstOutput).contains("--finish 1-1")) << "says how to decide";
+        EXPECT_EQ(sim->deviceFile(kConfigRestored), QByteArray()) << "untouched";
+        o.rerunStatus = runUpdater(nullptr, {QStringLiteral("--finish"), QStringLiteral("1-1")});
+    }
     const QByteArray rerun = m_output.mid(firstOutput);
-    o.rerun = rerun.contains("did not finish") ? QStringLiteral("finished it")
+    o.rerun = row.asks                         ? QStringLiteral("asked (exit 15); `--finish 1-1` finished it")
+              : rerun.contains("did not finish") ? QStringLiteral("finished it")
               : rerun.contains("Success")      ? QStringLiteral("updated anew")
                                                : QStringLiteral("found it up to date");
     o.imagesWritten = imagesWritten();
     o.dataBack = sim->deviceFile(kWifi) == boardData && sim->deviceFile(kConfigRestored) == kUserConfig;
     o.openJournals = countOpenJournals();
-    o.unconfirmedCopies = countUnconfirmedCopies();
+    o.unconfirmedCopies = countUnconfirmedCopies(&o.foundCopies);
     outcomes().push_back(o);
 
     EXPECT_EQ(o.firstEnd, QStringLiteral("killed")) << m_output.toStdString();
@@ -95,6 +110,8 @@ TEST_P(KillSweep, TheNextRunFinishesTheUpdate) {
     EXPECT_TRUE(o.dataBack);
     EXPECT_EQ(o.openJournals, 0);
     EXPECT_EQ(o.unconfirmedCopies, 0);
+    // Known only by the user's word to be what the writing left, it is kept.
+    EXPECT_EQ(o.foundCopies, row.asks ? 2 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, KillSweep, ::testing::ValuesIn(kRows), [](const auto& info) {
@@ -103,6 +120,70 @@ INSTANTIATE_TEST_SUITE_P(Steps, KillSweep, ::testing::ValuesIn(kRows), [](const 
         name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return name;
 });
+
+// Another unit where the killed one was.
+struct SecondUnit {
+    const char* name;
+    const char* scenario; // the second unit, with a calibration and settings of its own
+    int status;           // its run's exit
+    bool updated;         // its run updated it (with its own data back)
+};
+void PrintTo(const SecondUnit& u, std::ostream* os) { *os << u.name; }
+
+class KillSweepSecondUnit : public RunnerFixture, public ::testing::WithParamInterface<SecondUnit> {};
+
+TEST_P(KillSweepSecondUnit, KeepsItsOwnDataAndTheFirstIsFinishedWithItsOwn) {
+    const QJsonObject kill{{"command", "fastboot flash boot"}, {"at", "during"}};
+    loadScenario(QString::fromUtf8(QJsonDocument(QJsonObject{{"base", "ftm"},
+                                                             {"files", QJsonObject{{"/etc/config.db", QString::fromUtf8(kUserConfig)}}},
+                                                             {"faults", QJsonObject{{"kill_host", kill}}}})
+                                       .toJson(QJsonDocument::Compact)));
+    writeFourImages();
+    const QByteArray boardData = sim->deviceFile(kWifi);
+    ASSERT_EQ(runUpdater(), -1);
+    ASSERT_EQ(countOpenJournals(), 1);
+    // Unit A is taken away, as it is: its state is put aside for when it comes back.
+    const QString state = sim->stateDir() + QStringLiteral("/state.json");
+    const QString unitA = m_home.path() + QStringLiteral("/unit-a.json");
+    ASSERT_TRUE(QFile::copy(state, unitA));
+
+    loadScenario(QString::fromUtf8(GetParam().scenario));
+    const QString portB = sim->ports().first();
+    const QByteArray calibrationB = sim->deviceFile(kWifi, portB);
+    EXPECT_EQ(runUpdater(), GetParam().status) << m_output.toStdString();
+    EXPECT_EQ(sim->deviceFile(kWifi, portB), calibrationB) << "B keeps its own calibration";
+    EXPECT_EQ(imagesWritten(portB), GetParam().updated);
+    if (GetParam().updated)
+        EXPECT_EQ(sim->deviceFile(kConfigRestored, portB), QByteArray("ssid=B\n"));
+    else
+        for (const QStringList& run : sim->toolRuns(QStringLiteral("adb")))
+            EXPECT_NE(run.value(0), QStringLiteral("push")) << "nothing goes onto B";
+    EXPECT_EQ(countOpenJournals(), 1) << "A's journal waits for A";
+    EXPECT_GE(countUnconfirmedCopies(), 2) << "A's copies stay";
+
+    // A is plugged back, still in its boot loader: finished with its own data.
+    ASSERT_TRUE(QFile::remove(state));
+    ASSERT_TRUE(QFile::copy(unitA, state));
+    sim->clearRecords();
+    EXPECT_EQ(runUpdater(), 0) << m_output.toStdString();
+    EXPECT_TRUE(imagesWritten());
+    EXPECT_EQ(sim->deviceFile(kWifi), boardData);
+    EXPECT_EQ(sim->deviceFile(kConfigRestored), kUserConfig);
+    EXPECT_EQ(countOpenJournals(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, KillSweepSecondUnit,
+    ::testing::Values(
+        // The package's version and a calibration of its own: nothing shows it is not A
+        // wiped, nor that it is, so --yes leaves it untouched.
+        SecondUnit{"OnThePackageAtTheSamePort", R"({"base": "ftm", "firmware_version": "1.0.4", "files": {"/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin": "calibration of B", "/etc/config.db": "ssid=B\n"}})", 15, false},
+        // An older version and its own calibration: another unit, updated with its own data.
+        SecondUnit{"OnAnOlderVersionAtTheSamePort", R"({"base": "ftm", "files": {"/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin": "calibration of B", "/etc/config.db": "ssid=B\n"}})", 0, true},
+        // A boot loader at another port than the journal's: another unit, brought out of it.
+        SecondUnit{"InItsBootLoaderAtAnotherPort",
+                   R"({"base": "ftm", "units": [{"port": "1-2", "personality": "bootloader", "files": {"/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin": "calibration of B", "/etc/config.db": "ssid=B\n"}}]})", 0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A journal resumed three times already is not resumed on --yes alone: the user is asked, and
 // without a terminal to answer nothing is touched. Discarding it keeps its copies.
@@ -144,13 +225,14 @@ public:
         if (path.isEmpty() || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return;
         out.write("| host killed | first run | next run | its exit | images written | data back | journals open | "
-                  "unconfirmed copies |\n|---|---|---|---|---|---|---|---|\n");
+                  "unconfirmed copies | found copies kept |\n|---|---|---|---|---|---|---|---|---|\n");
         for (const KillOutcome& o : outcomes())
-            out.write(QStringLiteral("| %1 (%2 `%3`) | %4 | %5 | %6 | %7 | %8 | %9 | %10 |\n")
+            out.write(QStringLiteral("| %1 (%2 `%3`) | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 |\n")
                           .arg(QString::fromUtf8(o.row.step), QString::fromUtf8(o.row.at),
                                QString::fromUtf8(o.row.command), o.firstEnd, o.rerun, QString::number(o.rerunStatus),
                                o.imagesWritten ? "yes" : "NO", o.dataBack ? "yes" : "NO",
                                QString::number(o.openJournals), QString::number(o.unconfirmedCopies))
+                          .arg(o.foundCopies)
                           .toUtf8());
     }
 };

@@ -64,8 +64,9 @@ protected:
                        .size());
     }
 
-    // Copies in the store whose entry does not say they are back on the device.
-    int countUnconfirmedCopies() const {
+    // Copies in the store whose entry does not say they are back on the device; what a finish
+    // found on a unit is counted apart (`found`).
+    int countUnconfirmedCopies(int* found = nullptr) const {
         int count = 0;
         const QDir store(m_home.path() + QStringLiteral("/.local/share/hotspot-updater/backups/0123456789ABCDEF"));
         for (const QString& name : store.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -74,8 +75,10 @@ protected:
                 ++count; // an entry nobody can tell about
                 continue;
             }
-            for (const QJsonValue& f : QJsonDocument::fromJson(manifest.readAll()).object().value("files").toArray())
-                count += f.toObject().value("restored").toBool() ? 0 : 1;
+            const QJsonObject json = QJsonDocument::fromJson(manifest.readAll()).object();
+            int& counted = json.value("found").toBool() && found ? *found : count;
+            for (const QJsonValue& f : json.value("files").toArray())
+                counted += f.toObject().value("restored").toBool() ? 0 : 1;
         }
         return count;
     }
