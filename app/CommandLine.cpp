@@ -60,6 +60,8 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
         return refuse(QStringLiteral("--max takes a number of hotspots from 1 to %1").arg(cmdline::kMaxStationUpdates));
     if (parser.isSet(QStringLiteral("max")) && !station)
         return refuse(QStringLiteral("--max is for --station"));
+    if (station && parser.isSet(QStringLiteral("restore")))
+        return refuse(QStringLiteral("--station cannot be used with --restore"));
     if (station && parser.isSet(QStringLiteral("discard-journals")))
         return refuse(QStringLiteral("--station cannot be used with --discard-journals"));
     line.stationMaxUpdates = station ? *max : 0;
@@ -81,7 +83,8 @@ constexpr int kMaxWaitSeconds = 24 * 60 * 60;
 
 const QStringList kTerminalOnly = {QStringLiteral("check"), QStringLiteral("yes"), QStringLiteral("wait"),
                                    QStringLiteral("quiet"), QStringLiteral("json"), QStringLiteral("discard-journals"),
-                                   QStringLiteral("finish"), QStringLiteral("other")};
+                                   QStringLiteral("finish"), QStringLiteral("other"), QStringLiteral("restore"),
+                                   QStringLiteral("entry"), QStringLiteral("port")};
 
 std::optional<int> countFrom(const QString& text, int low, int high) {
     bool ok = false;
@@ -135,6 +138,12 @@ QList<QCommandLineOption> runOptions() {
         {QStringLiteral("other"),
          QStringLiteral("The hotspot at <port> is not the one whose update stopped: update it as another hotspot."),
          QStringLiteral("port")},
+        {QStringLiteral("restore"),
+         QStringLiteral("List the stored copies of device data; with --entry and --port, put one back on a hotspot.")},
+        {QStringLiteral("entry"), QStringLiteral("With --restore: the copies to put back, by number or folder."),
+         QStringLiteral("entry")},
+        {QStringLiteral("port"), QStringLiteral("With --restore: the USB port of the hotspot to put them on."),
+         QStringLiteral("port")},
     };
 }
 
@@ -176,6 +185,17 @@ std::optional<QString> readTerminalOptions(const QStringList& arguments, Termina
             return QStringLiteral("'%1' is not a USB port path such as 1-2.3").arg(port);
     if (!options.finishAt.isEmpty() && options.finishAt == options.otherAt)
         return QStringLiteral("--finish and --other cannot name the same port");
+    options.restore = parser.isSet(QStringLiteral("restore"));
+    options.restoreEntry = parser.value(QStringLiteral("entry"));
+    options.restorePort = parser.value(QStringLiteral("port"));
+    if (!options.restore && (parser.isSet(QStringLiteral("entry")) || parser.isSet(QStringLiteral("port"))))
+        return QStringLiteral("--entry and --port are for --restore");
+    if (options.restoreEntry.isEmpty() != options.restorePort.isEmpty())
+        return QStringLiteral("--restore puts copies back with both --entry and --port");
+    if (!options.restorePort.isEmpty() && !usbport::isPortName(options.restorePort))
+        return QStringLiteral("'%1' is not a USB port path such as 1-2.3").arg(options.restorePort);
+    if (options.restore && (options.check || options.discardJournals))
+        return QStringLiteral("--restore cannot be used with --check or --discard-journals");
     if (options.discardJournals && (options.check || options.yes))
         return QStringLiteral("--discard-journals cannot be used with --check or --yes");
     if (options.check && options.yes)

@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/Faces.h"
+#include "app/RestoreCommand.h"
 #include "app/TerminalFace.h"
 #include "app/TerminalSession.h"
 #include "app/TerminalStation.h"
@@ -75,6 +76,8 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     std::signal(SIGPIPE, SIG_IGN);
     if (options.discardJournals)
         return discardJournals(launch.env);
+    if (options.restore)
+        return runRestore(launch.env, options, stdout);
     std::FILE* out = takeStandardOutput();
     startRunLog(launch);
     TerminalFace::Style style = styleFor(options.output, out);

@@ -2,6 +2,7 @@
 // What the terminal face was asked to do, from the command line.
 
 #include "bridge/HostPreparation.h"
+#include "workflow/UpdateOutcome.h"
 
 #include <QString>
 
@@ -16,6 +17,10 @@ struct TerminalOptions {
     // finish it with the saved data, or update it as another hotspot.
     QString finishAt;
     QString otherAt;
+    // --restore: list the stored copies; with an entry and a port, put that entry back there.
+    bool restore = false;
+    QString restoreEntry;
+    QString restorePort;
     Output output = Output::Auto;
 };
 

@@ -11,6 +11,7 @@
 #include "workflow/UpdateSlots.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 
 #include <algorithm>
 #include <cstring>
@@ -208,6 +209,8 @@ private:
         // Without a journal a crash would leave no trace of where the data went: no write.
         if (!m_services.journal.begin(journal)) {
             runlog::write("journal", QStringLiteral("no journal could be written below %1").arg(m_services.journal.journals().folder()));
+            QDir(run.entry).removeRecursively(); // still empty: no copy was made
+            run = BackupRun();
             return UpdateResult::JournalFailed;
         }
         m_journalOpen = true;

@@ -147,6 +147,19 @@ TEST_F(JournalStoreTest, OneHolderAtATimeEvenAfterTheFileIsReplaced) {
     EXPECT_TRUE(JournalStore::lock(file));
 }
 
+// Another unit's keeper closed it between the listing and the read: gone, not untrusted.
+TEST_F(JournalStoreTest, AJournalClosedMeanwhileIsNeitherTrustedNorSetAside) {
+    std::optional<JournalLock> lock = store.create(sample());
+    ASSERT_TRUE(lock);
+    const QString file = lock->path();
+    ASSERT_TRUE(store.close(std::move(*lock), sample()));
+    const JournalCheck check = store.read(file);
+    EXPECT_TRUE(check.vanished);
+    EXPECT_FALSE(check.journal);
+    EXPECT_TRUE(check.setAside.from.isEmpty());
+    EXPECT_TRUE(entries().isEmpty()) << "nothing set aside";
+}
+
 TEST_F(JournalStoreTest, UntrustedJournalsAreSetAsideAndNeverListed) {
     ASSERT_TRUE(store.create(sample()));
     writeFile(store.folder() + QStringLiteral("/corrupt.json"), "{\"format\": 1");

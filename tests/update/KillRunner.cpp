@@ -3,6 +3,7 @@
 //
 //     update_kill_runner BUNDLE HOME [--station SYSFS [MAX]]
 //     update_kill_runner BUNDLE HOME --finish|--other PORT
+//     update_kill_runner BUNDLE HOME --restore [ENTRY PORT]
 //
 // With --station it is a station whose units are found in the simulator's sysfs tree, MAX of
 // them (default 8) updating at once. --finish and --other answer whose unit is at PORT.
@@ -11,6 +12,7 @@
 
 #include "app/Application.h"
 #include "app/Faces.h"
+#include "app/RestoreCommand.h"
 #include "app/TerminalFace.h"
 
 #include <QCoreApplication>
@@ -43,7 +45,8 @@ private:
 int main(int argc, char** argv) {
     const bool station = (argc == 5 || argc == 6) && std::strcmp(argv[3], "--station") == 0;
     const bool answers = argc == 5 && (std::strcmp(argv[3], "--finish") == 0 || std::strcmp(argv[3], "--other") == 0);
-    if (argc != 3 && !station && !answers) {
+    const bool restore = (argc == 4 || argc == 6) && std::strcmp(argv[3], "--restore") == 0;
+    if (argc != 3 && !station && !answers && !restore) {
         std::fputs("usage: update_kill_runner BUNDLE HOME [--station SYSFS [MAX] | --finish PORT | --other PORT]\n", stderr);
         return 64;
     }
@@ -63,6 +66,12 @@ int main(int argc, char** argv) {
     TerminalOptions options;
     options.yes = true;
     options.waitSeconds = 60;
+    if (restore) {
+        options.restore = true;
+        options.restoreEntry = argc == 6 ? QString::fromLocal8Bit(argv[4]) : QString();
+        options.restorePort = argc == 6 ? QString::fromLocal8Bit(argv[5]) : QString();
+        return runRestore(env, options, stdout);
+    }
     if (answers)
         (std::strcmp(argv[3], "--finish") == 0 ? options.finishAt : options.otherAt) = QString::fromLocal8Bit(argv[4]);
     auto* face = new TerminalFace(TerminalFace::Style::Lines, stdout, stderr);

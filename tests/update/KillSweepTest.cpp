@@ -217,6 +217,50 @@ TEST_F(KillSweep, AfterThreeResumesTheUserIsAsked) {
     EXPECT_TRUE(QFileInfo::exists(discarded.front().journal.storeEntry + QStringLiteral("/bdata.SD31.bin")));
 }
 
+// The way out of any mix-up: the stored copies listed, and one put back on the unit at a port,
+// confirmed by reading it back; a port without a unit and bytes that do not read back are said.
+TEST_F(KillSweep, RestorePutsChosenCopiesBackOnTheUnitAtAPort) {
+    const QJsonObject kill{{"command", "fastboot flash boot"}, {"at", "during"}};
+    loadScenario(QString::fromUtf8(QJsonDocument(QJsonObject{{"base", "ftm"},
+                                                             {"files", QJsonObject{{"/etc/config.db", QString::fromUtf8(kUserConfig)}}},
+                                                             {"faults", QJsonObject{{"kill_host", kill}}}})
+                                       .toJson(QJsonDocument::Compact)));
+    writeFourImages();
+    const QByteArray boardData = sim->deviceFile(kWifi);
+    ASSERT_EQ(runUpdater(), -1);
+    sim->setPersonality(QStringLiteral("ftm")); // back in its firmware, its data gone
+    sim->setDeviceFile(kWifi, "factory");
+
+    qsizetype from = m_output.size();
+    ASSERT_EQ(runUpdater(nullptr, {QStringLiteral("--restore")}), 0);
+    const QString listing = QString::fromUtf8(m_output.mid(from));
+    const QString digest = QString::fromLatin1(QCryptographicHash::hash(boardData, QCryptographicHash::Sha256).toHex());
+    EXPECT_TRUE(listing.contains(QStringLiteral("  1  "))) << listing.toStdString();
+    EXPECT_TRUE(listing.contains(QStringLiteral("calibration ") + digest.left(12))) << listing.toStdString();
+    EXPECT_TRUE(listing.contains(QStringLiteral("NOT confirmed back  journal update-"))) << listing.toStdString();
+
+    const struct {
+        const char* port;
+        const char* fault; // on the device, while the copies go back
+        int status;
+        bool calibrationBack;
+    } rows[] = {{"1-9", nullptr, 12, false}, {"1-1", "push_corrupts", 28, false}, {"1-1", nullptr, 0, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.port + std::string(row.fault ? row.fault : ""));
+        if (row.fault)
+            sim->setFault(QString::fromLatin1(row.fault), QJsonArray{kWifi});
+        else
+            sim->clearFaults();
+        from = m_output.size();
+        EXPECT_EQ(runUpdater(nullptr, {QStringLiteral("--restore"), QStringLiteral("1"), QString::fromLatin1(row.port)}),
+                  row.status)
+            << m_output.mid(from).toStdString();
+        EXPECT_EQ(sim->deviceFile(kWifi) == boardData, row.calibrationBack);
+    }
+    EXPECT_EQ(sim->deviceFile(kConfigRestored), kUserConfig);
+    EXPECT_EQ(countUnconfirmedCopies(), 0) << "read back, the copies count as restored";
+}
+
 class TableWriter : public ::testing::Environment {
 public:
     void TearDown() override {

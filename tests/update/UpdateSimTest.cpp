@@ -828,6 +828,73 @@ INSTANTIATE_TEST_SUITE_P(
                                   R"({"push_corrupts": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]})", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The journal folder cannot be written (a full disk does the same) at each of its writes in
+// turn. Before the device may have been written the update stops with nothing written; after
+// it, stopping half-written would be worse: the update goes on, says so, and every copy stays.
+struct JournalLossCase {
+    const char* name;
+    int afterWait;           // the folder goes after this many waits; 0: during the settings' copy
+    int32_t code;
+    bool written;
+};
+void PrintTo(const JournalLossCase& c, std::ostream* os) { *os << c.name; }
+
+class UpdateJournalLost : public UpdateSimTest, public ::testing::WithParamInterface<JournalLossCase> {
+protected:
+    // The folder becomes a file: nothing can be written in it, not even by root.
+    void breakJournals() {
+        const QString folder = harness().home() + QStringLiteral("/.local/state/hotspot-updater/journals");
+        if (QFileInfo(folder).isFile())
+            return;
+        QDir().mkpath(folder);
+        ASSERT_TRUE(QDir().rename(folder, folder + QStringLiteral(".gone")));
+        QFile blocker(folder);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+};
+
+TEST_P(UpdateJournalLost, StopsBeforeTheBootLoaderOrGoesOnKeepingEveryCopy) {
+    const JournalLossCase& c = GetParam();
+    ready(c.afterWait == 0 ? QStringLiteral(R"({"base": "ftm", "faults": {"hang": "pull /etc/config.db", "hang_seconds": 0.3}})")
+                           : QStringLiteral("ftm"));
+    const QByteArray boardData = sim->deviceFile(kWifi);
+    AppHarness& h = harness();
+    std::atomic<int> waits{0};
+    h.clock->onSleep([&](double) {
+        if (++waits == c.afterWait)
+            QMetaObject::invokeMethod(qApp, [this] { breakJournals(); }, Qt::BlockingQueuedConnection);
+    });
+    log.reset();
+    h.app().onUpdateButtonClick();
+    AppHarness::pumpUntil([&] {
+        if (c.afterWait == 0 && toolRuns().contains(QStringList{"adb", "pull", kConfig, backupEntry() + "/config.db.part"}))
+            breakJournals();
+        return h.app().session().liveWorkers() == 0;
+    });
+    h.clock->onSleep(nullptr);
+
+    EXPECT_EQ(h.screen().status, c.code == 9 ? L("stat The update could not be recorded, so nothing was written !")
+                                             : L("stat Success upgrade device !"));
+    EXPECT_EQ(!flashes().isEmpty(), c.written);
+    EXPECT_EQ(toolRuns().contains(kBootloaderRun), c.written);
+    EXPECT_EQ(sim->deviceFile(kWifi), boardData);
+    if (c.code == 9) {
+        EXPECT_EQ(h.app().session().state(), SessionState::Updating) << "Try Again once the disk has room";
+        return;
+    }
+    EXPECT_TRUE(h.screen().info.contains(L("info The update journal could not be written; every copy of your data is kept.")));
+    for (const QString& name : {QStringLiteral("bdata.SD31.bin"), QStringLiteral("config.db")})
+        EXPECT_TRUE(QFileInfo::exists(backupEntry() + u'/' + name)) << name.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, UpdateJournalLost,
+    ::testing::Values(JournalLossCase{"BeforeItIsCreated", 1, 9, false},
+                      JournalLossCase{"BeforeTheCopiesAreRecorded", 0, 9, false},
+                      JournalLossCase{"AfterTheFirstImage", 5, 0, true},
+                      JournalLossCase{"BeforeTheDataGoesBack", 11, 0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // A link planted at one shared name is neither followed nor stops the other copy.
 TEST_F(UpdateSimTest, PlantedLinkAtASharedNameIsNotFollowed) {
     ready(QStringLiteral("ftm"));
