@@ -246,8 +246,9 @@ class AppWindow:
         press_node(self._node(name), name)
 
 
-def find_dialog_text(pid, starts_with, timeout=30):
-    """(text, OK button) of a message box of process `pid` whose text starts with `starts_with`."""
+def find_dialog_text(pid, starts_with, timeout=30, button="OK"):
+    """(text, button) of a message box of process `pid` whose text starts with `starts_with`,
+    and which has a button named `button`."""
     _init_atspi()
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -255,7 +256,7 @@ def find_dialog_text(pid, starts_with, timeout=30):
             app = find_app(pid)
             nodes = descendants(app) if app else []
             texts = [n.get_name() for n in nodes if (n.get_name() or "").startswith(starts_with)]
-            buttons = [n for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON and n.get_name() == "OK"]
+            buttons = [n for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON and n.get_name() == button]
             if texts and buttons:
                 return texts[0], buttons[0]
         except GLib.Error:

@@ -17,9 +17,10 @@ namespace {
 
 const QStringList kPorts = {"1-2.1", "1-2.2", "1-2.3", "1-2.10"};
 
-// 1-2.2 fails writing boot; 1-2.10 has the package's version already.
+// 1-2.2 fails writing boot; 1-2.3 refuses its settings back; 1-2.10 has the package's
+// version already.
 const char* const kHub = R"({"base": "usr-cdrom", "units": [
-    {"port": "1-2.10", "firmware_version": "1.0.4"}, {"port": "1-2.3"},
+    {"port": "1-2.10", "firmware_version": "1.0.4"}, {"port": "1-2.3", "faults": {"push_error": ["/etc/new_config.db"]}},
     {"port": "1-2.2", "faults": {"flash_fail": ["boot"]}}, {"port": "1-2.1"}]})";
 
 class StationWindowTest : public SimFixture {
@@ -80,11 +81,16 @@ TEST_F(StationWindowTest, StartAllUpdatesEveryOfferedUnitAndTheFailureStaysInIts
     EXPECT_FALSE(w.startAllButton()->isEnabled());
     AppHarness::pumpUntil([&] { return !h.app().station()->updating(); });
     const QString updated = messages::lookupFilled("res Updated to %s", QStringLiteral("1.0.4"));
-    EXPECT_EQ(column(h, StationWindow::Result), (QStringList{updated, L("res Failed"), updated, L("res Up to date")}));
+    EXPECT_EQ(column(h, StationWindow::Result), (QStringList{updated, L("res Failed"), L("res Data not back"), L("res Up to date")}));
     EXPECT_EQ(cell(h, "1-2.2", StationWindow::Status), L("stat Fail to write image !"));
-    // Four units: none updating, two updated, one failed.
+    // Written but its data not back: a row of its own colour, never read as updated.
+    EXPECT_EQ(cell(h, "1-2.3", StationWindow::Status), L("stat The firmware was written, but your data did not go back !"));
+    EXPECT_EQ(w.tone("1-2.3"), StationWindow::Tone::DataNotBack);
+    EXPECT_EQ(w.tone("1-2.1"), StationWindow::Tone::Plain);
+    EXPECT_EQ(w.actionButton("1-2.3")->text(), L("btn Retry"));
+    // Four units: none updating, one updated, two failed.
     QString summary = messages::lookupFilled("stat station %s found, %s updating, %s updated, %s failed", QStringLiteral("4"));
-    for (const char* n : {"0", "2", "1"})
+    for (const char* n : {"0", "1", "2"})
         summary = messages::fill(summary, QString::fromLatin1(n));
     EXPECT_EQ(w.statusLabel()->text(), summary);
     EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");

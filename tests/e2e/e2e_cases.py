@@ -404,6 +404,37 @@ def case_finish_after_kill(c):
     check(not left, f"journals left open: {left}")
 
 
+def case_question_after_kill(c):
+    """The updater killed right after it left the boot loader, before the unit showed what the
+    writing leaves: nothing tells it from another unit on the package. The terminal with --yes
+    leaves it untouched and names the option that decides (exit 15); the window asks, and its
+    "finish" answer puts the unit's own data back."""
+    from harness import E2ERun
+    from window import find_dialog_text, press_node
+
+    c.prepare(faults={"kill_host": {"command": "fastboot reboot", "at": "after"}})
+    files = c.sim.status()["device"]["files"]
+    status, out, err = c.cli("--yes", timeout=UPDATE_TIMEOUT)
+    check(status == -signal.SIGKILL, f"the killed run ended with {status}: {err}")
+    status, out, err = c.cli("--yes", timeout=UPDATE_TIMEOUT)
+    check(status == 15 and "--finish" in err, f"the --yes run ended with {status}: {err!r}")
+    check(c.sim.status()["device"]["files"].get("/etc/new_config.db") is None, "--yes put data on the unit")
+    question = c.tr("stat Is this the hotspot whose update stopped on %s ?").split("%s")[0]
+    with E2ERun(c.bundle, c.work, sim_dir=c.sim.dir, preload=c.tree.sim_usb) as run:
+        run.wait_for(lambda s: s.text("statusLable").startswith(question), FIND_DEVICE_TIMEOUT, "the question")
+        text, yes = find_dialog_text(run.app.pid, question, button=c.tr("btn Finish with the saved data"))
+        run.shot("unit-question")
+        press_node(yes, "finish with the saved data")
+        final = run.wait_for(lambda s: s.text("updateButton") in {c.tr("btn Close"), c.tr("btn Retry")}
+                             and s.enabled("updateButton"), UPDATE_TIMEOUT, "the finish to end")
+        check(final.text("statusLable") == c.tr("stat Success upgrade device !"),
+              f"the finish ended with {final.text('statusLable')!r} / {final.text('infoLable')!r}")
+        c.close_cleanly(run)
+    device = c.sim.status()["device"]
+    check(device["files"].get(WIFI_BOARD_DATA) == files[WIFI_BOARD_DATA], "the calibration is not the device's own")
+    check(device["files"].get("/etc/new_config.db") == files["/etc/config.db"], "the settings did not go back")
+
+
 def case_second_start(c):
     """A second start while an image is written touches nothing: a window start of the same
     user brings the running window to the front and exits 0, a terminal start says who runs

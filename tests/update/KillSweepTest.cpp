@@ -71,15 +71,32 @@ std::vector<KillOutcome>& outcomes() {
     return all;
 }
 
-class KillSweep : public RunnerFixture, public ::testing::WithParamInterface<KillRow> {};
+// A unit with the user's settings, whose update's host is killed as `kill` says.
+QString killScenario(const QJsonObject& kill) {
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{"base", "ftm"},
+                                                       {"files", QJsonObject{{"/etc/config.db", QString::fromUtf8(kUserConfig)}}},
+                                                       {"faults", QJsonObject{{"kill_host", kill}}}})
+                                 .toJson(QJsonDocument::Compact));
+}
+
+class KillRunnerFixture : public RunnerFixture {
+protected:
+    // The host killed while `boot` is written, the unit left in its boot loader with its data
+    // gone; returns the calibration it had.
+    QByteArray killedWhileWriting() {
+        loadScenario(killScenario({{"command", "fastboot flash boot"}, {"at", "during"}}));
+        writeFourImages();
+        const QByteArray boardData = sim->deviceFile(kWifi);
+        EXPECT_EQ(runUpdater(), -1);
+        return boardData;
+    }
+};
+
+class KillSweep : public KillRunnerFixture, public ::testing::WithParamInterface<KillRow> {};
 
 TEST_P(KillSweep, TheNextRunFinishesTheUpdate) {
     const KillRow& row = GetParam();
-    const QJsonObject kill{{"command", row.command}, {"nth", row.nth}, {"at", row.at}};
-    const QJsonObject scenario{{"base", "ftm"},
-                               {"files", QJsonObject{{"/etc/config.db", QString::fromUtf8(kUserConfig)}}},
-                               {"faults", QJsonObject{{"kill_host", kill}}}};
-    loadScenario(QString::fromUtf8(QJsonDocument(scenario).toJson(QJsonDocument::Compact)));
+    loadScenario(killScenario({{"command", row.command}, {"nth", row.nth}, {"at", row.at}}));
     writeFourImages();
     const QByteArray boardData = sim->deviceFile(kWifi);
 
@@ -130,17 +147,10 @@ struct SecondUnit {
 };
 void PrintTo(const SecondUnit& u, std::ostream* os) { *os << u.name; }
 
-class KillSweepSecondUnit : public RunnerFixture, public ::testing::WithParamInterface<SecondUnit> {};
+class KillSweepSecondUnit : public KillRunnerFixture, public ::testing::WithParamInterface<SecondUnit> {};
 
 TEST_P(KillSweepSecondUnit, KeepsItsOwnDataAndTheFirstIsFinishedWithItsOwn) {
-    const QJsonObject kill{{"command", "fastboot flash boot"}, {"at", "during"}};
-    loadScenario(QString::fromUtf8(QJsonDocument(QJsonObject{{"base", "ftm"},
-                                                             {"files", QJsonObject{{"/etc/config.db", QString::fromUtf8(kUserConfig)}}},
-                                                             {"faults", QJsonObject{{"kill_host", kill}}}})
-                                       .toJson(QJsonDocument::Compact)));
-    writeFourImages();
-    const QByteArray boardData = sim->deviceFile(kWifi);
-    ASSERT_EQ(runUpdater(), -1);
+    const QByteArray boardData = killedWhileWriting();
     ASSERT_EQ(countOpenJournals(), 1);
     // Unit A is taken away, as it is: its state is put aside for when it comes back.
     const QString state = sim->stateDir() + QStringLiteral("/state.json");
@@ -220,14 +230,7 @@ TEST_F(KillSweep, AfterThreeResumesTheUserIsAsked) {
 // The way out of any mix-up: the stored copies listed, and one put back on the unit at a port,
 // confirmed by reading it back; a port without a unit and bytes that do not read back are said.
 TEST_F(KillSweep, RestorePutsChosenCopiesBackOnTheUnitAtAPort) {
-    const QJsonObject kill{{"command", "fastboot flash boot"}, {"at", "during"}};
-    loadScenario(QString::fromUtf8(QJsonDocument(QJsonObject{{"base", "ftm"},
-                                                             {"files", QJsonObject{{"/etc/config.db", QString::fromUtf8(kUserConfig)}}},
-                                                             {"faults", QJsonObject{{"kill_host", kill}}}})
-                                       .toJson(QJsonDocument::Compact)));
-    writeFourImages();
-    const QByteArray boardData = sim->deviceFile(kWifi);
-    ASSERT_EQ(runUpdater(), -1);
+    const QByteArray boardData = killedWhileWriting();
     sim->setPersonality(QStringLiteral("ftm")); // back in its firmware, its data gone
     sim->setDeviceFile(kWifi, "factory");
 
