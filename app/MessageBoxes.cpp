@@ -52,8 +52,11 @@ void openUnitQuestion(QWidget* parent, const UnitQuestion& question, DeviceWorkf
     finish->setObjectName(QStringLiteral("finishWithSavedData"));
     QPushButton* other = box->addButton(messages::lookup("btn Update it as another hotspot"), QMessageBox::ActionRole);
     other->setObjectName(QStringLiteral("anotherHotspot"));
-    // No default and no escape: the data goes one way or the other only by a choice.
+    // No default, no escape, and Return presses neither: the data goes one way or the other
+    // only by a choice.
     box->setDefaultButton(static_cast<QPushButton*>(nullptr));
+    finish->setAutoDefault(false);
+    other->setAutoDefault(false);
     QObject::connect(box, &QMessageBox::buttonClicked, box,
                      [&unit, finish](QAbstractButton* b) { unit.answer(b == finish); });
     box->open();

@@ -237,8 +237,8 @@ void DetectionLoop::askWhose(const UpdateJournal& journal, const QString& port) 
         s.animate(false);
         s.enableButton(false);
         s.showButtonTitle(lookup("btn Finish"));
-        s.showStatus(lookupFilled("stat Is this the hotspot whose update stopped on %s ?",
-                                  QLocale().toString(question.stopped.toLocalTime(), QLocale::ShortFormat)));
+        // The question itself is the window's to ask, with its two answers.
+        s.showStatus(lookup("stat The last update did not finish !"));
         s.unitQuestionAsked(question);
     });
 }

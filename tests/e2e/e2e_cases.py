@@ -421,8 +421,10 @@ def case_question_after_kill(c):
     check(c.sim.status()["device"]["files"].get("/etc/new_config.db") is None, "--yes put data on the unit")
     question = c.tr("stat Is this the hotspot whose update stopped on %s ?").split("%s")[0]
     with E2ERun(c.bundle, c.work, sim_dir=c.sim.dir, preload=c.tree.sim_usb) as run:
-        run.wait_for(lambda s: s.text("statusLable").startswith(question), FIND_DEVICE_TIMEOUT, "the question")
-        text, yes = find_dialog_text(run.app.pid, question, button=c.tr("btn Finish with the saved data"))
+        run.wait_for(lambda s: s.text("statusLable") == c.tr("stat The last update did not finish !"),
+                     FIND_DEVICE_TIMEOUT, "the unfinished update")
+        text, yes = find_dialog_text(run.app.pid, question, FIND_DEVICE_TIMEOUT,
+                                     button=c.tr("btn Finish with the saved data"))
         run.shot("unit-question")
         press_node(yes, "finish with the saved data")
         final = run.wait_for(lambda s: s.text("updateButton") in {c.tr("btn Close"), c.tr("btn Retry")}
