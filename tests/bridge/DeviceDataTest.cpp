@@ -1,5 +1,6 @@
 #include "BridgeFixture.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -155,6 +156,25 @@ INSTANTIATE_TEST_SUITE_P(
         PullCase{"SettingsFailedAfterAnEarlierRun", "", false, kCopyFailed, false, true, false, {"bdata.SD31.bin"}},
         PullCase{"NeitherOnTheDevice", kAbsent, true, kAbsent, true, false, true, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An open journal's entry is never rotated away, however many newer ones were confirmed back.
+TEST_F(DataTest, RotationKeepsTheEntriesAnOpenJournalNames) {
+    const BackupStore store = data().backupStore();
+    QStringList made;
+    for (int day = 1; day <= BackupStore::kKeepRuns + 2; ++day) {
+        made << store.createEntry(kSerial, QDateTime(QDate(2020, 1, day), QTime(12, 0), Qt::UTC));
+        writeFile(made.back() + "/bdata.SD31.bin", "calibration");
+        BackupManifest manifest;
+        manifest.unit = QStringLiteral("unit");
+        manifest.files.push_back(*BackupStore::seal(made.back() + "/bdata.SD31.bin", made.back(), "bdata.SD31.bin"));
+        manifest.files.back().restored = true;
+        ASSERT_TRUE(store.writeManifest(made.back(), manifest));
+    }
+    store.rotate(kSerial, {made.first()});
+    EXPECT_TRUE(QFileInfo::exists(made[0])) << "named by an open journal";
+    EXPECT_FALSE(QFileInfo::exists(made[1])) << "the oldest of the eleven others";
+    EXPECT_TRUE(QFileInfo::exists(made[2]));
+}
 
 // ---- restore ----
 

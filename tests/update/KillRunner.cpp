@@ -4,6 +4,7 @@
 //     update_kill_runner BUNDLE HOME [--station SYSFS [MAX]]
 //     update_kill_runner BUNDLE HOME --finish|--other PORT
 //     update_kill_runner BUNDLE HOME --restore [ENTRY PORT]
+//     update_kill_runner BUNDLE HOME --json
 //
 // With --station it is a station whose units are found in the simulator's sysfs tree, MAX of
 // them (default 8) updating at once. --finish and --other answer whose unit is at PORT.
@@ -43,6 +44,10 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    // A trailing --json prints the terminal's JSON objects instead of its lines.
+    const bool json = argc >= 4 && std::strcmp(argv[argc - 1], "--json") == 0;
+    if (json)
+        --argc;
     const bool station = (argc == 5 || argc == 6) && std::strcmp(argv[3], "--station") == 0;
     const bool answers = argc == 5 && (std::strcmp(argv[3], "--finish") == 0 || std::strcmp(argv[3], "--other") == 0);
     const bool restore = (argc == 4 || argc == 6) && std::strcmp(argv[3], "--restore") == 0;
@@ -74,7 +79,7 @@ int main(int argc, char** argv) {
     }
     if (answers)
         (std::strcmp(argv[3], "--finish") == 0 ? options.finishAt : options.otherAt) = QString::fromLocal8Bit(argv[4]);
-    auto* face = new TerminalFace(TerminalFace::Style::Lines, stdout, stderr);
+    auto* face = new TerminalFace(json ? TerminalFace::Style::Json : TerminalFace::Style::Lines, stdout, stderr);
     auto* application = new Application(std::move(env), face, !station ? 0 : argc == 6 ? std::atoi(argv[5]) : Station::kDefaultMaxUpdates);
     const int status = driveFromTerminal(*application, *face, options);
     std::fflush(stdout);

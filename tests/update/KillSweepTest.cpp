@@ -227,6 +227,30 @@ TEST_F(KillSweep, AfterThreeResumesTheUserIsAsked) {
     EXPECT_TRUE(QFileInfo::exists(discarded.front().journal.storeEntry + QStringLiteral("/bdata.SD31.bin")));
 }
 
+// Written, but the data did not read back: its own exit status and JSON, never a success, and
+// the copies stay until the next run puts them back.
+TEST_F(KillSweep, DataNotBackHasItsOwnExitStatusAndJson) {
+    loadScenario(QStringLiteral(R"({"base": "ftm", "faults": {"push_corrupts": ["/etc/new_config.db"]}})"));
+    writeFourImages();
+    const qsizetype from = m_output.size();
+    EXPECT_EQ(runUpdater(nullptr, {QStringLiteral("--json")}), 28);
+    QJsonObject result;
+    for (const QByteArray& line : m_output.mid(from).split('\n'))
+        if (const QJsonObject event = QJsonDocument::fromJson(line).object(); event.value("event") == "result")
+            result = event;
+    EXPECT_EQ(result.value("outcome").toString(), QStringLiteral("failed")) << m_output.mid(from).toStdString();
+    EXPECT_EQ(result.value("result").toInt(), 8);
+    EXPECT_EQ(result.value("data").toString(), QStringLiteral("not back"));
+    EXPECT_EQ(result.value("images").toString(), QStringLiteral("all"));
+    EXPECT_EQ(countOpenJournals(), 1);
+    EXPECT_EQ(countUnconfirmedCopies(), 1);
+
+    sim->clearFaults();
+    EXPECT_EQ(runUpdater(), 0) << m_output.toStdString();
+    EXPECT_EQ(countOpenJournals(), 0);
+    EXPECT_EQ(countUnconfirmedCopies(), 0);
+}
+
 // The way out of any mix-up: the stored copies listed, and one put back on the unit at a port,
 // confirmed by reading it back; a port without a unit and bytes that do not read back are said.
 TEST_F(KillSweep, RestorePutsChosenCopiesBackOnTheUnitAtAPort) {
