@@ -161,6 +161,11 @@ TEST_P(KillSweepSecondUnit, KeepsItsOwnDataAndTheFirstIsFinishedWithItsOwn) {
     const QString portB = sim->ports().first();
     const QByteArray calibrationB = sim->deviceFile(kWifi, portB);
     EXPECT_EQ(runUpdater(), GetParam().status) << m_output.toStdString();
+    if (GetParam().status == 15) {
+        // The user says it is another hotspot: on the package already, it is up to date.
+        EXPECT_EQ(runUpdater(nullptr, {QStringLiteral("--other"), portB}), 0) << m_output.toStdString();
+        EXPECT_TRUE(m_output.contains("up to date")) << m_output.toStdString();
+    }
     EXPECT_EQ(sim->deviceFile(kWifi, portB), calibrationB) << "B keeps its own calibration";
     EXPECT_EQ(imagesWritten(portB), GetParam().updated);
     if (GetParam().updated)
