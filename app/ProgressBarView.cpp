@@ -139,6 +139,13 @@ void ProgressBarView::stopAnimation() {
     announceChange();
 }
 
+void ProgressBarView::setHalted(bool halted) {
+    if (m_halted == halted)
+        return;
+    m_halted = halted;
+    update();
+}
+
 void ProgressBarView::syncTimer() {
     // Only an indeterminate bar moves; a stopped one keeps its stripes where they are.
     if (m_animating && m_indeterminate)
@@ -166,14 +173,14 @@ struct Track {
     QLinearGradient fill;
 };
 
-Track trackOf(const QRect& widgetRect) {
+Track trackOf(const QRect& widgetRect, bool halted = false) {
     Track t;
     t.rect = QRectF(widgetRect).adjusted(0.5, 0.5, -0.5, -0.5);
     const qreal radius = t.rect.height() / 2;
     t.path.addRoundedRect(t.rect, radius, radius);
     t.fill = QLinearGradient(t.rect.topLeft(), t.rect.bottomLeft());
-    t.fill.setColorAt(0, QColor(0x4f, 0x9c, 0xf5));
-    t.fill.setColorAt(1, QColor(0x1f, 0x6f, 0xd6));
+    t.fill.setColorAt(0, halted ? QColor(0xa8, 0xaf, 0xb8) : QColor(0x4f, 0x9c, 0xf5));
+    t.fill.setColorAt(1, halted ? QColor(0x7d, 0x85, 0x90) : QColor(0x1f, 0x6f, 0xd6));
     return t;
 }
 
@@ -232,7 +239,7 @@ void ProgressBarView::paintEvent(QPaintEvent*) {
         p.drawPixmap(0, 0, frame(m_phase));
         return;
     }
-    const Track t = trackOf(rect());
+    const Track t = trackOf(rect(), m_halted);
     paintTrack(p, t);
     if (m_value > 0) {
         QRectF filled = t.rect;

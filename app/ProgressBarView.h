@@ -23,6 +23,10 @@ public:
     static QString percentText(double fraction);
     void startAnimation();
     void stopAnimation();
+    // A bar that stopped short of its work (a failed update): its fill turns grey, so that a
+    // full bar never reads as done.
+    void setHalted(bool halted);
+    bool isHalted() const { return m_halted; }
     // Offset of the moving stripes, in pixels; advances only while animating.
     int stripePhase() const { return m_phase; }
 
@@ -40,6 +44,7 @@ private:
 
     bool m_indeterminate = true;
     bool m_animating = false;
+    bool m_halted = false;
     double m_value = 0.0;
     int m_phase = 0;
     QTimer m_timer;

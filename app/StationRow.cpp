@@ -7,6 +7,25 @@
 
 #include <QPushButton>
 
+namespace {
+
+StationWindow::Tone toneOf(StationRow::Outcome outcome) {
+    switch (outcome) {
+    case StationRow::Outcome::Updated:
+    case StationRow::Outcome::UpToDate:
+        return StationWindow::Tone::Done;
+    case StationRow::Outcome::Failed:
+        return StationWindow::Tone::Failed;
+    case StationRow::Outcome::DataNotBack:
+        return StationWindow::Tone::DataNotBack;
+    case StationRow::Outcome::None:
+        break;
+    }
+    return StationWindow::Tone::Plain;
+}
+
+} // namespace
+
 StationRow::StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed)
     : m_window(window), m_unit(unit), m_port(unit.port()), m_changed(std::move(changed)) {
     m_window.addRow(m_port);
@@ -79,6 +98,7 @@ void StationRow::versionRead(bool updateOffered) {
 }
 
 void StationRow::updateStarted() {
+    m_window.progressBar(m_port)->setHalted(false);
     showOutcome(Outcome::None);
 }
 
@@ -105,17 +125,19 @@ void StationRow::showOutcome(Outcome outcome) {
         break;
     }
     m_window.setText(m_port, StationWindow::Result, text, text.isEmpty() ? QString() : m_status + u'\n' + m_info);
-    m_window.setTone(m_port, outcome == Outcome::DataNotBack ? StationWindow::Tone::DataNotBack : StationWindow::Tone::Plain);
+    m_window.setTone(m_port, toneOf(outcome));
     m_changed();
 }
 
 void StationRow::updateEnded(const UpdateOutcome& outcome) {
     // The completion has shown the outcome in the status line: success or what failed. A
     // full bar only for a success; any other outcome stands still, as in the one window.
-    const bool updated = outcome.result == UpdateResult::Updated;
+    // The bar stands where the update stopped: stripes would read as still at work.
     ProgressBarView* bar = m_window.progressBar(m_port);
     bar->stopAnimation();
-    bar->setIndeterminate(!updated);
+    bar->setIndeterminate(false);
+    const bool updated = outcome.result == UpdateResult::Updated;
+    bar->setHalted(!updated);
     refresh();
     showOutcome(updated                                         ? Outcome::Updated
                 : outcome.result == UpdateResult::DataNotBack ? Outcome::DataNotBack
@@ -124,6 +146,7 @@ void StationRow::updateEnded(const UpdateOutcome& outcome) {
 
 void StationRow::unitQuestionAsked(const UnitQuestion& question) {
     refresh();
+    m_window.setTone(m_port, StationWindow::Tone::Question);
     if (!m_frozen)
         messageboxes::openUnitQuestion(&m_window, question, m_unit);
 }

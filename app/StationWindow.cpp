@@ -46,6 +46,24 @@ QWidget* padded(QWidget* inner) {
     return cell;
 }
 
+// Light fills with dark text: legible in light and dark themes alike, and told apart by more
+// than their hue (the result's words and the bar say the same).
+QColor toneColour(StationWindow::Tone tone) {
+    switch (tone) {
+    case StationWindow::Tone::Done:
+        return {0xd4, 0xf0, 0xd4};
+    case StationWindow::Tone::Failed:
+        return {0xf8, 0xd0, 0xcc};
+    case StationWindow::Tone::DataNotBack:
+        return {0xff, 0xd5, 0x80};
+    case StationWindow::Tone::Question:
+        return {0xd0, 0xe0, 0xff};
+    case StationWindow::Tone::Plain:
+        break;
+    }
+    return {};
+}
+
 template <class Inner>
 Inner* innerOf(QWidget* cell, const QString& name) {
     return cell ? cell->findChild<Inner*>(name) : nullptr;
@@ -145,14 +163,20 @@ void StationWindow::setTone(const QString& port, Tone tone) {
     const int row = rowOf(port);
     if (row < 0)
         return;
-    // Amber, with dark text: legible in light and dark themes alike.
-    const QBrush background = tone == Tone::DataNotBack ? QBrush(QColor(0xff, 0xd5, 0x80)) : QBrush();
-    const QBrush foreground = tone == Tone::DataNotBack ? QBrush(QColor(0x33, 0x26, 0x00)) : QBrush();
+    const QColor fill = toneColour(tone);
+    const QBrush background = fill.isValid() ? QBrush(fill) : QBrush();
+    const QBrush foreground = fill.isValid() ? QBrush(QColor(0x20, 0x20, 0x20)) : QBrush();
     for (int column = 0; column < ColumnCount; ++column) {
         QTableWidgetItem* item = m_table->item(row, column);
         item->setBackground(background);
         item->setForeground(foreground);
         item->setData(Qt::UserRole, static_cast<int>(tone));
+        // The bar's and the button's cells too, so the whole row reads as one.
+        if (QWidget* cell = m_table->cellWidget(row, column)) {
+            QPalette palette = cell->palette();
+            palette.setColor(QPalette::Base, fill.isValid() ? fill : m_table->palette().color(QPalette::Base));
+            cell->setPalette(palette);
+        }
     }
 }
 

@@ -13,9 +13,10 @@ class QTableWidget;
 class StationWindow : public QWidget {
 public:
     enum Column { Port, Version, Status, Progress, Result, Action, ColumnCount };
-    // How a row reads at a glance: plain, or written with the data not back (it needs the
-    // user: Try Again puts the data back).
-    enum class Tone { Plain, DataNotBack };
+    // How a row reads at a glance from across the bench: still to do or at work (plain),
+    // done, failed, written with its data not back (Try Again puts it back), or waiting for
+    // the user's answer.
+    enum class Tone { Plain, Done, Failed, DataNotBack, Question };
 
     explicit StationWindow(QWidget* parent = nullptr);
     // The texts of the string table installed now: headers and the Start All button.

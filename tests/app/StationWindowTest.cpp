@@ -85,8 +85,17 @@ TEST_F(StationWindowTest, StartAllUpdatesEveryOfferedUnitAndTheFailureStaysInIts
     EXPECT_EQ(cell(h, "1-2.2", StationWindow::Status), L("stat Fail to write image !"));
     // Written but its data not back: a row of its own colour, never read as updated.
     EXPECT_EQ(cell(h, "1-2.3", StationWindow::Status), L("stat The firmware was written, but your data did not go back !"));
+    // Done, failed and data not back read apart from across the bench, and a failed bar stands
+    // where it stopped, without the stripes of a unit at work.
     EXPECT_EQ(w.tone("1-2.3"), StationWindow::Tone::DataNotBack);
-    EXPECT_EQ(w.tone("1-2.1"), StationWindow::Tone::Plain);
+    EXPECT_EQ(w.tone("1-2.1"), StationWindow::Tone::Done);
+    EXPECT_EQ(w.tone("1-2.10"), StationWindow::Tone::Done);
+    EXPECT_EQ(w.tone("1-2.2"), StationWindow::Tone::Failed);
+    EXPECT_FALSE(w.progressBar("1-2.2")->isIndeterminate());
+    EXPECT_FALSE(w.progressBar("1-2.2")->isAnimating());
+    EXPECT_TRUE(w.progressBar("1-2.2")->isHalted()) << "a full bar must not read as done";
+    EXPECT_FALSE(w.progressBar("1-2.1")->isHalted());
+    EXPECT_GT(w.progressBar("1-2.2")->value(), 0.0);
     EXPECT_EQ(w.actionButton("1-2.3")->text(), L("btn Retry"));
     // Four units: none updating, one updated, two failed.
     QString summary = messages::lookupFilled("stat station %s found, %s updating, %s updated, %s failed", QStringLiteral("4"));
