@@ -4,6 +4,7 @@
 // nothing of the controller.
 
 #include "workflow/ImageTable.h"
+#include "workflow/RegularFile.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,8 +23,9 @@ QString versionFilePath(const QString& bundlePath);
 // in that encoding or hold a NUL character: such a file is not a text file.
 std::optional<QString> decodeText(const QByteArray& bytes);
 
-// The file read whole (at most `limit` bytes when limit >= 0); nullopt when it cannot be read.
-std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit = -1);
+// A package file read whole (at most `limit` bytes when limit >= 0); nullopt, with `error`
+// saying why when given, unless it is a regular file (not a link, FIFO or device) that reads.
+std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit = -1, QString* error = nullptr);
 // The file read whole and decoded; nullopt when it cannot be read or decoded.
 std::optional<QString> readVersionText(const QString& path);
 
@@ -74,7 +76,13 @@ enum class ImageVerdict {
     SizeMismatch, // present with another size
     Unreadable,   // present but cannot be read (or is not a regular file)
     Md5Mismatch,  // read, but the digest differs (letter case ignored)
+    UnsafeName,   // a folder in the name, "..", an absolute path, or one of the package's own files
 };
+
+// An image name a version file may give: a plain file name of the package's folder, not one
+// of the package's own files. A name that could reach outside the folder is refused wherever
+// a package is made, signed, checked or installed.
+bool isPlainImageName(const QString& name);
 
 struct ImageCheck {
     ImageVerdict verdict = ImageVerdict::Ok;
@@ -82,6 +90,7 @@ struct ImageCheck {
     qint64 actualSize = -1; // when the file was there
     QString actualMd5;      // when it was read
     QByteArray actualSha256; // when it was read and asked for (hex)
+    QString why;            // for Unreadable and UnsafeName: what is wrong with the file
 };
 
 // Path of an image file named in the table: resources + "/" + file.
@@ -95,6 +104,7 @@ struct FileDigests {
     QByteArray sha256; // empty unless asked for
 };
 std::optional<FileDigests> fileDigests(const QString& path, bool withSha256);
+std::optional<FileDigests> fileDigests(const RegularFile& file, bool withSha256);
 // MD5 digest of a file as 32 lowercase hex digits; nullopt when it cannot be read.
 std::optional<QString> md5Hex(const QString& path);
 

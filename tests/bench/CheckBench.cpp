@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     const qsizetype keysAt = args.indexOf(QStringLiteral("--keys"));
     package::TrustedKeys::Source keys;
     if (keysAt > 0 && keysAt + 1 < args.size())
-        keys.folders = {args.at(keysAt + 1)};
+        keys.add(args.at(keysAt + 1));
 
     QElapsedTimer timer;
     timer.start();
