@@ -15,7 +15,7 @@ namespace package {
 class KeyFolder {
 public:
     // `folder` with its links resolved first; each step below is then opened without following one.
-    static KeyFolder open(const QString& folder, const std::vector<uid_t>& owners);
+    [[nodiscard]] static KeyFolder open(const QString& folder, const std::vector<uid_t>& owners);
 
     KeyFolder(KeyFolder&& other) noexcept;
     KeyFolder& operator=(KeyFolder&&) = delete;

@@ -62,7 +62,7 @@ public:
         void add(const QString& folder) { folders.push_back({folder, ::getuid()}); }
     };
     // `log` receives a line for every key file passed over.
-    static TrustedKeys load(const Source& source, const std::function<void(const QString&)>& log);
+    [[nodiscard]] static TrustedKeys load(const Source& source, const std::function<void(const QString&)>& log);
 
     bool empty() const { return m_keys.empty(); }
     const PublicKey* find(const QByteArray& id) const;

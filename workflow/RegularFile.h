@@ -17,7 +17,7 @@ public:
     enum class Links { Refuse, Follow };
 
     // `path` relative to the folder `dir` when it is not absolute (AT_FDCWD: the working one).
-    static RegularFile open(const QString& path, Links links = Links::Refuse, int dir = AT_FDCWD);
+    [[nodiscard]] static RegularFile open(const QString& path, Links links = Links::Refuse, int dir = AT_FDCWD);
 
     RegularFile(RegularFile&& other) noexcept;
     RegularFile& operator=(RegularFile&&) = delete;

@@ -68,23 +68,6 @@ QString downgradeText(const QString& source, const QString& resources) {
     return QStringLiteral("the package's version %1 is older than the bundle's %2").arg(to, from);
 }
 
-// The updater that runs on this machine, if one does; else this process holds the guard until
-// it ends, so none starts while the package changes.
-std::optional<RunningInstance> takeTheGuard(InstanceGuard& guard) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (guard.take(InstanceGuard::Face::Terminal))
-            return std::nullopt;
-        if (!guard.inUse()) {
-            // No socket for us at all (a sandbox): as the application, say so and go on.
-            QTextStream(stderr) << "hotspot-package install: cannot tell whether an updater is running\n";
-            return std::nullopt;
-        }
-        if (std::optional<RunningInstance> running = RunningInstance::find(guard.name()))
-            return running;
-    }
-    return RunningInstance::unknown();
-}
-
 // Copies a regular file of the package, never waiting on a FIFO or following a link.
 bool copyPackageFile(const QString& from, const QString& to) {
     const package::RegularFile source = package::RegularFile::open(from);
@@ -151,8 +134,10 @@ int runInstall(const QStringList& args) {
     if (!withGiven)
         return usage(QStringLiteral("no folder %1").arg(parser.value(QStringLiteral("keys"))));
 
+    // Held until this process ends: no updater starts and reads a package that is changing.
     InstanceGuard guard;
-    if (const std::optional<RunningInstance> running = takeTheGuard(guard))
+    if (const std::optional<RunningInstance> running =
+            takeGuard(guard, InstanceGuard::Face::Terminal, "hotspot-package install"))
         return fail(QStringLiteral("an updater is running on this machine (since %1, by %2); close it first; "
                                    "the bundle is unchanged")
                         .arg(running->since().toLocalTime().toString(QStringLiteral("HH:mm")), running->user()));
