@@ -11,6 +11,7 @@
 #include "workflow/VersionCompare.h"
 
 #include <QDebug>
+#include <QDir>
 
 using messages::lookup;
 
@@ -22,6 +23,21 @@ package::TrustedKeys trustedKeys(const Environment& env) {
     return package::TrustedKeys::load(source, [](const QString& line) {
         qWarning("hotspot-updater: %s", qPrintable(line));
     });
+}
+
+// The check of the package, each good image copied into `copies` as it is hashed: the update
+// writes those copies. Without a place for them nothing could be written: nothing is verified.
+package::PackageJudgement judge(const Environment& env, const QByteArray& versionBytes,
+                                const std::vector<ImageEntry>& entries, const package::TrustedKeys& keys,
+                                const CheckedCopies* copies) {
+    if (!copies) {
+        qWarning("hotspot-updater: no private folder for the checked images in %s", qPrintable(QDir::tempPath()));
+        package::PackageJudgement none;
+        none.selection = package::Selection{0, std::vector<bool>(entries.size(), false)};
+        return none;
+    }
+    return package::checkPackage(env.resourcesPath(), versionBytes, entries, keys, 0,
+                                 package::ImageHasher::Stop::AtFirstFailure, copies->path());
 }
 
 } // namespace
@@ -80,12 +96,19 @@ void runPackageCheck(DeviceSession& session, const Services& services) {
     std::vector<ImageEntry> entries = package::readImageLines(pieces);
     // The table remembers what was verified: the update writes exactly those entries.
     const package::TrustedKeys keys = trustedKeys(env);
-    const package::PackageJudgement judgement = package::checkPackage(env.resourcesPath(), *versionBytes, entries, keys);
+    const std::shared_ptr<const CheckedCopies> copies = CheckedCopies::make();
+    const package::PackageJudgement judgement = judge(env, *versionBytes, entries, keys, copies.get());
     const package::Selection& selection = judgement.selection;
-    for (std::size_t i = 0; i < entries.size(); ++i)
+    QHash<QString, QString> checkedFiles;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         entries[i].verified = selection.verified[i];
+        if (entries[i].verified && i < judgement.checks.size())
+            checkedFiles.insert(QString::fromUtf8(entries[i].file, qstrnlen(entries[i].file, sizeof entries[i].file)),
+                                judgement.checks[i].copy);
+    }
     const uint64_t total = selection.total;
-    session.setPackage(std::make_shared<const Package>(packageVersion, std::move(entries), total));
+    session.setPackage(std::make_shared<const Package>(packageVersion, std::move(entries), total,
+                                                       std::move(checkedFiles), copies));
 
     if (total == 0) {
         session.setState(4);

@@ -151,7 +151,32 @@ QString imagePath(const QString& resourcesDir, const ImageEntry& entry) {
     return resourcesDir + u'/' + QString::fromUtf8(entry.file, qstrnlen(entry.file, sizeof entry.file));
 }
 
-ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256) {
+namespace {
+
+// The file's digests and, when `copyTo` is given, its bytes copied into that new file in the
+// same read: what was hashed is what was copied. nullopt with `why` when either fails (no copy
+// is left then).
+std::optional<FileDigests> hashAndCopy(const RegularFile& file, bool withSha256, const QString& copyTo, QString* why) {
+    QFile copy(copyTo);
+    const bool copying = !copyTo.isEmpty();
+    if (copying && !copy.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *why = QStringLiteral("cannot keep a private copy in %1: %2").arg(copyTo, copy.errorString());
+        return std::nullopt;
+    }
+    std::optional<FileDigests> digests = fileDigests(file, withSha256, copying ? &copy : nullptr);
+    if (digests && (!copying || copy.flush()))
+        return digests;
+    *why = copy.error() == QFileDevice::NoError
+               ? QStringLiteral("cannot be read")
+               : QStringLiteral("cannot keep a private copy in %1: %2").arg(copyTo, copy.errorString());
+    if (copying)
+        copy.remove();
+    return std::nullopt;
+}
+
+} // namespace
+
+ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256, const QString& copyTo) {
     ImageCheck check;
     check.path = imagePath(resourcesDir, entry);
     if (!isPlainImageName(QString::fromUtf8(entry.file, qstrnlen(entry.file, sizeof entry.file)))) {
@@ -170,10 +195,9 @@ ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool
         check.verdict = ImageVerdict::SizeMismatch;
         return check;
     }
-    const std::optional<FileDigests> digests = fileDigests(file, withSha256);
+    const std::optional<FileDigests> digests = hashAndCopy(file, withSha256, copyTo, &check.why);
     if (!digests) {
         check.verdict = ImageVerdict::Unreadable;
-        check.why = QStringLiteral("cannot be read");
         return check;
     }
     check.actualMd5 = digests->md5;
@@ -181,6 +205,10 @@ ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool
     const QString expected = QString::fromUtf8(entry.md5, qstrnlen(entry.md5, sizeof entry.md5));
     check.verdict = digests->md5.compare(expected, Qt::CaseInsensitive) == 0 ? ImageVerdict::Ok
                                                                              : ImageVerdict::Md5Mismatch;
+    if (check.verdict == ImageVerdict::Ok)
+        check.copy = copyTo;
+    else if (!copyTo.isEmpty())
+        QFile::remove(copyTo);
     return check;
 }
 
@@ -188,7 +216,7 @@ std::optional<FileDigests> fileDigests(const QString& path, bool withSha256) {
     return fileDigests(RegularFile::open(path, RegularFile::Links::Follow), withSha256);
 }
 
-std::optional<FileDigests> fileDigests(const RegularFile& regular, bool withSha256) {
+std::optional<FileDigests> fileDigests(const RegularFile& regular, bool withSha256, QIODevice* copy) {
     QFile file;
     if (!regular.isOpen() || ::lseek(regular.fd(), 0, SEEK_SET) != 0 ||
         !file.open(regular.fd(), QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
@@ -210,7 +238,8 @@ std::optional<FileDigests> fileDigests(const RegularFile& regular, bool withSha2
             break;
         const auto size = static_cast<std::size_t>(n);
         if (EVP_DigestUpdate(md5.get(), buffer.constData(), size) != 1 ||
-            (sha256 && EVP_DigestUpdate(sha256.get(), buffer.constData(), size) != 1))
+            (sha256 && EVP_DigestUpdate(sha256.get(), buffer.constData(), size) != 1) ||
+            (copy && copy->write(buffer.constData(), n) != n))
             return std::nullopt;
     }
     auto hex = [](EVP_MD_CTX* context) -> std::optional<QByteArray> {

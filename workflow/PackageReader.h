@@ -6,6 +6,7 @@
 #include "workflow/ImageTable.h"
 #include "workflow/RegularFile.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 #include <cstddef>
@@ -82,7 +83,7 @@ enum class ImageVerdict {
 // An image name a version file may give: a plain file name of the package's folder, not one
 // of the package's own files. A name that could reach outside the folder is refused wherever
 // a package is made, signed, checked or installed.
-bool isPlainImageName(const QString& name);
+[[nodiscard]] bool isPlainImageName(const QString& name);
 
 struct ImageCheck {
     ImageVerdict verdict = ImageVerdict::Ok;
@@ -91,12 +92,15 @@ struct ImageCheck {
     QString actualMd5;      // when it was read
     QByteArray actualSha256; // when it was read and asked for (hex)
     QString why;            // for Unreadable and UnsafeName: what is wrong with the file
+    QString copy;           // the private copy of exactly the bytes that were hashed, when asked for
 };
 
 // Path of an image file named in the table: resources + "/" + file.
 QString imagePath(const QString& resourcesDir, const ImageEntry& entry);
-// `withSha256`: the file's SHA-256 too, from the same read.
-ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256 = false);
+// `withSha256`: the file's SHA-256 too, from the same read. `copyTo`: a new file that receives
+// the bytes as they are hashed, kept only when the image is Ok (its path in `copy`).
+ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256 = false,
+                      const QString& copyTo = QString());
 
 // Digests of a file in lowercase hex, from one read; nullopt when it cannot be read.
 struct FileDigests {
@@ -104,7 +108,8 @@ struct FileDigests {
     QByteArray sha256; // empty unless asked for
 };
 std::optional<FileDigests> fileDigests(const QString& path, bool withSha256);
-std::optional<FileDigests> fileDigests(const RegularFile& file, bool withSha256);
+// `copy`, when given, receives every byte read; a failed write fails the whole.
+std::optional<FileDigests> fileDigests(const RegularFile& file, bool withSha256, QIODevice* copy = nullptr);
 // MD5 digest of a file as 32 lowercase hex digits; nullopt when it cannot be read.
 std::optional<QString> md5Hex(const QString& path);
 

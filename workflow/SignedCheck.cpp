@@ -114,7 +114,7 @@ QByteArray sha256Hex(const QByteArray& bytes) {
 
 PackageJudgement checkPackage(const QString& resourcesDir, const QByteArray& versionBytes,
                               const std::vector<ImageEntry>& entries, const TrustedKeys& keys, int threads,
-                              ImageHasher::Stop stop) {
+                              ImageHasher::Stop stop, const QString& copyDir) {
     PackageJudgement judgement;
     std::optional<Manifest> manifest;
     if (keys.empty() && (keys.required() || carries(resourcesDir, kSignatureName))) {
@@ -125,7 +125,7 @@ PackageJudgement checkPackage(const QString& resourcesDir, const QByteArray& ver
         if (manifest && manifest->versionSha256 != sha256Hex(versionBytes))
             refuse(judgement, SignatureState::VersionChanged, QStringLiteral("the version file is not the signed one"));
     }
-    ImagesChecked checked = checkImages(resourcesDir, entries, threads, stop, manifest.has_value());
+    ImagesChecked checked = checkImages(resourcesDir, entries, threads, stop, manifest.has_value(), copyDir);
     judgement.checks = std::move(checked.checks);
     judgement.selection = std::move(checked.selection);
     if (manifest && judgement.signature == SignatureState::Good)

@@ -34,10 +34,12 @@ struct PackageJudgement {
     }
 };
 
-// `versionBytes`: the version file as read for `entries`.
+// `versionBytes`: the version file as read for `entries`. `copyDir`: where each good image's
+// private copy goes (see ImageHasher).
 [[nodiscard]] PackageJudgement checkPackage(const QString& resourcesDir, const QByteArray& versionBytes,
-                              const std::vector<ImageEntry>& entries, const TrustedKeys& keys, int threads = 0,
-                              ImageHasher::Stop stop = ImageHasher::Stop::AtFirstFailure);
+                                            const std::vector<ImageEntry>& entries, const TrustedKeys& keys,
+                                            int threads = 0, ImageHasher::Stop stop = ImageHasher::Stop::AtFirstFailure,
+                                            const QString& copyDir = QString());
 
 // SHA-256 of bytes in lowercase hex, as the manifest writes it.
 QByteArray sha256Hex(const QByteArray& bytes);

@@ -148,6 +148,29 @@ TEST_F(ImageCheckTest, Verdicts) {
     EXPECT_EQ(package::checkImage(dir.path(), entry("fifo.img", 11, md5)).why, "is not a regular file (a FIFO)");
 }
 
+// The copy the update writes holds exactly what was hashed; a bad image or a copy that cannot
+// be made leaves none, and the latter refuses the image.
+TEST_F(ImageCheckTest, PrivateCopyOfWhatWasHashed) {
+    const QByteArray content = "image bytes";
+    const QByteArray md5 = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
+    write("a.img", content);
+    QTemporaryDir copies;
+    const package::ImageCheck good = package::checkImage(dir.path(), entry("a.img", 11, md5), false, copies.filePath("0.img"));
+    EXPECT_EQ(good.verdict, ImageVerdict::Ok);
+    ASSERT_EQ(good.copy, copies.filePath("0.img"));
+    QFile copy(good.copy);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), content);
+    const package::ImageCheck bad =
+        package::checkImage(dir.path(), entry("a.img", 11, QByteArray(32, '0')), false, copies.filePath("1.img"));
+    EXPECT_EQ(bad.verdict, ImageVerdict::Md5Mismatch);
+    EXPECT_TRUE(bad.copy.isEmpty());
+    EXPECT_FALSE(QFile::exists(copies.filePath("1.img")));
+    const package::ImageCheck nowhere = package::checkImage(dir.path(), entry("a.img", 11, md5), false, "/nonexistent/0.img");
+    EXPECT_EQ(nowhere.verdict, ImageVerdict::Unreadable);
+    EXPECT_TRUE(nowhere.why.startsWith("cannot keep a private copy in /nonexistent/0.img")) << nowhere.why.toStdString();
+}
+
 TEST_F(ImageCheckTest, UnreadableFile) {
     const QString path = write("locked.img", "x");
     QFile::setPermissions(path, QFileDevice::Permissions());
