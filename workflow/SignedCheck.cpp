@@ -125,7 +125,9 @@ PackageJudgement checkPackage(const QString& resourcesDir, const QByteArray& ver
         if (manifest && manifest->versionSha256 != sha256Hex(versionBytes))
             refuse(judgement, SignatureState::VersionChanged, QStringLiteral("the version file is not the signed one"));
     }
-    ImagesChecked checked = checkImages(resourcesDir, entries, threads, stop, manifest.has_value(), copyDir);
+    // A package refused already gets no copies: nothing of it will be written.
+    ImagesChecked checked = checkImages(resourcesDir, entries, threads, stop, manifest.has_value(),
+                                        judgement.signatureRefuses() ? QString() : copyDir);
     judgement.checks = std::move(checked.checks);
     judgement.selection = std::move(checked.selection);
     if (manifest && judgement.signature == SignatureState::Good)

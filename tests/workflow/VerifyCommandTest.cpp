@@ -434,8 +434,9 @@ TEST_F(SignedPackages, TamperedOnesAreRefusedByTheApplicationAndByInstall) {
             EXPECT_LT(clock.elapsed(), 1000);
             EXPECT_EQ(h.app().session().state(), accepted ? 1 : 4);
             const testing_support::Screen screen = h.screen();
-            if (!accepted)
+            if (!accepted) {
                 EXPECT_EQ(screen.status, testing_support::L(row.status));
+            }
             if (!accepted && row.signature) {
                 EXPECT_TRUE(screen.info.startsWith(messages::lookupFilled(
                     "info The firmware package failed its signature check: %s", QString())));
@@ -538,8 +539,9 @@ TEST_F(SignedPackages, KeyFoldersWithoutALoadableKeyRefuseEveryPackage) {
             }
             const VerifyRun checked = verify(package.path());
             EXPECT_EQ(checked.status, accepted ? 0 : 1) << checked.out.toStdString();
-            if (!loads)
+            if (!loads) {
                 EXPECT_TRUE(checked.out.contains("FAILED: no trusted key could be read: ")) << checked.out.toStdString();
+            }
             EXPECT_TRUE(checked.out.contains(QString::fromUtf8(row.why))) << checked.out.toStdString();
 
             // install into a bundle whose keys are the same: with or without --keys, only

@@ -68,6 +68,39 @@ QString downgradeText(const QString& source, const QString& resources) {
     return QStringLiteral("the package's version %1 is older than the bundle's %2").arg(to, from);
 }
 
+struct Allowed {
+    bool missing = false;
+    bool downgrade = false;
+};
+
+// Why the package may not go into the bundle; empty when it may. First the application's
+// check with the bundle's keys (its report on standard output), then that of --keys' keys too,
+// the version order and the images it lacks.
+QString refusal(const QString& source, const QString& resources, const package::TrustedKeys& keys,
+                const std::optional<package::TrustedKeys>& given, Allowed allowed, PackageReport* report) {
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    out << "checking " << source << "\n";
+    *report = checkPackageFolder(source, keys, out, err);
+    if (!report->accepted)
+        return QStringLiteral("the package is refused");
+    if (given) {
+        out << "checking " << source << " with the given keys too\n";
+        QString discard;
+        QTextStream quiet(&discard);
+        if (!checkPackageFolder(source, *given, quiet, err).accepted)
+            return QStringLiteral("the package is refused");
+    }
+    if (const QString older = downgradeText(source, resources); !older.isEmpty() && !allowed.downgrade)
+        return older + QStringLiteral("; give --allow-downgrade to install it anyway");
+    // The application would write only part of the firmware: only on request.
+    if (!report->missingFiles.isEmpty() && !allowed.missing)
+        return QStringLiteral("the package lacks %1 listed image(s) (%2); give --allow-missing to install it anyway")
+            .arg(report->missingFiles.size())
+            .arg(report->missingFiles.join(QStringLiteral(", ")));
+    return {};
+}
+
 // Copies a regular file of the package, never waiting on a FIFO or following a link.
 bool copyPackageFile(const QString& from, const QString& to) {
     const package::RegularFile source = package::RegularFile::open(from);
@@ -129,10 +162,12 @@ int runInstall(const QStringList& args) {
 
     // The bundle's application judges with these keys alone: so does install. --keys adds a
     // check of its own and never lets in what the bundle's keys refuse.
-    const package::TrustedKeys keys = loadKeys(installedKeys(bundle));
-    const std::optional<package::TrustedKeys> withGiven = trustedKeys(parser, bundle);
-    if (!withGiven)
+    const bool keysGiven = parser.isSet(QStringLiteral("keys"));
+    const std::optional<package::TrustedKeys> withGiven =
+        keysGiven ? trustedKeys(parser, bundle) : std::optional<package::TrustedKeys>();
+    if (keysGiven && !withGiven)
         return usage(QStringLiteral("no folder %1").arg(parser.value(QStringLiteral("keys"))));
+    const package::TrustedKeys keys = loadKeys(installedKeys(bundle));
 
     // Held until this process ends: no updater starts and reads a package that is changing.
     InstanceGuard guard;
@@ -143,26 +178,11 @@ int runInstall(const QStringList& args) {
                         .arg(running->since().toLocalTime().toString(QStringLiteral("HH:mm")), running->user()));
 
     QTextStream out(stdout);
-    QTextStream err(stderr);
-    out << "checking " << source << "\n";
-    const PackageReport report = checkPackageFolder(source, keys, out, err);
-    if (!report.accepted)
-        return fail(QStringLiteral("the package is refused; the bundle is unchanged"));
-    if (parser.isSet(QStringLiteral("keys"))) {
-        out << "checking " << source << " with the keys of " << parser.value(QStringLiteral("keys")) << " too\n";
-        QString discard;
-        QTextStream quiet(&discard);
-        if (!checkPackageFolder(source, *withGiven, quiet, err).accepted)
-            return fail(QStringLiteral("the package is refused; the bundle is unchanged"));
-    }
-    if (const QString older = downgradeText(source, resources); !older.isEmpty() && !parser.isSet(allowDowngrade))
-        return fail(older + QStringLiteral("; give --allow-downgrade to install it anyway; the bundle is unchanged"));
-    // The application would write only part of the firmware: only on request.
-    if (!report.missingFiles.isEmpty() && !parser.isSet(allowMissing))
-        return fail(QStringLiteral("the package lacks %1 listed image(s) (%2); give --allow-missing to install it "
-                                   "anyway; the bundle is unchanged")
-                        .arg(report.missingFiles.size())
-                        .arg(report.missingFiles.join(QStringLiteral(", "))));
+    PackageReport report;
+    const Allowed allowed{parser.isSet(allowMissing), parser.isSet(allowDowngrade)};
+    const QString refused = refusal(source, resources, keys, withGiven, allowed, &report);
+    if (!refused.isEmpty())
+        return fail(refused + QStringLiteral("; the bundle is unchanged"));
     const QStringList& files = report.presentFiles;
 
     // Never replace a file of the bundle itself (a tool, a string table, a picture).
@@ -188,6 +208,7 @@ int runInstall(const QStringList& args) {
                                         QFileDevice::ReadOther);
     }
     out << "checking the copy\n";
+    QTextStream err(stderr);
     QString discard;
     QTextStream quiet(&discard);
     if (!checkPackageFolder(staging.path(), keys, quiet, err).accepted)
