@@ -376,6 +376,8 @@ void replaceWithFifo(const QString& path) {
 }
 
 TEST_F(SignedPackages, TamperedOnesAreRefusedByTheApplicationAndByInstall) {
+    if (::getuid() != 0)
+        GTEST_SKIP() << "an installed bundle trusts root's key files alone: only a run as root can make them";
     struct Row {
         const char* what;
         std::function<void(TempBundle&)> tamper; // after signing by the maker
@@ -464,6 +466,8 @@ TEST_F(SignedPackages, TamperedOnesAreRefusedByTheApplicationAndByInstall) {
 // A key folder none of whose keys loads refuses every package, signed or not, in the
 // application, verify and install alike; --keys never lets in what the bundle's keys refuse.
 TEST_F(SignedPackages, KeyFoldersWithoutALoadableKeyRefuseEveryPackage) {
+    if (::getuid() != 0)
+        GTEST_SKIP() << "an installed bundle trusts root's key files alone: only a run as root can make them";
     struct Row {
         const char* what;
         std::function<void(const QString& keys)> make; // the keys folder, from one holding the maker's key
