@@ -46,8 +46,8 @@ bool verifySignature(const PublicKey& key, const QByteArray& message, const QByt
 class TrustedKeys {
 public:
     // Where the keys may come from. A key file is taken only when it is a regular file (not a
-    // link), its owner or root owns it, nobody else may write it, and its folder passes
-    // KeyFolder's judgement.
+    // link) that root or the folder's `owner` owns and nobody else may write, in a folder that
+    // passes KeyFolder's judgement.
     struct Folder {
         QString path;
         uid_t owner = 0;

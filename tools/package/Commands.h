@@ -35,5 +35,5 @@ struct PackageReport {
 
 // The application's check of the package in `folder`, reported line by line on `out`, the
 // verdict on `err` when it fails.
-[[nodiscard]] PackageReport checkPackageFolder(const QString& folder, const package::TrustedKeys& keys, QTextStream& out,
-                                 QTextStream& err);
+[[nodiscard]] PackageReport checkPackageFolder(const QString& folder, const package::TrustedKeys& keys,
+                                               QTextStream& out, QTextStream& err);
