@@ -19,22 +19,6 @@ constexpr double kToolGrace = 2.0;
 
 } // namespace
 
-std::optional<RunningInstance> takeGuard(InstanceGuard& guard, InstanceGuard::Face face) {
-    // A holder that ends between our try and our call frees the guard for a second try.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (guard.take(face))
-            return std::nullopt;
-        if (!guard.inUse()) {
-            // No socket for us at all (a sandbox): nothing to guard with; say so and go on.
-            std::fprintf(stderr, "hotspot-updater: cannot tell whether another updater is running\n");
-            return std::nullopt;
-        }
-        if (std::optional<RunningInstance> running = RunningInstance::find(guard.name()))
-            return running;
-    }
-    return RunningInstance::unknown();
-}
-
 QString alreadyRunningText(const RunningInstance& running, const QString& bundlePath) {
     stringtable::install(bundlePath + QStringLiteral("/Contents/Resources"));
     const QDateTime since = running.since();

@@ -28,9 +28,6 @@ int runTerminal(int& argc, char** argv, Launch launch);
 // Returns the exit status.
 int driveFromTerminal(Application& application, TerminalFace& face, const TerminalOptions& options);
 
-// Takes the host-wide guard for `face`, before anything touches the device: nullopt when this
-// start holds it now, otherwise the updater that does.
-std::optional<RunningInstance> takeGuard(InstanceGuard& guard, InstanceGuard::Face face);
 // "The updater is already running (since HH:MM, by USER)" from the string table in `bundlePath`.
 QString alreadyRunningText(const RunningInstance& running, const QString& bundlePath);
 

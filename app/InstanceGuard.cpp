@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <pwd.h>
@@ -211,4 +212,20 @@ bool RunningInstance::askToRaise() {
         return false;
     const std::optional<QByteArray> reply = readLine(m_fd, kAnswerMs);
     return reply && *reply == kRaised;
+}
+
+std::optional<RunningInstance> takeGuard(InstanceGuard& guard, InstanceGuard::Face face, const char* program) {
+    // A holder that ends between our try and our call frees the guard for a second try.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (guard.take(face))
+            return std::nullopt;
+        if (!guard.inUse()) {
+            // No socket for us at all (a sandbox): nothing to guard with; say so and go on.
+            std::fprintf(stderr, "%s: cannot tell whether another updater is running\n", program);
+            return std::nullopt;
+        }
+        if (std::optional<RunningInstance> running = RunningInstance::find(guard.name()))
+            return running;
+    }
+    return RunningInstance::unknown();
 }

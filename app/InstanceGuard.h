@@ -81,3 +81,9 @@ private:
     QDateTime m_since;
     InstanceGuard::Face m_face = InstanceGuard::Face::Terminal;
 };
+
+// Takes the host-wide guard for `face`, before anything touches the device or the package:
+// nullopt when this process holds it now, otherwise the updater that does. Without any socket
+// (a sandbox) `program` says on standard error that it cannot tell, and goes on.
+std::optional<RunningInstance> takeGuard(InstanceGuard& guard, InstanceGuard::Face face,
+                                         const char* program = "hotspot-updater");

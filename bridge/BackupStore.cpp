@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <map>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,9 +23,16 @@ namespace {
 
 // A file's digest as lower-case hex; nullopt when it cannot be read.
 std::optional<QString> fileDigest(const QString& path, QCryptographicHash::Algorithm algorithm) {
-    QFile file(path);
+    // Regular files only, opened without waiting: a FIFO put in a file's place never hangs us.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat status {};
+    QFile file;
     QCryptographicHash hash(algorithm);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    const bool read = fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                      file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) && hash.addData(&file);
+    if (fd >= 0 && !file.isOpen())
+        ::close(fd);
+    if (!read)
         return std::nullopt;
     return QString::fromLatin1(hash.result().toHex());
 }

@@ -181,6 +181,10 @@
         <translation>The firmware package could not be confirmed as coming from a trusted maker: %s</translation>
     </message>
     <message>
+        <source>info No trusted key could be read: %s</source>
+        <translation>No trusted key could be read, so the firmware package cannot be confirmed: %s</translation>
+    </message>
+    <message>
         <source>warning Please do not remove, update is in progress.</source>
         <translation>Please do not unplug your hotspot while the update is in progress.</translation>
     </message>

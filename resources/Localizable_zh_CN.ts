@@ -181,6 +181,10 @@
         <translation>无法确认固件包来自可信的发布者：%s</translation>
     </message>
     <message>
+        <source>info No trusted key could be read: %s</source>
+        <translation>无法读取任何可信密钥，因此无法确认固件包：%s</translation>
+    </message>
+    <message>
         <source>warning Please do not remove, update is in progress.</source>
         <translation>正在更新，请勿拔下随身热点。</translation>
     </message>

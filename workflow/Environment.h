@@ -41,8 +41,8 @@ struct Environment {
     QString sysfsRoot = QStringLiteral("/sys");
     // Paths whose presence as a regular file means the device-access rule is installed.
     QStringList driverPaths;
-    // The machine's trusted package keys (beside the bundle's own), and the only user a key
-    // file may belong to; nobody else may be able to write it.
+    // The machine's trusted package keys (beside the bundle's own), and the user a key file
+    // may belong to besides root; nobody else may be able to write it.
     QString systemKeysDir = package::kSystemKeysDir;
     uid_t keyOwner = 0;
     std::shared_ptr<Clock> clock;

@@ -22,7 +22,7 @@ ImageHasher::ImageHasher(int threads)
     : m_threads(threads > 0 ? threads : std::max(1, QThread::idealThreadCount())) {}
 
 std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir, const std::vector<ImageEntry>& entries,
-                                           Stop stop, bool withSha256) const {
+                                           Stop stop, bool withSha256, const QString& copyDir) const {
     std::vector<ImageCheck> checks(entries.size());
     std::atomic<std::size_t> next{0};
     // The earliest failure so far: entries after it no longer matter and are not started.
@@ -32,7 +32,9 @@ std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir, const st
         for (std::size_t i = next++; i < entries.size(); i = next++) {
             if (i > firstFailure.load())
                 continue;
-            checks[i] = checkImage(resourcesDir, entries[i], withSha256);
+            // One copy per entry: an image listed twice is never written by two threads at once.
+            const QString copy = copyDir.isEmpty() ? QString() : copyDir + QStringLiteral("/%1.img").arg(i);
+            checks[i] = checkImage(resourcesDir, entries[i], withSha256, copy);
             if (stop == Stop::AtFirstFailure && refuses(checks[i].verdict))
                 lowerTo(firstFailure, i);
         }
@@ -53,10 +55,10 @@ std::vector<ImageCheck> ImageHasher::check(const QString& resourcesDir, const st
 }
 
 ImagesChecked checkImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads,
-                          ImageHasher::Stop stop, bool withSha256) {
+                          ImageHasher::Stop stop, bool withSha256, const QString& copyDir) {
     const std::vector<ImageEntry> walked(entries.begin(), entries.begin() + walkLength(entries));
     ImagesChecked result;
-    result.checks = ImageHasher(threads).check(resourcesDir, walked, stop, withSha256);
+    result.checks = ImageHasher(threads).check(resourcesDir, walked, stop, withSha256, copyDir);
     std::vector<ImageVerdict> verdicts;
     for (const ImageCheck& check : result.checks)
         verdicts.push_back(check.verdict);

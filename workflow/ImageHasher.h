@@ -17,9 +17,11 @@ public:
 
     // Stop::AtFirstFailure gives the walk's answer; Stop::Never checks every entry (a report
     // that names every bad image). `withSha256`: each image's SHA-256 too, in the same read.
+    // `copyDir`: a private copy of each good image there, made in the same read.
     enum class Stop { AtFirstFailure, Never };
     std::vector<ImageCheck> check(const QString& resourcesDir, const std::vector<ImageEntry>& entries,
-                                  Stop stop = Stop::AtFirstFailure, bool withSha256 = false) const;
+                                  Stop stop = Stop::AtFirstFailure, bool withSha256 = false,
+                                  const QString& copyDir = QString()) const;
 
 private:
     int m_threads;
@@ -32,7 +34,8 @@ struct ImagesChecked {
     Selection selection;
 };
 ImagesChecked checkImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads = 0,
-                          ImageHasher::Stop stop = ImageHasher::Stop::AtFirstFailure, bool withSha256 = false);
+                          ImageHasher::Stop stop = ImageHasher::Stop::AtFirstFailure, bool withSha256 = false,
+                          const QString& copyDir = QString());
 Selection verifyImages(const QString& resourcesDir, const std::vector<ImageEntry>& entries, int threads = 0);
 
 } // namespace package

@@ -2,7 +2,6 @@
 // initialising to searching, or to finished with the reason on the screen.
 
 #include "workflow/PackageCheck.h"
-#include "bridge/OutputText.h"
 #include "usb/usbutils.h"
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"
@@ -12,17 +11,33 @@
 #include "workflow/VersionCompare.h"
 
 #include <QDebug>
+#include <QDir>
 
 using messages::lookup;
 
 namespace {
 
-// The bundle's own keys and the machine's; a key file others may write is passed over.
+// The bundle's own keys and the machine's; a key file or folder others may write is passed over.
 package::TrustedKeys trustedKeys(const Environment& env) {
     const auto source = package::TrustedKeys::Source::installed(env.resourcesPath(), env.systemKeysDir, env.keyOwner);
     return package::TrustedKeys::load(source, [](const QString& line) {
         qWarning("hotspot-updater: %s", qPrintable(line));
     });
+}
+
+// The check of the package, each good image copied into `copies` as it is hashed: the update
+// writes those copies. Without a place for them nothing could be written: nothing is verified.
+package::PackageJudgement judge(const Environment& env, const QByteArray& versionBytes,
+                                const std::vector<ImageEntry>& entries, const package::TrustedKeys& keys,
+                                const CheckedCopies* copies) {
+    if (!copies) {
+        qWarning("hotspot-updater: no private folder for the checked images in %s", qPrintable(QDir::tempPath()));
+        package::PackageJudgement none;
+        none.selection = package::Selection{0, std::vector<bool>(entries.size(), false)};
+        return none;
+    }
+    return package::checkPackage(env.resourcesPath(), versionBytes, entries, keys, 0,
+                                 package::ImageHasher::Stop::AtFirstFailure, copies->path());
 }
 
 } // namespace
@@ -55,9 +70,13 @@ void runPackageCheck(DeviceSession& session, const Services& services) {
     // Before any device is offered anything: an update left unfinished comes first.
     for (const SetAsideJournal& aside : services.journal.review())
         session.showNotice(setAsideNotice(aside));
-    const std::optional<QByteArray> versionBytes = package::readFileBytes(package::versionFilePath(env.bundlePath));
+    QString unreadable;
+    const std::optional<QByteArray> versionBytes =
+        package::readFileBytes(package::versionFilePath(env.bundlePath), -1, &unreadable);
     const std::optional<QString> text = versionBytes ? package::decodeText(*versionBytes) : std::nullopt;
     if (!text) {
+        if (!versionBytes)
+            qWarning("hotspot-updater: %s %s", qPrintable(package::versionFilePath(env.bundlePath)), qPrintable(unreadable));
         fail("stat Fail to check version info !");
         offerClose();
         session.packageCheckFailed(false);
@@ -73,16 +92,23 @@ void runPackageCheck(DeviceSession& session, const Services& services) {
         return;
     }
 
-    const QString packageVersion = version::bounded(output::parseVersionNumber(pieces.front()));
+    const QString packageVersion = version::ofPackage(pieces.front());
     std::vector<ImageEntry> entries = package::readImageLines(pieces);
     // The table remembers what was verified: the update writes exactly those entries.
-    const package::PackageJudgement judgement =
-        package::checkPackage(env.resourcesPath(), *versionBytes, entries, trustedKeys(env));
+    const package::TrustedKeys keys = trustedKeys(env);
+    const std::shared_ptr<const CheckedCopies> copies = CheckedCopies::make();
+    const package::PackageJudgement judgement = judge(env, *versionBytes, entries, keys, copies.get());
     const package::Selection& selection = judgement.selection;
-    for (std::size_t i = 0; i < entries.size(); ++i)
+    QHash<QString, QString> checkedFiles;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         entries[i].verified = selection.verified[i];
+        if (entries[i].verified && i < judgement.checks.size())
+            checkedFiles.insert(QString::fromUtf8(entries[i].file, qstrnlen(entries[i].file, sizeof entries[i].file)),
+                                judgement.checks[i].copy);
+    }
     const uint64_t total = selection.total;
-    session.setPackage(std::make_shared<const Package>(packageVersion, std::move(entries), total));
+    session.setPackage(std::make_shared<const Package>(packageVersion, std::move(entries), total,
+                                                       std::move(checkedFiles), copies));
 
     if (total == 0) {
         session.move(SessionState::Checking, SessionState::Finished);
@@ -91,7 +117,10 @@ void runPackageCheck(DeviceSession& session, const Services& services) {
         session.showWarning(QStringLiteral("stat Fail to check image file !"));
         if (judgement.signatureRefuses()) {
             qWarning("hotspot-updater: package refused: %s", qPrintable(judgement.why));
-            session.showInfo(messages::lookupFilled("info The firmware package failed its signature check: %s", judgement.why));
+            session.showInfo(judgement.signature == package::SignatureState::NoTrustedKey
+                                 ? messages::lookupFilled("info No trusted key could be read: %s", keys.whyNone())
+                                 : messages::lookupFilled("info The firmware package failed its signature check: %s",
+                                                          judgement.why));
         }
         offerClose();
         session.packageCheckFailed(false);

@@ -1,5 +1,6 @@
 #include "workflow/PackageKeys.h"
-#include "workflow/PackageReader.h"
+#include "workflow/KeyFolder.h"
+#include "workflow/RegularFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -47,14 +48,6 @@ std::optional<QByteArray> keyIdOf(EVP_PKEY* key) {
     const QByteArray digest = QCryptographicHash::hash(
         QByteArrayView(reinterpret_cast<const char*>(raw), static_cast<qsizetype>(length)), QCryptographicHash::Sha256);
     return digest.left(8).toHex();
-}
-
-std::optional<QByteArray> readSmallFile(int fd) {
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.read(kMaxKeyFile);
-    return file.error() == QFileDevice::NoError ? std::optional(bytes) : std::nullopt;
 }
 
 std::optional<PublicKey> publicKeyFromPem(const QByteArray& pem, const QString& path) {
@@ -106,9 +99,11 @@ std::optional<QByteArray> generateKeyPair(const QString& dir, QString* error) {
 }
 
 std::optional<Signed> signWithKeyFile(const QString& keyFile, const QByteArray& message, QString* error) {
-    const std::optional<QByteArray> pem = readFileBytes(keyFile, kMaxKeyFile);
+    // The secret key is named on the command line: a link to it is fine, a FIFO is not.
+    const RegularFile file = RegularFile::open(keyFile, RegularFile::Links::Follow);
+    const std::optional<QByteArray> pem = file.readAll(kMaxKeyFile);
     if (!pem) {
-        *error = QStringLiteral("cannot read %1").arg(keyFile);
+        *error = QStringLiteral("cannot read %1: %2").arg(keyFile, file.isOpen() ? QStringLiteral("read error") : file.error());
         return std::nullopt;
     }
     Bio bio = memoryBio(*pem); // reads `pem` in place: it must outlive the BIO
@@ -144,44 +139,68 @@ bool verifySignature(const PublicKey& key, const QByteArray& message, const QByt
 
 TrustedKeys TrustedKeys::load(const Source& source, const std::function<void(const QString&)>& log) {
     TrustedKeys keys;
-    for (const QString& folder : source.folders) {
-        for (const QString& name : QDir(folder).entryList({QStringLiteral("*.pub")}, QDir::Files | QDir::Hidden, QDir::Name)) {
-            const QString path = QDir(folder).filePath(name);
-            // The file that is judged is the file that is read: one descriptor for both.
-            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-            if (fd < 0) {
-                log(QStringLiteral("key file %1 cannot be read; ignored").arg(path));
-                continue;
-            }
-            struct stat st {};
-            const bool judged = ::fstat(fd, &st) == 0;
-            const bool trusted = judged && S_ISREG(st.st_mode) &&
-                                 (!source.owner || (st.st_uid == *source.owner && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0));
-            const std::optional<QByteArray> pem = trusted ? readSmallFile(fd) : std::nullopt;
-            ::close(fd);
-            if (!trusted) {
-                const uid_t owner = source.owner.value_or(0);
-                log(QStringLiteral("key file %1 may be changed by a user other than %2; ignored")
-                        .arg(path, owner == 0 ? QStringLiteral("root") : QStringLiteral("uid %1").arg(owner)));
-                continue;
-            }
-            std::optional<PublicKey> key = pem ? publicKeyFromPem(*pem, path) : std::nullopt;
-            if (!key) {
-                log(QStringLiteral("key file %1 holds no Ed25519 public key; ignored").arg(path));
-                continue;
-            }
-            keys.add(std::move(*key));
-        }
-    }
+    for (const Folder& folder : source.folders)
+        keys.loadFolder(folder, log);
     return keys;
+}
+
+void TrustedKeys::refuse(const QString& why, const std::function<void(const QString&)>& log) {
+    m_refusals << why;
+    log(why + QStringLiteral("; ignored"));
+}
+
+void TrustedKeys::loadFolder(const Folder& folder, const std::function<void(const QString&)>& log) {
+    m_searched << folder.path;
+    struct stat entry {};
+    // Anything by that name, even a dangling link, makes the keys required: fail closed.
+    if (::lstat(QFile::encodeName(folder.path).constData(), &entry) != 0)
+        return;
+    m_present << folder.path;
+    const std::vector<uid_t> owners{folder.owner, ::getuid()};
+    const KeyFolder opened = KeyFolder::open(folder.path, owners);
+    if (!opened.isOpen()) {
+        refuse(opened.error(), log);
+        return;
+    }
+    const QDir dir(folder.path);
+    const QStringList names =
+        dir.entryList({QStringLiteral("*.pub")}, QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
+    if (names.isEmpty())
+        refuse(QStringLiteral("%1 holds no public key (*.pub)").arg(folder.path), log);
+    for (const QString& name : names) {
+        const QString path = dir.filePath(name);
+        // Opened in the folder that was judged, without following a link.
+        const RegularFile file = RegularFile::open(name, RegularFile::Links::Refuse, opened.fd());
+        if (!file.isOpen()) {
+            refuse(QStringLiteral("%1 %2").arg(path, file.error()), log);
+            continue;
+        }
+        const QString writable = writableByOthers(path, file.status(), {folder.owner});
+        if (!writable.isEmpty()) {
+            refuse(writable, log);
+            continue;
+        }
+        const std::optional<QByteArray> pem = file.readAll(kMaxKeyFile);
+        std::optional<PublicKey> key = pem ? publicKeyFromPem(*pem, path) : std::nullopt;
+        if (!key) {
+            refuse(QStringLiteral("%1 holds no Ed25519 public key").arg(path), log);
+            continue;
+        }
+        m_keys.push_back(std::move(*key));
+    }
+}
+
+QString TrustedKeys::whyNone() const {
+    if (!m_refusals.isEmpty())
+        return m_refusals.join(QStringLiteral("; "));
+    return QStringLiteral("no key folder exists (%1)").arg(m_searched.join(QStringLiteral(", ")));
 }
 
 TrustedKeys::Source TrustedKeys::Source::installed(const QString& resourcesDir, const QString& systemDir, uid_t owner) {
     Source source;
     if (!resourcesDir.isEmpty())
-        source.folders << resourcesDir + QStringLiteral("/keys");
-    source.folders << systemDir;
-    source.owner = owner;
+        source.folders.push_back({resourcesDir + QStringLiteral("/keys"), owner});
+    source.folders.push_back({systemDir, owner});
     return source;
 }
 

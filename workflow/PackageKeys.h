@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 typedef struct evp_pkey_st EVP_PKEY;
@@ -44,26 +45,42 @@ bool verifySignature(const PublicKey& key, const QByteArray& message, const QByt
 // The keys a check trusts: every "*.pub" of the folders that holds an Ed25519 public key.
 class TrustedKeys {
 public:
-    // Where the keys may come from. With `owner` set, a key file is taken only when that user
-    // owns it and nobody else may write it (root for installed bundles); without it every
-    // file of the folders counts (a folder named on the command line).
+    // Where the keys may come from. A key file is taken only when it is a regular file (not a
+    // link) that root or the folder's `owner` owns and nobody else may write, in a folder that
+    // passes KeyFolder's judgement.
+    struct Folder {
+        QString path;
+        uid_t owner = 0;
+    };
     struct Source {
-        QStringList folders;
-        std::optional<uid_t> owner;
+        std::vector<Folder> folders;
 
         // An installed program's keys: its bundle's own ("keys" in its resources, when it has
-        // any) and the machine's, each file owned by `owner` alone.
+        // any) and the machine's, each file owned by `owner` (root for installed bundles).
         static Source installed(const QString& resourcesDir, const QString& systemDir, uid_t owner);
+        // A folder given by this user: their files or root's.
+        void add(const QString& folder) { folders.push_back({folder, ::getuid()}); }
     };
     // `log` receives a line for every key file passed over.
-    static TrustedKeys load(const Source& source, const std::function<void(const QString&)>& log);
+    [[nodiscard]] static TrustedKeys load(const Source& source, const std::function<void(const QString&)>& log);
 
     bool empty() const { return m_keys.empty(); }
     const PublicKey* find(const QByteArray& id) const;
     void add(PublicKey key) { m_keys.push_back(std::move(key)); }
 
+    // Some key folder exists: then only a package signed by a key that loads is taken.
+    bool required() const { return !m_present.isEmpty(); }
+    // Why no key loads: every key or folder refused, "; "-separated.
+    QString whyNone() const;
+
 private:
+    void loadFolder(const Folder& folder, const std::function<void(const QString&)>& log);
+    void refuse(const QString& why, const std::function<void(const QString&)>& log);
+
     std::vector<PublicKey> m_keys;
+    QStringList m_present;  // the key folders that exist
+    QStringList m_searched; // every folder looked at
+    QStringList m_refusals;
 };
 
 } // namespace package

@@ -1,4 +1,5 @@
 #include "workflow/PackageReader.h"
+#include "workflow/Manifest.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <openssl/evp.h>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace package {
 
@@ -53,14 +55,17 @@ std::optional<QString> decodeText(const QByteArray& bytes) {
     return text;
 }
 
-std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = limit < 0 ? file.readAll() : file.read(limit);
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
+std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit, QString* error) {
+    const RegularFile file = RegularFile::open(path);
+    std::optional<QByteArray> bytes = file.readAll(limit);
+    if (!bytes && error)
+        *error = file.isOpen() ? QStringLiteral("cannot be read") : file.error();
     return bytes;
+}
+
+bool isPlainImageName(const QString& name) {
+    return !name.isEmpty() && !name.contains(u'/') && !name.startsWith(u'.') && name != QStringLiteral("version") &&
+           name != kManifestName && name != kSignatureName;
 }
 
 std::optional<QString> readVersionText(const QString& path) {
@@ -146,25 +151,51 @@ QString imagePath(const QString& resourcesDir, const ImageEntry& entry) {
     return resourcesDir + u'/' + QString::fromUtf8(entry.file, qstrnlen(entry.file, sizeof entry.file));
 }
 
-ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256) {
+namespace {
+
+// The file's digests and, when `copyTo` is given, its bytes copied into that new file in the
+// same read: what was hashed is what was copied. nullopt with `why` when either fails (no copy
+// is left then).
+std::optional<FileDigests> hashAndCopy(const RegularFile& file, bool withSha256, const QString& copyTo, QString* why) {
+    QFile copy(copyTo);
+    const bool copying = !copyTo.isEmpty();
+    if (copying && !copy.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *why = QStringLiteral("cannot keep a private copy in %1: %2").arg(copyTo, copy.errorString());
+        return std::nullopt;
+    }
+    std::optional<FileDigests> digests = fileDigests(file, withSha256, copying ? &copy : nullptr);
+    if (digests && (!copying || copy.flush()))
+        return digests;
+    *why = copy.error() == QFileDevice::NoError
+               ? QStringLiteral("cannot be read")
+               : QStringLiteral("cannot keep a private copy in %1: %2").arg(copyTo, copy.errorString());
+    if (copying)
+        copy.remove();
+    return std::nullopt;
+}
+
+} // namespace
+
+ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256, const QString& copyTo) {
     ImageCheck check;
     check.path = imagePath(resourcesDir, entry);
-    const QFileInfo info(check.path);
-    if (!info.exists()) {
-        check.verdict = ImageVerdict::Absent;
+    if (!isPlainImageName(QString::fromUtf8(entry.file, qstrnlen(entry.file, sizeof entry.file)))) {
+        check.verdict = ImageVerdict::UnsafeName;
+        check.why = QStringLiteral("not a plain file name of the package's folder");
         return check;
     }
-    // A folder (an empty file name names the resources folder itself) is no image.
-    if (!info.isFile()) {
-        check.verdict = ImageVerdict::Unreadable;
+    const RegularFile file = RegularFile::open(check.path);
+    if (!file.isOpen()) {
+        check.verdict = file.absent() ? ImageVerdict::Absent : ImageVerdict::Unreadable;
+        check.why = file.error();
         return check;
     }
-    check.actualSize = info.size();
+    check.actualSize = file.status().st_size;
     if (check.actualSize != entry.size) {
         check.verdict = ImageVerdict::SizeMismatch;
         return check;
     }
-    const std::optional<FileDigests> digests = fileDigests(check.path, withSha256);
+    const std::optional<FileDigests> digests = hashAndCopy(file, withSha256, copyTo, &check.why);
     if (!digests) {
         check.verdict = ImageVerdict::Unreadable;
         return check;
@@ -174,12 +205,21 @@ ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool
     const QString expected = QString::fromUtf8(entry.md5, qstrnlen(entry.md5, sizeof entry.md5));
     check.verdict = digests->md5.compare(expected, Qt::CaseInsensitive) == 0 ? ImageVerdict::Ok
                                                                              : ImageVerdict::Md5Mismatch;
+    if (check.verdict == ImageVerdict::Ok)
+        check.copy = copyTo;
+    else if (!copyTo.isEmpty())
+        QFile::remove(copyTo);
     return check;
 }
 
 std::optional<FileDigests> fileDigests(const QString& path, bool withSha256) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    return fileDigests(RegularFile::open(path, RegularFile::Links::Follow), withSha256);
+}
+
+std::optional<FileDigests> fileDigests(const RegularFile& regular, bool withSha256, QIODevice* copy) {
+    QFile file;
+    if (!regular.isOpen() || ::lseek(regular.fd(), 0, SEEK_SET) != 0 ||
+        !file.open(regular.fd(), QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
         return std::nullopt;
     using Context = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
     Context md5(EVP_MD_CTX_new(), EVP_MD_CTX_free);
@@ -198,7 +238,8 @@ std::optional<FileDigests> fileDigests(const QString& path, bool withSha256) {
             break;
         const auto size = static_cast<std::size_t>(n);
         if (EVP_DigestUpdate(md5.get(), buffer.constData(), size) != 1 ||
-            (sha256 && EVP_DigestUpdate(sha256.get(), buffer.constData(), size) != 1))
+            (sha256 && EVP_DigestUpdate(sha256.get(), buffer.constData(), size) != 1) ||
+            (copy && copy->write(buffer.constData(), n) != n))
             return std::nullopt;
     }
     auto hex = [](EVP_MD_CTX* context) -> std::optional<QByteArray> {
@@ -227,6 +268,7 @@ const char* verdictText(ImageVerdict verdict) {
     case ImageVerdict::SizeMismatch: return "size mismatch";
     case ImageVerdict::Unreadable: return "unreadable";
     case ImageVerdict::Md5Mismatch: return "MD5 mismatch";
+    case ImageVerdict::UnsafeName: return "unsafe file name";
     }
     return "?";
 }

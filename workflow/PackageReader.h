@@ -4,7 +4,9 @@
 // nothing of the controller.
 
 #include "workflow/ImageTable.h"
+#include "workflow/RegularFile.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 #include <cstddef>
@@ -22,8 +24,9 @@ QString versionFilePath(const QString& bundlePath);
 // in that encoding or hold a NUL character: such a file is not a text file.
 std::optional<QString> decodeText(const QByteArray& bytes);
 
-// The file read whole (at most `limit` bytes when limit >= 0); nullopt when it cannot be read.
-std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit = -1);
+// A package file read whole (at most `limit` bytes when limit >= 0); nullopt, with `error`
+// saying why when given, unless it is a regular file (not a link, FIFO or device) that reads.
+std::optional<QByteArray> readFileBytes(const QString& path, qint64 limit = -1, QString* error = nullptr);
 // The file read whole and decoded; nullopt when it cannot be read or decoded.
 std::optional<QString> readVersionText(const QString& path);
 
@@ -74,7 +77,13 @@ enum class ImageVerdict {
     SizeMismatch, // present with another size
     Unreadable,   // present but cannot be read (or is not a regular file)
     Md5Mismatch,  // read, but the digest differs (letter case ignored)
+    UnsafeName,   // a folder in the name, "..", an absolute path, or one of the package's own files
 };
+
+// An image name a version file may give: a plain file name of the package's folder, not one
+// of the package's own files. A name that could reach outside the folder is refused wherever
+// a package is made, signed, checked or installed.
+[[nodiscard]] bool isPlainImageName(const QString& name);
 
 struct ImageCheck {
     ImageVerdict verdict = ImageVerdict::Ok;
@@ -82,12 +91,16 @@ struct ImageCheck {
     qint64 actualSize = -1; // when the file was there
     QString actualMd5;      // when it was read
     QByteArray actualSha256; // when it was read and asked for (hex)
+    QString why;            // for Unreadable and UnsafeName: what is wrong with the file
+    QString copy;           // the private copy of exactly the bytes that were hashed, when asked for
 };
 
 // Path of an image file named in the table: resources + "/" + file.
 QString imagePath(const QString& resourcesDir, const ImageEntry& entry);
-// `withSha256`: the file's SHA-256 too, from the same read.
-ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256 = false);
+// `withSha256`: the file's SHA-256 too, from the same read. `copyTo`: a new file that receives
+// the bytes as they are hashed, kept only when the image is Ok (its path in `copy`).
+ImageCheck checkImage(const QString& resourcesDir, const ImageEntry& entry, bool withSha256 = false,
+                      const QString& copyTo = QString());
 
 // Digests of a file in lowercase hex, from one read; nullopt when it cannot be read.
 struct FileDigests {
@@ -95,6 +108,8 @@ struct FileDigests {
     QByteArray sha256; // empty unless asked for
 };
 std::optional<FileDigests> fileDigests(const QString& path, bool withSha256);
+// `copy`, when given, receives every byte read; a failed write fails the whole.
+std::optional<FileDigests> fileDigests(const RegularFile& file, bool withSha256, QIODevice* copy = nullptr);
 // MD5 digest of a file as 32 lowercase hex digits; nullopt when it cannot be read.
 std::optional<QString> md5Hex(const QString& path);
 

@@ -3,6 +3,9 @@
 #include "workflow/Manifest.h"
 
 #include <QCryptographicHash>
+#include <QFile>
+
+#include <sys/stat.h>
 
 namespace package {
 
@@ -11,7 +14,15 @@ namespace {
 // The signature files are small; a larger file is no signature file.
 constexpr qint64 kMaxSignedFile = 1 << 20;
 
-std::optional<QByteArray> readSmall(const QString& path) { return readFileBytes(path, kMaxSignedFile + 1); }
+std::optional<QByteArray> readSmall(const QString& path, QString* error) {
+    return readFileBytes(path, kMaxSignedFile + 1, error);
+}
+
+// Anything by that name, even a FIFO or a dangling link: the package says it is signed.
+bool carries(const QString& dir, const QString& name) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(dir + u'/' + name).constData(), &status) == 0;
+}
 
 void refuse(PackageJudgement& judgement, SignatureState state, const QString& why) {
     judgement.signature = state;
@@ -20,11 +31,20 @@ void refuse(PackageJudgement& judgement, SignatureState state, const QString& wh
 
 // The manifest, when a trusted key signed it; else the judgement says why not.
 std::optional<Manifest> signedManifest(const QString& dir, const TrustedKeys& keys, PackageJudgement& judgement) {
-    const std::optional<QByteArray> sigBytes = readSmall(dir + u'/' + kSignatureName);
-    const std::optional<QByteArray> manifestBytes = readSmall(dir + u'/' + kManifestName);
+    for (const QString& name : {kSignatureName, kManifestName}) {
+        if (!carries(dir, name)) {
+            refuse(judgement, SignatureState::Missing, QStringLiteral("the package is not signed (no %1)").arg(name));
+            return std::nullopt;
+        }
+    }
+    QString sigError;
+    QString manifestError;
+    const std::optional<QByteArray> sigBytes = readSmall(dir + u'/' + kSignatureName, &sigError);
+    const std::optional<QByteArray> manifestBytes = readSmall(dir + u'/' + kManifestName, &manifestError);
     if (!sigBytes || !manifestBytes) {
-        refuse(judgement, SignatureState::Missing,
-               QStringLiteral("the package is not signed (no %1)").arg(sigBytes ? kManifestName : kSignatureName));
+        refuse(judgement, SignatureState::Malformed,
+               sigBytes ? QStringLiteral("%1 %2").arg(kManifestName, manifestError)
+                        : QStringLiteral("%1 %2").arg(kSignatureName, sigError));
         return std::nullopt;
     }
     const std::optional<SignatureFile> signature = parseSignature(*sigBytes);
@@ -94,15 +114,20 @@ QByteArray sha256Hex(const QByteArray& bytes) {
 
 PackageJudgement checkPackage(const QString& resourcesDir, const QByteArray& versionBytes,
                               const std::vector<ImageEntry>& entries, const TrustedKeys& keys, int threads,
-                              ImageHasher::Stop stop) {
+                              ImageHasher::Stop stop, const QString& copyDir) {
     PackageJudgement judgement;
     std::optional<Manifest> manifest;
-    if (!keys.empty()) {
+    if (keys.empty() && (keys.required() || carries(resourcesDir, kSignatureName))) {
+        refuse(judgement, SignatureState::NoTrustedKey,
+               QStringLiteral("no trusted key could be read: %1").arg(keys.whyNone()));
+    } else if (!keys.empty()) {
         manifest = signedManifest(resourcesDir, keys, judgement);
         if (manifest && manifest->versionSha256 != sha256Hex(versionBytes))
             refuse(judgement, SignatureState::VersionChanged, QStringLiteral("the version file is not the signed one"));
     }
-    ImagesChecked checked = checkImages(resourcesDir, entries, threads, stop, manifest.has_value());
+    // A package refused already gets no copies: nothing of it will be written.
+    ImagesChecked checked = checkImages(resourcesDir, entries, threads, stop, manifest.has_value(),
+                                        judgement.signatureRefuses() ? QString() : copyDir);
     judgement.checks = std::move(checked.checks);
     judgement.selection = std::move(checked.selection);
     if (manifest && judgement.signature == SignatureState::Good)

@@ -1,7 +1,7 @@
 #pragma once
-// The package check as a whole: with no trusted key, the images against the version file
-// (as always); with trusted keys, also who signed the package and that every signed byte is
-// still the same. Each image is read once: its MD5 and its SHA-256 in the same pass.
+// The package check as a whole: with no key folder and no signature, the images against the
+// version file (as always); with either, also who signed the package and that every signed
+// byte is still the same. A key folder none of whose keys loads refuses every package. Each image is read once: its MD5 and its SHA-256 in the same pass.
 
 #include "workflow/ImageHasher.h"
 #include "workflow/PackageKeys.h"
@@ -9,8 +9,9 @@
 namespace package {
 
 enum class SignatureState {
-    Unsigned,     // no trusted key: not checked
+    Unsigned,     // no key folder and no signature: not checked
     Good,
+    NoTrustedKey, // a key folder or a signature, but no key that loads
     Missing,      // no manifest.sig (or no manifest)
     Malformed,    // manifest.sig is not a signature file
     UntrustedKey,
@@ -33,10 +34,12 @@ struct PackageJudgement {
     }
 };
 
-// `versionBytes`: the version file as read for `entries`.
-PackageJudgement checkPackage(const QString& resourcesDir, const QByteArray& versionBytes,
-                              const std::vector<ImageEntry>& entries, const TrustedKeys& keys, int threads = 0,
-                              ImageHasher::Stop stop = ImageHasher::Stop::AtFirstFailure);
+// `versionBytes`: the version file as read for `entries`. `copyDir`: where each good image's
+// private copy goes (see ImageHasher).
+[[nodiscard]] PackageJudgement checkPackage(const QString& resourcesDir, const QByteArray& versionBytes,
+                                            const std::vector<ImageEntry>& entries, const TrustedKeys& keys,
+                                            int threads = 0, ImageHasher::Stop stop = ImageHasher::Stop::AtFirstFailure,
+                                            const QString& copyDir = QString());
 
 // SHA-256 of bytes in lowercase hex, as the manifest writes it.
 QByteArray sha256Hex(const QByteArray& bytes);

@@ -281,10 +281,9 @@ private:
             if (!shouldWrite(entry)) continue;
             m_outcome.images = Images::Some;
             record(m_services.journal.advance(JournalPhase::Image, ++index), "image");
-            const QString file = fixedText(entry.file, sizeof entry.file);
             const QString name = fixedText(entry.name, sizeof entry.name);
             show("stat Writing [%s] ...", name);
-            if (!m_probes.flash(name, m_services.env.resourcesPath() + QLatin1Char('/') + file)) {
+            if (!m_probes.flash(name, m_package->checkedPath(entry))) {
                 m_writing = UpdateResult::WriteFailed;
                 return;
             }

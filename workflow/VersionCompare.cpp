@@ -1,4 +1,5 @@
 #include "workflow/VersionCompare.h"
+#include "bridge/OutputText.h"
 
 #include <algorithm>
 
@@ -78,5 +79,7 @@ QString bounded(const QString& text) {
         --n;
     return QString::fromUtf8(utf8.constData(), n);
 }
+
+QString ofPackage(const QString& versionLine) { return bounded(output::parseVersionNumber(versionLine)); }
 
 } // namespace version

@@ -20,4 +20,7 @@ int compare(const QString& a, const QString& b);
 // NUL on.
 QString bounded(const QString& text);
 
+// The version a package's version line gives, as the check keeps and compares it.
+QString ofPackage(const QString& versionLine);
+
 } // namespace version

@@ -1,22 +1,25 @@
 // Times the start-up package check over a package folder: reads its `version` file and
 // checks every listed image, sequentially (each image after the other) or as the
 // application does; with --keys, as the application does with those keys trusted (a signed
-// package). Prints one line: "<seconds> <verified bytes>".
+// package); with --copies, each good image also copied into a private folder in the same read,
+// as the application does so that the update writes what was checked. Prints one line:
+// "<seconds> <verified bytes>".
 //
-//   hotspot-bench-check DIR [--sequential] [--keys KEYDIR]
+//   hotspot-bench-check DIR [--sequential] [--keys KEYDIR] [--copies]
 
 #include "workflow/PackageReader.h"
 #include "workflow/SignedCheck.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <cstdio>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: hotspot-bench-check DIR [--sequential] [--keys KEYDIR]\n");
+        std::fprintf(stderr, "usage: hotspot-bench-check DIR [--sequential] [--keys KEYDIR] [--copies]\n");
         return 2;
     }
     const QString dir = args.at(1);
@@ -24,7 +27,7 @@ int main(int argc, char** argv) {
     const qsizetype keysAt = args.indexOf(QStringLiteral("--keys"));
     package::TrustedKeys::Source keys;
     if (keysAt > 0 && keysAt + 1 < args.size())
-        keys.folders = {args.at(keysAt + 1)};
+        keys.add(args.at(keysAt + 1));
 
     QElapsedTimer timer;
     timer.start();
@@ -38,7 +41,10 @@ int main(int argc, char** argv) {
     const package::TrustedKeys trusted = package::TrustedKeys::load(keys, [](const QString& line) {
         std::fprintf(stderr, "hotspot-bench-check: %s\n", qPrintable(line));
     });
-    const package::PackageJudgement judgement = package::checkPackage(dir, *bytes, entries, trusted, sequential ? 1 : 0);
+    QTemporaryDir copies;
+    const package::PackageJudgement judgement =
+        package::checkPackage(dir, *bytes, entries, trusted, sequential ? 1 : 0, package::ImageHasher::Stop::AtFirstFailure,
+                              args.contains(QStringLiteral("--copies")) ? copies.path() : QString());
     if (judgement.signatureRefuses())
         std::fprintf(stderr, "hotspot-bench-check: %s\n", qPrintable(judgement.why));
     const uint64_t total = judgement.selection.total;

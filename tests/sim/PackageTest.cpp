@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 namespace {
 
 void put(const QString& path, const QByteArray& bytes)
@@ -55,6 +57,15 @@ TEST(Package, RefusesWhatTheVersionFileCannotCarry)
     EXPECT_FALSE(writePackage(dir.path(), "1", {{QString(32, 'p'), "a.img"}}).ok);
     EXPECT_FALSE(writePackage(dir.path(), "1", {{"boot", "missing.img"}}).ok);
     EXPECT_FALSE(writePackage(dir.path(), "1", {}).ok);
+    // Only plain file names of the folder, even when the file is there.
+    put(dir.filePath("../o.img"), "o");
+    EXPECT_FALSE(writePackage(dir.path(), "1", {{"boot", "../o.img"}}).ok);
+    EXPECT_FALSE(writePackage(dir.path(), "1", {{"boot", dir.filePath("a.img")}}).ok);
+    QFile::remove(dir.filePath("../o.img"));
+    // A FIFO for an image: refused at once, not read for ever.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.img")).constData(), 0644), 0);
+    const PackageResult fifo = writePackage(dir.path(), "1", {{"boot", "fifo.img"}});
+    EXPECT_TRUE(fifo.error.contains("is not a regular file (a FIFO)")) << fifo.error.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("version")));
 }
 

@@ -210,10 +210,15 @@ protected:
         EXPECT_EQ(s.warning, L("warning Update is finished."));
     }
 
-    QString image(const char* partition) const {
-        return bundle.resources() + u'/' + QString::fromUtf8(partition) + QStringLiteral(".img");
+    // What the update writes for a partition: the check's private copy of its image.
+    QString image(const char* partition) {
+        const std::shared_ptr<const Package> package = harness().app().session().package();
+        for (const ImageEntry& entry : package->images())
+            if (qstrcmp(entry.name, partition) == 0)
+                return package->checkedPath(entry);
+        return {};
     }
-    QStringList flashRun(const char* partition) const {
+    QStringList flashRun(const char* partition) {
         return {QStringLiteral("fastboot"), QStringLiteral("flash"), QString::fromUtf8(partition), image(partition)};
     }
     // Progress after the images written so far, as the procedure computes it.
@@ -469,6 +474,22 @@ TEST_F(UpdateSimTest, ImageMissingAtTheCheckIsNotWrittenEvenWhenBackAtStart) {
     EXPECT_EQ(flashes(), (QList<QStringList>{flashRun("aboot"), flashRun("boot"), flashRun("modem"), flashRun("system")}));
     EXPECT_DOUBLE_EQ(log->progress[7], 0.90);
     expectSuccessScreen("1.0.4");
+}
+
+// The bytes written are the bytes the check hashed: an image replaced in the bundle after the
+// check never reaches the device, and the copies live in a folder of this process alone.
+TEST_F(UpdateSimTest, ImageReplacedAfterTheCheckNeverReachesTheDevice) {
+    ready(QStringLiteral("ftm"));
+    const QByteArray checked = QCryptographicHash::hash(QByteArray(4096, 'b'), QCryptographicHash::Md5).toHex();
+    bundle.writeResource(QStringLiteral("boot.img"), QByteArray(4096, 'X'));
+    press();
+    EXPECT_EQ(sim->partitions().value("boot").toObject().value("md5").toString().toLatin1(), checked);
+    expectSuccessScreen("1.0.4");
+    const QFileInfo copies(QFileInfo(image("boot")).path());
+    EXPECT_EQ(copies.permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                                       QFile::WriteUser | QFile::ExeUser),
+              QFileDevice::Permissions());
+    EXPECT_FALSE(copies.path().startsWith(bundle.path()));
 }
 
 // The check's walk ends at a line without partition name; nothing after it was verified,

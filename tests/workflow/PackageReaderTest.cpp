@@ -2,11 +2,13 @@
 #include "workflow/PackageReader.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -133,8 +135,40 @@ TEST_F(ImageCheckTest, Verdicts) {
     EXPECT_EQ(package::checkImage(dir.path(), entry("a.img", 12, md5)).verdict, ImageVerdict::SizeMismatch);
     EXPECT_EQ(package::checkImage(dir.path(), entry("b.img", 11, md5)).verdict, ImageVerdict::Absent);
     EXPECT_EQ(package::checkImage(dir.path(), entry(" a.img", 11, md5)).verdict, ImageVerdict::Absent);
-    // An empty file name names the folder itself.
-    EXPECT_EQ(package::checkImage(dir.path(), entry("", 0, md5)).verdict, ImageVerdict::Unreadable);
+    // Names that reach outside the package's folder or name its own files are refused, even
+    // when nothing is there (an absent image would otherwise be passed over).
+    for (const char* name : {"", "../a.img", "/abs.img", "sub/a.img", ".", "..", "version", "manifest.sig"})
+        EXPECT_EQ(package::checkImage(dir.path(), entry(name, 11, md5)).verdict, ImageVerdict::UnsafeName) << name;
+    // A link, a FIFO or a folder in an image's place is refused at once.
+    ASSERT_TRUE(QFile::link(dir.filePath("a.img"), dir.filePath("link.img")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.img")).constData(), 0644), 0);
+    QDir(dir.path()).mkdir("folder.img");
+    for (const char* name : {"link.img", "fifo.img", "folder.img"})
+        EXPECT_EQ(package::checkImage(dir.path(), entry(name, 11, md5)).verdict, ImageVerdict::Unreadable) << name;
+    EXPECT_EQ(package::checkImage(dir.path(), entry("fifo.img", 11, md5)).why, "is not a regular file (a FIFO)");
+}
+
+// The copy the update writes holds exactly what was hashed; a bad image or a copy that cannot
+// be made leaves none, and the latter refuses the image.
+TEST_F(ImageCheckTest, PrivateCopyOfWhatWasHashed) {
+    const QByteArray content = "image bytes";
+    const QByteArray md5 = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
+    write("a.img", content);
+    QTemporaryDir copies;
+    const package::ImageCheck good = package::checkImage(dir.path(), entry("a.img", 11, md5), false, copies.filePath("0.img"));
+    EXPECT_EQ(good.verdict, ImageVerdict::Ok);
+    ASSERT_EQ(good.copy, copies.filePath("0.img"));
+    QFile copy(good.copy);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), content);
+    const package::ImageCheck bad =
+        package::checkImage(dir.path(), entry("a.img", 11, QByteArray(32, '0')), false, copies.filePath("1.img"));
+    EXPECT_EQ(bad.verdict, ImageVerdict::Md5Mismatch);
+    EXPECT_TRUE(bad.copy.isEmpty());
+    EXPECT_FALSE(QFile::exists(copies.filePath("1.img")));
+    const package::ImageCheck nowhere = package::checkImage(dir.path(), entry("a.img", 11, md5), false, "/nonexistent/0.img");
+    EXPECT_EQ(nowhere.verdict, ImageVerdict::Unreadable);
+    EXPECT_TRUE(nowhere.why.startsWith("cannot keep a private copy in /nonexistent/0.img")) << nowhere.why.toStdString();
 }
 
 TEST_F(ImageCheckTest, UnreadableFile) {

@@ -18,10 +18,13 @@ int runSign(const QStringList& args);
 
 // The bundle this program sits in (<bundle>/Contents/bin/hotspot-package), if it does.
 QString ownBundle();
-// --keys DIR; without it the keys of `bundle` (may be empty) and the machine's are trusted.
-// nullopt when --keys names a folder without a public key.
+// --keys DIR: its keys are trusted beside those of `bundle` (may be empty) and the machine's.
+// nullopt when --keys names no folder.
 QCommandLineOption keysOption();
 std::optional<package::TrustedKeys> trustedKeys(const QCommandLineParser& parser, const QString& bundle);
+// Exactly the keys the application in `bundle` trusts: its own and the machine's.
+package::TrustedKeys::Source installedKeys(const QString& bundle);
+package::TrustedKeys loadKeys(const package::TrustedKeys::Source& source);
 
 struct PackageReport {
     bool accepted = false;    // the application takes the package
@@ -32,5 +35,5 @@ struct PackageReport {
 
 // The application's check of the package in `folder`, reported line by line on `out`, the
 // verdict on `err` when it fails.
-PackageReport checkPackageFolder(const QString& folder, const package::TrustedKeys& keys, QTextStream& out,
-                                 QTextStream& err);
+[[nodiscard]] PackageReport checkPackageFolder(const QString& folder, const package::TrustedKeys& keys,
+                                               QTextStream& out, QTextStream& err);

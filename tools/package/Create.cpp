@@ -2,6 +2,7 @@
 
 #include "Commands.h"
 #include "PackageWriter.h"
+#include "workflow/PackageReader.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -18,11 +19,12 @@ int usage(const QString& message)
     return 2;
 }
 
-// An image outside the package folder is copied in, so the version file can name it.
+// An image given by a path (a folder, "..", or absolute) is copied in under its own name: the
+// version file names only plain file names of the package's folder.
 bool bringIntoFolder(const QString& dir, PackageImage* image, QString* error)
 {
     const QFileInfo inside(QDir(dir).filePath(image->file));
-    if (inside.isFile() && QFileInfo(image->file).isRelative())
+    if (inside.isFile() && package::isPlainImageName(image->file))
         return true;
     const QFileInfo given(image->file);
     if (!given.isFile()) {

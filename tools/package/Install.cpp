@@ -1,12 +1,16 @@
-// hotspot-package install [--allow-missing] [--keys DIR] PKGDIR [BUNDLE]: puts a package into a bundle's
-// resources. The package is checked as the application checks it, copied into a staging
-// folder beside the resources, checked again there, and only then moved in: the bundle
-// holds the old package, no package, or the whole new one, never a part.
+// hotspot-package install [--allow-missing] [--allow-downgrade] [--keys DIR] PKGDIR [BUNDLE]: puts a
+// package into a bundle's resources. The package is checked as the application in that bundle
+// checks it (with exactly its keys), copied into a staging folder beside the resources, checked
+// again there, and only then moved in: the bundle holds the old package, no package, or the
+// whole new one, never a part. It holds the one-per-machine guard meanwhile: no updater reads
+// the package while it changes.
 
 #include "Commands.h"
+#include "app/InstanceGuard.h"
 #include "bridge/DiskSync.h"
 #include "workflow/Manifest.h"
 #include "workflow/PackageReader.h"
+#include "workflow/VersionCompare.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -25,7 +29,7 @@ const QString kStagingPrefix = QStringLiteral(".package-");
 
 int usage(const QString& message) {
     QTextStream(stderr) << "hotspot-package install: " << message << "\n"
-                        << "usage: hotspot-package install [--allow-missing] [--keys DIR] PKGDIR [BUNDLE]\n"
+                        << "usage: hotspot-package install [--allow-missing] [--allow-downgrade] [--keys DIR] PKGDIR [BUNDLE]\n"
                         << "  BUNDLE defaults to the bundle this program belongs to.\n";
     return 2;
 }
@@ -35,21 +39,81 @@ int fail(const QString& message) {
     return 1;
 }
 
-// An image name the version file may give: a plain file name inside the resources.
-bool plainName(const QString& name) {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.')) &&
-           name != kVersion && name != package::kManifestName && name != package::kSignatureName;
+// The pieces of a package's version file; empty when it has no readable one.
+QStringList versionPieces(const QString& folder) {
+    const std::optional<QString> text = package::readVersionText(folder + QLatin1Char('/') + kVersion);
+    const QStringList pieces = text ? package::cutPieces(*text) : QStringList();
+    return pieces.size() >= package::kMinPieces ? pieces : QStringList();
 }
 
 // The image files the bundle's current package lists (none when it has no readable one).
 QStringList currentPackageFiles(const QString& resources) {
-    const std::optional<QString> text = package::readVersionText(resources + QLatin1Char('/') + kVersion);
     QStringList files;
-    if (!text)
-        return files;
-    for (const ImageEntry& entry : package::readImageLines(package::cutPieces(*text)))
+    for (const ImageEntry& entry : package::readImageLines(versionPieces(resources)))
         files << QString::fromUtf8(entry.file);
     return files;
+}
+
+// Why the package would take the bundle back to an older firmware; empty when it would not
+// (or the bundle has no package to compare with).
+QString downgradeText(const QString& source, const QString& resources) {
+    const QStringList fresh = versionPieces(source);
+    const QStringList current = versionPieces(resources);
+    if (fresh.isEmpty() || current.isEmpty())
+        return {};
+    const QString from = version::ofPackage(current.front());
+    const QString to = version::ofPackage(fresh.front());
+    if (version::compare(to, from) >= 0)
+        return {};
+    return QStringLiteral("the package's version %1 is older than the bundle's %2").arg(to, from);
+}
+
+struct Allowed {
+    bool missing = false;
+    bool downgrade = false;
+};
+
+// Why the package may not go into the bundle; empty when it may. First the application's
+// check with the bundle's keys (its report on standard output), then that of --keys' keys too,
+// the version order and the images it lacks.
+QString refusal(const QString& source, const QString& resources, const package::TrustedKeys& keys,
+                const std::optional<package::TrustedKeys>& given, Allowed allowed, PackageReport* report) {
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    out << "checking " << source << "\n";
+    *report = checkPackageFolder(source, keys, out, err);
+    if (!report->accepted)
+        return QStringLiteral("the package is refused");
+    if (given) {
+        out << "checking " << source << " with the given keys too\n";
+        QString discard;
+        QTextStream quiet(&discard);
+        if (!checkPackageFolder(source, *given, quiet, err).accepted)
+            return QStringLiteral("the package is refused");
+    }
+    if (const QString older = downgradeText(source, resources); !older.isEmpty() && !allowed.downgrade)
+        return older + QStringLiteral("; give --allow-downgrade to install it anyway");
+    // The application would write only part of the firmware: only on request.
+    if (!report->missingFiles.isEmpty() && !allowed.missing)
+        return QStringLiteral("the package lacks %1 listed image(s) (%2); give --allow-missing to install it anyway")
+            .arg(report->missingFiles.size())
+            .arg(report->missingFiles.join(QStringLiteral(", ")));
+    return {};
+}
+
+// Copies a regular file of the package, never waiting on a FIFO or following a link.
+bool copyPackageFile(const QString& from, const QString& to) {
+    const package::RegularFile source = package::RegularFile::open(from);
+    QFile in;
+    QFile out(to);
+    if (!source.isOpen() || !in.open(source.fd(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle) ||
+        !out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    constexpr qint64 kChunk = 1 << 20;
+    for (QByteArray chunk = in.read(kChunk); !chunk.isEmpty(); chunk = in.read(kChunk))
+        if (out.write(chunk) != chunk.size())
+            return false;
+    return in.error() == QFileDevice::NoError && out.flush();
 }
 
 // rename(2): replaces the target in one step on the same file system.
@@ -74,7 +138,10 @@ int runInstall(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption allowMissing(QStringLiteral("allow-missing"),
                                           QStringLiteral("Install a package that lacks some listed images."));
+    const QCommandLineOption allowDowngrade(QStringLiteral("allow-downgrade"),
+                                            QStringLiteral("Install a package older than the bundle's."));
     parser.addOption(allowMissing);
+    parser.addOption(allowDowngrade);
     parser.addOption(keysOption());
     if (!parser.parse(QStringList{QStringLiteral("install")} + args))
         return usage(parser.errorText());
@@ -93,29 +160,35 @@ int runInstall(const QStringList& args) {
     if (!QFileInfo(resources).isWritable())
         return fail(QStringLiteral("cannot write to %1 (an installed bundle needs sudo)").arg(resources));
 
-    const std::optional<package::TrustedKeys> trusted = trustedKeys(parser, bundle);
-    if (!trusted)
-        return usage(QStringLiteral("no public key (*.pub) in %1").arg(parser.value(QStringLiteral("keys"))));
-    const package::TrustedKeys& keys = *trusted;
+    // The bundle's application judges with these keys alone: so does install. --keys adds a
+    // check of its own and never lets in what the bundle's keys refuse.
+    const bool keysGiven = parser.isSet(QStringLiteral("keys"));
+    const std::optional<package::TrustedKeys> withGiven =
+        keysGiven ? trustedKeys(parser, bundle) : std::optional<package::TrustedKeys>();
+    if (keysGiven && !withGiven)
+        return usage(QStringLiteral("no folder %1").arg(parser.value(QStringLiteral("keys"))));
+    const package::TrustedKeys keys = loadKeys(installedKeys(bundle));
+
+    // Held until this process ends: no updater starts and reads a package that is changing.
+    InstanceGuard guard;
+    if (const std::optional<RunningInstance> running =
+            takeGuard(guard, InstanceGuard::Face::Terminal, "hotspot-package install"))
+        return fail(QStringLiteral("an updater is running on this machine (since %1, by %2); close it first; "
+                                   "the bundle is unchanged")
+                        .arg(running->since().toLocalTime().toString(QStringLiteral("HH:mm")), running->user()));
 
     QTextStream out(stdout);
-    QTextStream err(stderr);
-    out << "checking " << source << "\n";
-    const PackageReport report = checkPackageFolder(source, keys, out, err);
-    if (!report.accepted)
-        return fail(QStringLiteral("the package is refused; the bundle is unchanged"));
-    // The application would write only part of the firmware: only on request.
-    if (!report.missingFiles.isEmpty() && !parser.isSet(allowMissing))
-        return fail(QStringLiteral("the package lacks %1 listed image(s) (%2); give --allow-missing to install it "
-                                   "anyway; the bundle is unchanged")
-                        .arg(report.missingFiles.size())
-                        .arg(report.missingFiles.join(QStringLiteral(", "))));
+    PackageReport report;
+    const Allowed allowed{parser.isSet(allowMissing), parser.isSet(allowDowngrade)};
+    const QString refused = refusal(source, resources, keys, withGiven, allowed, &report);
+    if (!refused.isEmpty())
+        return fail(refused + QStringLiteral("; the bundle is unchanged"));
     const QStringList& files = report.presentFiles;
 
     // Never replace a file of the bundle itself (a tool, a string table, a picture).
     const QStringList oldFiles = currentPackageFiles(resources);
     for (const QString& file : files) {
-        if (!plainName(file))
+        if (!package::isPlainImageName(file))
             return fail(QStringLiteral("image file name '%1' is not a plain file name; the bundle is unchanged").arg(file));
         if (QFileInfo::exists(resources + QLatin1Char('/') + file) && !oldFiles.contains(file))
             return fail(QStringLiteral("image file '%1' would replace a file of the bundle; the bundle is unchanged").arg(file));
@@ -129,12 +202,13 @@ int runInstall(const QStringList& args) {
     const QStringList staged = moved + QStringList{kVersion};
     for (const QString& file : staged) {
         const QString copy = staging.filePath(file);
-        if (!QFile::copy(QDir(source).filePath(file), copy) || !syncToDisk(copy))
+        if (!copyPackageFile(QDir(source).filePath(file), copy) || !syncToDisk(copy))
             return fail(QStringLiteral("cannot copy %1 into %2 (disk full?); the bundle is unchanged").arg(file, resources));
         QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                                         QFileDevice::ReadOther);
     }
     out << "checking the copy\n";
+    QTextStream err(stderr);
     QString discard;
     QTextStream quiet(&discard);
     if (!checkPackageFolder(staging.path(), keys, quiet, err).accepted)
@@ -158,7 +232,7 @@ int runInstall(const QStringList& args) {
     syncToDisk(resources);
 
     for (const QString& old : oldFiles)
-        if (!files.contains(old) && plainName(old))
+        if (!files.contains(old) && package::isPlainImageName(old))
             QFile::remove(resources + QLatin1Char('/') + old);
     out << "installed the package into " << resources << "\n";
     return 0;

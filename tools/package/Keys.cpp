@@ -1,5 +1,5 @@
-// Which package keys a command trusts: the folder given with --keys, or else the bundle's
-// own keys and the machine's, as the application takes them (root's files only).
+// Which package keys a command trusts: the bundle's own keys and the machine's, as the
+// application takes them (root's files only), and the folder given with --keys beside them.
 
 #include "Commands.h"
 
@@ -16,23 +16,29 @@ QString ownBundle() {
 
 QCommandLineOption keysOption() {
     return QCommandLineOption(QStringLiteral("keys"),
-                              QStringLiteral("Trust the public keys (*.pub) in this folder instead of the installed ones."),
+                              QStringLiteral("Trust the public keys (*.pub) in this folder too, beside the installed ones."),
                               QStringLiteral("dir"));
 }
 
-std::optional<package::TrustedKeys> trustedKeys(const QCommandLineParser& parser, const QString& bundle) {
-    package::TrustedKeys::Source source;
-    if (parser.isSet(QStringLiteral("keys")))
-        source.folders = {parser.value(QStringLiteral("keys"))};
-    else
-        source = package::TrustedKeys::Source::installed(
-            bundle.isEmpty() ? QString() : QDir(bundle).filePath(QStringLiteral("Contents/Resources")),
-            package::kSystemKeysDir, 0);
-    package::TrustedKeys keys = package::TrustedKeys::load(source, [](const QString& line) {
+package::TrustedKeys::Source installedKeys(const QString& bundle) {
+    return package::TrustedKeys::Source::installed(
+        bundle.isEmpty() ? QString() : QDir(bundle).filePath(QStringLiteral("Contents/Resources")),
+        package::kSystemKeysDir, 0);
+}
+
+package::TrustedKeys loadKeys(const package::TrustedKeys::Source& source) {
+    return package::TrustedKeys::load(source, [](const QString& line) {
         QTextStream(stderr) << "hotspot-package: " << line << "\n";
     });
-    // A mistyped --keys must not turn the check into the unsigned one.
-    if (parser.isSet(QStringLiteral("keys")) && keys.empty())
-        return std::nullopt;
-    return keys;
+}
+
+std::optional<package::TrustedKeys> trustedKeys(const QCommandLineParser& parser, const QString& bundle) {
+    package::TrustedKeys::Source source = installedKeys(bundle);
+    if (parser.isSet(QStringLiteral("keys"))) {
+        // A mistyped --keys must not leave the check to the installed keys alone.
+        if (!QFileInfo(parser.value(QStringLiteral("keys"))).isDir())
+            return std::nullopt;
+        source.add(parser.value(QStringLiteral("keys")));
+    }
+    return loadKeys(source);
 }

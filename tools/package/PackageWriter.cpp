@@ -1,5 +1,6 @@
 #include "PackageWriter.h"
 #include "workflow/Manifest.h"
+#include "workflow/PackageReader.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -29,6 +30,8 @@ QString checkImage(const PackageImage& image)
             .arg(image.partition).arg(kMaxPartition);
     if (!plainField(image.file) || image.file.toUtf8().size() > kMaxFile)
         return QStringLiteral("bad file name '%1'").arg(image.file);
+    if (!package::isPlainImageName(image.file))
+        return QStringLiteral("image file name '%1' is not a plain file name of the package's folder").arg(image.file);
     return {};
 }
 
@@ -53,14 +56,16 @@ PackageResult writePackage(const QString& dir, const QString& version, const QLi
             result.error = bad;
             return result;
         }
-        QFile file(QDir(dir).filePath(image.file));
-        if (!file.open(QIODevice::ReadOnly)) {
-            result.error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+        const QString path = QDir(dir).filePath(image.file);
+        const package::RegularFile regular = package::RegularFile::open(path);
+        QFile file;
+        if (!regular.isOpen() || !file.open(regular.fd(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+            result.error = QStringLiteral("cannot read %1: %2").arg(path, regular.isOpen() ? file.errorString() : regular.error());
             return result;
         }
         QCryptographicHash md5(QCryptographicHash::Md5);
         if (!md5.addData(&file)) {
-            result.error = QStringLiteral("cannot read %1").arg(file.fileName());
+            result.error = QStringLiteral("cannot read %1").arg(path);
             return result;
         }
         text += QStringLiteral("%1,%2,%3,%4\n")

@@ -37,10 +37,11 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
 // The manifest of a package the application takes whole: every walked image present, each
 // read once for both digests.
 std::optional<package::Manifest> manifestOf(const QString& dir, QString* error) {
-    const std::optional<QByteArray> bytes = package::readFileBytes(dir + QStringLiteral("/version"));
+    QString unreadable = QStringLiteral("cannot be read as text");
+    const std::optional<QByteArray> bytes = package::readFileBytes(dir + QStringLiteral("/version"), -1, &unreadable);
     const std::optional<QString> text = bytes ? package::decodeText(*bytes) : std::nullopt;
     if (!text) {
-        *error = QStringLiteral("%1/version cannot be read as text").arg(dir);
+        *error = QStringLiteral("%1/version %2").arg(dir, unreadable);
         return std::nullopt;
     }
     const std::vector<ImageEntry> entries = package::readImageLines(package::cutPieces(*text));
@@ -51,12 +52,9 @@ std::optional<package::Manifest> manifestOf(const QString& dir, QString* error) 
         const package::ImageCheck& check = checked.checks[i];
         const QString file = QString::fromUtf8(entries[i].file);
         if (check.verdict != package::ImageVerdict::Ok) {
+            const QString verdict = QString::fromLatin1(package::verdictText(check.verdict));
             *error = QStringLiteral("image %1: %2 (run verify); a package is signed only when all its images are right")
-                         .arg(file, QString::fromLatin1(package::verdictText(check.verdict)));
-            return std::nullopt;
-        }
-        if (file == package::kManifestName || file == package::kSignatureName) {
-            *error = QStringLiteral("an image may not be named %1").arg(file);
+                         .arg(file, check.why.isEmpty() ? verdict : verdict + QStringLiteral(", ") + check.why);
             return std::nullopt;
         }
         if (!manifest.find(file))

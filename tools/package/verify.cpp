@@ -44,7 +44,7 @@ QString describe(const package::ImageCheck& check, const ImageEntry& entry) {
         return entry.size > 0 ? QStringLiteral("%1 bytes").arg(entry.size)
                               : QStringLiteral("empty, nothing to write");
     default:
-        return verdict;
+        return check.why.isEmpty() ? verdict : verdict + QStringLiteral(": ") + check.why;
     }
 }
 
@@ -63,12 +63,10 @@ QString ignoredLineReason(const package::ImageLine& line) {
     }
 }
 
-QString signatureText(const package::PackageJudgement& judgement, const QString& folder) {
+QString signatureText(const package::PackageJudgement& judgement) {
     switch (judgement.signature) {
     case package::SignatureState::Unsigned:
-        return QFileInfo(QDir(folder).filePath(package::kSignatureName)).isFile()
-                   ? QStringLiteral("unsigned (no trusted key to check %1 against)").arg(package::kSignatureName)
-                   : QStringLiteral("unsigned");
+        return QStringLiteral("unsigned");
     case package::SignatureState::Good:
         return QStringLiteral("good, key %1").arg(QString::fromLatin1(judgement.keyId));
     default:
@@ -82,11 +80,15 @@ PackageReport checkPackageFolder(const QString& folder, const package::TrustedKe
                                  QTextStream& err) {
     PackageReport report;
     const QString versionPath = folder + QStringLiteral("/version");
-    const std::optional<QByteArray> bytes = package::readFileBytes(versionPath);
+    QString unreadable;
+    const std::optional<QByteArray> bytes = package::readFileBytes(versionPath, -1, &unreadable);
     const std::optional<QString> text = bytes ? package::decodeText(*bytes) : std::nullopt;
+    if (!bytes) {
+        err << "FAILED: " << versionPath << " " << unreadable << "\n";
+        return report;
+    }
     if (!text) {
-        err << "FAILED: " << versionPath << " cannot be read as text (missing, unreadable, or not "
-            << "UTF-8 / UTF-16 with BOM)\n";
+        err << "FAILED: " << versionPath << " cannot be read as text (not UTF-8 / UTF-16 with BOM)\n";
         return report;
     }
     const QStringList pieces = package::cutPieces(*text);
@@ -104,7 +106,7 @@ PackageReport checkPackageFolder(const QString& folder, const package::TrustedKe
     const std::vector<package::ImageCheck>& checks = checked.checks;
     const std::size_t walked = checks.size();
     const package::Selection& selection = checked.selection;
-    out << "signature: " << signatureText(checked, folder) << "\n";
+    out << "signature: " << signatureText(checked) << "\n";
     for (const QString& name : {package::kManifestName, package::kSignatureName})
         if (QFileInfo(QDir(folder).filePath(name)).isFile())
             report.signedFiles << name;
@@ -187,6 +189,6 @@ int runVerify(const QStringList& args) {
     const QString bundle = folder != QDir(given).path() ? given : ownBundle();
     const std::optional<package::TrustedKeys> keys = trustedKeys(parser, bundle);
     if (!keys)
-        return usage(QStringLiteral("no public key (*.pub) in %1").arg(parser.value(QStringLiteral("keys"))));
+        return usage(QStringLiteral("no folder %1").arg(parser.value(QStringLiteral("keys"))));
     return checkPackageFolder(folder, *keys, out, err).accepted ? 0 : 1;
 }
