@@ -41,7 +41,11 @@ protected:
         // Waits pass, but in a hundredth of their time, so the watch does not spin.
         h.clock->onSleep([](double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s / 100)); });
         h.app().applicationDidFinishLaunching();
-        AppHarness::pumpUntil([&] { return offered(h) == 3 && cell(h, "1-2.10", StationWindow::Result) != ""; });
+        // The offer's texts are posted one by one: its status comes after its button.
+        AppHarness::pumpUntil([&] {
+            return offered(h) == 3 && cell(h, "1-2.10", StationWindow::Result) != "" &&
+                   cell(h, "1-2.1", StationWindow::Status) == L("stat Device Ready !");
+        });
         return h;
     }
 
