@@ -60,6 +60,14 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
         return refuse(QStringLiteral("--max takes a number of hotspots from 1 to %1").arg(cmdline::kMaxStationUpdates));
     if (parser.isSet(QStringLiteral("max")) && !station)
         return refuse(QStringLiteral("--max is for --station"));
+    if (parser.isSet(QStringLiteral("ports")) && !station)
+        return refuse(QStringLiteral("--ports is for --station"));
+    for (const QString& pattern : parser.value(QStringLiteral("ports")).split(u',', Qt::SkipEmptyParts)) {
+        static const QRegularExpression shape(QStringLiteral("^[0-9*?\\[\\]!.-]+$"));
+        if (!shape.match(pattern).hasMatch())
+            return refuse(QStringLiteral("--ports takes port patterns such as 1-2.* separated by commas, not '%1'").arg(pattern));
+        line.stationPorts << pattern;
+    }
     if (station && parser.isSet(QStringLiteral("restore")))
         return refuse(QStringLiteral("--station cannot be used with --restore"));
     if (station && parser.isSet(QStringLiteral("discard-journals")))
@@ -128,6 +136,9 @@ QList<QCommandLineOption> runOptions() {
         {QStringLiteral("json"), QStringLiteral("Print one JSON object per event.")},
         {QStringLiteral("station"),
          QStringLiteral("Update every hotspot attached at once, each followed by its USB port.")},
+        {QStringLiteral("ports"),
+         QStringLiteral("With --station: only the hotspots at ports matching these patterns (such as 1-2.*,3-1)."),
+         QStringLiteral("patterns")},
         {QStringLiteral("max"), QStringLiteral("With --station: update at most <count> at once (default 8)."),
          QStringLiteral("count"), QStringLiteral("8")},
         {QStringLiteral("discard-journals"),

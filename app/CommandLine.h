@@ -14,6 +14,8 @@ struct CommandLine {
     bool verbose = false; // the run's log also goes to standard error
     // --station: every hotspot attached, at most this many updating at once; 0 without it.
     int stationMaxUpdates = 0;
+    // --ports: the station's port patterns; empty: every port.
+    QStringList stationPorts;
 
     // Set when the process ends right away: what to print, where, and the exit status.
     struct Finish {

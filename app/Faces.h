@@ -20,6 +20,7 @@ struct Launch {
     bool verbose = false; // the run's log also goes to standard error
     TerminalOptions terminal; // what the terminal face was asked to do
     int stationMaxUpdates = 0; // --station: that many at once; 0: the one device
+    QStringList stationPorts;  // --ports: the station's port patterns
 };
 
 int runWindow(int& argc, char** argv, Launch launch);

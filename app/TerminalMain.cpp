@@ -86,6 +86,8 @@ int runTerminal(int& argc, char** argv, Launch launch) {
         style = TerminalFace::Style::Lines;
     auto* face = new TerminalFace(style, out, stderr);
     auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
+    if (application->station())
+        application->station()->limitToPorts(launch.stationPorts);
     const int status = driveFromTerminal(*application, *face, options);
     std::fflush(out);
     return status;

@@ -56,6 +56,8 @@ int runWindow(int& argc, char** argv, Launch launch) {
     });
     startRunLog(launch);
     auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
+    if (application->station())
+        application->station()->limitToPorts(launch.stationPorts);
     QApplication::setQuitOnLastWindowClosed(application->applicationShouldTerminateAfterLastWindowClosed());
     fonts.finish();
     window->show();

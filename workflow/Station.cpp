@@ -18,6 +18,18 @@ Station::Station(DeviceWorkflow& check, const Environment& env, const Tools& too
     : m_check(check), m_env(env), m_tools(tools), m_host(host), m_switches(switches),
       m_turns(std::max(1, maxUpdates)) {}
 
+void Station::limitToPorts(const QStringList& patterns) {
+    m_ports.clear();
+    // Each pattern matches a whole port, as a shell's does.
+    for (const QString& pattern : patterns)
+        m_ports.push_back(QRegularExpression::fromWildcard(pattern));
+}
+
+bool Station::takesPort(const QString& port) const {
+    return m_ports.empty() || std::any_of(m_ports.cbegin(), m_ports.cend(),
+                                          [&port](const QRegularExpression& p) { return p.match(port).hasMatch(); });
+}
+
 void Station::launch() {
     m_check.launchCheck();
     m_check.session().spawnWorker([this] { watch(); });
@@ -38,6 +50,10 @@ void Station::watch() {
             if (seen.contains(port) || m_stopping.load())
                 continue;
             seen << port;
+            if (!takesPort(port)) {
+                runlog::write("station", QStringLiteral("a hotspot at %1, outside the ports chosen: left alone").arg(port));
+                continue;
+            }
             check.post([this, &port] { join(port); });
         }
     }

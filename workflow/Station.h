@@ -7,6 +7,7 @@
 #include "workflow/DeviceWorkflow.h"
 #include "workflow/UpdateSlots.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <atomic>
 #include <memory>
@@ -33,6 +34,10 @@ public:
 
     // Before launch; the listener must outlive the station.
     void subscribe(StationListener* listener) { m_listeners.push_back(listener); }
+    // Before launch: only ports matching one of these shell-style patterns ("1-2.*") get a
+    // unit; a hotspot elsewhere is never touched, and named once in the run's log. None: all.
+    void limitToPorts(const QStringList& patterns);
+    bool takesPort(const QString& port) const;
     // The check, then the watch for hotspots once it passed.
     void launch();
 
@@ -65,5 +70,6 @@ private:
     UpdateSlots m_turns;
     std::vector<StationListener*> m_listeners;
     std::vector<std::unique_ptr<DeviceWorkflow>> m_units; // GUI thread
+    std::vector<QRegularExpression> m_ports;              // set before launch, then read only
     std::atomic<bool> m_stopping{false};
 };

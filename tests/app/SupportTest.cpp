@@ -68,6 +68,8 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
         {{QStringLiteral("--station"), QStringLiteral("--max"), QStringLiteral("0")}, 64, true, QStringLiteral("--max takes"), false},
         {{QStringLiteral("--station"), QStringLiteral("--max"), QStringLiteral("65")}, 64, true, QStringLiteral("--max takes"), false},
         {{QStringLiteral("--cli"), QStringLiteral("--max"), QStringLiteral("2")}, 64, true, QStringLiteral("--max is for --station"), false},
+        {{QStringLiteral("--cli"), QStringLiteral("--ports"), QStringLiteral("1-2.*")}, 64, true, QStringLiteral("--ports is for --station"), false},
+        {{QStringLiteral("--station"), QStringLiteral("--ports"), QStringLiteral("1-2/*")}, 64, true, QStringLiteral("--ports takes port patterns"), false},
         {{QStringLiteral("--station"), QStringLiteral("--discard-journals")}, 64, true, QStringLiteral("--station cannot"), false},
     };
     for (const Row& row : rows) {

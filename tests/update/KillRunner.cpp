@@ -1,7 +1,7 @@
 // The updater's terminal run with --yes on the simulated hotspot, as its own process so that
 // the simulator can kill it (and the tool it runs) at any step. Waits take a millisecond.
 //
-//     update_kill_runner BUNDLE HOME [--station SYSFS [MAX]]
+//     update_kill_runner BUNDLE HOME [--station SYSFS [MAX [PORTS]]]
 //     update_kill_runner BUNDLE HOME --finish|--other PORT
 //     update_kill_runner BUNDLE HOME --restore [ENTRY PORT]
 //     update_kill_runner BUNDLE HOME --json
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     const bool json = argc >= 4 && std::strcmp(argv[argc - 1], "--json") == 0;
     if (json)
         --argc;
-    const bool station = (argc == 5 || argc == 6) && std::strcmp(argv[3], "--station") == 0;
+    const bool station = (argc >= 5 && argc <= 7) && std::strcmp(argv[3], "--station") == 0;
     const bool answers = argc == 5 && (std::strcmp(argv[3], "--finish") == 0 || std::strcmp(argv[3], "--other") == 0);
     const bool restore = (argc == 4 || argc == 6) && std::strcmp(argv[3], "--restore") == 0;
     if (argc != 3 && !station && !answers && !restore) {
@@ -80,7 +80,9 @@ int main(int argc, char** argv) {
     if (answers)
         (std::strcmp(argv[3], "--finish") == 0 ? options.finishAt : options.otherAt) = QString::fromLocal8Bit(argv[4]);
     auto* face = new TerminalFace(json ? TerminalFace::Style::Json : TerminalFace::Style::Lines, stdout, stderr);
-    auto* application = new Application(std::move(env), face, !station ? 0 : argc == 6 ? std::atoi(argv[5]) : Station::kDefaultMaxUpdates);
+    auto* application = new Application(std::move(env), face, !station ? 0 : argc >= 6 ? std::atoi(argv[5]) : Station::kDefaultMaxUpdates);
+    if (station && argc == 7)
+        application->station()->limitToPorts(QString::fromLocal8Bit(argv[6]).split(u','));
     const int status = driveFromTerminal(*application, *face, options);
     std::fflush(stdout);
     return status;

@@ -97,6 +97,20 @@ TEST_F(Station, OneUnitFailingOrPulledEndsItsOwnRowOnly) {
     EXPECT_GT(sim->cbws(kGood1).size(), 0);
 }
 
+// Only the chosen ports: a hotspot elsewhere gets no unit and nothing is sent to it.
+TEST_F(Station, OnlyTheChosenPortsAreTouched) {
+    loadHub({unit(kGood1), unit(kWriteFails), unit(kGood2)});
+    EXPECT_EQ(runUpdater(nullptr, {QStringLiteral("--station"), sim->sysfsRoot(), QStringLiteral("8"),
+                                   QStringLiteral("1-2.4,1-2.[1]")}),
+              0)
+        << m_output.toStdString();
+    EXPECT_TRUE(imagesWritten(kGood1));
+    EXPECT_TRUE(imagesWritten(kGood2));
+    EXPECT_FALSE(m_output.contains(kWriteFails.toUtf8())) << "no row";
+    for (const SimRecord& record : sim->records())
+        EXPECT_NE(record.port, kWriteFails) << record.kind.toStdString() << " " << record.args.join(u' ').toStdString();
+}
+
 // A unit plugged in while another is written joins the station and is updated too.
 TEST_F(Station, AUnitPluggedInLaterJoins) {
     loadHub({unit(kGood1), unit(kGood2)});
