@@ -182,10 +182,15 @@ UnitSighting DetectionLoop::sighting(bool inBootLoader, const QString& version) 
     everywhere.removeDuplicates();
     // A host that names no port at all tells no units apart: the one it shows is alone.
     seen.attached = std::max(1, int(everywhere.size()));
+    // The port of the tool that sees the unit, else sysfs's, else the only one listed: the
+    // lists are read once here (portNow() would read them again).
     const QStringList here = inBootLoader ? listed.fastboot : listed.adb;
-    seen.port = !m_services.port.isEmpty() ? m_services.port
-                : here.size() == 1         ? here.front()
-                                           : m_services.portNow();
+    const QString inSysfs = usbport::find(m_services.env.sysfsRoot);
+    seen.port = !m_services.port.isEmpty()       ? m_services.port
+                : here.size() == 1               ? here.front()
+                : !inSysfs.isEmpty()             ? inSysfs
+                : listed.all().size() == 1       ? listed.all().front()
+                                                 : QString();
     if (!inBootLoader)
         seen.calibration = m_services.data.readCalibration();
     return seen;

@@ -344,13 +344,19 @@ private:
     // written one whose data did not go back.
     void learnFreshCalibration() {
         if (m_writing != UpdateResult::Updated || m_outcome.images != Images::All) return;
-        const std::optional<QByteArray> now = m_services.data.readCalibration();
-        if (!now) return;
-        const QString digest = QString::fromLatin1(QCryptographicHash::hash(*now, QCryptographicHash::Sha256).toHex());
+        const std::optional<QString> digest = calibrationNow();
+        if (!digest) return;
         for (const BackupFile& file : m_session.backupRun().manifest.files)
-            if (file.devicePath == contract::kWifiBoardData && file.sha256 == digest)
+            if (file.devicePath == contract::kWifiBoardData && file.sha256 == *digest)
                 return; // the writing left the unit its own: nothing to learn
-        m_services.journal.learnFresh(packageDigest(), digest);
+        m_services.journal.learnFresh(packageDigest(), *digest);
+    }
+
+    // The SHA-256 of the calibration the device holds now; nullopt when it cannot be read.
+    std::optional<QString> calibrationNow() const {
+        const std::optional<QByteArray> now = m_services.data.readCalibration();
+        if (!now) return std::nullopt;
+        return QString::fromLatin1(QCryptographicHash::hash(*now, QCryptographicHash::Sha256).toHex());
     }
 
     // E: mode files (only under the Qualcomm-vendor identity), restore, final restart.
@@ -405,10 +411,8 @@ private:
     // What a failed push left of the calibration marks this unit as the journal's from now on.
     void rememberWhatThePushLeft() {
         if (!m_journalOpen) return;
-        const std::optional<QByteArray> now = m_services.data.readCalibration();
-        if (!now) return;
-        const QString digest = QString::fromLatin1(QCryptographicHash::hash(*now, QCryptographicHash::Sha256).toHex());
-        record(m_services.journal.leftByPush(digest), "after the push");
+        if (const std::optional<QString> digest = calibrationNow())
+            record(m_services.journal.leftByPush(*digest), "after the push");
     }
 
     bool versionReplyOk() const {
