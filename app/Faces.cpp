@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QTimer>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -19,8 +20,16 @@ constexpr double kToolGrace = 2.0;
 
 } // namespace
 
+int refusedStartStatus(const RunningInstance& running) {
+    return running.isForbidden() ? exitstatus::kDeviceAccess : exitstatus::kAlreadyRunning;
+}
+
 QString alreadyRunningText(const RunningInstance& running, const QString& bundlePath) {
     stringtable::install(bundlePath + QStringLiteral("/Contents/Resources"));
+    if (running.isForbidden())
+        return messages::fill(messages::lookup(
+            "alert This user may not update hotspots on this machine: add it to the group plugdev (sudo adduser %s plugdev), then log in again."),
+            RunningInstance::userName(::getuid()));
     const QDateTime since = running.since();
     const QString time = since.isValid() ? since.toLocalTime().toString(QStringLiteral("HH:mm")) : QStringLiteral("--:--");
     return messages::fill(

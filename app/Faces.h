@@ -29,8 +29,11 @@ int runTerminal(int& argc, char** argv, Launch launch);
 // Returns the exit status.
 int driveFromTerminal(Application& application, TerminalFace& face, const TerminalOptions& options);
 
-// "The updater is already running (since HH:MM, by USER)" from the string table in `bundlePath`.
+// "The updater is already running (since HH:MM, by USER)" from the string table in `bundlePath`,
+// or, for a user outside the guard's group, how to join it.
 QString alreadyRunningText(const RunningInstance& running, const QString& bundlePath);
+// The exit status of a start the guard refused.
+int refusedStartStatus(const RunningInstance& running);
 
 // Starts this run's log, once the application object exists.
 void startRunLog(const Launch& launch);

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -9,9 +10,12 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <utility>
@@ -31,6 +35,9 @@ constexpr char kTerminal[] = "terminal";
 constexpr char kRaise[] = "raise\n";
 constexpr char kRaised[] = "raised";
 
+constexpr char kLockFile[] = "/lock";
+constexpr char kSocketFile[] = "/socket";
+
 socklen_t abstractAddress(const QByteArray& name, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
@@ -38,6 +45,22 @@ socklen_t abstractAddress(const QByteArray& name, sockaddr_un& address) {
     const size_t length = std::min<size_t>(size_t(name.size()), sizeof address.sun_path - 1);
     std::memcpy(address.sun_path + 1, name.constData(), length);
     return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length);
+}
+
+// The socket in the guard's folder; 0 when its path does not fit an address.
+socklen_t folderAddress(const QString& folder, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(folder + QLatin1String(kSocketFile));
+    if (size_t(path.size()) >= sizeof address.sun_path)
+        return 0;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    return socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()) + 1);
+}
+
+// Where the holder listens: the folder's socket when the guard is the folder's lock.
+socklen_t guardAddress(const QByteArray& name, const QString& folder, sockaddr_un& address) {
+    return QFileInfo(folder).isDir() ? folderAddress(folder, address) : abstractAddress(name, address);
 }
 
 void sendLine(int fd, const QByteArray& line) {
@@ -78,30 +101,84 @@ QByteArray InstanceGuard::defaultName() {
     return QByteArrayLiteral("io.github.hotspotupdater.HotspotUpdater");
 }
 
-InstanceGuard::InstanceGuard(QByteArray name, QObject* parent) : QObject(parent), m_name(std::move(name)) {}
+QString InstanceGuard::defaultFolder() {
+    return QStringLiteral("/var/lib/hotspot-updater");
+}
+
+QString InstanceGuard::group() {
+    return QStringLiteral("plugdev");
+}
+
+InstanceGuard::InstanceGuard(QByteArray name, QString folder, QObject* parent)
+    : QObject(parent), m_name(std::move(name)), m_folder(std::move(folder)) {}
 
 InstanceGuard::~InstanceGuard() {
     if (m_fd >= 0)
         ::close(m_fd);
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
 bool InstanceGuard::take(Face face) {
-    if (m_fd >= 0)
+    if (held())
         return true;
-    // Close-on-exec: an adb server started by us must not keep the guard after we end.
+    m_inUse = m_denied = false;
+    m_face = face;
+    switch (takeLock()) {
+    case Lock::Held:
+        m_inUse = true;
+        return false;
+    case Lock::Denied:
+        m_denied = true;
+        return false;
+    case Lock::Taken:
+        // Without its socket the lock still guards; later starts just learn less.
+        listen(true);
+        break;
+    case Lock::Absent:
+        if (!listen(false))
+            return false;
+        break;
+    }
+    m_since = QDateTime::currentDateTimeUtc();
+    return true;
+}
+
+InstanceGuard::Lock InstanceGuard::takeLock() {
+    if (!QFileInfo(m_folder).isDir())
+        return Lock::Absent;
+    // Read access is enough for flock; close-on-exec, so that an adb server started by us
+    // does not keep the guard after we end.
+    const QByteArray path = QFile::encodeName(m_folder + QLatin1String(kLockFile));
+    const int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
+    if (fd < 0)
+        return errno == EACCES || errno == EPERM ? Lock::Denied : Lock::Absent;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return Lock::Held;
+    }
+    m_lock = fd;
+    return Lock::Taken;
+}
+
+bool InstanceGuard::listen(bool inFolder) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return false;
     sockaddr_un address{};
-    const socklen_t length = abstractAddress(m_name, address);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || ::listen(fd, 8) != 0) {
-        m_inUse = errno == EADDRINUSE;
+    const socklen_t length = inFolder ? folderAddress(m_folder, address) : abstractAddress(m_name, address);
+    // A socket left by a killed holder: ours to replace, since we hold the lock.
+    if (inFolder && length > 0)
+        ::unlink(address.sun_path);
+    if (length == 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || ::listen(fd, 8) != 0) {
+        m_inUse = !inFolder && errno == EADDRINUSE;
         ::close(fd);
         return false;
     }
+    // The group may ask who holds the guard; the folder keeps everyone else out.
+    if (inFolder)
+        ::chmod(address.sun_path, 0660);
     m_fd = fd;
-    m_face = face;
-    m_since = QDateTime::currentDateTimeUtc();
     auto* notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] { accept(); });
     return true;
@@ -134,7 +211,7 @@ void InstanceGuard::answer(int connection, QSocketNotifier* notifier) {
     ::close(connection);
 }
 
-std::optional<RunningInstance> RunningInstance::find(const QByteArray& name) {
+std::optional<RunningInstance> RunningInstance::find(const QByteArray& name, const QString& folder) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return std::nullopt;
@@ -142,9 +219,9 @@ std::optional<RunningInstance> RunningInstance::find(const QByteArray& name) {
     const timeval wait{0, kAnswerMs * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     sockaddr_un address{};
-    const socklen_t length = abstractAddress(name, address);
+    const socklen_t length = guardAddress(name, folder, address);
     const std::optional<ucred> holder =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 ? peer(fd) : std::nullopt;
+        length > 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 ? peer(fd) : std::nullopt;
     if (!holder) {
         ::close(fd);
         return std::nullopt;
@@ -159,7 +236,7 @@ std::optional<RunningInstance> RunningInstance::find(const QByteArray& name) {
 
 RunningInstance::RunningInstance(RunningInstance&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_uid(other.m_uid), m_pid(other.m_pid), m_since(other.m_since),
-      m_face(other.m_face) {}
+      m_face(other.m_face), m_forbidden(other.m_forbidden) {}
 
 RunningInstance::~RunningInstance() {
     if (m_fd >= 0)
@@ -196,15 +273,15 @@ QDateTime RunningInstance::processStart() const {
     return {};
 }
 
-QString RunningInstance::user() const {
-    if (m_uid == uid_t(-1))
+QString RunningInstance::userName(uid_t uid) {
+    if (uid == uid_t(-1))
         return QStringLiteral("?");
     passwd entry{};
     passwd* found = nullptr;
     char buffer[4096];
-    if (::getpwuid_r(m_uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
         return QString::fromLocal8Bit(found->pw_name);
-    return QString::number(m_uid);
+    return QString::number(uid);
 }
 
 bool RunningInstance::askToRaise() {
@@ -219,12 +296,14 @@ std::optional<RunningInstance> takeGuard(InstanceGuard& guard, InstanceGuard::Fa
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (guard.take(face))
             return std::nullopt;
+        if (guard.denied())
+            return RunningInstance::forbidden();
         if (!guard.inUse()) {
             // No socket for us at all (a sandbox): nothing to guard with; say so and go on.
             std::fprintf(stderr, "%s: cannot tell whether another updater is running\n", program);
             return std::nullopt;
         }
-        if (std::optional<RunningInstance> running = RunningInstance::find(guard.name()))
+        if (std::optional<RunningInstance> running = RunningInstance::find(guard.name(), guard.folder()))
             return running;
     }
     return RunningInstance::unknown();

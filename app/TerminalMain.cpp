@@ -70,7 +70,7 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     auto* guard = new InstanceGuard;
     if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Terminal)) {
         std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(alreadyRunningText(*running, launch.env.bundlePath)));
-        return exitstatus::kAlreadyRunning;
+        return refusedStartStatus(*running);
     }
     // A reader that goes away (`| head`) must not end the process in the middle of an image.
     std::signal(SIGPIPE, SIG_IGN);

@@ -24,7 +24,7 @@ int refuseSecondStart(RunningInstance& running, const QString& bundlePath) {
     box.setObjectName(QStringLiteral("alreadyRunning"));
     box.setDefaultButton(box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
     box.exec();
-    return exitstatus::kAlreadyRunning;
+    return refusedStartStatus(running);
 }
 
 } // namespace

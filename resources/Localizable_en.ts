@@ -125,6 +125,10 @@
         <translation>The updater is already running (since %s, by %s)</translation>
     </message>
     <message>
+        <source>alert This user may not update hotspots on this machine: add it to the group plugdev (sudo adduser %s plugdev), then log in again.</source>
+        <translation>This user may not update hotspots on this machine: add it to the group plugdev (sudo adduser %s plugdev), then log in again.</translation>
+    </message>
+    <message>
         <source>btn Initializing</source>
         <translation>Please Wait</translation>
     </message>

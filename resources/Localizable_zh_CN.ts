@@ -125,6 +125,10 @@
         <translation>更新程序已在运行（%s 起，由用户 %s 运行）</translation>
     </message>
     <message>
+        <source>alert This user may not update hotspots on this machine: add it to the group plugdev (sudo adduser %s plugdev), then log in again.</source>
+        <translation>此用户无权在本机更新随身热点：请将其加入 plugdev 组（sudo adduser %s plugdev），然后重新登录。</translation>
+    </message>
+    <message>
         <source>btn Initializing</source>
         <translation>请稍候</translation>
     </message>

@@ -35,20 +35,25 @@ def missing_programs():
     return missing
 
 
-def run_isolated(script, marker):
-    """Runs `script` (this process's arguments) again in a network namespace of its own, once:
-    `marker` in the environment says it already is. The updater allows one instance per machine
-    through a socket in the abstract namespace, which belongs to the network namespace: runs of
-    other build trees or CI jobs on this machine must not refuse ours."""
-    if os.environ.get(marker) or not shutil.which("unshare"):
+def run_isolated(script, marker, program):
+    """Runs `script` (this process's arguments) again where the updater's one-per-machine guard
+    is its own (see guard.py), once: `marker` in the environment says it already is. Runs of
+    other build trees, CI jobs or an installed updater on this machine must not refuse ours.
+    Where that cannot be done and another updater holds the machine, `program` says so in one
+    line and this process ends."""
+    import guard
+
+    if os.environ.get(marker):
         return
-    flags = ["--net"] if os.geteuid() == 0 else ["--net", "--map-current-user"]
-    if subprocess.run(["unshare", *flags, "true"], capture_output=True).returncode != 0:
-        print("note: no network namespace here; another updater on this machine would refuse this run")
-        return
-    sys.stdout.flush()
-    os.execvpe("unshare", ["unshare", *flags, sys.executable, os.path.abspath(script), *sys.argv[1:]],
-               {**os.environ, marker: "1"})
+    prefix = guard.own_guard_prefix() if shutil.which("unshare") else None
+    if prefix and subprocess.run(["unshare", *prefix, "true"], capture_output=True).returncode == 0:
+        sys.stdout.flush()
+        os.execvpe("unshare", ["unshare", *prefix, sys.executable, os.path.abspath(script), *sys.argv[1:]],
+                   {**os.environ, marker: "1"})
+    held = guard.holder()
+    if held:
+        sys.exit(f"{program}: {held}; close it, then run again")
+    print("note: no network namespace here; another updater on this machine would refuse this run")
 
 
 def _read_line_from_fd(fd, timeout, what):

@@ -183,10 +183,18 @@ def main(argv=None):
     ap.add_argument("--language", default=None, help="run in this language, for example zh_CN (default: the system's)")
     args = ap.parse_args(argv)
     headless = args.headless or not os.environ.get("DISPLAY")
-    if args.station and headless and argv is None:
+    if headless and argv is None:
         from desktop import run_isolated
 
-        run_isolated(__file__, "HOTSPOT_DEMO_ISOLATED")
+        run_isolated(__file__, "HOTSPOT_DEMO_ISOLATED", "demo")
+    elif not headless:
+        # On the desktop the window is the user's: an updater already there would refuse it.
+        import guard
+
+        held = guard.holder()
+        if held:
+            print(f"demo: {held}; close it, then run again", file=sys.stderr)
+            return 1
     args.scenario = args.scenario or ("station" if args.station else "demo")
     if args.language:
         strings.use_language(args.language)

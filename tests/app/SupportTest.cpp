@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
+#include <sched.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/wait.h>
@@ -222,42 +224,124 @@ QByteArray guardName(const char* what) {
     return QByteArrayLiteral("hotspot-updater-test-") + QByteArray::number(::getpid()) + '-' + what;
 }
 
-} // namespace
-
-TEST(InstanceGuardTest, TakenRefusedAndFreedWhenTheHolderIsKilled) {
-    const QByteArray name = guardName("killed");
+// A child that runs `hold` and reports its one byte; it then waits to be killed.
+pid_t holdInChild(const std::function<char()>& hold, char* reported) {
     int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        InstanceGuard guard(name);
-        const char taken = guard.take(InstanceGuard::Face::Window) ? '1' : '0';
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const char taken = hold();
         [[maybe_unused]] const ssize_t n = ::write(ready[1], &taken, 1);
         ::pause();
         ::_exit(0);
     }
-    char taken = 0;
-    ASSERT_EQ(::read(ready[0], &taken, 1), 1);
+    if (::read(ready[0], reported, 1) != 1)
+        *reported = 0;
     ::close(ready[0]);
     ::close(ready[1]);
+    return child;
+}
+
+void end(pid_t child) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
+} // namespace
+
+// The guard in its two forms: the abstract socket of a development build (no folder), and
+// the lock in the folder the package makes.
+class InstanceGuardTest : public ::testing::TestWithParam<bool> {
+protected:
+    QString folder() const { return GetParam() ? m_dir.path() : m_dir.filePath(QStringLiteral("absent")); }
+    QTemporaryDir m_dir;
+};
+
+TEST_P(InstanceGuardTest, TakenRefusedAndFreedWhenTheHolderIsKilled) {
+    const QByteArray name = guardName("killed");
+    char taken = 0;
+    const pid_t holder = holdInChild(
+        [&] {
+            auto* guard = new InstanceGuard(name, folder()); // kept until the child is killed
+            return guard->take(InstanceGuard::Face::Window) ? '1' : '0';
+        },
+        &taken);
+    ASSERT_GT(holder, 0);
     EXPECT_EQ(taken, '1');
 
-    InstanceGuard guard(name);
+    InstanceGuard guard(name, folder());
     EXPECT_FALSE(guard.take(InstanceGuard::Face::Window));
     EXPECT_TRUE(guard.inUse());
     // The holder's event loop does not run: who and since still come from the kernel.
     QElapsedTimer clock;
     clock.start();
-    std::optional<RunningInstance> running = RunningInstance::find(name);
+    std::optional<RunningInstance> running = RunningInstance::find(name, folder());
     ASSERT_TRUE(running);
     EXPECT_EQ(running->uid(), ::getuid());
     EXPECT_LT(qAbs(running->since().secsTo(QDateTime::currentDateTimeUtc())), 60);
     EXPECT_FALSE(running->askToRaise());
     EXPECT_LT(clock.elapsed(), 2000);
 
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
+    end(holder);
     EXPECT_TRUE(guard.take(InstanceGuard::Face::Window));
     EXPECT_TRUE(::fcntl(guard.socket(), F_GETFD) & FD_CLOEXEC) << "a tool we start would keep the guard";
-    EXPECT_FALSE(RunningInstance::find(guardName("nobody")));
+    if (GetParam()) {
+        EXPECT_TRUE(::fcntl(guard.lock(), F_GETFD) & FD_CLOEXEC) << "a tool we start would keep the lock";
+    }
+    EXPECT_FALSE(RunningInstance::find(guardName("nobody"), m_dir.filePath(QStringLiteral("nobody"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, InstanceGuardTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "LockInFolder" : "AbstractSocket"; });
+
+// The folder's lock: another user squatting the abstract name stops nobody, a user outside
+// the folder's group cannot take it first, and it holds across network namespaces.
+TEST(InstanceGuardLock, NoOtherUserOrNamespaceGetsAround) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user and to make a network namespace";
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("guard"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0); // as /var/lib is
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 02770), 0); // root's group alone
+    const QByteArray name = InstanceGuard::defaultName() + guardName("squatted");
+
+    char squatted = 0;
+    const pid_t squatter = holdInChild(
+        [&] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                return '!';
+            // The old guard's name, bound first; then the folder's lock, which it may not open.
+            auto* abstract = new InstanceGuard(name, dir.filePath(QStringLiteral("absent")));
+            InstanceGuard locked(name, folder);
+            const bool tookName = abstract->take(InstanceGuard::Face::Terminal);
+            const std::optional<RunningInstance> refused = takeGuard(locked, InstanceGuard::Face::Terminal);
+            return tookName && refused && refused->isForbidden() ? 'y' : 'n';
+        },
+        &squatted);
+    ASSERT_GT(squatter, 0);
+    EXPECT_EQ(squatted, 'y');
+    {
+        InstanceGuard guard(name, folder);
+        EXPECT_TRUE(guard.take(InstanceGuard::Face::Window)) << "a squatter of the name stopped the updater";
+    }
+    end(squatter);
+
+    char inOtherNamespace = 0;
+    const pid_t holder = holdInChild(
+        [&] {
+            auto* guard = new InstanceGuard(name, folder);
+            return ::unshare(CLONE_NEWNET) == 0 && guard->take(InstanceGuard::Face::Terminal) ? '1' : '0';
+        },
+        &inOtherNamespace);
+    ASSERT_GT(holder, 0);
+    ASSERT_EQ(inOtherNamespace, '1');
+    InstanceGuard guard(name, folder);
+    EXPECT_FALSE(guard.take(InstanceGuard::Face::Window));
+    std::optional<RunningInstance> running = takeGuard(guard, InstanceGuard::Face::Window);
+    ASSERT_TRUE(running);
+    EXPECT_FALSE(running->isForbidden());
+    EXPECT_EQ(running->face(), InstanceGuard::Face::Terminal);
+    end(holder);
 }

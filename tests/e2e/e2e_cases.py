@@ -769,7 +769,7 @@ def main(argv=None):
     ap.add_argument("case", choices=sorted(CASES))
     args = ap.parse_args(argv)
     if argv is None:
-        run_isolated(__file__, "HOTSPOT_E2E_ISOLATED")
+        run_isolated(__file__, "HOTSPOT_E2E_ISOLATED", "e2e")
     missing = [] if args.case.startswith("cli_") else missing_programs()
     if missing:
         print("skipped: this machine lacks " + ", ".join(missing) + " (scripts/setup.sh installs them)")

@@ -172,10 +172,15 @@ int runInstall(const QStringList& args) {
     // Held until this process ends: no updater starts and reads a package that is changing.
     InstanceGuard guard;
     if (const std::optional<RunningInstance> running =
-            takeGuard(guard, InstanceGuard::Face::Terminal, "hotspot-package install"))
+            takeGuard(guard, InstanceGuard::Face::Terminal, "hotspot-package install")) {
+        if (running->isForbidden())
+            return fail(QStringLiteral("this user may not take the updaters' guard in %1 (not in the group %2); "
+                                       "the bundle is unchanged")
+                            .arg(guard.folder(), InstanceGuard::group()));
         return fail(QStringLiteral("an updater is running on this machine (since %1, by %2); close it first; "
                                    "the bundle is unchanged")
                         .arg(running->since().toLocalTime().toString(QStringLiteral("HH:mm")), running->user()));
+    }
 
     QTextStream out(stdout);
     PackageReport report;
