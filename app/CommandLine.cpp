@@ -68,6 +68,11 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
             return refuse(QStringLiteral("--ports takes port patterns such as 1-2.* separated by commas, not '%1'").arg(pattern));
         line.stationPorts << pattern;
     }
+    line.stationAuto = parser.isSet(QStringLiteral("auto"));
+    if (line.stationAuto && !station)
+        return refuse(QStringLiteral("--auto is for --station"));
+    if (line.stationAuto && parser.isSet(QStringLiteral("check")))
+        return refuse(QStringLiteral("--auto cannot be used with --check"));
     if (station && parser.isSet(QStringLiteral("restore")))
         return refuse(QStringLiteral("--station cannot be used with --restore"));
     if (station && parser.isSet(QStringLiteral("discard-journals")))
@@ -141,6 +146,8 @@ QList<QCommandLineOption> runOptions() {
          QStringLiteral("patterns")},
         {QStringLiteral("max"), QStringLiteral("With --station: update at most <count> at once (default 8)."),
          QStringLiteral("count"), QStringLiteral("8")},
+        {QStringLiteral("auto"),
+         QStringLiteral("With --station: update each hotspot as soon as it is found, with no keystroke, until ended.")},
         {QStringLiteral("discard-journals"),
          QStringLiteral("Give up unfinished updates without finishing them; their saved data stays in the backup store.")},
         {QStringLiteral("finish"),

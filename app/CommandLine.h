@@ -16,6 +16,8 @@ struct CommandLine {
     int stationMaxUpdates = 0;
     // --ports: the station's port patterns; empty: every port.
     QStringList stationPorts;
+    // --auto: the station starts each offered update itself.
+    bool stationAuto = false;
 
     // Set when the process ends right away: what to print, where, and the exit status.
     struct Finish {

@@ -21,6 +21,7 @@ struct Launch {
     TerminalOptions terminal; // what the terminal face was asked to do
     int stationMaxUpdates = 0; // --station: that many at once; 0: the one device
     QStringList stationPorts;  // --ports: the station's port patterns
+    bool stationAuto = false;  // --auto: each offered update starts by itself
 };
 
 int runWindow(int& argc, char** argv, Launch launch);

@@ -66,7 +66,8 @@ int driveFromTerminal(Application& application, TerminalFace& face, const Termin
 
 int runTerminal(int& argc, char** argv, Launch launch) {
     new QCoreApplication(argc, argv);
-    const TerminalOptions options = launch.terminal;
+    TerminalOptions options = launch.terminal;
+    options.autoUpdate = launch.stationAuto;
     auto* guard = new InstanceGuard;
     if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Terminal)) {
         std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(alreadyRunningText(*running, launch.env.bundlePath)));

@@ -22,6 +22,9 @@ struct TerminalOptions {
     QString restoreEntry;
     QString restorePort;
     Output output = Output::Auto;
+    // A station's --auto: each offered update starts by itself, and the run goes on until a
+    // signal ends it, a line for each unit as it ends.
+    bool autoUpdate = false;
 };
 
 // Exit statuses of the terminal face; the README lists them.

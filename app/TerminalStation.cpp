@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <algorithm>
+#include <map>
 #include <utility>
 
 namespace {
@@ -29,9 +30,12 @@ public:
     }
 
     void versionRead(bool updateOffered) override { outcome = updateOffered ? Outcome::Offered : Outcome::UpToDate; }
+    // Started by the user's answer, by --yes or by the autopilot: followed the same.
+    void updateStarted() override { updating = true; }
     void updateEnded(const UpdateOutcome& ended) override {
         outcome = Outcome::Ended;
         result = ended;
+        endStatus = face->status(); // before a retry shows anything else
     }
     void unitQuestionAsked(const UnitQuestion& asked) override {
         outcome = Outcome::Question;
@@ -56,12 +60,18 @@ public:
     std::unique_ptr<TerminalFace> face;
     Outcome outcome = Outcome::None; // the latest, not yet acted on
     UpdateOutcome result;
+    QString endStatus;
     UnitQuestion question;
     bool updating = false;
     End end = End::Running;
     QString message;
     QJsonObject fields;
     QElapsedTimer joined;
+};
+
+struct TerminalStation::Tally {
+    std::vector<Unit::End> ended;          // every unit's end, in order
+    std::map<QString, Unit::End> latest;   // each port's latest
 };
 
 namespace {
@@ -85,7 +95,7 @@ const char* outcomeName(End end) {
 } // namespace
 
 TerminalStation::TerminalStation(Application& application, TerminalFace& face, const TerminalOptions& options)
-    : m_application(application), m_face(face), m_options(options) {
+    : m_application(application), m_face(face), m_options(options), m_tally(std::make_unique<Tally>()) {
     application.station()->subscribe(this);
     application.session().subscribe(this);
     m_tick.setInterval(kTickMs);
@@ -96,6 +106,8 @@ TerminalStation::TerminalStation(Application& application, TerminalFace& face, c
 TerminalStation::~TerminalStation() = default;
 
 void TerminalStation::start() {
+    if (m_options.autoUpdate)
+        m_application.station()->autopilot().setEnabled(true);
     m_sinceStart.start();
     m_sinceJoin.start();
     m_tick.start();
@@ -125,6 +137,9 @@ void TerminalStation::settle() {
     }
     for (const std::unique_ptr<Unit>& unit : m_units)
         settle(*unit);
+    // Hands-free, the station runs until a signal ends it.
+    if (m_options.autoUpdate)
+        return;
     if (m_units.empty()) {
         if (waitedOut(m_sinceStart))
             conclude();
@@ -137,12 +152,15 @@ void TerminalStation::settle() {
 
 // Acts on a unit's latest outcome once its screen shows it, as the one-device terminal does.
 void TerminalStation::settle(Unit& unit) {
+    if (m_options.autoUpdate && unit.ended())
+        report(unit);
     if (unit.ended())
         return;
     DeviceSession& session = unit.session();
     switch (std::exchange(unit.outcome, Unit::Outcome::None)) {
     case Unit::Outcome::Offered:
-        if (session.state() == SessionState::Offered)
+        // Hands-free, the autopilot presses.
+        if (session.state() == SessionState::Offered && !m_options.autoUpdate)
             offered(unit);
         return;
     case Unit::Outcome::Question:
@@ -162,7 +180,8 @@ void TerminalStation::settle(Unit& unit) {
     case Unit::Outcome::None:
         break;
     }
-    if (!unit.updating && session.state() != SessionState::Updating && waitedOut(unit.joined)) {
+    if (!m_options.autoUpdate && !unit.updating && session.state() != SessionState::Updating &&
+        waitedOut(unit.joined)) {
         unit.fields = unit.versions(false);
         unit.finish(End::NoDevice, QStringLiteral("no version read within %1 s (last: %2)")
                                        .arg(m_options.waitSeconds)
@@ -225,7 +244,28 @@ void TerminalStation::unitUpdateEnded(Unit& unit) {
                                       : QStringLiteral("updated; its new version could not be read"));
         return;
     }
-    unit.finish(End::Failed, QStringLiteral("failed: %1").arg(unit.face->status()));
+    unit.finish(End::Failed, QStringLiteral("failed: %1").arg(unit.endStatus));
+}
+
+// Hands-free: a unit's line as soon as it ends; its port is then followed for the next one.
+void TerminalStation::report(Unit& unit) {
+    sayEnd(unit);
+    m_tally->ended.push_back(unit.end);
+    m_tally->latest[unit.workflow.port()] = unit.end;
+    unit.end = End::Running;
+    unit.fields = {};
+}
+
+void TerminalStation::sayEnd(Unit& unit) {
+    const bool bad = unit.end != End::Updated && unit.end != End::UpToDate && unit.end != End::Available;
+    // Quiet prints only the units that went wrong.
+    m_face.say(QStringLiteral("%1  %2").arg(unit.workflow.port(), unit.message),
+               bad && m_face.style() == TerminalFace::Style::Quiet);
+    QJsonObject fields = unit.fields;
+    fields.insert(QStringLiteral("port"), unit.workflow.port());
+    fields.insert(QStringLiteral("outcome"), QString::fromLatin1(outcomeName(unit.end)));
+    fields.insert(QStringLiteral("message"), unit.message);
+    m_face.emitEvent("unit", fields);
 }
 
 bool TerminalStation::waitedOut(const QElapsedTimer& since) const {
@@ -263,17 +303,28 @@ int TerminalStation::summarize() {
         if (!unit->ended())
             unit->finish(End::Running, QStringLiteral("interrupted: %1").arg(unit->face->status()));
         updated += unit->end == End::Updated ? 1 : 0;
-        const bool bad = unit->end != End::Updated && unit->end != End::UpToDate && unit->end != End::Available;
-        // Quiet prints only the units that went wrong.
-        m_face.say(QStringLiteral("%1  %2").arg(unit->workflow.port(), unit->message),
-                   bad && m_face.style() == TerminalFace::Style::Quiet);
-        QJsonObject fields = unit->fields;
-        fields.insert(QStringLiteral("port"), unit->workflow.port());
-        fields.insert(QStringLiteral("outcome"), QString::fromLatin1(outcomeName(unit->end)));
-        fields.insert(QStringLiteral("message"), unit->message);
-        m_face.emitEvent("unit", fields);
+        sayEnd(*unit);
     }
     return updated;
+}
+
+// Hands-free, ended by a signal as it always is: how every unit that came ended, and a status
+// from each port's latest end (a unit that failed and was then updated is no failure).
+int TerminalStation::concludeAuto() {
+    const auto count = [this](End end) { return int(std::count(m_tally->ended.cbegin(), m_tally->ended.cend(), end)); };
+    const int updated = count(End::Updated);
+    m_face.say(QStringLiteral("%1 updated, %2 up to date, %3 failed").arg(updated).arg(count(End::UpToDate)).arg(count(End::Failed)),
+               true);
+    const auto any = [this](End end) {
+        return std::any_of(m_tally->latest.cbegin(), m_tally->latest.cend(), [end](const auto& p) { return p.second == end; });
+    };
+    const int code = any(End::Failed) ? exitstatus::kStationFailures : any(End::Untouched) ? exitstatus::kUnitQuestion
+                                                                                          : exitstatus::kOk;
+    m_face.emitEvent("result", {{QStringLiteral("outcome"), QStringLiteral("station")},
+                                {QStringLiteral("exit"), code},
+                                {QStringLiteral("units"), int(m_tally->ended.size())},
+                                {QStringLiteral("updated"), updated}});
+    return code;
 }
 
 void TerminalStation::conclude() {
@@ -299,6 +350,12 @@ void TerminalStation::conclude() {
 }
 
 int TerminalStation::exitCode(int loopStatus) {
+    if (!m_exit && m_options.autoUpdate && !m_packageFailed) {
+        for (const std::unique_ptr<Unit>& unit : m_units)
+            if (unit->ended())
+                report(*unit);
+        m_exit = concludeAuto();
+    }
     if (!m_exit) {
         // Ended by a signal, once the running updates had: each unit as far as it got.
         const int updated = summarize();

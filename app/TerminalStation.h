@@ -2,7 +2,8 @@
 // Drives a station from a terminal: every unit's lines carry its port; with --yes every offered
 // update starts, otherwise the versions are reported. The run ends once every unit has ended
 // (updated, up to date, failed, or never read within the wait), with one summary line (or
-// JSON object) per port and an exit status for the whole station.
+// JSON object) per port and an exit status for the whole station. Hands-free (--auto) the
+// run goes on until a signal ends it, with a summary line for each unit as it ends.
 
 #include "app/TerminalFace.h"
 #include "app/TerminalOptions.h"
@@ -40,6 +41,9 @@ private:
     void askWhose(Unit& unit);
     void unitUpdateEnded(Unit& unit);
     int summarize();
+    void report(Unit& unit);
+    void sayEnd(Unit& unit);
+    int concludeAuto();
     void conclude();
     void stop();
     int statusOfAll() const;
@@ -50,6 +54,8 @@ private:
     TerminalFace& m_face;
     TerminalOptions m_options;
     std::vector<std::unique_ptr<Unit>> m_units;
+    struct Tally;
+    std::unique_ptr<Tally> m_tally; // hands-free: how the units that came ended
     std::optional<bool> m_packageFailed; // the driver rule missing, when true
     std::optional<int> m_exit;
     QTimer m_tick;

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     launch.verbose = options.verbose;
     launch.stationMaxUpdates = options.stationMaxUpdates;
     launch.stationPorts = options.stationPorts;
+    launch.stationAuto = options.stationAuto;
     if (options.terminal)
         launch.terminal = *options.terminal;
     const int status = options.terminal ? runTerminal(argc, argv, std::move(launch))

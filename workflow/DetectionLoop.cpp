@@ -78,12 +78,16 @@ void DetectionLoop::deviceGone(SessionState observed) {
         m_session.showButtonTitle(lookup("btn Searching"));
         m_session.showInfo(info);
     });
+    if (observed == SessionState::Finished)
+        m_session.unitLeft();
 }
 
 void DetectionLoop::pass() {
     const DeviceProbes& probes = m_services.probes;
     m_services.sleep(kPassPeriod);
     const SessionState observed = m_session.state();
+    if (observed == SessionState::Finished)
+        watchEndedUnit();
     if (observed != SessionState::Searching && observed != SessionState::Offered)
         return;
 
@@ -159,6 +163,22 @@ void DetectionLoop::pass() {
     default:
         return;
     }
+}
+
+// Only a station's units outlive their end: the one device's window closes instead. Gone from
+// both identities and from fastboot for two passes in a row (a restart is not a departure),
+// the unit has left and its port waits for the next one.
+void DetectionLoop::watchEndedUnit() {
+    if (m_services.port.isEmpty())
+        return;
+    const bool there = m_services.probes.presence() != 0 ||
+                       m_services.probes.detectAdb().tool == AdbVerdict::Fastboot;
+    m_passesAbsent = there ? 0 : m_passesAbsent + 1;
+    if (m_passesAbsent < 2)
+        return;
+    m_passesAbsent = 0;
+    runlog::write("station", QStringLiteral("the unit at %1 left").arg(m_services.port));
+    deviceGone(SessionState::Finished);
 }
 
 void DetectionLoop::lookForBootLoader(SessionState observed) {

@@ -35,7 +35,10 @@ private:
     static QString stoppedText(const UpdateJournal& journal);
     // No known identity on the bus: a boot loader may still be there under its own.
     void lookForBootLoader(SessionState observed);
+    // A station's unit that ended: has it left its port?
+    void watchEndedUnit();
 
     DeviceSession& m_session;
     const Services& m_services;
+    int m_passesAbsent = 0;
 };

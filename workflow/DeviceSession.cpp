@@ -235,3 +235,7 @@ void DeviceSession::unitQuestionAsked(const UnitQuestion& question) {
 void DeviceSession::updateEnded(const UpdateOutcome& outcome) {
     tell([&outcome](SessionListener& l) { l.updateEnded(outcome); });
 }
+
+void DeviceSession::unitLeft() {
+    tell([](SessionListener& l) { l.unitLeft(); });
+}

@@ -127,6 +127,7 @@ public:
     void updateStarted();
     void unitQuestionAsked(const UnitQuestion& question);
     void updateEnded(const UpdateOutcome& outcome);
+    void unitLeft();
     // GUI thread: the status line as last shown.
     const QString& shownStatus() const { return m_shownStatus; }
 

@@ -99,6 +99,13 @@ DeviceWorkflow::Press DeviceWorkflow::answer(bool itsUnit) {
     return Press::Retry;
 }
 
+DeviceWorkflow::Press DeviceWorkflow::searchAgain() {
+    if (port().isEmpty() || !m_session.move(SessionState::Finished, SessionState::Searching))
+        return Press::Nothing;
+    showLookingForDevice(m_session);
+    return Press::Retry;
+}
+
 DeviceWorkflow::Press DeviceWorkflow::press() {
     switch (m_session.state()) {
     case SessionState::Finished:

@@ -47,6 +47,9 @@ public:
     // The answer to the question whose unit this is: its own (the finish starts, with the
     // journal's data) or another hotspot's (it is then found and offered as usual).
     Press answer(bool itsUnit);
+    // A station's unit that ended with a failure and is still plugged in: its port is looked
+    // at afresh, and the unit offered again as if it had just come.
+    Press searchAgain();
 
 private:
     void showFirstScreen();

@@ -50,4 +50,7 @@ public:
     virtual void updateEnded(const UpdateOutcome& /*outcome*/) {}
     // Is this the unit whose update stopped? The answer goes to DeviceWorkflow::answer.
     virtual void unitQuestionAsked(const UnitQuestion& /*question*/) {}
+    // A station's unit that had ended (updated, up to date, failed for good) left its port;
+    // the port is searched again for the next one.
+    virtual void unitLeft() {}
 };

@@ -9,7 +9,7 @@ enum class SessionState : int32_t {
     Searching = 1, // looking for the device
     Offered = 2,   // Start, or Finish, or the question whose unit it is
     Updating = 3,  // an update runs, or one ended that can be tried again (Retry)
-    Finished = 4,  // nothing more to do here: Close
+    Finished = 4,  // nothing more to do here: Close (a station's unit: until it leaves)
 };
 
 // The moves a session makes; any other is refused. Staying where it is is no move.
@@ -27,7 +27,7 @@ constexpr bool isAllowedMove(SessionState from, SessionState to) {
     case S::Updating:
         return to == S::Finished || to == S::Searching; // the update ended, or Retry
     case S::Finished:
-        return false;
+        return to == S::Searching; // a station's unit left: its port waits for the next one
     }
     return false;
 }

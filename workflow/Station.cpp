@@ -16,7 +16,9 @@ constexpr double kWatchPeriod = 1.0;
 Station::Station(DeviceWorkflow& check, const Environment& env, const Tools& tools, HostPreparation& host,
                  ModeSwitch& switches, int maxUpdates)
     : m_check(check), m_env(env), m_tools(tools), m_host(host), m_switches(switches),
-      m_turns(std::max(1, maxUpdates)) {}
+      m_turns(std::max(1, maxUpdates)) {
+    subscribe(&m_autopilot);
+}
 
 void Station::limitToPorts(const QStringList& patterns) {
     m_ports.clear();

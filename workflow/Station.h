@@ -5,6 +5,8 @@
 // check's, done once. Made on the GUI thread; its public calls come from there.
 
 #include "workflow/DeviceWorkflow.h"
+#include "workflow/StationAutopilot.h"
+#include "workflow/StationListener.h"
 #include "workflow/UpdateSlots.h"
 
 #include <QRegularExpression>
@@ -12,14 +14,6 @@
 #include <atomic>
 #include <memory>
 #include <vector>
-
-class StationListener {
-public:
-    virtual ~StationListener() = default;
-    // A hotspot showed at a port no unit had. Its workers start once every listener was told,
-    // so subscribing to its session here misses nothing.
-    virtual void unitJoined(DeviceWorkflow& unit) = 0;
-};
 
 class Station {
 public:
@@ -42,6 +36,8 @@ public:
     void launch();
 
     DeviceWorkflow& check() { return m_check; }
+    // Hands-free updates, off until switched on.
+    StationAutopilot& autopilot() { return m_autopilot; }
     // In the order they joined.
     const std::vector<std::unique_ptr<DeviceWorkflow>>& units() const { return m_units; }
     DeviceWorkflow* unit(const QString& port) const;
@@ -68,6 +64,7 @@ private:
     HostPreparation& m_host;
     ModeSwitch& m_switches;
     UpdateSlots m_turns;
+    StationAutopilot m_autopilot; // outlives the units it follows
     std::vector<StationListener*> m_listeners;
     std::vector<std::unique_ptr<DeviceWorkflow>> m_units; // GUI thread
     std::vector<QRegularExpression> m_ports;              // set before launch, then read only

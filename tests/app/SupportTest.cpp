@@ -72,6 +72,8 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
         {{QStringLiteral("--cli"), QStringLiteral("--max"), QStringLiteral("2")}, 64, true, QStringLiteral("--max is for --station"), false},
         {{QStringLiteral("--cli"), QStringLiteral("--ports"), QStringLiteral("1-2.*")}, 64, true, QStringLiteral("--ports is for --station"), false},
         {{QStringLiteral("--station"), QStringLiteral("--ports"), QStringLiteral("1-2/*")}, 64, true, QStringLiteral("--ports takes port patterns"), false},
+        {{QStringLiteral("--cli"), QStringLiteral("--auto")}, 64, true, QStringLiteral("--auto is for --station"), false},
+        {{QStringLiteral("--station"), QStringLiteral("--auto"), QStringLiteral("--check")}, 64, true, QStringLiteral("--auto cannot be used with --check"), false},
         {{QStringLiteral("--station"), QStringLiteral("--discard-journals")}, 64, true, QStringLiteral("--station cannot"), false},
     };
     for (const Row& row : rows) {

@@ -61,7 +61,7 @@ int runOnce() {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double wall = timer.nsecsElapsed() / 1e9;
     const std::vector<double> waits = h.clock->sleeps();
-    std::printf("%.6f %.6f %d\n", wall, std::accumulate(waits.begin(), waits.end(), 0.0), h.app().session().state());
+    std::printf("%.6f %.6f %d\n", wall, std::accumulate(waits.begin(), waits.end(), 0.0), stateNumber(h.app().session().state()));
     std::fflush(stdout);
     h.clock->onSleep(nullptr);
     return 0;

@@ -1,13 +1,13 @@
 // The updater's terminal run with --yes on the simulated hotspot, as its own process so that
 // the simulator can kill it (and the tool it runs) at any step. Waits take a millisecond.
 //
-//     update_kill_runner BUNDLE HOME [--station SYSFS [MAX [PORTS]]]
+//     update_kill_runner BUNDLE HOME [--station SYSFS [MAX [PORTS]] [--auto]]
 //     update_kill_runner BUNDLE HOME --finish|--other PORT
 //     update_kill_runner BUNDLE HOME --restore [ENTRY PORT]
 //     update_kill_runner BUNDLE HOME --json
 //
 // With --station it is a station whose units are found in the simulator's sysfs tree, MAX of
-// them (default 8) updating at once. --finish and --other answer whose unit is at PORT.
+// them (default 8) updating at once; --auto runs it hands-free until SIGTERM. --finish and --other answer whose unit is at PORT.
 // Exits as the terminal does; the instance guard is left out, so runs of other tests on this
 // machine do not refuse it.
 
@@ -48,6 +48,10 @@ int main(int argc, char** argv) {
     const bool json = argc >= 4 && std::strcmp(argv[argc - 1], "--json") == 0;
     if (json)
         --argc;
+    // Then a trailing --auto runs a station hands-free, until a signal ends it.
+    const bool handsFree = argc >= 6 && std::strcmp(argv[argc - 1], "--auto") == 0;
+    if (handsFree)
+        --argc;
     const bool station = (argc >= 5 && argc <= 7) && std::strcmp(argv[3], "--station") == 0;
     const bool answers = argc == 5 && (std::strcmp(argv[3], "--finish") == 0 || std::strcmp(argv[3], "--other") == 0);
     const bool restore = (argc == 4 || argc == 6) && std::strcmp(argv[3], "--restore") == 0;
@@ -71,6 +75,7 @@ int main(int argc, char** argv) {
     TerminalOptions options;
     options.yes = true;
     options.waitSeconds = 60;
+    options.autoUpdate = handsFree;
     if (restore) {
         options.restore = true;
         options.restoreEntry = argc == 6 ? QString::fromLocal8Bit(argv[4]) : QString();

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QThread>
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -123,6 +124,64 @@ TEST_F(Station, AUnitPluggedInLaterJoins) {
     EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(imagesWritten(kGood1));
     EXPECT_TRUE(imagesWritten(kGood2)) << output.toStdString();
+}
+
+// Hands-free, all day: units plugged in one after another are updated with no keystroke,
+// each with its own data; one plugged back is left alone; a write that fails once is tried
+// again once; the run ends with SIGTERM and a line for every unit that came.
+TEST_F(Station, HandsFreeUpdatesEachUnitAsItComes) {
+    loadHub({unit(kGood1), unit(kGood2, {{"flash_fail", "boot"}})});
+    sim->unplug(kGood2);
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(QStringLiteral(HOTSPOT_KILL_RUNNER), {bundle.path(), m_home.path(), QStringLiteral("--station"),
+                                                    sim->sysfsRoot(), QStringLiteral("--auto")});
+    QByteArray output;
+    const auto waitUntil = [&run, &output](const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 60000 && run.state() != QProcess::NotRunning) {
+            run.waitForReadyRead(20);
+            output += run.readAll();
+        }
+        return done();
+    };
+    const auto flashes = [this](const QString& port) { return int(flashedPorts().count(port)); };
+    // A unit is done once its line says so (its version changes before its data goes back).
+    const auto updated = [&output](const QString& port, int times) {
+        return output.count((port + QStringLiteral("  updated to 1.0.4")).toUtf8()) >= times;
+    };
+    ASSERT_TRUE(waitUntil([&] { return updated(kGood1, 1); })) << output.toStdString();
+
+    // Its write fails once; the retry updates it.
+    sim->plug(kGood2);
+    ASSERT_TRUE(waitUntil([&] { return output.contains("1-2.4  failed: "); })) << output.toStdString();
+    sim->clearFault(QStringLiteral("flash_fail"), kGood2);
+    ASSERT_TRUE(waitUntil([&] { return updated(kGood2, 1); })) << output.toStdString();
+    EXPECT_EQ(sim->deviceFile(kWifi, kGood2), ownData(kGood2).value(kWifi).toString().toUtf8());
+
+    // Another unit at the first port, then the first one back, up to date.
+    sim->unplug(kGood1);
+    QThread::msleep(200);
+    const int before = flashes(kGood1);
+    sim->replaceUnit({{"firmware_version", "1.0.3"}, {"files", QJsonObject{{kWifi, "calibration of the next unit"}}}},
+                     kGood1);
+    sim->plug(kGood1);
+    ASSERT_TRUE(waitUntil([&] { return updated(kGood1, 2); })) << output.toStdString();
+    EXPECT_EQ(sim->deviceFile(kWifi, kGood1), QByteArray("calibration of the next unit"));
+    const int updatedTwice = flashes(kGood1);
+    EXPECT_GT(updatedTwice, before);
+    sim->unplug(kGood1);
+    QThread::msleep(200);
+    sim->plug(kGood1);
+    ASSERT_TRUE(waitUntil([&] { return output.contains("1-2.1  up to date (1.0.4)"); })) << output.toStdString();
+    EXPECT_EQ(flashes(kGood1), updatedTwice) << "updated again";
+
+    ::kill(int(run.processId()), SIGTERM);
+    ASSERT_TRUE(run.waitForFinished(30000));
+    output += run.readAll();
+    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("3 updated, 1 up to date, 1 failed")) << output.toStdString();
 }
 
 // The host dies while a station writes one unit; the other was up to date. The next station

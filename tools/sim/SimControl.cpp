@@ -167,6 +167,19 @@ void SimControl::set(const QString& key, const QJsonValue& value, const QString&
     patch(QJsonObject{{key, value}}, port);
 }
 
+void SimControl::replaceUnit(const QJsonObject& settings, const QString& port)
+{
+    patch(settings, port);
+    {
+        Transaction tx(m_dir);
+        QJsonObject& state = tx.state();
+        const QJsonObject scenario = sim::unitPart(state, port, QStringLiteral("scenario"));
+        sim::storeUnitPart(state, port, QStringLiteral("device"), sim::Device::powerOn(scenario));
+        tx.commit();
+    }
+    unplug(port);
+}
+
 void SimControl::setFault(const QString& key, const QJsonValue& value, const QString& port)
 {
     patch(QJsonObject{{"faults", QJsonObject{{key, value}}}}, port);

@@ -53,6 +53,9 @@ public:
     // Merges settings into the scenario; "faults" is merged key by key.
     void patch(const QJsonObject& settings, const QString& port = QString());
     void set(const QString& key, const QJsonValue& value, const QString& port = QString());
+    // Another unit at `port`: the unit's settings changed by `settings`, and a device freshly
+    // made from them (its own files, version and partitions), unplugged until plug().
+    void replaceUnit(const QJsonObject& settings, const QString& port);
     void setFault(const QString& key, const QJsonValue& value = QJsonValue(true), const QString& port = QString());
     void clearFault(const QString& key, const QString& port = QString());
     void clearFaults(const QString& port = QString());
