@@ -138,6 +138,9 @@ void StationRow::updateEnded(const UpdateOutcome& outcome) {
     bar->setIndeterminate(false);
     const bool updated = outcome.result == UpdateResult::Updated;
     bar->setHalted(!updated);
+    // Done here: the row says so until the unit leaves and its port waits for the next one.
+    if (updated)
+        m_status = messages::lookup("stat Updated — you can unplug it");
     refresh();
     showOutcome(updated                                         ? Outcome::Updated
                 : outcome.result == UpdateResult::DataNotBack ? Outcome::DataNotBack
@@ -149,6 +152,11 @@ void StationRow::unitQuestionAsked(const UnitQuestion& question) {
     m_window.setTone(m_port, StationWindow::Tone::Question);
     if (!m_frozen)
         messageboxes::openUnitQuestion(&m_window, question, m_unit);
+}
+
+void StationRow::unitLeft() {
+    m_window.progressBar(m_port)->setHalted(false);
+    showOutcome(Outcome::None);
 }
 
 void StationRow::refresh() {

@@ -38,6 +38,7 @@ public:
     void updateStarted() override;
     void updateEnded(const UpdateOutcome& outcome) override;
     void unitQuestionAsked(const UnitQuestion& question) override;
+    void unitLeft() override;
 
 private:
     // The row as the session stands now: status (the info text as its tool tip), version, and

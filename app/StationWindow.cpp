@@ -2,6 +2,7 @@
 #include "app/ProgressBarView.h"
 #include "workflow/Messages.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -73,13 +74,14 @@ Inner* innerOf(QWidget* cell, const QString& name) {
 
 StationWindow::StationWindow(QWidget* parent)
     : QWidget(parent), m_package(new QLabel), m_status(new QLabel), m_startAll(new QPushButton),
-      m_table(new QTableWidget(0, ColumnCount)) {
+      m_autoUpdate(new QCheckBox), m_table(new QTableWidget(0, ColumnCount)) {
     setWindowTitle(QStringLiteral("Hotspot Updater"));
     m_package->setObjectName(QStringLiteral("stationPackage"));
     m_status->setObjectName(QStringLiteral("stationStatus"));
     m_status->setWordWrap(true);
     m_startAll->setObjectName(QStringLiteral("startAllButton"));
     m_startAll->setEnabled(false);
+    m_autoUpdate->setObjectName(QStringLiteral("autoUpdateBox"));
     m_table->setObjectName(QStringLiteral("stationTable"));
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
@@ -102,7 +104,10 @@ StationWindow::StationWindow(QWidget* parent)
     texts->addWidget(m_package);
     texts->addWidget(m_status);
     top->addLayout(texts, 1);
-    top->addWidget(m_startAll, 0, Qt::AlignTop);
+    auto* actions = new QVBoxLayout;
+    actions->addWidget(m_startAll, 0, Qt::AlignRight);
+    actions->addWidget(m_autoUpdate, 0, Qt::AlignRight);
+    top->addLayout(actions);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_table, 1);
@@ -112,6 +117,7 @@ StationWindow::StationWindow(QWidget* parent)
 
 void StationWindow::retranslate() {
     m_startAll->setText(lookup("btn Start All"));
+    m_autoUpdate->setText(lookup("btn Update each hotspot as soon as it is found"));
     m_table->setHorizontalHeaderLabels({lookup("col Port"), lookup("col Version"), lookup("col Status"),
                                         lookup("col Progress"), lookup("col Result"), QString()});
 }
@@ -202,7 +208,7 @@ QPushButton* StationWindow::actionButton(const QString& port) const {
 
 QSize StationWindow::sizeHint() const {
     // Eight rows without scrolling, and the long status texts of the one-device window.
-    return {960, 130 + kRowsShown * kRowHeight};
+    return {960, 150 + kRowsShown * kRowHeight};
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {

@@ -6,6 +6,7 @@
 #include <functional>
 
 class ProgressBarView;
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -29,6 +30,8 @@ public:
     QLabel* packageLabel() const { return m_package; }
     QLabel* statusLabel() const { return m_status; }
     QPushButton* startAllButton() const { return m_startAll; }
+    // "Update each hotspot as soon as it is found": hands-free.
+    QCheckBox* autoUpdateBox() const { return m_autoUpdate; }
     QTableWidget* table() const { return m_table; }
 
     // Adds the port's row in port order unless it is there; returns its row.
@@ -51,6 +54,7 @@ private:
     QLabel* m_package;
     QLabel* m_status;
     QPushButton* m_startAll;
+    QCheckBox* m_autoUpdate;
     QTableWidget* m_table;
     std::function<bool()> m_closeGuard;
 };

@@ -5,12 +5,26 @@
 #include "app/StationWindow.h"
 #include "workflow/Messages.h"
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QSettings>
 #include <QPushButton>
 #include <algorithm>
 #include <functional>
 
-StationWindowFace::StationWindowFace(StationWindow* window) : m_window(window) {}
+namespace {
+
+// The user's choices of the station window, under $XDG_CONFIG_HOME/hotspot-updater/.
+QSettings stationSettings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("hotspot-updater"),
+                     QStringLiteral("station"));
+}
+
+const QString kAutoUpdateKey = QStringLiteral("auto-update");
+
+} // namespace
+
+StationWindowFace::StationWindowFace(StationWindow* window, bool handsFree) : m_window(window), m_handsFree(handsFree) {}
 
 StationWindowFace::~StationWindowFace() = default;
 
@@ -23,6 +37,7 @@ void StationWindowFace::attach(Application& application, const QString& resource
             m_application->station()->startAll();
     });
     m_window->setCloseGuard([this] { return closeRequested(); });
+    followAutoUpdateBox();
     m_window->retranslate();
     m_window->setPictureFolder(resourcesPath);
 }
@@ -76,10 +91,24 @@ void StationWindowFace::showStartAll() {
     showSummary();
 }
 
+void StationWindowFace::followAutoUpdateBox() {
+    QCheckBox* box = m_window->autoUpdateBox();
+    const bool on = m_handsFree || stationSettings().value(kAutoUpdateKey, false).toBool();
+    box->setChecked(on);
+    m_application->station()->autopilot().setEnabled(on);
+    // Only the user's own click is remembered; --auto is for this run.
+    QObject::connect(box, &QCheckBox::clicked, m_application, [this](bool checked) {
+        stationSettings().setValue(kAutoUpdateKey, checked);
+        if (!m_closing)
+            m_application->station()->autopilot().setEnabled(checked);
+    });
+}
+
 bool StationWindowFace::closeRequested() {
     if (m_application->requestClose())
         return true;
     m_closing = true;
+    m_application->station()->autopilot().setEnabled(false);
     m_window->statusLabel()->setText(messages::lookup("stat Closing once the running updates end ..."));
     for (const std::unique_ptr<StationRow>& row : m_rows)
         row->freeze();

@@ -13,8 +13,9 @@ class StationWindow;
 
 class StationWindowFace : public Face, private StationListener {
 public:
-    // The window must outlive the face.
-    explicit StationWindowFace(StationWindow* window);
+    // The window must outlive the face. `handsFree` (--auto): updates start by themselves
+    // from the start, whatever the window's box was left at.
+    explicit StationWindowFace(StationWindow* window, bool handsFree = false);
     ~StationWindowFace() override;
 
     void attach(Application& application, const QString& resourcesPath) override;
@@ -31,6 +32,8 @@ private:
     void showSummary();
     // The window's close: at once, or once the running updates have ended.
     bool closeRequested();
+    // The hands-free box, as the user last left it (or --auto), and its changes.
+    void followAutoUpdateBox();
 
     StationWindow* m_window;
     Application* m_application = nullptr;
@@ -38,4 +41,5 @@ private:
     QString m_checkStatus;
     std::vector<std::unique_ptr<StationRow>> m_rows;
     bool m_closing = false;
+    bool m_handsFree = false;
 };

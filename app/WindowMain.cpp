@@ -42,7 +42,7 @@ int runWindow(int& argc, char** argv, Launch launch) {
     if (launch.stationMaxUpdates > 0) {
         auto* station = new StationWindow;
         window = station;
-        face = new StationWindowFace(station);
+        face = new StationWindowFace(station, launch.stationAuto);
     } else {
         auto* single = new MainWindow;
         window = single;

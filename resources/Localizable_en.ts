@@ -257,6 +257,14 @@
         <translation>Start All</translation>
     </message>
     <message>
+        <source>btn Update each hotspot as soon as it is found</source>
+        <translation>Update each hotspot as soon as it is found</translation>
+    </message>
+    <message>
+        <source>stat Updated — you can unplug it</source>
+        <translation>Updated — you can unplug it</translation>
+    </message>
+    <message>
         <source>col Port</source>
         <translation>Port</translation>
     </message>

@@ -257,6 +257,14 @@
         <translation>全部开始</translation>
     </message>
     <message>
+        <source>btn Update each hotspot as soon as it is found</source>
+        <translation>找到随身热点后立即更新</translation>
+    </message>
+    <message>
+        <source>stat Updated — you can unplug it</source>
+        <translation>已更新——可以拔下了</translation>
+    </message>
+    <message>
         <source>col Port</source>
         <translation>端口</translation>
     </message>
