@@ -8,16 +8,19 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <algorithm>
 #include <functional>
 
 namespace {
 
-// The user's choices of the station window, under $XDG_CONFIG_HOME/hotspot-updater/.
+// The user's choices of the station window, in $XDG_CONFIG_HOME/hotspot-updater/ (looked up
+// each time: QSettings' own user scope is fixed at its first use in a process).
 QSettings stationSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("hotspot-updater"),
-                     QStringLiteral("station"));
+    return QSettings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         QStringLiteral("/hotspot-updater/station.conf"),
+                     QSettings::IniFormat);
 }
 
 const QString kAutoUpdateKey = QStringLiteral("auto-update");

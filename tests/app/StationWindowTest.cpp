@@ -4,7 +4,10 @@
 #include "app/StationWindow.h"
 #include "tests/workflow/SimFixture.h"
 
+#include <QCheckBox>
+#include <QFile>
 #include <QLabel>
+#include <QSettings>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -112,6 +115,24 @@ TEST_F(StationWindowTest, StartAllUpdatesEveryOfferedUnitAndTheFailureStaysInIts
     EXPECT_EQ(w.progressBar("1-2.1")->value(), 1.0);
     EXPECT_EQ(offered(h), 0);
     EXPECT_FALSE(w.startAllButton()->isEnabled());
+}
+
+// Hands-free: the box starts every unit on offer, an updated row says it can be unplugged
+// until the unit leaves, and the box is as the user left it at the next start.
+TEST_F(StationWindowTest, TheHandsFreeBoxStartsOfferedUnitsAndIsRemembered) {
+    AppHarness& h = launched();
+    StationWindow& w = h.stationWindow();
+    ASSERT_FALSE(w.autoUpdateBox()->isChecked());
+    w.autoUpdateBox()->click();
+    AppHarness::pumpUntil([&] { return offered(h) == 0 && !h.app().station()->updating(); });
+    EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
+    EXPECT_EQ(cell(h, "1-2.1", StationWindow::Status), L("stat Updated — you can unplug it"));
+    sim->unplug("1-2.1");
+    AppHarness::pumpUntil([&] { return w.tone("1-2.1") == StationWindow::Tone::Plain; });
+    EXPECT_EQ(cell(h, "1-2.1", StationWindow::Result), QString());
+    const QString settings = qEnvironmentVariable("XDG_CONFIG_HOME") + "/hotspot-updater/station.conf";
+    EXPECT_TRUE(QSettings(settings, QSettings::IniFormat).value("auto-update").toBool());
+    QFile::remove(settings);
 }
 
 TEST_F(StationWindowTest, CloseWhileUpdatingWaitsForTheRunningUpdates) {
