@@ -138,6 +138,15 @@ QStringList readDigests(const QJsonArray& list, FieldReader& field) {
     return digests;
 }
 
+QString attemptId(const QJsonValue& value, FieldReader& field) {
+    if (value.isUndefined())
+        return {};
+    static const QRegularExpression shape(QStringLiteral("^[0-9a-f-]{1,64}$"));
+    if (!value.isString() || !shape.match(value.toString()).hasMatch())
+        field.fail(QStringLiteral("\"attempt\" is not an attempt's id"));
+    return value.toString();
+}
+
 UpdateJournal readJournal(const QJsonObject& json, QString& error) {
     FieldReader field(json, QString(), error);
     const int format = field.count("format");
@@ -159,6 +168,7 @@ UpdateJournal readJournal(const QJsonObject& json, QString& error) {
     journal.resumes = field.count("resumes");
     journal.created = field.time("created");
     journal.changed = field.time("changed");
+    journal.attempt = attemptId(json.value(QStringLiteral("attempt")), field);
     // Relative, the entry would be looked for wherever the next run starts.
     if (!journal.storeEntry.startsWith(u'/'))
         field.fail(QStringLiteral("\"storeEntry\" is not an absolute path"));
@@ -182,7 +192,7 @@ QByteArray UpdateJournal::toJson() const {
     QJsonArray list;
     for (const JournalFile& file : files)
         list.append(QJsonObject{{"devicePath", file.devicePath}, {"sha256", file.sha256}});
-    const QJsonObject json{{"format", kFormat},
+    QJsonObject json{{"format", kFormat},
                            {"port", port},
                            {"packageVersion", packageVersion},
                            {"versionSha256", versionSha256},
@@ -196,6 +206,8 @@ QByteArray UpdateJournal::toJson() const {
                            {"resumes", resumes},
                            {"created", timeText(created)},
                            {"changed", timeText(changed)}};
+    if (!attempt.isEmpty())
+        json.insert(QStringLiteral("attempt"), attempt);
     return QJsonDocument(json).toJson();
 }
 

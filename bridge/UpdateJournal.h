@@ -43,6 +43,9 @@ struct UpdateJournal {
     int resumes = 0;
     QDateTime created; // UTC
     QDateTime changed; // UTC
+    // The attempt's id in the record of updates, so that a finish goes on with its row;
+    // empty when none was kept. Optional: older journals have none.
+    QString attempt;
 
     bool operator==(const UpdateJournal&) const = default;
 

@@ -236,6 +236,20 @@ void DeviceSession::updateEnded(const UpdateOutcome& outcome) {
     tell([&outcome](SessionListener& l) { l.updateEnded(outcome); });
 }
 
+void DeviceSession::phaseReached(const QString& phase) {
+    tell([&phase](SessionListener& l) { l.phaseReached(phase); });
+}
+
+void DeviceSession::setAttemptId(const QString& id) {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_attemptId = id;
+}
+
+QString DeviceSession::attemptId() const {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return m_attemptId;
+}
+
 void DeviceSession::unitLeft() {
     tell([](SessionListener& l) { l.unitLeft(); });
 }

@@ -128,6 +128,11 @@ public:
     void unitQuestionAsked(const UnitQuestion& question);
     void updateEnded(const UpdateOutcome& outcome);
     void unitLeft();
+    void phaseReached(const QString& phase);
+    // The record's id of the attempt the running update belongs to (a finish keeps its
+    // journal's); empty when no record is kept. Set on the GUI thread before the update starts.
+    void setAttemptId(const QString& id);
+    QString attemptId() const;
     // GUI thread: the status line as last shown.
     const QString& shownStatus() const { return m_shownStatus; }
 
@@ -147,6 +152,7 @@ private:
     QString m_deviceVersion;
     AdbVerdict m_verdict;
     QString m_keptNote;
+    QString m_attemptId;
     std::optional<UnitQuestion> m_question;
     std::atomic<bool> m_permissionShown{false};
     std::atomic<bool> m_updateRunning{false};

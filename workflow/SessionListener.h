@@ -53,4 +53,7 @@ public:
     // A station's unit that had ended (updated, up to date, failed for good) left its port;
     // the port is searched again for the next one.
     virtual void unitLeft() {}
+    // The running update reached a phase of its journal ("saving", "saved", "boot loader",
+    // "image 2", "restarted", "data back").
+    virtual void phaseReached(const QString& /*phase*/) {}
 };

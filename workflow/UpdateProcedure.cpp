@@ -99,6 +99,11 @@ private:
     void switchToAdbUnlessListed() {
         if (!m_session.lastVerdict().listedNotReady) switchMode(USB_SWITCH_TMP_USR_ADB);
     }
+    // The journal's next phase, told to whoever records the attempt as well.
+    bool advance(JournalPhase phase, int image = 0) {
+        m_session.phaseReached(image > 0 ? QStringLiteral("%1 %2").arg(phaseName(phase)).arg(image) : phaseName(phase));
+        return m_services.journal.advance(phase, image);
+    }
     // Once the device may have been written, a journal that cannot be written does not stop
     // the update (stopping half-written is worse): it is reported, and every copy stays.
     void record(bool written, const char* what) {
@@ -206,6 +211,8 @@ private:
         journal.storeEntry = run.entry;
         journal.port = run.manifest.port;
         journal.images = imagesToWrite();
+        journal.attempt = m_session.attemptId();
+        m_session.phaseReached(phaseName(JournalPhase::Saving));
         // Without a journal a crash would leave no trace of where the data went: no write.
         if (!m_services.journal.begin(journal)) {
             runlog::write("journal", QStringLiteral("no journal could be written below %1").arg(m_services.journal.journals().folder()));
@@ -225,6 +232,7 @@ private:
             files.push_back({file.devicePath, file.sha256});
         // Journals and entries that saved exactly this data: the device still holds it.
         m_services.journal.closeMatching(files);
+        m_session.phaseReached(phaseName(JournalPhase::Saved));
         if (!m_services.journal.saved(files)) return stopUnrecorded("saved");
         const QStringList named = m_services.journal.namedEntries();
         data.backupStore().dropSameData(run.manifest.serial, run.entry, named);
@@ -248,7 +256,7 @@ private:
     // Reboots into the boot loader until fastboot lists the device. `firstTime`: the journal
     // must say so before the device goes.
     End intoBootLoader(bool firstTime) {
-        const bool recorded = m_services.journal.advance(JournalPhase::BootLoader);
+        const bool recorded = advance(JournalPhase::BootLoader);
         if (firstTime && !recorded) return stopUnrecorded("boot loader");
         record(recorded, "boot loader");
         show("stat Switching to [%s] mode ...", contract::kModeFastboot);
@@ -280,7 +288,7 @@ private:
         for (const ImageEntry& entry : m_package->images()) {
             if (!shouldWrite(entry)) continue;
             m_outcome.images = Images::Some;
-            record(m_services.journal.advance(JournalPhase::Image, ++index), "image");
+            record(advance(JournalPhase::Image, ++index), "image");
             const QString name = fixedText(entry.name, sizeof entry.name);
             show("stat Writing [%s] ...", name);
             if (!m_probes.flash(name, m_package->checkedPath(entry))) {
@@ -310,7 +318,7 @@ private:
     // D: leave the boot loader, wait for the device on the bus, then for adb.
     End firstRestart() {
         // A failed write leaves the journal at its image: a resume writes them all again.
-        if (m_writing == UpdateResult::Updated) record(m_services.journal.advance(JournalPhase::Restarted), "restarted");
+        if (m_writing == UpdateResult::Updated) record(advance(JournalPhase::Restarted), "restarted");
         show("stat Switching back to [%s] mode ...", contract::kModeFtm);
         sleep(kPollWait);
         m_probes.fastbootReboot();
@@ -401,7 +409,7 @@ private:
         }
         m_outcome.data = Data::Back;
         if (!m_journalOpen) return;
-        record(m_services.journal.advance(JournalPhase::DataBack), "data back");
+        record(advance(JournalPhase::DataBack), "data back");
         record(m_services.journal.close(), "closed");
         m_journalOpen = false;
         // What the finish found was what the writing left, now replaced by the unit's own.
