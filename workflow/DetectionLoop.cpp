@@ -27,6 +27,8 @@ constexpr double kPassPeriod = 0.5;
 constexpr double kSettle = 1.0;
 constexpr double kVersionRetryPause = 5.0;
 constexpr int kVersionRetries = 10;
+// A minute of passes: longer than the update's longest wait for a restarting device.
+constexpr int kPassesLongerThanARestart = 120;
 
 } // namespace
 
@@ -86,8 +88,12 @@ void DetectionLoop::pass() {
     const DeviceProbes& probes = m_services.probes;
     m_services.sleep(kPassPeriod);
     const SessionState observed = m_session.state();
-    if (observed == SessionState::Finished)
+    if (observed == SessionState::Finished) {
         watchEndedUnit();
+    } else {
+        m_seenSinceEnd = false;
+        m_passesAbsent = 0;
+    }
     if (observed != SessionState::Searching && observed != SessionState::Offered)
         return;
 
@@ -165,17 +171,20 @@ void DetectionLoop::pass() {
     }
 }
 
-// Only a station's units outlive their end: the one device's window closes instead. Gone from
-// both identities and from fastboot for two passes in a row (a restart is not a departure),
-// the unit has left and its port waits for the next one.
+// Only a station's units outlive their end: the one device's window closes instead. A unit
+// often restarts as its update ends, so it has left once it was seen after its end and is
+// then gone from both identities and from fastboot for two passes in a row, or once it stays
+// gone longer than any restart the update waits for.
 void DetectionLoop::watchEndedUnit() {
     if (m_services.port.isEmpty())
         return;
     const bool there = m_services.probes.presence() != 0 ||
                        m_services.probes.detectAdb().tool == AdbVerdict::Fastboot;
+    m_seenSinceEnd = m_seenSinceEnd || there;
     m_passesAbsent = there ? 0 : m_passesAbsent + 1;
-    if (m_passesAbsent < 2)
+    if (m_passesAbsent < (m_seenSinceEnd ? 2 : kPassesLongerThanARestart))
         return;
+    m_seenSinceEnd = false;
     m_passesAbsent = 0;
     runlog::write("station", QStringLiteral("the unit at %1 left").arg(m_services.port));
     deviceGone(SessionState::Finished);

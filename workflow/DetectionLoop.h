@@ -40,5 +40,7 @@ private:
 
     DeviceSession& m_session;
     const Services& m_services;
+    // Since the unit's end: whether it was seen since, and for how many passes in a row not.
+    bool m_seenSinceEnd = false;
     int m_passesAbsent = 0;
 };
