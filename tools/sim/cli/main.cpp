@@ -184,5 +184,14 @@ int main(int argc, char** argv)
         }
         return 0;
     }
+    if (command == QLatin1String("replace")) {
+        // Another unit at the port: its settings changed by the JSON object given, and a
+        // device made afresh from them, unplugged until "plug".
+        const QJsonDocument settings = args.size() == 1 ? QJsonDocument::fromJson(args.first().toUtf8()) : QJsonDocument();
+        if (port.isEmpty() || !settings.isObject())
+            return fail(QStringLiteral("replace --port PATH '{\"firmware_version\": ..., \"files\": {...}}'"));
+        sim.replaceUnit(settings.object(), port);
+        return 0;
+    }
     return fail(QStringLiteral("unknown command ") + command);
 }
