@@ -37,6 +37,11 @@ public:
         result = ended;
         endStatus = face->status(); // before a retry shows anything else
     }
+    // Its port waits for the next unit: worth a line, so whoever swaps units knows when.
+    void unitLeft() override {
+        face->say(QStringLiteral("unplugged; waiting for the next hotspot"));
+        face->emitEvent("left", {});
+    }
     void unitQuestionAsked(const UnitQuestion& asked) override {
         outcome = Outcome::Question;
         question = asked;

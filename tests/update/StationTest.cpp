@@ -161,8 +161,9 @@ TEST_F(Station, HandsFreeUpdatesEachUnitAsItComes) {
     EXPECT_EQ(sim->deviceFile(kWifi, kGood2), ownData(kGood2).value(kWifi).toString().toUtf8());
 
     // Another unit at the first port, then the first one back, up to date.
+    const auto left = [&output](int times) { return output.count("1-2.1  unplugged; waiting for the next hotspot") >= times; };
     sim->unplug(kGood1);
-    QThread::msleep(200);
+    ASSERT_TRUE(waitUntil([&] { return left(1); })) << output.toStdString();
     const int before = flashes(kGood1);
     sim->replaceUnit({{"firmware_version", "1.0.3"}, {"files", QJsonObject{{kWifi, "calibration of the next unit"}}}},
                      kGood1);
@@ -172,7 +173,7 @@ TEST_F(Station, HandsFreeUpdatesEachUnitAsItComes) {
     const int updatedTwice = flashes(kGood1);
     EXPECT_GT(updatedTwice, before);
     sim->unplug(kGood1);
-    QThread::msleep(200);
+    ASSERT_TRUE(waitUntil([&] { return left(2); })) << output.toStdString();
     sim->plug(kGood1);
     ASSERT_TRUE(waitUntil([&] { return output.contains("1-2.1  up to date (1.0.4)"); })) << output.toStdString();
     EXPECT_EQ(flashes(kGood1), updatedTwice) << "updated again";
