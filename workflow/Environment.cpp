@@ -37,10 +37,20 @@ Environment Environment::fromProcess(const QString& executablePath) {
 }
 
 QString Environment::journalFolder() const {
+    const QString base = stateFolder();
+    return base.isEmpty() ? QString() : base + QStringLiteral("/journals");
+}
+
+QString Environment::historyPath() const {
+    const QString base = stateFolder();
+    return base.isEmpty() ? QString() : base + QStringLiteral("/history.sqlite");
+}
+
+QString Environment::stateFolder() const {
     QString base;
     if (stateHome)
         base = *stateHome;
     else if (home && !home->isEmpty())
         base = *home + QStringLiteral("/.local/state");
-    return base.isEmpty() ? QString() : base + QStringLiteral("/hotspot-updater/journals");
+    return base.isEmpty() ? QString() : base + QStringLiteral("/hotspot-updater");
 }

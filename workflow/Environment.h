@@ -59,4 +59,8 @@ struct Environment {
     HostFolders hostFolders() const { return {home, hostTmp, driverPaths}; }
     // This user's update journals; empty without a state or home folder.
     QString journalFolder() const;
+    // The record of update attempts, beside the journals.
+    QString historyPath() const;
+    // This program's state below XDG_STATE_HOME (or home's); empty without either.
+    QString stateFolder() const;
 };

@@ -108,7 +108,9 @@ void runPackageCheck(DeviceSession& session, const Services& services) {
     }
     const uint64_t total = selection.total;
     session.setPackage(std::make_shared<const Package>(packageVersion, std::move(entries), total,
-                                                       std::move(checkedFiles), copies));
+                                                       std::move(checkedFiles), copies,
+                                                       QString::fromLatin1(package::sha256Hex(*versionBytes)),
+                                                       QString::fromLatin1(judgement.keyId)));
 
     if (total == 0) {
         session.move(SessionState::Checking, SessionState::Finished);

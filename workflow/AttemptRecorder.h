@@ -1,0 +1,39 @@
+#pragma once
+// Writes every update attempt into the record as it goes: a row when it starts, again at each
+// phase of its journal and at its end, so a killed run leaves its last phase behind. A finish
+// goes on with the row its journal names. Made and used on the GUI thread.
+
+#include "bridge/AttemptHistory.h"
+#include "workflow/StationListener.h"
+
+#include <memory>
+#include <vector>
+
+class DeviceWorkflow;
+class HistoryKeeper;
+
+class AttemptRecorder : public StationListener {
+public:
+    // The keeper must outlive the recorder; `runLog` is this run's log.
+    AttemptRecorder(HistoryKeeper& keeper, QString runLog);
+    ~AttemptRecorder() override;
+    AttemptRecorder(const AttemptRecorder&) = delete;
+    AttemptRecorder& operator=(const AttemptRecorder&) = delete;
+
+    // Records the updates of this device's workflow, which must outlive the recorder.
+    void follow(DeviceWorkflow& workflow);
+    void unitJoined(DeviceWorkflow& unit) override { follow(unit); }
+
+    HistoryKeeper& keeper() { return m_keeper; }
+    // The attempts at `port` before now, newest last (for a row's tool tip).
+    std::vector<Attempt> earlierAt(const QString& port) const;
+
+private:
+    class Unit;
+    bool write(const Attempt& attempt);
+
+    HistoryKeeper& m_keeper;
+    QString m_runLog;
+    std::vector<std::unique_ptr<Unit>> m_units;
+    bool m_failureTold = false;
+};
