@@ -1,0 +1,24 @@
+#include "bridge/HistoryKeeper.h"
+
+std::unique_ptr<HistoryKeeper> HistoryKeeper::open(const HistoryPlace& place, QString* why) {
+    std::unique_ptr<AttemptHistory> local = AttemptHistory::open(place.localPath, why);
+    if (!local)
+        return nullptr;
+    std::unique_ptr<HistorySender> sender;
+    if (!place.server.isEmpty()) {
+        sender = std::make_unique<HistorySender>(place.localPath, place.server);
+        sender->start();
+    }
+    return std::unique_ptr<HistoryKeeper>(new HistoryKeeper(std::move(local), std::move(sender)));
+}
+
+HistoryKeeper::HistoryKeeper(std::unique_ptr<AttemptHistory> local, std::unique_ptr<HistorySender> sender)
+    : m_local(std::move(local)), m_sender(std::move(sender)) {}
+
+bool HistoryKeeper::write(const Attempt& attempt) {
+    if (!m_local->write(attempt))
+        return false;
+    if (m_sender)
+        m_sender->sendSoon();
+    return true;
+}

@@ -1,0 +1,114 @@
+#include "bridge/HistorySender.h"
+
+#include "bridge/RunLog.h"
+
+#include <QTimer>
+#include <memory>
+
+PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) {
+    PushResult result;
+    for (;;) {
+        const std::vector<UnsentAttempt> rows = local.unsent(batch);
+        if (rows.empty()) {
+            result.error = local.lastError();
+            break;
+        }
+        std::vector<Attempt> attempts;
+        for (const UnsentAttempt& row : rows)
+            attempts.push_back(row.attempt);
+        if (!server.writeAll(attempts)) {
+            result.error = server.lastError();
+            break;
+        }
+        for (const UnsentAttempt& row : rows) {
+            // Not forgotten: sent again next time, which the upsert makes harmless.
+            if (!local.markSent(row.attempt.id, row.revision))
+                result.error = local.lastError();
+        }
+        result.sent += int(rows.size());
+        if (!result.error.isEmpty() || int(rows.size()) < batch)
+            break;
+    }
+    result.left = local.unsentCount();
+    return result;
+}
+
+// Lives on the sender's thread: every connection it opens belongs to that thread.
+class HistorySender::Worker : public QObject {
+public:
+    Worker(HistorySender& owner, QString localPath, QUrl server, std::chrono::milliseconds period)
+        : m_owner(owner), m_localPath(std::move(localPath)), m_serverUrl(std::move(server)) {
+        m_timer.setInterval(period);
+        connect(&m_timer, &QTimer::timeout, this, &Worker::round);
+    }
+
+    void begin() {
+        m_timer.start();
+        round();
+    }
+
+    void round() {
+        QString why;
+        if (!m_local)
+            m_local = AttemptHistory::open(m_localPath, &why);
+        if (m_local && !m_server)
+            m_server = AttemptHistory::openServer(m_serverUrl, &why);
+        if (!m_local || !m_server)
+            return report(why);
+        const PushResult result = pushUnsent(*m_local, *m_server);
+        if (result.sent > 0 || result.left > 0)
+            emit m_owner.pushed(result.sent, result.left);
+        if (!result.error.isEmpty()) {
+            // A broken link stays broken: connect afresh next round.
+            m_server.reset();
+            return report(result.error);
+        }
+        if (!m_lastError.isEmpty())
+            runlog::write("history", QStringLiteral("the history server takes the attempts again"));
+        m_lastError.clear();
+    }
+
+private:
+    void report(const QString& why) {
+        if (why == m_lastError)
+            return;
+        m_lastError = why;
+        runlog::write("history", QStringLiteral("attempts stay in the local record for now: %1").arg(why));
+        emit m_owner.failed(why);
+    }
+
+    HistorySender& m_owner;
+    QString m_localPath;
+    QUrl m_serverUrl;
+    QTimer m_timer{this};
+    std::unique_ptr<AttemptHistory> m_local;
+    std::unique_ptr<AttemptHistory> m_server;
+    QString m_lastError;
+};
+
+HistorySender::HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period, QObject* parent)
+    : QObject(parent), m_localPath(std::move(localPath)), m_server(std::move(server)), m_period(period) {
+    m_thread.setObjectName(QStringLiteral("history sender"));
+}
+
+HistorySender::~HistorySender() {
+    m_thread.quit();
+    // A round in the middle of a connect ends within the connect timeout.
+    m_thread.wait();
+}
+
+void HistorySender::start() {
+    if (m_worker)
+        return;
+    m_worker = new Worker(*this, m_localPath, m_server, m_period);
+    m_worker->moveToThread(&m_thread);
+    // Its connections go on the thread that opened them, as the thread ends.
+    connect(&m_thread, &QThread::finished, m_worker, [worker = m_worker] { delete worker; }, Qt::DirectConnection);
+    connect(&m_thread, &QThread::started, m_worker, &Worker::begin);
+    m_thread.start();
+}
+
+void HistorySender::sendSoon() {
+    if (m_worker)
+        QMetaObject::invokeMethod(m_worker, &Worker::round, Qt::QueuedConnection);
+}
