@@ -34,10 +34,13 @@ PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) 
 }
 
 // Lives on the sender's thread: every connection it opens belongs to that thread.
+// Its signals reach the sender through queued connections, which Qt drops once the sender is
+// gone: a thread left running past it never touches it.
 class HistorySender::Worker : public QObject {
+    Q_OBJECT
 public:
-    Worker(HistorySender& owner, QString localPath, QUrl server, std::chrono::milliseconds period)
-        : m_owner(owner), m_localPath(std::move(localPath)), m_serverUrl(std::move(server)) {
+    Worker(QString localPath, QUrl server, std::chrono::milliseconds period)
+        : m_localPath(std::move(localPath)), m_serverUrl(std::move(server)) {
         m_timer.setInterval(period);
         connect(&m_timer, &QTimer::timeout, this, &Worker::round);
     }
@@ -45,6 +48,11 @@ public:
     void begin() {
         m_timer.start();
         round();
+    }
+
+    void soon() {
+        if (m_lastError.isEmpty())
+            round();
     }
 
     void round() {
@@ -57,7 +65,7 @@ public:
             return report(why);
         const PushResult result = pushUnsent(*m_local, *m_server);
         if (result.sent > 0 || result.left > 0)
-            emit m_owner.pushed(result.sent, result.left);
+            emit pushed(result.sent, result.left);
         if (!result.error.isEmpty()) {
             // A broken link stays broken: connect afresh next round.
             m_server.reset();
@@ -68,16 +76,19 @@ public:
         m_lastError.clear();
     }
 
+signals:
+    void pushed(int sent, int left);
+    void failed(const QString& why);
+
 private:
     void report(const QString& why) {
         if (why == m_lastError)
             return;
         m_lastError = why;
         runlog::write("history", QStringLiteral("attempts stay in the local record for now: %1").arg(why));
-        emit m_owner.failed(why);
+        emit failed(why);
     }
 
-    HistorySender& m_owner;
     QString m_localPath;
     QUrl m_serverUrl;
     QTimer m_timer{this};
@@ -87,28 +98,37 @@ private:
 };
 
 HistorySender::HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period, QObject* parent)
-    : QObject(parent), m_localPath(std::move(localPath)), m_server(std::move(server)), m_period(period) {
-    m_thread.setObjectName(QStringLiteral("history sender"));
+    : QObject(parent), m_localPath(std::move(localPath)), m_server(std::move(server)), m_period(period),
+      m_thread(new QThread) {
+    m_thread->setObjectName(QStringLiteral("history sender"));
 }
 
 HistorySender::~HistorySender() {
-    m_thread.quit();
-    // A round in the middle of a connect ends within the connect timeout.
-    m_thread.wait();
+    m_thread->quit();
+    if (m_thread->wait(kStopWaitMs)) {
+        delete m_thread;
+        return;
+    }
+    // Destroying a running QThread aborts the process; its rows are safe in the local file.
+    runlog::write("history", QStringLiteral("the history server did not answer; its sender is left to end with the process"));
 }
 
 void HistorySender::start() {
     if (m_worker)
         return;
-    m_worker = new Worker(*this, m_localPath, m_server, m_period);
-    m_worker->moveToThread(&m_thread);
+    m_worker = new Worker(m_localPath, m_server, m_period);
+    connect(m_worker, &Worker::pushed, this, &HistorySender::pushed);
+    connect(m_worker, &Worker::failed, this, &HistorySender::failed);
+    m_worker->moveToThread(m_thread);
     // Its connections go on the thread that opened them, as the thread ends.
-    connect(&m_thread, &QThread::finished, m_worker, [worker = m_worker] { delete worker; }, Qt::DirectConnection);
-    connect(&m_thread, &QThread::started, m_worker, &Worker::begin);
-    m_thread.start();
+    connect(m_thread, &QThread::finished, m_worker, [worker = m_worker] { delete worker; }, Qt::DirectConnection);
+    connect(m_thread, &QThread::started, m_worker, &Worker::begin);
+    m_thread->start();
 }
 
 void HistorySender::sendSoon() {
     if (m_worker)
-        QMetaObject::invokeMethod(m_worker, &Worker::round, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_worker, &Worker::soon, Qt::QueuedConnection);
 }
+
+#include "HistorySender.moc"

@@ -29,17 +29,20 @@ class HistorySender : public QObject {
 public:
     HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period = std::chrono::seconds(30),
                   QObject* parent = nullptr);
-    // Stops the thread; waits at most the server's connect timeout and a little more.
+    // Stops the thread. A round stuck on a server that went silent is not waited for longer
+    // than kStopWaitMs: the thread is then left to end with the process.
     ~HistorySender() override;
+    static constexpr int kStopWaitMs = 5000;
 
     void start();
-    // From any thread: a round now rather than at the next period (after a write).
+    // From any thread: a round now rather than at the next period (after a write). While the
+    // server fails, only the period retries: a write must not cost a connect timeout each.
     void sendSoon();
 
 signals:
-    // From the sender's thread, after each round that had something to do.
+    // Delivered on this object's thread (queued), after each round that had something to do.
     void pushed(int sent, int left);
-    // From the sender's thread, when the reason a round failed changes (not at every retry).
+    // The same, when the reason a round failed changes (not at every retry).
     void failed(const QString& why);
 
 private:
@@ -47,6 +50,6 @@ private:
     QString m_localPath;
     QUrl m_server;
     std::chrono::milliseconds m_period;
-    QThread m_thread;
+    QThread* m_thread;
     Worker* m_worker = nullptr;
 };
