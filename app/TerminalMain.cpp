@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/Faces.h"
+#include "app/HistoryCommand.h"
 #include "app/RestoreCommand.h"
 #include "app/TerminalFace.h"
 #include "app/TerminalSession.h"
@@ -67,6 +68,9 @@ int driveFromTerminal(Application& application, TerminalFace& face, const Termin
 int runTerminal(int& argc, char** argv, Launch launch) {
     new QCoreApplication(argc, argv);
     const TerminalOptions options = launch.terminal;
+    // Only reads the record: it works while an updater runs, so it takes no guard.
+    if (options.history)
+        return runHistory(options, stdout, stderr);
     auto* guard = new InstanceGuard;
     if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Terminal)) {
         std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(alreadyRunningText(*running, launch.env.bundlePath)));
