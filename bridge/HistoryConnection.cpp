@@ -126,7 +126,7 @@ std::unique_ptr<HistoryConnection> HistoryConnection::openServer(const QUrl& url
     db.setConnectOptions(QStringLiteral("connect_timeout=%1;keepalives_idle=10;keepalives_interval=3;keepalives_count=3")
                              .arg(history::kConnectTimeoutSecs));
     if (!db.open()) {
-        *why = QStringLiteral("cannot reach the history server %1: %2").arg(where, db.lastError().text().trimmed());
+        *why = QStringLiteral("cannot reach the history server %1: %2").arg(where, db.lastError().text().simplified());
         return nullptr;
     }
     // Notices ("already exists, skipping", a shutdown's warning) would end up on standard error.
