@@ -238,13 +238,23 @@ std::vector<UnsentAttempt> AttemptHistory::unsent(int limit) const {
     return rows;
 }
 
-bool AttemptHistory::markSent(const QString& id, qint64 revision) {
+bool AttemptHistory::markSent(const std::vector<UnsentAttempt>& sent) {
     m_error.clear();
-    QSqlQuery query(m_connection->database());
+    QSqlDatabase db = m_connection->database();
+    if (!m_connection->beginWrite())
+        return fail(QStringLiteral("cannot mark attempts sent"), db.lastError().text());
+    QSqlQuery query(db);
     query.prepare(QStringLiteral("DELETE FROM outbox WHERE id = :id AND revision = :revision"));
-    query.bindValue(QStringLiteral(":id"), id);
-    query.bindValue(QStringLiteral(":revision"), revision);
-    return query.exec() || fail(QStringLiteral("cannot mark attempt %1 sent").arg(id), query.lastError().text());
+    for (const UnsentAttempt& row : sent) {
+        query.bindValue(QStringLiteral(":id"), row.attempt.id);
+        query.bindValue(QStringLiteral(":revision"), row.revision);
+        if (!query.exec()) {
+            fail(QStringLiteral("cannot mark attempt %1 sent").arg(row.attempt.id), query.lastError().text());
+            db.rollback();
+            return false;
+        }
+    }
+    return db.commit() || fail(QStringLiteral("cannot mark attempts sent"), db.lastError().text());
 }
 
 int AttemptHistory::unsentCount() const {

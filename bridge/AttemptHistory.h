@@ -89,10 +89,11 @@ public:
     // Of the last `last` finished attempts at `port`, how many failed.
     RecentFailures failuresOfLast(const QString& port, int last) const;
 
-    // The outbox (local record only): the oldest `limit` attempts to send, and forgetting one
-    // once the server has it; a row written again since keeps its place (revision differs).
+    // The outbox (local record only): the oldest `limit` attempts to send, and forgetting them
+    // once the server has them, in one transaction; a row written again since keeps its place
+    // (its revision differs).
     std::vector<UnsentAttempt> unsent(int limit) const;
-    [[nodiscard]] bool markSent(const QString& id, qint64 revision);
+    [[nodiscard]] bool markSent(const std::vector<UnsentAttempt>& sent);
     int unsentCount() const;
 
     // Why the last call failed; empty when it did not.

@@ -14,6 +14,10 @@ public:
     // Null, with the reason, when the local record cannot be used. A server that cannot be
     // reached is no reason: its rows wait in the local outbox.
     static std::unique_ptr<HistoryKeeper> open(const HistoryPlace& place, QString* why);
+    // This user's record, with the server --history-db names (`historyDb`, checked when the
+    // command line was read) or else the configuration file. A configuration file that names
+    // no server's address keeps the record local: the keeper comes back with `why` saying so.
+    static std::unique_ptr<HistoryKeeper> openDefault(const QString& historyDb, QString* why);
 
     [[nodiscard]] bool write(const Attempt& attempt);
     AttemptHistory& local() { return *m_local; }

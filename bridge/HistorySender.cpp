@@ -20,12 +20,10 @@ PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) 
             result.error = server.lastError();
             break;
         }
-        for (const UnsentAttempt& row : rows) {
-            // Not forgotten: sent again next time, which the upsert makes harmless.
-            if (!local.markSent(row.attempt.id, row.revision))
-                result.error = local.lastError();
-        }
         result.sent += int(rows.size());
+        // Not forgotten: sent again next time, which the upsert makes harmless.
+        if (!local.markSent(rows))
+            result.error = local.lastError();
         if (!result.error.isEmpty() || int(rows.size()) < batch)
             break;
     }

@@ -2,6 +2,7 @@
 // once, what a file that is not a record does, and the figures the station window shows.
 
 #include "bridge/AttemptHistory.h"
+#include "bridge/HistoryKeeper.h"
 #include "bridge/HistoryPlace.h"
 
 #include <QDir>
@@ -227,11 +228,11 @@ TEST_F(HistoryTest, ARowWrittenAgainWhileBeingSentStaysInTheOutbox) {
     const std::vector<UnsentAttempt> first = history->unsent(10);
     ASSERT_EQ(first.size(), 1u);
     ASSERT_TRUE(history->write(attemptAt("o", "1-1", 0, 0))); // while the server takes the first
-    ASSERT_TRUE(history->markSent(first[0].attempt.id, first[0].revision));
+    ASSERT_TRUE(history->markSent(first));
     const std::vector<UnsentAttempt> second = history->unsent(10);
     ASSERT_EQ(second.size(), 1u) << "the newer form is still to be sent";
     EXPECT_EQ(second[0].attempt.result, 0);
-    ASSERT_TRUE(history->markSent(second[0].attempt.id, second[0].revision));
+    ASSERT_TRUE(history->markSent(second));
     EXPECT_EQ(history->unsentCount(), 0);
 }
 
@@ -276,4 +277,37 @@ TEST(HistoryPlaceTest, ServerFromTheOptionOrTheConfiguration) {
     qputenv("XDG_CONFIG_HOME", "/etc/xdg-test");
     EXPECT_EQ(history::configPath(), QStringLiteral("/etc/xdg-test/hotspot-updater/history.conf"));
     qputenv("XDG_CONFIG_HOME", saved);
+}
+
+TEST(HistoryKeeperTest, NoServerOrAGoneOneNeverStopsTheLocalRecord) {
+    QTemporaryDir dir;
+    const QByteArray savedState = qgetenv("XDG_STATE_HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    QDir().mkpath(dir.filePath(QStringLiteral("hotspot-updater")));
+    QFile config(history::configPath());
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("[history]\ndb=ftp://records.example/updates\n");
+    config.close();
+    const struct {
+        QString option;
+        bool sends;
+        QString why;
+    } rows[] = {
+        {{}, false, QStringLiteral("history.conf: 'ftp://records.example/updates' is not a history server's address")},
+        // Nobody listens on port 1: the row is written all the same, and waits.
+        {QStringLiteral("postgresql://u@127.0.0.1:1/updates"), true, {}},
+    };
+    int written = 0;
+    for (const auto& row : rows) {
+        QString why;
+        std::unique_ptr<HistoryKeeper> keeper = HistoryKeeper::openDefault(row.option, &why);
+        ASSERT_TRUE(keeper) << why.toStdString();
+        EXPECT_TRUE(why.contains(row.why)) << why.toStdString();
+        EXPECT_EQ(keeper->sender() != nullptr, row.sends);
+        EXPECT_TRUE(keeper->write(attemptAt(QStringLiteral("w%1").arg(written++), QStringLiteral("1-1"), 0, 0)));
+        EXPECT_EQ(keeper->local().unsentCount(), written);
+    }
+    qputenv("XDG_STATE_HOME", savedState);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
 }
