@@ -118,20 +118,4 @@ TEST_F(HistoryServerTest, AServerThatDoesNotAnswerIsReportedQuickly) {
     EXPECT_FALSE(AttemptHistory::openServer(server->url(), &why));
     EXPECT_TRUE(why.contains(QStringLiteral("cannot reach the history server"))) << why.toStdString();
     EXPECT_LT(timer.elapsed(), (history::kConnectTimeoutSecs + 2) * 1000);
-
-    // The local row is written and waits.
-    const QString file = dir.filePath(QStringLiteral("local.sqlite"));
-    auto local = AttemptHistory::open(file, &why);
-    ASSERT_TRUE(local);
-    Attempt a;
-    a.id = QStringLiteral("waiting");
-    a.started = QDateTime::currentDateTimeUtc();
-    ASSERT_TRUE(local->write(a));
-    ASSERT_TRUE(server->start());
-    auto remote = openServer();
-    ASSERT_TRUE(remote);
-    const PushResult pushed = pushUnsent(*local, *remote);
-    EXPECT_EQ(pushed.sent, 1) << pushed.error.toStdString();
-    EXPECT_EQ(pushed.left, 0);
-    EXPECT_EQ(remote->list({}).size(), 1u);
 }
