@@ -4,6 +4,7 @@
 #include "app/StringTable.h"
 #include "app/TerminalOptions.h"
 #include "bridge/Contract.h"
+#include "bridge/HistoryPlace.h"
 #include "bridge/RunLog.h"
 
 #include <QCoreApplication>
@@ -50,6 +51,26 @@ void Application::unitJoined(DeviceWorkflow& unit) {
 // Never reached in the application (the process ends around it); tests destroy it only once
 // no worker runs.
 Application::~Application() = default;
+
+void Application::keepHistory(const QString& historyDb) {
+    QString why;
+    const std::optional<HistoryPlace> place =
+        history::place(m_env.historyPath(), historyDb, history::configPath(), &why);
+    if (place)
+        m_history = HistoryKeeper::open(*place, &why);
+    if (!m_history) {
+        runlog::write("history", QStringLiteral("no record of the updates is kept: %1").arg(why));
+        std::fprintf(stderr, "hotspot-updater: no record of the updates is kept: %s\n", qPrintable(why));
+        return;
+    }
+    if (!why.isEmpty())
+        runlog::write("history", why);
+    m_recorder = std::make_unique<AttemptRecorder>(*m_history, runlog::path());
+    if (m_station)
+        m_station->subscribe(m_recorder.get());
+    else
+        m_recorder->follow(m_workflow);
+}
 
 void Application::applicationDidFinishLaunching() {
     m_face->applyWindowStyle();

@@ -6,6 +6,8 @@
 #include "bridge/HostPreparation.h"
 #include "bridge/ModeSwitch.h"
 #include "bridge/ToolRunner.h"
+#include "bridge/HistoryKeeper.h"
+#include "workflow/AttemptRecorder.h"
 #include "workflow/DeviceWorkflow.h"
 #include "workflow/Environment.h"
 #include "workflow/Station.h"
@@ -28,6 +30,12 @@ public:
     DeviceSession& session() { return m_workflow.session(); }
     // Null unless the application is a station.
     Station* station() { return m_station.get(); }
+    // Before launch: every update attempt goes into the record of this user's state folder,
+    // and to the server `historyDb` names (or the configuration file does). A record that
+    // cannot be opened is said in the log and on standard error; the updates go on.
+    void keepHistory(const QString& historyDb);
+    // Null when no record is kept.
+    AttemptRecorder* recorder() { return m_recorder.get(); }
 
     void applicationDidFinishLaunching();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
@@ -57,6 +65,9 @@ private:
     Tools m_tools;
     HostPreparation m_host;
     ModeSwitch m_switches;
+    // Before the workflows: the sessions they follow keep pointers to the recorder's units.
+    std::unique_ptr<HistoryKeeper> m_history;
+    std::unique_ptr<AttemptRecorder> m_recorder;
     DeviceWorkflow m_workflow;
     std::unique_ptr<Station> m_station;
     int m_pendingSignal = 0; // a termination deferred until the update ends

@@ -5,6 +5,7 @@
 #include "app/TerminalOptions.h"
 
 #include <QCommandLineOption>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,9 @@ struct CommandLine {
     QStringList stationPorts;
     // --auto: the station starts each offered update itself.
     bool stationAuto = false;
+    // --history-db: the server that keeps every station's record of attempts beside this
+    // machine's; empty: the configuration file's, if any (see bridge/HistoryPlace.h).
+    QString historyDb;
 
     // Set when the process ends right away: what to print, where, and the exit status.
     struct Finish {
@@ -49,6 +53,8 @@ constexpr int kMaxStationUpdates = 64;
 std::optional<int> maxUpdates(const QString& text);
 // True when the arguments ask for the terminal face (--cli, or any of its options).
 bool wantsTerminal(const QStringList& arguments);
+// --since: an ISO date (its local midnight) or local date and time; nullopt for anything else.
+std::optional<QDateTime> sinceTime(const QString& text);
 // Fills `options` from the arguments; the reason when they are not acceptable.
 std::optional<QString> readTerminalOptions(const QStringList& arguments, TerminalOptions& options);
 

@@ -22,6 +22,7 @@ struct Launch {
     int stationMaxUpdates = 0; // --station: that many at once; 0: the one device
     QStringList stationPorts;  // --ports: the station's port patterns
     bool stationAuto = false;  // --auto: each offered update starts by itself
+    QString historyDb;         // --history-db: the shared record's server
 };
 
 int runWindow(int& argc, char** argv, Launch launch);

@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/Faces.h"
+#include "app/HistoryCommand.h"
 #include "app/RestoreCommand.h"
 #include "app/TerminalFace.h"
 #include "app/TerminalSession.h"
@@ -68,6 +69,9 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     new QCoreApplication(argc, argv);
     TerminalOptions options = launch.terminal;
     options.autoUpdate = launch.stationAuto;
+    // Only reads the record: it works while an updater runs, so it takes no guard.
+    if (options.history)
+        return runHistory(options, stdout, stderr);
     auto* guard = new InstanceGuard;
     if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Terminal)) {
         std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(alreadyRunningText(*running, launch.env.bundlePath)));
@@ -87,6 +91,7 @@ int runTerminal(int& argc, char** argv, Launch launch) {
         style = TerminalFace::Style::Lines;
     auto* face = new TerminalFace(style, out, stderr);
     auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
+    application->keepHistory(launch.historyDb);
     if (application->station())
         application->station()->limitToPorts(launch.stationPorts);
     const int status = driveFromTerminal(*application, *face, options);

@@ -1,6 +1,7 @@
 #pragma once
 // What the terminal face was asked to do, from the command line.
 
+#include "bridge/AttemptHistory.h"
 #include "bridge/HostPreparation.h"
 #include "workflow/UpdateOutcome.h"
 
@@ -25,6 +26,13 @@ struct TerminalOptions {
     // A station's --auto: each offered update starts by itself, and the run goes on until a
     // signal ends it, a line for each unit as it ends.
     bool autoUpdate = false;
+    // --history: print the record of update attempts, those the filter lets through.
+    enum class HistoryFormat { Table, Json, Csv };
+    bool history = false;
+    AttemptFilter historyFilter;
+    HistoryFormat historyFormat = HistoryFormat::Table;
+    // --history-db: the server holding every station's record; empty: this machine's.
+    QString historyDb;
 };
 
 // Exit statuses of the terminal face; the README lists them.
@@ -38,6 +46,7 @@ constexpr int kNoDevice = 12;        // no device's version was read within the 
 constexpr int kAlreadyRunning = 13;  // another updater runs on this machine; nothing was touched
 constexpr int kStationFailures = 14; // a station: at least one unit's update failed
 constexpr int kUnitQuestion = 15;    // a unit may be an unfinished update's: left untouched until --finish or --other
+constexpr int kHistory = 16;         // --history: the record of attempts cannot be read
 constexpr int kUpdateResult = 20;    // plus the update's result code 1..29
 constexpr int kOtherResult = 50;     // any other result code of the update
 constexpr int kUsage = 64;           // a bad command line
@@ -45,7 +54,7 @@ constexpr int kSignal = 128;         // plus the signal's number: ended by it be
 
 // Every status above, as the manual page lists them (a test compares).
 constexpr int kAll[] = {kOk,       kVendorList,   kDeclined,    kPackage, kDeviceAccess, kNoDevice,
-                        kAlreadyRunning, kStationFailures, kUnitQuestion, kUpdateResult, kOtherResult, kUsage, kSignal};
+                        kAlreadyRunning, kStationFailures, kUnitQuestion, kHistory, kUpdateResult, kOtherResult, kUsage, kSignal};
 
 constexpr int forUpdateResult(int result) {
     if (result == 0)

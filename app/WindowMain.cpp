@@ -56,6 +56,7 @@ int runWindow(int& argc, char** argv, Launch launch) {
     });
     startRunLog(launch);
     auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
+    application->keepHistory(launch.historyDb);
     if (application->station())
         application->station()->limitToPorts(launch.stationPorts);
     QApplication::setQuitOnLastWindowClosed(application->applicationShouldTerminateAfterLastWindowClosed());

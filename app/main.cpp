@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     launch.stationMaxUpdates = options.stationMaxUpdates;
     launch.stationPorts = options.stationPorts;
     launch.stationAuto = options.stationAuto;
+    launch.historyDb = options.historyDb;
     if (options.terminal)
         launch.terminal = *options.terminal;
     const int status = options.terminal ? runTerminal(argc, argv, std::move(launch))

@@ -12,7 +12,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adb, fastboot, qt6-qpa-plugins")
+# The record of attempts is SQLite; its Qt driver, like PostgreSQL's, is a plugin loaded at run
+# time that dpkg-shlibdeps cannot see. PostgreSQL's only serves a shared record (--history-db).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adb, fastboot, qt6-qpa-plugins, libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libqt6sql6-psql")
 # The synopsis comes from the summary above; this is the long description.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "One window, one button: finds a USB-attached mobile Wi-Fi hotspot, reads its
  firmware version and offers the update when the firmware package it carries

@@ -10,7 +10,8 @@ std::vector<StoredCopies> storedCopies(const BackupStore& store) {
     const QStringList units = QDir(store.root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (const QString& unit : units) {
         for (const QString& entry : store.entriesNewestFirst(unit)) {
-            StoredCopies copies{entry};
+            StoredCopies copies;
+            copies.entry = entry;
             if (const std::optional<BackupManifest> manifest = BackupStore::readManifest(entry)) {
                 copies.manifest = *manifest;
                 copies.readable = true;

@@ -64,6 +64,19 @@ TEST(TerminalOptions, ReadOrRefused) {
         {args({"--cli", "--quiet", "--json"}), true, "--quiet"},
         {args({"--cli", "--bogus"}), true, "bogus"},
         {args({"--cli", "extra"}), true, "extra"},
+        {args({"--history"}), true, nullptr},
+        {args({"--history", "--since", "2026-12-09T14:00", "--port", "1-2.3", "--unit", "ab12", "--csv"}), true, nullptr},
+        {args({"--history-db", "postgresql://u@db.example/h"}), false, nullptr},
+        {args({"--history", "--since", "yesterday"}), true, "--since takes"},
+        {args({"--history", "--since", "2026-02-30"}), true, "--since takes"},
+        {args({"--history", "--json", "--csv"}), true, "--json and --csv"},
+        {args({"--history", "--yes"}), true, "--history cannot be used with --yes"},
+        {args({"--history", "--restore"}), true, "--history cannot be used with --restore"},
+        {args({"--history", "--port", "1/2"}), true, "not a USB port path"},
+        {args({"--history", "--unit", " "}), true, "--unit takes"},
+        {args({"--csv"}), true, "--csv is for --history"},
+        {args({"--port", "1-2"}), true, "--port is for --restore or --history"},
+        {args({"--restore", "--port", "1-2"}), true, "both --entry and --port"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(u' ').toStdString());

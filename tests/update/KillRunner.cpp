@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
         (std::strcmp(argv[3], "--finish") == 0 ? options.finishAt : options.otherAt) = QString::fromLocal8Bit(argv[4]);
     auto* face = new TerminalFace(json ? TerminalFace::Style::Json : TerminalFace::Style::Lines, stdout, stderr);
     auto* application = new Application(std::move(env), face, !station ? 0 : argc >= 6 ? std::atoi(argv[5]) : Station::kDefaultMaxUpdates);
+    application->keepHistory(QString());
     if (station && argc == 7)
         application->station()->limitToPorts(QString::fromLocal8Bit(argv[6]).split(u','));
     const int status = driveFromTerminal(*application, *face, options);

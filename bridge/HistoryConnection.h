@@ -1,0 +1,45 @@
+#pragma once
+// One connection to a record of attempts, with its tables in place: a local SQLite file or a
+// PostgreSQL server. Qt's connections belong to the thread that opens them; this one is
+// removed from Qt's list when it is destroyed, on that same thread.
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QUrl>
+#include <memory>
+
+class HistoryConnection {
+public:
+    static std::unique_ptr<HistoryConnection> openLocal(const QString& path, QString* why);
+    // Connects within a few seconds or fails: a server that does not answer must never hold
+    // up anything for long.
+    static std::unique_ptr<HistoryConnection> openServer(const QUrl& url, QString* why);
+    ~HistoryConnection();
+    HistoryConnection(const HistoryConnection&) = delete;
+    HistoryConnection& operator=(const HistoryConnection&) = delete;
+
+    QSqlDatabase database() const;
+    bool isLocal() const { return m_local; }
+    QString where() const { return m_where; }
+
+    // Starts a transaction that writes at once: SQLite's plain BEGIN takes the write lock
+    // late, and a second process then fails instead of waiting for it.
+    [[nodiscard]] bool beginWrite();
+
+private:
+    HistoryConnection(QString name, QString where, bool local);
+    [[nodiscard]] bool prepareTables(QString* why);
+
+    QString m_name;
+    QString m_where;
+    bool m_local;
+};
+
+namespace history {
+// The schema this program writes; a record with a newer one is not touched.
+constexpr int kSchemaVersion = 1;
+// How long a local write waits for another process's.
+constexpr int kBusyTimeoutMs = 10000;
+// How long a server gets to answer a connection.
+constexpr int kConnectTimeoutSecs = 3;
+} // namespace history

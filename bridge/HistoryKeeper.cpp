@@ -1,0 +1,39 @@
+#include "bridge/HistoryKeeper.h"
+
+#include "bridge/RunLog.h"
+
+std::unique_ptr<HistoryKeeper> HistoryKeeper::open(const HistoryPlace& place, QString* why) {
+    std::unique_ptr<AttemptHistory> local = AttemptHistory::open(place.localPath, why);
+    if (!local)
+        return nullptr;
+    std::unique_ptr<HistorySender> sender;
+    if (!place.server.isEmpty()) {
+        sender = std::make_unique<HistorySender>(place.localPath, place.server);
+        sender->start();
+    }
+    return std::unique_ptr<HistoryKeeper>(new HistoryKeeper(std::move(local), std::move(sender)));
+}
+
+std::unique_ptr<HistoryKeeper> HistoryKeeper::openDefault(const QString& historyDb, QString* why) {
+    const QString local = AttemptHistory::defaultPath();
+    QString placeError;
+    const std::optional<HistoryPlace> place = history::place(local, historyDb, history::configPath(), &placeError);
+    std::unique_ptr<HistoryKeeper> keeper = open(place.value_or(HistoryPlace{local, {}}), why);
+    if (keeper && !place) {
+        // An update never waits on the shared record: this machine's is kept all the same.
+        runlog::write("history", placeError + QStringLiteral("; the attempts stay on this machine"));
+        *why = placeError;
+    }
+    return keeper;
+}
+
+HistoryKeeper::HistoryKeeper(std::unique_ptr<AttemptHistory> local, std::unique_ptr<HistorySender> sender)
+    : m_local(std::move(local)), m_sender(std::move(sender)) {}
+
+bool HistoryKeeper::write(const Attempt& attempt) {
+    if (!m_local->write(attempt))
+        return false;
+    if (m_sender)
+        m_sender->sendSoon();
+    return true;
+}

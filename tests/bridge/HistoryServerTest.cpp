@@ -1,0 +1,121 @@
+// One record for many stations: each writes its own file first and sends to a PostgreSQL server
+// when it can. Two stations at once, and the server gone in the middle, lose nothing.
+
+#include "bridge/HistorySender.h"
+#include "tests/bridge/PostgresServer.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+struct HistoryServerTest : ::testing::Test {
+    void SetUp() override {
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+            GTEST_SKIP() << "Qt's PostgreSQL driver is not installed (Debian package libqt6sql6-psql)";
+        server = std::make_unique<PostgresServer>();
+        if (!server->unavailable().isEmpty())
+            GTEST_SKIP() << server->unavailable().toStdString();
+    }
+    std::unique_ptr<AttemptHistory> openServer() {
+        QString why;
+        auto history = AttemptHistory::openServer(server->url(), &why);
+        EXPECT_TRUE(history) << why.toStdString();
+        return history;
+    }
+    std::unique_ptr<PostgresServer> server;
+    QTemporaryDir dir;
+};
+
+// Waits, at most `seconds`, for `done`.
+template <typename Done>
+bool within(int seconds, Done done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > seconds * 1000)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST_F(HistoryServerTest, TwoStationsAndAServerGoneInTheMiddleLoseNothing) {
+    QProcess stations[2];
+    QString files[2];
+    for (int i = 0; i < 2; ++i) {
+        files[i] = dir.filePath(QStringLiteral("station-%1.sqlite").arg(i));
+        stations[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        stations[i].start(QStringLiteral(HOTSPOT_HISTORY_WRITER),
+                          {files[i], QStringLiteral("200"), QStringLiteral("station-%1").arg(i), server->url().toString()});
+    }
+    auto reader = openServer();
+    ASSERT_TRUE(reader);
+    // Gone once the stations are well under way.
+    EXPECT_TRUE(within(60, [&] { return reader->list({}).size() >= 60; }));
+    reader.reset();
+    ASSERT_TRUE(server->stop());
+    for (QProcess& station : stations) {
+        ASSERT_TRUE(station.waitForFinished(120000));
+        EXPECT_EQ(station.exitCode(), 0) << "a server gone never fails a local write";
+        const QList<QByteArray> figures = station.readAllStandardOutput().trimmed().split(' ');
+        ASSERT_EQ(figures.size(), 3);
+        std::printf("station: %s attempts in %s ms, slowest write %s ms\n", figures[0].constData(), figures[1].constData(),
+                    figures[2].constData());
+        EXPECT_LT(figures[2].toInt(), 1000) << "a write never waits for the server";
+    }
+    int unsent = 0;
+    for (const QString& file : files) {
+        auto local = AttemptHistory::open(file, nullptr);
+        ASSERT_TRUE(local);
+        EXPECT_EQ(local->list({}).size(), 200u);
+        unsent += local->unsentCount();
+    }
+    std::printf("left in the stations' outboxes while the server was down: %d\n", unsent);
+
+    // Back: the senders deliver the rest on their own.
+    ASSERT_TRUE(server->start());
+    std::vector<std::unique_ptr<HistorySender>> senders;
+    for (const QString& file : files) {
+        senders.push_back(std::make_unique<HistorySender>(file, server->url(), std::chrono::milliseconds(200)));
+        senders.back()->start();
+    }
+    const auto outboxesEmpty = [&] {
+        for (const QString& file : files)
+            if (AttemptHistory::open(file, nullptr)->unsentCount() != 0)
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(within(60, outboxesEmpty));
+    senders.clear();
+
+    reader = openServer();
+    ASSERT_TRUE(reader);
+    const std::vector<Attempt> all = reader->list({});
+    ASSERT_EQ(all.size(), 400u);
+    std::set<QString> ids;
+    for (const Attempt& a : all) {
+        ids.insert(a.id);
+        EXPECT_EQ(a.phase, QStringLiteral("done")) << "the last form reached the server";
+        EXPECT_EQ(a.result, 0);
+    }
+    EXPECT_EQ(ids.size(), 400u);
+    EXPECT_EQ(reader->list({{}, QStringLiteral("1-1"), {}}).size(), 58u) << "filters work on the server too"; // 29 of 200 each
+}
+
+TEST_F(HistoryServerTest, AServerThatDoesNotAnswerIsReportedQuickly) {
+    ASSERT_TRUE(server->stop());
+    QElapsedTimer timer;
+    timer.start();
+    QString why;
+    EXPECT_FALSE(AttemptHistory::openServer(server->url(), &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("cannot reach the history server"))) << why.toStdString();
+    EXPECT_LT(timer.elapsed(), (history::kConnectTimeoutSecs + 2) * 1000);
+}

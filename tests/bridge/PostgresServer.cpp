@@ -1,0 +1,108 @@
+#include "tests/bridge/PostgresServer.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStringList>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kUser = QStringLiteral("history");
+
+// A port nobody listens on right now.
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+QString newestBinFolder() {
+    QDir versions(QStringLiteral("/usr/lib/postgresql"));
+    QStringList found = versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    while (!found.isEmpty()) {
+        const QString bin = versions.filePath(found.takeLast() + QStringLiteral("/bin"));
+        if (QFile::exists(bin + QStringLiteral("/initdb")))
+            return bin;
+    }
+    return {};
+}
+
+} // namespace
+
+PostgresServer::PostgresServer() : m_bin(newestBinFolder()), m_port(freePort()) {
+    if (m_bin.isEmpty()) {
+        m_unavailable = QStringLiteral("no initdb in /usr/lib/postgresql/*/bin (Debian package postgresql)");
+        return;
+    }
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (!nobody || ::chown(QFile::encodeName(m_dir.path()).constData(), nobody->pw_uid, nobody->pw_gid) != 0) {
+            m_unavailable = QStringLiteral("cannot give the server's folder to nobody");
+            return;
+        }
+    }
+    QString output;
+    if (!run(QStringLiteral("initdb"), {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-U"), kUser,
+                                        QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("--no-sync"),
+                                        QStringLiteral("--locale=C"), QStringLiteral("-E"), QStringLiteral("UTF8")},
+             &output)) {
+        m_unavailable = QStringLiteral("initdb failed: ") + output;
+        return;
+    }
+    if (!start())
+        m_unavailable = QStringLiteral("the server did not start; see ") + m_dir.filePath(QStringLiteral("server.log"));
+}
+
+PostgresServer::~PostgresServer() {
+    if (m_running)
+        (void)stop();
+}
+
+QUrl PostgresServer::url() const {
+    return QUrl(QStringLiteral("postgresql://%1@127.0.0.1:%2/postgres").arg(kUser).arg(m_port));
+}
+
+bool PostgresServer::start() {
+    const QString options = QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c fsync=off")
+                                .arg(m_port)
+                                .arg(m_dir.path());
+    m_running = run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-l"),
+                                               m_dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
+                                               QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-o"), options,
+                                               QStringLiteral("start")});
+    return m_running;
+}
+
+bool PostgresServer::stop() {
+    m_running = !run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-m"),
+                                                QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+    return !m_running;
+}
+
+bool PostgresServer::run(const QString& tool, const QStringList& args, QString* output) const {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    const QString program = m_bin + u'/' + tool;
+    if (::geteuid() == 0)
+        process.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                                             QStringLiteral("--clear-groups"), QStringLiteral("--"), program} +
+                                                     args);
+    else
+        process.start(program, args);
+    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAll());
+    return ok;
+}
