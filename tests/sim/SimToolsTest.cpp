@@ -1,15 +1,18 @@
 // The stand-in adb and fastboot, run as processes the way the application runs them.
 
 #include "SimTestDir.h"
+#include "core/SharedBus.h"
 
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QStringDecoder>
+#include <QThread>
 
 #include <csignal>
 #include <functional>
@@ -349,6 +352,54 @@ TEST(SimTools, HubUnitsAnswerOnlyAtTheirPort)
     EXPECT_FALSE(sim.control.loadScenario(R"({"units": [{"port": "1-2"}, {"port": "1-2"}]})", &error));
     EXPECT_FALSE(sim.control.loadScenario(R"({"units": [{"port": "usb:1"}]})", &error));
     EXPECT_EQ(sim.control.ports(), ports); // a refused scenario leaves the hub as it was
+}
+
+// One bus for the hub: two writes at once take about twice as long as one alone, and a write
+// killed in the middle gives its share back to the one left.
+TEST(SimTools, HubUnitsShareOneBus)
+{
+    SimTestDir sim(QStringLiteral(R"({"personality": "bootloader", "fastboot_wait": 0, "bus_mbps": 2,
+        "units": [{"port": "1-2.1"}, {"port": "1-2.2"}]})"));
+    const QString image = writeImage(sim.path(), QStringLiteral("boot.img"), 1000000); // 0.5 s alone
+    const auto start = [&](const QString& port) {
+        auto* p = new QProcess;
+        p->start(SimControl::fastbootPath(), {"-s", "usb:" + port, "flash", "boot", image});
+        return p;
+    };
+    const auto seconds = [](const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; };
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(fastboot({"-s", "usb:1-2.1", "flash", "boot", image}).status, 0);
+    const double alone = seconds(clock);
+    EXPECT_GT(alone, 0.45);
+
+    clock.restart();
+    QProcess* first = start("1-2.1");
+    QProcess* second = start("1-2.2");
+    for (QProcess* p : {first, second}) {
+        p->waitForFinished(-1);
+        EXPECT_EQ(p->exitCode(), 0);
+        delete p;
+    }
+    const double together = seconds(clock);
+    EXPECT_GT(together / alone, 1.6);
+    EXPECT_LT(together / alone, 2.6);
+    EXPECT_EQ(sim.control.partitions("1-2.2").value("boot").toObject().value("size").toInt(), 1000000);
+
+    // Killed after a quarter of a second (a quarter of its share sent), the other has 0.75 MB
+    // left at the whole rate: about 0.6 s in all, 1 s had the share stayed taken.
+    clock.restart();
+    QProcess* killed = start("1-2.1");
+    QProcess* survivor = start("1-2.2");
+    QThread::msleep(250);
+    killed->kill();
+    killed->waitForFinished(-1);
+    survivor->waitForFinished(-1);
+    EXPECT_EQ(survivor->exitCode(), 0);
+    EXPECT_LT(seconds(clock), 0.85);
+    EXPECT_EQ(sim::SharedBus(sim.path(), 2).activeTransfers(), 0); // the killed one's entry is gone
+    delete killed;
+    delete survivor;
 }
 
 TEST(SimTools, ConcurrentRunsShareOneConsistentState)

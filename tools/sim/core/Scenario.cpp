@@ -29,6 +29,7 @@ QJsonObject defaultSettings()
         {"node_access", "rw"},
         {"adb_state", "device"},
         {"linger", 0},
+        {"bus_mbps", 0},
         {"serial", "0123456789ABCDEF"},
         {"fastboot_serial", "MDM9615"},
         {"files", QJsonObject{}},

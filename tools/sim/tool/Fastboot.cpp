@@ -3,6 +3,7 @@
 // device is in its boot loader waits for one; the scenario bounds the wait.
 
 #include "core/Device.h"
+#include "core/SharedBus.h"
 #include "core/StateStore.h"
 #include "core/Units.h"
 #include "tool/Selection.h"
@@ -55,6 +56,14 @@ QString waitForDevice(const QString& dir, const QString& target, Output& out)
     }
 }
 
+// The hub's bus rate as the unit at `port` was given it (0: the bus takes no time).
+double busRate(const QString& dir, const QString& port)
+{
+    Transaction tx(dir); // read only: nothing to commit
+    const Device device(tx.state(), port);
+    return device.settings().value(QLatin1String("bus_mbps")).toDouble();
+}
+
 int flash(const QString& dir, const QString& target, const QString& partition, const QString& imagePath, const RunFaults& faults,
           Output& out)
 {
@@ -70,9 +79,11 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
     if (port.isEmpty())
         return 1;
 
+    const bool cut = faults.kill == KillPoint::During;
+    if (!cut)
+        SharedBus(dir, busRate(dir, port)).transfer(size); // sent before the unit writes it
     bool written = false;
     bool pulled = false;
-    const bool cut = faults.kill == KillPoint::During;
     {
         // Let go of the state before any wait below: a tool stuck on one unit of a hub must not
         // hold up the tools of the others.
