@@ -2,6 +2,7 @@
 // unit's write fails, one loses its cable in the middle of an image, the other two are updated
 // with their own data back, and nothing the updater ran or sent reached another unit's port.
 
+#include "bridge/AttemptHistory.h"
 #include "tests/update/RunnerFixture.h"
 
 #include <QElapsedTimer>
@@ -52,6 +53,13 @@ protected:
         waited.start();
         while (flashedPorts().isEmpty() && waited.elapsed() < 60000)
             QThread::msleep(5);
+    }
+    // The record of attempts the runs kept in this test's home.
+    std::vector<Attempt> attempts() const {
+        QString why;
+        const std::unique_ptr<AttemptHistory> record =
+            AttemptHistory::open(m_home.path() + QStringLiteral("/.local/state/hotspot-updater/history.sqlite"), &why);
+        return record ? record->list({}) : std::vector<Attempt>{};
     }
     // The ports fastboot wrote to, in order.
     QStringList flashedPorts() const {
@@ -183,6 +191,18 @@ TEST_F(Station, HandsFreeUpdatesEachUnitAsItComes) {
     output += run.readAll();
     EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("3 updated, 1 up to date, 1 failed")) << output.toStdString();
+    // Every attempt is in the record, each unit by its own calibration.
+    const std::vector<Attempt> recorded = attempts();
+    ASSERT_EQ(recorded.size(), 4u);
+    QStringList units;
+    int successes = 0;
+    for (const Attempt& attempt : recorded) {
+        successes += attempt.result == 0;
+        units << attempt.unit;
+    }
+    EXPECT_EQ(successes, 3);
+    units.removeDuplicates();
+    EXPECT_EQ(units.size(), 3) << units.join(u' ').toStdString();
 }
 
 // The host dies while a station writes one unit; the other was up to date. The next station
@@ -197,8 +217,23 @@ TEST_F(Station, TheNextRunFinishesTheUnitAtItsJournalsPort) {
     ASSERT_EQ(runUpdater(nullptr, station), -1) << m_output.toStdString();
     EXPECT_EQ(countOpenJournals(), 1);
     sim->clearRecords();
+    // The killed run's attempt is recorded where it stopped.
+    std::vector<Attempt> recorded = attempts();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].port, kGood1);
+    EXPECT_EQ(recorded[0].phase, QStringLiteral("image 2"));
+    EXPECT_FALSE(recorded[0].finished());
+    EXPECT_FALSE(recorded[0].unit.isEmpty());
 
     EXPECT_EQ(runUpdater(nullptr, station), 0) << m_output.toStdString();
+    // Its finish goes on with the same row, the unit and the start of the first run kept.
+    const std::vector<Attempt> finished = attempts();
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_EQ(finished[0].id, recorded[0].id);
+    EXPECT_EQ(finished[0].result, 0);
+    EXPECT_EQ(finished[0].versionAfter, QStringLiteral("1.0.4"));
+    EXPECT_EQ(finished[0].started, recorded[0].started);
+    EXPECT_EQ(finished[0].unit, recorded[0].unit);
     EXPECT_TRUE(imagesWritten(kGood1));
     EXPECT_EQ(sim->deviceFile(kWifi, kGood1), ownData(kGood1).value(kWifi).toString().toUtf8());
     EXPECT_EQ(sim->deviceFile(kConfigRestored, kGood1), ownData(kGood1).value("/etc/config.db").toString().toUtf8());
