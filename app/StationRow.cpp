@@ -5,9 +5,15 @@
 #include "workflow/DeviceWorkflow.h"
 #include "workflow/Messages.h"
 
+#include "bridge/HistoryKeeper.h"
+#include "workflow/AttemptRecorder.h"
+
+#include <QLocale>
 #include <QPushButton>
 
 namespace {
+
+constexpr std::size_t kAttemptsShown = 5;
 
 StationWindow::Tone toneOf(StationRow::Outcome outcome) {
     switch (outcome) {
@@ -26,8 +32,9 @@ StationWindow::Tone toneOf(StationRow::Outcome outcome) {
 
 } // namespace
 
-StationRow::StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed)
-    : m_window(window), m_unit(unit), m_port(unit.port()), m_changed(std::move(changed)) {
+StationRow::StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed,
+                       AttemptRecorder* recorder)
+    : m_window(window), m_unit(unit), m_port(unit.port()), m_changed(std::move(changed)), m_recorder(recorder) {
     m_window.addRow(m_port);
     QObject::connect(m_window.actionButton(m_port), &QPushButton::clicked, &m_window, [this] {
         if (!m_frozen)
@@ -142,6 +149,7 @@ void StationRow::updateEnded(const UpdateOutcome& outcome) {
     if (updated)
         m_status = messages::lookup("stat Updated — you can unplug it");
     refresh();
+    showRecord();
     showOutcome(updated                                         ? Outcome::Updated
                 : outcome.result == UpdateResult::DataNotBack ? Outcome::DataNotBack
                                                                 : Outcome::Failed);
@@ -152,6 +160,30 @@ void StationRow::unitQuestionAsked(const UnitQuestion& question) {
     m_window.setTone(m_port, StationWindow::Tone::Question);
     if (!m_frozen)
         messageboxes::openUnitQuestion(&m_window, question, m_unit);
+}
+
+void StationRow::showRecord() {
+    if (!m_recorder)
+        return;
+    const AttemptHistory& record = m_recorder->keeper().local();
+    const QString failing = attempts::failingPort(record, m_port);
+    QStringList tip;
+    if (!failing.isEmpty())
+        tip << failing;
+    const QString unit = attempts::unitOf(m_unit.session().backupRun());
+    if (!unit.isEmpty()) {
+        AttemptFilter filter;
+        filter.unit = unit;
+        const std::vector<Attempt> attempts = record.list(filter);
+        tip << messages::lookup("info This hotspot's updates:");
+        for (auto it = attempts.size() > kAttemptsShown ? attempts.end() - kAttemptsShown : attempts.begin();
+             it != attempts.end(); ++it)
+            tip << QStringLiteral("%1  %2 → %3  %4")
+                       .arg(QLocale().toString(it->started.toLocalTime(), QLocale::ShortFormat),
+                            it->versionBefore, it->versionAfter.isEmpty() ? it->packageVersion : it->versionAfter,
+                            it->outcome);
+    }
+    m_window.setPortRecord(m_port, !failing.isEmpty(), tip.join(u'\n'));
 }
 
 void StationRow::unitLeft() {

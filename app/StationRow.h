@@ -7,13 +7,16 @@
 #include <QString>
 #include <functional>
 
+class AttemptRecorder;
 class DeviceWorkflow;
 class StationWindow;
 
 class StationRow : public SessionListener {
 public:
     // Adds the unit's row. `changed` runs after anything that may change what the rows offer.
-    StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed);
+    // `recorder`: the record of attempts, when one is kept.
+    StationRow(StationWindow& window, DeviceWorkflow& unit, std::function<void()> changed,
+               AttemptRecorder* recorder = nullptr);
 
     // How the unit's last run ended, for the station's summary.
     enum class Outcome { None, Updated, UpToDate, Failed, DataNotBack };
@@ -45,11 +48,14 @@ private:
     // the button, shown only while the unit's state has one to press or a run going.
     void refresh();
     void showOutcome(Outcome outcome);
+    // The port's record: its recent failures and the unit's earlier attempts.
+    void showRecord();
 
     StationWindow& m_window;
     DeviceWorkflow& m_unit;
     QString m_port;
     std::function<void()> m_changed;
+    AttemptRecorder* m_recorder;
     QString m_status;
     QString m_info;
     QString m_title;

@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <utility>
@@ -146,6 +147,21 @@ int StationWindow::addRow(const QString& port) {
     button->setEnabled(false);
     m_table->setCellWidget(row, Action, padded(button));
     return row;
+}
+
+void StationWindow::setPortRecord(const QString& port, bool failsOften, const QString& toolTip) {
+    const int row = rowOf(port);
+    if (row < 0)
+        return;
+    QTableWidgetItem* item = m_table->item(row, Port);
+    item->setIcon(failsOften ? style()->standardIcon(QStyle::SP_MessageBoxWarning) : QIcon());
+    item->setData(Qt::UserRole + 1, failsOften);
+    item->setToolTip(toolTip);
+}
+
+bool StationWindow::portFailsOften(const QString& port) const {
+    const int row = rowOf(port);
+    return row >= 0 && m_table->item(row, Port)->data(Qt::UserRole + 1).toBool();
 }
 
 int StationWindow::rowOf(const QString& port) const {

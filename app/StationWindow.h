@@ -41,6 +41,10 @@ public:
     void setText(const QString& port, Column column, const QString& text, const QString& toolTip = {});
     QString text(const QString& port, Column column) const;
     void setTone(const QString& port, Tone tone);
+    // The port's record: a warning sign on a port that fails often, and what is known of its
+    // attempts as the port's tool tip.
+    void setPortRecord(const QString& port, bool failsOften, const QString& toolTip);
+    bool portFailsOften(const QString& port) const;
     Tone tone(const QString& port) const;
     ProgressBarView* progressBar(const QString& port) const;
     QPushButton* actionButton(const QString& port) const;

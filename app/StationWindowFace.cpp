@@ -71,6 +71,13 @@ void StationWindowFace::showSummary() {
     text = messages::fill(text, count([](const StationRow& row) { return row.updating(); }));
     text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Updated; }));
     text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Failed || row.outcome() == Outcome::DataNotBack; }));
+    // All day, what the record holds of today beside what the rows show now.
+    if (AttemptRecorder* recorder = m_application->recorder()) {
+        const AttemptCounts today = recorder->keeper().local().today();
+        text += u'\n' + messages::fill(messages::lookupFilled("stat Today: %s updated, %s failed",
+                                                                QString::number(today.updated)),
+                                         QString::number(today.failed));
+    }
     m_window->statusLabel()->setText(text);
 }
 
@@ -83,7 +90,7 @@ void StationWindowFace::showNotice(const QString& text) {
 }
 
 void StationWindowFace::unitJoined(DeviceWorkflow& unit) {
-    m_rows.push_back(std::make_unique<StationRow>(*m_window, unit, [this] { showStartAll(); }));
+    m_rows.push_back(std::make_unique<StationRow>(*m_window, unit, [this] { showStartAll(); }, m_application->recorder()));
     unit.session().subscribe(m_rows.back().get());
 }
 

@@ -1,5 +1,6 @@
 #include "app/TerminalStation.h"
 #include "app/Application.h"
+#include "bridge/HistoryKeeper.h"
 #include "workflow/JournalKeeper.h"
 
 #include <QCoreApplication>
@@ -310,7 +311,26 @@ int TerminalStation::summarize() {
         updated += unit->end == End::Updated ? 1 : 0;
         sayEnd(*unit);
     }
+    sayFailingPorts();
     return updated;
+}
+
+// From the record: a port that fails often is pointed out once the units are summed up.
+void TerminalStation::sayFailingPorts() {
+    AttemptRecorder* recorder = m_application.recorder();
+    if (!recorder)
+        return;
+    QStringList ports;
+    for (const std::unique_ptr<Unit>& unit : m_units)
+        ports << unit->workflow.port();
+    ports.sort();
+    for (const QString& port : ports) {
+        const QString failing = attempts::failingPort(recorder->keeper().local(), port);
+        if (!failing.isEmpty()) {
+            m_face.say(failing, true);
+            m_face.emitEvent("port", {{QStringLiteral("port"), port}, {QStringLiteral("message"), failing}});
+        }
+    }
 }
 
 // Hands-free, ended by a signal as it always is: how every unit that came ended, and a status
@@ -320,6 +340,7 @@ int TerminalStation::concludeAuto() {
     const int updated = count(End::Updated);
     m_face.say(QStringLiteral("%1 updated, %2 up to date, %3 failed").arg(updated).arg(count(End::UpToDate)).arg(count(End::Failed)),
                true);
+    sayFailingPorts();
     const auto any = [this](End end) {
         return std::any_of(m_tally->latest.cbegin(), m_tally->latest.cend(), [end](const auto& p) { return p.second == end; });
     };

@@ -44,6 +44,7 @@ private:
     void report(Unit& unit);
     void sayEnd(Unit& unit);
     int concludeAuto();
+    void sayFailingPorts();
     void conclude();
     void stop();
     int statusOfAll() const;

@@ -257,6 +257,18 @@
         <translation>Start All</translation>
     </message>
     <message>
+        <source>warn port %s: %s of the last 5 failed — check the cable or hub</source>
+        <translation>Port %s: %s of the last 5 failed — check the cable or hub.</translation>
+    </message>
+    <message>
+        <source>stat Today: %s updated, %s failed</source>
+        <translation>Today: %s updated, %s failed</translation>
+    </message>
+    <message>
+        <source>info This hotspot&apos;s updates:</source>
+        <translation>This hotspot&apos;s updates:</translation>
+    </message>
+    <message>
         <source>btn Update each hotspot as soon as it is found</source>
         <translation>Update each hotspot as soon as it is found</translation>
     </message>

@@ -257,6 +257,18 @@
         <translation>全部开始</translation>
     </message>
     <message>
+        <source>warn port %s: %s of the last 5 failed — check the cable or hub</source>
+        <translation>端口 %s：最近 5 次中有 %s 次失败——请检查数据线或集线器。</translation>
+    </message>
+    <message>
+        <source>stat Today: %s updated, %s failed</source>
+        <translation>今天：已更新 %s 台，失败 %s 台</translation>
+    </message>
+    <message>
+        <source>info This hotspot&apos;s updates:</source>
+        <translation>此随身热点的更新记录：</translation>
+    </message>
+    <message>
         <source>btn Update each hotspot as soon as it is found</source>
         <translation>找到随身热点后立即更新</translation>
     </message>

@@ -3,6 +3,7 @@
 #include "bridge/HistoryKeeper.h"
 #include "bridge/RunLog.h"
 #include "workflow/DeviceWorkflow.h"
+#include "workflow/Messages.h"
 
 #include <QElapsedTimer>
 #include <QSysInfo>
@@ -26,15 +27,22 @@ QString outcomeWord(const UpdateOutcome& outcome) {
     return QStringLiteral("failed");
 }
 
-// The unit's identity: the digest of the calibration it held when its data was saved.
-QString calibrationDigest(const BackupRun& run) {
+} // namespace
+
+QString attempts::unitOf(const BackupRun& run) {
     for (const BackupFile& file : run.manifest.files)
         if (file.devicePath == contract::kWifiBoardData)
             return file.sha256;
     return {};
 }
 
-} // namespace
+QString attempts::failingPort(const AttemptHistory& record, const QString& port) {
+    const RecentFailures recent = record.failuresOfLast(port, kRecent);
+    if (recent.failed < kFailuresMarked)
+        return {};
+    return messages::fill(messages::lookupFilled("warn port %s: %s of the last 5 failed — check the cable or hub", port),
+                          QString::number(recent.failed));
+}
 
 class AttemptRecorder::Unit : public SessionListener {
 public:
@@ -74,7 +82,7 @@ public:
         closePhase();
         m_attempt.phase = phase;
         if (m_attempt.unit.isEmpty())
-            m_attempt.unit = calibrationDigest(m_workflow.session().backupRun());
+            m_attempt.unit = attempts::unitOf(m_workflow.session().backupRun());
         m_recorder.write(m_attempt);
     }
 
@@ -91,7 +99,7 @@ public:
         if (session.newVersionRead())
             m_attempt.versionAfter = session.deviceVersion();
         if (m_attempt.unit.isEmpty())
-            m_attempt.unit = calibrationDigest(session.backupRun());
+            m_attempt.unit = attempts::unitOf(session.backupRun());
         m_recorder.write(m_attempt);
         m_attempt = Attempt();
     }

@@ -11,6 +11,18 @@
 
 class DeviceWorkflow;
 class HistoryKeeper;
+struct BackupRun;
+
+namespace attempts {
+// A port whose last five finished attempts hold three failures is pointed out.
+constexpr int kRecent = 5;
+constexpr int kFailuresMarked = 3;
+// The unit's identity: the digest of the calibration it held when its data was saved.
+QString unitOf(const BackupRun& run);
+// "port 1-2.3: 3 of the last 5 failed — check the cable or hub" (looked up) when the port
+// fails that often; empty otherwise.
+QString failingPort(const AttemptHistory& record, const QString& port);
+} // namespace attempts
 
 class AttemptRecorder : public StationListener {
 public:

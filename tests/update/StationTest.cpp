@@ -3,12 +3,15 @@
 // with their own data back, and nothing the updater ran or sent reached another unit's port.
 
 #include "bridge/AttemptHistory.h"
+#include "workflow/AttemptRecorder.h"
 #include "tests/update/RunnerFixture.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QUuid>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
@@ -268,3 +271,37 @@ TEST_F(Station, ASignalLetsTheRunningUpdateFinishAndStartsNoOther) {
 }
 
 } // namespace
+
+// A port whose last five finished attempts hold three failures is pointed out; older ones and
+// unfinished ones do not count.
+TEST(FailingPort, ThreeOfTheLastFiveFinishedIsPointedOut) {
+    const struct {
+        std::vector<int> results; // oldest first; -1: unfinished
+        bool pointedOut;
+    } rows[] = {
+        {{0, 7, 7, 7}, true},
+        {{7, 7, 0, 0}, false},
+        {{7, 7, 7, 0, 0, 0, 0, 0}, false}, // older than the last five
+        {{7, 7, 0, 0, 7, -1, -1}, true},
+    };
+    for (const auto& row : rows) {
+        QTemporaryDir dir;
+        QString why;
+        const std::unique_ptr<AttemptHistory> record = AttemptHistory::open(dir.filePath("history.sqlite"), &why);
+        ASSERT_TRUE(record) << why.toStdString();
+        QDateTime at = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        for (const int result : row.results) {
+            Attempt attempt;
+            attempt.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            attempt.port = QStringLiteral("1-2.3");
+            attempt.started = at = at.addSecs(60);
+            attempt.result = result;
+            if (result >= 0)
+                attempt.ended = at.addSecs(30);
+            ASSERT_TRUE(record->write(attempt));
+        }
+        const QString text = attempts::failingPort(*record, QStringLiteral("1-2.3"));
+        EXPECT_EQ(!text.isEmpty(), row.pointedOut) << text.toStdString();
+        EXPECT_TRUE(attempts::failingPort(*record, QStringLiteral("1-2.4")).isEmpty());
+    }
+}
