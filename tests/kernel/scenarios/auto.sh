@@ -3,6 +3,11 @@
 # back, and the station ends with status 0 when told to.
 . $K/scenarios/station.sh
 updated_line() { grep -Eq " $1 +updated to 1.0.4" $OUT/station.out; }
+# Two rows after the header, one per port, each of an attempt that ended updated.
+two_updated_records() {
+    [ "$(tail -n +2 $OUT/history.csv | wc -l)" -eq 2 ] &&
+        grep -q ",$1,.*,updated," $OUT/history.csv && grep -q ",$2,.*,updated," $OUT/history.csv
+}
 
 scenario() {
     local first second port1 port2 calibration1 calibration2 config1 config2 station_pid
@@ -33,4 +38,8 @@ scenario() {
     check_unit $first $port1 "$calibration1" "$config1"
     check_unit $second $port2 "$calibration2" "$config2"
     check "every adb and fastboot run to a unit names its port" well_addressed $port1 $port2
+    setpriv --reuid=1000 --regid=1000 --init-groups env -i HOME=/home/bench PATH=/usr/bin:/bin LANG=C.UTF-8 \
+        QT_QPA_PLATFORM=offscreen $K/HotspotUpdater/Contents/bin/hotspot-updater --history --csv >$OUT/history.csv 2>&1
+    cat $OUT/history.csv
+    check "the record holds the two units' attempts, both updated" two_updated_records $port1 $port2
 }
