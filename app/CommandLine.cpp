@@ -63,12 +63,11 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
         return refuse(QStringLiteral("--max is for --station"));
     if (parser.isSet(QStringLiteral("ports")) && !station)
         return refuse(QStringLiteral("--ports is for --station"));
-    for (const QString& pattern : parser.value(QStringLiteral("ports")).split(u',', Qt::SkipEmptyParts)) {
-        static const QRegularExpression shape(QStringLiteral("^[0-9*?\\[\\]!.-]+$"));
-        if (!shape.match(pattern).hasMatch())
-            return refuse(QStringLiteral("--ports takes port patterns such as 1-2.* separated by commas, not '%1'").arg(pattern));
-        line.stationPorts << pattern;
-    }
+    const std::optional<QStringList> ports = cmdline::portPatterns(parser.value(QStringLiteral("ports")));
+    if (!ports)
+        return refuse(QStringLiteral("--ports takes port patterns such as 1-2.* separated by commas, not '%1'")
+                          .arg(parser.value(QStringLiteral("ports"))));
+    line.stationPorts = *ports;
     line.stationAuto = parser.isSet(QStringLiteral("auto"));
     if (line.stationAuto && !station)
         return refuse(QStringLiteral("--auto is for --station"));
@@ -223,6 +222,17 @@ std::optional<QDateTime> sinceTime(const QString& text) {
     if (text.size() > 10 && time.isValid())
         return time;
     return std::nullopt;
+}
+
+std::optional<QStringList> portPatterns(const QString& text) {
+    static const QRegularExpression shape(QStringLiteral("^[0-9*?\\[\\]!.-]+$"));
+    QStringList patterns;
+    for (const QString& pattern : text.split(u',', Qt::SkipEmptyParts)) {
+        if (!shape.match(pattern.trimmed()).hasMatch())
+            return std::nullopt;
+        patterns << pattern.trimmed();
+    }
+    return patterns;
 }
 
 std::optional<int> maxUpdates(const QString& text) {

@@ -51,6 +51,9 @@ QList<QCommandLineOption> runOptions();
 // --max: 1 to kMaxStationUpdates hotspots updating at once.
 constexpr int kMaxStationUpdates = 64;
 std::optional<int> maxUpdates(const QString& text);
+// --ports and the station window's list: shell patterns over port paths separated by commas;
+// nullopt when one is not such a pattern.
+std::optional<QStringList> portPatterns(const QString& text);
 // True when the arguments ask for the terminal face (--cli, or any of its options).
 bool wantsTerminal(const QStringList& arguments);
 // --since: an ISO date (its local midnight) or local date and time; nullopt for anything else.

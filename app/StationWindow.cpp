@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableWidget>
@@ -75,7 +76,8 @@ Inner* innerOf(QWidget* cell, const QString& name) {
 
 StationWindow::StationWindow(QWidget* parent)
     : QWidget(parent), m_package(new QLabel), m_status(new QLabel), m_startAll(new QPushButton),
-      m_autoUpdate(new QCheckBox), m_table(new QTableWidget(0, ColumnCount)) {
+      m_autoUpdate(new QCheckBox), m_portsLabel(new QLabel), m_ports(new QLineEdit),
+      m_table(new QTableWidget(0, ColumnCount)) {
     setWindowTitle(QStringLiteral("Hotspot Updater"));
     m_package->setObjectName(QStringLiteral("stationPackage"));
     m_status->setObjectName(QStringLiteral("stationStatus"));
@@ -83,6 +85,8 @@ StationWindow::StationWindow(QWidget* parent)
     m_startAll->setObjectName(QStringLiteral("startAllButton"));
     m_startAll->setEnabled(false);
     m_autoUpdate->setObjectName(QStringLiteral("autoUpdateBox"));
+    m_ports->setObjectName(QStringLiteral("portsEdit"));
+    m_portsLabel->setBuddy(m_ports);
     m_table->setObjectName(QStringLiteral("stationTable"));
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
@@ -108,6 +112,11 @@ StationWindow::StationWindow(QWidget* parent)
     auto* actions = new QVBoxLayout;
     actions->addWidget(m_startAll, 0, Qt::AlignRight);
     actions->addWidget(m_autoUpdate, 0, Qt::AlignRight);
+    auto* ports = new QHBoxLayout;
+    ports->addStretch(1);
+    ports->addWidget(m_portsLabel);
+    ports->addWidget(m_ports);
+    actions->addLayout(ports);
     top->addLayout(actions);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -119,6 +128,8 @@ StationWindow::StationWindow(QWidget* parent)
 void StationWindow::retranslate() {
     m_startAll->setText(lookup("btn Start All"));
     m_autoUpdate->setText(lookup("btn Update each hotspot as soon as it is found"));
+    m_portsLabel->setText(lookup("btn Only the ports:"));
+    m_ports->setPlaceholderText(lookup("info all, or such as 1-2.*,3-1"));
     m_table->setHorizontalHeaderLabels({lookup("col Port"), lookup("col Version"), lookup("col Status"),
                                         lookup("col Progress"), lookup("col Result"), QString()});
 }
@@ -224,7 +235,7 @@ QPushButton* StationWindow::actionButton(const QString& port) const {
 
 QSize StationWindow::sizeHint() const {
     // Eight rows without scrolling, and the long status texts of the one-device window.
-    return {960, 150 + kRowsShown * kRowHeight};
+    return {960, 180 + kRowsShown * kRowHeight};
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {

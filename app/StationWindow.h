@@ -8,6 +8,7 @@
 class ProgressBarView;
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableWidget;
 
@@ -32,6 +33,8 @@ public:
     QPushButton* startAllButton() const { return m_startAll; }
     // "Update each hotspot as soon as it is found": hands-free.
     QCheckBox* autoUpdateBox() const { return m_autoUpdate; }
+    // The ports the station takes, as patterns ("1-2.*,3-1"); empty: every port.
+    QLineEdit* portsEdit() const { return m_ports; }
     QTableWidget* table() const { return m_table; }
 
     // Adds the port's row in port order unless it is there; returns its row.
@@ -59,6 +62,8 @@ private:
     QLabel* m_status;
     QPushButton* m_startAll;
     QCheckBox* m_autoUpdate;
+    QLabel* m_portsLabel;
+    QLineEdit* m_ports;
     QTableWidget* m_table;
     std::function<bool()> m_closeGuard;
 };

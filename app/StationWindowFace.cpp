@@ -6,7 +6,10 @@
 #include "workflow/Messages.h"
 
 #include <QCheckBox>
+#include "app/CommandLine.h"
+
 #include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QPushButton>
@@ -24,10 +27,12 @@ QSettings stationSettings() {
 }
 
 const QString kAutoUpdateKey = QStringLiteral("auto-update");
+const QString kPortsKey = QStringLiteral("ports");
 
 } // namespace
 
-StationWindowFace::StationWindowFace(StationWindow* window, bool handsFree) : m_window(window), m_handsFree(handsFree) {}
+StationWindowFace::StationWindowFace(StationWindow* window, bool handsFree, QStringList ports)
+    : m_window(window), m_handsFree(handsFree), m_ports(std::move(ports)) {}
 
 StationWindowFace::~StationWindowFace() = default;
 
@@ -41,6 +46,7 @@ void StationWindowFace::attach(Application& application, const QString& resource
     });
     m_window->setCloseGuard([this] { return closeRequested(); });
     followAutoUpdateBox();
+    followPortsEdit();
     m_window->retranslate();
     m_window->setPictureFolder(resourcesPath);
 }
@@ -111,6 +117,25 @@ void StationWindowFace::followAutoUpdateBox() {
         stationSettings().setValue(kAutoUpdateKey, checked);
         if (!m_closing)
             m_application->station()->autopilot().setEnabled(checked);
+    });
+}
+
+void StationWindowFace::followPortsEdit() {
+    QLineEdit* edit = m_window->portsEdit();
+    const QString saved = stationSettings().value(kPortsKey).toString();
+    const std::optional<QStringList> remembered = cmdline::portPatterns(saved);
+    const QStringList ports = !m_ports.isEmpty() ? m_ports : remembered.value_or(QStringList());
+    edit->setText(ports.join(u','));
+    m_application->station()->limitToPorts(ports);
+    QObject::connect(edit, &QLineEdit::editingFinished, m_application, [this, edit] {
+        const std::optional<QStringList> chosen = cmdline::portPatterns(edit->text());
+        // A list that is no list changes nothing, and says why where it is typed.
+        edit->setStyleSheet(chosen ? QString() : QStringLiteral("QLineEdit { background: #f8d0cc; color: black; }"));
+        edit->setToolTip(chosen ? QString() : messages::lookup("info Ports are patterns such as 1-2.* separated by commas."));
+        if (!chosen)
+            return;
+        stationSettings().setValue(kPortsKey, chosen->join(u','));
+        m_application->station()->limitToPorts(*chosen);
     });
 }
 

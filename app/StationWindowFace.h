@@ -15,7 +15,8 @@ class StationWindowFace : public Face, private StationListener {
 public:
     // The window must outlive the face. `handsFree` (--auto): updates start by themselves
     // from the start, whatever the window's box was left at.
-    explicit StationWindowFace(StationWindow* window, bool handsFree = false);
+    // `ports` (--ports): the station's ports for this run, whatever the window's list says.
+    explicit StationWindowFace(StationWindow* window, bool handsFree = false, QStringList ports = {});
     ~StationWindowFace() override;
 
     void attach(Application& application, const QString& resourcesPath) override;
@@ -34,6 +35,8 @@ private:
     bool closeRequested();
     // The hands-free box, as the user last left it (or --auto), and its changes.
     void followAutoUpdateBox();
+    // The list of ports, as the user last left it (or --ports), and its changes.
+    void followPortsEdit();
 
     StationWindow* m_window;
     Application* m_application = nullptr;
@@ -42,4 +45,5 @@ private:
     std::vector<std::unique_ptr<StationRow>> m_rows;
     bool m_closing = false;
     bool m_handsFree = false;
+    QStringList m_ports;
 };

@@ -42,7 +42,7 @@ int runWindow(int& argc, char** argv, Launch launch) {
     if (launch.stationMaxUpdates > 0) {
         auto* station = new StationWindow;
         window = station;
-        face = new StationWindowFace(station, launch.stationAuto);
+        face = new StationWindowFace(station, launch.stationAuto, launch.stationPorts);
     } else {
         auto* single = new MainWindow;
         window = single;
@@ -57,8 +57,6 @@ int runWindow(int& argc, char** argv, Launch launch) {
     startRunLog(launch);
     auto* application = new Application(std::move(launch.env), face, launch.stationMaxUpdates);
     application->keepHistory(launch.historyDb);
-    if (application->station())
-        application->station()->limitToPorts(launch.stationPorts);
     QApplication::setQuitOnLastWindowClosed(application->applicationShouldTerminateAfterLastWindowClosed());
     fonts.finish();
     window->show();

@@ -257,6 +257,18 @@
         <translation>Start All</translation>
     </message>
     <message>
+        <source>btn Only the ports:</source>
+        <translation>Only the ports:</translation>
+    </message>
+    <message>
+        <source>info all, or such as 1-2.*,3-1</source>
+        <translation>all, or such as 1-2.*,3-1</translation>
+    </message>
+    <message>
+        <source>info Ports are patterns such as 1-2.* separated by commas.</source>
+        <translation>Ports are patterns such as 1-2.* separated by commas.</translation>
+    </message>
+    <message>
         <source>warn port %s: %s of the last 5 failed — check the cable or hub</source>
         <translation>Port %s: %s of the last 5 failed — check the cable or hub.</translation>
     </message>

@@ -257,6 +257,18 @@
         <translation>全部开始</translation>
     </message>
     <message>
+        <source>btn Only the ports:</source>
+        <translation>仅这些端口：</translation>
+    </message>
+    <message>
+        <source>info all, or such as 1-2.*,3-1</source>
+        <translation>全部，或如 1-2.*,3-1</translation>
+    </message>
+    <message>
+        <source>info Ports are patterns such as 1-2.* separated by commas.</source>
+        <translation>端口为以逗号分隔的模式，如 1-2.*。</translation>
+    </message>
+    <message>
         <source>warn port %s: %s of the last 5 failed — check the cable or hub</source>
         <translation>端口 %s：最近 5 次中有 %s 次失败——请检查数据线或集线器。</translation>
     </message>

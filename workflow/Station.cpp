@@ -21,13 +21,16 @@ Station::Station(DeviceWorkflow& check, const Environment& env, const Tools& too
 }
 
 void Station::limitToPorts(const QStringList& patterns) {
-    m_ports.clear();
     // Each pattern matches a whole port, as a shell's does.
+    std::vector<QRegularExpression> ports;
     for (const QString& pattern : patterns)
-        m_ports.push_back(QRegularExpression::fromWildcard(pattern));
+        ports.push_back(QRegularExpression::fromWildcard(pattern));
+    const std::lock_guard<std::mutex> lock(m_portsLock);
+    m_ports = std::move(ports);
 }
 
 bool Station::takesPort(const QString& port) const {
+    const std::lock_guard<std::mutex> lock(m_portsLock);
     return m_ports.empty() || std::any_of(m_ports.cbegin(), m_ports.cend(),
                                           [&port](const QRegularExpression& p) { return p.match(port).hasMatch(); });
 }
@@ -41,6 +44,7 @@ void Station::launch() {
 void Station::watch() {
     DeviceSession& check = m_check.session();
     QStringList seen;
+    QStringList leftAlone; // named once; joined should its port be taken later
     while (!m_stopping.load()) {
         m_env.clock->sleep(kWatchPeriod);
         const SessionState state = check.state();
@@ -51,11 +55,14 @@ void Station::watch() {
         for (const QString& port : portsShowing()) {
             if (seen.contains(port) || m_stopping.load())
                 continue;
-            seen << port;
             if (!takesPort(port)) {
-                runlog::write("station", QStringLiteral("a hotspot at %1, outside the ports chosen: left alone").arg(port));
+                if (!leftAlone.contains(port)) {
+                    runlog::write("station", QStringLiteral("a hotspot at %1, outside the ports chosen: left alone").arg(port));
+                    leftAlone << port;
+                }
                 continue;
             }
+            seen << port;
             check.post([this, &port] { join(port); });
         }
     }

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <atomic>
+#include <mutex>
 #include <memory>
 #include <vector>
 
@@ -28,8 +29,10 @@ public:
 
     // Before launch; the listener must outlive the station.
     void subscribe(StationListener* listener) { m_listeners.push_back(listener); }
-    // Before launch: only ports matching one of these shell-style patterns ("1-2.*") get a
-    // unit; a hotspot elsewhere is never touched, and named once in the run's log. None: all.
+    // Only ports matching one of these shell-style patterns ("1-2.*") get a unit; a hotspot
+    // elsewhere is never touched, and named once in the run's log. None: all. May change while
+    // the station runs: units that joined stay, a hotspot left alone joins once its port is
+    // taken.
     void limitToPorts(const QStringList& patterns);
     bool takesPort(const QString& port) const;
     // The check, then the watch for hotspots once it passed.
@@ -67,6 +70,7 @@ private:
     StationAutopilot m_autopilot; // outlives the units it follows
     std::vector<StationListener*> m_listeners;
     std::vector<std::unique_ptr<DeviceWorkflow>> m_units; // GUI thread
-    std::vector<QRegularExpression> m_ports;              // set before launch, then read only
+    mutable std::mutex m_portsLock;
+    std::vector<QRegularExpression> m_ports; // under m_portsLock: the watch reads them
     std::atomic<bool> m_stopping{false};
 };

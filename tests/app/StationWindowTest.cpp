@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
 #include <QPushButton>
 #include <QTableWidget>
@@ -130,8 +131,19 @@ TEST_F(StationWindowTest, TheHandsFreeBoxStartsOfferedUnitsAndIsRemembered) {
     sim->unplug("1-2.1");
     AppHarness::pumpUntil([&] { return w.tone("1-2.1") == StationWindow::Tone::Plain; });
     EXPECT_EQ(cell(h, "1-2.1", StationWindow::Result), QString());
+    // The list of ports: one that is no list is refused where it is typed, a good one kept.
+    QLineEdit* ports = w.portsEdit();
+    ports->setText("1-2/1");
+    emit ports->editingFinished();
+    EXPECT_FALSE(ports->toolTip().isEmpty());
+    ports->setText("1-2.1, 1-2.[3]");
+    emit ports->editingFinished();
+    EXPECT_TRUE(ports->toolTip().isEmpty());
+    EXPECT_TRUE(h.app().station()->takesPort("1-2.3"));
+    EXPECT_FALSE(h.app().station()->takesPort("1-2.2"));
     const QString settings = qEnvironmentVariable("XDG_CONFIG_HOME") + "/hotspot-updater/station.conf";
     EXPECT_TRUE(QSettings(settings, QSettings::IniFormat).value("auto-update").toBool());
+    EXPECT_EQ(QSettings(settings, QSettings::IniFormat).value("ports").toString(), "1-2.1,1-2.[3]");
     QFile::remove(settings);
 }
 
