@@ -43,9 +43,8 @@ public:
     // connect timeout each.
     void sendSoon();
 
-    struct Shared;
-
 private:
+    struct Shared;
     class Worker;
     QString m_localPath;
     QUrl m_server;
