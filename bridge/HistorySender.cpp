@@ -2,8 +2,10 @@
 
 #include "bridge/RunLog.h"
 
+#include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
-#include <memory>
+#include <atomic>
 
 PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) {
     PushResult result;
@@ -31,16 +33,24 @@ PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) 
     return result;
 }
 
+// Outlives the sender when its thread is left running at the end.
+struct HistorySender::Shared {
+    std::atomic<bool> asked{false};
+    std::atomic<bool> stopping{false};
+};
+
+namespace {
+// How soon a sendSoon() is seen.
+constexpr int kTickMs = 100;
+} // namespace
+
 // Lives on the sender's thread: every connection it opens belongs to that thread.
-// Its signals reach the sender through queued connections, which Qt drops once the sender is
-// gone: a thread left running past it never touches it.
 class HistorySender::Worker : public QObject {
-    Q_OBJECT
 public:
-    Worker(QString localPath, QUrl server, std::chrono::milliseconds period)
-        : m_localPath(std::move(localPath)), m_serverUrl(std::move(server)) {
-        m_timer.setInterval(period);
-        connect(&m_timer, &QTimer::timeout, this, &Worker::round);
+    Worker(QString localPath, QUrl server, std::chrono::milliseconds period, std::shared_ptr<Shared> shared)
+        : m_localPath(std::move(localPath)), m_serverUrl(std::move(server)), m_period(period), m_shared(std::move(shared)) {
+        m_timer.setInterval(std::min<int>(kTickMs, int(period.count())));
+        connect(&m_timer, &QTimer::timeout, this, &Worker::tick);
     }
 
     void begin() {
@@ -48,61 +58,62 @@ public:
         round();
     }
 
-    void soon() {
-        if (m_lastError.isEmpty())
+private:
+    void tick() {
+        if (m_shared->stopping) {
+            QThread::currentThread()->quit();
+            return;
+        }
+        const bool asked = m_shared->asked.exchange(false);
+        if ((asked && m_lastError.isEmpty()) || m_sinceRound.hasExpired(m_period.count()))
             round();
     }
 
     void round() {
+        m_sinceRound.start();
         QString why;
         if (!m_local)
             m_local = AttemptHistory::open(m_localPath, &why);
         if (m_local && !m_server)
             m_server = AttemptHistory::openServer(m_serverUrl, &why);
         if (!m_local || !m_server)
-            return report(why);
+            return finish({0, -1, why});
         const PushResult result = pushUnsent(*m_local, *m_server);
-        if (result.sent > 0 || result.left > 0)
-            emit pushed(result.sent, result.left);
-        if (!result.error.isEmpty()) {
-            // A broken link stays broken: connect afresh next round.
+        // A broken link stays broken: connect afresh next round.
+        if (!result.error.isEmpty())
             m_server.reset();
-            return report(result.error);
-        }
-        if (!m_lastError.isEmpty())
-            runlog::write("history", QStringLiteral("the history server takes the attempts again"));
-        m_lastError.clear();
+        finish(result);
     }
 
-signals:
-    void pushed(int sent, int left);
-    void failed(const QString& why);
-
-private:
-    void report(const QString& why) {
-        if (why == m_lastError)
+    // Said in the run's log when the reason changes, not at every retry.
+    void finish(const PushResult& result) {
+        if (result.error == m_lastError)
             return;
-        m_lastError = why;
-        runlog::write("history", QStringLiteral("attempts stay in the local record for now: %1").arg(why));
-        emit failed(why);
+        runlog::write("history", result.error.isEmpty()
+                                     ? QStringLiteral("the history server takes the attempts again")
+                                     : QStringLiteral("attempts stay in the local record for now: %1").arg(result.error));
+        m_lastError = result.error;
     }
 
     QString m_localPath;
     QUrl m_serverUrl;
+    std::chrono::milliseconds m_period;
+    std::shared_ptr<Shared> m_shared;
     QTimer m_timer{this};
+    QElapsedTimer m_sinceRound;
     std::unique_ptr<AttemptHistory> m_local;
     std::unique_ptr<AttemptHistory> m_server;
     QString m_lastError;
 };
 
-HistorySender::HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period, QObject* parent)
-    : QObject(parent), m_localPath(std::move(localPath)), m_server(std::move(server)), m_period(period),
-      m_thread(new QThread) {
-    m_thread->setObjectName(QStringLiteral("history sender"));
-}
+HistorySender::HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period)
+    : m_localPath(std::move(localPath)), m_server(std::move(server)), m_period(period),
+      m_shared(std::make_shared<Shared>()) {}
 
 HistorySender::~HistorySender() {
-    m_thread->quit();
+    if (!m_thread)
+        return;
+    m_shared->stopping = true;
     if (m_thread->wait(kStopWaitMs)) {
         delete m_thread;
         return;
@@ -112,21 +123,18 @@ HistorySender::~HistorySender() {
 }
 
 void HistorySender::start() {
-    if (m_worker)
+    if (m_thread)
         return;
-    m_worker = new Worker(m_localPath, m_server, m_period);
-    connect(m_worker, &Worker::pushed, this, &HistorySender::pushed);
-    connect(m_worker, &Worker::failed, this, &HistorySender::failed);
-    m_worker->moveToThread(m_thread);
-    // Its connections go on the thread that opened them, as the thread ends.
-    connect(m_thread, &QThread::finished, m_worker, [worker = m_worker] { delete worker; }, Qt::DirectConnection);
-    connect(m_thread, &QThread::started, m_worker, &Worker::begin);
+    auto* worker = new Worker(m_localPath, m_server, m_period, m_shared);
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("history sender"));
+    worker->moveToThread(m_thread);
+    // Started and ended on its own thread, where its connections belong.
+    QObject::connect(m_thread, &QThread::started, worker, &Worker::begin, Qt::DirectConnection);
+    QObject::connect(m_thread, &QThread::finished, worker, [worker] { delete worker; }, Qt::DirectConnection);
     m_thread->start();
 }
 
 void HistorySender::sendSoon() {
-    if (m_worker)
-        QMetaObject::invokeMethod(m_worker, &Worker::soon, Qt::QueuedConnection);
+    m_shared->asked = true;
 }
-
-#include "HistorySender.moc"
