@@ -66,8 +66,9 @@ void Application::keepHistory(const QString& historyDb) {
     if (!why.isEmpty())
         runlog::write("history", why);
     m_recorder = std::make_unique<AttemptRecorder>(*m_history, runlog::path());
+    // Recorded before any face shows the attempt's end: today's counts include it.
     if (m_station)
-        m_station->subscribe(m_recorder.get());
+        m_station->subscribeFirst(m_recorder.get());
     else
         m_recorder->follow(m_workflow);
 }

@@ -130,6 +130,7 @@ void StationWindow::retranslate() {
     m_autoUpdate->setText(lookup("btn Update each hotspot as soon as it is found"));
     m_portsLabel->setText(lookup("btn Only the ports:"));
     m_ports->setPlaceholderText(lookup("info all, or such as 1-2.*,3-1"));
+    m_ports->setMinimumWidth(m_ports->fontMetrics().horizontalAdvance(m_ports->placeholderText()) + 24);
     m_table->setHorizontalHeaderLabels({lookup("col Port"), lookup("col Version"), lookup("col Status"),
                                         lookup("col Progress"), lookup("col Result"), QString()});
 }

@@ -29,6 +29,8 @@ public:
 
     // Before launch; the listener must outlive the station.
     void subscribe(StationListener* listener) { m_listeners.push_back(listener); }
+    // The same, told before every other listener: what they show may read what it keeps.
+    void subscribeFirst(StationListener* listener) { m_listeners.insert(m_listeners.begin(), listener); }
     // Only ports matching one of these shell-style patterns ("1-2.*") get a unit; a hotspot
     // elsewhere is never touched, and named once in the run's log. None: all. May change while
     // the station runs: units that joined stay, a hotspot left alone joins once its port is
