@@ -138,7 +138,7 @@ QStringList readDigests(const QJsonArray& list, FieldReader& field) {
     return digests;
 }
 
-QString attemptId(const QJsonValue& value, FieldReader& field) {
+QString attemptOf(const QJsonValue& value, FieldReader& field) {
     if (value.isUndefined())
         return {};
     static const QRegularExpression shape(QStringLiteral("^[0-9a-f-]{1,64}$"));
@@ -168,7 +168,7 @@ UpdateJournal readJournal(const QJsonObject& json, QString& error) {
     journal.resumes = field.count("resumes");
     journal.created = field.time("created");
     journal.changed = field.time("changed");
-    journal.attempt = attemptId(json.value(QStringLiteral("attempt")), field);
+    journal.attempt = attemptOf(json.value(QStringLiteral("attempt")), field);
     // Relative, the entry would be looked for wherever the next run starts.
     if (!journal.storeEntry.startsWith(u'/'))
         field.fail(QStringLiteral("\"storeEntry\" is not an absolute path"));
