@@ -115,6 +115,8 @@ bool Station::updating() const {
 
 void Station::holdBack() {
     m_stopping.store(true);
+    // Nothing new starts by itself either: a unit offered now keeps its offer.
+    m_autopilot.setEnabled(false);
     m_turns.close();
 }
 
