@@ -77,14 +77,23 @@ void StationWindowFace::showSummary() {
     text = messages::fill(text, count([](const StationRow& row) { return row.updating(); }));
     text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Updated; }));
     text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Failed || row.outcome() == Outcome::DataNotBack; }));
-    // All day, what the record holds of today beside what the rows show now.
-    if (AttemptRecorder* recorder = m_application->recorder()) {
+    m_window->statusLabel()->setText(text + todayText());
+}
+
+// All day, what the record holds of today beside what the rows show now; read again only
+// once the record was written since (the summary changes with every status a row shows).
+QString StationWindowFace::todayText() {
+    AttemptRecorder* recorder = m_application->recorder();
+    if (!recorder)
+        return {};
+    if (!m_todayRead || *m_todayRead != recorder->writes()) {
         const AttemptCounts today = recorder->keeper().local().today();
-        text += u'\n' + messages::fill(messages::lookupFilled("stat Today: %s updated, %s failed",
-                                                                QString::number(today.updated)),
-                                         QString::number(today.failed));
+        m_today = u'\n' + messages::fill(messages::lookupFilled("stat Today: %s updated, %s failed",
+                                                                 QString::number(today.updated)),
+                                          QString::number(today.failed));
+        m_todayRead = recorder->writes();
     }
-    m_window->statusLabel()->setText(text);
+    return m_today;
 }
 
 void StationWindowFace::showAlert(const QString& text) {

@@ -6,6 +6,7 @@
 #include "workflow/Station.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class StationRow;
@@ -31,6 +32,7 @@ private:
     // Start All is offered while any row offers Start or Finish.
     void showStartAll();
     void showSummary();
+    QString todayText();
     // The window's close: at once, or once the running updates have ended.
     bool closeRequested();
     // The hands-free box, as the user last left it (or --auto), and its changes.
@@ -46,4 +48,6 @@ private:
     bool m_closing = false;
     bool m_handsFree = false;
     QStringList m_ports;
+    QString m_today;
+    std::optional<quint64> m_todayRead; // the recorder's writes when m_today was read
 };

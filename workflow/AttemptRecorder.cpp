@@ -104,8 +104,6 @@ public:
         m_attempt = Attempt();
     }
 
-    const DeviceWorkflow& workflow() const { return m_workflow; }
-
 private:
     void closePhase() {
         const qint64 spent = m_inPhase.restart();
@@ -126,14 +124,9 @@ void AttemptRecorder::follow(DeviceWorkflow& workflow) {
     m_units.push_back(std::make_unique<Unit>(*this, workflow));
 }
 
-std::vector<Attempt> AttemptRecorder::earlierAt(const QString& port) const {
-    AttemptFilter filter;
-    filter.port = port;
-    return m_keeper.local().list(filter);
-}
-
 // The record is no safety net: a write it misses never stops an update, but it is said.
 bool AttemptRecorder::write(const Attempt& attempt) {
+    ++m_writes;
     if (m_keeper.write(attempt))
         return true;
     runlog::write("history", QStringLiteral("the attempt %1 could not be recorded: %2")

@@ -37,8 +37,8 @@ public:
     void unitJoined(DeviceWorkflow& unit) override { follow(unit); }
 
     HistoryKeeper& keeper() { return m_keeper; }
-    // The attempts at `port` before now, newest last (for a row's tool tip).
-    std::vector<Attempt> earlierAt(const QString& port) const;
+    // Counts this recorder's writes: what is read from the record stays good while it stands.
+    quint64 writes() const { return m_writes; }
 
 private:
     class Unit;
@@ -48,4 +48,5 @@ private:
     QString m_runLog;
     std::vector<std::unique_ptr<Unit>> m_units;
     bool m_failureTold = false;
+    quint64 m_writes = 0;
 };
