@@ -249,7 +249,9 @@ private:
         return UpdateResult::JournalFailed;
     }
 
+    // The version file as the check read it, not as it may stand now.
     QString packageDigest() const {
+        if (m_package && !m_package->digest().isEmpty()) return m_package->digest();
         return BackupStore::sha256(package::versionFilePath(m_services.env.bundlePath)).value_or(QString());
     }
 
