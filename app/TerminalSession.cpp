@@ -110,6 +110,12 @@ void TerminalSession::unitQuestionAsked(const UnitQuestion& question) {
     m_outcome = Outcome::Question;
 }
 
+QString elsewhere(const UnitQuestion& question) {
+    return question.journalPort.isEmpty() || question.journalPort == question.port
+               ? QString()
+               : QStringLiteral(" at ") + question.journalPort;
+}
+
 void TerminalSession::askWhose() {
     const QString port = m_question.port;
     const QString when = QLocale().toString(m_question.stopped.toLocalTime(), QLocale::ShortFormat);
@@ -130,20 +136,22 @@ void TerminalSession::askWhose() {
         m_askingWhose = true;
         m_phase = Phase::Asking;
         m_wait.stop();
-        m_face.prompt(QStringLiteral("Is this the hotspot whose update stopped on %1? "
+        m_face.prompt(QStringLiteral("Is this the hotspot whose update stopped%2 on %1? "
                                      "y: finish it with the data saved then; n: update it as another hotspot [y/n] ")
-                          .arg(when));
+                          .arg(when, elsewhere(m_question)));
         readFromTerminal();
         return;
     }
     const QString place = port.isEmpty() ? QStringLiteral("attached") : QStringLiteral("at ") + port;
     const QString option = port.isEmpty() ? QStringLiteral("PORT") : port;
     conclude(exitstatus::kUnitQuestion, "unit-question",
-             QStringLiteral("the hotspot %1 may be the one whose update stopped on %2, and nothing shows whether it is; "
+             QStringLiteral("the hotspot %1 may be the one whose update stopped%4 on %2, and nothing shows whether it is; "
                             "it was left untouched. Run again with --finish %3 to finish that update on it with the data "
                             "saved then, or with --other %3 to update it as another hotspot")
-                 .arg(place, when, option),
-             QJsonObject{{QStringLiteral("port"), port}, {QStringLiteral("stopped"), m_question.stopped.toString(Qt::ISODate)}});
+                 .arg(place, when, option, elsewhere(m_question)),
+             QJsonObject{{QStringLiteral("port"), port},
+                         {QStringLiteral("journal_port"), m_question.journalPort},
+                         {QStringLiteral("stopped"), m_question.stopped.toString(Qt::ISODate)}});
 }
 
 void TerminalSession::ask(bool finishing) {

@@ -16,6 +16,9 @@ class Application;
 class QSocketNotifier;
 class TerminalFace;
 
+// " at PORT" when the update a question is about ran elsewhere than where the unit is now.
+QString elsewhere(const UnitQuestion& question);
+
 class TerminalSession : public QObject, private SessionListener {
 public:
     // Both must outlive the session.

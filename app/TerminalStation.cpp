@@ -1,5 +1,6 @@
 #include "app/TerminalStation.h"
 #include "app/Application.h"
+#include "app/TerminalSession.h"
 #include "bridge/HistoryKeeper.h"
 #include "workflow/JournalKeeper.h"
 
@@ -231,9 +232,9 @@ void TerminalStation::askWhose(Unit& unit) {
     }
     unit.fields = unit.versions(true);
     const QString when = QLocale().toString(unit.question.stopped.toLocalTime(), QLocale::ShortFormat);
-    unit.finish(End::Untouched, QStringLiteral("may be the hotspot whose update stopped on %1: left untouched; run again "
+    unit.finish(End::Untouched, QStringLiteral("may be the hotspot whose update stopped%3 on %1: left untouched; run again "
                                                "with --finish %2 to finish it with the data saved then, or --other %2")
-                                    .arg(when, port));
+                                    .arg(when, port, elsewhere(unit.question)));
 }
 
 void TerminalStation::unitUpdateEnded(Unit& unit) {

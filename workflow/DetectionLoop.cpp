@@ -65,6 +65,8 @@ void DetectionLoop::deviceGone(SessionState observed) {
     // The user may have pressed Start since the state was read: leave an update alone.
     if (!m_session.move(observed, SessionState::Searching))
         return;
+    // Whatever shows next at this port may be another unit.
+    m_services.journal.unitDeparted();
     m_session.clearPermissionShown();
     m_session.setFinishOffered(false);
     m_session.setQuestion(std::nullopt);
@@ -125,7 +127,7 @@ void DetectionLoop::pass() {
     switch (verdict.tool) {
     case AdbVerdict::Fastboot:
         // In its boot loader with an update open: the update is finished, never restarted over.
-        if (m_services.journal.pending() && takenByJournal(sighting(true, QString())))
+        if (m_services.journal.anyOpen() && takenByJournal(sighting(true, QString())))
             return;
         m_session.showStatus(lookup("stat Reboot device ..."));
         probes.fastbootReboot();
@@ -191,7 +193,7 @@ void DetectionLoop::watchEndedUnit() {
 }
 
 void DetectionLoop::lookForBootLoader(SessionState observed) {
-    if (m_services.journal.pending() &&
+    if (m_services.journal.anyOpen() &&
         m_session.recordVerdict(m_services.probes.detectAdb()).tool == AdbVerdict::Fastboot) {
         // The offer, or the question, stands while its boot loader does.
         if (observed == SessionState::Offered || takenByJournal(sighting(true, QString())))
@@ -226,27 +228,27 @@ UnitSighting DetectionLoop::sighting(bool inBootLoader, const QString& version) 
 }
 
 bool DetectionLoop::takenByJournal(const UnitSighting& seen) {
-    const std::optional<UpdateJournal> journal = m_services.journal.pending();
-    if (!journal)
-        return false;
-    UnitVerdict verdict = judgeUnit(*journal, seen, m_services.journal.calibrations(*journal));
-    if (verdict.whose == Whose::Undecided && m_services.journal.markedAnotherUnit(seen.port))
-        verdict = {Whose::AnotherUnit, QStringLiteral("the user said so")};
-    runlog::write("journal", QStringLiteral("the unit at \"%1\": %2").arg(seen.port, verdict.why));
-    switch (verdict.whose) {
-    case Whose::AnotherUnit:
-        return false;
-    case Whose::Undecided:
-        askWhose(*journal, seen.port);
-        return true;
-    case Whose::JournalsUnit:
-        break;
+    const std::vector<OpenJournal> open = m_services.journal.openJournals(seen.port);
+    std::vector<JournalEvidence> evidence;
+    for (const OpenJournal& journal : open) {
+        const bool atItsPlace = !journal.journal.port.isEmpty() && !seen.port.isEmpty()
+                                    ? journal.journal.port == seen.port
+                                    : seen.attached == 1;
+        evidence.push_back({matchCalibration(journal.journal, seen, journal.calibrations), journal.watched, atItsPlace,
+                            !seen.inBootLoader && seen.version == journal.journal.packageVersion});
     }
-    // Its own data on it and not written yet: updated as usual, and the journal closed when
-    // the data it saves is the journal's.
-    if (!seen.inBootLoader && seen.version != journal->packageVersion)
+    const IdentityDecision decision = decideIdentity(seen.inBootLoader, evidence);
+    const QString about = decision.journal < 0 ? QString() : QStringLiteral(" (%1)").arg(open[decision.journal].path);
+    runlog::write("journal", QStringLiteral("the unit at \"%1\": %2%3").arg(seen.port, decision.why, about));
+    if (decision.kind == IdentityDecision::Kind::NewUnit)
         return false;
-    offerFinish(*journal);
+    // Another unit of this process holds that journal now: looked at again next pass.
+    if (!m_services.journal.adopt(open[decision.journal]))
+        return true;
+    if (decision.kind == IdentityDecision::Kind::Ask)
+        askWhose(open[decision.journal].journal, seen.port);
+    else
+        offerFinish(open[decision.journal].journal);
     return true;
 }
 
@@ -259,7 +261,7 @@ QString DetectionLoop::stoppedText(const UpdateJournal& journal) {
 void DetectionLoop::askWhose(const UpdateJournal& journal, const QString& port) {
     if (!m_session.move(SessionState::Searching, SessionState::Offered))
         return;
-    const UnitQuestion question{port, journal.changed, journal.packageVersion};
+    const UnitQuestion question{port, journal.changed, journal.packageVersion, journal.port};
     m_session.setQuestion(question);
     m_session.setFinishOffered(false);
     const QString info = stoppedText(journal) + u'\n' +
@@ -335,7 +337,7 @@ void DetectionLoop::readDeviceVersion() {
     const QString deviceVersion = m_session.deviceVersion();
     const QString packageVersion = m_session.packageVersion();
     // With an update unfinished, the unit may be the one it stopped on: evidence decides.
-    if (m_services.journal.pending() && takenByJournal(sighting(false, deviceVersion)))
+    if (m_services.journal.anyOpen() && takenByJournal(sighting(false, deviceVersion)))
         return;
     m_session.setFinishOffered(false);
 

@@ -17,6 +17,23 @@ bool mayHaveWritten(JournalPhase phase) {
     return phase != JournalPhase::Saving && phase != JournalPhase::Saved;
 }
 
+// Journals whose update runs now, in any unit of this process: no other unit is theirs.
+std::mutex s_runningLock;
+QStringList s_running;
+
+bool runningElsewhere(const QString& path) {
+    std::lock_guard guard(s_runningLock);
+    return s_running.contains(path);
+}
+
+void markRunning(const QString& path, bool running) {
+    std::lock_guard guard(s_runningLock);
+    if (running)
+        s_running << path;
+    else
+        s_running.removeAll(path);
+}
+
 bool sameData(const std::vector<JournalFile>& saved, const std::vector<JournalFile>& onDevice) {
     return !saved.empty() && saved.size() == onDevice.size() &&
            std::is_permutation(saved.cbegin(), saved.cend(), onDevice.cbegin());
@@ -29,38 +46,62 @@ QString setAsideNotice(const SetAsideJournal& aside) {
                                   aside.to.isEmpty() ? aside.from : aside.to);
 }
 
-JournalKeeper::JournalKeeper(JournalStore journals, BackupStore backups, JournalAdoption adoption)
-    : m_journals(std::move(journals)), m_backups(std::move(backups)), m_adoption(std::move(adoption)),
+JournalKeeper::JournalKeeper(JournalStore journals, BackupStore backups, QString port)
+    : m_journals(std::move(journals)), m_backups(std::move(backups)), m_port(std::move(port)),
       m_fresh(QFileInfo(m_journals.folder()).path() + QStringLiteral("/fresh-calibrations.json")) {}
 
 std::vector<SetAsideJournal> JournalKeeper::review() {
     std::lock_guard guard(m_lock);
     JournalListing listing = m_journals.list();
     for (const StoredJournal& stored : listing.open) {
-        if (m_held && m_held->path() == stored.path)
+        if ((m_held && m_held->path() == stored.path) || mayHaveWritten(stored.journal.phase))
             continue;
-        if (!mayHaveWritten(stored.journal.phase)) {
-            runlog::write("journal", QStringLiteral("%1: the update never reached its device; its copies stay in %2")
-                                         .arg(stored.path, stored.journal.storeEntry));
-            if (!closeStored(stored, false))
-                runlog::write("journal", QStringLiteral("%1 could not be closed").arg(stored.path));
-            continue;
-        }
-        if (!m_adoption.adopts || (!m_adoption.port.isEmpty() && stored.journal.port != m_adoption.port))
-            continue;
-        // Newest last: the one a device now attached most likely belongs to. Locked by
-        // another unit's keeper (a station's), it is that unit's.
-        if (std::optional<JournalLock> lock = JournalStore::lock(stored.path)) {
-            m_held = std::move(lock);
-            m_journal = stored.journal;
-            m_pending = true;
-            m_anotherUnitAt.clear();
-        }
+        runlog::write("journal", QStringLiteral("%1: the update never reached its device; its copies stay in %2")
+                                     .arg(stored.path, stored.journal.storeEntry));
+        if (!closeStored(stored, false))
+            runlog::write("journal", QStringLiteral("%1 could not be closed").arg(stored.path));
     }
-    if (m_pending)
-        runlog::write("journal", QStringLiteral("%1 is open at \"%2\"")
-                                     .arg(m_held->path(), phaseName(m_journal.phase)));
     return std::move(listing.setAside);
+}
+
+std::vector<OpenJournal> JournalKeeper::openJournals(const QString& port) const {
+    std::vector<OpenJournal> open;
+    std::vector<StoredJournal> listed = m_journals.list().open;
+    std::lock_guard guard(m_lock);
+    // Newest first, the unit's own port's first of all: the journal asked about first.
+    std::stable_sort(listed.begin(), listed.end(), [&port](const StoredJournal& a, const StoredJournal& b) {
+        const bool aHere = !port.isEmpty() && a.journal.port == port;
+        const bool bHere = !port.isEmpty() && b.journal.port == port;
+        return aHere != bHere ? aHere : a.journal.changed > b.journal.changed;
+    });
+    for (const StoredJournal& stored : listed) {
+        if (!mayHaveWritten(stored.journal.phase) || m_ruledOut.contains(port + u'\n' + stored.path))
+            continue;
+        const bool mine = m_held && m_held->path() == stored.path;
+        if (mine ? !m_pending : runningElsewhere(stored.path))
+            continue; // its update runs on a unit
+        open.push_back({stored.path, stored.journal, calibrationsOf(stored.journal), m_watched == stored.path});
+    }
+    return open;
+}
+
+bool JournalKeeper::anyOpen() const {
+    const std::vector<StoredJournal> listed = m_journals.list().open;
+    return std::any_of(listed.cbegin(), listed.cend(),
+                       [](const StoredJournal& stored) { return mayHaveWritten(stored.journal.phase); });
+}
+
+bool JournalKeeper::adopt(const OpenJournal& open) {
+    std::lock_guard guard(m_lock);
+    if (!m_held || m_held->path() != open.path) {
+        std::optional<JournalLock> lock = JournalStore::lock(open.path);
+        if (!lock)
+            return false;
+        m_held = std::move(lock);
+    }
+    m_journal = open.journal;
+    m_pending = true;
+    return true;
 }
 
 std::optional<UpdateJournal> JournalKeeper::pending() const {
@@ -70,7 +111,7 @@ std::optional<UpdateJournal> JournalKeeper::pending() const {
     return m_journal;
 }
 
-JournalCalibrations JournalKeeper::calibrations(const UpdateJournal& journal) const {
+JournalCalibrations JournalKeeper::calibrationsOf(const UpdateJournal& journal) const {
     JournalCalibrations known;
     known.fresh = m_fresh.find(journal.versionSha256);
     const QString digest = savedCalibrationDigest(journal);
@@ -87,12 +128,18 @@ QString JournalKeeper::path() const {
 
 void JournalKeeper::markAnotherUnit(const QString& port) {
     std::lock_guard guard(m_lock);
-    m_anotherUnitAt << port;
+    if (!m_pending)
+        return;
+    m_ruledOut << port + u'\n' + m_held->path();
+    release();
 }
 
-bool JournalKeeper::markedAnotherUnit(const QString& port) const {
+void JournalKeeper::unitDeparted() {
     std::lock_guard guard(m_lock);
-    return m_pending && m_anotherUnitAt.contains(port);
+    m_watched.clear();
+    m_ruledOut.clear();
+    if (m_pending)
+        release();
 }
 
 QStringList JournalKeeper::namedEntries() const {
@@ -139,6 +186,8 @@ bool JournalKeeper::begin(UpdateJournal journal) {
     m_held = std::move(lock);
     m_journal = std::move(journal);
     m_pending = false;
+    m_watched = m_held->path();
+    markRunning(m_watched, true);
     runlog::write("journal", QStringLiteral("%1 opened").arg(m_held->path()));
     return true;
 }
@@ -152,6 +201,8 @@ std::optional<UpdateJournal> JournalKeeper::resume() {
     m_journal.changed = QDateTime::currentDateTimeUtc();
     if (!m_journals.write(*m_held, m_journal))
         return std::nullopt;
+    m_watched = m_held->path();
+    markRunning(m_watched, true);
     runlog::write("journal", QStringLiteral("%1 resumed (%2)").arg(m_held->path()).arg(m_journal.resumes));
     return m_journal;
 }
@@ -209,7 +260,11 @@ bool JournalKeeper::abandon() {
 
 void JournalKeeper::keepPending() {
     std::lock_guard guard(m_lock);
-    m_pending = m_held.has_value();
+    // Free for whichever unit shows its evidence next, this one included; only a station's
+    // detection sees its unit leave, the one device is reconnected by its user.
+    release();
+    if (m_port.isEmpty())
+        m_watched.clear();
 }
 
 void JournalKeeper::letGo() {
@@ -253,6 +308,8 @@ std::vector<StoredJournal> JournalKeeper::discardAll() {
 }
 
 void JournalKeeper::release() {
+    if (m_held && !m_pending)
+        markRunning(m_held->path(), false);
     m_held.reset();
     m_pending = false;
 }

@@ -16,35 +16,46 @@
 // What the user is told of a journal set aside: where it went.
 QString setAsideNotice(const SetAsideJournal& aside);
 
-// Which open journal a keeper's review takes as its pending one.
-struct JournalAdoption {
-    bool adopts = true; // false: a station's package check, which reviews for every unit
-    QString port;       // not empty: only a journal of the unit at this port (a station's)
+// An open journal that the unit at hand could belong to, with what is known of its unit.
+struct OpenJournal {
+    QString path;
+    UpdateJournal journal;
+    JournalCalibrations calibrations;
+    // This keeper ran its write and the unit has not left its port since.
+    bool watched = false;
 };
 
 class JournalKeeper {
 public:
     static constexpr int kResumesBeforeAsking = 3;
 
-    JournalKeeper(JournalStore journals, BackupStore backups, JournalAdoption adoption = {});
+    // `port`: a station's unit's, whose departures its detection watches; empty for the one
+    // device, whose user is asked to reconnect it after a failure.
+    JournalKeeper(JournalStore journals, BackupStore backups, QString port = {});
     const JournalStore& journals() const { return m_journals; }
     // The running or pending journal's file; empty when none is held.
     QString path() const;
 
     // At launch: a journal whose update never reached the device (its copies were still being
     // made, or made) is closed; its copies stay in the store until the unit is seen holding
-    // the same data, as a phase alone is no proof. One that fails its checks is set aside. The
-    // newest open journal of an update that may have written its device becomes the pending
-    // one, locked by this process.
+    // the same data, as a phase alone is no proof. One that fails its checks is set aside.
     std::vector<SetAsideJournal> review();
+    // Every open journal, of any port, that may have written its unit and that neither another
+    // unit of this process holds nor the user ruled out for the unit at `port`; the one at
+    // `port` first, then the newest first.
+    std::vector<OpenJournal> openJournals(const QString& port) const;
+    bool anyOpen() const;
+    // The journal the evidence pointed to becomes the pending one, locked by this keeper;
+    // false when another holds it now.
+    [[nodiscard]] bool adopt(const OpenJournal& open);
     // The open journal a device in its boot loader or running its package may finish.
     std::optional<UpdateJournal> pending() const;
-    // What is known of the pending journal's unit's calibration, to judge a unit by.
-    JournalCalibrations calibrations(const UpdateJournal& journal) const;
-    // The user said the unit at `port` is not the pending journal's; asked again only for
-    // another journal.
+    // The user said the unit at `port` is not the pending journal's: that journal is not
+    // asked about again for it until it leaves.
     void markAnotherUnit(const QString& port);
-    bool markedAnotherUnit(const QString& port) const;
+    // The unit left its port: its watch ends, the user's answers for it go, and a journal
+    // pending for it is free for whichever unit shows its evidence.
+    void unitDeparted();
 
     // The running update's journal: created and locked before any copy is made.
     [[nodiscard]] bool begin(UpdateJournal journal);
@@ -84,6 +95,7 @@ public:
     std::vector<StoredJournal> discardAll();
 
 private:
+    JournalCalibrations calibrationsOf(const UpdateJournal& journal) const;
     bool dropCopies(const QString& entry) const;
     // This process no longer holds a journal.
     void release();
@@ -92,10 +104,11 @@ private:
     mutable std::mutex m_lock;
     JournalStore m_journals;
     BackupStore m_backups;
-    JournalAdoption m_adoption;
+    QString m_port;
     std::optional<JournalLock> m_held; // the running or pending journal
     UpdateJournal m_journal;           // what m_held holds
     bool m_pending = false;            // m_held waits for its device
     FreshCalibrations m_fresh;
-    QStringList m_anotherUnitAt;       // ports the user answered for the pending journal
+    QStringList m_ruledOut;            // "port\njournal" pairs the user answered no for
+    QString m_watched;                 // the journal whose write this keeper watched from its start
 };

@@ -16,6 +16,7 @@ struct UnitQuestion {
     QString port;           // where the unit is; empty when the host names no port
     QDateTime stopped;      // when that update last changed its journal
     QString packageVersion; // the package it was writing
+    QString journalPort;    // where that update ran; empty when the host named none
 };
 
 class SessionListener {

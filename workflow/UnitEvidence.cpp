@@ -10,35 +10,7 @@ QString digestOf(const QByteArray& bytes) {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-// The journal's place: the same port when both are named, or the only unit attached.
-bool atItsPlace(const UpdateJournal& journal, const UnitSighting& seen) {
-    if (!journal.port.isEmpty() && !seen.port.isEmpty())
-        return journal.port == seen.port;
-    return seen.attached == 1;
-}
-
-UnitVerdict judgeRunning(const UpdateJournal& journal, const UnitSighting& seen, const JournalCalibrations& known) {
-    if (!seen.calibration)
-        return {Whose::Undecided, QStringLiteral("its calibration cannot be read")};
-    const QString now = digestOf(*seen.calibration);
-    if (now == savedCalibrationDigest(journal))
-        return {Whose::JournalsUnit, QStringLiteral("it holds the calibration the journal saved")};
-    if (journal.afterPush.contains(now))
-        return {Whose::JournalsUnit, QStringLiteral("it holds what the push of its calibration left")};
-    if (seen.version != journal.packageVersion)
-        return {Whose::AnotherUnit, QStringLiteral("it runs %1, not the journal's package").arg(seen.version)};
-    // A push cut short leaves the first part of the copy: no other unit's calibration is that.
-    if (known.saved && !seen.calibration->isEmpty() && seen.calibration->size() < known.saved->size() &&
-        known.saved->startsWith(*seen.calibration))
-        return {Whose::JournalsUnit, QStringLiteral("it holds the start of the calibration the journal saved")};
-    if (!known.fresh)
-        return {Whose::Undecided, QStringLiteral("what writing this package leaves is not known yet")};
-    if (now != *known.fresh)
-        return {Whose::AnotherUnit, QStringLiteral("it holds a calibration of its own")};
-    if (!atItsPlace(journal, seen))
-        return {Whose::Undecided, QStringLiteral("a written unit, but not alone and not at the journal's port")};
-    return {Whose::JournalsUnit, QStringLiteral("written with the package and its data not back, at the journal's place")};
-}
+using Kind = IdentityDecision::Kind;
 
 } // namespace
 
@@ -49,12 +21,54 @@ QString savedCalibrationDigest(const UpdateJournal& journal) {
     return {};
 }
 
-UnitVerdict judgeUnit(const UpdateJournal& journal, const UnitSighting& seen, const JournalCalibrations& known) {
-    if (!journal.port.isEmpty() && !seen.port.isEmpty() && journal.port != seen.port)
-        return {Whose::AnotherUnit, QStringLiteral("it is at %1, the journal's unit at %2").arg(seen.port, journal.port)};
-    if (!seen.inBootLoader)
-        return judgeRunning(journal, seen, known);
-    if (atItsPlace(journal, seen))
-        return {Whose::JournalsUnit, QStringLiteral("a boot loader at the journal's place")};
-    return {Whose::Undecided, QStringLiteral("a boot loader, but the host names no port and more than one unit is attached")};
+CalibrationMatch matchCalibration(const UpdateJournal& journal, const UnitSighting& seen, const JournalCalibrations& known) {
+    if (seen.inBootLoader)
+        return CalibrationMatch::Unknown;
+    const bool onThePackage = seen.version == journal.packageVersion;
+    if (!seen.calibration)
+        return onThePackage ? CalibrationMatch::Unknown : CalibrationMatch::Another;
+    const QString now = digestOf(*seen.calibration);
+    if (now == savedCalibrationDigest(journal) || journal.afterPush.contains(now))
+        return CalibrationMatch::Saved;
+    // A push cut short leaves the first part of the copy: no other unit's calibration is that.
+    if (onThePackage && known.saved && !seen.calibration->isEmpty() &&
+        seen.calibration->size() < known.saved->size() && known.saved->startsWith(*seen.calibration))
+        return CalibrationMatch::Saved;
+    if (!onThePackage)
+        return CalibrationMatch::Another;
+    if (!known.fresh)
+        return CalibrationMatch::Unknown;
+    return now == *known.fresh ? CalibrationMatch::Fresh : CalibrationMatch::Another;
+}
+
+IdentityDecision decideIdentity(bool inBootLoader, const std::vector<JournalEvidence>& journals) {
+    const auto count = static_cast<int>(journals.size());
+    // A journal's own calibration is one unit's only.
+    for (int i = 0; i < count; ++i)
+        if (journals[i].calibration == CalibrationMatch::Saved) {
+            // Its own data on it and not written yet: updated as usual, and the journal closed
+            // when the data its update saves is the journal's.
+            if (!inBootLoader && !journals[i].runsPackage)
+                return {Kind::NewUnit, i, QStringLiteral("its own data is on it and it was not written yet")};
+            return {Kind::Finish, i, QStringLiteral("it holds the calibration its journal saved")};
+        }
+    std::vector<int> candidates;
+    for (int i = 0; i < count; ++i)
+        if (journals[i].calibration != CalibrationMatch::Another)
+            candidates.push_back(i);
+    if (candidates.empty())
+        return {Kind::NewUnit, -1, QStringLiteral("no open journal can be its own")};
+    // Watched all along: it never left, whatever else is open.
+    for (const int i : candidates)
+        if (journals[i].watched)
+            return {Kind::Finish, i, QStringLiteral("watched at its port since its journal's write began")};
+    if (inBootLoader && candidates.size() == 1 && journals[candidates.front()].atItsPlace)
+        return {Kind::Finish, candidates.front(), QStringLiteral("a boot loader at the only open journal's place")};
+    if (candidates.size() > 1)
+        return {Kind::Ask, candidates.front(),
+                QStringLiteral("%1 open journals could be its own").arg(candidates.size())};
+    return {Kind::Ask, candidates.front(),
+            journals[candidates.front()].calibration == CalibrationMatch::Fresh
+                ? QStringLiteral("written and its data not back, but not watched since its journal's write began")
+                : QStringLiteral("nothing shows whether it is the open journal's unit")};
 }
