@@ -266,9 +266,15 @@ std::optional<QString> readTerminalOptions(const QStringList& arguments, Termina
     options.yes = parser.isSet(QStringLiteral("yes"));
     options.waitSeconds = *wait;
     options.discardJournals = parser.isSet(QStringLiteral("discard-journals"));
-    options.finishAt = parser.value(QStringLiteral("finish"));
+    const QStringList finish = parser.value(QStringLiteral("finish")).split(u'=');
+    if (finish.size() > 2)
+        return QStringLiteral("--finish takes PORT or PORT=WHERE");
+    options.finishAt = finish.front();
+    options.finishFrom = finish.value(1);
+    if (finish.size() == 2 && options.finishFrom.isEmpty())
+        return QStringLiteral("--finish takes PORT or PORT=WHERE");
     options.otherAt = parser.value(QStringLiteral("other"));
-    for (const QString& port : {options.finishAt, options.otherAt})
+    for (const QString& port : {options.finishAt, options.finishFrom, options.otherAt})
         if (!port.isEmpty() && !usbport::isPortName(port))
             return QStringLiteral("'%1' is not a USB port path such as 1-2.3").arg(port);
     if (!options.finishAt.isEmpty() && options.finishAt == options.otherAt)

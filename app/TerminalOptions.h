@@ -17,6 +17,7 @@ struct TerminalOptions {
     // The answer to "is this the hotspot whose update stopped?" for the unit at this port:
     // finish it with the saved data, or update it as another hotspot.
     QString finishAt;
+    QString finishFrom; // --finish PORT=WHERE: the port the update to finish ran at
     QString otherAt;
     // --restore: list the stored copies; with an entry and a port, put that entry back there.
     bool restore = false;

@@ -1,9 +1,11 @@
 #include "app/TerminalSession.h"
+#include "app/UnitAnswer.h"
 #include "workflow/JournalKeeper.h"
 #include "app/Application.h"
 #include "app/TerminalFace.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QLocale>
 #include <QSocketNotifier>
 #include <cerrno>
@@ -110,17 +112,12 @@ void TerminalSession::unitQuestionAsked(const UnitQuestion& question) {
     m_outcome = Outcome::Question;
 }
 
-QString elsewhere(const UnitQuestion& question) {
-    return question.journalPort.isEmpty() || question.journalPort == question.port
-               ? QString()
-               : QStringLiteral(" at ") + question.journalPort;
-}
-
 void TerminalSession::askWhose() {
     const QString port = m_question.port;
     const QString when = QLocale().toString(m_question.stopped.toLocalTime(), QLocale::ShortFormat);
-    if (!port.isEmpty() && (port == m_options.finishAt || port == m_options.otherAt)) {
-        const bool itsUnit = port == m_options.finishAt;
+    const GivenAnswer given = givenAnswer(m_question, m_options);
+    if (given == GivenAnswer::ItsUnit || given == GivenAnswer::Another) {
+        const bool itsUnit = given == GivenAnswer::ItsUnit;
         m_face.say(itsUnit ? QStringLiteral("the hotspot at %1 is finished with the data saved when its update stopped on %2")
                                  .arg(port, when)
                            : QStringLiteral("the hotspot at %1 is updated as another hotspot").arg(port),
@@ -132,7 +129,7 @@ void TerminalSession::askWhose() {
         m_application.workflow().answer(itsUnit);
         return;
     }
-    if (::isatty(STDIN_FILENO)) {
+    if (given == GivenAnswer::None && ::isatty(STDIN_FILENO)) {
         m_askingWhose = true;
         m_phase = Phase::Asking;
         m_wait.stop();
@@ -143,14 +140,10 @@ void TerminalSession::askWhose() {
         return;
     }
     const QString place = port.isEmpty() ? QStringLiteral("attached") : QStringLiteral("at ") + port;
-    const QString option = port.isEmpty() ? QStringLiteral("PORT") : port;
     conclude(exitstatus::kUnitQuestion, "unit-question",
-             QStringLiteral("the hotspot %1 may be the one whose update stopped%4 on %2, and nothing shows whether it is; "
-                            "it was left untouched. Run again with --finish %3 to finish that update on it with the data "
-                            "saved then, or with --other %3 to update it as another hotspot")
-                 .arg(place, when, option, elsewhere(m_question)),
+             QStringLiteral("the hotspot %1 %2").arg(place, howToDecide(m_question)),
              QJsonObject{{QStringLiteral("port"), port},
-                         {QStringLiteral("journal_port"), m_question.journalPort},
+                         {QStringLiteral("journal_ports"), QJsonArray::fromStringList(m_question.journalPorts)},
                          {QStringLiteral("stopped"), m_question.stopped.toString(Qt::ISODate)}});
 }
 

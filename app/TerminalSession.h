@@ -16,9 +16,6 @@ class Application;
 class QSocketNotifier;
 class TerminalFace;
 
-// " at PORT" when the update a question is about ran elsewhere than where the unit is now.
-QString elsewhere(const UnitQuestion& question);
-
 class TerminalSession : public QObject, private SessionListener {
 public:
     // Both must outlive the session.

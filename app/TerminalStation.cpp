@@ -1,10 +1,11 @@
 #include "app/TerminalStation.h"
 #include "app/Application.h"
-#include "app/TerminalSession.h"
+#include "app/UnitAnswer.h"
 #include "bridge/HistoryKeeper.h"
 #include "workflow/JournalKeeper.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QLocale>
 #include <algorithm>
 #include <map>
@@ -225,16 +226,14 @@ void TerminalStation::offered(Unit& unit) {
 // --yes never answers for the user, so without either it stays untouched.
 void TerminalStation::askWhose(Unit& unit) {
     const QString port = unit.workflow.port();
-    if (port == m_options.finishAt || port == m_options.otherAt) {
-        const bool itsUnit = port == m_options.finishAt;
-        unit.updating = unit.workflow.answer(itsUnit) == DeviceWorkflow::Press::Started;
+    const GivenAnswer given = givenAnswer(unit.question, m_options);
+    if (given == GivenAnswer::ItsUnit || given == GivenAnswer::Another) {
+        unit.updating = unit.workflow.answer(given == GivenAnswer::ItsUnit) == DeviceWorkflow::Press::Started;
         return;
     }
     unit.fields = unit.versions(true);
-    const QString when = QLocale().toString(unit.question.stopped.toLocalTime(), QLocale::ShortFormat);
-    unit.finish(End::Untouched, QStringLiteral("may be the hotspot whose update stopped%3 on %1: left untouched; run again "
-                                               "with --finish %2 to finish it with the data saved then, or --other %2")
-                                    .arg(when, port, elsewhere(unit.question)));
+    unit.fields.insert(QStringLiteral("journal_ports"), QJsonArray::fromStringList(unit.question.journalPorts));
+    unit.finish(End::Untouched, howToDecide(unit.question));
 }
 
 void TerminalStation::unitUpdateEnded(Unit& unit) {

@@ -245,8 +245,12 @@ bool DetectionLoop::takenByJournal(const UnitSighting& seen) {
     // Another unit of this process holds that journal now: looked at again next pass.
     if (!m_services.journal.adopt(open[decision.journal]))
         return true;
-    if (decision.kind == IdentityDecision::Kind::Ask)
-        askWhose(open[decision.journal].journal, seen.port);
+    if (decision.kind == IdentityDecision::Kind::Ask) {
+        QStringList ports;
+        for (const int i : decision.candidates)
+            ports << open[i].journal.port;
+        askWhose(open[decision.journal].journal, seen.port, ports);
+    }
     else
         offerFinish(open[decision.journal].journal);
     return true;
@@ -258,10 +262,10 @@ QString DetectionLoop::stoppedText(const UpdateJournal& journal) {
            lookupFilled("info It stopped on %s.", when);
 }
 
-void DetectionLoop::askWhose(const UpdateJournal& journal, const QString& port) {
+void DetectionLoop::askWhose(const UpdateJournal& journal, const QString& port, const QStringList& journalPorts) {
     if (!m_session.move(SessionState::Searching, SessionState::Offered))
         return;
-    const UnitQuestion question{port, journal.changed, journal.packageVersion, journal.port};
+    const UnitQuestion question{port, journal.changed, journal.packageVersion, journal.port, journalPorts};
     m_session.setQuestion(question);
     m_session.setFinishOffered(false);
     const QString info = stoppedText(journal) + u'\n' +

@@ -31,7 +31,8 @@ private:
     // be is asked about; true when either happened. Another unit is left to the usual search.
     bool takenByJournal(const UnitSighting& seen);
     void offerFinish(const UpdateJournal& journal);
-    void askWhose(const UpdateJournal& journal, const QString& port);
+    // `journalPorts`: where every update that could be the unit's ran, the one asked about first.
+    void askWhose(const UpdateJournal& journal, const QString& port, const QStringList& journalPorts);
     static QString stoppedText(const UpdateJournal& journal);
     // No known identity on the bus: a boot loader may still be there under its own.
     void lookForBootLoader(SessionState observed);

@@ -80,7 +80,7 @@ std::vector<OpenJournal> JournalKeeper::openJournals(const QString& port) const 
         const bool mine = m_held && m_held->path() == stored.path;
         if (mine ? !m_pending : runningElsewhere(stored.path))
             continue; // its update runs on a unit
-        open.push_back({stored.path, stored.journal, calibrationsOf(stored.journal), m_watched == stored.path});
+        open.push_back({stored.path, stored.journal, calibrations(stored.journal), m_watched == stored.path});
     }
     return open;
 }
@@ -111,7 +111,7 @@ std::optional<UpdateJournal> JournalKeeper::pending() const {
     return m_journal;
 }
 
-JournalCalibrations JournalKeeper::calibrationsOf(const UpdateJournal& journal) const {
+JournalCalibrations JournalKeeper::calibrations(const UpdateJournal& journal) const {
     JournalCalibrations known;
     known.fresh = m_fresh.find(journal.versionSha256);
     const QString digest = savedCalibrationDigest(journal);
@@ -169,7 +169,8 @@ bool JournalKeeper::leftByPush(const QString& calibration) {
     std::lock_guard guard(m_lock);
     if (!m_held)
         return false;
-    if (m_journal.afterPush.contains(calibration))
+    // What every written unit holds marks no unit as this journal's.
+    if (m_journal.afterPush.contains(calibration) || m_fresh.find(m_journal.versionSha256) == calibration)
         return true;
     m_journal.afterPush << calibration;
     m_journal.changed = QDateTime::currentDateTimeUtc();

@@ -45,6 +45,8 @@ public:
     // `port` first, then the newest first.
     std::vector<OpenJournal> openJournals(const QString& port) const;
     bool anyOpen() const;
+    // What is known of a journal's unit's calibration, to judge a unit by.
+    JournalCalibrations calibrations(const UpdateJournal& journal) const;
     // The journal the evidence pointed to becomes the pending one, locked by this keeper;
     // false when another holds it now.
     [[nodiscard]] bool adopt(const OpenJournal& open);
@@ -95,7 +97,6 @@ public:
     std::vector<StoredJournal> discardAll();
 
 private:
-    JournalCalibrations calibrationsOf(const UpdateJournal& journal) const;
     bool dropCopies(const QString& entry) const;
     // This process no longer holds a journal.
     void release();

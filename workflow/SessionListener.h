@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 
@@ -17,6 +18,7 @@ struct UnitQuestion {
     QDateTime stopped;      // when that update last changed its journal
     QString packageVersion; // the package it was writing
     QString journalPort;    // where that update ran; empty when the host named none
+    QStringList journalPorts; // where every update that could be the unit's ran, that one first
 };
 
 class SessionListener {

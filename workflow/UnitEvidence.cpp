@@ -28,7 +28,11 @@ CalibrationMatch matchCalibration(const UpdateJournal& journal, const UnitSighti
     if (!seen.calibration)
         return onThePackage ? CalibrationMatch::Unknown : CalibrationMatch::Another;
     const QString now = digestOf(*seen.calibration);
-    if (now == savedCalibrationDigest(journal) || journal.afterPush.contains(now))
+    // Every written unit holds the fresh one: a push refused whole leaves it, and a unit saved
+    // while holding it saved nothing of its own.
+    if (onThePackage && known.fresh && now == *known.fresh)
+        return CalibrationMatch::Fresh;
+    if (now == savedCalibrationDigest(journal) || (onThePackage && journal.afterPush.contains(now)))
         return CalibrationMatch::Saved;
     // A push cut short leaves the first part of the copy: no other unit's calibration is that.
     if (onThePackage && known.saved && !seen.calibration->isEmpty() &&
@@ -36,9 +40,7 @@ CalibrationMatch matchCalibration(const UpdateJournal& journal, const UnitSighti
         return CalibrationMatch::Saved;
     if (!onThePackage)
         return CalibrationMatch::Another;
-    if (!known.fresh)
-        return CalibrationMatch::Unknown;
-    return now == *known.fresh ? CalibrationMatch::Fresh : CalibrationMatch::Another;
+    return known.fresh ? CalibrationMatch::Another : CalibrationMatch::Unknown;
 }
 
 IdentityDecision decideIdentity(bool inBootLoader, const std::vector<JournalEvidence>& journals) {
@@ -65,10 +67,11 @@ IdentityDecision decideIdentity(bool inBootLoader, const std::vector<JournalEvid
     if (inBootLoader && candidates.size() == 1 && journals[candidates.front()].atItsPlace)
         return {Kind::Finish, candidates.front(), QStringLiteral("a boot loader at the only open journal's place")};
     if (candidates.size() > 1)
-        return {Kind::Ask, candidates.front(),
-                QStringLiteral("%1 open journals could be its own").arg(candidates.size())};
+        return {Kind::Ask, candidates.front(), QStringLiteral("%1 open journals could be its own").arg(candidates.size()),
+                candidates};
     return {Kind::Ask, candidates.front(),
             journals[candidates.front()].calibration == CalibrationMatch::Fresh
                 ? QStringLiteral("written and its data not back, but not watched since its journal's write began")
-                : QStringLiteral("nothing shows whether it is the open journal's unit")};
+                : QStringLiteral("nothing shows whether it is the open journal's unit"),
+            candidates};
 }

@@ -54,6 +54,7 @@ struct IdentityDecision {
     Kind kind = Kind::NewUnit;
     int journal = -1; // Finish and Ask: the index of the journal meant
     QString why;      // for the run's log
+    std::vector<int> candidates; // Ask: every journal that could be the unit's, that one first
 };
 
 // One decision for every journal open: the evidence in the order the journals are asked

@@ -84,6 +84,13 @@ int main(int argc, char** argv) {
     }
     if (answers)
         (std::strcmp(argv[3], "--finish") == 0 ? options.finishAt : options.otherAt) = QString::fromLocal8Bit(argv[4]);
+    // A station's answers, beside its own arguments.
+    if (station) {
+        const QStringList finish = qEnvironmentVariable("KILL_RUNNER_FINISH").split(u'=');
+        options.finishAt = finish.front();
+        options.finishFrom = finish.value(1);
+        options.otherAt = qEnvironmentVariable("KILL_RUNNER_OTHER");
+    }
     auto* face = new TerminalFace(json ? TerminalFace::Style::Json : TerminalFace::Style::Lines, stdout, stderr);
     auto* application = new Application(std::move(env), face, !station ? 0 : argc >= 6 ? std::atoi(argv[5]) : Station::kDefaultMaxUpdates);
     application->keepHistory(QString());

@@ -64,6 +64,35 @@ protected:
             AttemptHistory::open(m_home.path() + QStringLiteral("/.local/state/hotspot-updater/history.sqlite"), &why);
         return record ? record->list({}) : std::vector<Attempt>{};
     }
+    // Units taken from their ports and plugged in at others (`to[i]` gets the unit at
+    // `from[i]`), their faults gone: a hub's cables swapped or moved.
+    void moveUnits(const QStringList& from, const QStringList& to) {
+        const QString path = sim->stateDir() + QStringLiteral("/state.json");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QJsonObject state = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        QJsonArray units = state.value("units").toArray();
+        for (qsizetype i = 0; i < units.size(); ++i) {
+            QJsonObject u = units[i].toObject();
+            const qsizetype moved = from.indexOf(u.value("port").toString());
+            if (moved >= 0)
+                u.insert("port", to[moved]);
+            units[i] = u;
+        }
+        state.insert("units", units);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QJsonDocument(state).toJson());
+        file.close();
+        for (const QString& port : to)
+            sim->clearFaults(port);
+    }
+    bool pushedTo(const QString& port) const {
+        for (const SimRecord& record : sim->records(QStringLiteral("adb")))
+            if (record.port == port && record.args.contains(QStringLiteral("push")))
+                return true;
+        return false;
+    }
     // The ports fastboot wrote to, in order.
     QStringList flashedPorts() const {
         QStringList ports;
@@ -245,6 +274,50 @@ TEST_F(Station, TheNextRunFinishesTheUnitAtItsJournalsPort) {
         EXPECT_FALSE(record.port == kGood2 && record.args.contains(QStringLiteral("push"))) << record.args.join(u' ').toStdString();
     EXPECT_EQ(countOpenJournals(), 0);
     EXPECT_EQ(countUnconfirmedCopies(), 0);
+}
+
+// Two units written and refused their data are swapped, and a third moved to a free port; the
+// next run, with --yes, neither gives a unit another's data nor calls a written unit up to
+// date: each is left untouched and asked about. Told which it is, the moved one is finished
+// with its own data.
+TEST_F(Station, WrittenUnitsWithoutTheirDataSwappedOrMovedAreAskedAbout) {
+    const QJsonObject refused{{"push_error", QJsonArray{kWifi, QStringLiteral("/etc/config.db")}}};
+    loadHub({unit(kGood1, refused), unit(kWriteFails, refused), unit(kPulled, refused)});
+    const QStringList station{QStringLiteral("--station"), sim->sysfsRoot()};
+    EXPECT_NE(runUpdater(nullptr, station), 0) << m_output.toStdString();
+    ASSERT_EQ(countOpenJournals(), 3) << m_output.toStdString();
+    for (const QString& port : {kGood1, kWriteFails, kPulled})
+        ASSERT_TRUE(imagesWritten(port));
+    const QByteArray fresh = sim->deviceFile(kWifi, kGood1);
+    ASSERT_EQ(sim->deviceFile(kWifi, kWriteFails), fresh) << "the writing leaves every unit the same calibration";
+
+    moveUnits({kGood1, kWriteFails, kPulled}, {kWriteFails, kGood1, kGood2});
+    sim->clearRecords();
+    const qsizetype before = m_output.size();
+    EXPECT_EQ(runUpdater(nullptr, station), 15) << m_output.toStdString();
+    const QByteArray second = m_output.mid(before);
+    for (const QString& port : {kGood1, kWriteFails, kGood2}) {
+        EXPECT_FALSE(pushedTo(port)) << port.toStdString();
+        EXPECT_EQ(sim->deviceFile(kWifi, port), fresh) << port.toStdString();
+        EXPECT_TRUE(second.contains(("--finish " + port + "=WHERE").toUtf8())) << second.toStdString();
+    }
+    EXPECT_FALSE(second.contains("up to date")) << second.toStdString();
+    EXPECT_TRUE(second.contains("they ran at 1-2.1, 1-2.3, 1-2.2") || second.contains("they ran at 1-2.1, 1-2.2, 1-2.3"))
+        << second.toStdString();
+    EXPECT_EQ(countOpenJournals(), 3);
+
+    // --finish naming the port alone does not say which of the three it is.
+    qputenv("KILL_RUNNER_FINISH", kGood2.toUtf8());
+    EXPECT_EQ(runUpdater(nullptr, station), 15);
+    EXPECT_FALSE(pushedTo(kGood2));
+    // The user says the unit now at 1-2.4 is the one that ran at 1-2.3.
+    qputenv("KILL_RUNNER_FINISH", (kGood2 + u'=' + kPulled).toUtf8());
+    const int finished = runUpdater(nullptr, station);
+    qunsetenv("KILL_RUNNER_FINISH");
+    EXPECT_EQ(finished, 15) << "the swapped pair still waits for an answer";
+    EXPECT_EQ(sim->deviceFile(kWifi, kGood2), ownData(kPulled).value(kWifi).toString().toUtf8());
+    EXPECT_EQ(sim->deviceFile(kConfigRestored, kGood2), ownData(kPulled).value("/etc/config.db").toString().toUtf8());
+    EXPECT_EQ(countOpenJournals(), 2);
 }
 
 // Ctrl-C while one unit writes and, one at a time, the others wait for their turn: the

@@ -18,6 +18,7 @@ struct Row {
     std::vector<JournalEvidence> journals; // {calibration, watched, atItsPlace, runsPackage}
     Kind kind;
     int journal; // the journal meant; -1 for a new unit
+    int asked = 1; // Ask: how many journals could be the unit's
 };
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
@@ -38,13 +39,13 @@ const Row kTable[] = {
     {"BootLoaderAtAnotherPort", true, {{M::Unknown, false, false, false}}, Kind::Ask, 0},
     {"BootLoaderWatchedAllAlong", true, {{M::Unknown, true, true, false}}, Kind::Finish, 0},
     // Two open journals: the unit's own port's comes first.
-    {"TwoWrittenUnitsSwappedAfterARestart", false, {{M::Fresh, false, true, true}, {M::Fresh, false, false, true}}, Kind::Ask, 0},
+    {"TwoWrittenUnitsSwappedAfterARestart", false, {{M::Fresh, false, true, true}, {M::Fresh, false, false, true}}, Kind::Ask, 0, 2},
     {"TwoWrittenUnitsOneWatchedAtItsPort", false, {{M::Fresh, true, true, true}, {M::Fresh, false, false, true}}, Kind::Finish, 0},
     {"WrittenUnitMovedToAWatchedPort", false, {{M::Fresh, false, true, true}, {M::Fresh, true, false, true}}, Kind::Finish, 1},
     {"SwappedUnitShowsTheOtherJournalsCalibration", false, {{M::Another, false, true, true}, {M::Saved, false, false, true}}, Kind::Finish, 1},
     {"OnlyOneJournalsPackageFits", false, {{M::Another, false, true, false}, {M::Fresh, false, false, true}}, Kind::Ask, 1},
     {"NeitherJournalsUnit", false, {{M::Another, false, true, true}, {M::Another, false, false, true}}, Kind::NewUnit, -1},
-    {"TwoBootLoadersSwapped", true, {{M::Unknown, false, true, false}, {M::Unknown, false, false, false}}, Kind::Ask, 0},
+    {"TwoBootLoadersSwapped", true, {{M::Unknown, false, true, false}, {M::Unknown, false, false, false}}, Kind::Ask, 0, 2},
     {"BootLoaderWatchedBesideAnotherJournal", true, {{M::Unknown, false, false, false}, {M::Unknown, true, true, false}}, Kind::Finish, 1},
     // No journal open at all.
     {"NoJournal", false, {}, Kind::NewUnit, -1},
@@ -58,6 +59,10 @@ TEST_P(IdentityTable, DecidesFromEvidenceNeverFromThePortAlone) {
     EXPECT_EQ(decision.kind, row.kind) << decision.why.toStdString();
     if (row.kind != Kind::NewUnit || row.journal >= 0)
         EXPECT_EQ(decision.journal, row.journal) << decision.why.toStdString();
+    if (row.kind == Kind::Ask) {
+        ASSERT_EQ(int(decision.candidates.size()), row.asked);
+        EXPECT_EQ(decision.candidates.front(), decision.journal) << "the one asked about comes first";
+    }
     EXPECT_FALSE(decision.why.isEmpty());
 }
 
@@ -91,6 +96,8 @@ TEST(CalibrationMatch, EachSignReadsAsItsKind) {
     EXPECT_EQ(match(saved.left(10)), M::Saved) << "a push cut short";
     EXPECT_EQ(match(saved.left(10), "1.0.3"), M::Another);
     EXPECT_EQ(match(QByteArray("fresh")), M::Fresh);
+    journal.afterPush << digest("fresh");
+    EXPECT_EQ(match(QByteArray("fresh")), M::Fresh) << "a push refused whole marks no unit";
     EXPECT_EQ(match(QByteArray("fresh"), "1.0.5"), M::Another) << "another package's firmware";
     EXPECT_EQ(match(QByteArray("calibration of B")), M::Another);
     EXPECT_EQ(match(QByteArray("calibration of B"), "1.0.4", JournalCalibrations{saved, std::nullopt}), M::Unknown)
