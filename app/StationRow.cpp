@@ -9,6 +9,7 @@
 #include "workflow/AttemptRecorder.h"
 
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 
 namespace {
@@ -158,8 +159,20 @@ void StationRow::updateEnded(const UpdateOutcome& outcome) {
 void StationRow::unitQuestionAsked(const UnitQuestion& question) {
     refresh();
     m_window.setTone(m_port, StationWindow::Tone::Question);
+    if (m_questionBox)
+        messageboxes::closeUnitQuestion(m_questionBox);
     if (!m_frozen)
-        messageboxes::openUnitQuestion(&m_window, question, m_unit);
+        m_questionBox = messageboxes::openUnitQuestion(&m_window, question, m_unit);
+}
+
+void StationRow::closeStaleQuestion() {
+    if (!m_questionBox)
+        return;
+    const std::optional<UnitQuestion> standing = m_unit.session().question();
+    if (m_unit.session().state() == SessionState::Offered && standing &&
+        standing->asked == m_questionBox->property("asked").toULongLong())
+        return;
+    messageboxes::closeUnitQuestion(m_questionBox);
 }
 
 void StationRow::showRecord() {
@@ -192,6 +205,7 @@ void StationRow::unitLeft() {
 }
 
 void StationRow::refresh() {
+    closeStaleQuestion();
     m_window.setText(m_port, StationWindow::Status, m_status, m_info.isEmpty() ? m_status : m_info);
     m_window.setText(m_port, StationWindow::Version, m_unit.session().deviceVersion());
     // Searching has nothing to press, and a finished unit's "Close" would end nothing here.

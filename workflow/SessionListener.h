@@ -16,6 +16,9 @@ struct UnitQuestion {
     QString port;           // where the unit is; empty when the host names no port
     QDateTime stopped;      // when that update last changed its journal
     QString packageVersion; // the package it was writing
+    // Which asking this is: the session numbers each question it is given, so an answer meant
+    // for a unit that has left never applies to the next one at its port.
+    quint64 asked = 0;
 };
 
 class SessionListener {
