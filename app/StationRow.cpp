@@ -25,6 +25,7 @@ StationWindow::Tone toneOf(StationRow::Outcome outcome) {
         return StationWindow::Tone::Failed;
     case StationRow::Outcome::DataNotBack:
         return StationWindow::Tone::DataNotBack;
+    case StationRow::Outcome::NotStarted: // nothing was touched: no failure
     case StationRow::Outcome::None:
         break;
     }
@@ -129,6 +130,9 @@ void StationRow::showOutcome(Outcome outcome) {
     case Outcome::DataNotBack:
         text = messages::lookup("res Data not back");
         break;
+    case Outcome::NotStarted:
+        text = messages::lookup("res Not started");
+        break;
     case Outcome::None:
         break;
     }
@@ -153,6 +157,7 @@ void StationRow::updateEnded(const UpdateOutcome& outcome) {
     showRecord();
     showOutcome(updated                                         ? Outcome::Updated
                 : outcome.result == UpdateResult::DataNotBack ? Outcome::DataNotBack
+                : outcome.result == UpdateResult::NotStarted  ? Outcome::NotStarted
                                                                 : Outcome::Failed);
 }
 

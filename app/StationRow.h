@@ -21,7 +21,7 @@ public:
                AttemptRecorder* recorder = nullptr);
 
     // How the unit's last run ended, for the station's summary.
-    enum class Outcome { None, Updated, UpToDate, Failed, DataNotBack };
+    enum class Outcome { None, Updated, UpToDate, Failed, DataNotBack, NotStarted };
     Outcome outcome() const { return m_outcome; }
     bool updating() const;
 
