@@ -201,13 +201,16 @@ TEST_F(StationWindowTest, TheQuestionBoxClosesWhenItsUnitLeaves) {
 }
 
 // One at a time: the unit that holds its turn finishes, the others never start and say so,
-// without reading as failed.
+// without reading as failed. Start All leaves alone a unit whose port the list left out.
 TEST_F(StationWindowTest, CloseWhileUpdatingWaitsForTheRunningUpdates) {
     AppHarness& h = launched(1);
     StationWindow& w = h.stationWindow();
     EXPECT_TRUE(h.app().requestClose()); // nothing runs yet: at once
+    w.portsEdit()->setText("1-2.1,1-2.2,1-2.10");
+    emit w.portsEdit()->editingFinished();
     w.startAllButton()->click();
-    const QStringList pressed{"1-2.1", "1-2.2", "1-2.3"};
+    EXPECT_EQ(h.app().station()->unit("1-2.3")->session().state(), SessionState::Offered);
+    const QStringList pressed{"1-2.1", "1-2.2"};
     QString writing;
     AppHarness::pumpUntil([&] {
         for (const QString& port : pressed)
@@ -239,6 +242,9 @@ TEST_F(StationWindowTest, CloseWhileUpdatingWaitsForTheRunningUpdates) {
     if (writing == "1-2.1") {
         EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
     }
+    EXPECT_EQ(w.text("1-2.3", StationWindow::Result), QString());
+    EXPECT_EQ(sim->firmwareVersion("1-2.3"), "1.0.3");
+    QFile::remove(qEnvironmentVariable("XDG_CONFIG_HOME") + "/hotspot-updater/station.conf");
 }
 
 } // namespace
