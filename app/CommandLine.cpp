@@ -64,7 +64,8 @@ CommandLine CommandLine::parse(const QStringList& arguments, const QString& bund
     if (parser.isSet(QStringLiteral("ports")) && !station)
         return refuse(QStringLiteral("--ports is for --station"));
     const std::optional<QStringList> ports = cmdline::portPatterns(parser.value(QStringLiteral("ports")));
-    if (!ports)
+    // Given, an empty list would mean every port: refused like any other list that is none.
+    if (!ports || (parser.isSet(QStringLiteral("ports")) && ports->isEmpty()))
         return refuse(QStringLiteral("--ports takes port patterns such as 1-2.* separated by commas, not '%1'")
                           .arg(parser.value(QStringLiteral("ports"))));
     line.stationPorts = *ports;
@@ -225,12 +226,17 @@ std::optional<QDateTime> sinceTime(const QString& text) {
 }
 
 std::optional<QStringList> portPatterns(const QString& text) {
-    static const QRegularExpression shape(QStringLiteral("^[0-9*?\\[\\]!.-]+$"));
+    // Digits, dots, dashes, wildcards and bracket classes that close: a pattern that could
+    // never match a port is refused, not waited on.
+    static const QRegularExpression shape(QStringLiteral("^([0-9.*?-]|\\[!?[0-9.-]+\\])+$"));
     QStringList patterns;
-    for (const QString& pattern : text.split(u',', Qt::SkipEmptyParts)) {
-        if (!shape.match(pattern.trimmed()).hasMatch())
+    if (text.trimmed().isEmpty())
+        return patterns;
+    for (const QString& part : text.split(u',')) {
+        const QString pattern = part.trimmed();
+        if (!shape.match(pattern).hasMatch())
             return std::nullopt;
-        patterns << pattern.trimmed();
+        patterns << pattern;
     }
     return patterns;
 }

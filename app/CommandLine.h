@@ -52,7 +52,8 @@ QList<QCommandLineOption> runOptions();
 constexpr int kMaxStationUpdates = 64;
 std::optional<int> maxUpdates(const QString& text);
 // --ports and the station window's list: shell patterns over port paths separated by commas;
-// nullopt when one is not such a pattern.
+// nullopt when one is not such a pattern (an empty one between commas included). A blank
+// text is the empty list: every port.
 std::optional<QStringList> portPatterns(const QString& text);
 // True when the arguments ask for the terminal face (--cli, or any of its options).
 bool wantsTerminal(const QStringList& arguments);

@@ -53,7 +53,8 @@ void startRunLog(const Launch& launch) {
     });
 }
 
-int runApplication(Application& application, const std::function<void()>& afterLaunch) {
+int runApplication(Application& application, const std::function<void()>& afterLaunch,
+                   const std::function<int(int)>& exitStatus) {
     Application* d = &application;
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, d,
                      [d] { d->applicationWillTerminate(); });
@@ -64,10 +65,12 @@ int runApplication(Application& application, const std::function<void()>& afterL
         if (afterLaunch)
             afterLaunch();
     });
-    const int status = QCoreApplication::exec();
-    runlog::write("app", QStringLiteral("exit status %1").arg(status));
+    const int loopStatus = QCoreApplication::exec();
+    const int status = exitStatus ? exitStatus(loopStatus) : loopStatus;
     // The termination sequence has run. End the workers' tools, without destroying anything
     // they use.
     application.finishAfterEventLoop(kToolGrace);
+    // Last, and the status the process ends with, whatever the loop ended on.
+    runlog::write("app", QStringLiteral("exit status %1").arg(status));
     return status;
 }

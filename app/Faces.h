@@ -42,5 +42,7 @@ void startRunLog(const Launch& launch);
 
 // What both share once their face and application exist: launch (then `afterLaunch`), the
 // event loop with the termination signals handled, the termination sequence, and the
-// workers' way out. Returns the event loop's status.
-int runApplication(Application& application, const std::function<void()>& afterLaunch = {});
+// workers' way out. `exitStatus` makes the process's status of the event loop's (the face's
+// conclusion); the run's log ends with it. Returns the process's status.
+int runApplication(Application& application, const std::function<void()>& afterLaunch = {},
+                   const std::function<int(int)>& exitStatus = {});

@@ -38,7 +38,7 @@ void openNotice(QWidget* parent, const QString& text) {
     notice->show();
 }
 
-void openUnitQuestion(QWidget* parent, const UnitQuestion& question, DeviceWorkflow& unit) {
+QMessageBox* openUnitQuestion(QWidget* parent, const UnitQuestion& question, DeviceWorkflow& unit) {
     auto* box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("unitQuestion"));
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -57,9 +57,19 @@ void openUnitQuestion(QWidget* parent, const UnitQuestion& question, DeviceWorkf
     box->setDefaultButton(static_cast<QPushButton*>(nullptr));
     finish->setAutoDefault(false);
     other->setAutoDefault(false);
+    const std::optional<UnitQuestion> standing = unit.session().question();
+    const quint64 asked = standing ? standing->asked : ~quint64(0); // none stands: no answer applies
+    box->setProperty("asked", asked);
     QObject::connect(box, &QMessageBox::buttonClicked, box,
-                     [&unit, finish](QAbstractButton* b) { unit.answer(b == finish); });
+                     [&unit, finish, asked](QAbstractButton* b) { unit.answer(b == finish, asked); });
     box->open();
+    return box;
+}
+
+void closeUnitQuestion(QMessageBox* box) {
+    // Without an escape button the box refuses a close: it is taken down instead.
+    box->hide();
+    box->deleteLater();
 }
 
 } // namespace messageboxes

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QMessageBox;
+
 #include "workflow/SessionListener.h"
 
 class Application;
@@ -18,7 +20,10 @@ void openAlert(QWidget* parent, const QString& text, const QString& resourcesPat
 // A modeless information box over `parent`.
 void openNotice(QWidget* parent, const QString& text);
 // A window-modal question over `parent`: is the unit at the question's port the one whose
-// update stopped? Only its two answers close it; `unit` is told which.
-void openUnitQuestion(QWidget* parent, const UnitQuestion& question, DeviceWorkflow& unit);
+// update stopped? Only its two answers close it (or closeUnitQuestion); `unit` is told which,
+// for the question standing as it opened. Returns the box, deleted once closed.
+QMessageBox* openUnitQuestion(QWidget* parent, const UnitQuestion& question, DeviceWorkflow& unit);
+// Closes the box without an answer: its unit left.
+void closeUnitQuestion(QMessageBox* box);
 
 } // namespace messageboxes

@@ -9,6 +9,7 @@
 #include "workflow/AttemptRecorder.h"
 
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 
 namespace {
@@ -24,6 +25,7 @@ StationWindow::Tone toneOf(StationRow::Outcome outcome) {
         return StationWindow::Tone::Failed;
     case StationRow::Outcome::DataNotBack:
         return StationWindow::Tone::DataNotBack;
+    case StationRow::Outcome::NotStarted: // nothing was touched: no failure
     case StationRow::Outcome::None:
         break;
     }
@@ -128,6 +130,9 @@ void StationRow::showOutcome(Outcome outcome) {
     case Outcome::DataNotBack:
         text = messages::lookup("res Data not back");
         break;
+    case Outcome::NotStarted:
+        text = messages::lookup("res Not started");
+        break;
     case Outcome::None:
         break;
     }
@@ -152,14 +157,27 @@ void StationRow::updateEnded(const UpdateOutcome& outcome) {
     showRecord();
     showOutcome(updated                                         ? Outcome::Updated
                 : outcome.result == UpdateResult::DataNotBack ? Outcome::DataNotBack
+                : outcome.result == UpdateResult::NotStarted  ? Outcome::NotStarted
                                                                 : Outcome::Failed);
 }
 
 void StationRow::unitQuestionAsked(const UnitQuestion& question) {
     refresh();
     m_window.setTone(m_port, StationWindow::Tone::Question);
+    if (m_questionBox)
+        messageboxes::closeUnitQuestion(m_questionBox);
     if (!m_frozen)
-        messageboxes::openUnitQuestion(&m_window, question, m_unit);
+        m_questionBox = messageboxes::openUnitQuestion(&m_window, question, m_unit);
+}
+
+void StationRow::closeStaleQuestion() {
+    if (!m_questionBox)
+        return;
+    const std::optional<UnitQuestion> standing = m_unit.session().question();
+    if (m_unit.session().state() == SessionState::Offered && standing &&
+        standing->asked == m_questionBox->property("asked").toULongLong())
+        return;
+    messageboxes::closeUnitQuestion(m_questionBox);
 }
 
 void StationRow::showRecord() {
@@ -192,6 +210,7 @@ void StationRow::unitLeft() {
 }
 
 void StationRow::refresh() {
+    closeStaleQuestion();
     m_window.setText(m_port, StationWindow::Status, m_status, m_info.isEmpty() ? m_status : m_info);
     m_window.setText(m_port, StationWindow::Version, m_unit.session().deviceVersion());
     // Searching has nothing to press, and a finished unit's "Close" would end nothing here.

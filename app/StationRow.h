@@ -4,10 +4,12 @@
 
 #include "workflow/SessionListener.h"
 
+#include <QPointer>
 #include <QString>
 #include <functional>
 
 class AttemptRecorder;
+class QMessageBox;
 class DeviceWorkflow;
 class StationWindow;
 
@@ -19,7 +21,7 @@ public:
                AttemptRecorder* recorder = nullptr);
 
     // How the unit's last run ended, for the station's summary.
-    enum class Outcome { None, Updated, UpToDate, Failed, DataNotBack };
+    enum class Outcome { None, Updated, UpToDate, Failed, DataNotBack, NotStarted };
     Outcome outcome() const { return m_outcome; }
     bool updating() const;
 
@@ -50,6 +52,8 @@ private:
     void showOutcome(Outcome outcome);
     // The port's record: its recent failures and the unit's earlier attempts.
     void showRecord();
+    // The question box goes once the question it asks no longer stands (its unit left).
+    void closeStaleQuestion();
 
     StationWindow& m_window;
     DeviceWorkflow& m_unit;
@@ -62,4 +66,5 @@ private:
     bool m_enabled = false;
     bool m_frozen = false;
     Outcome m_outcome = Outcome::None;
+    QPointer<QMessageBox> m_questionBox;
 };

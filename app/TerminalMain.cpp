@@ -59,10 +59,12 @@ int discardJournals(const Environment& env) {
 int driveFromTerminal(Application& application, TerminalFace& face, const TerminalOptions& options) {
     if (application.station()) {
         auto* station = new TerminalStation(application, face, options);
-        return station->exitCode(runApplication(application, [station] { station->start(); }));
+        return runApplication(application, [station] { station->start(); },
+                              [station](int loopStatus) { return station->exitCode(loopStatus); });
     }
     auto* session = new TerminalSession(application, face, options);
-    return session->exitCode(runApplication(application, [session] { session->start(); }));
+    return runApplication(application, [session] { session->start(); },
+                          [session](int loopStatus) { return session->exitCode(loopStatus); });
 }
 
 int runTerminal(int& argc, char** argv, Launch launch) {

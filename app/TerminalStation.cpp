@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QLocale>
 #include <algorithm>
-#include <map>
 #include <utility>
 
 namespace {
@@ -24,7 +23,7 @@ constexpr qint64 kQuietMs = 2500;
 class TerminalStation::Unit : public SessionListener {
 public:
     enum class Outcome { None, Offered, UpToDate, Ended, Question };
-    enum class End { Running, Updated, UpToDate, Failed, Declined, Available, NoDevice, Untouched };
+    enum class End { Running, Updated, UpToDate, Failed, NotStarted, Declined, Available, NoDevice, Untouched };
 
     Unit(DeviceWorkflow& unit, std::unique_ptr<TerminalFace> face) : workflow(unit), face(std::move(face)) {
         joined.start();
@@ -32,21 +31,27 @@ public:
         unit.session().subscribe(this);
     }
 
-    void versionRead(bool updateOffered) override { outcome = updateOffered ? Outcome::Offered : Outcome::UpToDate; }
+    void versionRead(bool updateOffered) override {
+        outcome = updateOffered ? Outcome::Offered : Outcome::UpToDate;
+        outcomeArrival = arrival;
+    }
     // Started by the user's answer, by --yes or by the autopilot: followed the same.
     void updateStarted() override { updating = true; }
     void updateEnded(const UpdateOutcome& ended) override {
         outcome = Outcome::Ended;
+        outcomeArrival = arrival;
         result = ended;
         endStatus = face->status(); // before a retry shows anything else
     }
     // Its port waits for the next unit: worth a line, so whoever swaps units knows when.
     void unitLeft() override {
+        ++arrival;
         face->say(QStringLiteral("unplugged; waiting for the next hotspot"));
         face->emitEvent("left", {});
     }
     void unitQuestionAsked(const UnitQuestion& asked) override {
         outcome = Outcome::Question;
+        outcomeArrival = arrival;
         question = asked;
     }
 
@@ -54,6 +59,7 @@ public:
     bool ended() const { return end != End::Running; }
     void finish(End how, QString text) {
         end = how;
+        endArrival = outcomeArrival;
         message = std::move(text);
     }
     QJsonObject versions(bool deviceRead) const {
@@ -67,6 +73,11 @@ public:
     DeviceWorkflow& workflow;
     std::unique_ptr<TerminalFace> face;
     Outcome outcome = Outcome::None; // the latest, not yet acted on
+    // Which unit at this port: each departure starts the next; the latest outcome is that of
+    // `outcomeArrival`.
+    int arrival = 0;
+    int outcomeArrival = 0;
+    int endArrival = 0; // the unit `end` is of
     UpdateOutcome result;
     QString endStatus;
     UnitQuestion question;
@@ -77,9 +88,36 @@ public:
     QElapsedTimer joined;
 };
 
+// Hands-free: how each unit that came ended, one entry per unit (a retry's end replaces the
+// unit's earlier one), in the order they first ended.
 struct TerminalStation::Tally {
-    std::vector<Unit::End> ended;          // every unit's end, in order
-    std::map<QString, Unit::End> latest;   // each port's latest
+    struct Entry {
+        const Unit* unit;
+        int arrival;
+        QString port;
+        Unit::End end;
+    };
+    std::vector<Entry> units;
+
+    void record(const Unit& unit, Unit::End end) {
+        const auto same = std::find_if(units.begin(), units.end(), [&unit](const Entry& e) {
+            return e.unit == &unit && e.arrival == unit.endArrival;
+        });
+        if (same != units.end())
+            same->end = end;
+        else
+            units.push_back({&unit, unit.endArrival, unit.workflow.port(), end});
+    }
+    int count(Unit::End end) const {
+        return int(std::count_if(units.cbegin(), units.cend(), [end](const Entry& e) { return e.end == end; }));
+    }
+    QStringList ports(Unit::End end) const {
+        QStringList named;
+        for (const Entry& e : units)
+            if (e.end == end)
+                named << e.port;
+        return named;
+    }
 };
 
 namespace {
@@ -91,6 +129,7 @@ const char* outcomeName(End end) {
     case End::Updated: return "success";
     case End::UpToDate: return "up-to-date";
     case End::Failed: return "failed";
+    case End::NotStarted: return "not-started";
     case End::Declined: return "declined";
     case End::Available: return "update-available";
     case End::NoDevice: return "no-device";
@@ -153,6 +192,10 @@ void TerminalStation::settle() {
             conclude();
         return;
     }
+    // Held back for a signal's end: the application ends once the running updates have, and
+    // the status is the signal's.
+    if (m_application.station()->heldBack())
+        return;
     const bool allEnded = std::all_of(m_units.cbegin(), m_units.cend(), [](const auto& u) { return u->ended(); });
     if (allEnded && !m_application.station()->updating() && m_sinceJoin.elapsed() > kQuietMs)
         conclude();
@@ -236,8 +279,25 @@ void TerminalStation::askWhose(Unit& unit) {
     unit.finish(End::Untouched, howToDecide(unit.question));
 }
 
+// An update that ended since the last tick, before the application ends: its unit's line and
+// count come from what it ended with, not from how far the run had seen it.
+void TerminalStation::settleEnded() {
+    for (const std::unique_ptr<Unit>& unit : m_units) {
+        if (!unit->ended() && unit->updating && unit->outcome == Unit::Outcome::Ended) {
+            unit->outcome = Unit::Outcome::None;
+            unitUpdateEnded(*unit);
+        }
+    }
+}
+
 void TerminalStation::unitUpdateEnded(Unit& unit) {
     unit.updating = false;
+    // Its turn never came (the station was ending): nothing was touched, and nothing failed.
+    if (unit.result.result == UpdateResult::NotStarted) {
+        unit.fields = unit.versions(false);
+        unit.finish(End::NotStarted, QStringLiteral("not started"));
+        return;
+    }
     // A version read before the update is not claimed as the unit's now.
     unit.fields = unit.versions(unit.session().newVersionRead());
     unit.fields.insert(QStringLiteral("result"), unit.result.code());
@@ -256,14 +316,14 @@ void TerminalStation::unitUpdateEnded(Unit& unit) {
 // Hands-free: a unit's line as soon as it ends; its port is then followed for the next one.
 void TerminalStation::report(Unit& unit) {
     sayEnd(unit);
-    m_tally->ended.push_back(unit.end);
-    m_tally->latest[unit.workflow.port()] = unit.end;
+    m_tally->record(unit, unit.end);
     unit.end = End::Running;
     unit.fields = {};
 }
 
 void TerminalStation::sayEnd(Unit& unit) {
-    const bool bad = unit.end != End::Updated && unit.end != End::UpToDate && unit.end != End::Available;
+    const bool bad = unit.end != End::Updated && unit.end != End::UpToDate && unit.end != End::Available &&
+                     unit.end != End::NotStarted;
     // Quiet prints only the units that went wrong.
     m_face.say(QStringLiteral("%1  %2").arg(unit.workflow.port(), unit.message),
                bad && m_face.style() == TerminalFace::Style::Quiet);
@@ -333,23 +393,31 @@ void TerminalStation::sayFailingPorts() {
     }
 }
 
-// Hands-free, ended by a signal as it always is: how every unit that came ended, and a status
-// from each port's latest end (a unit that failed and was then updated is no failure).
+// Hands-free, ended by a signal as it always is: how every unit that came ended, each counted
+// once by its last end, and a failure when any unit's last end was one (a unit that failed and
+// was then updated is no failure; a later good unit at its port does not hide it).
 int TerminalStation::concludeAuto() {
-    const auto count = [this](End end) { return int(std::count(m_tally->ended.cbegin(), m_tally->ended.cend(), end)); };
-    const int updated = count(End::Updated);
-    m_face.say(QStringLiteral("%1 updated, %2 up to date, %3 failed").arg(updated).arg(count(End::UpToDate)).arg(count(End::Failed)),
-               true);
+    const Tally& tally = *m_tally;
+    const int updated = tally.count(End::Updated);
+    const QStringList failed = tally.ports(End::Failed);
+    QString counts = QStringLiteral("%1 updated, %2 up to date, %3 failed")
+                         .arg(updated)
+                         .arg(tally.count(End::UpToDate))
+                         .arg(failed.size());
+    if (!failed.isEmpty())
+        counts += QStringLiteral(" (%1)").arg(failed.join(QStringLiteral(", ")));
+    if (const int notStarted = tally.count(End::NotStarted); notStarted > 0)
+        counts += QStringLiteral(", %1 not started").arg(notStarted);
+    m_face.say(counts, true);
     sayFailingPorts();
-    const auto any = [this](End end) {
-        return std::any_of(m_tally->latest.cbegin(), m_tally->latest.cend(), [end](const auto& p) { return p.second == end; });
-    };
-    const int code = any(End::Failed) ? exitstatus::kStationFailures : any(End::Untouched) ? exitstatus::kUnitQuestion
-                                                                                          : exitstatus::kOk;
+    const int code = !failed.isEmpty()                ? exitstatus::kStationFailures
+                     : tally.count(End::Untouched) > 0 ? exitstatus::kUnitQuestion
+                                                       : exitstatus::kOk;
     m_face.emitEvent("result", {{QStringLiteral("outcome"), QStringLiteral("station")},
                                 {QStringLiteral("exit"), code},
-                                {QStringLiteral("units"), int(m_tally->ended.size())},
-                                {QStringLiteral("updated"), updated}});
+                                {QStringLiteral("units"), int(tally.units.size())},
+                                {QStringLiteral("updated"), updated},
+                                {QStringLiteral("failed"), QJsonArray::fromStringList(failed)}});
     return code;
 }
 
@@ -376,6 +444,8 @@ void TerminalStation::conclude() {
 }
 
 int TerminalStation::exitCode(int loopStatus) {
+    if (!m_exit)
+        settleEnded();
     if (!m_exit && m_options.autoUpdate && !m_packageFailed) {
         for (const std::unique_ptr<Unit>& unit : m_units)
             if (unit->ended())

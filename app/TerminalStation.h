@@ -39,6 +39,7 @@ private:
     void settle(Unit& unit);
     void offered(Unit& unit);
     void askWhose(Unit& unit);
+    void settleEnded();
     void unitUpdateEnded(Unit& unit);
     int summarize();
     void report(Unit& unit);

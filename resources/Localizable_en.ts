@@ -225,6 +225,10 @@
         <translation>Failed</translation>
     </message>
     <message>
+        <source>res Not started</source>
+        <translation>Not started</translation>
+    </message>
+    <message>
         <source>stat The last update did not finish !</source>
         <translation>The last update did not finish.</translation>
     </message>

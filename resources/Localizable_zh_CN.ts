@@ -225,6 +225,10 @@
         <translation>失败</translation>
     </message>
     <message>
+        <source>res Not started</source>
+        <translation>未开始</translation>
+    </message>
+    <message>
         <source>stat The last update did not finish !</source>
         <translation>上次更新未完成！</translation>
     </message>

@@ -24,6 +24,7 @@ QString find(const QString& sysfsRoot);
 struct Numbers {
     int bus = 0;
     int device = 0;
+    friend bool operator==(const Numbers&, const Numbers&) = default;
 };
 
 // nullopt when no device is at `port`, or `port` is not shaped like a port path.

@@ -95,6 +95,7 @@ void DetectionLoop::pass() {
     } else {
         m_seenSinceEnd = false;
         m_passesAbsent = 0;
+        m_numbersSeen.reset();
     }
     if (observed != SessionState::Searching && observed != SessionState::Offered)
         return;
@@ -176,19 +177,33 @@ void DetectionLoop::pass() {
 // Only a station's units outlive their end: the one device's window closes instead. A unit
 // often restarts as its update ends, so it has left once it was seen after its end and is
 // then gone from both identities and from fastboot for two passes in a row, or once it stays
-// gone longer than any restart the update waits for.
+// gone longer than any restart the update waits for. A swap faster than that shows as new
+// numbers: the kernel numbers every enumeration anew.
 void DetectionLoop::watchEndedUnit() {
     if (m_services.port.isEmpty())
         return;
     const bool there = m_services.probes.presence() != 0 ||
                        m_services.probes.detectAdb().tool == AdbVerdict::Fastboot;
+    const std::optional<usbport::Numbers> numbers =
+        there ? usbport::numbersAt(m_services.env.sysfsRoot, m_services.port) : std::nullopt;
+    const bool replaced = m_seenSinceEnd && numbers && m_numbersSeen && *numbers != *m_numbersSeen;
+    if (numbers && !m_numbersSeen)
+        runlog::write("station", QStringLiteral("the unit at %1 is device %2 of bus %3 since its end")
+                                     .arg(m_services.port)
+                                     .arg(numbers->device)
+                                     .arg(numbers->bus));
+    if (numbers)
+        m_numbersSeen = numbers;
     m_seenSinceEnd = m_seenSinceEnd || there;
     m_passesAbsent = there ? 0 : m_passesAbsent + 1;
-    if (m_passesAbsent < (m_seenSinceEnd ? 2 : kPassesLongerThanARestart))
+    if (!replaced && m_passesAbsent < (m_seenSinceEnd ? 2 : kPassesLongerThanARestart))
         return;
     m_seenSinceEnd = false;
     m_passesAbsent = 0;
-    runlog::write("station", QStringLiteral("the unit at %1 left").arg(m_services.port));
+    m_numbersSeen.reset();
+    runlog::write("station", QStringLiteral("the unit at %1 %2")
+                                 .arg(m_services.port, replaced ? QStringLiteral("was unplugged and another plugged in")
+                                                                : QStringLiteral("left")));
     deviceGone(SessionState::Finished);
 }
 

@@ -2,10 +2,12 @@
 // The detection worker: twice a second, bring an attached device to adb, read its firmware
 // version and offer the update or report it up to date.
 
+#include "usb/usbport.h"
 #include "workflow/SessionState.h"
 #include "workflow/UnitEvidence.h"
 
 #include <QString>
+#include <optional>
 
 class DeviceSession;
 struct Services;
@@ -44,4 +46,6 @@ private:
     // Since the unit's end: whether it was seen since, and for how many passes in a row not.
     bool m_seenSinceEnd = false;
     int m_passesAbsent = 0;
+    // The bus and device numbers it was last seen under since its end.
+    std::optional<usbport::Numbers> m_numbersSeen;
 };

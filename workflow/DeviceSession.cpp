@@ -91,6 +91,8 @@ AdbVerdict DeviceSession::lastVerdict() const {
 void DeviceSession::setQuestion(const std::optional<UnitQuestion>& question) {
     std::lock_guard guard(m_lock);
     m_question = question;
+    if (m_question)
+        m_question->asked = ++m_questionsAsked;
 }
 
 std::optional<UnitQuestion> DeviceSession::question() const {

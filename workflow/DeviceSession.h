@@ -84,6 +84,7 @@ public:
     void setFinishOffered(bool offered) { m_finishOffered.store(offered); }
     bool finishOffered() const { return m_finishOffered.load(); }
     // The question on the screen: is this the unit whose update stopped? nullopt when none.
+    // Each question set is numbered anew (UnitQuestion::asked).
     void setQuestion(const std::optional<UnitQuestion>& question);
     std::optional<UnitQuestion> question() const;
     void setUpdateRunning(bool running) { m_updateRunning.store(running); }
@@ -154,6 +155,7 @@ private:
     QString m_keptNote;
     QString m_attemptId;
     std::optional<UnitQuestion> m_question;
+    quint64 m_questionsAsked = 0; // under m_lock
     std::atomic<bool> m_permissionShown{false};
     std::atomic<bool> m_updateRunning{false};
     std::atomic<bool> m_newVersionRead{false};

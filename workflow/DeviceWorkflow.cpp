@@ -81,10 +81,14 @@ void DeviceWorkflow::startUpdate() {
     showUpdateResult(m_session, UpdateOutcome{UpdateResult::Error});
 }
 
-DeviceWorkflow::Press DeviceWorkflow::answer(bool itsUnit) {
+DeviceWorkflow::Press DeviceWorkflow::answer(bool itsUnit, quint64 asked) {
     const std::optional<UnitQuestion> question = m_session.question();
     if (!question || m_session.state() != SessionState::Offered)
         return Press::Nothing;
+    if (asked != 0 && question->asked != asked) {
+        runlog::write("journal", QStringLiteral("an answer about a unit that left \"%1\" is not applied").arg(question->port));
+        return Press::Nothing;
+    }
     runlog::write("journal", QStringLiteral("the unit at \"%1\" is %2, the user said")
                                  .arg(question->port, itsUnit ? QStringLiteral("the journal's") : QStringLiteral("another")));
     if (itsUnit) {
@@ -104,6 +108,13 @@ DeviceWorkflow::Press DeviceWorkflow::searchAgain() {
         return Press::Nothing;
     showLookingForDevice(m_session);
     return Press::Retry;
+}
+
+bool DeviceWorkflow::awaitDeparture() {
+    if (port().isEmpty() || m_session.updateRunning() || !m_session.move(SessionState::Updating, SessionState::Finished))
+        return false;
+    m_session.showButtonTitle(lookup("btn Close"));
+    return true;
 }
 
 DeviceWorkflow::Press DeviceWorkflow::press() {

@@ -45,11 +45,17 @@ public:
     // The one button: close when finished, search again after a failed run, start when offered.
     Press press();
     // The answer to the question whose unit this is: its own (the finish starts, with the
-    // journal's data) or another hotspot's (it is then found and offered as usual).
-    Press answer(bool itsUnit);
+    // journal's data) or another hotspot's (it is then found and offered as usual). `asked`:
+    // the question answered (UnitQuestion::asked); an answer to one that no longer stands
+    // changes nothing. 0: whatever question stands at this port now (a terminal's option).
+    Press answer(bool itsUnit, quint64 asked = 0);
     // A station's unit that ended with a failure and is still plugged in: its port is looked
     // at afresh, and the unit offered again as if it had just come.
     Press searchAgain();
+    // A station's unit whose failed update waits for a Retry that will not come by itself: it
+    // ends as a finished unit does, and its port takes the next unit once it leaves (its
+    // journal stays for whoever plugs it in again). False when it was not waiting so.
+    [[nodiscard]] bool awaitDeparture();
 
 private:
     void showFirstScreen();

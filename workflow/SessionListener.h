@@ -19,6 +19,9 @@ struct UnitQuestion {
     QString packageVersion; // the package it was writing
     QString journalPort;    // where that update ran; empty when the host named none
     QStringList journalPorts; // where every update that could be the unit's ran, that one first
+    // Which asking this is: the session numbers each question it is given, so an answer meant
+    // for a unit that has left never applies to the next one at its port.
+    quint64 asked = 0;
 };
 
 class SessionListener {

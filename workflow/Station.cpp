@@ -16,7 +16,7 @@ constexpr double kWatchPeriod = 1.0;
 Station::Station(DeviceWorkflow& check, const Environment& env, const Tools& tools, HostPreparation& host,
                  ModeSwitch& switches, int maxUpdates)
     : m_check(check), m_env(env), m_tools(tools), m_host(host), m_switches(switches),
-      m_turns(std::max(1, maxUpdates)) {
+      m_turns(std::max(1, maxUpdates)), m_autopilot([this](const QString& port) { return takesPort(port); }) {
     subscribe(&m_autopilot);
 }
 
@@ -25,8 +25,11 @@ void Station::limitToPorts(const QStringList& patterns) {
     std::vector<QRegularExpression> ports;
     for (const QString& pattern : patterns)
         ports.push_back(QRegularExpression::fromWildcard(pattern));
-    const std::lock_guard<std::mutex> lock(m_portsLock);
-    m_ports = std::move(ports);
+    {
+        const std::lock_guard<std::mutex> lock(m_portsLock);
+        m_ports = std::move(ports);
+    }
+    m_autopilot.portsChanged();
 }
 
 bool Station::takesPort(const QString& port) const {
@@ -102,7 +105,9 @@ DeviceWorkflow* Station::unit(const QString& port) const {
 int Station::startAll() {
     int started = 0;
     for (const std::unique_ptr<DeviceWorkflow>& u : m_units) {
-        if (u->session().state() == SessionState::Offered && u->press() == DeviceWorkflow::Press::Started)
+        // A unit at a port the list no longer takes keeps its row, and is not pressed.
+        if (u->session().state() == SessionState::Offered && takesPort(u->port()) &&
+            u->press() == DeviceWorkflow::Press::Started)
             ++started;
     }
     return started;

@@ -33,8 +33,8 @@ public:
     void subscribeFirst(StationListener* listener) { m_listeners.insert(m_listeners.begin(), listener); }
     // Only ports matching one of these shell-style patterns ("1-2.*") get a unit; a hotspot
     // elsewhere is never touched, and named once in the run's log. None: all. May change while
-    // the station runs: units that joined stay, a hotspot left alone joins once its port is
-    // taken.
+    // the station runs: units that joined keep their rows but are no longer pressed (Start All,
+    // hands-free) outside the list; a hotspot left alone joins once its port is taken.
     void limitToPorts(const QStringList& patterns);
     bool takesPort(const QString& port) const;
     // The check, then the watch for hotspots once it passed.
@@ -46,12 +46,14 @@ public:
     // In the order they joined.
     const std::vector<std::unique_ptr<DeviceWorkflow>>& units() const { return m_units; }
     DeviceWorkflow* unit(const QString& port) const;
-    // Presses Start (or Finish) of every unit that offers it; returns how many started.
+    // Presses Start (or Finish) of every unit at a port it takes that offers it; returns how
+    // many started.
     int startAll();
     bool updating() const;
     // A termination waits for the running updates: no unit joins and no update that waits for
     // its turn starts meanwhile.
     void holdBack();
+    bool heldBack() const { return m_stopping.load(); }
     // The station is ending: no unit joins, no update waiting for its turn starts, and the
     // detection workers are asked to stop (one grace period for all).
     void stop();

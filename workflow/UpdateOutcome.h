@@ -45,7 +45,8 @@ struct UpdateOutcome {
         case UpdateResult::JournalFailed:
             return true;
         case UpdateResult::WriteFailed:
-            return data == Data::NotBack;
+            // Half-written, whether or not its data went back: its journal stays for Retry.
+            return images != Images::None || data == Data::NotBack;
         case UpdateResult::Updated:
         case UpdateResult::Error:
             return false;

@@ -411,6 +411,9 @@ private:
         }
         m_outcome.data = Data::Back;
         if (!m_journalOpen) return;
+        // A failed write leaves the unit half-written: its journal stays at its image, for the
+        // Retry that writes every image again.
+        if (m_writing != UpdateResult::Updated) return;
         record(advance(JournalPhase::DataBack), "data back");
         record(m_services.journal.close(), "closed");
         m_journalOpen = false;

@@ -5,9 +5,12 @@
 #include "tests/workflow/SimFixture.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QSettings>
 #include <QPushButton>
 #include <QTableWidget>
@@ -29,18 +32,21 @@ const char* const kHub = R"({"base": "usr-cdrom", "units": [
 
 class StationWindowTest : public SimFixture {
 protected:
-    // The hub, the package, the station launched and every unit's version read.
-    AppHarness& launched() {
+    // The hub, the package, the station launched (`max` updating at once) and every unit's
+    // version read.
+    AppHarness& launched(int max = 8) {
         loadScenario(QString::fromUtf8(kHub));
         std::vector<ImageFile> images;
         for (const char* partition : {"aboot", "boot", "modem", "system"})
             images.push_back({partition, QByteArray(partition) + ".img", QByteArray(4096, partition[0])});
         writePackage("HS_FW_1.0.4", images);
         HarnessOptions options;
-        options.stationMaxUpdates = 8;
+        options.stationMaxUpdates = max;
         options.sysfsRoot = sim->sysfsRoot();
-        // Nothing here waits for a vanished unit: limits that a loaded machine does not reach.
-        options.toolLimits = ToolLimits{30.0, 30.0, 30.0, 30.0, 0.0};
+        // No tool run here waits for a vanished unit, so none is ended by a time limit: a
+        // loaded machine could reach one (a write ended there reads as failed), and every step
+        // then follows the units' events only.
+        options.toolLimits = ToolLimits{0.0, 0.0, 0.0, 0.0, 0.0};
         AppHarness& h = start(options);
         // Waits pass, but in a hundredth of their time, so the watch does not spin.
         h.clock->onSleep([](double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s / 100)); });
@@ -105,6 +111,9 @@ TEST_F(StationWindowTest, StartAllUpdatesEveryOfferedUnitAndTheFailureStaysInIts
     EXPECT_FALSE(w.progressBar("1-2.1")->isHalted());
     EXPECT_GT(w.progressBar("1-2.2")->value(), 0.0);
     EXPECT_EQ(w.actionButton("1-2.3")->text(), L("btn Retry"));
+    // Half-written with its data back: Retry, and its journal kept for it, as for the other.
+    EXPECT_EQ(w.actionButton("1-2.2")->text(), L("btn Retry"));
+    EXPECT_EQ(QDir(h.app().environment().journalFolder()).entryList({"*.json"}, QDir::Files).size(), 2);
     // Four units: none updating, one updated, two failed.
     QString summary = messages::lookupFilled("stat station %s found, %s updating, %s updated, %s failed", QStringLiteral("4"));
     for (const char* n : {"0", "1", "2"})
@@ -118,41 +127,97 @@ TEST_F(StationWindowTest, StartAllUpdatesEveryOfferedUnitAndTheFailureStaysInIts
     EXPECT_FALSE(w.startAllButton()->isEnabled());
 }
 
-// Hands-free: the box starts every unit on offer, an updated row says it can be unplugged
-// until the unit leaves, and the box is as the user left it at the next start.
+// Hands-free: the box starts every unit on offer at a port the list takes, an updated row
+// says it can be unplugged until the unit leaves, and the box is as the user left it at the
+// next start.
 TEST_F(StationWindowTest, TheHandsFreeBoxStartsOfferedUnitsAndIsRemembered) {
     AppHarness& h = launched();
     StationWindow& w = h.stationWindow();
     ASSERT_FALSE(w.autoUpdateBox()->isChecked());
+    // Narrowed while the units are on offer: the one left out is not pressed.
+    QLineEdit* ports = w.portsEdit();
+    ports->setText("1-2.1,1-2.2,1-2.10");
+    emit ports->editingFinished();
     w.autoUpdateBox()->click();
-    AppHarness::pumpUntil([&] { return offered(h) == 0 && !h.app().station()->updating(); });
+    AppHarness::pumpUntil([&] { return cell(h, "1-2.1", StationWindow::Status) == L("stat Updated — you can unplug it"); });
     EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
+    EXPECT_EQ(w.actionButton("1-2.3")->text(), L("btn Start"));
+    EXPECT_EQ(h.app().station()->unit("1-2.3")->session().state(), SessionState::Offered);
+    EXPECT_FALSE(h.app().station()->unit("1-2.3")->session().updateRunning());
     EXPECT_EQ(cell(h, "1-2.1", StationWindow::Status), L("stat Updated — you can unplug it"));
     sim->unplug("1-2.1");
     AppHarness::pumpUntil([&] { return w.tone("1-2.1") == StationWindow::Tone::Plain; });
     EXPECT_EQ(cell(h, "1-2.1", StationWindow::Result), QString());
-    // The list of ports: one that is no list is refused where it is typed, a good one kept.
-    QLineEdit* ports = w.portsEdit();
-    ports->setText("1-2/1");
-    emit ports->editingFinished();
-    EXPECT_FALSE(ports->toolTip().isEmpty());
+    // The list of ports: one that is no list is refused where it is typed, a good one kept;
+    // the unit it takes again is pressed at once.
+    for (const char* bad : {"1-2/1", ",", "1-2.["}) {
+        ports->setText(bad);
+        emit ports->editingFinished();
+        EXPECT_FALSE(ports->toolTip().isEmpty()) << bad;
+        EXPECT_FALSE(h.app().station()->takesPort("1-2.3")) << bad;
+    }
     ports->setText("1-2.1, 1-2.[3]");
     emit ports->editingFinished();
     EXPECT_TRUE(ports->toolTip().isEmpty());
     EXPECT_TRUE(h.app().station()->takesPort("1-2.3"));
     EXPECT_FALSE(h.app().station()->takesPort("1-2.2"));
+    EXPECT_NE(h.app().station()->unit("1-2.3")->session().state(), SessionState::Offered);
     const QString settings = qEnvironmentVariable("XDG_CONFIG_HOME") + "/hotspot-updater/station.conf";
     EXPECT_TRUE(QSettings(settings, QSettings::IniFormat).value("auto-update").toBool());
     EXPECT_EQ(QSettings(settings, QSettings::IniFormat).value("ports").toString(), "1-2.1,1-2.[3]");
     QFile::remove(settings);
 }
 
-TEST_F(StationWindowTest, CloseWhileUpdatingWaitsForTheRunningUpdates) {
+// The question whose unit it is goes with its unit: the box closes when the unit leaves, and
+// its answer never applies to a unit asked about later at that port.
+TEST_F(StationWindowTest, TheQuestionBoxClosesWhenItsUnitLeaves) {
     AppHarness& h = launched();
     StationWindow& w = h.stationWindow();
+    DeviceWorkflow& unit = *h.app().station()->unit("1-2.10");
+    DeviceSession& session = unit.session();
+    // Asked as the detection asks it (what raises it is the evidence's concern).
+    const auto ask = [&session] {
+        session.setState(SessionState::Offered);
+        session.setQuestion(UnitQuestion{"1-2.10", QDateTime::currentDateTimeUtc(), "1.0.4"});
+        session.unitQuestionAsked(*session.question());
+        return session.question()->asked;
+    };
+    const quint64 first = ask();
+    const QPointer<QMessageBox> box = w.findChild<QMessageBox*>("unitQuestion");
+    ASSERT_TRUE(box && !box->isHidden());
+    sim->unplug("1-2.10");
+    AppHarness::pumpUntil([&] { return !box || box->isHidden(); });
+    EXPECT_EQ(session.state(), SessionState::Searching);
+    EXPECT_FALSE(session.question());
+
+    sim->plug("1-2.10");
+    AppHarness::pumpUntil([&] { return session.state() == SessionState::Finished; });
+    const quint64 second = ask();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(unit.answer(true, first), DeviceWorkflow::Press::Nothing);
+    EXPECT_EQ(session.state(), SessionState::Offered);
+    ASSERT_TRUE(session.question());
+    EXPECT_EQ(session.question()->asked, second);
+}
+
+// One at a time: the unit that holds its turn finishes, the others never start and say so,
+// without reading as failed. Start All leaves alone a unit whose port the list left out.
+TEST_F(StationWindowTest, CloseWhileUpdatingWaitsForTheRunningUpdates) {
+    AppHarness& h = launched(1);
+    StationWindow& w = h.stationWindow();
     EXPECT_TRUE(h.app().requestClose()); // nothing runs yet: at once
+    w.portsEdit()->setText("1-2.1,1-2.2,1-2.10");
+    emit w.portsEdit()->editingFinished();
     w.startAllButton()->click();
-    AppHarness::pumpUntil([&] { return w.progressBar("1-2.1")->value() > 0; }); // it holds its turn
+    EXPECT_EQ(h.app().station()->unit("1-2.3")->session().state(), SessionState::Offered);
+    const QStringList pressed{"1-2.1", "1-2.2"};
+    QString writing;
+    AppHarness::pumpUntil([&] {
+        for (const QString& port : pressed)
+            if (w.progressBar(port)->value() > 0)
+                writing = port; // it holds its turn
+        return !writing.isEmpty();
+    });
 
     EXPECT_FALSE(w.close()); // refused
     EXPECT_EQ(w.statusLabel()->text(), L("stat Closing once the running updates end ..."));
@@ -163,8 +228,23 @@ TEST_F(StationWindowTest, CloseWhileUpdatingWaitsForTheRunningUpdates) {
     hang.start(60000);
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_FALSE(h.app().station()->updating());
-    EXPECT_EQ(cell(h, "1-2.1", StationWindow::Result), messages::lookupFilled("res Updated to %s", QStringLiteral("1.0.4"))); // not cut short
-    EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
+    for (const QString& port : pressed) {
+        const QString result = w.text(port, StationWindow::Result);
+        if (port == writing) {
+            EXPECT_NE(result, QString()); // not cut short
+            EXPECT_NE(result, L("res Not started"));
+            continue;
+        }
+        EXPECT_EQ(result, L("res Not started")) << port.toStdString();
+        EXPECT_EQ(w.tone(port), StationWindow::Tone::Plain);
+        EXPECT_EQ(sim->firmwareVersion(port), "1.0.3");
+    }
+    if (writing == "1-2.1") {
+        EXPECT_EQ(sim->firmwareVersion("1-2.1"), "1.0.4");
+    }
+    EXPECT_EQ(w.text("1-2.3", StationWindow::Result), QString());
+    EXPECT_EQ(sim->firmwareVersion("1-2.3"), "1.0.3");
+    QFile::remove(qEnvironmentVariable("XDG_CONFIG_HOME") + "/hotspot-updater/station.conf");
 }
 
 } // namespace

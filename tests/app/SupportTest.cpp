@@ -72,6 +72,12 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
         {{QStringLiteral("--cli"), QStringLiteral("--max"), QStringLiteral("2")}, 64, true, QStringLiteral("--max is for --station"), false},
         {{QStringLiteral("--cli"), QStringLiteral("--ports"), QStringLiteral("1-2.*")}, 64, true, QStringLiteral("--ports is for --station"), false},
         {{QStringLiteral("--station"), QStringLiteral("--ports"), QStringLiteral("1-2/*")}, 64, true, QStringLiteral("--ports takes port patterns"), false},
+        // No list, or one that matches nothing, is no "every port".
+        {{QStringLiteral("--station"), QStringLiteral("--ports"), QString()}, 64, true, QStringLiteral("--ports takes port patterns"), false},
+        {{QStringLiteral("--station"), QStringLiteral("--ports"), QStringLiteral(",")}, 64, true, QStringLiteral("not ','"), false},
+        {{QStringLiteral("--station"), QStringLiteral("--ports"), QStringLiteral("1-2.1,,1-2.3")}, 64, true, QStringLiteral("--ports takes"), false},
+        {{QStringLiteral("--station"), QStringLiteral("--ports"), QStringLiteral("1-2.[")}, 64, true, QStringLiteral("not '1-2.['"), false},
+        {{QStringLiteral("--station"), QStringLiteral("--ports"), QStringLiteral("1-2.]")}, 64, true, QStringLiteral("--ports takes"), false},
         {{QStringLiteral("--cli"), QStringLiteral("--auto")}, 64, true, QStringLiteral("--auto is for --station"), false},
         {{QStringLiteral("--station"), QStringLiteral("--auto"), QStringLiteral("--check")}, 64, true, QStringLiteral("--auto cannot be used with --check"), false},
         {{QStringLiteral("--station"), QStringLiteral("--discard-journals")}, 64, true, QStringLiteral("--station cannot"), false},
@@ -94,6 +100,10 @@ TEST(CommandLineTest, OptionsAndTheirOutcome) {
         EXPECT_EQ(line.finish->toStderr, row.toStderr) << what;
         EXPECT_TRUE(line.finish->text.contains(row.says)) << what << ": " << line.finish->text.toStdString();
     }
+    // Good lists: each pattern as given, brackets closed; a blank window field is every port.
+    EXPECT_EQ(cmdline::portPatterns(QStringLiteral(" 1-2.[1-3], 1-2.[!4],3-* ")),
+              (QStringList{QStringLiteral("1-2.[1-3]"), QStringLiteral("1-2.[!4]"), QStringLiteral("3-*")}));
+    EXPECT_EQ(cmdline::portPatterns(QStringLiteral(" ")), QStringList());
     // A station: that many at once, 8 unless told.
     for (const auto& [args, max] : {std::pair{QStringList{QStringLiteral("--station")}, 8},
                                     {QStringList{QStringLiteral("--cli"), QStringLiteral("--station"), QStringLiteral("--max"), QStringLiteral("3")}, 3}}) {

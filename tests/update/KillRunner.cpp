@@ -15,6 +15,7 @@
 #include "app/Faces.h"
 #include "app/RestoreCommand.h"
 #include "app/TerminalFace.h"
+#include "bridge/RunLog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
         options.finishFrom = finish.value(1);
         options.otherAt = qEnvironmentVariable("KILL_RUNNER_OTHER");
     }
+    // The run's log, where the application keeps it, in the test's home.
+    runlog::start(*env.home + QStringLiteral("/.local/state/hotspot-updater/logs"), {QStringLiteral("update_kill_runner")}, false);
     auto* face = new TerminalFace(json ? TerminalFace::Style::Json : TerminalFace::Style::Lines, stdout, stderr);
     auto* application = new Application(std::move(env), face, !station ? 0 : argc >= 6 ? std::atoi(argv[5]) : Station::kDefaultMaxUpdates);
     application->keepHistory(QString());

@@ -6,7 +6,10 @@
 #include "workflow/AttemptRecorder.h"
 #include "tests/update/RunnerFixture.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -93,6 +96,29 @@ protected:
                 return true;
         return false;
     }
+    // A hands-free run (`args` after the hub's sysfs tree), started in the background.
+    void startHandsFree(QProcess& run, const QStringList& args = {}) {
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QStringLiteral(HOTSPOT_KILL_RUNNER), QStringList{bundle.path(), m_home.path(), QStringLiteral("--station"),
+                                                                   sim->sysfsRoot()} + args);
+    }
+    // Reads the run's output into `output` until `done` holds; a minute is only a net for a hang.
+    static bool waitUntil(QProcess& run, QByteArray& output, const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 60000 && run.state() != QProcess::NotRunning) {
+            run.waitForReadyRead(20);
+            output += run.readAll();
+        }
+        return done();
+    }
+    // The newest run log the runs kept in this test's home.
+    QString runLog() const {
+        const QDir logs(m_home.path() + QStringLiteral("/.local/state/hotspot-updater/logs"));
+        const QStringList names = logs.entryList({QStringLiteral("run-*.log")}, QDir::Files, QDir::Name);
+        QFile log(names.isEmpty() ? QString() : logs.filePath(names.last()));
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    }
     // The ports fastboot wrote to, in order.
     QStringList flashedPorts() const {
         QStringList ports;
@@ -167,25 +193,17 @@ TEST_F(Station, AUnitPluggedInLaterJoins) {
 }
 
 // Hands-free, all day: units plugged in one after another are updated with no keystroke,
-// each with its own data; one plugged back is left alone; a write that fails once is tried
-// again once; the run ends with SIGTERM and a line for every unit that came.
+// each with its own data; one plugged back is left alone; a write that fails is tried once
+// more, then its unit waits until it leaves, and its port takes the next one; a unit swapped
+// for another between two looks is noticed; the run ends with SIGTERM, a line for every unit
+// that came, each counted once, and 14 for the unit that failed although a good one followed.
 TEST_F(Station, HandsFreeUpdatesEachUnitAsItComes) {
     loadHub({unit(kGood1), unit(kGood2, {{"flash_fail", "boot"}})});
     sim->unplug(kGood2);
     QProcess run;
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(QStringLiteral(HOTSPOT_KILL_RUNNER), {bundle.path(), m_home.path(), QStringLiteral("--station"),
-                                                    sim->sysfsRoot(), QStringLiteral("--auto")});
+    startHandsFree(run, {QStringLiteral("--auto")});
     QByteArray output;
-    const auto waitUntil = [&run, &output](const std::function<bool()>& done) {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done() && waited.elapsed() < 60000 && run.state() != QProcess::NotRunning) {
-            run.waitForReadyRead(20);
-            output += run.readAll();
-        }
-        return done();
-    };
+    const auto waitUntil = [&run, &output](const std::function<bool()>& done) { return Station::waitUntil(run, output, done); };
     const auto flashes = [this](const QString& port) { return int(flashedPorts().count(port)); };
     // A unit is done once its line says so (its version changes before its data goes back).
     const auto updated = [&output](const QString& port, int times) {
@@ -193,22 +211,27 @@ TEST_F(Station, HandsFreeUpdatesEachUnitAsItComes) {
     };
     ASSERT_TRUE(waitUntil([&] { return updated(kGood1, 1); })) << output.toStdString();
 
-    // Its write fails once; the retry updates it.
+    // Its write fails, and fails again when tried once more: the unit then waits for its
+    // departure instead of holding its port. Plugged in again, it is updated.
     sim->plug(kGood2);
-    ASSERT_TRUE(waitUntil([&] { return output.contains("1-2.4  failed: "); })) << output.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return output.count("1-2.4  failed: ") >= 2; })) << output.toStdString();
+    sim->unplug(kGood2);
+    ASSERT_TRUE(waitUntil([&] { return output.contains("1-2.4  unplugged; waiting for the next hotspot"); }))
+        << output.toStdString();
     sim->clearFault(QStringLiteral("flash_fail"), kGood2);
+    sim->plug(kGood2);
     ASSERT_TRUE(waitUntil([&] { return updated(kGood2, 1); })) << output.toStdString();
     EXPECT_EQ(sim->deviceFile(kWifi, kGood2), ownData(kGood2).value(kWifi).toString().toUtf8());
 
-    // Another unit at the first port, then the first one back, up to date.
+    // Another unit at the first port, swapped in between two looks of the station (once it
+    // has looked at the updated one), then the first one back, up to date.
     const auto left = [&output](int times) { return output.count("1-2.1  unplugged; waiting for the next hotspot") >= times; };
-    sim->unplug(kGood1);
-    ASSERT_TRUE(waitUntil([&] { return left(1); })) << output.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return runLog().contains("the unit at 1-2.1 is device"); })) << runLog().toStdString();
     const int before = flashes(kGood1);
     sim->replaceUnit({{"firmware_version", "1.0.3"}, {"files", QJsonObject{{kWifi, "calibration of the next unit"}}}},
-                     kGood1);
-    sim->plug(kGood1);
+                     kGood1, true);
     ASSERT_TRUE(waitUntil([&] { return updated(kGood1, 2); })) << output.toStdString();
+    EXPECT_TRUE(left(1));
     EXPECT_EQ(sim->deviceFile(kWifi, kGood1), QByteArray("calibration of the next unit"));
     const int updatedTwice = flashes(kGood1);
     EXPECT_GT(updatedTwice, before);
@@ -221,11 +244,11 @@ TEST_F(Station, HandsFreeUpdatesEachUnitAsItComes) {
     ::kill(int(run.processId()), SIGTERM);
     ASSERT_TRUE(run.waitForFinished(30000));
     output += run.readAll();
-    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("3 updated, 1 up to date, 1 failed")) << output.toStdString();
+    EXPECT_EQ(run.exitCode(), 14) << output.toStdString();
+    EXPECT_TRUE(output.contains("3 updated, 1 up to date, 1 failed (1-2.4)")) << output.toStdString();
     // Every attempt is in the record, each unit by its own calibration.
     const std::vector<Attempt> recorded = attempts();
-    ASSERT_EQ(recorded.size(), 4u);
+    ASSERT_EQ(recorded.size(), 5u);
     QStringList units;
     int successes = 0;
     for (const Attempt& attempt : recorded) {
@@ -321,7 +344,8 @@ TEST_F(Station, WrittenUnitsWithoutTheirDataSwappedOrMovedAreAskedAbout) {
 }
 
 // Ctrl-C while one unit writes and, one at a time, the others wait for their turn: the
-// running update finishes, no other starts, and the run says how far each unit got.
+// running update finishes and is told as such, no other starts, and those are "not started",
+// no failure.
 TEST_F(Station, ASignalLetsTheRunningUpdateFinishAndStartsNoOther) {
     loadHub({unit(kGood1), unit(kWriteFails), unit(kPulled)});
     QProcess run;
@@ -335,12 +359,48 @@ TEST_F(Station, ASignalLetsTheRunningUpdateFinishAndStartsNoOther) {
     EXPECT_EQ(run.exitCode(), 128 + SIGINT) << output.toStdString();
     EXPECT_TRUE(imagesWritten(writing)) << output.toStdString();
     EXPECT_EQ(flashedPorts().count(writing), flashedPorts().size());
+    EXPECT_TRUE(output.contains((writing + QStringLiteral("  updated to 1.0.4")).toUtf8())) << output.toStdString();
     for (const QString& port : {kGood1, kWriteFails, kPulled}) {
         if (port != writing) {
-            EXPECT_TRUE(output.contains((port + QStringLiteral("  failed: stat The update was not started")).toUtf8()))
-                << output.toStdString();
+            EXPECT_TRUE(output.contains((port + QStringLiteral("  not started")).toUtf8())) << output.toStdString();
         }
     }
+    EXPECT_FALSE(output.contains("  failed: ")) << output.toStdString();
+}
+
+// Hands-free, SIGTERM while one unit writes and the other waits its turn: the write finishes
+// after the signal and still gets its object and its count, the other is not started, and the
+// run ends 0, as its log says last.
+TEST_F(Station, HandsFreeSignalWhileAUnitWritesCountsItsEnd) {
+    loadHub({unit(kGood1), unit(kGood2)});
+    QProcess run;
+    startHandsFree(run, {QStringLiteral("1"), QStringLiteral("--auto"), QStringLiteral("--json")});
+    QByteArray output;
+    ASSERT_TRUE(waitUntil(run, output, [this] { return !flashedPorts().isEmpty(); })) << output.toStdString();
+    const QString writing = flashedPorts().first();
+    ::kill(pid_t(run.processId()), SIGTERM);
+    ASSERT_TRUE(run.waitForFinished(60000));
+    output += run.readAll();
+
+    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+    QJsonObject result;
+    QMap<QString, QString> outcomes;
+    for (const QByteArray& line : output.split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (event.value("event") == "unit")
+            outcomes.insert(event.value("port").toString(), event.value("outcome").toString());
+        if (event.value("event") == "result")
+            result = event;
+    }
+    EXPECT_EQ(outcomes.value(writing), "success") << output.toStdString();
+    EXPECT_EQ(outcomes.value(writing == kGood1 ? kGood2 : kGood1), "not-started") << output.toStdString();
+    EXPECT_EQ(result.value("updated").toInt(), 1) << output.toStdString();
+    EXPECT_EQ(result.value("units").toInt(), 2);
+    EXPECT_EQ(result.value("exit").toInt(), 0);
+    EXPECT_TRUE(result.value("failed").toArray().isEmpty());
+    const QString log = runLog();
+    EXPECT_TRUE(log.contains(" exit status 0\n")) << log.toStdString();
+    EXPECT_FALSE(log.contains("exit status 143")) << log.toStdString();
 }
 
 } // namespace

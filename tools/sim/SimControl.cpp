@@ -167,17 +167,23 @@ void SimControl::set(const QString& key, const QJsonValue& value, const QString&
     patch(QJsonObject{{key, value}}, port);
 }
 
-void SimControl::replaceUnit(const QJsonObject& settings, const QString& port)
+void SimControl::replaceUnit(const QJsonObject& settings, const QString& port, bool swapped)
 {
     patch(settings, port);
     {
         Transaction tx(m_dir);
         QJsonObject& state = tx.state();
         const QJsonObject scenario = sim::unitPart(state, port, QStringLiteral("scenario"));
-        sim::storeUnitPart(state, port, QStringLiteral("device"), sim::Device::powerOn(scenario));
+        const int before = sim::unitPart(state, port, QStringLiteral("device")).value(QLatin1String("generation")).toInt();
+        QJsonObject device = sim::Device::powerOn(scenario);
+        // Another enumeration than the unit it replaces, whatever that one's count was.
+        device.insert(QStringLiteral("generation"), before + 1);
+        device.insert(QStringLiteral("plugged"), true);
+        sim::storeUnitPart(state, port, QStringLiteral("device"), device);
         tx.commit();
     }
-    unplug(port);
+    if (!swapped)
+        unplug(port);
 }
 
 void SimControl::setFault(const QString& key, const QJsonValue& value, const QString& port)

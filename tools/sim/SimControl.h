@@ -54,8 +54,9 @@ public:
     void patch(const QJsonObject& settings, const QString& port = QString());
     void set(const QString& key, const QJsonValue& value, const QString& port = QString());
     // Another unit at `port`: the unit's settings changed by `settings`, and a device freshly
-    // made from them (its own files, version and partitions), unplugged until plug().
-    void replaceUnit(const QJsonObject& settings, const QString& port);
+    // made from them (its own files, version and partitions), unplugged until plug(). With
+    // `swapped` it is on the cable at once, newly enumerated: a swap between any two looks.
+    void replaceUnit(const QJsonObject& settings, const QString& port, bool swapped = false);
     void setFault(const QString& key, const QJsonValue& value = QJsonValue(true), const QString& port = QString());
     void clearFault(const QString& key, const QString& port = QString());
     void clearFaults(const QString& port = QString());
