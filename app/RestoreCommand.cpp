@@ -157,6 +157,33 @@ QString reachFailure(AdbReach reach, const QString& port) {
                           "put back; check its cable and the port (the updater's window lists the ports)").arg(port);
 }
 
+int reportPutBack(PutBack put, const StoredCopies& chosen, const BackupRun& before, const QString& port,
+                  const QJsonObject& fields, const RestoreReport& report) {
+    switch (put) {
+    case PutBack::Confirmed:
+        return report.result(exitstatus::kOk, "restored",
+                             QStringLiteral("put back and read back from the hotspot at %1; it restarts now. What it held "
+                                            "before is entry %2")
+                                 .arg(port, before.entry.isEmpty() ? QStringLiteral("(nothing)") : QDir(before.entry).dirName()),
+                             fields);
+    case PutBack::NoUnitThere:
+        return report.result(exitstatus::kNoDevice, "no device", reachFailure(AdbReach::NoUnit, port), fields);
+    case PutBack::NothingToPut:
+        return report.result(exitstatus::kUsage, "usage", QStringLiteral("%1 holds no copies to put back").arg(chosen.entry), fields);
+    case PutBack::NotSaved:
+        return report.result(exitstatus::forUpdateResult(int(UpdateResult::Error)), "not saved",
+                             QStringLiteral("what the hotspot at %1 holds could not be saved: nothing was put back").arg(port),
+                             fields);
+    case PutBack::NotBack:
+        break;
+    }
+    return report.result(exitstatus::forUpdateResult(int(UpdateResult::DataNotBack)), "not back",
+                         QStringLiteral("the data did not read back from the hotspot at %1; the copies stay in %2, and what "
+                                        "it held before in %3")
+                             .arg(port, chosen.entry, before.entry),
+                         fields);
+}
+
 int putOnUnit(const Environment& env, const TerminalOptions& options, const StoredCopies& chosen, const RestoreReport& report,
               const Tools& tools, const DeviceProbes& probes, ModeSwitch& switches) {
     const QString& port = options.restorePort;
@@ -192,31 +219,8 @@ int putOnUnit(const Environment& env, const TerminalOptions& options, const Stor
     const PutBack put = putBack(data, probes, chosen, port, before);
     if (!before.entry.isEmpty())
         fields.insert("saved_before", QDir(before.entry).dirName());
-    switch (put) {
-    case PutBack::Confirmed:
-        return report.result(exitstatus::kOk, "restored",
-                             QStringLiteral("put back and read back from the hotspot at %1; it restarts now. What it held "
-                                            "before is entry %2")
-                                 .arg(port, before.entry.isEmpty() ? QStringLiteral("(nothing)") : QDir(before.entry).dirName()),
-                             fields);
-    case PutBack::NoUnitThere:
-        return report.result(exitstatus::kNoDevice, "no device", reachFailure(AdbReach::NoUnit, port), fields);
-    case PutBack::NothingToPut:
-        return report.result(exitstatus::kUsage, "usage", QStringLiteral("%1 holds no copies to put back").arg(chosen.entry), fields);
-    case PutBack::NotSaved:
-        return report.result(exitstatus::forUpdateResult(int(UpdateResult::Error)), "not saved",
-                             QStringLiteral("what the hotspot at %1 holds could not be saved: nothing was put back").arg(port),
-                             fields);
-    case PutBack::NotBack:
-        break;
-    }
-    return report.result(exitstatus::forUpdateResult(int(UpdateResult::DataNotBack)), "not back",
-                         QStringLiteral("the data did not read back from the hotspot at %1; the copies stay in %2, and what "
-                                        "it held before in %3")
-                             .arg(port, chosen.entry, before.entry),
-                         fields);
+    return reportPutBack(put, chosen, before, port, fields, report);
 }
-
 } // namespace
 
 int runRestore(const Environment& env, const TerminalOptions& options, std::FILE* out) {
@@ -238,6 +242,8 @@ int runRestore(const Environment& env, const TerminalOptions& options, std::FILE
                              QStringLiteral("no single entry is named '%1'; --restore lists them (give the folder when two "
                                             "share an id)").arg(options.restoreEntry));
     report.line(describe(*chosen));
+    if (!chosen->readable || chosen->manifest.files.empty())
+        return report.result(exitstatus::kUsage, "usage", QStringLiteral("%1 holds no copies to put back").arg(chosen->entry));
     const Tools tools = Tools(env.resourcesPath(), env.toolLimits).forPort(options.restorePort);
     const DeviceProbes probes(tools, env.sysfsRoot);
     ModeSwitch switches;
