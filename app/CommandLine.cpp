@@ -104,7 +104,8 @@ constexpr int kMaxWaitSeconds = 24 * 60 * 60;
 const QStringList kTerminalOnly = {QStringLiteral("check"), QStringLiteral("yes"), QStringLiteral("wait"),
                                    QStringLiteral("quiet"), QStringLiteral("json"), QStringLiteral("discard-journals"),
                                    QStringLiteral("finish"), QStringLiteral("other"), QStringLiteral("restore"),
-                                   QStringLiteral("entry"), QStringLiteral("port"), QStringLiteral("history"),
+                                   QStringLiteral("entry"), QStringLiteral("port"), QStringLiteral("other-calibration"),
+                                   QStringLiteral("history"),
                                    QStringLiteral("since"), QStringLiteral("unit"), QStringLiteral("csv")};
 
 std::optional<int> countFrom(const QString& text, int low, int high) {
@@ -195,8 +196,10 @@ QList<QCommandLineOption> runOptions() {
          QStringLiteral("port")},
         {QStringLiteral("restore"),
          QStringLiteral("List the stored copies of device data; with --entry and --port, put one back on a hotspot.")},
-        {QStringLiteral("entry"), QStringLiteral("With --restore: the copies to put back, by number or folder."),
-         QStringLiteral("entry")},
+        {QStringLiteral("entry"), QStringLiteral("With --restore: the copies to put back, by the id the list shows (or their folder)."),
+         QStringLiteral("id")},
+        {QStringLiteral("other-calibration"),
+         QStringLiteral("With --restore --yes: put the copies on the hotspot even though they hold another calibration than its own.")},
         {QStringLiteral("port"),
          QStringLiteral("With --restore: the USB port of the hotspot to put them on. With --history: only the attempts there."),
          QStringLiteral("port")},
@@ -290,6 +293,9 @@ std::optional<QString> readTerminalOptions(const QStringList& arguments, Termina
     options.historyDb = parser.value(QStringLiteral("history-db"));
     if (!options.restore && parser.isSet(QStringLiteral("entry")))
         return QStringLiteral("--entry is for --restore");
+    options.restoreOtherCalibration = parser.isSet(QStringLiteral("other-calibration"));
+    if (options.restoreOtherCalibration && !parser.isSet(QStringLiteral("entry")))
+        return QStringLiteral("--other-calibration is for --restore --entry");
     if (!options.restore && !options.history && parser.isSet(QStringLiteral("port")))
         return QStringLiteral("--port is for --restore or --history");
     if (options.history)

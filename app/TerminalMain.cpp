@@ -83,9 +83,12 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     std::signal(SIGPIPE, SIG_IGN);
     if (options.discardJournals)
         return discardJournals(launch.env);
-    if (options.restore)
-        return runRestore(launch.env, options, stdout);
     std::FILE* out = takeStandardOutput();
+    if (options.restore) {
+        const int status = runRestore(launch.env, options, out);
+        std::fflush(out);
+        return status;
+    }
     startRunLog(launch);
     TerminalFace::Style style = styleFor(options.output, out);
     // A station's units print at once: lines, never one bar.

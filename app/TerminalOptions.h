@@ -21,8 +21,11 @@ struct TerminalOptions {
     QString otherAt;
     // --restore: list the stored copies; with an entry and a port, put that entry back there.
     bool restore = false;
-    QString restoreEntry;
+    QString restoreEntry; // the entry's id (its folder's name) or folder
     QString restorePort;
+    // The user's word that copies of another calibration go onto the unit: --yes alone never
+    // decides whose data goes where.
+    bool restoreOtherCalibration = false;
     Output output = Output::Auto;
     // A station's --auto: each offered update starts by itself, and the run goes on until a
     // signal ends it, a line for each unit as it ends.

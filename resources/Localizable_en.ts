@@ -364,5 +364,29 @@
         <source>res Data not back</source>
         <translation>Data not back</translation>
     </message>
+    <message>
+        <source>restore Entry %s: saved from the hotspot at port %s on %s, calibration %s.</source>
+        <translation>Entry %s: saved from the hotspot at port %s on %s, calibration %s.</translation>
+    </message>
+    <message>
+        <source>restore It goes onto the hotspot at %s; what that hotspot holds now is saved first.</source>
+        <translation>It goes onto the hotspot at %s; what that hotspot holds now is saved first.</translation>
+    </message>
+    <message>
+        <source>restore The calibration of the hotspot at %s could not be read: nothing shows that this is its data.</source>
+        <translation>The calibration of the hotspot at %s could not be read: nothing shows that this is its data.</translation>
+    </message>
+    <message>
+        <source>restore The hotspot at %s holds another calibration (%s): this is not its own data.</source>
+        <translation>The hotspot at %s holds another calibration (%s): this is not its own data.</translation>
+    </message>
+    <message>
+        <source>restore Put this data on that hotspot? [y/N] </source>
+        <translation>Put this data on that hotspot? [y/N] </translation>
+    </message>
+    <message>
+        <source>restore Left untouched: --yes does not decide whose data goes where. Run again with --other-calibration to put it on the hotspot at %s all the same, or choose the entry saved from that hotspot (--restore lists them).</source>
+        <translation>Left untouched: --yes does not decide whose data goes where. Run again with --other-calibration to put it on the hotspot at %s all the same, or choose the entry saved from that hotspot (--restore lists them).</translation>
+    </message>
 </context>
 </TS>

@@ -364,6 +364,30 @@
         <source>res Data not back</source>
         <translation>数据未恢复</translation>
     </message>
+    <message>
+        <source>restore Entry %s: saved from the hotspot at port %s on %s, calibration %s.</source>
+        <translation>条目 %s：保存自端口 %s 上的热点，时间 %s，校准数据 %s。</translation>
+    </message>
+    <message>
+        <source>restore It goes onto the hotspot at %s; what that hotspot holds now is saved first.</source>
+        <translation>它将写入 %s 上的热点；该热点现有的数据会先被保存。</translation>
+    </message>
+    <message>
+        <source>restore The calibration of the hotspot at %s could not be read: nothing shows that this is its data.</source>
+        <translation>无法读取 %s 上热点的校准数据：无法证明这是它的数据。</translation>
+    </message>
+    <message>
+        <source>restore The hotspot at %s holds another calibration (%s): this is not its own data.</source>
+        <translation>%s 上的热点现有另一份校准数据（%s）：这不是它自己的数据。</translation>
+    </message>
+    <message>
+        <source>restore Put this data on that hotspot? [y/N] </source>
+        <translation>将这些数据写入该热点吗？[y/N] </translation>
+    </message>
+    <message>
+        <source>restore Left untouched: --yes does not decide whose data goes where. Run again with --other-calibration to put it on the hotspot at %s all the same, or choose the entry saved from that hotspot (--restore lists them).</source>
+        <translation>未做任何改动：--yes 不决定数据归属。如仍要写入 %s 上的热点，请加 --other-calibration 再次运行；或选择保存自该热点的条目（--restore 可列出）。</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

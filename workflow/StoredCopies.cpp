@@ -29,11 +29,36 @@ std::vector<StoredCopies> storedCopies(const BackupStore& store) {
     return all;
 }
 
-PutBack putBack(const DeviceData& data, const DeviceProbes& probes, const StoredCopies& copies) {
+QString entryId(const StoredCopies& copies) { return QDir(copies.entry).dirName(); }
+
+const StoredCopies* entryById(const std::vector<StoredCopies>& all, const QString& id) {
+    const StoredCopies* chosen = nullptr;
+    for (const StoredCopies& copies : all) {
+        if (copies.entry != QDir::cleanPath(id) && entryId(copies) != id)
+            continue;
+        if (chosen)
+            return nullptr; // two units' folders hold an entry of that time: only its folder names it
+        chosen = &copies;
+    }
+    return chosen;
+}
+
+PutBack putBack(const DeviceData& data, const DeviceProbes& probes, const StoredCopies& copies, const QString& port,
+                BackupRun& before) {
+    before = BackupRun();
     if (!copies.readable || copies.manifest.files.empty())
         return PutBack::NothingToPut;
     if (probes.detectAdb().tool != AdbVerdict::Adb)
         return PutBack::NoUnitThere;
+    // What the unit holds may be the only copy of its data: saved before anything goes onto it.
+    if (!data.openEntry(before, QString(), QString()))
+        return PutBack::NotSaved;
+    before.manifest.port = port;
+    before.manifest.found = true;
+    if (!data.saveFiles(before)) {
+        runlog::write("backup", QStringLiteral("%1 not put back: what the unit at %2 holds could not be saved").arg(copies.entry, port));
+        return PutBack::NotSaved;
+    }
     BackupRun run{copies.entry, copies.manifest};
     const bool pushed = data.restore(run);
     const bool back = data.confirmBack(run);

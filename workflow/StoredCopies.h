@@ -9,7 +9,7 @@
 #include <vector>
 
 struct StoredCopies {
-    QString entry; // the entry's folder
+    QString entry; // the entry's folder; its name is the entry's id
     BackupManifest manifest;
     bool readable = false; // its manifest could be read
     bool confirmed = false; // every copy read back from a unit once
@@ -18,8 +18,15 @@ struct StoredCopies {
 // Every entry of every unit's folder, newest first.
 std::vector<StoredCopies> storedCopies(const BackupStore& store);
 
-enum class PutBack { Confirmed, NoUnitThere, NothingToPut, NotBack };
+// The entry named by its id, or by its folder; none when no entry or more than one has it.
+// A place in the list is no name: an update between listing and choosing shifts it.
+const StoredCopies* entryById(const std::vector<StoredCopies>& all, const QString& id);
+QString entryId(const StoredCopies& copies);
 
-// Pushes the entry's copies to the unit the data's probes reach (its port's), then reads them
-// back; the entry's manifest records what read back.
-[[nodiscard]] PutBack putBack(const DeviceData& data, const DeviceProbes& probes, const StoredCopies& copies);
+enum class PutBack { Confirmed, NoUnitThere, NothingToPut, NotSaved, NotBack };
+
+// Saves what the unit the data's probes reach (its port's) holds into a new entry,
+// `before`, then pushes the entry's copies there and reads them back; the entry's manifest
+// records what read back. Nothing is pushed when the unit's data could not be saved.
+[[nodiscard]] PutBack putBack(const DeviceData& data, const DeviceProbes& probes, const StoredCopies& copies,
+                              const QString& port, BackupRun& before);

@@ -5,6 +5,7 @@
 #include "usb/usbutils.h"
 #include "workflow/Completion.h"
 #include "workflow/DeviceSession.h"
+#include "workflow/FoundCopy.h"
 #include "workflow/Messages.h"
 #include "workflow/PackageReader.h"
 #include "workflow/Services.h"
@@ -139,6 +140,7 @@ private:
         const std::optional<UpdateJournal> journal = m_services.journal.resume();
         if (!journal) return UpdateResult::JournalFailed;
         if (!adoptCopies(*journal)) return UpdateResult::Error;
+        m_resumed = journal;
         int32_t tool = kToolNone;
         if (auto end = start(tool)) return *end;
         if (tool == kToolAdb) {
@@ -417,8 +419,20 @@ private:
         record(advance(JournalPhase::DataBack), "data back");
         record(m_services.journal.close(), "closed");
         m_journalOpen = false;
-        // What the finish found was what the writing left, now replaced by the unit's own.
-        if (!m_foundEntry.isEmpty() && !m_session.question()) m_services.journal.dropFound(m_foundEntry);
+        dropFoundIfUnneeded(run);
+    }
+
+    // What the finish found goes only when the read-back shows none of it lost: each file is
+    // the unit's own, now back on it, or the calibration the writing leaves. Settings set up
+    // by hand again, or anything the user vouched for, stay.
+    void dropFoundIfUnneeded(const BackupRun& own) {
+        if (m_foundEntry.isEmpty() || m_session.question()) return;
+        const std::optional<BackupManifest> found = BackupStore::readManifest(m_foundEntry);
+        const std::optional<QString> fresh = m_resumed ? m_services.journal.calibrations(*m_resumed).fresh : std::nullopt;
+        if (found && foundCopyUnneeded(*found, own.manifest, fresh))
+            m_services.journal.dropFound(m_foundEntry);
+        else
+            runlog::write("journal", QStringLiteral("%1 stays: it holds data that is not back on the unit").arg(m_foundEntry));
     }
 
     // What a failed push left of the calibration marks this unit as the journal's from now on.
@@ -476,6 +490,7 @@ private:
     UpdateResult m_writing = UpdateResult::Updated;
     bool m_journalOpen = false;  // this run's journal is written and not closed
     QString m_foundEntry;        // what a finish found on the unit
+    std::optional<UpdateJournal> m_resumed; // the journal a finish took up
     uint64_t m_mask = 0;         // presence mask seen after the first restart
 };
 

@@ -136,7 +136,8 @@ QStringList manualTags(const QString& page, const QString& section) {
 
 } // namespace
 
-// The manual page lists exactly the parser's options and the exit statuses the program ends with.
+// The manual page lists exactly the parser's options, each in a form of its synopsis, and the exit
+// statuses the program ends with.
 TEST(CommandLineTest, ManualPageMatchesTheParser) {
     QFile file(QStringLiteral(HOTSPOT_MANUAL_PAGE));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -151,6 +152,12 @@ TEST(CommandLineTest, ManualPageMatchesTheParser) {
     listed.sort();
     parsed.sort();
     EXPECT_EQ(listed, parsed);
+    // The synopsis names every form.
+    const QString synopsis = page.section(QStringLiteral(".SH SYNOPSIS\n"), 1).section(QStringLiteral("\n.SH "), 0, 0);
+    for (const QString& option : parsed)
+        if (option.size() > 1)
+            EXPECT_TRUE(synopsis.contains(QStringLiteral("\\-\\-") + QString(option).replace(u'-', QStringLiteral("\\-"))))
+                << option.toStdString() << " is not in the synopsis";
 
     std::set<int> documented;
     for (const QString& tag : manualTags(page, QStringLiteral("EXIT STATUS"))) {

@@ -77,6 +77,9 @@ TEST(TerminalOptions, ReadOrRefused) {
         {args({"--csv"}), true, "--csv is for --history"},
         {args({"--port", "1-2"}), true, "--port is for --restore or --history"},
         {args({"--restore", "--port", "1-2"}), true, "both --entry and --port"},
+        {args({"--restore", "--entry", "20261209T080000Z", "--port", "1-2", "--yes", "--other-calibration", "--json"}), true, nullptr},
+        {args({"--restore", "--other-calibration"}), true, "--other-calibration is for --restore --entry"},
+        {args({"--other-calibration"}), true, "--other-calibration is for --restore --entry"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(u' ').toStdString());

@@ -1,6 +1,9 @@
-// The final screen and next state for every result code of an update run.
+// The final screen and next state for every result code of an update run, and what a finish
+// keeps of what it found.
 
+#include "bridge/Contract.h"
 #include "workflow/Completion.h"
+#include "workflow/FoundCopy.h"
 #include "tests/workflow/AppHarness.h"
 
 #include <gtest/gtest.h>
@@ -153,3 +156,53 @@ TEST_P(CompletionEveryCode, BarStillAndIndeterminateCloseAllowedPercentKept) {
 INSTANTIATE_TEST_SUITE_P(Codes, CompletionEveryCode, ::testing::Values(0, 1, 2, 4, 5, 6, 7, 8, 9, 10, -7));
 
 } // namespace
+
+namespace {
+
+BackupFile copyOf(const QString& devicePath, const char* sha256, bool restored = false) {
+    BackupFile file;
+    file.devicePath = devicePath;
+    file.sha256 = QString::fromLatin1(sha256);
+    file.restored = restored;
+    return file;
+}
+
+} // namespace
+
+// What a finish found on its unit goes only when none of it would be lost: each file is the
+// unit's own copy, read back on it, or the calibration the writing leaves.
+TEST(FoundCopy, GoesOnlyWhenNothingOfItWouldBeLost) {
+    const QString cal = contract::kWifiBoardData;
+    const QString cfg = contract::kConfigDb;
+    BackupManifest own;
+    own.files = {copyOf(cal, "own-cal", true), copyOf(cfg, "own-cfg", true)};
+    BackupManifest notBack = own;
+    notBack.files[1].restored = false;
+    const std::optional<QString> fresh = QStringLiteral("fresh-cal");
+    const struct {
+        const char* name;
+        std::vector<BackupFile> found;
+        const BackupManifest& own;
+        std::optional<QString> fresh;
+        bool unneeded;
+    } rows[] = {
+        {"its own data", {copyOf(cal, "own-cal"), copyOf(cfg, "own-cfg")}, own, fresh, true},
+        {"the fresh calibration and its own settings", {copyOf(cal, "fresh-cal"), copyOf(cfg, "own-cfg")}, own, fresh, true},
+        {"its own calibration, settings set up by hand", {copyOf(cal, "own-cal"), copyOf(cfg, "by-hand")}, own, fresh, false},
+        {"the fresh calibration, other settings", {copyOf(cal, "fresh-cal"), copyOf(cfg, "factory")}, own, fresh, false},
+        {"the fresh calibration, not learned", {copyOf(cal, "fresh-cal"), copyOf(cfg, "own-cfg")}, own, std::nullopt, false},
+        {"its own settings, not read back", {copyOf(cal, "own-cal"), copyOf(cfg, "own-cfg")}, notBack, fresh, false},
+        {"the settings' digest as the fresh calibration's", {copyOf(cal, "own-cal"), copyOf(cfg, "fresh-cal")}, own, fresh, false},
+    };
+    for (const auto& row : rows) {
+        BackupManifest found;
+        found.files = row.found;
+        EXPECT_EQ(foundCopyUnneeded(found, row.own, row.fresh), row.unneeded) << row.name;
+    }
+    BackupManifest failed;
+    failed.files = {copyOf(cal, "own-cal")};
+    failed.notSaved.insert(cfg, QStringLiteral("copy failed"));
+    EXPECT_FALSE(foundCopyUnneeded(failed, own, fresh)) << "a file that could not be copied";
+    failed.notSaved.insert(cfg, QStringLiteral("absent on the device"));
+    EXPECT_TRUE(foundCopyUnneeded(failed, own, fresh)) << "a file the unit did not have";
+}

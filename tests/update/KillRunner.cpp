@@ -3,7 +3,7 @@
 //
 //     update_kill_runner BUNDLE HOME [--station SYSFS [MAX [PORTS]] [--auto]]
 //     update_kill_runner BUNDLE HOME --finish|--other PORT
-//     update_kill_runner BUNDLE HOME --restore [ENTRY PORT]
+//     update_kill_runner BUNDLE HOME --restore [ENTRY PORT [--other-calibration]]
 //     update_kill_runner BUNDLE HOME --json
 //
 // With --station it is a station whose units are found in the simulator's sysfs tree, MAX of
@@ -49,6 +49,9 @@ int main(int argc, char** argv) {
     const bool json = argc >= 4 && std::strcmp(argv[argc - 1], "--json") == 0;
     if (json)
         --argc;
+    const bool otherCalibration = argc == 7 && std::strcmp(argv[argc - 1], "--other-calibration") == 0;
+    if (otherCalibration)
+        --argc;
     // Then a trailing --auto runs a station hands-free, until a signal ends it.
     const bool handsFree = argc >= 6 && std::strcmp(argv[argc - 1], "--auto") == 0;
     if (handsFree)
@@ -81,6 +84,10 @@ int main(int argc, char** argv) {
         options.restore = true;
         options.restoreEntry = argc == 6 ? QString::fromLocal8Bit(argv[4]) : QString();
         options.restorePort = argc == 6 ? QString::fromLocal8Bit(argv[5]) : QString();
+        options.restoreOtherCalibration = otherCalibration;
+        options.output = json ? TerminalOptions::Output::Json : TerminalOptions::Output::Auto;
+        // The unit at the port is found, and switched, through the simulator's sysfs tree.
+        env.sysfsRoot = qEnvironmentVariable("HOTSPOT_SIM_DIR") + QStringLiteral("/sys");
         return runRestore(env, options, stdout);
     }
     if (answers)

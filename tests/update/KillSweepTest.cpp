@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <map>
 #include <vector>
 
 using namespace testing_support;
@@ -32,9 +33,12 @@ struct KillRow {
     const char* command; // the tool run it strikes: any whose line holds this
     int nth;
     const char* at;      // before, during or after the run's effect
-    // Killed before the unit showed what the writing leaves: the next run cannot tell it from
-    // another unit on the package, and asks.
+    // Nothing but its port shows the unit is the one the killed run stopped on (the port
+    // counts only while the run that wrote it still watches): the next run asks.
     bool asks = false;
+    // Finished on a unit adb reaches: what it held is saved first, and stays, as its settings
+    // are not its own (the writing or a cut push left them).
+    bool keepsFound = false;
 };
 void PrintTo(const KillRow& row, std::ostream* os) { *os << row.step; }
 
@@ -46,12 +50,12 @@ const KillRow kRows[] = {
     {"writing the first image", "fastboot flash aboot", 1, "during"},
     {"between images", "fastboot flash boot", 1, "before"},
     {"writing the last image", "fastboot flash system", 1, "during"},
-    {"leaving the boot loader", "fastboot reboot", 1, "after", true},
+    {"leaving the boot loader", "fastboot reboot", 1, "after", true, true},
     // Written, its data not back, and the process that watched it gone: only the port is left.
-    {"writing the mode files", "echo 1 > /etc/mode.cfg", 1, "after", true},
-    {"pushing the calibration", "adb push", 1, "during"},
-    {"pushing the settings", "adb push", 2, "during"},
-    {"reading the data back", ".check", 1, "before"},
+    {"writing the mode files", "echo 1 > /etc/mode.cfg", 1, "after", true, true},
+    {"pushing the calibration", "adb push", 1, "during", false, true},
+    {"pushing the settings", "adb push", 2, "during", false, true},
+    {"reading the data back", ".check", 1, "before", false, true},
     {"the final restart", "adb shell sys_reboot", 2, "after"},
     {"before the final version read", "cmmd info firmware_ver", 2, "before"},
 };
@@ -128,8 +132,7 @@ TEST_P(KillSweep, TheNextRunFinishesTheUpdate) {
     EXPECT_TRUE(o.dataBack);
     EXPECT_EQ(o.openJournals, 0);
     EXPECT_EQ(o.unconfirmedCopies, 0);
-    // Known only by the user's word to be what the writing left, it is kept.
-    EXPECT_EQ(o.foundCopies, row.asks ? 2 : 0);
+    EXPECT_EQ(o.foundCopies, row.keepsFound ? 2 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, KillSweep, ::testing::ValuesIn(kRows), [](const auto& info) {
@@ -256,44 +259,137 @@ TEST_F(KillSweep, DataNotBackHasItsOwnExitStatusAndJson) {
     sim->clearFaults();
     EXPECT_EQ(runUpdater(), 0) << m_output.toStdString();
     EXPECT_EQ(countOpenJournals(), 0);
-    EXPECT_EQ(countUnconfirmedCopies(), 0);
+    int found = 0;
+    EXPECT_EQ(countUnconfirmedCopies(&found), 0);
+    EXPECT_EQ(found, 2) << "what the unit held stays: its settings were what the writing left, not its own";
 }
 
-// The way out of any mix-up: the stored copies listed, and one put back on the unit at a port,
-// confirmed by reading it back; a port without a unit and bytes that do not read back are said.
+// The way out of any mix-up: the stored copies listed by id, and one put back on the unit at
+// a port, confirmed by reading it back. What the unit holds is saved first; the question says
+// whose data it is and when it is not the unit's own, which --yes alone never puts there. A
+// port without a unit, a number for an id and bytes that do not read back are said.
 TEST_F(KillSweep, RestorePutsChosenCopiesBackOnTheUnitAtAPort) {
     const QByteArray boardData = killedWhileWriting();
     sim->setPersonality(QStringLiteral("ftm")); // back in its firmware, its data gone
     sim->setDeviceFile(kWifi, "factory");
 
     qsizetype from = m_output.size();
-    ASSERT_EQ(runUpdater(nullptr, {QStringLiteral("--restore")}), 0);
-    const QString listing = QString::fromUtf8(m_output.mid(from));
+    ASSERT_EQ(runUpdater(nullptr, {QStringLiteral("--restore"), QStringLiteral("--json")}), 0);
+    QJsonObject listed;
+    for (const QByteArray& line : m_output.mid(from).split('\n'))
+        if (const QJsonObject event = QJsonDocument::fromJson(line).object(); event.value("event") == "entry")
+            listed = event;
+    const QString id = listed.value("id").toString();
     const QString digest = QString::fromLatin1(QCryptographicHash::hash(boardData, QCryptographicHash::Sha256).toHex());
-    EXPECT_TRUE(listing.contains(QStringLiteral("  1  "))) << listing.toStdString();
-    EXPECT_TRUE(listing.contains(QStringLiteral("calibration ") + digest.left(12))) << listing.toStdString();
-    EXPECT_TRUE(listing.contains(QStringLiteral("NOT confirmed back  journal update-"))) << listing.toStdString();
+    ASSERT_FALSE(id.isEmpty()) << m_output.mid(from).toStdString();
+    EXPECT_EQ(listed.value("calibration").toString(), digest);
+    EXPECT_EQ(listed.value("saved_at_port").toString(), QStringLiteral("1-1"));
+    EXPECT_FALSE(listed.value("confirmed").toBool());
+    from = m_output.size();
+    ASSERT_EQ(runUpdater(nullptr, {QStringLiteral("--restore")}), 0);
+    EXPECT_TRUE(m_output.mid(from).startsWith(id.toUtf8() + "  ")) << m_output.mid(from).toStdString();
 
     const struct {
+        const char* entry;
         const char* port;
+        bool otherCalibration;
         const char* fault; // on the device, while the copies go back
+        bool cdrom;        // plugged in normally: its CD-ROM personality, out of adb's reach
         int status;
         bool calibrationBack;
-    } rows[] = {{"1-9", nullptr, 12, false}, {"1-1", "push_corrupts", 28, false}, {"1-1", nullptr, 0, true}};
+        const char* says;
+    } rows[] = {
+        {"1", "1-1", true, nullptr, false, 64, false, "not by a number"},
+        {nullptr, "1-1", false, nullptr, false, 15, false, "holds another calibration"},
+        {nullptr, "1-9", true, nullptr, false, 12, false, "no hotspot that adb reaches at 1-9"},
+        {nullptr, "1-1", true, "push_corrupts", false, 28, false, "did not read back"},
+        {nullptr, "1-1", true, nullptr, true, 0, true, "read back from the hotspot at 1-1"},
+        // Its own calibration now: --yes alone puts it back.
+        {nullptr, "1-1", false, nullptr, false, 0, true, "read back from the hotspot at 1-1"},
+    };
+    int savedBefore = 0;
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.port + std::string(row.fault ? row.fault : ""));
+        SCOPED_TRACE(std::string(row.says));
         if (row.fault)
             sim->setFault(QString::fromLatin1(row.fault), QJsonArray{kWifi});
         else
             sim->clearFaults();
+        if (row.cdrom)
+            sim->setPersonality(QStringLiteral("usr"));
+        const QByteArray held = sim->deviceFile(kWifi);
+        sim->clearRecords();
+        QStringList args{QStringLiteral("--restore"), row.entry ? QString::fromLatin1(row.entry) : id, QString::fromLatin1(row.port)};
+        if (row.otherCalibration)
+            args << QStringLiteral("--other-calibration");
         from = m_output.size();
-        EXPECT_EQ(runUpdater(nullptr, {QStringLiteral("--restore"), QStringLiteral("1"), QString::fromLatin1(row.port)}),
-                  row.status)
-            << m_output.mid(from).toStdString();
+        EXPECT_EQ(runUpdater(nullptr, args), row.status) << m_output.mid(from).toStdString();
+        const QByteArray said = m_output.mid(from);
+        EXPECT_TRUE(said.contains(row.says)) << said.toStdString();
         EXPECT_EQ(sim->deviceFile(kWifi) == boardData, row.calibrationBack);
+        bool pushed = false;
+        for (const QStringList& run : sim->toolRuns(QStringLiteral("adb")))
+            pushed = pushed || run.contains(QStringLiteral("push"));
+        EXPECT_EQ(pushed, row.status == 0 || row.status == 28);
+        if (row.status == 15) {
+            // The question names the entry's port, date and calibration, and says it is not the unit's.
+            EXPECT_TRUE(said.contains("port 1-1 on 20")) << said.toStdString();
+            EXPECT_TRUE(said.contains(digest.left(12).toUtf8())) << said.toStdString();
+            EXPECT_TRUE(said.contains("--other-calibration")) << "says how to decide";
+        }
+        if (!pushed)
+            continue;
+        // What the unit held went into an entry of its own before anything was pushed.
+        ++savedBefore;
+        const QDir store(m_home.path() + QStringLiteral("/.local/share/hotspot-updater/backups/0123456789ABCDEF"));
+        const QString newest = store.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name).constLast();
+        QFile copy(store.filePath(newest) + QStringLiteral("/bdata.SD31.bin"));
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copy.readAll(), held);
     }
     EXPECT_EQ(sim->deviceFile(kConfigRestored), kUserConfig);
-    EXPECT_EQ(countUnconfirmedCopies(), 0) << "read back, the copies count as restored";
+    int found = 0;
+    EXPECT_EQ(countUnconfirmedCopies(&found), 0) << "read back, the copies count as restored";
+    EXPECT_EQ(found, 2 * savedBefore) << "what each restore replaced stays";
+}
+
+// An entry keeps its id when a newer update adds entries, and --json answers in JSON: the
+// question (whose data, the unit's own or not), and the result with the entry that holds what
+// the unit held before.
+TEST_F(KillSweep, RestoreByIdSurvivesANewerUpdateAndAnswersInJson) {
+    const QByteArray boardData = killedWhileWriting();
+    sim->setPersonality(QStringLiteral("ftm"));
+    ASSERT_EQ(runUpdater(), 0) << m_output.toStdString();
+    const QDir store(m_home.path() + QStringLiteral("/.local/share/hotspot-updater/backups/0123456789ABCDEF"));
+    const QStringList first = store.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    ASSERT_EQ(first.size(), 1);
+    const QString id = first.first();
+    // Another unit at that port, on an older version: its update saves its data into a newer entry.
+    loadScenario(QStringLiteral(R"({"base": "ftm", "files": {"/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin": "calibration of B"}})"));
+    ASSERT_EQ(runUpdater(), 0) << m_output.toStdString();
+    ASSERT_EQ(store.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name).size(), 2);
+
+    const auto events = [this](qsizetype from) {
+        std::map<QString, QJsonObject> byName;
+        for (const QByteArray& line : m_output.mid(from).split('\n'))
+            if (const QJsonObject event = QJsonDocument::fromJson(line).object(); !event.isEmpty())
+                byName[event.value("event").toString()] = event;
+        return byName;
+    };
+    for (const bool otherCalibration : {false, true}) {
+        QStringList args{QStringLiteral("--restore"), id, QStringLiteral("1-1")};
+        if (otherCalibration)
+            args << QStringLiteral("--other-calibration");
+        const qsizetype from = m_output.size();
+        EXPECT_EQ(runUpdater(nullptr, args << QStringLiteral("--json")), otherCalibration ? 0 : 15);
+        std::map<QString, QJsonObject> said = events(from);
+        EXPECT_EQ(said["question"].value("id").toString(), id) << m_output.mid(from).toStdString();
+        EXPECT_FALSE(said["question"].value("its_own").toBool());
+        EXPECT_EQ(said["question"].value("calibration").toString(),
+                  QString::fromLatin1(QCryptographicHash::hash(boardData, QCryptographicHash::Sha256).toHex()));
+        EXPECT_EQ(said["result"].value("outcome").toString(), otherCalibration ? "restored" : "untouched");
+        EXPECT_EQ(said["result"].value("saved_before").isString(), otherCalibration);
+        EXPECT_EQ(sim->deviceFile(kWifi) == boardData, otherCalibration);
+    }
 }
 
 class TableWriter : public ::testing::Environment {

@@ -805,6 +805,11 @@ struct NotBackCase {
     const char* name;
     const char* faults;
     bool calibrationBack; // its copy reads back; the settings' does not
+    // The settings the unit holds at Try Again: as the writing left them, set up by hand, or
+    // set up again as they were saved.
+    enum class Settings { LeftByWriting, ByHand, SameAgain } settings = Settings::LeftByWriting;
+    // What the finish found on the unit stays in the store: some of it is not back on the unit.
+    bool foundStays = true;
 };
 void PrintTo(const NotBackCase& c, std::ostream* os) { *os << c.name; }
 
@@ -831,6 +836,13 @@ TEST_P(UpdateDataNotBack, IsNoSuccessAndTryAgainPutsItBack) {
     // Try Again: the unit is known by what the writing, or the push, left on it, and its own
     // data goes back.
     sim->clearFaults();
+    QFile settings(entry + QStringLiteral("/config.db"));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    const QByteArray saved = settings.readAll();
+    using Settings = NotBackCase::Settings;
+    if (GetParam().settings != Settings::LeftByWriting)
+        sim->setDeviceFile(kConfig, GetParam().settings == Settings::ByHand ? QByteArray("ssid=ByHand\n") : saved);
+    const QByteArray held = sim->deviceFile(kConfig);
     harness().app().onUpdateButtonClick();
     for (int pass = 0; pass < 10 && harness().app().session().state() == SessionState::Searching; ++pass)
         harness().runDetectPass();
@@ -838,15 +850,27 @@ TEST_P(UpdateDataNotBack, IsNoSuccessAndTryAgainPutsItBack) {
     press();
     expectSuccessScreen("1.0.4");
     EXPECT_EQ(sim->deviceFile(kWifi), boardData);
-    QFile settings(entry + QStringLiteral("/config.db"));
-    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
-    EXPECT_EQ(sim->deviceFile(kConfigRestored), settings.readAll());
+    EXPECT_EQ(sim->deviceFile(kConfigRestored), saved);
     EXPECT_TRUE(openJournals().isEmpty());
+    QStringList found;
+    for (const QString& e : backupEntries())
+        if (backupManifest(e).value("found").toBool())
+            found << e;
+    ASSERT_EQ(found.size(), GetParam().foundStays ? 1 : 0);
+    if (GetParam().foundStays) {
+        QFile copy(found.first() + QStringLiteral("/config.db"));
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copy.readAll(), held) << "the settings the unit held are not lost";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Restore, UpdateDataNotBack,
     ::testing::Values(NotBackCase{"SettingsPushRefused", R"({"push_error": ["/etc/new_config.db"]})", true},
+                      NotBackCase{"SettingsPushRefusedThenSetUpByHand", R"({"push_error": ["/etc/new_config.db"]})", true,
+                                  NotBackCase::Settings::ByHand},
+                      NotBackCase{"SettingsPushRefusedThenSetUpAgainAsSaved", R"({"push_error": ["/etc/new_config.db"]})",
+                                  true, NotBackCase::Settings::SameAgain, false},
                       NotBackCase{"CalibrationReadsBackOtherBytes",
                                   R"({"push_corrupts": ["/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin"]})", false}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -1117,17 +1141,15 @@ TEST_P(UnfinishedUpdate, IsFinishedWithItsOwnData) {
     EXPECT_EQ(sim->deviceFile(kWifi), boardData);
     EXPECT_EQ(sim->deviceFile(kConfigRestored), kUserConfig);
     EXPECT_TRUE(openJournals().isEmpty());
-    // What the unit held at the finish was saved first; known to be only what the writing
-    // left, it goes once the unit's own data is back. Said by the user, it stays.
+    // What the unit held at the finish was saved first, and stays: its settings are not the
+    // unit's own, and nothing shows they are only what the writing left.
     const QStringList entries = backupEntries();
-    ASSERT_EQ(entries.size(), GetParam().asked ? 2 : 1);
+    ASSERT_EQ(entries.size(), 2);
     for (const QJsonValue& f : backupManifest(entries.first()).value("files").toArray())
         EXPECT_TRUE(f.toObject().value("restored").toBool());
-    if (GetParam().asked) {
-        QFile found(entries.last() + QStringLiteral("/bdata.SD31.bin"));
-        ASSERT_TRUE(found.open(QIODevice::ReadOnly));
-        EXPECT_EQ(found.readAll(), factory);
-    }
+    QFile found(entries.last() + QStringLiteral("/bdata.SD31.bin"));
+    ASSERT_TRUE(found.open(QIODevice::ReadOnly));
+    EXPECT_EQ(found.readAll(), factory);
     expectModeOneLast();
 }
 
