@@ -189,7 +189,8 @@ QList<QCommandLineOption> runOptions() {
         {QStringLiteral("discard-journals"),
          QStringLiteral("Give up unfinished updates without finishing them; their saved data stays in the backup store.")},
         {QStringLiteral("finish"),
-         QStringLiteral("The hotspot at <port> is the one whose update stopped: finish it with the data saved from it."),
+         QStringLiteral("The hotspot at <port> is the one whose update stopped: finish it with the data saved from it. "
+                        "Where several updates could be its own, <port>=<where> names the port that one ran at."),
          QStringLiteral("port")},
         {QStringLiteral("other"),
          QStringLiteral("The hotspot at <port> is not the one whose update stopped: update it as another hotspot."),

@@ -90,9 +90,7 @@ void TerminalSession::offered() {
     // Kept for the result: while the question waits, the device may leave and its version go.
     m_offer = versions(true);
     const bool finishing = m_application.session().finishOffered();
-    // A journal resumed this often may fail again the same way: --yes alone does not go on.
-    const std::optional<UpdateJournal> journal = m_application.workflow().services().journal.pending();
-    const bool mustAsk = finishing && journal && journal->resumes >= JournalKeeper::kResumesBeforeAsking;
+    const bool mustAsk = m_application.workflow().finishNeedsTheUser();
     if (m_options.check) {
         conclude(exitstatus::kOk, "update-available", QString(), m_offer);
     } else if (m_options.yes && !mustAsk) {

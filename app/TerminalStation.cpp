@@ -247,17 +247,15 @@ void TerminalStation::offered(Unit& unit) {
         unit.finish(End::Available, QStringLiteral("update available: %1").arg(versions));
         return;
     }
-    // A journal resumed this often may fail again the same way: --yes alone does not go on.
-    const std::optional<UpdateJournal> journal = unit.workflow.services().journal.pending();
-    const bool finishing = unit.session().finishOffered();
-    if (finishing && journal && journal->resumes >= JournalKeeper::kResumesBeforeAsking) {
+    if (unit.workflow.finishNeedsTheUser()) {
+        const std::optional<UpdateJournal> journal = unit.workflow.services().journal.pending();
         unit.finish(End::Declined, QStringLiteral("an update did not finish after %1 resumes; finish it with "
                                                   "hotspot-updater --cli at a terminal")
-                                       .arg(journal->resumes));
+                                       .arg(journal ? journal->resumes : JournalKeeper::kResumesBeforeAsking));
         return;
     }
     if (!m_options.yes) {
-        unit.finish(End::Declined, finishing ? QStringLiteral("an update did not finish; run again with --yes to finish it")
+        unit.finish(End::Declined, unit.session().finishOffered() ? QStringLiteral("an update did not finish; run again with --yes to finish it")
                                              : QStringLiteral("update available: %1; run again with --yes to start it").arg(versions));
         return;
     }

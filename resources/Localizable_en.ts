@@ -349,6 +349,10 @@
         <translation>Finish the update only if this is that hotspot: the data saved from it then goes onto this one.</translation>
     </message>
     <message>
+        <source>info That update ran at the port %s; this hotspot is at another.</source>
+        <translation>That update ran at the port %s; this hotspot is at another.</translation>
+    </message>
+    <message>
         <source>info Its saved data goes onto it only if it is. The update was to %s.</source>
         <translation>The data saved from that hotspot goes onto this one only if it is the same hotspot. That update was to firmware %s.</translation>
     </message>

@@ -349,6 +349,10 @@
         <translation>仅当这正是那台热点时才完成更新：届时从它保存的数据将写入这台热点。</translation>
     </message>
     <message>
+        <source>info That update ran at the port %s; this hotspot is at another.</source>
+        <translation>那次更新是在端口 %s 上进行的；这台热点在另一个端口。</translation>
+    </message>
+    <message>
         <source>info Its saved data goes onto it only if it is. The update was to %s.</source>
         <translation>只有是同一台热点时，从那台热点保存的数据才会写入这台。那次更新的目标固件为 %s。</translation>
     </message>

@@ -257,17 +257,23 @@ bool DetectionLoop::takenByJournal(const UnitSighting& seen) {
     runlog::write("journal", QStringLiteral("the unit at \"%1\": %2%3").arg(seen.port, decision.why, about));
     if (decision.kind == IdentityDecision::Kind::NewUnit)
         return false;
-    // Another unit of this process holds that journal now: looked at again next pass.
-    if (!m_services.journal.adopt(open[decision.journal]))
+    if (decision.kind == IdentityDecision::Kind::Finish) {
+        // Another unit of this process holds that journal now: looked at again next pass.
+        if (m_services.journal.adopt(open[decision.journal]))
+            offerFinish(open[decision.journal].journal);
         return true;
-    if (decision.kind == IdentityDecision::Kind::Ask) {
-        QStringList ports;
-        for (const int i : decision.candidates)
-            ports << open[i].journal.port;
-        askWhose(open[decision.journal].journal, seen.port, ports);
     }
-    else
-        offerFinish(open[decision.journal].journal);
+    // Asked about the first that no other unit's question holds; the others are named too.
+    QStringList ports;
+    for (const int i : decision.candidates)
+        ports << open[i].journal.port;
+    for (const int i : decision.candidates) {
+        if (!m_services.journal.adopt(open[i]))
+            continue;
+        ports.move(ports.indexOf(open[i].journal.port), 0);
+        askWhose(open[i].journal, seen.port, ports);
+        return true;
+    }
     return true;
 }
 
@@ -283,8 +289,10 @@ void DetectionLoop::askWhose(const UpdateJournal& journal, const QString& port, 
     const UnitQuestion question{port, journal.changed, journal.packageVersion, journal.port, journalPorts};
     m_session.setQuestion(question);
     m_session.setFinishOffered(false);
-    const QString info = stoppedText(journal) + u'\n' +
-                         lookup("info Finish it only if this is that hotspot: its saved data then goes onto this one.");
+    QString info = stoppedText(journal) + u'\n';
+    if (!journal.port.isEmpty() && !port.isEmpty() && journal.port != port)
+        info += lookupFilled("info That update ran at the port %s; this hotspot is at another.", journal.port) + u'\n';
+    info += lookup("info Finish it only if this is that hotspot: its saved data then goes onto this one.");
     runlog::write("journal", QStringLiteral("asked whether the unit at \"%1\" is the journal's").arg(port));
     DeviceSession& s = m_session;
     s.postWhileState(SessionState::Offered, [&s, &info, &question] {
@@ -305,7 +313,7 @@ void DetectionLoop::offerFinish(const UpdateJournal& journal) {
     m_session.setQuestion(std::nullopt);
     QString info = stoppedText(journal) + u'\n' +
                    lookup("info Press Finish to write the firmware again and put your data back.");
-    if (journal.resumes >= JournalKeeper::kResumesBeforeAsking)
+    if (JournalKeeper::resumedTooOften(journal))
         info += u'\n' + lookupFilled("info It was already resumed %s times.", QString::number(journal.resumes));
     runlog::write("journal", QStringLiteral("finish offered at \"%1\"").arg(phaseName(journal.phase)));
     DeviceSession& s = m_session;

@@ -103,6 +103,11 @@ DeviceWorkflow::Press DeviceWorkflow::answer(bool itsUnit, quint64 asked) {
     return Press::Retry;
 }
 
+bool DeviceWorkflow::finishNeedsTheUser() const {
+    const std::optional<UpdateJournal> journal = m_journal.pending();
+    return m_session.finishOffered() && journal && JournalKeeper::resumedTooOften(*journal);
+}
+
 DeviceWorkflow::Press DeviceWorkflow::searchAgain() {
     if (port().isEmpty() || !m_session.move(SessionState::Finished, SessionState::Searching))
         return Press::Nothing;

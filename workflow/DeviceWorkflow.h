@@ -52,6 +52,9 @@ public:
     // A station's unit that ended with a failure and is still plugged in: its port is looked
     // at afresh, and the unit offered again as if it had just come.
     Press searchAgain();
+    // A finish is offered whose journal was resumed too often: neither --yes nor the
+    // hands-free station starts it, only the user.
+    bool finishNeedsTheUser() const;
     // A station's unit whose failed update waits for a Retry that will not come by itself: it
     // ends as a finished unit does, and its port takes the next unit once it leaves (its
     // journal stays for whoever plugs it in again). False when it was not waiting so.

@@ -28,6 +28,8 @@ struct OpenJournal {
 class JournalKeeper {
 public:
     static constexpr int kResumesBeforeAsking = 3;
+    // Resumed this often, it may fail again the same way: only the user goes on with it.
+    static bool resumedTooOften(const UpdateJournal& journal) { return journal.resumes >= kResumesBeforeAsking; }
 
     // `port`: a station's unit's, whose departures its detection watches; empty for the one
     // device, whose user is asked to reconnect it after a failure.

@@ -52,8 +52,7 @@ public:
         // The question is the user's to answer; --yes does not answer it either.
         if (session.question() && !session.finishOffered())
             return;
-        const std::optional<UpdateJournal> journal = m_workflow.services().journal.pending();
-        if (session.finishOffered() && journal && journal->resumes >= JournalKeeper::kResumesBeforeAsking)
+        if (m_workflow.finishNeedsTheUser())
             return;
         m_workflow.press();
     }
