@@ -8,7 +8,7 @@ namespace {
 std::unique_ptr<AttemptHistory> openRecord(const TerminalOptions& options, std::FILE* err, QString* why) {
     if (options.historyDb.isEmpty())
         return AttemptHistory::open(AttemptHistory::defaultPath(), why);
-    const std::optional<QUrl> server = history::serverUrl(options.historyDb, why);
+    const std::optional<QString> server = history::serverUrl(options.historyDb, why);
     if (!server)
         return nullptr;
     std::unique_ptr<AttemptHistory> record = AttemptHistory::openServer(*server, why);

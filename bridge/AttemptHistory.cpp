@@ -93,7 +93,7 @@ std::unique_ptr<AttemptHistory> AttemptHistory::open(const QString& path, QStrin
     return connection ? std::unique_ptr<AttemptHistory>(new AttemptHistory(std::move(connection))) : nullptr;
 }
 
-std::unique_ptr<AttemptHistory> AttemptHistory::openServer(const QUrl& url, QString* why) {
+std::unique_ptr<AttemptHistory> AttemptHistory::openServer(const QString& url, QString* why) {
     QString reason;
     std::unique_ptr<HistoryConnection> connection = HistoryConnection::openServer(url, &reason);
     if (why)

@@ -1,13 +1,13 @@
 #include "bridge/HistoryConnection.h"
 
 #include "bridge/PrivateFolder.h"
+#include "bridge/ServerAddress.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrlQuery>
 #include <QUuid>
 
 namespace {
@@ -58,9 +58,42 @@ bool ensurePrivateFile(const QString& path, QString* why) {
     return true;
 }
 
-QString serverHost(const QUrl& url) {
-    // postgresql://user@/db?host=/run/postgresql reaches a server by its socket folder.
-    return url.host().isEmpty() ? QUrlQuery(url).queryItemValue(QStringLiteral("host")) : url.host();
+// libpq's quoting of a connection string's value.
+QString quoted(QString value) {
+    value.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
+    return u'\'' + value + u'\'';
+}
+
+// What the URL does not set itself: a quick connect and a broken link noticed within seconds,
+// not after the system's two hours.
+const std::pair<const char*, int> kDefaults[] = {{"connect_timeout", history::kConnectTimeoutSecs},
+                                                 {"keepalives_idle", 10},
+                                                 {"keepalives_interval", 3},
+                                                 {"keepalives_count", 3}};
+
+// Qt's driver passes its options to libpq as one connection string, with every ';' made a
+// space: the password goes apart (the driver quotes it), and any other ';' is refused.
+std::optional<QString> driverOptions(const std::vector<history::ServerParameter>& parameters, QString* password,
+                                     QString* why) {
+    QStringList options;
+    QStringList given;
+    for (const history::ServerParameter& p : parameters) {
+        given << p.keyword;
+        if (p.keyword == QLatin1String("password")) {
+            *password = p.value;
+            continue;
+        }
+        if (p.value.contains(u';')) {
+            *why = QStringLiteral("the history server's %1 holds a ';', which Qt's PostgreSQL driver cannot pass on")
+                       .arg(p.keyword);
+            return std::nullopt;
+        }
+        options << p.keyword + u'=' + quoted(p.value);
+    }
+    for (const auto& [keyword, value] : kDefaults)
+        if (!given.contains(QLatin1String(keyword)))
+            options << QString::fromLatin1(keyword) + u'=' + QString::number(value);
+    return options.join(u';');
 }
 
 } // namespace
@@ -108,25 +141,27 @@ std::unique_ptr<HistoryConnection> HistoryConnection::openLocal(const QString& p
     return connection;
 }
 
-std::unique_ptr<HistoryConnection> HistoryConnection::openServer(const QUrl& url, QString* why) {
-    const QString where = url.toDisplayString(QUrl::RemovePassword);
+std::unique_ptr<HistoryConnection> HistoryConnection::openServer(const QString& url, QString* why) {
+    const QString where = history::masked(url);
     if (!QSqlDatabase::isDriverAvailable(kPostgres)) {
         *why = QStringLiteral("cannot use %1: Qt's PostgreSQL driver is not installed (Debian package libqt6sql6-psql)")
                    .arg(where);
         return nullptr;
     }
+    const std::optional<std::vector<history::ServerParameter>> parameters = history::serverParameters(url, why);
+    if (!parameters)
+        return nullptr;
+    QString password;
+    const std::optional<QString> options = driverOptions(*parameters, &password, why);
+    if (!options)
+        return nullptr;
     std::unique_ptr<HistoryConnection> connection(new HistoryConnection(newConnectionName(), where, false));
     QSqlDatabase db = QSqlDatabase::addDatabase(kPostgres, connection->m_name);
-    db.setHostName(serverHost(url));
-    db.setPort(url.port(5432));
-    db.setUserName(url.userName());
-    db.setPassword(url.password());
-    db.setDatabaseName(url.path().mid(1));
-    // A broken link is noticed within seconds too, not after the system's two hours.
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1;keepalives_idle=10;keepalives_interval=3;keepalives_count=3")
-                             .arg(history::kConnectTimeoutSecs));
+    db.setPassword(password);
+    db.setConnectOptions(*options);
     if (!db.open()) {
-        *why = QStringLiteral("cannot reach the history server %1: %2").arg(where, db.lastError().text().simplified());
+        *why = history::masked(
+            QStringLiteral("cannot reach the history server %1: %2").arg(where, db.lastError().text().simplified()), url);
         return nullptr;
     }
     // Notices ("already exists, skipping", a shutdown's warning) would end up on standard error.

@@ -5,21 +5,22 @@
 
 #include <QSqlDatabase>
 #include <QString>
-#include <QUrl>
 #include <memory>
 
 class HistoryConnection {
 public:
     static std::unique_ptr<HistoryConnection> openLocal(const QString& path, QString* why);
-    // Connects within a few seconds or fails: a server that does not answer must never hold
+    // `url` as history::serverUrl takes it. Connects within a few seconds (unless the URL's
+    // connect_timeout says otherwise) or fails: a server that does not answer must never hold
     // up anything for long.
-    static std::unique_ptr<HistoryConnection> openServer(const QUrl& url, QString* why);
+    static std::unique_ptr<HistoryConnection> openServer(const QString& url, QString* why);
     ~HistoryConnection();
     HistoryConnection(const HistoryConnection&) = delete;
     HistoryConnection& operator=(const HistoryConnection&) = delete;
 
     QSqlDatabase database() const;
     bool isLocal() const { return m_local; }
+    // The file's path, or the server's URL with its password masked.
     QString where() const { return m_where; }
 
     // Starts a transaction that writes at once: SQLite's plain BEGIN takes the write lock

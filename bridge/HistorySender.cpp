@@ -47,7 +47,7 @@ constexpr int kTickMs = 100;
 // Lives on the sender's thread: every connection it opens belongs to that thread.
 class HistorySender::Worker : public QObject {
 public:
-    Worker(QString localPath, QUrl server, std::chrono::milliseconds period, std::shared_ptr<Shared> shared)
+    Worker(QString localPath, QString server, std::chrono::milliseconds period, std::shared_ptr<Shared> shared)
         : m_localPath(std::move(localPath)), m_serverUrl(std::move(server)), m_period(period), m_shared(std::move(shared)) {
         m_timer.setInterval(std::min<int>(kTickMs, int(period.count())));
         connect(&m_timer, &QTimer::timeout, this, &Worker::tick);
@@ -96,7 +96,7 @@ private:
     }
 
     QString m_localPath;
-    QUrl m_serverUrl;
+    QString m_serverUrl;
     std::chrono::milliseconds m_period;
     std::shared_ptr<Shared> m_shared;
     QTimer m_timer{this};
@@ -106,7 +106,7 @@ private:
     QString m_lastError;
 };
 
-HistorySender::HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period)
+HistorySender::HistorySender(QString localPath, QString server, std::chrono::milliseconds period)
     : m_localPath(std::move(localPath)), m_server(std::move(server)), m_period(period),
       m_shared(std::make_shared<Shared>()) {}
 

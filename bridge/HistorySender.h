@@ -9,7 +9,6 @@
 #include "bridge/AttemptHistory.h"
 
 #include <QString>
-#include <QUrl>
 #include <chrono>
 #include <memory>
 
@@ -29,7 +28,7 @@ PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch =
 
 class HistorySender {
 public:
-    HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period = std::chrono::seconds(30));
+    HistorySender(QString localPath, QString server, std::chrono::milliseconds period = std::chrono::seconds(30));
     // Stops the thread. A round stuck on a server that went silent is not waited for longer
     // than kStopWaitMs: the thread is then left to end with the process.
     ~HistorySender();
@@ -47,7 +46,7 @@ private:
     struct Shared;
     class Worker;
     QString m_localPath;
-    QUrl m_server;
+    QString m_server;
     std::chrono::milliseconds m_period;
     std::shared_ptr<Shared> m_shared;
     QThread* m_thread = nullptr;

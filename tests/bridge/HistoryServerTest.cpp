@@ -54,7 +54,7 @@ TEST_F(HistoryServerTest, TwoStationsAndAServerGoneInTheMiddleLoseNothing) {
         files[i] = dir.filePath(QStringLiteral("station-%1.sqlite").arg(i));
         stations[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
         stations[i].start(QStringLiteral(HOTSPOT_HISTORY_WRITER),
-                          {files[i], QStringLiteral("200"), QStringLiteral("station-%1").arg(i), server->url().toString()});
+                          {files[i], QStringLiteral("200"), QStringLiteral("station-%1").arg(i), server->url()});
     }
     auto reader = openServer();
     ASSERT_TRUE(reader);

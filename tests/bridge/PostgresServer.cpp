@@ -70,8 +70,8 @@ PostgresServer::~PostgresServer() {
         (void)stop();
 }
 
-QUrl PostgresServer::url() const {
-    return QUrl(QStringLiteral("postgresql://%1@127.0.0.1:%2/postgres").arg(kUser).arg(m_port));
+QString PostgresServer::url() const {
+    return QStringLiteral("postgresql://%1@127.0.0.1:%2/postgres").arg(kUser).arg(m_port);
 }
 
 bool PostgresServer::start() {

@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QTemporaryDir>
-#include <QUrl>
 
 class PostgresServer {
 public:
@@ -14,7 +13,7 @@ public:
 
     // Empty when the server runs; else why not (no PostgreSQL installed, initdb failed...).
     QString unavailable() const { return m_unavailable; }
-    QUrl url() const;
+    QString url() const;
     [[nodiscard]] bool start();
     // As a crash or a pulled cable looks to a client: connections drop mid-transaction.
     [[nodiscard]] bool stop();
