@@ -5,6 +5,7 @@
 #include "tests/bridge/PostgresServer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -108,6 +109,53 @@ TEST_F(HistoryServerTest, TwoStationsAndAServerGoneInTheMiddleLoseNothing) {
     }
     EXPECT_EQ(ids.size(), 400u);
     EXPECT_EQ(reader->list({{}, QStringLiteral("1-1"), {}}).size(), 58u) << "filters work on the server too"; // 29 of 200 each
+}
+
+// libpq's ways to a password and its parameters: the URL, ~/.pgpass (PGPASSFILE), a service
+// file (PGSERVICE), ?sslmode; a wrong password is said without being shown.
+TEST_F(HistoryServerTest, PasswordsAndParametersGoTheWaysOfLibpq) {
+    const QString password = QStringLiteral("S3cr#t-pw");
+    ASSERT_TRUE(server->addRole(QStringLiteral("station"), password,
+                                {QStringLiteral("GRANT CREATE ON SCHEMA public TO station")}));
+    const QString url = server->url(QStringLiteral("station"));
+    const QString port = url.section(u':', 2).section(u'/', 0, 0);
+    const auto privateFile = [&](const char* name, const QString& text) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        file.close();
+        EXPECT_TRUE(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        return file.fileName();
+    };
+    const QString pgpass = privateFile("pgpass", QStringLiteral("127.0.0.1:%1:*:station:%2\n").arg(port, password));
+    const QString services =
+        privateFile("services", QStringLiteral("[records]\nhost=127.0.0.1\nport=%1\ndbname=postgres\nuser=station\n").arg(port));
+    const struct {
+        QString url;
+        std::vector<std::pair<const char*, QString>> environment;
+        QString fails; // what the reason says; empty: it opens
+    } rows[] = {
+        {QString(url).replace(QStringLiteral("station@"), QStringLiteral("station:S3cr%23t-pw@")), {}, {}},
+        {url, {{"PGPASSFILE", pgpass}}, {}},
+        {QStringLiteral("postgresql://"), {{"PGPASSFILE", pgpass}, {"PGSERVICEFILE", services}, {"PGSERVICE", QStringLiteral("records")}}, {}},
+        {QString(url).replace(QStringLiteral("station@"), QStringLiteral("station:wrong-pw@")), {}, QStringLiteral("password authentication failed")},
+        {url + QStringLiteral("?sslmode=require"), {{"PGPASSFILE", pgpass}}, QStringLiteral("SSL")},
+        {QString(url).replace(QStringLiteral("/postgres"), QStringLiteral(":54x9/postgres")).replace(QStringLiteral("station@"), QStringLiteral("station:wrong-pw@")),
+         {}, QStringLiteral("cannot reach the history server")},
+    };
+    for (const auto& row : rows) {
+        for (const auto& [name, value] : row.environment)
+            qputenv(name, value.toLocal8Bit());
+        QString why;
+        const std::unique_ptr<AttemptHistory> record = AttemptHistory::openServer(row.url, &why);
+        for (const auto& [name, value] : row.environment)
+            qunsetenv(name);
+        EXPECT_EQ(record == nullptr, !row.fails.isEmpty()) << row.url.toStdString() << ": " << why.toStdString();
+        EXPECT_TRUE(why.contains(row.fails)) << why.toStdString();
+        for (const char* secret : {"S3cr", "wrong-pw"})
+            EXPECT_FALSE(why.contains(QLatin1String(secret)) || (record && record->where().contains(QLatin1String(secret))))
+                << why.toStdString();
+    }
 }
 
 TEST_F(HistoryServerTest, AServerThatDoesNotAnswerIsReportedQuickly) {

@@ -14,11 +14,17 @@ public:
     // Empty when the server runs; else why not (no PostgreSQL installed, initdb failed...).
     QString unavailable() const { return m_unavailable; }
     QString url() const;
+    // The same server for `role`, without a password.
+    QString url(const QString& role) const;
+    // A role that logs in over TCP with `password` only (every other connection is trusted),
+    // then `grants`, run as the superuser.
+    [[nodiscard]] bool addRole(const QString& role, const QString& password, const QStringList& grants = {});
     [[nodiscard]] bool start();
     // As a crash or a pulled cable looks to a client: connections drop mid-transaction.
     [[nodiscard]] bool stop();
 
 private:
+    [[nodiscard]] bool sql(const QString& statement) const;
     [[nodiscard]] bool run(const QString& tool, const QStringList& args, QString* output = nullptr) const;
 
     QTemporaryDir m_dir;
