@@ -53,18 +53,27 @@ void Application::unitJoined(DeviceWorkflow& unit) {
 Application::~Application() = default;
 
 void Application::keepHistory(const QString& historyDb) {
-    QString why;
+    QString placeWhy;
     const std::optional<HistoryPlace> place =
-        history::place(m_env.historyPath(), historyDb, history::configPath(), &why);
-    if (place)
-        m_history = HistoryKeeper::open(*place, &why);
+        history::place(m_env.historyPath(), historyDb, history::configPath(), &placeWhy);
+    QString why;
+    m_history = HistoryKeeper::open(place.value_or(HistoryPlace{m_env.historyPath(), {}}), &why);
     if (!m_history) {
         runlog::write("history", QStringLiteral("no record of the updates is kept: %1").arg(why));
         std::fprintf(stderr, "hotspot-updater: no record of the updates is kept: %s\n", qPrintable(why));
         return;
     }
     if (!why.isEmpty())
-        runlog::write("history", why);
+        std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(why));
+    if (!place) {
+        // An update never waits on the shared record, but the user learns it is not kept there.
+        const QString text = placeWhy + QStringLiteral("; the attempts stay on this machine");
+        runlog::write("history", text);
+        std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(text));
+    }
+    if (m_history->sender())
+        m_sharedRecord = std::make_unique<SharedRecordWatch>(
+            *m_history, [this](const SharedRecordStatus& status) { m_face->sharedRecordChanged(status); });
     m_recorder = std::make_unique<AttemptRecorder>(*m_history, runlog::path());
     // Recorded before any face shows the attempt's end: today's counts include it.
     if (m_station)

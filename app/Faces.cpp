@@ -1,6 +1,7 @@
 #include "app/Faces.h"
 #include "app/Application.h"
 #include "bridge/RunLog.h"
+#include "bridge/ServerAddress.h"
 #include "workflow/Messages.h"
 #include "app/SignalHandler.h"
 #include "app/StringTable.h"
@@ -41,7 +42,7 @@ void startRunLog(const Launch& launch) {
     const QStringList header = {
         QStringLiteral("hotspot-updater %1, Qt %2").arg(QStringLiteral(HOTSPOT_VERSION), QString::fromLatin1(qVersion())),
         QStringLiteral("started %1").arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
-        QStringLiteral("command line: %1").arg(launch.arguments.join(QLatin1Char(' '))),
+        QStringLiteral("command line: %1").arg(history::masked(launch.arguments.join(QLatin1Char(' ')))),
         QStringLiteral("bundle: %1").arg(launch.env.bundlePath),
         QStringLiteral("language: %1").arg(QLocale::system().name()),
     };

@@ -85,17 +85,25 @@ QString AttemptHistory::defaultPath() {
     return stateFolder() + QStringLiteral("/history.sqlite");
 }
 
-std::unique_ptr<AttemptHistory> AttemptHistory::open(const QString& path, QString* why) {
+std::unique_ptr<AttemptHistory> AttemptHistory::open(const QString& path, QString* why, bool* damaged) {
     QString reason;
-    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openLocal(path, &reason);
+    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openLocal(path, &reason, damaged);
     if (why)
         *why = reason;
     return connection ? std::unique_ptr<AttemptHistory>(new AttemptHistory(std::move(connection))) : nullptr;
 }
 
-std::unique_ptr<AttemptHistory> AttemptHistory::openServer(const QString& url, QString* why) {
+std::unique_ptr<AttemptHistory> AttemptHistory::openForReading(const QString& path, QString* why) {
     QString reason;
-    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openServer(url, &reason);
+    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openLocalForReading(path, &reason);
+    if (why)
+        *why = reason;
+    return connection ? std::unique_ptr<AttemptHistory>(new AttemptHistory(std::move(connection))) : nullptr;
+}
+
+std::unique_ptr<AttemptHistory> AttemptHistory::openServer(const QString& url, QString* why, HistoryConnection::Access access) {
+    QString reason;
+    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openServer(url, &reason, access);
     if (why)
         *why = reason;
     return connection ? std::unique_ptr<AttemptHistory>(new AttemptHistory(std::move(connection))) : nullptr;
@@ -154,7 +162,7 @@ std::vector<Attempt> AttemptHistory::list(const AttemptFilter& filter) const {
     if (!filter.port.isEmpty())
         conditions << QStringLiteral("port = :port");
     if (!filter.unit.isEmpty())
-        conditions << QStringLiteral("substr(unit, 1, %1) = :unit").arg(filter.unit.size());
+        conditions << QStringLiteral("lower(substr(unit, 1, %1)) = :unit").arg(filter.unit.size());
     QString sql = QStringLiteral("SELECT %1 FROM attempts").arg(kColumns);
     if (!conditions.isEmpty())
         sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
@@ -167,7 +175,7 @@ std::vector<Attempt> AttemptHistory::list(const AttemptFilter& filter) const {
     if (!filter.port.isEmpty())
         query.bindValue(QStringLiteral(":port"), filter.port);
     if (!filter.unit.isEmpty())
-        query.bindValue(QStringLiteral(":unit"), filter.unit);
+        query.bindValue(QStringLiteral(":unit"), filter.unit.toLower());
     std::vector<Attempt> attempts;
     if (!query.exec()) {
         fail(QStringLiteral("cannot read the attempts"), query.lastError().text());

@@ -39,7 +39,7 @@ struct Attempt {
 struct AttemptFilter {
     QDateTime since;
     QString port; // exactly this port
-    QString unit; // a unit whose digest starts with this (the short digest is enough)
+    QString unit; // a unit whose digest starts with this (the short digest is enough), in either case
 };
 
 // Attempts started in a span, by how they ended.
@@ -68,9 +68,15 @@ public:
     // Opens the local record, creating it (folder 0700, file 0600) when missing. Null, with
     // the reason in `why`, when it cannot be used: not a database, another program's, a newer
     // schema, a folder that is not ours.
-    static std::unique_ptr<AttemptHistory> open(const QString& path, QString* why);
-    // Opens the shared record on a server (a postgresql:// URL, see bridge/ServerAddress.h).
-    static std::unique_ptr<AttemptHistory> openServer(const QString& url, QString* why);
+    // `damaged` as for HistoryConnection::openLocal.
+    static std::unique_ptr<AttemptHistory> open(const QString& path, QString* why, bool* damaged = nullptr);
+    // The local record to read only (--history): nothing is created or changed; the file must
+    // be there.
+    static std::unique_ptr<AttemptHistory> openForReading(const QString& path, QString* why);
+    // Opens the shared record on a server (a postgresql:// URL, see bridge/ServerAddress.h);
+    // to Read, a role that may only SELECT is enough.
+    static std::unique_ptr<AttemptHistory> openServer(const QString& url, QString* why,
+                                                      HistoryConnection::Access access = HistoryConnection::Access::Write);
 
     // Inserts the attempt, or updates the row of its id. Callers pass the whole attempt; a
     // field left empty (text, time, phase times) keeps what the row holds, so a run that

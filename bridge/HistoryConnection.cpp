@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QUuid>
 
 namespace {
@@ -113,7 +114,11 @@ QSqlDatabase HistoryConnection::database() const {
     return QSqlDatabase::database(m_name, false);
 }
 
-std::unique_ptr<HistoryConnection> HistoryConnection::openLocal(const QString& path, QString* why) {
+std::unique_ptr<HistoryConnection> HistoryConnection::openLocal(const QString& path, QString* why, bool* damaged) {
+    bool unused = false;
+    if (!damaged)
+        damaged = &unused;
+    *damaged = false;
     if (!QSqlDatabase::isDriverAvailable(kSqlite)) {
         *why = QStringLiteral("Qt's SQLite driver is not installed (Debian package libqt6sql6-sqlite)");
         return nullptr;
@@ -127,21 +132,47 @@ std::unique_ptr<HistoryConnection> HistoryConnection::openLocal(const QString& p
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(history::kBusyTimeoutMs));
     if (!db.open()) {
         *why = QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text());
+        *damaged = true;
         return nullptr;
     }
     QSqlQuery wal(db);
     if (!wal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !wal.next() ||
         wal.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
         *why = QStringLiteral("%1 is not a record of update attempts: %2").arg(path, wal.lastError().text());
+        *damaged = true;
         return nullptr;
     }
     wal.finish();
-    if (!connection->prepareTables(why))
+    if (!connection->prepareTables(why, damaged))
         return nullptr;
     return connection;
 }
 
-std::unique_ptr<HistoryConnection> HistoryConnection::openServer(const QString& url, QString* why) {
+std::unique_ptr<HistoryConnection> HistoryConnection::openLocalForReading(const QString& path, QString* why) {
+    if (!QSqlDatabase::isDriverAvailable(kSqlite)) {
+        *why = QStringLiteral("Qt's SQLite driver is not installed (Debian package libqt6sql6-sqlite)");
+        return nullptr;
+    }
+    std::unique_ptr<HistoryConnection> connection(new HistoryConnection(newConnectionName(), path, true));
+    QSqlDatabase db = QSqlDatabase::addDatabase(kSqlite, connection->m_name);
+    QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    // Without a -wal file every committed row is in the file itself, and SQLite would still make
+    // a -wal and a -shm to read it: read it as it stands. With one, a writer keeps both.
+    const bool settled = !QFileInfo::exists(path + QStringLiteral("-wal"));
+    uri.setQuery(settled ? QStringLiteral("mode=ro&immutable=1") : QStringLiteral("mode=ro"));
+    db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(history::kBusyTimeoutMs));
+    if (!db.open()) {
+        *why = QStringLiteral("cannot read %1: %2").arg(path, db.lastError().text());
+        return nullptr;
+    }
+    bool damaged = false;
+    if (!connection->checkTables({}, why, &damaged))
+        return nullptr;
+    return connection;
+}
+
+std::unique_ptr<HistoryConnection> HistoryConnection::openServer(const QString& url, QString* why, Access access) {
     const QString where = history::masked(url);
     if (!QSqlDatabase::isDriverAvailable(kPostgres)) {
         *why = QStringLiteral("cannot use %1: Qt's PostgreSQL driver is not installed (Debian package libqt6sql6-psql)")
@@ -166,7 +197,8 @@ std::unique_ptr<HistoryConnection> HistoryConnection::openServer(const QString& 
     }
     // Notices ("already exists, skipping", a shutdown's warning) would end up on standard error.
     QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO error"));
-    if (!connection->prepareTables(why))
+    bool damaged = false;
+    if (access == Access::Read ? !connection->checkTables({}, why, &damaged) : !connection->prepareTables(why))
         return nullptr;
     return connection;
 }
@@ -178,7 +210,10 @@ bool HistoryConnection::beginWrite() {
     return begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
-bool HistoryConnection::prepareTables(QString* why) {
+bool HistoryConnection::prepareTables(QString* why, bool* damaged) {
+    bool unused = false;
+    if (!damaged)
+        damaged = &unused;
     QSqlDatabase db = database();
     QString error;
     // Two stations creating the server's tables at once: the loser of that race tries again.
@@ -204,14 +239,20 @@ bool HistoryConnection::prepareTables(QString* why) {
         }
         db.rollback();
     }
-    QSqlQuery check(db);
+    return checkTables(error, why, damaged);
+}
+
+bool HistoryConnection::checkTables(const QString& error, QString* why, bool* damaged) {
+    QSqlQuery check(database());
     if (!error.isEmpty() || !check.exec(QString::fromLatin1(kOurColumns))) {
         *why = QStringLiteral("%1 is not a record of update attempts: %2")
                    .arg(m_where, error.isEmpty() ? check.lastError().text() : error);
+        *damaged = true;
         return false;
     }
     if (!check.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema'")) || !check.next()) {
         *why = QStringLiteral("%1 is not a record of update attempts: it names no schema").arg(m_where);
+        *damaged = true;
         return false;
     }
     const int schema = check.value(0).toString().toInt();

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <mutex>
 
 PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) {
     PushResult result;
@@ -37,6 +38,8 @@ PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) 
 struct HistorySender::Shared {
     std::atomic<bool> asked{false};
     std::atomic<bool> stopping{false};
+    mutable std::mutex lock;
+    SenderState state; // under lock
 };
 
 namespace {
@@ -89,6 +92,14 @@ private:
     void finish(const PushResult& result) {
         if (result.error == m_lastError)
             return;
+        {
+            const std::lock_guard<std::mutex> hold(m_shared->lock);
+            SenderState& state = m_shared->state;
+            if (!state.failing)
+                state.since = QDateTime::currentDateTimeUtc();
+            state.failing = !result.error.isEmpty();
+            state.reason = result.error;
+        }
         runlog::write("history", result.error.isEmpty()
                                      ? QStringLiteral("the history server takes the attempts again")
                                      : QStringLiteral("attempts stay in the local record for now: %1").arg(result.error));
@@ -137,4 +148,9 @@ void HistorySender::start() {
 
 void HistorySender::sendSoon() {
     m_shared->asked = true;
+}
+
+SenderState HistorySender::state() const {
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    return m_shared->state;
 }

@@ -277,6 +277,10 @@
         <translation>Today: %s updated, %s failed</translation>
     </message>
     <message>
+        <source>stat Shared record: not reachable since %s — %s attempts waiting</source>
+        <translation>Shared record: not reachable since %s — %s attempts waiting</translation>
+    </message>
+    <message>
         <source>info This hotspot&apos;s updates:</source>
         <translation>This hotspot&apos;s updates:</translation>
     </message>

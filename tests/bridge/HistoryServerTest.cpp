@@ -1,9 +1,11 @@
 // One record for many stations: each writes its own file first and sends to a PostgreSQL server
 // when it can. Two stations at once, and the server gone in the middle, lose nothing.
 
+#include "bridge/HistoryKeeper.h"
 #include "bridge/HistorySender.h"
 #include "tests/bridge/PostgresServer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -158,8 +160,73 @@ TEST_F(HistoryServerTest, PasswordsAndParametersGoTheWaysOfLibpq) {
     }
 }
 
+// A damaged local record is set aside, once, and a new one started: the server still gets
+// every attempt.
+TEST_F(HistoryServerTest, ADamagedLocalRecordIsSetAsideAndTheServerStillGetsEveryAttempt) {
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    QFile damaged(path);
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray("not a database at all ").repeated(100));
+    damaged.close();
+    QString why;
+    std::unique_ptr<HistoryKeeper> keeper = HistoryKeeper::open({path, server->url()}, &why);
+    ASSERT_TRUE(keeper) << why.toStdString();
+    EXPECT_TRUE(why.contains(QStringLiteral("is not a record of update attempts")) && why.contains(QStringLiteral("set aside as")))
+        << why.toStdString();
+    const QStringList aside = QDir(dir.path()).entryList({QStringLiteral("history.sqlite.set-aside-*")}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(dir.filePath(aside.front()));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(kept.readAll().startsWith("not a database")) << "what it held stays for a look";
+    for (int i = 0; i < 3; ++i) {
+        Attempt a;
+        a.id = QStringLiteral("after-%1").arg(i);
+        a.started = QDateTime::currentDateTimeUtc();
+        a.port = QStringLiteral("1-1");
+        ASSERT_TRUE(keeper->write(a));
+    }
+    auto reader = openServer();
+    ASSERT_TRUE(reader);
+    EXPECT_TRUE(within(20, [&] { return reader->list({}).size() == 3; }));
+    keeper.reset();
+    EXPECT_TRUE(HistoryKeeper::open({path, {}}, &why)) << why.toStdString();
+    EXPECT_TRUE(why.isEmpty()) << "said once: " << why.toStdString();
+}
+
+// Reading every station's record needs no more than SELECT.
+TEST_F(HistoryServerTest, AReaderNeedsOnlySelect) {
+    auto writer = openServer();
+    ASSERT_TRUE(writer);
+    Attempt a;
+    a.id = QStringLiteral("read-me");
+    a.started = QDateTime::currentDateTimeUtc();
+    a.port = QStringLiteral("1-1");
+    ASSERT_TRUE(writer->write(a));
+    ASSERT_TRUE(server->addRole(QStringLiteral("auditor"), QStringLiteral("look-only"),
+                                {QStringLiteral("GRANT SELECT ON attempts, meta TO auditor")}));
+    const QString url = QString(server->url(QStringLiteral("auditor"))).replace(QStringLiteral("auditor@"), QStringLiteral("auditor:look-only@"));
+    QString why;
+    const auto reader = AttemptHistory::openServer(url, &why, HistoryConnection::Access::Read);
+    ASSERT_TRUE(reader) << why.toStdString();
+    EXPECT_EQ(reader->list({}).size(), 1u) << reader->lastError().toStdString();
+    EXPECT_FALSE(AttemptHistory::openServer(url, &why)) << "a writer's opening needs more";
+}
+
 TEST_F(HistoryServerTest, AServerThatDoesNotAnswerIsReportedQuickly) {
     ASSERT_TRUE(server->stop());
+    {
+        // The sender's state, as the faces read it: failing from the first round, back once
+        // the server is.
+        HistorySender sender(dir.filePath(QStringLiteral("sender.sqlite")), server->url(), std::chrono::milliseconds(200));
+        sender.start();
+        EXPECT_TRUE(within(10, [&] { return sender.state().failing; }));
+        EXPECT_TRUE(sender.state().reason.contains(QStringLiteral("cannot reach the history server")))
+            << sender.state().reason.toStdString();
+        EXPECT_LE(std::abs(sender.state().since.secsTo(QDateTime::currentDateTimeUtc())), 10);
+        ASSERT_TRUE(server->start());
+        EXPECT_TRUE(within(20, [&] { return !sender.state().failing; }));
+        ASSERT_TRUE(server->stop());
+    }
     QElapsedTimer timer;
     timer.start();
     QString why;
