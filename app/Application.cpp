@@ -5,6 +5,7 @@
 #include "app/TerminalOptions.h"
 #include "bridge/Contract.h"
 #include "bridge/HistoryPlace.h"
+#include "bridge/JournalStore.h"
 #include "bridge/RunLog.h"
 
 #include <QCoreApplication>
@@ -74,12 +75,29 @@ void Application::keepHistory(const QString& historyDb) {
     if (m_history->sender())
         m_sharedRecord = std::make_unique<SharedRecordWatch>(
             *m_history, [this](const SharedRecordStatus& status) { m_face->sharedRecordChanged(status); });
-    m_recorder = std::make_unique<AttemptRecorder>(*m_history, runlog::path());
+    const QString station = history::stationName(history::configPath());
+    closeInterruptedAttempts(station);
+    m_recorder = std::make_unique<AttemptRecorder>(*m_history, runlog::path(), station);
     // Recorded before any face shows the attempt's end: today's counts include it.
     if (m_station)
         m_station->subscribeFirst(m_recorder.get());
     else
         m_recorder->follow(m_workflow);
+}
+
+// Under the guard no other updater of this machine runs: a row of this station still running
+// with no open journal is a run that is gone.
+void Application::closeInterruptedAttempts(const QString& station) {
+    const std::optional<QStringList> goingOn = JournalStore(m_env.journalFolder()).openAttempts();
+    if (!goingOn)
+        return; // a journal that cannot be read may hold any of them
+    const int closed = m_history->local().closeInterrupted(station, *goingOn);
+    if (closed > 0)
+        runlog::write("history", QStringLiteral("%1 attempts of an earlier run marked interrupted").arg(closed));
+    else if (closed < 0)
+        runlog::write("history", m_history->local().lastError());
+    if (closed > 0 && m_history->sender())
+        m_history->sender()->sendSoon();
 }
 
 void Application::applicationDidFinishLaunching() {

@@ -69,6 +69,8 @@ private:
     HostPreparation m_host;
     ModeSwitch m_switches;
     // Before the workflows: the sessions they follow keep pointers to the recorder's units.
+    void closeInterruptedAttempts(const QString& station);
+
     std::unique_ptr<HistoryKeeper> m_history;
     std::unique_ptr<AttemptRecorder> m_recorder;
     std::unique_ptr<SharedRecordWatch> m_sharedRecord;

@@ -21,7 +21,7 @@ std::unique_ptr<AttemptHistory> openRecord(const TerminalOptions& options, const
 }
 
 bool filters(const AttemptFilter& filter) {
-    return filter.since.isValid() || !filter.port.isEmpty() || !filter.unit.isEmpty();
+    return filter.since.isValid() || !filter.port.isEmpty() || !filter.unit.isEmpty() || !filter.station.isEmpty();
 }
 
 QString formatted(const std::vector<Attempt>& attempts, const TerminalOptions& options) {
@@ -35,7 +35,7 @@ QString formatted(const std::vector<Attempt>& attempts, const TerminalOptions& o
         break;
     }
     if (!attempts.empty())
-        return historyformat::table(attempts);
+        return historyformat::table(attempts, !options.historyDb.isEmpty());
     return filters(options.historyFilter) ? QStringLiteral("no attempt matches\n") : QStringLiteral("no attempts recorded\n");
 }
 

@@ -19,7 +19,7 @@
 struct Attempt {
     QString id;               // QUuid text, the same on every store
     QDateTime started, ended; // UTC; ended invalid while running
-    QString station;          // host name
+    QString station;          // the station's name ([station] name=, else the host name)
     QString port;             // USB port path, e.g. "1-2.3"
     QString unit;             // the calibration's digest; empty when it was not read
     QString versionBefore, versionAfter;
@@ -40,6 +40,7 @@ struct AttemptFilter {
     QDateTime since;
     QString port; // exactly this port
     QString unit; // a unit whose digest starts with this (the short digest is enough), in either case
+    QString station; // exactly this station
 };
 
 // Attempts started in a span, by how they ended.
@@ -47,6 +48,7 @@ struct AttemptCounts {
     int updated = 0; // result 0
     int failed = 0;  // any other result
     int unfinished = 0; // running, or killed before their end
+    int notStarted = 0; // the station ended before their turn: neither failed nor updated
 };
 
 // The newest finished attempts at one port, and how many of them failed.
@@ -91,8 +93,13 @@ public:
     // Attempts started since `since`; today(): since local midnight.
     AttemptCounts countsSince(const QDateTime& since) const;
     AttemptCounts today() const;
-    // Of the last `last` finished attempts at `port`, how many failed.
+    // Of the last `last` finished attempts at `port`, how many failed (one not started is
+    // no attempt at the port).
     RecentFailures failuresOfLast(const QString& port, int last) const;
+    // The attempts of `station` still "running" whose id is not in `goingOn` (the open
+    // journals'): their run is gone. Marked "interrupted" at the phase they reached, and
+    // queued for the server. How many, or -1 when the record could not be written.
+    [[nodiscard]] int closeInterrupted(const QString& station, const QStringList& goingOn);
 
     // The outbox (local record only): the oldest `limit` attempts to send, and forgetting them
     // once the server has them, in one transaction; a row written again since keeps its place

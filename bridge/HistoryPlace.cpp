@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSysInfo>
 
 #include <sys/stat.h>
 
@@ -32,6 +33,13 @@ QString configPath() {
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/hotspot-updater/history.conf");
+}
+
+QString stationName(const QString& config) {
+    QString name;
+    if (QFileInfo::exists(config))
+        name = QSettings(config, QSettings::IniFormat).value(QStringLiteral("station/name")).toString().trimmed();
+    return name.isEmpty() ? QSysInfo::machineHostName() : name;
 }
 
 std::optional<HistoryPlace> place(const QString& localPath, const QString& option, const QString& config, QString* why) {

@@ -67,6 +67,7 @@ struct HistoryCommandTest : ::testing::Test {
         killed.id = QStringLiteral("2e9d");
         killed.started = kStart.addSecs(3600);
         killed.port = QStringLiteral("1-2.4");
+        killed.station = QStringLiteral("bench-2");
         killed.phase = QStringLiteral("image 3");
         killed.outcome = QStringLiteral("running");
         attempts = {done, killed};
@@ -110,6 +111,14 @@ TEST_F(HistoryCommandTest, TheRecordInEachFormat) {
     EXPECT_TRUE(rows[1].endsWith(QLatin1String(",done,\"{\"\"saving\"\":900}\",0,updated,\"/logs/run,1 \"\"a\"\".log\"")))
         << rows[1].toStdString();
     EXPECT_TRUE(rows[2].startsWith(QLatin1String("2e9d,2026-12-09T14:00:00.000Z,,"))) << rows[2].toStdString();
+
+    // Every station's record tells its stations apart.
+    const QStringList shared = historyformat::table(attempts, true).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(shared.size(), 3);
+    const qsizetype column = shared[0].indexOf(QLatin1String("STATION"));
+    EXPECT_GT(column, 0);
+    EXPECT_EQ(shared[1].mid(column, 2), QStringLiteral("- "));
+    EXPECT_EQ(shared[2].mid(column, 8), QStringLiteral("bench-2 "));
 }
 
 TEST_F(HistoryCommandTest, FiltersAndARecordThatCannotBeRead) {
@@ -118,6 +127,7 @@ TEST_F(HistoryCommandTest, FiltersAndARecordThatCannotBeRead) {
         {{QStringLiteral("--unit"), QStringLiteral("abcdef"), QStringLiteral("--port"), QStringLiteral("1-2.3")}, {"1f0c"}},
         {{QStringLiteral("--unit"), QStringLiteral("ABCDEF0")}, {"1f0c"}}, // a digest as a label shows it
         {{QStringLiteral("--port"), QStringLiteral("3-1")}, {}},
+        {{QStringLiteral("--station"), QStringLiteral("bench-2")}, {"2e9d"}},
     };
     for (const auto& [filter, expected] : rows) {
         TerminalOptions options;

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -201,11 +202,19 @@ TEST_F(HistoryTest, CountsOfTheDayAndRecentFailuresAtAPort) {
     Attempt elsewhere = attemptAt(QStringLiteral("elsewhere"), QStringLiteral("1-5"), 0, 3);
     elsewhere.started = before;
     ASSERT_TRUE(history->write(elsewhere));
+    // The station ended before their turn: no failure at 1-4, none today.
+    for (int i = 0; i < 3; ++i) {
+        Attempt waited = attemptAt(QStringLiteral("w%1").arg(i), QStringLiteral("1-4"), 0, 3);
+        waited.started = after.addSecs(i + 1);
+        waited.outcome = QStringLiteral("not-started");
+        ASSERT_TRUE(history->write(waited));
+    }
 
     const AttemptCounts today = history->today();
     EXPECT_EQ(today.updated, 2);
     EXPECT_EQ(today.failed, 3);
     EXPECT_EQ(today.unfinished, 1);
+    EXPECT_EQ(today.notStarted, 3);
     const struct {
         QString port;
         int last, failed, seen;
@@ -215,6 +224,34 @@ TEST_F(HistoryTest, CountsOfTheDayAndRecentFailuresAtAPort) {
         EXPECT_EQ(recent.failed, row.failed) << row.port.toStdString() << " last " << row.last;
         EXPECT_EQ(recent.seen, row.seen) << row.port.toStdString() << " last " << row.last;
     }
+}
+
+// At start, this station's rows left running by a run that is gone end as interrupted at the
+// phase they reached; an open journal's row and another station's stay as they are.
+TEST_F(HistoryTest, RowsOfAGoneRunAreClosedAsInterrupted) {
+    auto history = open();
+    Attempt killed = attemptAt(QStringLiteral("killed"), QStringLiteral("1-1"), 0, -1);
+    killed.phase = QStringLiteral("saving");
+    Attempt journaled = attemptAt(QStringLiteral("journaled"), QStringLiteral("1-2"), 1, -1);
+    Attempt other = attemptAt(QStringLiteral("other"), QStringLiteral("1-3"), 2, -1);
+    other.station = QStringLiteral("bench-2");
+    const Attempt done = attemptAt(QStringLiteral("done"), QStringLiteral("1-4"), 3, 0);
+    ASSERT_TRUE(history->writeAll({killed, journaled, other, done}));
+    ASSERT_EQ(history->markSent(history->unsent(10)), true);
+
+    EXPECT_EQ(history->closeInterrupted(QStringLiteral("bench-1"), {QStringLiteral("journaled")}), 1);
+    const std::vector<Attempt> all = history->list({});
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[0].outcome, QStringLiteral("interrupted"));
+    EXPECT_EQ(all[0].phase, QStringLiteral("saving")) << "the phase it reached";
+    EXPECT_EQ(all[1].outcome, QStringLiteral("running"));
+    EXPECT_EQ(all[2].outcome, QStringLiteral("running"));
+    EXPECT_EQ(all[3], done);
+    EXPECT_EQ(history->unsentCount(), 1) << "the server hears of it";
+    EXPECT_EQ(history->closeInterrupted(QStringLiteral("bench-1"), {QStringLiteral("journaled")}), 0);
+    AttemptFilter ofBench2;
+    ofBench2.station = QStringLiteral("bench-2");
+    EXPECT_EQ(idsOf(history->list(ofBench2)), QStringList{QStringLiteral("other")});
 }
 
 TEST_F(HistoryTest, ARowWrittenAgainWhileBeingSentStaysInTheOutbox) {
@@ -284,6 +321,11 @@ TEST(HistoryPlaceTest, ServerFromTheOptionOrTheConfiguration) {
         EXPECT_EQ(place->localPath, QStringLiteral("/l.sqlite"));
         EXPECT_EQ(place->server, row.server);
     }
+    // The station's name, from the same file.
+    const QString named = configWith("named.conf", "x\n[station]\nname = bench-3 ", privateMode);
+    EXPECT_EQ(history::stationName(named), QStringLiteral("bench-3"));
+    EXPECT_EQ(history::stationName(config), QSysInfo::machineHostName());
+    EXPECT_EQ(history::stationName(none), QSysInfo::machineHostName());
     // A relative XDG_CONFIG_HOME does not count.
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "relative/conf");
