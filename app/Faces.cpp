@@ -27,6 +27,9 @@ int refusedStartStatus(const RunningInstance& running) {
 
 QString alreadyRunningText(const RunningInstance& running, const QString& bundlePath) {
     stringtable::install(bundlePath + QStringLiteral("/Contents/Resources"));
+    if (!running.brokenGuard().isEmpty())
+        return messages::lookupFilled("alert The guard that keeps a second updater from starting cannot be trusted: %s. Reinstall the package, or ask the administrator.",
+                                      running.brokenGuard());
     if (running.isForbidden())
         return messages::fill(messages::lookup(
             "alert This user may not update hotspots on this machine: add it to the group plugdev (sudo adduser %s plugdev), then log in again."),

@@ -281,6 +281,10 @@
         <translation>Shared record: not reachable since %s — %s attempts waiting</translation>
     </message>
     <message>
+        <source>alert The guard that keeps a second updater from starting cannot be trusted: %s. Reinstall the package, or ask the administrator.</source>
+        <translation>The guard that keeps a second updater from starting cannot be trusted: %s. Reinstall the package, or ask the administrator.</translation>
+    </message>
+    <message>
         <source>info This hotspot&apos;s updates:</source>
         <translation>This hotspot&apos;s updates:</translation>
     </message>

@@ -1,7 +1,7 @@
 // What a user and a supporter meet outside the window: the command line and the run log.
 
 #include "app/CommandLine.h"
-#include "app/InstanceGuard.h"
+#include "bridge/InstanceGuard.h"
 #include "bridge/RunLog.h"
 
 #include <QDir>
@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -320,6 +321,14 @@ pid_t holdInChild(const std::function<char()>& hold, char* reported) {
     return child;
 }
 
+// The folder and lock as the package lays them: sticky, closed to others, a lock of the
+// folder's owner that only it may write.
+bool layLikeThePackage(const QString& folder, mode_t mode = 03770) {
+    QFile lock(folder + QStringLiteral("/lock"));
+    return ::chmod(QFile::encodeName(folder).constData(), mode) == 0 && lock.open(QIODevice::WriteOnly) &&
+           ::fchmod(lock.handle(), 0640) == 0;
+}
+
 void end(pid_t child) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
@@ -331,6 +340,7 @@ void end(pid_t child) {
 // the lock in the folder the package makes.
 class InstanceGuardTest : public ::testing::TestWithParam<bool> {
 protected:
+    void SetUp() override { ASSERT_TRUE(!GetParam() || layLikeThePackage(m_dir.path())); }
     QString folder() const { return GetParam() ? m_dir.path() : m_dir.filePath(QStringLiteral("absent")); }
     QTemporaryDir m_dir;
 };
@@ -381,7 +391,7 @@ TEST(InstanceGuardLock, NoOtherUserOrNamespaceGetsAround) {
     const QString folder = dir.filePath(QStringLiteral("guard"));
     ASSERT_TRUE(QDir().mkpath(folder));
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0); // as /var/lib is
-    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 02770), 0); // root's group alone
+    ASSERT_TRUE(layLikeThePackage(folder)); // root's group alone
     const QByteArray name = InstanceGuard::defaultName() + guardName("squatted");
 
     char squatted = 0;
@@ -422,3 +432,92 @@ TEST(InstanceGuardLock, NoOtherUserOrNamespaceGetsAround) {
     EXPECT_EQ(running->face(), InstanceGuard::Face::Terminal);
     end(holder);
 }
+
+// A folder or lock not as the package laid it is an error that names it, never a fallback to
+// the abstract socket that anyone may squat.
+TEST(InstanceGuardLock, ALockNotAsThePackageLaidItIsAnErrorNamingIt) {
+    const struct {
+        const char* what;
+        std::function<bool(const QString& folder)> spoil;
+        const char* says;
+    } rows[] = {
+        {"a folder without the sticky bit", [](const QString& f) { return ::chmod(QFile::encodeName(f).constData(), 0770) == 0; },
+         "it must be sticky"},
+        {"no lock", [](const QString& f) { return QFile::remove(f + QStringLiteral("/lock")); }, "/lock is missing"},
+        {"a link", [](const QString& f) {
+             return QFile::remove(f + QStringLiteral("/lock")) && QFile::link(QStringLiteral("/etc/passwd"), f + QStringLiteral("/lock"));
+         }, "/lock is a symbolic link"},
+        {"a lock the group may write", [](const QString& f) {
+             return ::chmod(QFile::encodeName(f + QStringLiteral("/lock")).constData(), 0660) == 0;
+         }, "/lock can be written by others"},
+        {"another owner's lock", [](const QString& f) {
+             return ::geteuid() != 0 || ::chown(QFile::encodeName(f + QStringLiteral("/lock")).constData(), 65534, 65534) == 0;
+         }, "/lock belongs to user"},
+    };
+    for (const auto& row : rows) {
+        if (std::strcmp(row.what, "another owner's lock") == 0 && ::geteuid() != 0)
+            continue; // only root gives a file away
+        QTemporaryDir dir;
+        ASSERT_TRUE(layLikeThePackage(dir.path()));
+        ASSERT_TRUE(row.spoil(dir.path())) << row.what;
+        InstanceGuard guard(guardName("spoiled"), dir.path());
+        EXPECT_FALSE(guard.take(InstanceGuard::Face::Terminal)) << row.what;
+        EXPECT_FALSE(guard.held()) << row.what << ": no fallback";
+        EXPECT_TRUE(guard.broken().contains(dir.path()) && guard.broken().contains(QLatin1String(row.says)))
+            << row.what << ": " << guard.broken().toStdString();
+        const std::optional<RunningInstance> refused = takeGuard(guard, InstanceGuard::Face::Terminal);
+        ASSERT_TRUE(refused) << row.what;
+        EXPECT_EQ(refused->brokenGuard(), guard.broken());
+    }
+}
+
+// While an updater runs, a member of the group can neither unlink, replace nor redirect the
+// lock, nor take away the holder's socket; and who holds it answers after another user held it.
+TEST(InstanceGuardLock, NoMemberOfTheGroupGetsAround) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as a member of the group";
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("guard"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    ASSERT_TRUE(layLikeThePackage(folder));
+    for (const QString& path : {folder, folder + QStringLiteral("/lock")})
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 0, 65534), 0); // the member's group
+    const QByteArray name = guardName("member");
+    const auto asMember = [](const std::function<char()>& act) {
+        return [act] { return ::setgid(65534) == 0 && ::setuid(65534) == 0 ? act() : '!'; };
+    };
+
+    // A member held it first and was killed: its socket stays behind.
+    char taken = 0;
+    const pid_t first = holdInChild(asMember([&] {
+        auto* guard = new InstanceGuard(name, folder);
+        return guard->take(InstanceGuard::Face::Terminal) ? '1' : '0';
+    }), &taken);
+    end(first);
+    ASSERT_EQ(taken, '1');
+
+    InstanceGuard guard(name, folder);
+    ASSERT_TRUE(guard.take(InstanceGuard::Face::Window)) << guard.broken().toStdString();
+    const QByteArray lock = QFile::encodeName(folder + QStringLiteral("/lock"));
+    const QByteArray ours = QFile::encodeName(folder + QStringLiteral("/socket-0"));
+    char result = 0;
+    const pid_t member = holdInChild(asMember([&] {
+        const QByteArray own = QFile::encodeName(QStringLiteral("%1/mine").arg(folder));
+        QFile mine(QString::fromLocal8Bit(own));
+        if (!mine.open(QIODevice::WriteOnly))
+            return 'f';
+        mine.close();
+        if (::unlink(lock.constData()) == 0 || ::rename(own.constData(), lock.constData()) == 0 ||
+            ::symlink("/tmp/elsewhere", lock.constData()) == 0 || ::unlink(ours.constData()) == 0)
+            return 'x';
+        InstanceGuard second(name, folder);
+        if (second.take(InstanceGuard::Face::Terminal))
+            return '2';
+        const std::optional<RunningInstance> running = RunningInstance::find(name, folder);
+        return running && running->uid() == 0 && running->since().isValid() ? 'y' : 'n';
+    }), &result);
+    end(member);
+    EXPECT_EQ(result, 'y') << "x: the lock or socket was replaced; 2: a second updater started; n: who holds it is unknown";
+}
+
