@@ -65,12 +65,14 @@ QString quoted(QString value) {
     return u'\'' + value + u'\'';
 }
 
-// What the URL does not set itself: a quick connect and a broken link noticed within seconds,
-// not after the system's two hours.
+// What the URL does not set itself: a quick connect, and a broken link or a server gone silent
+// mid-write noticed within seconds, not after the system's two hours: the sender's round then
+// ends well within the time its owner waits for it at exit.
 const std::pair<const char*, int> kDefaults[] = {{"connect_timeout", history::kConnectTimeoutSecs},
                                                  {"keepalives_idle", 10},
                                                  {"keepalives_interval", 3},
-                                                 {"keepalives_count", 3}};
+                                                 {"keepalives_count", 3},
+                                                 {"tcp_user_timeout", 3000}};
 
 // Qt's driver passes its options to libpq as one connection string, with every ';' made a
 // space: the password goes apart (the driver quotes it), and any other ';' is refused.

@@ -16,6 +16,7 @@ std::optional<QString> setAside(const QString& path) {
         return std::nullopt;
     for (const char* suffix : {"-wal", "-shm"}) {
         const QString companion = path + QLatin1String(suffix);
+        // Left beside the new record, an old -wal would be replayed into it.
         if (QFileInfo::exists(companion) && !QFile::rename(companion, target + QLatin1String(suffix)))
             QFile::remove(companion);
     }
