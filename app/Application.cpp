@@ -5,6 +5,7 @@
 #include "app/TerminalOptions.h"
 #include "bridge/Contract.h"
 #include "bridge/HistoryPlace.h"
+#include "bridge/JournalStore.h"
 #include "bridge/RunLog.h"
 
 #include <QCoreApplication>
@@ -53,24 +54,50 @@ void Application::unitJoined(DeviceWorkflow& unit) {
 Application::~Application() = default;
 
 void Application::keepHistory(const QString& historyDb) {
-    QString why;
+    QString placeWhy;
     const std::optional<HistoryPlace> place =
-        history::place(m_env.historyPath(), historyDb, history::configPath(), &why);
-    if (place)
-        m_history = HistoryKeeper::open(*place, &why);
+        history::place(m_env.historyPath(), historyDb, history::configPath(), &placeWhy);
+    QString why;
+    m_history = HistoryKeeper::open(place.value_or(HistoryPlace{m_env.historyPath(), {}}), &why);
     if (!m_history) {
         runlog::write("history", QStringLiteral("no record of the updates is kept: %1").arg(why));
         std::fprintf(stderr, "hotspot-updater: no record of the updates is kept: %s\n", qPrintable(why));
         return;
     }
     if (!why.isEmpty())
-        runlog::write("history", why);
-    m_recorder = std::make_unique<AttemptRecorder>(*m_history, runlog::path());
+        std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(why));
+    if (!place) {
+        // An update never waits on the shared record, but the user learns it is not kept there.
+        const QString text = placeWhy + QStringLiteral("; the attempts stay on this machine");
+        runlog::write("history", text);
+        std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(text));
+    }
+    if (m_history->sender())
+        m_sharedRecord = std::make_unique<SharedRecordWatch>(
+            *m_history, [this](const SharedRecordStatus& status) { m_face->sharedRecordChanged(status); });
+    const QString station = history::stationName(history::configPath());
+    closeInterruptedAttempts(station);
+    m_recorder = std::make_unique<AttemptRecorder>(*m_history, runlog::path(), station);
     // Recorded before any face shows the attempt's end: today's counts include it.
     if (m_station)
         m_station->subscribeFirst(m_recorder.get());
     else
         m_recorder->follow(m_workflow);
+}
+
+// Under the guard no other updater of this machine runs: a row of this station still running
+// with no open journal is a run that is gone.
+void Application::closeInterruptedAttempts(const QString& station) {
+    const std::optional<QStringList> goingOn = JournalStore(m_env.journalFolder()).openAttempts();
+    if (!goingOn)
+        return; // a journal that cannot be read may hold any of them
+    const int closed = m_history->local().closeInterrupted(station, *goingOn);
+    if (closed > 0)
+        runlog::write("history", QStringLiteral("%1 attempts of an earlier run marked interrupted").arg(closed));
+    else if (closed < 0)
+        runlog::write("history", m_history->local().lastError());
+    if (closed > 0 && m_history->sender())
+        m_history->sender()->sendSoon();
 }
 
 void Application::applicationDidFinishLaunching() {

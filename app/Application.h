@@ -6,6 +6,7 @@
 #include "bridge/HostPreparation.h"
 #include "bridge/ModeSwitch.h"
 #include "bridge/ToolRunner.h"
+#include "app/SharedRecordWatch.h"
 #include "bridge/HistoryKeeper.h"
 #include "workflow/AttemptRecorder.h"
 #include "workflow/DeviceWorkflow.h"
@@ -36,6 +37,8 @@ public:
     void keepHistory(const QString& historyDb);
     // Null when no record is kept.
     AttemptRecorder* recorder() { return m_recorder.get(); }
+    // Null without a shared record's server.
+    SharedRecordWatch* sharedRecord() { return m_sharedRecord.get(); }
 
     void applicationDidFinishLaunching();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
@@ -66,8 +69,11 @@ private:
     HostPreparation m_host;
     ModeSwitch m_switches;
     // Before the workflows: the sessions they follow keep pointers to the recorder's units.
+    void closeInterruptedAttempts(const QString& station);
+
     std::unique_ptr<HistoryKeeper> m_history;
     std::unique_ptr<AttemptRecorder> m_recorder;
+    std::unique_ptr<SharedRecordWatch> m_sharedRecord;
     DeviceWorkflow m_workflow;
     std::unique_ptr<Station> m_station;
     int m_pendingSignal = 0; // a termination deferred until the update ends

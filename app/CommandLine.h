@@ -59,6 +59,9 @@ std::optional<QStringList> portPatterns(const QString& text);
 bool wantsTerminal(const QStringList& arguments);
 // --since: an ISO date (its local midnight) or local date and time; nullopt for anything else.
 std::optional<QDateTime> sinceTime(const QString& text);
+// With --history, --station takes a station's name (--station NAME or --station=NAME): takes it
+// out of `arguments` and returns it; nullopt when there is none.
+std::optional<QString> takeHistoryStation(QStringList& arguments);
 // Fills `options` from the arguments; the reason when they are not acceptable.
 std::optional<QString> readTerminalOptions(const QStringList& arguments, TerminalOptions& options);
 

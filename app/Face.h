@@ -4,6 +4,8 @@
 
 #include "workflow/SessionListener.h"
 
+struct SharedRecordStatus;
+
 #include <QString>
 
 class Application;
@@ -14,4 +16,6 @@ public:
     virtual void attach(Application& application, const QString& resourcesPath) = 0;
     // At launch: the window takes its style; a terminal has none.
     virtual void applyWindowStyle() {}
+    // The shared record's server started failing, takes the attempts again, or more wait.
+    virtual void sharedRecordChanged(const SharedRecordStatus&) {}
 };

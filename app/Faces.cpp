@@ -1,6 +1,7 @@
 #include "app/Faces.h"
 #include "app/Application.h"
 #include "bridge/RunLog.h"
+#include "bridge/ServerAddress.h"
 #include "workflow/Messages.h"
 #include "app/SignalHandler.h"
 #include "app/StringTable.h"
@@ -26,6 +27,9 @@ int refusedStartStatus(const RunningInstance& running) {
 
 QString alreadyRunningText(const RunningInstance& running, const QString& bundlePath) {
     stringtable::install(bundlePath + QStringLiteral("/Contents/Resources"));
+    if (!running.brokenGuard().isEmpty())
+        return messages::lookupFilled("alert The guard that keeps a second updater from starting cannot be trusted: %s. Reinstall the package, or ask the administrator.",
+                                      running.brokenGuard());
     if (running.isForbidden())
         return messages::fill(messages::lookup(
             "alert This user may not update hotspots on this machine: add it to the group plugdev (sudo adduser %s plugdev), then log in again."),
@@ -41,7 +45,7 @@ void startRunLog(const Launch& launch) {
     const QStringList header = {
         QStringLiteral("hotspot-updater %1, Qt %2").arg(QStringLiteral(HOTSPOT_VERSION), QString::fromLatin1(qVersion())),
         QStringLiteral("started %1").arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
-        QStringLiteral("command line: %1").arg(launch.arguments.join(QLatin1Char(' '))),
+        QStringLiteral("command line: %1").arg(history::masked(launch.arguments.join(QLatin1Char(' ')))),
         QStringLiteral("bundle: %1").arg(launch.env.bundlePath),
         QStringLiteral("language: %1").arg(QLocale::system().name()),
     };

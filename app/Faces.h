@@ -4,7 +4,7 @@
 // process ends (detached workers may still be using it).
 
 #include "workflow/Environment.h"
-#include "app/InstanceGuard.h"
+#include "bridge/InstanceGuard.h"
 #include "app/TerminalOptions.h"
 
 #include <QStringList>

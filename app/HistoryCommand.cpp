@@ -3,21 +3,29 @@
 #include "app/HistoryFormat.h"
 #include "bridge/HistoryPlace.h"
 
+#include <QFileInfo>
+
 namespace {
 
-std::unique_ptr<AttemptHistory> openRecord(const TerminalOptions& options, std::FILE* err, QString* why) {
+std::unique_ptr<AttemptHistory> openRecord(const TerminalOptions& options, const QString& localPath, std::FILE* err,
+                                           QString* why) {
     if (options.historyDb.isEmpty())
-        return AttemptHistory::open(AttemptHistory::defaultPath(), why);
-    const std::optional<QUrl> server = history::serverUrl(options.historyDb, why);
+        return AttemptHistory::openForReading(localPath, why);
+    const std::optional<QString> server = history::serverUrl(options.historyDb, why);
     if (!server)
         return nullptr;
-    std::unique_ptr<AttemptHistory> record = AttemptHistory::openServer(*server, why);
+    std::unique_ptr<AttemptHistory> record = AttemptHistory::openServer(*server, why, HistoryConnection::Access::Read);
     if (record)
         std::fprintf(err, "hotspot-updater: every station's attempts, from %s\n", qPrintable(record->where()));
     return record;
 }
 
-QString formatted(const std::vector<Attempt>& attempts, TerminalOptions::HistoryFormat format) {
+bool filters(const AttemptFilter& filter) {
+    return filter.since.isValid() || !filter.port.isEmpty() || !filter.unit.isEmpty() || !filter.station.isEmpty();
+}
+
+QString formatted(const std::vector<Attempt>& attempts, const TerminalOptions& options) {
+    const TerminalOptions::HistoryFormat format = options.historyFormat;
     switch (format) {
     case TerminalOptions::HistoryFormat::Json:
         return historyformat::jsonLines(attempts);
@@ -26,14 +34,21 @@ QString formatted(const std::vector<Attempt>& attempts, TerminalOptions::History
     case TerminalOptions::HistoryFormat::Table:
         break;
     }
-    return attempts.empty() ? QStringLiteral("no attempts recorded\n") : historyformat::table(attempts);
+    if (!attempts.empty())
+        return historyformat::table(attempts, !options.historyDb.isEmpty());
+    return filters(options.historyFilter) ? QStringLiteral("no attempt matches\n") : QStringLiteral("no attempts recorded\n");
 }
 
 } // namespace
 
-int runHistory(const TerminalOptions& options, std::FILE* out, std::FILE* err) {
+int runHistory(const TerminalOptions& options, const QString& localPath, std::FILE* out, std::FILE* err) {
+    // No record yet is no attempt yet; nothing is made to say so.
+    if (options.historyDb.isEmpty() && !QFileInfo::exists(localPath)) {
+        std::fputs(formatted({}, options).toUtf8().constData(), out);
+        return std::fflush(out) == 0 ? exitstatus::kOk : exitstatus::kHistory;
+    }
     QString why;
-    const std::unique_ptr<AttemptHistory> record = openRecord(options, err, &why);
+    const std::unique_ptr<AttemptHistory> record = openRecord(options, localPath, err, &why);
     if (!record) {
         std::fprintf(err, "hotspot-updater: %s\n", qPrintable(why));
         return exitstatus::kHistory;
@@ -43,6 +58,6 @@ int runHistory(const TerminalOptions& options, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "hotspot-updater: %s\n", qPrintable(record->lastError()));
         return exitstatus::kHistory;
     }
-    std::fputs(formatted(attempts, options.historyFormat).toUtf8().constData(), out);
+    std::fputs(formatted(attempts, options).toUtf8().constData(), out);
     return std::fflush(out) == 0 ? exitstatus::kOk : exitstatus::kHistory;
 }

@@ -5,7 +5,10 @@
 
 #include "app/TerminalOptions.h"
 
+#include <QString>
 #include <cstdio>
 
-// Returns the exit status: kOk, or kHistory when the record cannot be read.
-int runHistory(const TerminalOptions& options, std::FILE* out, std::FILE* err);
+// `localPath`: this machine's record, where the updater writes it (Environment::historyPath).
+// Opened to read only; none there is no attempt recorded. Returns the exit status: kOk (also
+// when no attempt matches the filters), or kHistory when the record cannot be read.
+int runHistory(const TerminalOptions& options, const QString& localPath, std::FILE* out, std::FILE* err);

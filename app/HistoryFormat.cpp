@@ -57,12 +57,17 @@ QString duration(const Attempt& a) {
     return QStringLiteral("%1:%2").arg(secs / 3600).arg(minutesAndSeconds.rightJustified(5, QLatin1Char('0')));
 }
 
-QString table(const std::vector<Attempt>& attempts) {
+QString table(const std::vector<Attempt>& attempts, bool withStation) {
     std::vector<QStringList> rows{{QStringLiteral("STARTED"), QStringLiteral("PORT"), QStringLiteral("UNIT"),
                                    QStringLiteral("VERSIONS"), QStringLiteral("PACKAGE"), QStringLiteral("OUTCOME"),
                                    QStringLiteral("PHASE"), QStringLiteral("TOOK")}};
     for (const Attempt& a : attempts)
         rows.push_back(tableRow(a));
+    if (withStation) {
+        rows.front().insert(1, QStringLiteral("STATION"));
+        for (std::size_t i = 1; i < rows.size(); ++i)
+            rows[i].insert(1, orDash(attempts[i - 1].station));
+    }
     std::vector<qsizetype> widths(rows.front().size(), 0);
     for (const QStringList& row : rows)
         for (qsizetype i = 0; i < row.size(); ++i)

@@ -10,9 +10,9 @@
 
 namespace historyformat {
 
-// One line per attempt: started (local time), port, unit (short digest), versions, package,
-// outcome, phase, duration.
-QString table(const std::vector<Attempt>& attempts);
+// One line per attempt: started (local time), the station (`withStation`: every station's
+// record), port, unit (short digest), versions, package, outcome, phase, duration.
+QString table(const std::vector<Attempt>& attempts, bool withStation = false);
 QString jsonLines(const std::vector<Attempt>& attempts);
 QString csv(const std::vector<Attempt>& attempts);
 

@@ -1,6 +1,7 @@
 #include "app/StationWindowFace.h"
 #include "app/Application.h"
 #include "app/MessageBoxes.h"
+#include "app/SharedRecordWatch.h"
 #include "app/StationRow.h"
 #include "app/StationWindow.h"
 #include "workflow/Messages.h"
@@ -64,7 +65,7 @@ void StationWindowFace::showSummary() {
     if (m_closing)
         return;
     if (m_rows.empty()) {
-        m_window->statusLabel()->setText(m_checkStatus);
+        m_window->statusLabel()->setText(m_checkStatus + m_sharedRecord);
         return;
     }
     const auto count = [this](const std::function<bool(const StationRow&)>& which) {
@@ -77,7 +78,13 @@ void StationWindowFace::showSummary() {
     text = messages::fill(text, count([](const StationRow& row) { return row.updating(); }));
     text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Updated; }));
     text = messages::fill(text, count([](const StationRow& row) { return row.outcome() == Outcome::Failed || row.outcome() == Outcome::DataNotBack; }));
-    m_window->statusLabel()->setText(text + todayText());
+    m_window->statusLabel()->setText(text + todayText() + m_sharedRecord);
+}
+
+void StationWindowFace::sharedRecordChanged(const SharedRecordStatus& status) {
+    const QString line = sharedrecord::windowLine(status);
+    m_sharedRecord = line.isEmpty() ? QString() : u'\n' + line;
+    showSummary();
 }
 
 // All day, what the record holds of today beside what the rows show now; read again only

@@ -24,6 +24,7 @@ public:
     void showStatus(const QString& text) override;
     void showAlert(const QString& text) override;
     void showNotice(const QString& text) override;
+    void sharedRecordChanged(const SharedRecordStatus& status) override;
 
     StationWindow* window() const { return m_window; }
 
@@ -49,5 +50,6 @@ private:
     bool m_handsFree = false;
     QStringList m_ports;
     QString m_today;
+    QString m_sharedRecord; // while its server fails
     std::optional<quint64> m_todayRead; // the recorder's writes when m_today was read
 };

@@ -1,4 +1,5 @@
 #include "app/TerminalFace.h"
+#include "app/SharedRecordWatch.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -162,6 +163,14 @@ void TerminalFace::say(const QString& text, bool error) {
     }
     if (m_style == Style::Bar || m_style == Style::Lines)
         printLine(text);
+}
+
+void TerminalFace::sharedRecordChanged(const SharedRecordStatus& status) {
+    if (status.failing == m_sharedRecordFailing)
+        return;
+    m_sharedRecordFailing = status.failing;
+    say(sharedrecord::changeLine(status), true);
+    emitEvent("sharedRecord", {{QStringLiteral("reachable"), !status.failing}, {QStringLiteral("waiting"), status.waiting}});
 }
 
 void TerminalFace::emitEvent(const char* event, QJsonObject fields) {

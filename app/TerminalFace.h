@@ -32,6 +32,8 @@ public:
     void showNotice(const QString& text) override;
     void updateStarted() override {}
     void updateEnded(const UpdateOutcome& outcome) override;
+    // One line on standard error when the failing starts and one when it ends, in every style.
+    void sharedRecordChanged(const SharedRecordStatus& status) override;
 
     Style style() const { return m_style; }
     // A face in the same style on the same streams, for a station's unit at `port`.
@@ -69,4 +71,5 @@ private:
     bool m_muted = false;
     int m_percent = -1;    // -1: no bar
     bool m_barShown = false;
+    bool m_sharedRecordFailing = false;
 };

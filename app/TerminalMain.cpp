@@ -54,6 +54,17 @@ int discardJournals(const Environment& env) {
     return exitstatus::kOk;
 }
 
+// The run's last word on the shared record: how many of its attempts it has not had.
+void sayWaitingAttempts(Application& application, TerminalFace& face) {
+    SharedRecordWatch* watch = application.sharedRecord();
+    if (!watch)
+        return;
+    watch->look();
+    const SharedRecordStatus& status = watch->status();
+    face.say(sharedrecord::summaryLine(status), status.failing && status.waiting > 0);
+    face.emitEvent("sharedRecord", {{QStringLiteral("reachable"), !status.failing}, {QStringLiteral("waiting"), status.waiting}});
+}
+
 } // namespace
 
 int driveFromTerminal(Application& application, TerminalFace& face, const TerminalOptions& options) {
@@ -73,7 +84,7 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     options.autoUpdate = launch.stationAuto;
     // Only reads the record: it works while an updater runs, so it takes no guard.
     if (options.history)
-        return runHistory(options, stdout, stderr);
+        return runHistory(options, launch.env.historyPath(), stdout, stderr);
     auto* guard = new InstanceGuard;
     if (std::optional<RunningInstance> running = takeGuard(*guard, InstanceGuard::Face::Terminal)) {
         std::fprintf(stderr, "hotspot-updater: %s\n", qPrintable(alreadyRunningText(*running, launch.env.bundlePath)));
@@ -100,6 +111,7 @@ int runTerminal(int& argc, char** argv, Launch launch) {
     if (application->station())
         application->station()->limitToPorts(launch.stationPorts);
     const int status = driveFromTerminal(*application, *face, options);
+    sayWaitingAttempts(*application, *face);
     std::fflush(out);
     return status;
 }

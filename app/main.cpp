@@ -1,11 +1,13 @@
 #include "app/CommandLine.h"
 #include "app/Faces.h"
+#include "bridge/ServerAddress.h"
 
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -13,6 +15,20 @@ namespace {
 QString executablePath(const char* argv0) {
     const QFileInfo self(QStringLiteral("/proc/self/exe"));
     return self.exists() ? self.canonicalFilePath() : QFileInfo(QString::fromLocal8Bit(argv0)).absoluteFilePath();
+}
+
+// A password on the command line stays readable by every user (ps, /proc) for as long as a
+// station runs: once read, it is masked in the process's own arguments.
+void maskPasswords(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QString given = QString::fromLocal8Bit(argv[i]);
+        const QByteArray shown = history::masked(given).toLocal8Bit();
+        if (shown == given.toLocal8Bit())
+            continue;
+        const size_t size = std::strlen(argv[i]);
+        std::memset(argv[i], 0, size);
+        std::memcpy(argv[i], shown.constData(), std::min(size, size_t(shown.size())));
+    }
 }
 
 } // namespace
@@ -23,6 +39,7 @@ int main(int argc, char** argv) {
         launch.arguments << QString::fromLocal8Bit(argv[i]);
     launch.env = Environment::fromProcess(executablePath(argv[0]));
     const CommandLine options = CommandLine::parse(launch.arguments, launch.env.bundlePath);
+    maskPasswords(argc, argv);
     if (options.finish) {
         std::fputs(options.finish->text.toLocal8Bit().constData(), options.finish->toStderr ? stderr : stdout);
         return options.finish->status;

@@ -9,6 +9,11 @@
 
 namespace {
 
+// Outcomes that are no update's result.
+const char* const kNotStarted = "not-started";
+const char* const kInterrupted = "interrupted";
+const char* const kRunning = "running";
+
 const QString kColumns = QStringLiteral(
     "attempts.id, started, ended, station, port, unit, version_before, version_after, package_version,"
     " package_digest, signer, phase, phase_ms, result, outcome, run_log");
@@ -85,17 +90,25 @@ QString AttemptHistory::defaultPath() {
     return stateFolder() + QStringLiteral("/history.sqlite");
 }
 
-std::unique_ptr<AttemptHistory> AttemptHistory::open(const QString& path, QString* why) {
+std::unique_ptr<AttemptHistory> AttemptHistory::open(const QString& path, QString* why, bool* damaged) {
     QString reason;
-    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openLocal(path, &reason);
+    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openLocal(path, &reason, damaged);
     if (why)
         *why = reason;
     return connection ? std::unique_ptr<AttemptHistory>(new AttemptHistory(std::move(connection))) : nullptr;
 }
 
-std::unique_ptr<AttemptHistory> AttemptHistory::openServer(const QUrl& url, QString* why) {
+std::unique_ptr<AttemptHistory> AttemptHistory::openForReading(const QString& path, QString* why) {
     QString reason;
-    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openServer(url, &reason);
+    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openLocalForReading(path, &reason);
+    if (why)
+        *why = reason;
+    return connection ? std::unique_ptr<AttemptHistory>(new AttemptHistory(std::move(connection))) : nullptr;
+}
+
+std::unique_ptr<AttemptHistory> AttemptHistory::openServer(const QString& url, QString* why, HistoryConnection::Access access) {
+    QString reason;
+    std::unique_ptr<HistoryConnection> connection = HistoryConnection::openServer(url, &reason, access);
     if (why)
         *why = reason;
     return connection ? std::unique_ptr<AttemptHistory>(new AttemptHistory(std::move(connection))) : nullptr;
@@ -154,7 +167,9 @@ std::vector<Attempt> AttemptHistory::list(const AttemptFilter& filter) const {
     if (!filter.port.isEmpty())
         conditions << QStringLiteral("port = :port");
     if (!filter.unit.isEmpty())
-        conditions << QStringLiteral("substr(unit, 1, %1) = :unit").arg(filter.unit.size());
+        conditions << QStringLiteral("lower(substr(unit, 1, %1)) = :unit").arg(filter.unit.size());
+    if (!filter.station.isEmpty())
+        conditions << QStringLiteral("station = :station");
     QString sql = QStringLiteral("SELECT %1 FROM attempts").arg(kColumns);
     if (!conditions.isEmpty())
         sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
@@ -167,7 +182,9 @@ std::vector<Attempt> AttemptHistory::list(const AttemptFilter& filter) const {
     if (!filter.port.isEmpty())
         query.bindValue(QStringLiteral(":port"), filter.port);
     if (!filter.unit.isEmpty())
-        query.bindValue(QStringLiteral(":unit"), filter.unit);
+        query.bindValue(QStringLiteral(":unit"), filter.unit.toLower());
+    if (!filter.station.isEmpty())
+        query.bindValue(QStringLiteral(":station"), filter.station);
     std::vector<Attempt> attempts;
     if (!query.exec()) {
         fail(QStringLiteral("cannot read the attempts"), query.lastError().text());
@@ -181,7 +198,9 @@ std::vector<Attempt> AttemptHistory::list(const AttemptFilter& filter) const {
 AttemptCounts AttemptHistory::countsSince(const QDateTime& since) const {
     m_error.clear();
     QSqlQuery query(m_connection->database());
-    query.prepare(QStringLiteral("SELECT result, COUNT(*) FROM attempts WHERE started >= :since GROUP BY result"));
+    query.prepare(QStringLiteral("SELECT result, CASE WHEN outcome = '%1' THEN 1 ELSE 0 END, COUNT(*) FROM attempts"
+                                 " WHERE started >= :since GROUP BY 1, 2")
+                      .arg(QLatin1String(kNotStarted)));
     query.bindValue(QStringLiteral(":since"), timeText(since));
     AttemptCounts counts;
     if (!query.exec()) {
@@ -190,8 +209,11 @@ AttemptCounts AttemptHistory::countsSince(const QDateTime& since) const {
     }
     while (query.next()) {
         const int result = query.value(0).toInt();
-        const int n = query.value(1).toInt();
-        (result == 0 ? counts.updated : result > 0 ? counts.failed : counts.unfinished) += n;
+        const int n = query.value(2).toInt();
+        if (query.value(1).toInt() == 1)
+            counts.notStarted += n;
+        else
+            (result == 0 ? counts.updated : result > 0 ? counts.failed : counts.unfinished) += n;
     }
     return counts;
 }
@@ -203,8 +225,9 @@ AttemptCounts AttemptHistory::today() const {
 RecentFailures AttemptHistory::failuresOfLast(const QString& port, int last) const {
     m_error.clear();
     QSqlQuery query(m_connection->database());
-    query.prepare(QStringLiteral("SELECT result FROM attempts WHERE port = :port AND result >= 0"
-                                 " ORDER BY started DESC LIMIT %1")
+    query.prepare(QStringLiteral("SELECT result FROM attempts WHERE port = :port AND result >= 0 AND outcome <> '%1'"
+                                 " ORDER BY started DESC LIMIT %2")
+                      .arg(QLatin1String(kNotStarted))
                       .arg(std::max(last, 0)));
     query.bindValue(QStringLiteral(":port"), port);
     RecentFailures recent;
@@ -217,6 +240,31 @@ RecentFailures AttemptHistory::failuresOfLast(const QString& port, int last) con
         recent.failed += query.value(0).toInt() != 0;
     }
     return recent;
+}
+
+int AttemptHistory::closeInterrupted(const QString& station, const QStringList& goingOn) {
+    m_error.clear();
+    QSqlQuery query(m_connection->database());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT %1 FROM attempts WHERE station = :station AND result < 0 AND outcome = '%2'")
+                      .arg(kColumns, QLatin1String(kRunning)));
+    query.bindValue(QStringLiteral(":station"), station);
+    if (!query.exec()) {
+        fail(QStringLiteral("cannot read the running attempts"), query.lastError().text());
+        return -1;
+    }
+    std::vector<Attempt> gone;
+    while (query.next()) {
+        Attempt attempt = attemptFrom(query);
+        if (goingOn.contains(attempt.id))
+            continue;
+        attempt.outcome = QString::fromLatin1(kInterrupted);
+        gone.push_back(std::move(attempt));
+    }
+    query.finish();
+    if (gone.empty())
+        return 0;
+    return writeAll(gone) ? int(gone.size()) : -1;
 }
 
 std::vector<UnsentAttempt> AttemptHistory::unsent(int limit) const {

@@ -1,13 +1,14 @@
 #include "bridge/HistoryConnection.h"
 
 #include "bridge/PrivateFolder.h"
+#include "bridge/ServerAddress.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrlQuery>
+#include <QUrl>
 #include <QUuid>
 
 namespace {
@@ -58,9 +59,44 @@ bool ensurePrivateFile(const QString& path, QString* why) {
     return true;
 }
 
-QString serverHost(const QUrl& url) {
-    // postgresql://user@/db?host=/run/postgresql reaches a server by its socket folder.
-    return url.host().isEmpty() ? QUrlQuery(url).queryItemValue(QStringLiteral("host")) : url.host();
+// libpq's quoting of a connection string's value.
+QString quoted(QString value) {
+    value.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
+    return u'\'' + value + u'\'';
+}
+
+// What the URL does not set itself: a quick connect, and a broken link or a server gone silent
+// mid-write noticed within seconds, not after the system's two hours: the sender's round then
+// ends well within the time its owner waits for it at exit.
+const std::pair<const char*, int> kDefaults[] = {{"connect_timeout", history::kConnectTimeoutSecs},
+                                                 {"keepalives_idle", 10},
+                                                 {"keepalives_interval", 3},
+                                                 {"keepalives_count", 3},
+                                                 {"tcp_user_timeout", 3000}};
+
+// Qt's driver passes its options to libpq as one connection string, with every ';' made a
+// space: the password goes apart (the driver quotes it), and any other ';' is refused.
+std::optional<QString> driverOptions(const std::vector<history::ServerParameter>& parameters, QString* password,
+                                     QString* why) {
+    QStringList options;
+    QStringList given;
+    for (const history::ServerParameter& p : parameters) {
+        given << p.keyword;
+        if (p.keyword == QLatin1String("password")) {
+            *password = p.value;
+            continue;
+        }
+        if (p.value.contains(u';')) {
+            *why = QStringLiteral("the history server's %1 holds a ';', which Qt's PostgreSQL driver cannot pass on")
+                       .arg(p.keyword);
+            return std::nullopt;
+        }
+        options << p.keyword + u'=' + quoted(p.value);
+    }
+    for (const auto& [keyword, value] : kDefaults)
+        if (!given.contains(QLatin1String(keyword)))
+            options << QString::fromLatin1(keyword) + u'=' + QString::number(value);
+    return options.join(u';');
 }
 
 } // namespace
@@ -80,7 +116,11 @@ QSqlDatabase HistoryConnection::database() const {
     return QSqlDatabase::database(m_name, false);
 }
 
-std::unique_ptr<HistoryConnection> HistoryConnection::openLocal(const QString& path, QString* why) {
+std::unique_ptr<HistoryConnection> HistoryConnection::openLocal(const QString& path, QString* why, bool* damaged) {
+    bool unused = false;
+    if (!damaged)
+        damaged = &unused;
+    *damaged = false;
     if (!QSqlDatabase::isDriverAvailable(kSqlite)) {
         *why = QStringLiteral("Qt's SQLite driver is not installed (Debian package libqt6sql6-sqlite)");
         return nullptr;
@@ -94,44 +134,73 @@ std::unique_ptr<HistoryConnection> HistoryConnection::openLocal(const QString& p
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(history::kBusyTimeoutMs));
     if (!db.open()) {
         *why = QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text());
+        *damaged = true;
         return nullptr;
     }
     QSqlQuery wal(db);
     if (!wal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !wal.next() ||
         wal.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
         *why = QStringLiteral("%1 is not a record of update attempts: %2").arg(path, wal.lastError().text());
+        *damaged = true;
         return nullptr;
     }
     wal.finish();
-    if (!connection->prepareTables(why))
+    if (!connection->prepareTables(why, damaged))
         return nullptr;
     return connection;
 }
 
-std::unique_ptr<HistoryConnection> HistoryConnection::openServer(const QUrl& url, QString* why) {
-    const QString where = url.toDisplayString(QUrl::RemovePassword);
+std::unique_ptr<HistoryConnection> HistoryConnection::openLocalForReading(const QString& path, QString* why) {
+    if (!QSqlDatabase::isDriverAvailable(kSqlite)) {
+        *why = QStringLiteral("Qt's SQLite driver is not installed (Debian package libqt6sql6-sqlite)");
+        return nullptr;
+    }
+    std::unique_ptr<HistoryConnection> connection(new HistoryConnection(newConnectionName(), path, true));
+    QSqlDatabase db = QSqlDatabase::addDatabase(kSqlite, connection->m_name);
+    QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    // Without a -wal file every committed row is in the file itself, and SQLite would still make
+    // a -wal and a -shm to read it: read it as it stands. With one, a writer keeps both.
+    const bool settled = !QFileInfo::exists(path + QStringLiteral("-wal"));
+    uri.setQuery(settled ? QStringLiteral("mode=ro&immutable=1") : QStringLiteral("mode=ro"));
+    db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(history::kBusyTimeoutMs));
+    if (!db.open()) {
+        *why = QStringLiteral("cannot read %1: %2").arg(path, db.lastError().text());
+        return nullptr;
+    }
+    bool damaged = false;
+    if (!connection->checkTables({}, why, &damaged))
+        return nullptr;
+    return connection;
+}
+
+std::unique_ptr<HistoryConnection> HistoryConnection::openServer(const QString& url, QString* why, Access access) {
+    const QString where = history::masked(url);
     if (!QSqlDatabase::isDriverAvailable(kPostgres)) {
         *why = QStringLiteral("cannot use %1: Qt's PostgreSQL driver is not installed (Debian package libqt6sql6-psql)")
                    .arg(where);
         return nullptr;
     }
+    const std::optional<std::vector<history::ServerParameter>> parameters = history::serverParameters(url, why);
+    if (!parameters)
+        return nullptr;
+    QString password;
+    const std::optional<QString> options = driverOptions(*parameters, &password, why);
+    if (!options)
+        return nullptr;
     std::unique_ptr<HistoryConnection> connection(new HistoryConnection(newConnectionName(), where, false));
     QSqlDatabase db = QSqlDatabase::addDatabase(kPostgres, connection->m_name);
-    db.setHostName(serverHost(url));
-    db.setPort(url.port(5432));
-    db.setUserName(url.userName());
-    db.setPassword(url.password());
-    db.setDatabaseName(url.path().mid(1));
-    // A broken link is noticed within seconds too, not after the system's two hours.
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1;keepalives_idle=10;keepalives_interval=3;keepalives_count=3")
-                             .arg(history::kConnectTimeoutSecs));
+    db.setPassword(password);
+    db.setConnectOptions(*options);
     if (!db.open()) {
-        *why = QStringLiteral("cannot reach the history server %1: %2").arg(where, db.lastError().text().simplified());
+        *why = history::masked(
+            QStringLiteral("cannot reach the history server %1: %2").arg(where, db.lastError().text().simplified()), url);
         return nullptr;
     }
     // Notices ("already exists, skipping", a shutdown's warning) would end up on standard error.
     QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO error"));
-    if (!connection->prepareTables(why))
+    bool damaged = false;
+    if (access == Access::Read ? !connection->checkTables({}, why, &damaged) : !connection->prepareTables(why))
         return nullptr;
     return connection;
 }
@@ -143,7 +212,10 @@ bool HistoryConnection::beginWrite() {
     return begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
-bool HistoryConnection::prepareTables(QString* why) {
+bool HistoryConnection::prepareTables(QString* why, bool* damaged) {
+    bool unused = false;
+    if (!damaged)
+        damaged = &unused;
     QSqlDatabase db = database();
     QString error;
     // Two stations creating the server's tables at once: the loser of that race tries again.
@@ -169,14 +241,20 @@ bool HistoryConnection::prepareTables(QString* why) {
         }
         db.rollback();
     }
-    QSqlQuery check(db);
+    return checkTables(error, why, damaged);
+}
+
+bool HistoryConnection::checkTables(const QString& error, QString* why, bool* damaged) {
+    QSqlQuery check(database());
     if (!error.isEmpty() || !check.exec(QString::fromLatin1(kOurColumns))) {
         *why = QStringLiteral("%1 is not a record of update attempts: %2")
                    .arg(m_where, error.isEmpty() ? check.lastError().text() : error);
+        *damaged = true;
         return false;
     }
     if (!check.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema'")) || !check.next()) {
         *why = QStringLiteral("%1 is not a record of update attempts: it names no schema").arg(m_where);
+        *damaged = true;
         return false;
     }
     const int schema = check.value(0).toString().toInt();

@@ -5,21 +5,29 @@
 
 #include <QSqlDatabase>
 #include <QString>
-#include <QUrl>
 #include <memory>
 
 class HistoryConnection {
 public:
-    static std::unique_ptr<HistoryConnection> openLocal(const QString& path, QString* why);
-    // Connects within a few seconds or fails: a server that does not answer must never hold
+    // `damaged`, when given, tells a file that is there but cannot be used as a record (not a
+    // database, corrupt, unreadable, another program's) from other failures (a newer schema,
+    // a folder that is not ours, no driver).
+    static std::unique_ptr<HistoryConnection> openLocal(const QString& path, QString* why, bool* damaged = nullptr);
+    // Only reads (--history): creates nothing, changes no mode, makes no table. The file must
+    // be there.
+    static std::unique_ptr<HistoryConnection> openLocalForReading(const QString& path, QString* why);
+    enum class Access { Write, Read };
+    // `url` as history::serverUrl takes it; to Read, a role that may only SELECT is enough. Connects within a few seconds (unless the URL's
+    // connect_timeout says otherwise) or fails: a server that does not answer must never hold
     // up anything for long.
-    static std::unique_ptr<HistoryConnection> openServer(const QUrl& url, QString* why);
+    static std::unique_ptr<HistoryConnection> openServer(const QString& url, QString* why, Access access = Access::Write);
     ~HistoryConnection();
     HistoryConnection(const HistoryConnection&) = delete;
     HistoryConnection& operator=(const HistoryConnection&) = delete;
 
     QSqlDatabase database() const;
     bool isLocal() const { return m_local; }
+    // The file's path, or the server's URL with its password masked.
     QString where() const { return m_where; }
 
     // Starts a transaction that writes at once: SQLite's plain BEGIN takes the write lock
@@ -28,7 +36,10 @@ public:
 
 private:
     HistoryConnection(QString name, QString where, bool local);
-    [[nodiscard]] bool prepareTables(QString* why);
+    // `damaged` as for openLocal.
+    [[nodiscard]] bool prepareTables(QString* why, bool* damaged = nullptr);
+    // Our columns and schema, read only.
+    [[nodiscard]] bool checkTables(const QString& error, QString* why, bool* damaged);
 
     QString m_name;
     QString m_where;

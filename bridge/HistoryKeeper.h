@@ -12,7 +12,9 @@
 class HistoryKeeper {
 public:
     // Null, with the reason, when the local record cannot be used. A server that cannot be
-    // reached is no reason: its rows wait in the local outbox.
+    // reached is no reason: its rows wait in the local outbox. A damaged local record is set
+    // aside as <file>.set-aside-<UTC time> and a new one started: the keeper comes back with
+    // `why` saying so, once.
     static std::unique_ptr<HistoryKeeper> open(const HistoryPlace& place, QString* why);
     // This user's record, with the server --history-db names (`historyDb`, checked when the
     // command line was read) or else the configuration file. A configuration file that names

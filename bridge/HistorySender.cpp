@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <mutex>
 
 PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) {
     PushResult result;
@@ -37,6 +38,8 @@ PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) 
 struct HistorySender::Shared {
     std::atomic<bool> asked{false};
     std::atomic<bool> stopping{false};
+    mutable std::mutex lock;
+    SenderState state; // under lock
 };
 
 namespace {
@@ -47,7 +50,7 @@ constexpr int kTickMs = 100;
 // Lives on the sender's thread: every connection it opens belongs to that thread.
 class HistorySender::Worker : public QObject {
 public:
-    Worker(QString localPath, QUrl server, std::chrono::milliseconds period, std::shared_ptr<Shared> shared)
+    Worker(QString localPath, QString server, std::chrono::milliseconds period, std::shared_ptr<Shared> shared)
         : m_localPath(std::move(localPath)), m_serverUrl(std::move(server)), m_period(period), m_shared(std::move(shared)) {
         m_timer.setInterval(std::min<int>(kTickMs, int(period.count())));
         connect(&m_timer, &QTimer::timeout, this, &Worker::tick);
@@ -89,6 +92,14 @@ private:
     void finish(const PushResult& result) {
         if (result.error == m_lastError)
             return;
+        {
+            const std::lock_guard<std::mutex> hold(m_shared->lock);
+            SenderState& state = m_shared->state;
+            if (!state.failing)
+                state.since = QDateTime::currentDateTimeUtc();
+            state.failing = !result.error.isEmpty();
+            state.reason = result.error;
+        }
         runlog::write("history", result.error.isEmpty()
                                      ? QStringLiteral("the history server takes the attempts again")
                                      : QStringLiteral("attempts stay in the local record for now: %1").arg(result.error));
@@ -96,7 +107,7 @@ private:
     }
 
     QString m_localPath;
-    QUrl m_serverUrl;
+    QString m_serverUrl;
     std::chrono::milliseconds m_period;
     std::shared_ptr<Shared> m_shared;
     QTimer m_timer{this};
@@ -106,7 +117,7 @@ private:
     QString m_lastError;
 };
 
-HistorySender::HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period)
+HistorySender::HistorySender(QString localPath, QString server, std::chrono::milliseconds period)
     : m_localPath(std::move(localPath)), m_server(std::move(server)), m_period(period),
       m_shared(std::make_shared<Shared>()) {}
 
@@ -137,4 +148,9 @@ void HistorySender::start() {
 
 void HistorySender::sendSoon() {
     m_shared->asked = true;
+}
+
+SenderState HistorySender::state() const {
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    return m_shared->state;
 }

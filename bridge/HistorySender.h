@@ -3,13 +3,13 @@
 // connections, so a server that is slow or gone never holds up an update: the local row is
 // written first, and the server gets it at the next round (every `period`, or within a
 // moment when sendSoon() asks). A round that fails leaves the rows in the outbox for the next.
-// The threads share two flags only: no Qt event crosses between them. How rounds went is in
-// the run's log.
+// The threads share two flags and the sender's state (under a lock): no Qt event crosses
+// between them. How rounds went is in the run's log, and state() tells the faces.
 
 #include "bridge/AttemptHistory.h"
 
+#include <QDateTime>
 #include <QString>
-#include <QUrl>
 #include <chrono>
 #include <memory>
 
@@ -27,9 +27,17 @@ struct PushResult {
 // is harmless); the rows are forgotten locally only once the server committed them.
 PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch = 100);
 
+// Whether the server takes the attempts, as the last round found.
+struct SenderState {
+    bool failing = false;
+    QDateTime since; // UTC: when the failing began
+    QString reason;  // why, its password masked
+    friend bool operator==(const SenderState&, const SenderState&) = default;
+};
+
 class HistorySender {
 public:
-    HistorySender(QString localPath, QUrl server, std::chrono::milliseconds period = std::chrono::seconds(30));
+    HistorySender(QString localPath, QString server, std::chrono::milliseconds period = std::chrono::seconds(30));
     // Stops the thread. A round stuck on a server that went silent is not waited for longer
     // than kStopWaitMs: the thread is then left to end with the process.
     ~HistorySender();
@@ -42,12 +50,14 @@ public:
     // write). While the server fails only the period retries: a write must not cost a
     // connect timeout each.
     void sendSoon();
+    // From any thread.
+    SenderState state() const;
 
 private:
     struct Shared;
     class Worker;
     QString m_localPath;
-    QUrl m_server;
+    QString m_server;
     std::chrono::milliseconds m_period;
     std::shared_ptr<Shared> m_shared;
     QThread* m_thread = nullptr;

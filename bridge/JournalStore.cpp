@@ -205,6 +205,24 @@ JournalListing JournalStore::list() const {
     return listing;
 }
 
+std::optional<QStringList> JournalStore::openAttempts() const {
+    QStringList ids;
+    const QDir dir(m_folder);
+    const QStringList names = dir.entryList({QLatin1Char('*') + kSuffix},
+                                            QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        bool vanished = false;
+        const JournalReading reading = readTrusted(dir.filePath(name), vanished);
+        if (vanished)
+            continue;
+        if (!reading.journal)
+            return std::nullopt;
+        if (reading.journal->phase != JournalPhase::Done)
+            ids << reading.journal->attempt;
+    }
+    return ids;
+}
+
 bool JournalStore::close(JournalLock lock, UpdateJournal journal) const {
     if (::unlink(native(lock.path()).constData()) == 0)
         return syncToDisk(m_folder);

@@ -72,6 +72,9 @@ public:
     JournalCheck read(const QString& path) const;
     // Every journal not done; the ones that fail their checks are set aside.
     JournalListing list() const;
+    // The record's attempt ids of the journals not done, read only (nothing set aside);
+    // nullopt when a journal cannot be read: any could be the one that holds an attempt.
+    std::optional<QStringList> openAttempts() const;
     // Renames a journal that must not be acted on to <name>.set-aside-<UTC time>.
     SetAsideJournal setAside(const QString& path, const QString& why) const;
     // Removes a finished journal. One that cannot be removed is written as done instead,

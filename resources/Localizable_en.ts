@@ -281,6 +281,14 @@
         <translation>Today: %s updated, %s failed</translation>
     </message>
     <message>
+        <source>stat Shared record: not reachable since %s — %s attempts waiting</source>
+        <translation>Shared record: not reachable since %s — %s attempts waiting</translation>
+    </message>
+    <message>
+        <source>alert The guard that keeps a second updater from starting cannot be trusted: %s. Reinstall the package, or ask the administrator.</source>
+        <translation>The guard that keeps a second updater from starting cannot be trusted: %s. Reinstall the package, or ask the administrator.</translation>
+    </message>
+    <message>
         <source>info This hotspot&apos;s updates:</source>
         <translation>This hotspot&apos;s updates:</translation>
     </message>

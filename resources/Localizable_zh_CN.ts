@@ -281,6 +281,14 @@
         <translation>今天：已更新 %s 台，失败 %s 台</translation>
     </message>
     <message>
+        <source>stat Shared record: not reachable since %s — %s attempts waiting</source>
+        <translation>共享记录：自 %s 起无法连接——%s 条尝试记录等待发送</translation>
+    </message>
+    <message>
+        <source>alert The guard that keeps a second updater from starting cannot be trusted: %s. Reinstall the package, or ask the administrator.</source>
+        <translation>防止第二个更新程序启动的保护锁不可信：%s。请重新安装软件包，或联系管理员。</translation>
+    </message>
+    <message>
         <source>info This hotspot&apos;s updates:</source>
         <translation>此随身热点的更新记录：</translation>
     </message>

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake g++ make pkg-config git
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-qpa-plugins
-    libqt6sql6-sqlite libqt6sql6-psql postgresql
+    libqt6sql6-sqlite libqt6sql6-psql libpq-dev postgresql
     libusb-dev libudev-dev libfontconfig-dev libssl-dev libgtest-dev libgmock-dev
     adb fastboot umockdev libumockdev-dev
     clang libclang-rt-dev

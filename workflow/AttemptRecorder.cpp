@@ -6,7 +6,6 @@
 #include "workflow/Messages.h"
 
 #include <QElapsedTimer>
-#include <QSysInfo>
 #include <QUuid>
 
 namespace {
@@ -61,7 +60,7 @@ public:
             m_attempt.started = QDateTime::currentDateTimeUtc();
             m_attempt.versionBefore = session.deviceVersion();
         }
-        m_attempt.station = QSysInfo::machineHostName();
+        m_attempt.station = m_recorder.m_station;
         m_attempt.port = m_workflow.port().isEmpty() ? m_workflow.services().portNow() : m_workflow.port();
         if (const std::shared_ptr<const Package> package = session.package()) {
             m_attempt.packageVersion = package->version();
@@ -116,7 +115,8 @@ private:
     QElapsedTimer m_inPhase;
 };
 
-AttemptRecorder::AttemptRecorder(HistoryKeeper& keeper, QString runLog) : m_keeper(keeper), m_runLog(std::move(runLog)) {}
+AttemptRecorder::AttemptRecorder(HistoryKeeper& keeper, QString runLog, QString station)
+    : m_keeper(keeper), m_runLog(std::move(runLog)), m_station(std::move(station)) {}
 
 AttemptRecorder::~AttemptRecorder() = default;
 

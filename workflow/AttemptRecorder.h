@@ -26,8 +26,9 @@ QString failingPort(const AttemptHistory& record, const QString& port);
 
 class AttemptRecorder : public StationListener {
 public:
-    // The keeper must outlive the recorder; `runLog` is this run's log.
-    AttemptRecorder(HistoryKeeper& keeper, QString runLog);
+    // The keeper must outlive the recorder; `runLog` is this run's log; `station` names the
+    // station in every row.
+    AttemptRecorder(HistoryKeeper& keeper, QString runLog, QString station);
     ~AttemptRecorder() override;
     AttemptRecorder(const AttemptRecorder&) = delete;
     AttemptRecorder& operator=(const AttemptRecorder&) = delete;
@@ -46,6 +47,7 @@ private:
 
     HistoryKeeper& m_keeper;
     QString m_runLog;
+    QString m_station;
     std::vector<std::unique_ptr<Unit>> m_units;
     bool m_failureTold = false;
     quint64 m_writes = 0;

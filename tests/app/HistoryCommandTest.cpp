@@ -5,7 +5,9 @@
 #include "app/HistoryCommand.h"
 #include "app/HistoryFormat.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -35,7 +37,7 @@ Printed runWith(const TerminalOptions& options) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Printed printed;
-    printed.status = runHistory(options, out, err);
+    printed.status = runHistory(options, AttemptHistory::defaultPath(), out, err);
     printed.out = readBack(out);
     printed.err = readBack(err);
     return printed;
@@ -65,6 +67,7 @@ struct HistoryCommandTest : ::testing::Test {
         killed.id = QStringLiteral("2e9d");
         killed.started = kStart.addSecs(3600);
         killed.port = QStringLiteral("1-2.4");
+        killed.station = QStringLiteral("bench-2");
         killed.phase = QStringLiteral("image 3");
         killed.outcome = QStringLiteral("running");
         attempts = {done, killed};
@@ -108,12 +111,23 @@ TEST_F(HistoryCommandTest, TheRecordInEachFormat) {
     EXPECT_TRUE(rows[1].endsWith(QLatin1String(",done,\"{\"\"saving\"\":900}\",0,updated,\"/logs/run,1 \"\"a\"\".log\"")))
         << rows[1].toStdString();
     EXPECT_TRUE(rows[2].startsWith(QLatin1String("2e9d,2026-12-09T14:00:00.000Z,,"))) << rows[2].toStdString();
+
+    // Every station's record tells its stations apart.
+    const QStringList shared = historyformat::table(attempts, true).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(shared.size(), 3);
+    const qsizetype column = shared[0].indexOf(QLatin1String("STATION"));
+    EXPECT_GT(column, 0);
+    EXPECT_EQ(shared[1].mid(column, 2), QStringLiteral("- "));
+    EXPECT_EQ(shared[2].mid(column, 8), QStringLiteral("bench-2 "));
 }
 
 TEST_F(HistoryCommandTest, FiltersAndARecordThatCannotBeRead) {
     const std::pair<QStringList, QStringList> rows[] = {
         {{QStringLiteral("--since"), QStringLiteral("2026-12-09T13:30:00Z")}, {"2e9d"}},
         {{QStringLiteral("--unit"), QStringLiteral("abcdef"), QStringLiteral("--port"), QStringLiteral("1-2.3")}, {"1f0c"}},
+        {{QStringLiteral("--unit"), QStringLiteral("ABCDEF0")}, {"1f0c"}}, // a digest as a label shows it
+        {{QStringLiteral("--port"), QStringLiteral("3-1")}, {}},
+        {{QStringLiteral("--station"), QStringLiteral("bench-2")}, {"2e9d"}},
     };
     for (const auto& [filter, expected] : rows) {
         TerminalOptions options;
@@ -125,6 +139,13 @@ TEST_F(HistoryCommandTest, FiltersAndARecordThatCannotBeRead) {
         EXPECT_EQ(ids, expected) << args.join(u' ').toStdString();
     }
 
+    TerminalOptions none;
+    ASSERT_FALSE(cmdline::readTerminalOptions(
+        QStringList{QStringLiteral("hotspot-updater"), QStringLiteral("--history"), QStringLiteral("--port"), QStringLiteral("3-1")}, none));
+    const Printed nothing = runWith(none);
+    EXPECT_EQ(nothing.status, 0);
+    EXPECT_EQ(nothing.out, QStringLiteral("no attempt matches\n")) << "not: no attempts recorded";
+
     QFile record(AttemptHistory::defaultPath());
     ASSERT_TRUE(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
     record.write(QByteArray("not a database at all ").repeated(100));
@@ -135,6 +156,35 @@ TEST_F(HistoryCommandTest, FiltersAndARecordThatCannotBeRead) {
     EXPECT_EQ(broken.status, exitstatus::kHistory);
     EXPECT_TRUE(broken.err.contains(QLatin1String("is not a record of update attempts"))) << broken.err.toStdString();
     EXPECT_TRUE(broken.out.isEmpty());
+}
+
+// --history changes nothing: no mode, no file, no table; an absent record is no attempt.
+TEST_F(HistoryCommandTest, ReadingChangesNothing) {
+    const QString folder = QFileInfo(AttemptHistory::defaultPath()).path();
+    const auto shared = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser |
+                        QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup;
+    ASSERT_TRUE(QFile::setPermissions(folder, shared));
+    const auto readOnly = QFile::ReadOwner | QFile::ReadUser;
+    ASSERT_TRUE(QFile::setPermissions(AttemptHistory::defaultPath(), readOnly));
+    const QStringList before = QDir(folder).entryList(QDir::Files);
+    TerminalOptions options;
+    options.history = true;
+    const Printed read = runWith(options);
+    EXPECT_EQ(read.status, 0) << read.err.toStdString();
+    EXPECT_EQ(read.out.count(u'\n'), 3) << read.out.toStdString();
+    EXPECT_EQ(QFile::permissions(folder) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+              shared & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser));
+    const auto modeBits = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup |
+                          QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    EXPECT_EQ(QFile::permissions(AttemptHistory::defaultPath()) & modeBits, readOnly & modeBits);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), before) << "no -wal or -shm left behind";
+
+    QTemporaryDir empty;
+    qputenv("XDG_STATE_HOME", empty.path().toLocal8Bit());
+    const Printed absent = runWith(options);
+    EXPECT_EQ(absent.status, 0);
+    EXPECT_EQ(absent.out, QStringLiteral("no attempts recorded\n"));
+    EXPECT_TRUE(QDir(empty.path()).isEmpty()) << "no folder, no file made";
 }
 
 TEST(HistoryFormat, DatesAndDurations) {

@@ -2,6 +2,7 @@
 // against the core and the terminal only, which proves they build without Qt Widgets.
 
 #include "app/CommandLine.h"
+#include "app/SharedRecordWatch.h"
 #include "app/TerminalFace.h"
 
 #include <QCoreApplication>
@@ -66,6 +67,9 @@ TEST(TerminalOptions, ReadOrRefused) {
         {args({"--cli", "extra"}), true, "extra"},
         {args({"--history"}), true, nullptr},
         {args({"--history", "--since", "2026-12-09T14:00", "--port", "1-2.3", "--unit", "ab12", "--csv"}), true, nullptr},
+        {args({"--history", "--station", "bench-2"}), true, nullptr},
+        {args({"--history", "--station=bench-2", "--json"}), true, nullptr},
+        {args({"--history", "--station"}), true, "--station takes a station's name"},
         {args({"--history-db", "postgresql://u@db.example/h"}), false, nullptr},
         {args({"--history", "--since", "yesterday"}), true, "--since takes"},
         {args({"--history", "--since", "2026-02-30"}), true, "--since takes"},
@@ -136,6 +140,28 @@ TEST(TerminalFace, JsonIsOneObjectPerEvent) {
 
 TEST(TerminalFace, QuietPrintsOnlyErrors) {
     EXPECT_EQ(printed(TerminalFace::Style::Quiet, showAnUpdate), QStringList{"hotspot-updater: Install the rule"});
+}
+
+// A server that fails is said once when it starts and once when it is back, in every style;
+// more attempts waiting meanwhile is no new line.
+TEST(TerminalFace, TheSharedRecordFailingAndBackAreOneLineEach) {
+    const QDateTime since(QDate(2026, 12, 9), QTime(10, 42));
+    const auto failAndRecover = [&](TerminalFace& f) {
+        f.sharedRecordChanged({true, since.toUTC(), QStringLiteral("password authentication failed for user \"station\""), 1});
+        f.sharedRecordChanged({true, since.toUTC(), QStringLiteral("password authentication failed for user \"station\""), 3});
+        f.sharedRecordChanged({false, since.addSecs(600).toUTC(), {}, 0});
+    };
+    for (const TerminalFace::Style style : {TerminalFace::Style::Lines, TerminalFace::Style::Quiet}) {
+        const QStringList lines = printed(style, failAndRecover);
+        EXPECT_EQ(lines, (QStringList{"hotspot-updater: the shared record is not reachable since 10:42, 1 attempts waiting on "
+                                      "this machine: password authentication failed for user \"station\"",
+                                      "hotspot-updater: the shared record takes the attempts again"}));
+    }
+    EXPECT_EQ(sharedrecord::windowLine({true, since.toUTC(), {}, 3}),
+              QStringLiteral("stat Shared record: not reachable since 10:42 — 3 attempts waiting"));
+    EXPECT_TRUE(sharedrecord::windowLine({false, {}, {}, 3}).isEmpty());
+    EXPECT_EQ(sharedrecord::summaryLine({true, since.toUTC(), {}, 3}),
+              QStringLiteral("3 attempts wait for the shared record (not reachable since 10:42)"));
 }
 
 int main(int argc, char** argv) {

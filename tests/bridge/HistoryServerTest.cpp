@@ -1,10 +1,13 @@
 // One record for many stations: each writes its own file first and sends to a PostgreSQL server
 // when it can. Two stations at once, and the server gone in the middle, lose nothing.
 
+#include "bridge/HistoryKeeper.h"
 #include "bridge/HistorySender.h"
 #include "tests/bridge/PostgresServer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -54,7 +57,7 @@ TEST_F(HistoryServerTest, TwoStationsAndAServerGoneInTheMiddleLoseNothing) {
         files[i] = dir.filePath(QStringLiteral("station-%1.sqlite").arg(i));
         stations[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
         stations[i].start(QStringLiteral(HOTSPOT_HISTORY_WRITER),
-                          {files[i], QStringLiteral("200"), QStringLiteral("station-%1").arg(i), server->url().toString()});
+                          {files[i], QStringLiteral("200"), QStringLiteral("station-%1").arg(i), server->url()});
     }
     auto reader = openServer();
     ASSERT_TRUE(reader);
@@ -110,8 +113,120 @@ TEST_F(HistoryServerTest, TwoStationsAndAServerGoneInTheMiddleLoseNothing) {
     EXPECT_EQ(reader->list({{}, QStringLiteral("1-1"), {}}).size(), 58u) << "filters work on the server too"; // 29 of 200 each
 }
 
+// libpq's ways to a password and its parameters: the URL, ~/.pgpass (PGPASSFILE), a service
+// file (PGSERVICE), ?sslmode; a wrong password is said without being shown.
+TEST_F(HistoryServerTest, PasswordsAndParametersGoTheWaysOfLibpq) {
+    const QString password = QStringLiteral("S3cr#t-pw");
+    ASSERT_TRUE(server->addRole(QStringLiteral("station"), password,
+                                {QStringLiteral("GRANT CREATE ON SCHEMA public TO station")}));
+    const QString url = server->url(QStringLiteral("station"));
+    const QString port = url.section(u':', 2).section(u'/', 0, 0);
+    const auto privateFile = [&](const char* name, const QString& text) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        file.close();
+        EXPECT_TRUE(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        return file.fileName();
+    };
+    const QString pgpass = privateFile("pgpass", QStringLiteral("127.0.0.1:%1:*:station:%2\n").arg(port, password));
+    const QString services =
+        privateFile("services", QStringLiteral("[records]\nhost=127.0.0.1\nport=%1\ndbname=postgres\nuser=station\n").arg(port));
+    const struct {
+        QString url;
+        std::vector<std::pair<const char*, QString>> environment;
+        QString fails; // what the reason says; empty: it opens
+    } rows[] = {
+        {QString(url).replace(QStringLiteral("station@"), QStringLiteral("station:S3cr%23t-pw@")), {}, {}},
+        {url, {{"PGPASSFILE", pgpass}}, {}},
+        {QStringLiteral("postgresql://"), {{"PGPASSFILE", pgpass}, {"PGSERVICEFILE", services}, {"PGSERVICE", QStringLiteral("records")}}, {}},
+        {QString(url).replace(QStringLiteral("station@"), QStringLiteral("station:wrong-pw@")), {}, QStringLiteral("password authentication failed")},
+        {url + QStringLiteral("?sslmode=require"), {{"PGPASSFILE", pgpass}}, QStringLiteral("SSL")},
+        {QString(url).replace(QStringLiteral("/postgres"), QStringLiteral(":54x9/postgres")).replace(QStringLiteral("station@"), QStringLiteral("station:wrong-pw@")),
+         {}, QStringLiteral("cannot reach the history server")},
+    };
+    for (const auto& row : rows) {
+        for (const auto& [name, value] : row.environment)
+            qputenv(name, value.toLocal8Bit());
+        QString why;
+        const std::unique_ptr<AttemptHistory> record = AttemptHistory::openServer(row.url, &why);
+        for (const auto& [name, value] : row.environment)
+            qunsetenv(name);
+        EXPECT_EQ(record == nullptr, !row.fails.isEmpty()) << row.url.toStdString() << ": " << why.toStdString();
+        EXPECT_TRUE(why.contains(row.fails)) << why.toStdString();
+        for (const char* secret : {"S3cr", "wrong-pw"})
+            EXPECT_FALSE(why.contains(QLatin1String(secret)) || (record && record->where().contains(QLatin1String(secret))))
+                << why.toStdString();
+    }
+}
+
+// A damaged local record is set aside, once, and a new one started: the server still gets
+// every attempt.
+TEST_F(HistoryServerTest, ADamagedLocalRecordIsSetAsideAndTheServerStillGetsEveryAttempt) {
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    QFile damaged(path);
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray("not a database at all ").repeated(100));
+    damaged.close();
+    QString why;
+    std::unique_ptr<HistoryKeeper> keeper = HistoryKeeper::open({path, server->url()}, &why);
+    ASSERT_TRUE(keeper) << why.toStdString();
+    EXPECT_TRUE(why.contains(QStringLiteral("is not a record of update attempts")) && why.contains(QStringLiteral("set aside as")))
+        << why.toStdString();
+    const QStringList aside = QDir(dir.path()).entryList({QStringLiteral("history.sqlite.set-aside-*")}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(dir.filePath(aside.front()));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(kept.readAll().startsWith("not a database")) << "what it held stays for a look";
+    for (int i = 0; i < 3; ++i) {
+        Attempt a;
+        a.id = QStringLiteral("after-%1").arg(i);
+        a.started = QDateTime::currentDateTimeUtc();
+        a.port = QStringLiteral("1-1");
+        ASSERT_TRUE(keeper->write(a));
+    }
+    auto reader = openServer();
+    ASSERT_TRUE(reader);
+    EXPECT_TRUE(within(20, [&] { return reader->list({}).size() == 3; }));
+    keeper.reset();
+    EXPECT_TRUE(HistoryKeeper::open({path, {}}, &why)) << why.toStdString();
+    EXPECT_TRUE(why.isEmpty()) << "said once: " << why.toStdString();
+}
+
+// Reading every station's record needs no more than SELECT.
+TEST_F(HistoryServerTest, AReaderNeedsOnlySelect) {
+    auto writer = openServer();
+    ASSERT_TRUE(writer);
+    Attempt a;
+    a.id = QStringLiteral("read-me");
+    a.started = QDateTime::currentDateTimeUtc();
+    a.port = QStringLiteral("1-1");
+    ASSERT_TRUE(writer->write(a));
+    ASSERT_TRUE(server->addRole(QStringLiteral("auditor"), QStringLiteral("look-only"),
+                                {QStringLiteral("GRANT SELECT ON attempts, meta TO auditor")}));
+    const QString url = QString(server->url(QStringLiteral("auditor"))).replace(QStringLiteral("auditor@"), QStringLiteral("auditor:look-only@"));
+    QString why;
+    const auto reader = AttemptHistory::openServer(url, &why, HistoryConnection::Access::Read);
+    ASSERT_TRUE(reader) << why.toStdString();
+    EXPECT_EQ(reader->list({}).size(), 1u) << reader->lastError().toStdString();
+    EXPECT_FALSE(AttemptHistory::openServer(url, &why)) << "a writer's opening needs more";
+}
+
 TEST_F(HistoryServerTest, AServerThatDoesNotAnswerIsReportedQuickly) {
     ASSERT_TRUE(server->stop());
+    {
+        // The sender's state, as the faces read it: failing from the first round, back once
+        // the server is.
+        HistorySender sender(dir.filePath(QStringLiteral("sender.sqlite")), server->url(), std::chrono::milliseconds(200));
+        sender.start();
+        EXPECT_TRUE(within(10, [&] { return sender.state().failing; }));
+        EXPECT_TRUE(sender.state().reason.contains(QStringLiteral("cannot reach the history server")))
+            << sender.state().reason.toStdString();
+        EXPECT_LE(std::abs(sender.state().since.secsTo(QDateTime::currentDateTimeUtc())), 10);
+        ASSERT_TRUE(server->start());
+        EXPECT_TRUE(within(20, [&] { return !sender.state().failing; }));
+        ASSERT_TRUE(server->stop());
+    }
     QElapsedTimer timer;
     timer.start();
     QString why;

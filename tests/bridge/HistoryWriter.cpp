@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     if (args.size() < 4)
         return 64;
-    HistoryPlace place{args[1], args.size() > 4 ? QUrl(args[4]) : QUrl()};
+    HistoryPlace place{args[1], args.size() > 4 ? args[4] : QString()};
     QString why;
     std::unique_ptr<HistoryKeeper> keeper = HistoryKeeper::open(place, &why);
     if (!keeper) {
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
             }
             slowest = std::max(slowest, one.elapsed());
         }
-        if (place.server.isValid())
+        if (!place.server.isEmpty())
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     std::printf("%d %lld %lld\n", count, static_cast<long long>(total.elapsed()), static_cast<long long>(slowest));

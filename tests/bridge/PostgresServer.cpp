@@ -1,6 +1,7 @@
 #include "tests/bridge/PostgresServer.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <arpa/inet.h>
@@ -70,8 +71,37 @@ PostgresServer::~PostgresServer() {
         (void)stop();
 }
 
-QUrl PostgresServer::url() const {
-    return QUrl(QStringLiteral("postgresql://%1@127.0.0.1:%2/postgres").arg(kUser).arg(m_port));
+QString PostgresServer::url() const {
+    return QStringLiteral("postgresql://%1@127.0.0.1:%2/postgres").arg(kUser).arg(m_port);
+}
+
+QString PostgresServer::url(const QString& role) const {
+    return QStringLiteral("postgresql://%1@127.0.0.1:%2/postgres").arg(role).arg(m_port);
+}
+
+bool PostgresServer::addRole(const QString& role, const QString& password, const QStringList& grants) {
+    QFile hba(m_dir.filePath(QStringLiteral("data/pg_hba.conf")));
+    if (!hba.open(QIODevice::ReadOnly))
+        return false;
+    // The first line that matches decides.
+    const QByteArray rest = hba.readAll();
+    hba.close();
+    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    hba.write("host all " + role.toUtf8() + " 127.0.0.1/32 scram-sha-256\n" + rest);
+    hba.close();
+    if (!sql(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)))
+        return false;
+    for (const QString& grant : grants)
+        if (!sql(grant))
+            return false;
+    return run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("reload")});
+}
+
+bool PostgresServer::sql(const QString& statement) const {
+    return run(QStringLiteral("psql"), {QStringLiteral("-h"), m_dir.path(), QStringLiteral("-p"), QString::number(m_port),
+                                        QStringLiteral("-U"), kUser, QStringLiteral("-d"), QStringLiteral("postgres"),
+                                        QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-qc"), statement});
 }
 
 bool PostgresServer::start() {

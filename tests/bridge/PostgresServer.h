@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QTemporaryDir>
-#include <QUrl>
 
 class PostgresServer {
 public:
@@ -14,12 +13,18 @@ public:
 
     // Empty when the server runs; else why not (no PostgreSQL installed, initdb failed...).
     QString unavailable() const { return m_unavailable; }
-    QUrl url() const;
+    QString url() const;
+    // The same server for `role`, without a password.
+    QString url(const QString& role) const;
+    // A role that logs in over TCP with `password` only (every other connection is trusted),
+    // then `grants`, run as the superuser.
+    [[nodiscard]] bool addRole(const QString& role, const QString& password, const QStringList& grants = {});
     [[nodiscard]] bool start();
     // As a crash or a pulled cable looks to a client: connections drop mid-transaction.
     [[nodiscard]] bool stop();
 
 private:
+    [[nodiscard]] bool sql(const QString& statement) const;
     [[nodiscard]] bool run(const QString& tool, const QStringList& args, QString* output = nullptr) const;
 
     QTemporaryDir m_dir;

@@ -6,7 +6,7 @@
 // the package while it changes.
 
 #include "Commands.h"
-#include "app/InstanceGuard.h"
+#include "bridge/InstanceGuard.h"
 #include "bridge/DiskSync.h"
 #include "workflow/Manifest.h"
 #include "workflow/PackageReader.h"
@@ -173,6 +173,9 @@ int runInstall(const QStringList& args) {
     InstanceGuard guard;
     if (const std::optional<RunningInstance> running =
             takeGuard(guard, InstanceGuard::Face::Terminal, "hotspot-package install")) {
+        if (!running->brokenGuard().isEmpty())
+            return fail(QStringLiteral("the updaters' guard cannot be trusted: %1; the bundle is unchanged")
+                            .arg(running->brokenGuard()));
         if (running->isForbidden())
             return fail(QStringLiteral("this user may not take the updaters' guard in %1 (not in the group %2); "
                                        "the bundle is unchanged")

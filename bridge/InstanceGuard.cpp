@@ -1,6 +1,7 @@
-#include "app/InstanceGuard.h"
+#include "bridge/InstanceGuard.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -19,6 +20,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 // What passes over a connection, one line each:
 //   holder → caller on connect: "<window|terminal> <start, seconds since the epoch>"
@@ -36,7 +38,7 @@ constexpr char kRaise[] = "raise\n";
 constexpr char kRaised[] = "raised";
 
 constexpr char kLockFile[] = "/lock";
-constexpr char kSocketFile[] = "/socket";
+constexpr char kSocketFile[] = "/socket-";
 
 socklen_t abstractAddress(const QByteArray& name, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -47,20 +49,28 @@ socklen_t abstractAddress(const QByteArray& name, sockaddr_un& address) {
     return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length);
 }
 
-// The socket in the guard's folder; 0 when its path does not fit an address.
-socklen_t folderAddress(const QString& folder, sockaddr_un& address) {
+// A user's socket in the guard's folder; 0 when its path does not fit an address.
+socklen_t folderAddress(const QString& folder, uid_t uid, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(folder + QLatin1String(kSocketFile));
+    const QByteArray path = QFile::encodeName(folder + QLatin1String(kSocketFile) + QString::number(uid));
     if (size_t(path.size()) >= sizeof address.sun_path)
         return 0;
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     return socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()) + 1);
 }
 
-// Where the holder listens: the folder's socket when the guard is the folder's lock.
-socklen_t guardAddress(const QByteArray& name, const QString& folder, sockaddr_un& address) {
-    return QFileInfo(folder).isDir() ? folderAddress(folder, address) : abstractAddress(name, address);
+// The users whose sockets are in the guard's folder: one of them holds the guard.
+std::vector<uid_t> socketOwners(const QString& folder) {
+    std::vector<uid_t> owners;
+    const QString prefix = QString::fromLatin1(kSocketFile).mid(1);
+    for (const QString& name : QDir(folder).entryList({prefix + u'*'}, QDir::System | QDir::Hidden)) {
+        bool ok = false;
+        const uint uid = name.mid(prefix.size()).toUInt(&ok);
+        if (ok)
+            owners.push_back(uid_t(uid));
+    }
+    return owners;
 }
 
 void sendLine(int fd, const QByteArray& line) {
@@ -123,8 +133,11 @@ bool InstanceGuard::take(Face face) {
     if (held())
         return true;
     m_inUse = m_denied = false;
+    m_broken.clear();
     m_face = face;
     switch (takeLock()) {
+    case Lock::Broken:
+        return false;
     case Lock::Held:
         m_inUse = true;
         return false;
@@ -144,15 +157,62 @@ bool InstanceGuard::take(Face face) {
     return true;
 }
 
+std::optional<QString> InstanceGuard::untrustedFolder() const {
+    struct stat folder {};
+    if (::lstat(QFile::encodeName(m_folder).constData(), &folder) != 0)
+        return QStringLiteral("cannot read %1: %2").arg(m_folder, QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISDIR(folder.st_mode))
+        return QStringLiteral("%1 is not a folder").arg(m_folder);
+    // Without the sticky bit any member could unlink or replace the lock.
+    if ((folder.st_mode & S_ISVTX) == 0 || (folder.st_mode & S_IWOTH) != 0)
+        return QStringLiteral("%1 lets others replace its lock (mode %2): it must be sticky and closed to others "
+                              "(chmod 3770 %1)")
+            .arg(m_folder)
+            .arg(folder.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return std::nullopt;
+}
+
+std::optional<QString> InstanceGuard::untrustedLock(int fd, const struct stat& folder) const {
+    const QString path = m_folder + QLatin1String(kLockFile);
+    struct stat lock {};
+    if (::fstat(fd, &lock) != 0 || !S_ISREG(lock.st_mode))
+        return QStringLiteral("%1 is not a regular file").arg(path);
+    if (lock.st_uid != folder.st_uid)
+        return QStringLiteral("%1 belongs to user %2, not to the folder's owner %3")
+            .arg(path, RunningInstance::userName(lock.st_uid), RunningInstance::userName(folder.st_uid));
+    if ((lock.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return QStringLiteral("%1 can be written by others (mode %2)").arg(path).arg(lock.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return std::nullopt;
+}
+
 InstanceGuard::Lock InstanceGuard::takeLock() {
-    if (!QFileInfo(m_folder).isDir())
+    if (!QFileInfo(m_folder).exists())
+        return Lock::Absent;
+    if (const std::optional<QString> why = untrustedFolder()) {
+        m_broken = *why;
+        return Lock::Broken;
+    }
+    struct stat folder {};
+    if (::stat(QFile::encodeName(m_folder).constData(), &folder) != 0)
         return Lock::Absent;
     // Read access is enough for flock; close-on-exec, so that an adb server started by us
-    // does not keep the guard after we end.
-    const QByteArray path = QFile::encodeName(m_folder + QLatin1String(kLockFile));
-    const int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
-    if (fd < 0)
-        return errno == EACCES || errno == EPERM ? Lock::Denied : Lock::Absent;
+    // does not keep the guard after we end. Never created here: the package makes it root's.
+    const QString lockPath = m_folder + QLatin1String(kLockFile);
+    const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == EACCES || errno == EPERM)
+            return Lock::Denied;
+        m_broken = errno == ELOOP ? QStringLiteral("%1 is a symbolic link").arg(lockPath)
+                   : errno == ENOENT
+                       ? QStringLiteral("%1 is missing (the package makes it)").arg(lockPath)
+                       : QStringLiteral("cannot open %1: %2").arg(lockPath, QString::fromLocal8Bit(std::strerror(errno)));
+        return Lock::Broken;
+    }
+    if (const std::optional<QString> why = untrustedLock(fd, folder)) {
+        ::close(fd);
+        m_broken = *why;
+        return Lock::Broken;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return Lock::Held;
@@ -166,8 +226,8 @@ bool InstanceGuard::listen(bool inFolder) {
     if (fd < 0)
         return false;
     sockaddr_un address{};
-    const socklen_t length = inFolder ? folderAddress(m_folder, address) : abstractAddress(m_name, address);
-    // A socket left by a killed holder: ours to replace, since we hold the lock.
+    const socklen_t length = inFolder ? folderAddress(m_folder, ::geteuid(), address) : abstractAddress(m_name, address);
+    // This user's socket left by a killed holder: ours to replace, since we hold the lock.
     if (inFolder && length > 0)
         ::unlink(address.sun_path);
     if (length == 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || ::listen(fd, 8) != 0) {
@@ -212,6 +272,17 @@ void InstanceGuard::answer(int connection, QSocketNotifier* notifier) {
 }
 
 std::optional<RunningInstance> RunningInstance::find(const QByteArray& name, const QString& folder) {
+    if (!QFileInfo(folder).isDir())
+        return connectTo(name, folder, std::nullopt);
+    // The socket that answers; one that claims another user's name is no holder.
+    for (const uid_t owner : socketOwners(folder))
+        if (std::optional<RunningInstance> running = connectTo(name, folder, owner))
+            return running;
+    return std::nullopt;
+}
+
+std::optional<RunningInstance> RunningInstance::connectTo(const QByteArray& name, const QString& folder,
+                                                          std::optional<uid_t> owner) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return std::nullopt;
@@ -219,10 +290,10 @@ std::optional<RunningInstance> RunningInstance::find(const QByteArray& name, con
     const timeval wait{0, kAnswerMs * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     sockaddr_un address{};
-    const socklen_t length = guardAddress(name, folder, address);
+    const socklen_t length = owner ? folderAddress(folder, *owner, address) : abstractAddress(name, address);
     const std::optional<ucred> holder =
         length > 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 ? peer(fd) : std::nullopt;
-    if (!holder) {
+    if (!holder || (owner && holder->uid != *owner)) {
         ::close(fd);
         return std::nullopt;
     }
@@ -236,7 +307,7 @@ std::optional<RunningInstance> RunningInstance::find(const QByteArray& name, con
 
 RunningInstance::RunningInstance(RunningInstance&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_uid(other.m_uid), m_pid(other.m_pid), m_since(other.m_since),
-      m_face(other.m_face), m_forbidden(other.m_forbidden) {}
+      m_face(other.m_face), m_forbidden(other.m_forbidden), m_broken(std::move(other.m_broken)) {}
 
 RunningInstance::~RunningInstance() {
     if (m_fd >= 0)
@@ -298,6 +369,8 @@ std::optional<RunningInstance> takeGuard(InstanceGuard& guard, InstanceGuard::Fa
             return std::nullopt;
         if (guard.denied())
             return RunningInstance::forbidden();
+        if (!guard.broken().isEmpty())
+            return RunningInstance::broken(guard.broken());
         if (!guard.inUse()) {
             // No socket for us at all (a sandbox): nothing to guard with; say so and go on.
             std::fprintf(stderr, "%s: cannot tell whether another updater is running\n", program);

@@ -1,11 +1,15 @@
 #pragma once
-// One updater per machine. Where the package made its folder (owned by the group that may
-// reach the hotspots, closed to everyone else), the guard is a lock on a file in it: no other
-// user can take it first, it holds across network namespaces, and the kernel frees it when
-// its holder ends, however it ends (kill -9 included). A development build without that folder
+// One updater per machine. Where the package made its folder (root's, shared with the group
+// that may reach the hotspots, closed to everyone else, sticky) and the root-owned lock in it,
+// the guard is a lock on that file: no other user can take it first, no member of the group
+// can unlink, replace or redirect it, it holds across network namespaces, and the kernel frees
+// it when its holder ends, however it ends (kill -9 included). A lock that is a link, missing,
+// of another owner than the folder's or writable by others is an error naming it, never a
+// fallback. A development build without that folder
 // falls back to a listening socket in the abstract Unix namespace. Either way the holder
-// listens on a socket (in the folder, or the abstract one) that a later start connects to, to
-// learn who holds the guard; a window start of the same user asks the running window to come
+// listens on a socket (in the folder, one per user: the sticky folder keeps each user's
+// socket from every other, or the abstract one) that a later start connects to, to learn who
+// holds the guard; a window start of the same user asks the running window to come
 // to the front.
 
 #include <QByteArray>
@@ -14,6 +18,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 class QSocketNotifier;
@@ -42,6 +47,9 @@ public:
     bool inUse() const { return m_inUse; }
     // After a failed take: the folder's lock is closed to this user (not in the group).
     bool denied() const { return m_denied; }
+    // After a failed take: why the folder or its lock cannot be trusted, naming it; empty
+    // when they can.
+    const QString& broken() const { return m_broken; }
     const QByteArray& name() const { return m_name; }
     const QString& folder() const { return m_folder; }
     int socket() const { return m_fd; }
@@ -51,7 +59,10 @@ public:
     void setRaise(std::function<void()> raise) { m_raise = std::move(raise); }
 
 private:
-    enum class Lock { Taken, Held, Denied, Absent };
+    enum class Lock { Taken, Held, Denied, Absent, Broken };
+    // The folder and the lock as the package made them; else why not.
+    std::optional<QString> untrustedFolder() const;
+    std::optional<QString> untrustedLock(int fd, const struct stat& folder) const;
     Lock takeLock();
     bool listen(bool inFolder);
     void accept();
@@ -65,6 +76,7 @@ private:
     int m_lock = -1;
     bool m_inUse = false;
     bool m_denied = false;
+    QString m_broken;
     std::function<void()> m_raise;
 };
 
@@ -83,6 +95,13 @@ public:
         return refused;
     }
     bool isForbidden() const { return m_forbidden; }
+    // Not a holder: the guard's folder or lock cannot be trusted (`why` names it).
+    static RunningInstance broken(QString why) {
+        RunningInstance refused(-1);
+        refused.m_broken = std::move(why);
+        return refused;
+    }
+    const QString& brokenGuard() const { return m_broken; }
 
     RunningInstance(RunningInstance&& other) noexcept;
     RunningInstance& operator=(RunningInstance&&) = delete;
@@ -98,6 +117,9 @@ public:
 
 private:
     explicit RunningInstance(int fd) : m_fd(fd) {}
+    // The holder listening at `owner`'s socket in `folder`, or at the abstract `name`.
+    static std::optional<RunningInstance> connectTo(const QByteArray& name, const QString& folder,
+                                                    std::optional<uid_t> owner);
     bool readGreeting();
     QDateTime processStart() const;
 
@@ -107,6 +129,7 @@ private:
     QDateTime m_since;
     InstanceGuard::Face m_face = InstanceGuard::Face::Terminal;
     bool m_forbidden = false;
+    QString m_broken;
 };
 
 // Takes the host-wide guard for `face`, before anything touches the device or the package:
