@@ -97,7 +97,7 @@ void DetectionLoop::pass() {
     if (observed != SessionState::Searching && observed != SessionState::Offered)
         return;
 
-    const uint64_t mask = m_session.recordPresence(probes.presence());
+    const uint64_t mask = m_session.recordPresence(probes.presenceAsShown());
     if (mask == 0) {
         lookForBootLoader(observed);
         return;
@@ -178,7 +178,7 @@ void DetectionLoop::pass() {
 void DetectionLoop::watchEndedUnit() {
     if (m_services.port.isEmpty())
         return;
-    const bool there = m_services.probes.presence() != 0 ||
+    const bool there = m_services.probes.presenceAsShown() != 0 ||
                        m_services.probes.detectAdb().tool == AdbVerdict::Fastboot;
     m_seenSinceEnd = m_seenSinceEnd || there;
     m_passesAbsent = there ? 0 : m_passesAbsent + 1;
