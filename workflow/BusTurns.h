@@ -17,8 +17,8 @@
 
 class BusTurns {
 public:
-    // Writes at once per bus: two keep the bus busy while one unit stores what it received
-    // (the README's station bench).
+    // Writes at once per bus: two keep the bus busy while one unit stores what it received.
+    // Not yet compared with other counts on a real hub.
     static constexpr int kPerBus = 2;
 
     explicit BusTurns(int perBus = kPerBus) : m_perBus(perBus) {}
