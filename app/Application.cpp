@@ -34,7 +34,7 @@ Application::Application(Environment env, Face* face, int stationMaxUpdates, QOb
       m_face(face),
       m_tools(m_env.resourcesPath(), m_env.toolLimits),
       m_host(m_tools, m_env.hostFolders(), m_env.exitProgram),
-      m_workflow(m_env, m_tools, m_host, m_switches, DevicePlace{{}, nullptr, stationMaxUpdates > 0}) {
+      m_workflow(m_env, m_tools, m_host, m_switches, DevicePlace{{}, nullptr, nullptr, stationMaxUpdates > 0}) {
     if (stationMaxUpdates > 0) {
         m_station = std::make_unique<Station>(m_workflow, m_env, m_tools, m_host, m_switches, stationMaxUpdates);
         m_station->subscribe(this);

@@ -1,6 +1,7 @@
 #include "bridge/DeviceProbes.h"
 #include "bridge/Contract.h"
 #include "bridge/OutputText.h"
+#include "usb/usbport.h"
 #include "usb/usbutils.h"
 
 namespace {
@@ -26,6 +27,24 @@ uint64_t DeviceProbes::presence() const {
     if (present(kOwnVendor, kOwnProduct))
         mask |= presence::kOwnIdentity;
     return mask;
+}
+
+uint64_t DeviceProbes::presenceAsShown() const {
+    const QString port = m_tools.port();
+    return port.isEmpty() ? presence() : presenceAt(port);
+}
+
+// A unit bound to a port shows in sysfs as the kernel enumerates it: no rescan of the whole
+// bus (a station's every unit probes twice a second); a switch rescans before it opens.
+uint64_t DeviceProbes::presenceAt(const QString& port) const {
+    const std::optional<usbport::Shown> shown = usbport::shownAt(m_sysfsRoot, port);
+    if (!shown)
+        return 0;
+    if (shown->vendor == kQualcommVendor && shown->product == kQualcommProduct)
+        return presence::kQualcommIdentity;
+    if (shown->vendor == kOwnVendor && shown->product == kOwnProduct)
+        return presence::kOwnIdentity;
+    return 0;
 }
 
 AdbVerdict DeviceProbes::detectAdb() const {

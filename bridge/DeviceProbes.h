@@ -48,6 +48,9 @@ public:
 
     // The presence mask, after a rescan of the bus.
     uint64_t presence() const;
+    // The same without a rescan where the host can tell: with a port, as sysfs shows that port
+    // (what a loop of many units asks twice a second); without one, as presence().
+    uint64_t presenceAsShown() const;
     // With a port, from the lines of the long device lists that name that port.
     AdbVerdict detectAdb() const;
     ListedPorts listedPorts() const;
@@ -70,6 +73,8 @@ public:
     bool writeModeFile(const QStringList& command) const;
 
 private:
+    uint64_t presenceAt(const QString& port) const;
+
     const Tools& m_tools;
     QString m_sysfsRoot;
 };

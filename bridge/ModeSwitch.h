@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <mutex>
+#include <set>
+#include <shared_mutex>
 #include <vector>
 
 // The device at one USB port path, found through the sysfs tree at `sysfsRoot` ("/sys").
@@ -19,18 +21,26 @@ class ModeSwitch {
 public:
     // A switch for the detection loop; after the final switch none goes out (0 then).
     int detectionSwitch(uint32_t mode);
-    // The same, to the device at that port only; -1 when none with the identity is there.
+    // The same, to the device at that port only, after a rescan; -1 when none with the
+    // identity is there.
     int detectionSwitch(uint32_t mode, const UsbPortPath& at);
     // The permanent switch to the user personality that ends the application's life.
     void sendFinal();
-    // The same, to each of a station's units.
+    // The same, to each of a station's units whose last command was not already that switch.
     void sendFinal(const std::vector<UsbPortPath>& units);
     // A switch during an update, after a rescan of the bus: after a re-enumeration the
     // library's list still holds the device's old record, which cannot be opened.
-    static void sendAfterRescan(uint32_t mode);
-    static void sendAfterRescan(uint32_t mode, const UsbPortPath& at);
+    void sendAfterRescan(uint32_t mode);
+    void sendAfterRescan(uint32_t mode, const UsbPortPath& at);
 
 private:
-    std::mutex m_lock;
-    bool m_finalSent = false; // under m_lock
+    int sendAt(const UsbPortPath& at, uint32_t mode);
+    bool permanentWasLast(const QString& port);
+
+    // Switches of different units share it and overlap; the final switch holds it alone.
+    std::shared_mutex m_order;
+    bool m_finalSent = false; // written with m_order held alone
+
+    std::mutex m_lastLock;
+    std::set<QString> m_permanentLast; // ports whose last command, delivered, was the permanent switch
 };

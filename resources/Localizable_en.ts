@@ -201,6 +201,10 @@
         <translation>Waiting for its turn…</translation>
     </message>
     <message>
+        <source>stat Waiting for the bus ...</source>
+        <translation>waiting for the bus</translation>
+    </message>
+    <message>
         <source>stat The update was not started !</source>
         <translation>The update was not started.</translation>
     </message>

@@ -201,6 +201,10 @@
         <translation>正在排队等候……</translation>
     </message>
     <message>
+        <source>stat Waiting for the bus ...</source>
+        <translation>正在等候总线……</translation>
+    </message>
+    <message>
         <source>stat The update was not started !</source>
         <translation>更新未开始！</translation>
     </message>

@@ -63,4 +63,15 @@ std::optional<Numbers> numbersAt(const QString& sysfsRoot, const QString& port) 
     return numbers;
 }
 
+std::optional<Shown> shownAt(const QString& sysfsRoot, const QString& port) {
+    if (!isPortName(port))
+        return std::nullopt;
+    const QString folder = devicesFolder(sysfsRoot) + u'/' + port;
+    const Shown shown{attribute(folder, "idVendor", 16), attribute(folder, "idProduct", 16),
+                      attribute(folder, "devnum", 10)};
+    if (shown.vendor < 0 || shown.product < 0 || shown.device <= 0)
+        return std::nullopt;
+    return shown;
+}
+
 } // namespace usbport

@@ -30,4 +30,14 @@ struct Numbers {
 // nullopt when no device is at `port`, or `port` is not shaped like a port path.
 std::optional<Numbers> numbersAt(const QString& sysfsRoot, const QString& port);
 
+// What the kernel shows at a port now, read from sysfs without a rescan of the library's list.
+struct Shown {
+    int vendor = -1;
+    int product = -1;
+    int device = 0; // its device number: the kernel has enumerated it
+};
+
+// nullopt when no enumerated device is at `port`, or `port` is not shaped like a port path.
+std::optional<Shown> shownAt(const QString& sysfsRoot, const QString& port);
+
 } // namespace usbport

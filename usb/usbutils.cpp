@@ -38,8 +38,8 @@ const usb_switch_cmd switch_cmd_table[3] = {
     {switch_cmd2_tmp_usr_adb, sizeof switch_cmd2_tmp_usr_adb}, // USB_SWITCH_TMP_USR_ADB
 };
 
-// Receives the device's status replies; written only under usbutils_lock().
-unsigned char read_buf[16];
+// Receives the device's status replies; one per thread, as switches of different units overlap.
+thread_local unsigned char read_buf[16];
 
 namespace {
 std::atomic<usb_trace_sink> g_trace_sink{nullptr};
@@ -200,6 +200,8 @@ bool read_status(usb_dev_handle* handle)
                          kTimeoutMs) >= 0;
 }
 
+constexpr const char* kExchangeDone = "ok.";
+
 // Test unit ready, status, the mode's command, status. Returns the outcome line.
 const char* exchange(usb_dev_handle* handle, const usb_switch_cmd& cmd2)
 {
@@ -219,19 +221,22 @@ const char* exchange(usb_dev_handle* handle, const usb_switch_cmd& cmd2)
     settle();
     if (!read_status(handle))
         return "bulk read failed.";
-    return "ok.";
+    return kExchangeDone;
 }
 
-void send_mode(usb_dev_handle* handle, uint32_t mode)
+// True when all four transfers went through.
+bool send_mode(usb_dev_handle* handle, uint32_t mode)
 {
     if (mode >= std::size(switch_cmd_table)) {
         trace("[usbutils]do_mode_switch -> bad usb mode!\n");
-        return;
+        return false;
     }
-    trace("[usbutils]do_mode_switch -> %s\n", exchange(handle, switch_cmd_table[mode]));
+    const char* outcome = exchange(handle, switch_cmd_table[mode]);
+    trace("[usbutils]do_mode_switch -> %s\n", outcome);
     settle();
     if (usb_release_interface(handle, kInterface) < 0)
         trace("[usbutils]do_mode_switch -> release interface failed.\n");
+    return std::strcmp(outcome, kExchangeDone) == 0;
 }
 
 int close_device(usb_dev_handle* handle)
@@ -244,7 +249,7 @@ int close_device(usb_dev_handle* handle)
     return 0;
 }
 
-// Opens what the lookup found. Prints the failure line.
+// Opens what the lookup found, under the lock. Prints the failure line.
 usb_dev_handle* open_found(struct usb_device* dev, int* failure)
 {
     if (!dev) {
@@ -264,28 +269,30 @@ usb_dev_handle* open_found(struct usb_device* dev, int* failure)
     return handle;
 }
 
-// Lookup and open shared by the claim probe and the switch.
-usb_dev_handle* open_device(int vendor, int product, int* failure)
+// Looks the device up and opens it: the only part of a switch that needs the list.
+template <typename Find>
+usb_dev_handle* open_under_lock(Find find, int* failure)
 {
+    Guard guard(usbutils_lock());
     trace("[usbutils]do_mode_switch -> matching device...\n");
-    return open_found(find_device(vendor, product), failure);
+    return open_found(find(), failure);
 }
 
-// Open, claim, the exchange, close: the switch once the device is found. Under the lock.
-int switch_found(struct usb_device* dev, uint32_t mode)
+// Claim, the exchange, close: the switch once the device is open. Runs on the handle alone,
+// without the lock.
+int switch_opened(usb_dev_handle* handle, uint32_t mode, bool* delivered)
 {
-    int failure = 0;
-    usb_dev_handle* handle = open_found(dev, &failure);
-    if (!handle)
-        return failure;
     settle();
     Claim claim = detach_kernel_driver(handle) < 0 ? Claim::Denied : claim_interface(handle);
     // Without the claim nothing is sent; closing gives up whatever is still claimed.
+    bool ok = false;
     if (claim == Claim::Held)
-        send_mode(handle, mode);
+        ok = send_mode(handle, mode);
     else if (claim == Claim::Denied)
         trace("[usbutils]do_mode_switch -> permission denied.\n");
     const int closed = close_device(handle);
+    if (delivered)
+        *delivered = ok && closed == 0;
     return claim == Claim::Denied && closed == 0 ? USB_SWITCH_ACCESS_DENIED : closed;
 }
 
@@ -368,9 +375,8 @@ struct usb_device* find_device(int vendor, int product)
 
 int try_to_claim(int vendor, int product)
 {
-    Guard guard(usbutils_lock());
     int failure = 0;
-    usb_dev_handle* handle = open_device(vendor, product, &failure);
+    usb_dev_handle* handle = open_under_lock([&] { return find_device(vendor, product); }, &failure);
     if (!handle)
         return failure;
     settle();
@@ -381,11 +387,9 @@ int try_to_claim(int vendor, int product)
 
 int usb_mode_switch_factory(int vendor, int product, uint32_t mode)
 {
-    // Held for the whole exchange: a rescan on another thread must not free the record
-    // between find_device and usb_open, and read_buf must have one writer at a time.
-    Guard guard(usbutils_lock());
-    trace("[usbutils]do_mode_switch -> matching device...\n");
-    return switch_found(find_device(vendor, product), mode);
+    int failure = 0;
+    usb_dev_handle* handle = open_under_lock([&] { return find_device(vendor, product); }, &failure);
+    return handle ? switch_opened(handle, mode, nullptr) : failure;
 }
 
 int do_find_device_at(const char* sysfs_root, const char* port, int vendor, int product)
@@ -394,9 +398,13 @@ int do_find_device_at(const char* sysfs_root, const char* port, int vendor, int 
     return find_device_at(sysfs_root, port, vendor, product) ? 1 : 0;
 }
 
-int usb_mode_switch_at(const char* sysfs_root, const char* port, int vendor, int product, uint32_t mode)
+int usb_mode_switch_at(const char* sysfs_root, const char* port, int vendor, int product, uint32_t mode,
+                       bool* delivered)
 {
-    Guard guard(usbutils_lock());
-    trace("[usbutils]do_mode_switch -> matching device...\n");
-    return switch_found(find_device_at(sysfs_root, port, vendor, product), mode);
+    if (delivered)
+        *delivered = false;
+    int failure = 0;
+    usb_dev_handle* handle =
+        open_under_lock([&] { return find_device_at(sysfs_root, port, vendor, product); }, &failure);
+    return handle ? switch_opened(handle, mode, delivered) : failure;
 }

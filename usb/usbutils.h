@@ -2,7 +2,8 @@
 // The usbutils module: finding the hotspot on the USB bus, switching its USB personality
 // with a vendor SCSI command, and an optional hot-plug watcher. Free functions over the
 // usb_* interface of libusb-0.1; every function writes a "[usbutils]" trace on stdout.
-// All functions are serialised by one process-wide lock.
+// A process-wide lock guards libusb-0.1's device list only; the calls on an open handle run
+// without it (usb/usblock.h), so switches of different units overlap.
 
 #include <cstdarg>
 #include <cstdint>
@@ -42,7 +43,7 @@ extern const unsigned char switch_cmd2_tmp_ftm[31];
 extern const unsigned char switch_cmd2_prm_usr[31];
 extern const unsigned char switch_cmd2_tmp_usr_adb[31];
 extern const usb_switch_cmd switch_cmd_table[3];
-extern unsigned char read_buf[16];
+extern thread_local unsigned char read_buf[16]; // each thread's last status reply
 
 // 0 when the device was opened and closed (the commands may or may not have gone through),
 // -1 not found, -2 cannot be opened, -10 close failed, and USB_SWITCH_ACCESS_DENIED when the
@@ -56,8 +57,10 @@ int usb_mode_switch_factory(int vendor, int product, uint32_t mode);
 // it counts only while it shows the identity asked for. No other device is touched.
 // 1 when it is there, else 0.
 int do_find_device_at(const char* sysfs_root, const char* port, int vendor, int product);
-// As usb_mode_switch_factory, to that device only; -1 when it is not there.
-int usb_mode_switch_at(const char* sysfs_root, const char* port, int vendor, int product, uint32_t mode);
+// As usb_mode_switch_factory, to that device only; -1 when it is not there. `delivered`, when
+// given, tells whether all four transfers went through ("ok.").
+int usb_mode_switch_at(const char* sysfs_root, const char* port, int vendor, int product, uint32_t mode,
+                       bool* delivered = nullptr);
 
 // ---- hot-plug watcher ----
 typedef void (*usb_notify_cb)(void* user_data);

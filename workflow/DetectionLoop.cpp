@@ -100,7 +100,7 @@ void DetectionLoop::pass() {
     if (observed != SessionState::Searching && observed != SessionState::Offered)
         return;
 
-    const uint64_t mask = m_session.recordPresence(probes.presence());
+    const uint64_t mask = m_session.recordPresence(probes.presenceAsShown());
     if (mask == 0) {
         lookForBootLoader(observed);
         return;
@@ -182,7 +182,7 @@ void DetectionLoop::pass() {
 void DetectionLoop::watchEndedUnit() {
     if (m_services.port.isEmpty())
         return;
-    const bool there = m_services.probes.presence() != 0 ||
+    const bool there = m_services.probes.presenceAsShown() != 0 ||
                        m_services.probes.detectAdb().tool == AdbVerdict::Fastboot;
     const std::optional<usbport::Numbers> numbers =
         there ? usbport::numbersAt(m_services.env.sysfsRoot, m_services.port) : std::nullopt;

@@ -15,7 +15,7 @@ DeviceWorkflow::DeviceWorkflow(const Environment& env, const Tools& tools, HostP
       m_data(m_tools, m_probes, BackupStore::forDataHome(env.dataHome, env.home), env.hostTmp),
       m_journal(JournalStore(env.journalFolder()), m_data.backupStore(),
                 place.port),
-      m_services{env, m_tools, host, switches, m_probes, m_data, m_journal, place.port, place.turns} {
+      m_services{env, m_tools, host, switches, m_probes, m_data, m_journal, place.port, place.turns, place.bus} {
     m_session.setPort(place.port);
 }
 

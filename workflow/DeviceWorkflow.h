@@ -13,6 +13,7 @@
 struct DevicePlace {
     QString port;
     UpdateSlots* turns = nullptr;
+    BusTurns* bus = nullptr;
     // A station's package check: it reviews every unit's journals and adopts none.
     bool checksForStation = false;
 };

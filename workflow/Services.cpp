@@ -18,7 +18,7 @@ int Services::detectionSwitch(uint32_t mode) const {
 
 void Services::switchAfterRescan(uint32_t mode) const {
     if (port.isEmpty())
-        ModeSwitch::sendAfterRescan(mode);
+        switches.sendAfterRescan(mode);
     else
-        ModeSwitch::sendAfterRescan(mode, {env.sysfsRoot, port});
+        switches.sendAfterRescan(mode, {env.sysfsRoot, port});
 }

@@ -10,6 +10,7 @@
 #include "workflow/Environment.h"
 #include "workflow/JournalKeeper.h"
 
+class BusTurns;
 class UpdateSlots;
 
 struct Services {
@@ -25,6 +26,8 @@ struct Services {
     QString port = {};
     // A station's bound on updates at once; none for the one device.
     UpdateSlots* turns = nullptr;
+    // A station's bound on images written at once per bus; none for the one device.
+    BusTurns* bus = nullptr;
 
     void sleep(double seconds) const { env.clock->sleep(seconds); }
     // Where the device is plugged in now, when the host can tell (sysfs, else the tools' long

@@ -89,7 +89,7 @@ void Station::join(const QString& port) {
         return;
     runlog::write("station", QStringLiteral("a hotspot at %1").arg(port));
     m_units.push_back(std::make_unique<DeviceWorkflow>(m_env, m_tools, m_host, m_switches,
-                                                       DevicePlace{port, &m_turns, false}));
+                                                       DevicePlace{port, &m_turns, &m_bus, false}));
     DeviceWorkflow& added = *m_units.back();
     for (StationListener* listener : m_listeners)
         listener->unitJoined(added);

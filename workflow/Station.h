@@ -4,6 +4,7 @@
 // many updating at once. The host-wide steps (the adb server, the vendor list) are the
 // check's, done once. Made on the GUI thread; its public calls come from there.
 
+#include "workflow/BusTurns.h"
 #include "workflow/DeviceWorkflow.h"
 #include "workflow/StationAutopilot.h"
 #include "workflow/StationListener.h"
@@ -71,6 +72,7 @@ private:
     HostPreparation& m_host;
     ModeSwitch& m_switches;
     UpdateSlots m_turns;
+    BusTurns m_bus;
     StationAutopilot m_autopilot; // outlives the units it follows
     std::vector<StationListener*> m_listeners;
     std::vector<std::unique_ptr<DeviceWorkflow>> m_units; // GUI thread

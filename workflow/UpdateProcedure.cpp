@@ -9,6 +9,7 @@
 #include "workflow/Messages.h"
 #include "workflow/PackageReader.h"
 #include "workflow/Services.h"
+#include "workflow/BusTurns.h"
 #include "workflow/UpdateSlots.h"
 
 #include <QCryptographicHash>
@@ -294,8 +295,14 @@ private:
             m_outcome.images = Images::Some;
             record(advance(JournalPhase::Image, ++index), "image");
             const QString name = fixedText(entry.name, sizeof entry.name);
-            show("stat Writing [%s] ...", name);
-            if (!m_probes.flash(name, m_package->checkedPath(entry))) {
+            bool flashed = false;
+            {
+                const BusTurns::Hold onTheBus(m_services.bus, m_services.port,
+                                              [this] { show("stat Waiting for the bus ..."); });
+                show("stat Writing [%s] ...", name);
+                flashed = m_probes.flash(name, m_package->checkedPath(entry));
+            }
+            if (!flashed) {
                 m_writing = UpdateResult::WriteFailed;
                 return;
             }

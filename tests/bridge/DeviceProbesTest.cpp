@@ -209,25 +209,32 @@ TEST_F(ProbeTest, PortIsTheOneHotspotFolderOfTheBus) {
         const char* name;
         const char* vendor;
         const char* product;
+        const char* devnum = "7";
     };
     struct Case {
         std::vector<Folder> folders;
         const char* port;
-        const char* listed; // every hotspot's port, for a station
+        const char* listed;     // every hotspot's port, for a station
+        uint64_t presenceAt1_1; // what the probes of a unit at 1-1 see there, without a rescan
     } cases[] = {
-        {{}, "", ""},
-        {{{"usb1", "1d6b", "0002"}, {"1-2.3", "11f6", "102a"}, {"1-2.3:1.0", "11f6", "102a"}}, "1-2.3", "1-2.3"},
-        {{{"2-1", "05c6", "9025\n"}, {"1-1", "046d", "c52b"}}, "2-1", "2-1"},
-        {{{"1-1", "11f6", "102a"}, {"1-4", "05c6", "9025"}}, "", "1-1 1-4"}, // two units: neither is the one
-        {{{"1-1", "11f6", "zz"}}, "", ""},
+        {{}, "", "", 0},
+        {{{"usb1", "1d6b", "0002"}, {"1-2.3", "11f6", "102a"}, {"1-2.3:1.0", "11f6", "102a"}}, "1-2.3", "1-2.3", 0},
+        {{{"2-1", "05c6", "9025\n"}, {"1-1", "046d", "c52b"}}, "2-1", "2-1", 0},
+        {{{"1-1", "11f6", "102a"}, {"1-4", "05c6", "9025"}}, "", "1-1 1-4", presence::kOwnIdentity}, // two units: neither is the one
+        {{{"1-1", "11f6", "zz"}}, "", "", 0},
+        {{{"1-1", "05c6", "9025"}}, "1-1", "1-1", presence::kQualcommIdentity},
+        {{{"1-1", "05c6", "9025", ""}}, "1-1", "1-1", 0}, // not enumerated yet: no device number
     };
+    const Tools atPort = tools().forPort("1-1");
+    do_init_utils();
     int n = 0;
     for (const Case& c : cases) {
         const QString root = path(QStringLiteral("sys%1").arg(n++));
         for (const Folder& f : c.folders) {
             const QString folder = root + QStringLiteral("/bus/usb/devices/") + QLatin1String(f.name);
             ASSERT_TRUE(QDir().mkpath(folder));
-            for (const auto& [file, value] : {std::pair{"idVendor", f.vendor}, {"idProduct", f.product}}) {
+            for (const auto& [file, value] :
+                 {std::pair{"idVendor", f.vendor}, {"idProduct", f.product}, {"devnum", f.devnum}}) {
                 QFile out(folder + u'/' + QLatin1String(file));
                 ASSERT_TRUE(out.open(QIODevice::WriteOnly));
                 out.write(QByteArray(value) + '\n');
@@ -237,6 +244,7 @@ TEST_F(ProbeTest, PortIsTheOneHotspotFolderOfTheBus) {
         QStringList listed = usbport::list(root);
         listed.sort();
         EXPECT_EQ(listed.join(u' '), QLatin1String(c.listed)) << n;
+        EXPECT_EQ(DeviceProbes(atPort, root).presenceAsShown(), c.presenceAt1_1) << n;
     }
 }
 

@@ -14,8 +14,11 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -356,18 +359,21 @@ TEST_F(SimUsb, HubUnitsAreFoundByPortAndSwitchAlone)
     ASSERT_EQ(usb_detach_kernel_driver_np(h, 0), 0);
     ASSERT_EQ(usb_claim_interface(h, 0), 0);
     ASSERT_EQ(write(h, kTmpUsrAdb), 31);
-    usb_close(h);
     EXPECT_EQ(sim->control.personality("1-2.1"), QStringLiteral("restarting"));
     EXPECT_EQ(sim->control.personality("1-2.2"), QStringLiteral("usr"));
     EXPECT_EQ(sim->control.personality("1-2.3"), QStringLiteral("usr"));
     EXPECT_EQ(sim->control.cbws("1-2.1"), QList<QByteArray>{kTmpUsrAdb});
     EXPECT_TRUE(sim->control.cbws("1-2.2").isEmpty());
 
-    // Off the bus for its switch: gone from the list and the tree, the others stay.
+    // Off the bus for its switch: gone from the list and the tree, the others stay. The open
+    // handle outlives its record and finds the device gone.
     usb_find_devices();
     EXPECT_EQ(busIds().size(), 3);
     EXPECT_FALSE(QFileInfo::exists(sim->control.sysfsRoot() + "/bus/usb/devices/1-2.1"));
     EXPECT_EQ(sysfs(*sim, "1-2.2", "idProduct"), QByteArray("102a\n"));
+    EXPECT_EQ(usb_device(h), nullptr);
+    EXPECT_EQ(usb_set_altinterface(h, 0), -ENODEV);
+    EXPECT_EQ(usb_close(h), 0);
     usb_find_devices(); // back with adb, under a new number
     EXPECT_NE(sysfs(*sim, "1-2.1", "devnum"), devnumBefore);
     ASSERT_NE(atPort(*sim, "1-2.1"), nullptr);
@@ -394,7 +400,7 @@ TEST_F(SimUsb, BridgeForAPortReachesOnlyItsUnit)
     EXPECT_EQ(b.presence(), presence::kOwnIdentity);
     ModeSwitch switches;
     EXPECT_EQ(switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {root, "1-2.2"}), 0);
-    ModeSwitch::sendAfterRescan(USB_SWITCH_TMP_USR_ADB, {root, "1-2.3"});
+    switches.sendAfterRescan(USB_SWITCH_TMP_USR_ADB, {root, "1-2.3"});
     EXPECT_EQ(switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {root, "1-9"}), -1);
     EXPECT_EQ(none.presence(), 0u);
     for (int pass = 0; pass < 4 && b.detectAdb().tool != AdbVerdict::Adb; ++pass)
@@ -409,6 +415,80 @@ TEST_F(SimUsb, BridgeForAPortReachesOnlyItsUnit)
     EXPECT_EQ(sim->control.cbws().size(), 4);
     for (const SimRecord& r : sim->control.records("adb") + sim->control.records("fastboot")) // named, or none
         EXPECT_EQ(r.port, r.args.value(0) == QLatin1String("-s") ? r.args.value(1).mid(4) : QString());
+}
+
+// Two units switch while a third never answers its command block and a fourth thread rescans:
+// the module's lock covers the list only, so the silent unit holds up neither switch. Run
+// under ThreadSanitizer and AddressSanitizer too (a handle used after a rescan freed its
+// record, or a shared status buffer, shows there).
+TEST_F(SimUsb, UnitsSwitchAtOnceBesideOneThatNeverAnswers)
+{
+    start(QStringLiteral(R"({"base": "usr-cdrom", "units": [{"port": "1-2.1"}, {"port": "1-2.2"},
+        {"port": "1-2.3", "faults": {"silent_storage": true}}]})"));
+    do_init_utils();
+    const QByteArray root = sim->control.sysfsRoot().toUtf8();
+    const auto switchAt = [&](const char* port, bool* delivered) {
+        return usb_mode_switch_at(root.constData(), port, kOwnVendor, kOwnProduct, USB_SWITCH_TMP_USR_ADB, delivered);
+    };
+    std::atomic<bool> silentDone{false}, othersDone{false};
+    bool silentDelivered = true;
+    std::thread silent([&] {
+        EXPECT_EQ(switchAt("1-2.3", &silentDelivered), 0);
+        silentDone = true;
+    });
+    // It has its command block and waits for a status that never comes (1 s).
+    while (sim->control.cbws("1-2.3").isEmpty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::thread rescans([&] {
+        while (!othersDone) {
+            do_enum_devices();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    bool delivered[2] = {false, false}, beforeSilent[2] = {false, false};
+    std::thread first([&] {
+        EXPECT_EQ(switchAt("1-2.1", &delivered[0]), 0);
+        beforeSilent[0] = !silentDone;
+    });
+    std::thread second([&] {
+        EXPECT_EQ(switchAt("1-2.2", &delivered[1]), 0);
+        beforeSilent[1] = !silentDone;
+    });
+    first.join();
+    second.join();
+    othersDone = true;
+    rescans.join();
+    silent.join();
+
+    EXPECT_TRUE(delivered[0] && delivered[1]);
+    EXPECT_TRUE(beforeSilent[0] && beforeSilent[1]);
+    EXPECT_FALSE(silentDelivered);
+    EXPECT_EQ(sim->control.cbws("1-2.1"), (QList<QByteArray>{kTestUnitReady, kTmpUsrAdb}));
+    EXPECT_EQ(sim->control.cbws("1-2.2"), (QList<QByteArray>{kTestUnitReady, kTmpUsrAdb}));
+    EXPECT_EQ(sim->control.cbws("1-2.3"), QList<QByteArray>{kTestUnitReady});
+}
+
+// The exit sweep leaves out a unit whose last command, taken, was the permanent switch, and
+// sends it to one whose permanent switch did not go through or came before another command.
+TEST_F(SimUsb, ExitSweepRepeatsNoPermanentSwitchThatWentThrough)
+{
+    start(QStringLiteral(R"({"base": "usr-cdrom", "units": [{"port": "1-2.1"},
+        {"port": "1-2.2", "faults": {"bulk_read_fails": 1}}, {"port": "1-2.3"}]})"));
+    do_init_utils();
+    const QString root = sim->control.sysfsRoot();
+    ModeSwitch switches;
+    switches.sendAfterRescan(USB_SWITCH_PRM_USR, {root, "1-2.1"});
+    switches.sendAfterRescan(USB_SWITCH_PRM_USR, {root, "1-2.2"}); // its first status is lost
+    switches.sendAfterRescan(USB_SWITCH_PRM_USR, {root, "1-2.3"});
+    sim->control.advance(4);
+    switches.detectionSwitch(USB_SWITCH_TMP_USR_ADB, {root, "1-2.3"});
+    sim->control.advance(4);
+    switches.sendFinal({{root, "1-2.1"}, {root, "1-2.2"}, {root, "1-2.3"}});
+    EXPECT_EQ(sim->control.cbws("1-2.1"), (QList<QByteArray>{kTestUnitReady, kPrmUsr}));
+    EXPECT_EQ(sim->control.cbws("1-2.2").count(kPrmUsr), 1); // the first went unsent: cmd2 never left
+    EXPECT_EQ(sim->control.cbws("1-2.2").last(), kPrmUsr);
+    EXPECT_EQ(sim->control.cbws("1-2.3").last(), kPrmUsr);
+    EXPECT_EQ(sim->control.cbws("1-2.3").count(kPrmUsr), 2);
 }
 
 // One unit sits at port 1-1.

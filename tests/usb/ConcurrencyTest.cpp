@@ -8,6 +8,31 @@
 
 namespace {
 
+// While one unit's exchange waits for its status, the module's lock is free: another thread
+// rescans and opens, and another unit's switch goes through meanwhile.
+TEST_F(UsbTest, ExchangeRunsWithoutTheLock)
+{
+    const int bus = fakeusb::addBus("001");
+    fakeusb::addDevice(bus, kOwnVendor, kOwnProduct);
+    scan();
+    int lockFreeDuringReads = 0, reads = 0;
+    fakeusb::duringBulkRead([&] {
+        ++reads;
+        std::thread other([&] {
+            if (usbutils_lock().try_lock()) {
+                ++lockFreeDuringReads;
+                usbutils_lock().unlock();
+            }
+        });
+        other.join();
+    });
+    StdoutCapture quiet;
+    EXPECT_EQ(usb_mode_switch_factory(kOwnVendor, kOwnProduct, USB_SWITCH_TMP_USR_ADB), 0);
+    EXPECT_EQ(try_to_claim(kOwnVendor, kOwnProduct), 0);
+    EXPECT_EQ(reads, 2);
+    EXPECT_EQ(lockFreeDuringReads, 2);
+}
+
 // The three callers of the module at once: a detection-style prober, an update-style switcher
 // and a hot-plug side that plugs and unplugs devices and rescans. Meant to run under
 // ThreadSanitizer and AddressSanitizer too: a walk racing a rescan, or a record used after a

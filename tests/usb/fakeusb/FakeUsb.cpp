@@ -66,6 +66,7 @@ struct State {
     std::vector<unsigned char> reply = kGoodStatus;
     std::vector<CallRecord> record;
     std::set<usb_dev_handle*> handles;
+    std::function<void()> duringBulkRead;
 };
 
 State& state()
@@ -291,6 +292,14 @@ void reset()
     s.sticky.clear();
     s.reply = kGoodStatus;
     s.record.clear();
+    s.duringBulkRead = nullptr;
+}
+
+void duringBulkRead(std::function<void()> during)
+{
+    State& s = state();
+    Lock lock(s.mutex);
+    s.duringBulkRead = std::move(during);
 }
 
 int addBus(const std::string& dirname)
@@ -563,6 +572,13 @@ int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int
 int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeout)
 {
     auto& s = fakeusb::state();
+    std::function<void()> during;
+    {
+        fakeusb::Lock lock(s.mutex);
+        during = s.duringBulkRead;
+    }
+    if (during)
+        during();
     fakeusb::Lock lock(s.mutex);
     CallRecord rec(Call::BulkRead);
     rec.device = dev->device;

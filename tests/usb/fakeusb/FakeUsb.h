@@ -8,6 +8,7 @@
 #include <usb.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,9 @@ void setResult(Call call, int result);
 void clearResult(Call call);
 // What a bulk read delivers (at most the size asked). Default: a 13-byte good CSW.
 void setReadReply(std::vector<unsigned char> reply);
+// Runs `during` on the calling thread at every bulk read, before the read is answered, outside
+// the fake's own lock: what the caller holds then is what a device slow to answer holds up.
+void duringBulkRead(std::function<void()> during);
 
 // ---- inspection ----
 std::vector<CallRecord> calls();       // every call, in order

@@ -36,6 +36,16 @@ namespace {
 using sim::Device;
 using sim::Transaction;
 
+// What a handle knows of its device, as the real library's reference does: where it is and
+// which enumeration of it was opened. Never the record, which a rescan may free.
+struct Unit {
+    QString key;      // port/identity@generation#devnum, or "hub"
+    QString port;     // the unit's port path, "1-2.1"
+    QString identity; // "11f6:102a"
+    int generation = 0;
+    bool hotspot = false;
+};
+
 // One device on the simulated bus, with the descriptors the library hands out.
 struct SimDevice {
     struct usb_device dev{};
@@ -44,25 +54,24 @@ struct SimDevice {
     std::vector<usb_interface> interfaces;
     std::vector<usb_interface_descriptor> alts;
     std::vector<std::array<usb_endpoint_descriptor, 2>> endpoints;
-    QString key;      // port/identity@generation#devnum, or "hub"
-    QString port;     // the unit's port path, "1-2.1"
-    QString identity; // "11f6:102a"
-    int generation = 0;
-    bool hotspot = false;
+    Unit unit;
 };
 
+// Used by one thread at a time, as a handle is; no lock.
 struct SimHandle {
-    SimDevice* device = nullptr;
+    Unit unit;
     int claimed = -1;
     bool stalled = false;
     std::optional<QByteArray> csw;
     bool cswAfterSwitch = false;
 };
 
+// Guards the bus list and its records: rescans, walks and opens. Calls on a handle do not
+// take it, so a unit that never answers holds up no other.
 std::mutex g_mutex;
 usb_bus g_bus{};
 bool g_bussesFound = false;
-char g_error[256] = "no error";
+thread_local char g_error[256] = "no error";
 
 int fail(int code, const char* what)
 {
@@ -75,11 +84,11 @@ int fail(int code, const char* what)
 // caught between layouts, show one interface.
 std::vector<sim::UsbInterface> interfacesOf(const SimDevice* d, const QList<sim::UsbInterface>& layout)
 {
-    if (!d->hotspot)
+    if (!d->unit.hotspot)
         return {{sim::UsbFunction::Serial, USB_CLASS_HUB, 0, 0}};
     if (!layout.isEmpty())
         return {layout.begin(), layout.end()};
-    if (d->identity == QLatin1String(sim::kOwnIdentity))
+    if (d->unit.identity == QLatin1String(sim::kOwnIdentity))
         return {sim::usbInterface(sim::UsbFunction::Storage)};
     return {{sim::UsbFunction::Serial, USB_CLASS_VENDOR_SPEC, 0xFF, 0xFF}};
 }
@@ -118,7 +127,7 @@ void describe(SimDevice* d, quint16 vendor, quint16 product, int devnum, const Q
     d->dev.descriptor.bcdDevice = 0x0100;
     d->dev.descriptor.iManufacturer = 1;
     d->dev.descriptor.iProduct = 2;
-    d->dev.descriptor.iSerialNumber = d->hotspot ? 3 : 0;
+    d->dev.descriptor.iSerialNumber = d->unit.hotspot ? 3 : 0;
     d->dev.descriptor.bNumConfigurations = 1;
 
     const std::vector<sim::UsbInterface> interfaces = interfacesOf(d, layout);
@@ -153,11 +162,7 @@ struct Seen {
 SimDevice* makeDevice(const Seen& s, bool hotspot)
 {
     auto* d = new SimDevice;
-    d->key = s.key;
-    d->port = s.port;
-    d->identity = s.identity;
-    d->generation = s.generation;
-    d->hotspot = hotspot;
+    d->unit = {s.key, s.port, s.identity, s.generation, hotspot};
     const QStringList ids = s.identity.split(QLatin1Char(':'));
     describe(d, quint16(ids.value(0).toUInt(nullptr, 16)), quint16(ids.value(1).toUInt(nullptr, 16)), s.devnum,
              s.layout);
@@ -191,10 +196,10 @@ SimDevice* simOf(struct usb_device* dev)
     return dev ? static_cast<SimDevice*>(dev->dev) : nullptr;
 }
 
-// Runs fn(device, tx) on the state of the unit at d's port under the lock; fn returns the
-// call's result.
+// Runs fn(device, tx) on the state of the unit at the port under the state's lock; fn
+// returns the call's result.
 template <typename Fn>
-int onUnit(const SimDevice* d, Fn fn)
+int onUnit(const Unit& unit, Fn fn)
 {
     const QString dir = sim::envStateDir();
     if (dir.isEmpty())
@@ -202,7 +207,7 @@ int onUnit(const SimDevice* d, Fn fn)
     Transaction tx(dir);
     int result = 0;
     {
-        Device device(tx.state(), d->port);
+        Device device(tx.state(), unit.port);
         device.settle(false);
         result = fn(device, tx);
     }
@@ -210,9 +215,9 @@ int onUnit(const SimDevice* d, Fn fn)
     return result;
 }
 
-bool stillThere(const Device& device, const SimDevice* d)
+bool stillThere(const Device& device, const Unit& unit)
 {
-    return device.generation() == d->generation && device.identities().contains(d->identity)
+    return device.generation() == unit.generation && device.identities().contains(unit.identity)
         && !device.lingering(); // listed, but already shutting its USB down
 }
 
@@ -225,8 +230,8 @@ bool refused(const Device& device)
 void record(Transaction& tx, const Device& device, const SimHandle* h, const char* event, int result,
             const QJsonObject& extra = {})
 {
-    QJsonObject r = sim::usbRecord(QString::fromLatin1(event), h->device->identity, result, device.personality());
-    r.insert(QStringLiteral("port"), h->device->port);
+    QJsonObject r = sim::usbRecord(QString::fromLatin1(event), h->unit.identity, result, device.personality());
+    r.insert(QStringLiteral("port"), h->unit.port);
     for (auto it = extra.begin(); it != extra.end(); ++it)
         r.insert(it.key(), it.value());
     tx.record(r);
@@ -305,8 +310,8 @@ int usb_find_devices(void)
     for (struct usb_device* dev = g_bus.devices; dev;) {
         struct usb_device* next = dev->next;
         SimDevice* d = simOf(dev);
-        const bool present = !d->hotspot
-            || std::any_of(seen.begin(), seen.end(), [&](const Seen& s) { return s.key == d->key; });
+        const bool present = !d->unit.hotspot
+            || std::any_of(seen.begin(), seen.end(), [&](const Seen& s) { return s.key == d->unit.key; });
         if (!present) {
             detach(dev);
             delete d;
@@ -316,7 +321,7 @@ int usb_find_devices(void)
     }
     auto listed = [](const QString& key) {
         for (struct usb_device* dev = g_bus.devices; dev; dev = dev->next) {
-            if (simOf(dev)->key == key)
+            if (simOf(dev)->unit.key == key)
                 return true;
         }
         return false;
@@ -342,9 +347,15 @@ struct usb_bus* usb_get_busses(void)
     return usb_busses;
 }
 
+// The record of the handle's enumeration while the list still holds it.
 struct usb_device* usb_device(usb_dev_handle* dev)
 {
-    return dev ? &dev->device->dev : nullptr;
+    std::lock_guard lock(g_mutex);
+    for (struct usb_device* d = g_bus.devices; dev && d; d = d->next) {
+        if (simOf(d)->unit.key == dev->unit.key)
+            return d;
+    }
+    return nullptr;
 }
 
 usb_dev_handle* usb_open(struct usb_device* dev)
@@ -354,12 +365,12 @@ usb_dev_handle* usb_open(struct usb_device* dev)
     if (!d)
         return nullptr;
     auto* h = new usb_dev_handle;
-    h->device = d;
-    if (!d->hotspot)
+    h->unit = d->unit;
+    if (!d->unit.hotspot)
         return h;
-    const int result = onUnit(d, [&](Device& device, Transaction& tx) {
+    const int result = onUnit(d->unit, [&](Device& device, Transaction& tx) {
         int r = 0;
-        if (!stillThere(device, d))
+        if (!stillThere(device, d->unit))
             r = fail(-ENODEV, "usb_open");
         else if (device.hasFault(QStringLiteral("open_fails")) || device.nodeAccess() == QLatin1String("none"))
             r = fail(-EACCES, "usb_open");
@@ -376,11 +387,10 @@ usb_dev_handle* usb_open(struct usb_device* dev)
 
 int usb_close(usb_dev_handle* dev)
 {
-    std::lock_guard lock(g_mutex);
     if (!dev)
         return -EINVAL;
-    if (dev->device->hotspot)
-        onUnit(dev->device, [&](Device& device, Transaction& tx) {
+    if (dev->unit.hotspot)
+        onUnit(dev->unit, [&](Device& device, Transaction& tx) {
             record(tx, device, dev, "close", 0);
             return 0;
         });
@@ -390,12 +400,11 @@ int usb_close(usb_dev_handle* dev)
 
 int usb_set_configuration(usb_dev_handle* dev, int configuration)
 {
-    std::lock_guard lock(g_mutex);
-    if (!dev->device->hotspot)
+    if (!dev->unit.hotspot)
         return 0;
-    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
+    return onUnit(dev->unit, [&](Device& device, Transaction& tx) {
         int r = 0;
-        if (!stillThere(device, dev->device))
+        if (!stillThere(device, dev->unit))
             r = fail(-ENODEV, "usb_set_configuration");
         else if (refused(device))
             r = fail(-EPERM, "usb_set_configuration");
@@ -410,14 +419,13 @@ int usb_set_configuration(usb_dev_handle* dev, int configuration)
 
 int usb_claim_interface(usb_dev_handle* dev, int interface)
 {
-    std::lock_guard lock(g_mutex);
-    if (!dev->device->hotspot) {
+    if (!dev->unit.hotspot) {
         dev->claimed = interface;
         return interface == 0 ? 0 : fail(-EINVAL, "usb_claim_interface");
     }
-    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
+    return onUnit(dev->unit, [&](Device& device, Transaction& tx) {
         int r = 0;
-        if (!stillThere(device, dev->device))
+        if (!stillThere(device, dev->unit))
             r = fail(-ENODEV, "usb_claim_interface");
         else if (refused(device))
             r = fail(-EPERM, "usb_claim_interface");
@@ -436,14 +444,13 @@ int usb_claim_interface(usb_dev_handle* dev, int interface)
 
 int usb_release_interface(usb_dev_handle* dev, int interface)
 {
-    std::lock_guard lock(g_mutex);
     if (dev->claimed != interface)
         return fail(-EINVAL, "usb_release_interface");
     dev->claimed = -1;
-    if (!dev->device->hotspot)
+    if (!dev->unit.hotspot)
         return 0;
-    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
-        const int r = stillThere(device, dev->device) ? 0 : fail(-ENODEV, "usb_release_interface");
+    return onUnit(dev->unit, [&](Device& device, Transaction& tx) {
+        const int r = stillThere(device, dev->unit) ? 0 : fail(-ENODEV, "usb_release_interface");
         record(tx, device, dev, "release", r, {{"interface", interface}});
         return r;
     });
@@ -451,14 +458,13 @@ int usb_release_interface(usb_dev_handle* dev, int interface)
 
 int usb_set_altinterface(usb_dev_handle* dev, int alternate)
 {
-    std::lock_guard lock(g_mutex);
     if (dev->claimed < 0 || alternate != 0)
         return fail(-EINVAL, "usb_set_altinterface");
-    if (!dev->device->hotspot)
+    if (!dev->unit.hotspot)
         return 0;
-    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
+    return onUnit(dev->unit, [&](Device& device, Transaction& tx) {
         int r = 0;
-        if (!stillThere(device, dev->device))
+        if (!stillThere(device, dev->unit))
             r = fail(-ENODEV, "usb_set_altinterface");
         else if (device.hasFault(QStringLiteral("altinterface_fails")))
             r = fail(-EIO, "usb_set_altinterface");
@@ -469,14 +475,13 @@ int usb_set_altinterface(usb_dev_handle* dev, int alternate)
 
 int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int)
 {
-    std::lock_guard lock(g_mutex);
-    if (!dev->device->hotspot || dev->device->identity != QLatin1String(sim::kOwnIdentity))
+    if (!dev->unit.hotspot || dev->unit.identity != QLatin1String(sim::kOwnIdentity))
         return fail(-EPIPE, "usb_bulk_write");
-    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
+    return onUnit(dev->unit, [&](Device& device, Transaction& tx) {
         const QByteArray data(bytes, qMax(0, size));
         QJsonObject extra{{"endpoint", ep}, {"bytes", QString::fromLatin1(data.toHex())}};
         int r = size;
-        if (!stillThere(device, dev->device)) {
+        if (!stillThere(device, dev->unit)) {
             r = fail(-ENODEV, "usb_bulk_write");
         } else if (dev->claimed != 0 || (ep & 0xFF) != 0x01) {
             r = fail(-EINVAL, "usb_bulk_write");
@@ -505,18 +510,17 @@ int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int
 
 int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeout)
 {
-    std::lock_guard lock(g_mutex);
-    if (!dev->device->hotspot || dev->device->identity != QLatin1String(sim::kOwnIdentity))
+    if (!dev->unit.hotspot || dev->unit.identity != QLatin1String(sim::kOwnIdentity))
         return fail(-EPIPE, "usb_bulk_read");
     bool silent = false;
-    onUnit(dev->device, [&](Device& device, Transaction&) {
+    onUnit(dev->unit, [&](Device& device, Transaction&) {
         silent = device.hasFault(QStringLiteral("silent_storage"));
         return 0;
     });
     // A silent device lets the read run to its full timeout, in real time.
     if (silent && timeout > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
-    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
+    return onUnit(dev->unit, [&](Device& device, Transaction& tx) {
         int r = 0;
         const bool afterSwitch = dev->cswAfterSwitch;
         if (silent) {
@@ -531,7 +535,7 @@ int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeou
             r = fail(-EIO, "usb_bulk_read");
         } else if (afterSwitch && device.hasFault(QStringLiteral("drop_status_after_switch"))) {
             r = fail(-ENODEV, "usb_bulk_read"); // gone before it answered
-        } else if (!afterSwitch && !stillThere(device, dev->device)) {
+        } else if (!afterSwitch && !stillThere(device, dev->unit)) {
             r = fail(-ENODEV, "usb_bulk_read");
         } else if (!dev->csw) {
             r = fail(-ETIMEDOUT, "usb_bulk_read"); // nothing to answer: the read times out
@@ -572,9 +576,8 @@ int usb_get_string(usb_dev_handle*, int, int, char*, size_t)
 
 int usb_get_string_simple(usb_dev_handle* dev, int index, char* buf, size_t buflen)
 {
-    std::lock_guard lock(g_mutex);
     const char* text = nullptr;
-    const bool hotspot = dev->device->hotspot;
+    const bool hotspot = dev->unit.hotspot;
     switch (index) {
     case 1: text = hotspot ? "Simulated Hotspot" : "Linux Foundation"; break;
     case 2: text = hotspot ? "MDM9615 Mobile Hotspot" : "2.0 root hub"; break;
@@ -599,21 +602,18 @@ int usb_get_descriptor(usb_dev_handle*, unsigned char, unsigned char, void*, int
 
 int usb_resetep(usb_dev_handle* dev, unsigned int)
 {
-    std::lock_guard lock(g_mutex);
     dev->stalled = false;
     return 0;
 }
 
 int usb_clear_halt(usb_dev_handle* dev, unsigned int)
 {
-    std::lock_guard lock(g_mutex);
     dev->stalled = false;
     return 0;
 }
 
 int usb_reset(usb_dev_handle* dev)
 {
-    std::lock_guard lock(g_mutex);
     dev->stalled = false;
     dev->csw.reset();
     return 0;
@@ -621,13 +621,12 @@ int usb_reset(usb_dev_handle* dev)
 
 int usb_get_driver_np(usb_dev_handle* dev, int interface, char* name, unsigned int namelen)
 {
-    std::lock_guard lock(g_mutex);
-    if (!dev->device->hotspot)
+    if (!dev->unit.hotspot)
         return fail(-ENODATA, "usb_get_driver_np");
-    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
+    return onUnit(dev->unit, [&](Device& device, Transaction& tx) {
         int r = 0;
         const QString driver = device.kernelDriver();
-        if (!stillThere(device, dev->device))
+        if (!stillThere(device, dev->unit))
             r = fail(-ENODEV, "usb_get_driver_np");
         else if (refused(device))
             r = fail(-EPERM, "usb_get_driver_np");
@@ -642,12 +641,11 @@ int usb_get_driver_np(usb_dev_handle* dev, int interface, char* name, unsigned i
 
 int usb_detach_kernel_driver_np(usb_dev_handle* dev, int interface)
 {
-    std::lock_guard lock(g_mutex);
-    if (!dev->device->hotspot)
+    if (!dev->unit.hotspot)
         return fail(-ENODATA, "usb_detach_kernel_driver_np");
-    return onUnit(dev->device, [&](Device& device, Transaction& tx) {
+    return onUnit(dev->unit, [&](Device& device, Transaction& tx) {
         int r = 0;
-        if (!stillThere(device, dev->device))
+        if (!stillThere(device, dev->unit))
             r = fail(-ENODEV, "usb_detach_kernel_driver_np");
         else if (refused(device))
             r = fail(-EPERM, "usb_detach_kernel_driver_np");

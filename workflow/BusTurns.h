@@ -1,0 +1,57 @@
+#pragma once
+// A station's images on their way to the units: at most so many written at once per USB bus,
+// the others waiting in the order they asked. A USB 2.0 bus shares its rate among all the
+// devices on it, whatever hubs lie between, so more writes at once only spread it thinner:
+// every unit would end with the batch. Few at a time, the first units end early and the batch
+// no later, as long as enough are under way to keep the bus busy while a unit commits an
+// image to its flash.
+
+#include <QString>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+
+class BusTurns {
+public:
+    // Writes at once per bus: two keep the bus busy while one unit stores what it received.
+    // Not yet compared with other counts on a real hub.
+    static constexpr int kPerBus = 2;
+
+    explicit BusTurns(int perBus = kPerBus) : m_perBus(perBus) {}
+
+    // The bus a port path is on ("1-2.3" is on bus 1).
+    static QString busOf(const QString& port);
+
+    // Holds a turn on the bus of a port for a scope; calls `waiting` first when it must wait.
+    // Without turns (one device) it holds at once.
+    class Hold {
+    public:
+        Hold(BusTurns* turns, const QString& port, const std::function<void()>& waiting);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        BusTurns* m_turns;
+        QString m_bus;
+    };
+
+private:
+    struct Bus {
+        int writing = 0;
+        std::deque<uint64_t> queue; // tickets of the waiting, in arrival order
+    };
+
+    void take(const QString& bus, const std::function<void()>& waiting);
+    void give(const QString& bus);
+
+    const int m_perBus;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::map<QString, Bus> m_busses; // under m_lock
+    uint64_t m_nextTicket = 0;       // under m_lock
+};
