@@ -275,6 +275,8 @@ void TerminalStation::askWhose(Unit& unit) {
     unit.fields = unit.versions(true);
     unit.fields.insert(QStringLiteral("journal_ports"), QJsonArray::fromStringList(unit.question.journalPorts));
     unit.finish(End::Untouched, howToDecide(unit.question));
+    // Left untouched, it holds no journal: another unit of the run may show it is its own.
+    unit.workflow.services().journal.letGo();
 }
 
 // An update that ended since the last tick, before the application ends: its unit's line and

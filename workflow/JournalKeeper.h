@@ -87,7 +87,8 @@ public:
     // The running update ended with its journal open: a unit shown to be its own finishes it.
     void keepPending();
     // The running update stopped before its device was touched, and its journal could not be
-    // written: the journal stays as it is (the next start closes it), its copies stay too.
+    // written, or a unit left untouched asks about it no more: the journal stays as it is (the
+    // next start closes it, or another unit shows it is its own), its copies stay too.
     void letGo();
     // What a finish found on its unit, once that unit's own data is confirmed back on it:
     // only what the writing left there, so it goes.

@@ -339,6 +339,8 @@ TEST_F(Station, WrittenUnitsWithoutTheirDataSwappedOrMovedAreAskedAbout) {
     qunsetenv("KILL_RUNNER_FINISH");
     EXPECT_EQ(finished, 15) << "the swapped pair still waits for an answer";
     EXPECT_EQ(sim->deviceFile(kWifi, kGood2), ownData(kPulled).value(kWifi).toString().toUtf8());
+    const QByteArray third = m_output.right(6000);
+    EXPECT_TRUE(third.contains("1-2.4  updated")) << third.toStdString();
     EXPECT_EQ(sim->deviceFile(kConfigRestored, kGood2), ownData(kPulled).value("/etc/config.db").toString().toUtf8());
     EXPECT_EQ(countOpenJournals(), 2);
 }
