@@ -4,6 +4,7 @@
 #include "app/SharedRecordWatch.h"
 #include "app/StationRow.h"
 #include "app/StationWindow.h"
+#include "bridge/UserFolders.h"
 #include "workflow/Messages.h"
 
 #include <QCheckBox>
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QPushButton>
 #include <algorithm>
 #include <functional>
@@ -22,9 +22,7 @@ namespace {
 // The user's choices of the station window, in $XDG_CONFIG_HOME/hotspot-updater/ (looked up
 // each time: QSettings' own user scope is fixed at its first use in a process).
 QSettings stationSettings() {
-    return QSettings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                         QStringLiteral("/hotspot-updater/station.conf"),
-                     QSettings::IniFormat);
+    return QSettings(configFolder() + QStringLiteral("/station.conf"), QSettings::IniFormat);
 }
 
 const QString kAutoUpdateKey = QStringLiteral("auto-update");

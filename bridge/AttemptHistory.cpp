@@ -1,6 +1,6 @@
 #include "bridge/AttemptHistory.h"
 
-#include "bridge/StateFolder.h"
+#include "bridge/UserFolders.h"
 
 #include <QJsonDocument>
 #include <QSqlError>

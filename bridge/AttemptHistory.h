@@ -112,6 +112,7 @@ public:
     QString lastError() const { return m_error; }
     // The file's path or the server's address (without its password).
     QString where() const { return m_connection->where(); }
+    int serverSocket() const { return m_connection->serverSocket(); }
 
 private:
     explicit AttemptHistory(std::unique_ptr<HistoryConnection> connection);

@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUuid>
+#include <libpq-fe.h>
 
 namespace {
 
@@ -114,6 +116,17 @@ HistoryConnection::~HistoryConnection() {
 
 QSqlDatabase HistoryConnection::database() const {
     return QSqlDatabase::database(m_name, false);
+}
+
+int HistoryConnection::serverSocket() const {
+    const QSqlDatabase db = database();
+    const QVariant handle = db.isValid() && db.driver() ? db.driver()->handle() : QVariant();
+    // Qt names the type as libpq declares it (struct pg_conn), not by its typedef.
+    const char* const type = handle.typeName();
+    if (m_local || !type || (qstrcmp(type, "PGconn*") != 0 && qstrcmp(type, "pg_conn*") != 0))
+        return -1;
+    PGconn* const connection = *static_cast<PGconn* const*>(handle.constData());
+    return connection ? PQsocket(connection) : -1;
 }
 
 std::unique_ptr<HistoryConnection> HistoryConnection::openLocal(const QString& path, QString* why, bool* damaged) {

@@ -26,6 +26,9 @@ public:
     HistoryConnection& operator=(const HistoryConnection&) = delete;
 
     QSqlDatabase database() const;
+    // The server connection's socket, -1 for a file or none. Shutting it down from another
+    // thread ends a call that waits on the server there: nothing else can.
+    int serverSocket() const;
     bool isLocal() const { return m_local; }
     // The file's path, or the server's URL with its password masked.
     QString where() const { return m_where; }

@@ -1,4 +1,5 @@
 #include "bridge/HistoryPlace.h"
+#include "bridge/UserFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,11 +29,7 @@ std::optional<QString> exposedPassword(const QString& config, const QString& url
 } // namespace
 
 QString configPath() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // Counts only when absolute, as for the state folder.
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/hotspot-updater/history.conf");
+    return configFolder() + QStringLiteral("/history.conf");
 }
 
 QString stationName(const QString& config) {

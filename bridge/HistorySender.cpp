@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <atomic>
 #include <mutex>
+#include <sys/socket.h>
 
 PushResult pushUnsent(AttemptHistory& local, AttemptHistory& server, int batch) {
     PushResult result;
@@ -40,6 +41,7 @@ struct HistorySender::Shared {
     std::atomic<bool> stopping{false};
     mutable std::mutex lock;
     SenderState state; // under lock
+    int socket = -1;   // under lock: the server connection's, while the worker holds it open
 };
 
 namespace {
@@ -55,6 +57,8 @@ public:
         m_timer.setInterval(std::min<int>(kTickMs, int(period.count())));
         connect(&m_timer, &QTimer::timeout, this, &Worker::tick);
     }
+
+    ~Worker() override { forgetServer(); }
 
     void begin() {
         m_timer.start();
@@ -78,14 +82,30 @@ private:
         if (!m_local)
             m_local = AttemptHistory::open(m_localPath, &why);
         if (m_local && !m_server)
-            m_server = AttemptHistory::openServer(m_serverUrl, &why);
+            rememberServer(AttemptHistory::openServer(m_serverUrl, &why));
         if (!m_local || !m_server)
             return finish({0, -1, why});
         const PushResult result = pushUnsent(*m_local, *m_server);
         // A broken link stays broken: connect afresh next round.
         if (!result.error.isEmpty())
-            m_server.reset();
+            forgetServer();
         finish(result);
+    }
+
+    // The socket is told to the owner only while it is this connection's: a closed one's
+    // number may already be another file's.
+    void rememberServer(std::unique_ptr<AttemptHistory> server) {
+        m_server = std::move(server);
+        const std::lock_guard<std::mutex> hold(m_shared->lock);
+        m_shared->socket = m_server ? m_server->serverSocket() : -1;
+    }
+
+    void forgetServer() {
+        {
+            const std::lock_guard<std::mutex> hold(m_shared->lock);
+            m_shared->socket = -1;
+        }
+        m_server.reset();
     }
 
     // Said in the run's log when the reason changes, not at every retry.
@@ -125,11 +145,20 @@ HistorySender::~HistorySender() {
     if (!m_thread)
         return;
     m_shared->stopping = true;
+    // A round waiting on a server that went silent (or on a lock held there) is cut off at its
+    // socket: the thread must end before Qt's SQL module does at exit. A batch the server had
+    // committed unseen is sent again later, which upserts harmlessly.
+    if (!m_thread->wait(kRoundWaitMs)) {
+        const std::lock_guard<std::mutex> hold(m_shared->lock);
+        if (m_shared->socket >= 0)
+            ::shutdown(m_shared->socket, SHUT_RDWR);
+    }
     if (m_thread->wait(kStopWaitMs)) {
         delete m_thread;
         return;
     }
-    // Destroying a running QThread aborts the process; its rows are safe in the local file.
+    // Only a connect can be left (bounded by its own timeout). Destroying a running QThread
+    // aborts the process; its rows are safe in the local file.
     runlog::write("history", QStringLiteral("the history server did not answer; its sender is left to end with the process"));
 }
 
@@ -152,5 +181,9 @@ void HistorySender::sendSoon() {
 
 SenderState HistorySender::state() const {
     const std::lock_guard<std::mutex> hold(m_shared->lock);
-    return m_shared->state;
+    SenderState copy = m_shared->state;
+    // Text of its own: a shared one's count would be dropped here and on the sender's thread
+    // alike, without the lock.
+    copy.reason = QString(copy.reason.constData(), copy.reason.size());
+    return copy;
 }

@@ -38,11 +38,13 @@ struct SenderState {
 class HistorySender {
 public:
     HistorySender(QString localPath, QString server, std::chrono::milliseconds period = std::chrono::seconds(30));
-    // Stops the thread. A round stuck on a server that went silent is not waited for longer
-    // than kStopWaitMs: the thread is then left to end with the process.
+    // Stops the thread. A round still waiting on the server after kRoundWaitMs has its
+    // connection cut; a connect is waited for up to kStopWaitMs more (its own timeout is
+    // shorter), then left to end with the process.
     ~HistorySender();
     HistorySender(const HistorySender&) = delete;
     HistorySender& operator=(const HistorySender&) = delete;
+    static constexpr int kRoundWaitMs = 1000;
     static constexpr int kStopWaitMs = 5000;
 
     void start();

@@ -1,6 +1,6 @@
 #include "bridge/RunLog.h"
 
-#include "bridge/StateFolder.h"
+#include "bridge/UserFolders.h"
 
 #include <QDateTime>
 #include <QDir>

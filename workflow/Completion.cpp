@@ -3,7 +3,7 @@
 #include "bridge/RunLog.h"
 #include "workflow/DeviceSession.h"
 #include "workflow/Messages.h"
-#include "bridge/StateFolder.h"
+#include "bridge/UserFolders.h"
 
 #include <QDir>
 

@@ -1,4 +1,5 @@
 #include "workflow/Environment.h"
+#include "bridge/UserFolders.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,10 +48,5 @@ QString Environment::historyPath() const {
 }
 
 QString Environment::stateFolder() const {
-    QString base;
-    if (stateHome)
-        base = *stateHome;
-    else if (home && !home->isEmpty())
-        base = *home + QStringLiteral("/.local/state");
-    return base.isEmpty() ? QString() : base + QStringLiteral("/hotspot-updater");
+    return stateFolderOf(stateHome.value_or(QString()), home.value_or(QString()));
 }

@@ -3,13 +3,14 @@
 
 #include "bridge/HistoryKeeper.h"
 #include "bridge/HistorySender.h"
+#include "tests/bridge/ForkedChild.h"
 #include "tests/bridge/PostgresServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -51,13 +52,13 @@ bool within(int seconds, Done done) {
 } // namespace
 
 TEST_F(HistoryServerTest, TwoStationsAndAServerGoneInTheMiddleLoseNothing) {
-    QProcess stations[2];
+    std::vector<std::unique_ptr<ForkedChild>> stations;
     QString files[2];
     for (int i = 0; i < 2; ++i) {
         files[i] = dir.filePath(QStringLiteral("station-%1.sqlite").arg(i));
-        stations[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        stations[i].start(QStringLiteral(HOTSPOT_HISTORY_WRITER),
-                          {files[i], QStringLiteral("200"), QStringLiteral("station-%1").arg(i), server->url()});
+        stations.push_back(std::make_unique<ForkedChild>(
+            QStringLiteral(HOTSPOT_HISTORY_WRITER),
+            QStringList{files[i], QStringLiteral("200"), QStringLiteral("station-%1").arg(i), server->url()}));
     }
     auto reader = openServer();
     ASSERT_TRUE(reader);
@@ -65,10 +66,9 @@ TEST_F(HistoryServerTest, TwoStationsAndAServerGoneInTheMiddleLoseNothing) {
     EXPECT_TRUE(within(60, [&] { return reader->list({}).size() >= 60; }));
     reader.reset();
     ASSERT_TRUE(server->stop());
-    for (QProcess& station : stations) {
-        ASSERT_TRUE(station.waitForFinished(120000));
-        EXPECT_EQ(station.exitCode(), 0) << "a server gone never fails a local write";
-        const QList<QByteArray> figures = station.readAllStandardOutput().trimmed().split(' ');
+    for (const auto& station : stations) {
+        EXPECT_EQ(station->wait(120000), 0) << "a server gone never fails a local write";
+        const QList<QByteArray> figures = station->output().trimmed().split(' ');
         ASSERT_EQ(figures.size(), 3);
         std::printf("station: %s attempts in %s ms, slowest write %s ms\n", figures[0].constData(), figures[1].constData(),
                     figures[2].constData());
@@ -233,4 +233,39 @@ TEST_F(HistoryServerTest, AServerThatDoesNotAnswerIsReportedQuickly) {
     EXPECT_FALSE(AttemptHistory::openServer(server->url(), &why));
     EXPECT_TRUE(why.contains(QStringLiteral("cannot reach the history server"))) << why.toStdString();
     EXPECT_LT(timer.elapsed(), (history::kConnectTimeoutSecs + 2) * 1000);
+}
+
+// A round held up on the server (here by a lock another session keeps) is cut off when the
+// sender is destroyed: its thread ends before the program does, and the row waits locally.
+TEST_F(HistoryServerTest, ARoundHeldOnTheServerIsCutOffAtTheEnd) {
+    const QString file = dir.filePath(QStringLiteral("held.sqlite"));
+    auto local = AttemptHistory::open(file, nullptr);
+    ASSERT_TRUE(local);
+    const auto attempt = [](const char* id) {
+        Attempt a;
+        a.id = QString::fromLatin1(id);
+        a.started = QDateTime::currentDateTimeUtc();
+        a.port = QStringLiteral("1-1");
+        return a;
+    };
+    ASSERT_TRUE(local->write(attempt("first")));
+    QString why;
+    auto locker = HistoryConnection::openServer(server->url(), &why);
+    ASSERT_TRUE(locker) << why.toStdString();
+    QSqlQuery lock(locker->database());
+    QElapsedTimer stopping;
+    {
+        HistorySender sender(file, server->url(), std::chrono::milliseconds(200));
+        sender.start();
+        ASSERT_TRUE(within(20, [&] { return local->unsentCount() == 0; })); // connected, and it stays so
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN")));
+        ASSERT_TRUE(lock.exec(QStringLiteral("LOCK TABLE attempts IN ACCESS EXCLUSIVE MODE")));
+        ASSERT_TRUE(local->write(attempt("held")));
+        sender.sendSoon();
+        QThread::msleep(1000);
+        stopping.start();
+    }
+    EXPECT_LT(stopping.elapsed(), HistorySender::kRoundWaitMs + 2000) << "the round was cut, not waited out";
+    EXPECT_EQ(local->unsentCount(), 1) << "the held row waits in the local record";
+    EXPECT_TRUE(lock.exec(QStringLiteral("ROLLBACK")));
 }

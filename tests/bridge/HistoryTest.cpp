@@ -4,11 +4,11 @@
 #include "bridge/AttemptHistory.h"
 #include "bridge/HistoryKeeper.h"
 #include "bridge/HistoryPlace.h"
+#include "tests/bridge/ForkedChild.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSysInfo>
@@ -128,15 +128,13 @@ TEST_F(HistoryTest, AKilledAttemptKeepsItsPhaseAndIsFinishedLaterBySameId) {
 
 TEST_F(HistoryTest, TwoProcessesWritingAtOnceLoseNothing) {
     ASSERT_TRUE(open()); // the file exists before either starts
-    QProcess writers[2];
-    for (int i = 0; i < 2; ++i) {
-        writers[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        writers[i].start(QStringLiteral(HOTSPOT_HISTORY_WRITER), {path(), QStringLiteral("200"), QStringLiteral("station-%1").arg(i)});
-    }
-    for (QProcess& writer : writers) {
-        ASSERT_TRUE(writer.waitForFinished(120000));
-        EXPECT_EQ(writer.exitCode(), 0);
-        std::printf("writer: attempts, ms, slowest write ms: %s", writer.readAllStandardOutput().constData());
+    std::vector<std::unique_ptr<ForkedChild>> writers;
+    for (int i = 0; i < 2; ++i)
+        writers.push_back(std::make_unique<ForkedChild>(
+            QStringLiteral(HOTSPOT_HISTORY_WRITER), QStringList{path(), QStringLiteral("200"), QStringLiteral("station-%1").arg(i)}));
+    for (const auto& writer : writers) {
+        EXPECT_EQ(writer->wait(120000), 0);
+        std::printf("writer: attempts, ms, slowest write ms: %s", writer->output().constData());
     }
     auto history = open();
     const std::vector<Attempt> all = history->list({});

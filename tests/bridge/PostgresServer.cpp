@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
+#include "tests/bridge/ForkedChild.h"
 #include <QStringList>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -122,17 +122,16 @@ bool PostgresServer::stop() {
 }
 
 bool PostgresServer::run(const QString& tool, const QStringList& args, QString* output) const {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
     const QString program = m_bin + u'/' + tool;
-    if (::geteuid() == 0)
-        process.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                                             QStringLiteral("--clear-groups"), QStringLiteral("--"), program} +
-                                                     args);
-    else
-        process.start(program, args);
-    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    ForkedChild process = ::geteuid() == 0
+                              ? ForkedChild(QStringLiteral("setpriv"),
+                                            QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                                        QStringLiteral("--clear-groups"), QStringLiteral("--"), program} +
+                                                args,
+                                            ForkedChild::Errors::Merged)
+                              : ForkedChild(program, args, ForkedChild::Errors::Merged);
+    const bool ok = process.wait(120000) == 0;
     if (output)
-        *output = QString::fromLocal8Bit(process.readAll());
+        *output = QString::fromLocal8Bit(process.output());
     return ok;
 }

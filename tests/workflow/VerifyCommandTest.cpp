@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -324,6 +326,49 @@ TEST(InstallCommand, RefusedWhileAnUpdaterRuns) {
     EXPECT_TRUE(r.out.contains("an updater is running on this machine (since ")) << r.out.toStdString();
     EXPECT_TRUE(contentOf(target.resources() + "/version").startsWith("HS_FW_1.0.3\n"));
     EXPECT_LT(r.ms, 3000);
+}
+
+// The package judged is the one installed: an older one put in the source's place while install
+// copies it is refused, whatever part of either the copy caught.
+TEST(InstallCommand, JudgesTheCopyItInstalls) {
+    TempBundle target;
+    target.writeVersion("HS_FW_1.0.3\n" + target.addImage("boot", "old-boot.img", "old") + "\n");
+    TempBundle package;
+    // A large image keeps the copy going while the older package is swapped in.
+    package.writeVersion("HS_FW_1.0.5\n" + package.addImage("boot", "boot.img", QByteArray(32 << 20, 'n')) + "\n");
+    TempBundle older;
+    older.writeVersion("HS_FW_1.0.2\n" + older.addImage("boot", "boot.img", "older") + "\n");
+
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(target.resources()).constData(), IN_CREATE), 0);
+    std::thread swapper([&] {
+        alignas(inotify_event) char buffer[4096];
+        for (bool staging = false; !staging;) {
+            const ssize_t n = ::read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; n > 0 && at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                staging |= event->len > 0 && QByteArray(event->name).startsWith(".package-");
+                at += ssize_t(sizeof(inotify_event)) + event->len;
+            }
+            if (n <= 0)
+                return;
+        }
+        for (const QString& name : {QStringLiteral("boot.img"), QStringLiteral("version")})
+            ::rename(QFile::encodeName(older.resources() + u'/' + name).constData(),
+                     QFile::encodeName(package.resources() + u'/' + name).constData());
+    });
+    const VerifyRun r = tool({QStringLiteral("install"), package.resources(), target.path()});
+    QDir(target.resources()).mkdir(".package-wake"); // wakes the swapper had install made no copy
+    swapper.join();
+    ::close(watch);
+    QDir(target.resources()).rmdir(".package-wake");
+    EXPECT_EQ(r.status, 1) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("the copy: ")) << r.out.toStdString();
+    EXPECT_TRUE(contentOf(target.resources() + "/version").startsWith("HS_FW_1.0.3\n"));
+    EXPECT_EQ(contentOf(target.resources() + "/old-boot.img"), "old");
+    EXPECT_FALSE(QFile::exists(target.resources() + "/boot.img"));
+    EXPECT_TRUE(QDir(target.resources()).entryList({".package-*"}, QDir::Dirs | QDir::Hidden).isEmpty());
 }
 
 // Signed packages: with a trusted key, the application and install refuse every tampered

@@ -74,11 +74,11 @@ struct Allowed {
 };
 
 // Why the package may not go into the bundle; empty when it may. First the application's
-// check with the bundle's keys (its report on standard output), then that of --keys' keys too,
-// the version order and the images it lacks.
+// check with the bundle's keys (its report on out), then that of --keys' keys too, the version
+// order and the images it lacks.
 QString refusal(const QString& source, const QString& resources, const package::TrustedKeys& keys,
-                const std::optional<package::TrustedKeys>& given, Allowed allowed, PackageReport* report) {
-    QTextStream out(stdout);
+                const std::optional<package::TrustedKeys>& given, Allowed allowed, QTextStream& out,
+                PackageReport* report) {
     QTextStream err(stderr);
     out << "checking " << source << "\n";
     *report = checkPackageFolder(source, keys, out, err);
@@ -98,6 +98,19 @@ QString refusal(const QString& source, const QString& resources, const package::
         return QStringLiteral("the package lacks %1 listed image(s) (%2); give --allow-missing to install it anyway")
             .arg(report->missingFiles.size())
             .arg(report->missingFiles.join(QStringLiteral(", ")));
+    return {};
+}
+
+// Why the image files would not be the bundle's to hold; empty when they would: never a file of
+// the bundle itself (a tool, a string table, a picture).
+QString foreignFile(const QStringList& files, const QString& resources) {
+    const QStringList oldFiles = currentPackageFiles(resources);
+    for (const QString& file : files) {
+        if (!package::isPlainImageName(file))
+            return QStringLiteral("image file name '%1' is not a plain file name").arg(file);
+        if (QFileInfo::exists(resources + QLatin1Char('/') + file) && !oldFiles.contains(file))
+            return QStringLiteral("image file '%1' would replace a file of the bundle").arg(file);
+    }
     return {};
 }
 
@@ -188,39 +201,39 @@ int runInstall(const QStringList& args) {
     QTextStream out(stdout);
     PackageReport report;
     const Allowed allowed{parser.isSet(allowMissing), parser.isSet(allowDowngrade)};
-    const QString refused = refusal(source, resources, keys, withGiven, allowed, &report);
+    QString refused = refusal(source, resources, keys, withGiven, allowed, out, &report);
+    if (refused.isEmpty())
+        refused = foreignFile(report.presentFiles, resources);
     if (!refused.isEmpty())
         return fail(refused + QStringLiteral("; the bundle is unchanged"));
-    const QStringList& files = report.presentFiles;
-
-    // Never replace a file of the bundle itself (a tool, a string table, a picture).
     const QStringList oldFiles = currentPackageFiles(resources);
-    for (const QString& file : files) {
-        if (!package::isPlainImageName(file))
-            return fail(QStringLiteral("image file name '%1' is not a plain file name; the bundle is unchanged").arg(file));
-        if (QFileInfo::exists(resources + QLatin1Char('/') + file) && !oldFiles.contains(file))
-            return fail(QStringLiteral("image file '%1' would replace a file of the bundle; the bundle is unchanged").arg(file));
-    }
 
     removeStaleStaging(resources);
     QTemporaryDir staging(resources + QLatin1Char('/') + kStagingPrefix + QStringLiteral("XXXXXX"));
     if (!staging.isValid())
         return fail(QStringLiteral("cannot make a staging folder in %1: %2").arg(resources, staging.errorString()));
-    const QStringList moved = files + report.signedFiles; // every file but the version file
-    const QStringList staged = moved + QStringList{kVersion};
-    for (const QString& file : staged) {
+    for (const QString& file : report.presentFiles + report.signedFiles + QStringList{kVersion}) {
         const QString copy = staging.filePath(file);
         if (!copyPackageFile(QDir(source).filePath(file), copy) || !syncToDisk(copy))
             return fail(QStringLiteral("cannot copy %1 into %2 (disk full?); the bundle is unchanged").arg(file, resources));
         QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                                         QFileDevice::ReadOther);
     }
+    // What goes in is what was copied: the source may change after its check (another package
+    // put in its place), so every check is made again on the copy, and the copy alone moves in.
     out << "checking the copy\n";
-    QTextStream err(stderr);
     QString discard;
     QTextStream quiet(&discard);
-    if (!checkPackageFolder(staging.path(), keys, quiet, err).accepted)
-        return fail(QStringLiteral("the copy does not match the package; the bundle is unchanged"));
+    PackageReport copied;
+    refused = refusal(staging.path(), resources, keys, withGiven, allowed, quiet, &copied);
+    if (refused.isEmpty())
+        refused = foreignFile(copied.presentFiles, resources);
+    if (refused.isEmpty() && (copied.presentFiles != report.presentFiles || copied.signedFiles != report.signedFiles))
+        refused = QStringLiteral("the package changed while it was copied");
+    if (!refused.isEmpty())
+        return fail(QStringLiteral("the copy: %1; the bundle is unchanged").arg(refused));
+    const QStringList& files = copied.presentFiles;
+    const QStringList moved = files + copied.signedFiles; // every file but the version file
 
     // From here the old package is withdrawn first and the new version file comes last, so
     // an interruption leaves no package (the application says so) rather than a mixed one.
@@ -230,7 +243,7 @@ int runInstall(const QStringList& args) {
         return fail(QStringLiteral("cannot remove the old %1; the bundle is unchanged").arg(versionPath));
     // The old signature goes with the old package; the new one's arrives with its images.
     for (const QString& name : {package::kSignatureName, package::kManifestName})
-        if (!report.signedFiles.contains(name))
+        if (!copied.signedFiles.contains(name))
             QFile::remove(resources + QLatin1Char('/') + name);
     for (const QString& file : moved)
         if (!moveInto(staging.filePath(file), resources + QLatin1Char('/') + file, &error))
