@@ -46,8 +46,14 @@ QMessageBox* openUnitQuestion(QWidget* parent, const UnitQuestion& question, Dev
     box->setIcon(QMessageBox::Question);
     const QString when = QLocale().toString(question.stopped.toLocalTime(), QLocale::ShortFormat);
     box->setText(messages::lookupFilled("stat Is this the hotspot whose update stopped on %s ?", when));
-    box->setInformativeText(messages::lookupFilled("info Its saved data goes onto it only if it is. The update was to %s.",
-                                                   question.packageVersion));
+    QString info = messages::lookupFilled("info Its saved data goes onto it only if it is. The update was to %s.",
+                                          question.packageVersion);
+    // A unit at another port than its update's is the case to think twice about: said in the box.
+    if (!question.journalPort.isEmpty() && !question.port.isEmpty() && question.journalPort != question.port)
+        info = messages::lookupFilled("info That update ran at the port %s; this hotspot is at another.",
+                                      question.journalPort) +
+               u'\n' + info;
+    box->setInformativeText(info);
     QPushButton* finish = box->addButton(messages::lookup("btn Finish with the saved data"), QMessageBox::ActionRole);
     finish->setObjectName(QStringLiteral("finishWithSavedData"));
     QPushButton* other = box->addButton(messages::lookup("btn Update it as another hotspot"), QMessageBox::ActionRole);

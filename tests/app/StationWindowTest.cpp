@@ -191,15 +191,18 @@ TEST_F(StationWindowTest, TheQuestionBoxClosesWhenItsUnitLeaves) {
     DeviceWorkflow& unit = *h.app().station()->unit("1-2.10");
     DeviceSession& session = unit.session();
     // Asked as the detection asks it (what raises it is the evidence's concern).
-    const auto ask = [&session] {
+    const auto ask = [&session](const QString& journalPort) {
         session.setState(SessionState::Offered);
-        session.setQuestion(UnitQuestion{"1-2.10", QDateTime::currentDateTimeUtc(), "1.0.4"});
+        session.setQuestion(UnitQuestion{"1-2.10", QDateTime::currentDateTimeUtc(), "1.0.4", journalPort});
         session.unitQuestionAsked(*session.question());
         return session.question()->asked;
     };
-    const quint64 first = ask();
+    const quint64 first = ask("1-2.9");
     const QPointer<QMessageBox> box = w.findChild<QMessageBox*>("unitQuestion");
     ASSERT_TRUE(box && !box->isHidden());
+    // The box itself says the update ran elsewhere: the window's own line may be hidden under it.
+    EXPECT_TRUE(box->informativeText().startsWith(messages::lookupFilled("info That update ran at the port %s; this hotspot is at another.", "1-2.9")))
+        << box->informativeText().toStdString();
     sim->unplug("1-2.10");
     AppHarness::pumpUntil([&] { return !box || box->isHidden(); });
     EXPECT_EQ(session.state(), SessionState::Searching);
@@ -207,8 +210,11 @@ TEST_F(StationWindowTest, TheQuestionBoxClosesWhenItsUnitLeaves) {
 
     sim->plug("1-2.10");
     AppHarness::pumpUntil([&] { return session.state() == SessionState::Finished; });
-    const quint64 second = ask();
+    const quint64 second = ask("1-2.10");
     EXPECT_NE(second, first);
+    const QPointer<QMessageBox> again = w.findChild<QMessageBox*>("unitQuestion");
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(again->informativeText().contains("1-2.10")) << "its own port is no news";
     EXPECT_EQ(unit.answer(true, first), DeviceWorkflow::Press::Nothing);
     EXPECT_EQ(session.state(), SessionState::Offered);
     ASSERT_TRUE(session.question());
