@@ -4,6 +4,7 @@
 #include "core/UsbLayout.h"
 
 #include <QJsonObject>
+#include <algorithm>
 
 namespace gadget {
 
@@ -12,7 +13,7 @@ namespace {
 const QString kDefaultBootloaderIdentity = QStringLiteral("18d1:d00d");
 const QString kEcm = QStringLiteral("ecm.0");
 const QString kSerialPrefix = QStringLiteral("gser.");
-constexpr int kMostSerials = 3;
+int mostSerials = kMostSerials;
 
 // The configfs functions that give the layout's interfaces, in link order. The kernel's own
 // Ethernet function gives both ECM interfaces; each serial port is a generic serial function.
@@ -27,7 +28,11 @@ QStringList configfsFunctions(const QList<sim::UsbInterface>& layout)
         case sim::UsbFunction::Fastboot: functions << ffs(kFastboot); break;
         case sim::UsbFunction::EcmControl: functions << kEcm; break;
         case sim::UsbFunction::EcmData: break;
-        case sim::UsbFunction::Serial: functions << kSerialPrefix + QString::number(serials++); break;
+        case sim::UsbFunction::Serial:
+            if (serials < mostSerials)
+                functions << kSerialPrefix + QString::number(serials);
+            ++serials;
+            break;
         }
     }
     return functions;
@@ -40,10 +45,15 @@ QString ffs(const QString& instance)
     return QStringLiteral("ffs.") + instance;
 }
 
+void limitSerials(int ports)
+{
+    mostSerials = std::clamp(ports, 0, kMostSerials);
+}
+
 QStringList allFunctions()
 {
     QStringList functions{ffs(kStorage), ffs(kAdb), ffs(kFastboot), kEcm};
-    for (int i = 0; i < kMostSerials; ++i)
+    for (int i = 0; i < mostSerials; ++i)
         functions << kSerialPrefix + QString::number(i);
     return functions;
 }

@@ -22,6 +22,10 @@ inline const QString kFastboot = QStringLiteral("fastboot");
 QString ffs(const QString& instance);
 // Every configfs function any personality links.
 QStringList allFunctions();
+// The hotspot's serial ports (three) are the kernel's generic serial functions, of which it
+// has eight in all: several units on one kernel show fewer each (their last ones left out).
+constexpr int kMostSerials = 3;
+void limitSerials(int ports);
 
 // What the device shows on the bus; an empty identity means it is off the bus.
 struct BusShape {

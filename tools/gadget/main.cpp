@@ -55,6 +55,10 @@ int main(int argc, char** argv)
     const QCommandLineOption unitOption(QStringLiteral("unit"), QStringLiteral("The hub's unit to show (from 0)."),
                                         QStringLiteral("N"), QStringLiteral("0"));
     parser.addOption(unitOption);
+    const QCommandLineOption serialsOption(QStringLiteral("serial-ports"),
+                                           QStringLiteral("The serial ports each shape shows at most (3)."),
+                                           QStringLiteral("N"), QString::number(gadget::kMostSerials));
+    parser.addOption(serialsOption);
     parser.addPositionalArgument(QStringLiteral("mounts"), QStringLiteral("Where FunctionFS is mounted."));
     parser.process(app);
     const QString mounts = parser.positionalArguments().value(0, QStringLiteral("/run/hotspot-gadget"));
@@ -70,6 +74,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const gadget::Model model(dir, ports.at(slot.index));
+    gadget::limitSerials(parser.value(serialsOption).toInt());
 
     gadget::Composite composite(slot);
     if (!composite.create(gadget::allFunctions()))
