@@ -72,7 +72,8 @@ bool loopbackPair(int ends[2])
 }
 
 // Whether a USB device of the identity ("18d1:d00d") shows at the root port ("1-2" for
-// port 2) on the host side within the time.
+// port 2) on the host side, configured, within the time: a request lost while the host sets
+// the configuration ("can't set config #1") leaves the device there but unusable.
 bool hostSees(const QString& identity, int rootPort, int milliseconds)
 {
     QElapsedTimer timer;
@@ -83,9 +84,11 @@ bool hostSees(const QString& identity, int rootPort, int milliseconds)
         for (const QString& name : devices.entryList({atPort}, QDir::Dirs | QDir::NoDotAndDotDot)) {
             QFile vendor(devices.filePath(name + QStringLiteral("/idVendor")));
             QFile product(devices.filePath(name + QStringLiteral("/idProduct")));
+            QFile configuration(devices.filePath(name + QStringLiteral("/bConfigurationValue")));
             if (vendor.open(QIODevice::ReadOnly) && product.open(QIODevice::ReadOnly)
                 && QString::fromLatin1(vendor.readAll().trimmed() + ':' + product.readAll().trimmed())
-                    .compare(identity, Qt::CaseInsensitive) == 0)
+                    .compare(identity, Qt::CaseInsensitive) == 0
+                && configuration.open(QIODevice::ReadOnly) && !configuration.readAll().trimmed().isEmpty())
                 return true;
         }
         QThread::msleep(100);

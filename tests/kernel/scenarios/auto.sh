@@ -2,6 +2,7 @@
 # first is updated; each is updated with no keystroke, with its own calibration and settings
 # back, and the station ends with status 0 when told to.
 . $K/scenarios/station.sh
+UNITS=2
 updated_line() { grep -Eq " $1 +updated to 1.0.4" $OUT/station.out; }
 # Two rows after the header, one per port, each of an attempt that ended updated.
 two_updated_records() {
@@ -11,7 +12,7 @@ two_updated_records() {
 
 scenario() {
     local first second port1 port2 calibration1 calibration2 config1 config2 station_pid
-    check "usb-storage holds both CD-ROM interfaces" wait_for 90 both_storage_bound
+    check "usb-storage holds both CD-ROM interfaces" wait_for 90 all_storage_bound
     set -- $(model_ports)
     first=$1 second=$2
     port1=$(guest_port 1) port2=$(guest_port 2)
