@@ -73,12 +73,24 @@ struct Allowed {
     bool downgrade = false;
 };
 
+// Why the image files would not be the bundle's to hold; empty when they would: never a file of
+// the bundle itself (a tool, a string table, a picture).
+QString foreignFile(const QStringList& files, const QString& resources, const QStringList& oldFiles) {
+    for (const QString& file : files) {
+        if (!package::isPlainImageName(file))
+            return QStringLiteral("image file name '%1' is not a plain file name").arg(file);
+        if (QFileInfo::exists(resources + QLatin1Char('/') + file) && !oldFiles.contains(file))
+            return QStringLiteral("image file '%1' would replace a file of the bundle").arg(file);
+    }
+    return {};
+}
+
 // Why the package may not go into the bundle; empty when it may. First the application's
 // check with the bundle's keys (its report on out), then that of --keys' keys too, the version
-// order and the images it lacks.
-QString refusal(const QString& source, const QString& resources, const package::TrustedKeys& keys,
-                const std::optional<package::TrustedKeys>& given, Allowed allowed, QTextStream& out,
-                PackageReport* report) {
+// order, the images it lacks and the bundle's own files (`oldFiles` are its package's).
+QString refusal(const QString& source, const QString& resources, const QStringList& oldFiles,
+                const package::TrustedKeys& keys, const std::optional<package::TrustedKeys>& given, Allowed allowed,
+                QTextStream& out, PackageReport* report) {
     QTextStream err(stderr);
     out << "checking " << source << "\n";
     *report = checkPackageFolder(source, keys, out, err);
@@ -98,20 +110,7 @@ QString refusal(const QString& source, const QString& resources, const package::
         return QStringLiteral("the package lacks %1 listed image(s) (%2); give --allow-missing to install it anyway")
             .arg(report->missingFiles.size())
             .arg(report->missingFiles.join(QStringLiteral(", ")));
-    return {};
-}
-
-// Why the image files would not be the bundle's to hold; empty when they would: never a file of
-// the bundle itself (a tool, a string table, a picture).
-QString foreignFile(const QStringList& files, const QString& resources) {
-    const QStringList oldFiles = currentPackageFiles(resources);
-    for (const QString& file : files) {
-        if (!package::isPlainImageName(file))
-            return QStringLiteral("image file name '%1' is not a plain file name").arg(file);
-        if (QFileInfo::exists(resources + QLatin1Char('/') + file) && !oldFiles.contains(file))
-            return QStringLiteral("image file '%1' would replace a file of the bundle").arg(file);
-    }
-    return {};
+    return foreignFile(report->presentFiles, resources, oldFiles);
 }
 
 // Copies a regular file of the package, never waiting on a FIFO or following a link.
@@ -201,12 +200,10 @@ int runInstall(const QStringList& args) {
     QTextStream out(stdout);
     PackageReport report;
     const Allowed allowed{parser.isSet(allowMissing), parser.isSet(allowDowngrade)};
-    QString refused = refusal(source, resources, keys, withGiven, allowed, out, &report);
-    if (refused.isEmpty())
-        refused = foreignFile(report.presentFiles, resources);
+    const QStringList oldFiles = currentPackageFiles(resources);
+    QString refused = refusal(source, resources, oldFiles, keys, withGiven, allowed, out, &report);
     if (!refused.isEmpty())
         return fail(refused + QStringLiteral("; the bundle is unchanged"));
-    const QStringList oldFiles = currentPackageFiles(resources);
 
     removeStaleStaging(resources);
     QTemporaryDir staging(resources + QLatin1Char('/') + kStagingPrefix + QStringLiteral("XXXXXX"));
@@ -225,9 +222,7 @@ int runInstall(const QStringList& args) {
     QString discard;
     QTextStream quiet(&discard);
     PackageReport copied;
-    refused = refusal(staging.path(), resources, keys, withGiven, allowed, quiet, &copied);
-    if (refused.isEmpty())
-        refused = foreignFile(copied.presentFiles, resources);
+    refused = refusal(staging.path(), resources, oldFiles, keys, withGiven, allowed, quiet, &copied);
     if (refused.isEmpty() && (copied.presentFiles != report.presentFiles || copied.signedFiles != report.signedFiles))
         refused = QStringLiteral("the package changed while it was copied");
     if (!refused.isEmpty())
