@@ -4,23 +4,31 @@ QString BusTurns::busOf(const QString& port) {
     return port.section(u'-', 0, 0);
 }
 
-BusTurns::Hold::Hold(BusTurns* turns, const QString& port, const std::function<void()>& waiting)
-    : m_turns(turns), m_bus(busOf(port)) {
+BusTurns::Place::Place(BusTurns* turns, const QString& port) : m_turns(turns), m_bus(busOf(port)) {
     if (m_turns)
-        m_turns->take(m_bus, waiting);
+        m_ticket = m_turns->ticket();
+}
+
+BusTurns::Hold::Hold(const Place& place, const std::function<void()>& waiting) : m_place(place) {
+    if (m_place.m_turns)
+        m_place.m_turns->take(m_place.m_bus, m_place.m_ticket, waiting);
 }
 
 BusTurns::Hold::~Hold() {
-    if (m_turns)
-        m_turns->give(m_bus);
+    if (m_place.m_turns)
+        m_place.m_turns->give(m_place.m_bus);
 }
 
-void BusTurns::take(const QString& bus, const std::function<void()>& waiting) {
+uint64_t BusTurns::ticket() {
+    std::lock_guard guard(m_lock);
+    return m_nextTicket++;
+}
+
+void BusTurns::take(const QString& bus, uint64_t ticket, const std::function<void()>& waiting) {
     std::unique_lock guard(m_lock);
     Bus& b = m_busses[bus];
-    const uint64_t ticket = m_nextTicket++;
-    b.queue.push_back(ticket);
-    const auto myTurn = [&] { return b.queue.front() == ticket && b.writing < m_perBus; };
+    b.waiting.insert(ticket);
+    const auto myTurn = [&] { return *b.waiting.begin() == ticket && b.writing < m_perBus; };
     if (!myTurn() && waiting) {
         guard.unlock();
         waiting();
@@ -28,7 +36,7 @@ void BusTurns::take(const QString& bus, const std::function<void()>& waiting) {
     }
     // No timed wait (it hangs under libfaketime); a turn comes back within one bounded flash.
     m_changed.wait(guard, myTurn);
-    b.queue.pop_front();
+    b.waiting.erase(b.waiting.begin());
     ++b.writing;
     // The next in line may fit too.
     m_changed.notify_all();

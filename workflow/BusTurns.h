@@ -1,19 +1,19 @@
 #pragma once
 // A station's images on their way to the units: at most so many written at once per USB bus,
-// the others waiting in the order they asked. A USB 2.0 bus shares its rate among all the
-// devices on it, whatever hubs lie between, so more writes at once only spread it thinner:
-// every unit would end with the batch. Few at a time, the first units end early and the batch
-// no later, as long as enough are under way to keep the bus busy while a unit commits an
-// image to its flash.
+// the others waiting by the order in which their units began writing. A USB 2.0 bus shares
+// its rate among all the devices on it, whatever hubs lie between, so more writes at once only
+// spread it thinner: every unit would end with the batch. Few at a time, and a unit that began
+// going before those that have not, the first units end early and the batch no later, as long
+// as enough are under way to keep the bus busy while a unit commits an image to its flash.
 
 #include <QString>
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 
 class BusTurns {
 public:
@@ -26,27 +26,43 @@ public:
     // The bus a port path is on ("1-2.3" is on bus 1).
     static QString busOf(const QString& port);
 
-    // Holds a turn on the bus of a port for a scope; calls `waiting` first when it must wait.
+    class Hold;
+
+    // A unit's place in line for all its images, taken as it begins writing. Were it to line
+    // up again behind everyone after each image, the turns would go round and every unit
+    // would end with the batch.
+    class Place {
+    public:
+        Place(BusTurns* turns, const QString& port);
+
+    private:
+        friend class Hold;
+        BusTurns* m_turns;
+        QString m_bus;
+        uint64_t m_ticket = 0;
+    };
+
+    // Holds a turn on the bus of a place for a scope; calls `waiting` first when it must wait.
     // Without turns (one device) it holds at once.
     class Hold {
     public:
-        Hold(BusTurns* turns, const QString& port, const std::function<void()>& waiting);
+        Hold(const Place& place, const std::function<void()>& waiting);
         ~Hold();
         Hold(const Hold&) = delete;
         Hold& operator=(const Hold&) = delete;
 
     private:
-        BusTurns* m_turns;
-        QString m_bus;
+        const Place& m_place;
     };
 
 private:
     struct Bus {
         int writing = 0;
-        std::deque<uint64_t> queue; // tickets of the waiting, in arrival order
+        std::set<uint64_t> waiting; // the tickets of those waiting, earliest place first
     };
 
-    void take(const QString& bus, const std::function<void()>& waiting);
+    uint64_t ticket();
+    void take(const QString& bus, uint64_t ticket, const std::function<void()>& waiting);
     void give(const QString& bus);
 
     const int m_perBus;

@@ -290,6 +290,7 @@ private:
         if (!m_package) return;
         int index = 0;
         const int count = imagesToWrite();
+        const BusTurns::Place inLine(m_services.bus, m_services.port);
         for (const ImageEntry& entry : m_package->images()) {
             if (!shouldWrite(entry)) continue;
             m_outcome.images = Images::Some;
@@ -297,8 +298,7 @@ private:
             const QString name = fixedText(entry.name, sizeof entry.name);
             bool flashed = false;
             {
-                const BusTurns::Hold onTheBus(m_services.bus, m_services.port,
-                                              [this] { show("stat Waiting for the bus ..."); });
+                const BusTurns::Hold onTheBus(inLine, [this] { show("stat Waiting for the bus ..."); });
                 show("stat Writing [%s] ...", name);
                 flashed = m_probes.flash(name, m_package->checkedPath(entry));
             }

@@ -36,7 +36,8 @@ TEST(BusTurns, AtMostSoManyPerBusTheRestInArrivalOrder) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     auto writer = [&](int id, QString port) {
-        const BusTurns::Hold hold(&turns, port, [&, id] {
+        const BusTurns::Place place(&turns, port);
+        const BusTurns::Hold hold(place, [&, id] {
             ++waited;
             queued[id] = true;
         });
@@ -56,7 +57,8 @@ TEST(BusTurns, AtMostSoManyPerBusTheRestInArrivalOrder) {
         waitFor(queued[id]); // in line before the next one comes
     }
     std::thread otherBus([&] {
-        const BusTurns::Hold hold(&turns, QStringLiteral("2-1"), [] { ADD_FAILURE() << "bus 2 waited"; });
+        const BusTurns::Place place(&turns, QStringLiteral("2-1"));
+        const BusTurns::Hold hold(place, [] { ADD_FAILURE() << "bus 2 waited"; });
     });
     otherBus.join();
     EXPECT_EQ(writing(), 2u); // bus 1 stays at two while they write
@@ -71,10 +73,41 @@ TEST(BusTurns, AtMostSoManyPerBusTheRestInArrivalOrder) {
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
 }
 
+// A unit between two images keeps its place: its next image goes before a unit that began
+// later, though that one has waited longer. Otherwise the turns go round and all end together.
+TEST(BusTurns, AUnitBetweenItsImagesKeepsItsPlace) {
+    BusTurns turns(1);
+    const BusTurns::Place first(&turns, QStringLiteral("1-2.1"));
+    const BusTurns::Place second(&turns, QStringLiteral("1-2.2"));
+    const BusTurns::Place third(&turns, QStringLiteral("1-2.3"));
+    std::atomic<bool> thirdQueued{false};
+    std::atomic<bool> firstQueued{false};
+    std::mutex orderLock;
+    std::vector<int> order;
+    const auto write = [&](const BusTurns::Place& place, int id, std::atomic<bool>* queued) {
+        const BusTurns::Hold hold(place, [queued] { *queued = true; });
+        std::lock_guard guard(orderLock);
+        order.push_back(id);
+    };
+    std::thread laterUnit;
+    std::thread nextImage;
+    {
+        const BusTurns::Hold image(second, [] { ADD_FAILURE() << "the bus was free"; });
+        laterUnit = std::thread(write, std::cref(third), 3, &thirdQueued);
+        waitFor(thirdQueued);
+        nextImage = std::thread(write, std::cref(first), 1, &firstQueued);
+        waitFor(firstQueued);
+    }
+    laterUnit.join();
+    nextImage.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 3}));
+}
+
 // The one device has no turns: it writes at once.
 TEST(BusTurns, NoTurnsHoldAtOnce) {
     bool waited = false;
-    const BusTurns::Hold hold(nullptr, QStringLiteral("1-1"), [&] { waited = true; });
+    const BusTurns::Place place(nullptr, QStringLiteral("1-1"));
+    const BusTurns::Hold hold(place, [&] { waited = true; });
     EXPECT_FALSE(waited);
 }
 
