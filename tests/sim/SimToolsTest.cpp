@@ -17,6 +17,8 @@
 #include <csignal>
 #include <functional>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QString kBoardData = QStringLiteral("/lib/firmware/ath6k/AR6003/hw2.1.1/bdata.SD31.bin");
@@ -292,6 +294,14 @@ TEST(SimTools, NoReachableDevice)
 
 // Three units with the one serial: only the port tells them apart, and a run that names
 // none is refused rather than sent to any of them.
+// A unit's state file as stored now: each rewrite puts a new file in its place.
+ino_t unitFileId(const QString& dir, const char* port)
+{
+    struct stat st {};
+    const QByteArray path = QFile::encodeName(dir + QStringLiteral("/units/") + QLatin1String(port) + QStringLiteral(".json"));
+    return ::stat(path.constData(), &st) == 0 ? st.st_ino : 0;
+}
+
 TEST(SimTools, HubUnitsAnswerOnlyAtTheirPort)
 {
     SimTestDir sim(QStringLiteral(R"({"personality": "bootloader", "fastboot_wait": 0, "units": [
@@ -331,8 +341,13 @@ TEST(SimTools, HubUnitsAnswerOnlyAtTheirPort)
     EXPECT_TRUE(adb({"-s", "usb:1-2.2", "shell", "ls"}).output.endsWith("error: device 'usb:1-2.2' not found\n"));
     EXPECT_EQ(adb({"-s"}).status, 1);
     const QString host = writeImage(sim.path(), QStringLiteral("settings"), 40);
+    const QList<ino_t> others{unitFileId(sim.path(), "1-2.1"), unitFileId(sim.path(), "1-2.2")};
+    const ino_t own = unitFileId(sim.path(), "1-2.3");
     EXPECT_EQ(adb({"-s", "usb:1-2.3", "push", host, "/etc/new_config.db"}).status, 0);
     EXPECT_EQ(sim.control.deviceFile("/etc/new_config.db", "1-2.3").size(), 40);
+    // A run on one unit rewrites that unit's state alone.
+    EXPECT_EQ(QList<ino_t>({unitFileId(sim.path(), "1-2.1"), unitFileId(sim.path(), "1-2.2")}), others);
+    EXPECT_NE(unitFileId(sim.path(), "1-2.3"), own);
     EXPECT_TRUE(sim.control.deviceFile("/etc/new_config.db", "1-2.1").isNull());
 
     // Unplugged, a unit leaves every listing; the others stay. Back, it is a new connection.

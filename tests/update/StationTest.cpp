@@ -70,23 +70,7 @@ protected:
     // Units taken from their ports and plugged in at others (`to[i]` gets the unit at
     // `from[i]`), their faults gone: a hub's cables swapped or moved.
     void moveUnits(const QStringList& from, const QStringList& to) {
-        const QString path = sim->stateDir() + QStringLiteral("/state.json");
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        QJsonObject state = QJsonDocument::fromJson(file.readAll()).object();
-        file.close();
-        QJsonArray units = state.value("units").toArray();
-        for (qsizetype i = 0; i < units.size(); ++i) {
-            QJsonObject u = units[i].toObject();
-            const qsizetype moved = from.indexOf(u.value("port").toString());
-            if (moved >= 0)
-                u.insert("port", to[moved]);
-            units[i] = u;
-        }
-        state.insert("units", units);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(QJsonDocument(state).toJson());
-        file.close();
+        sim->moveUnits(from, to);
         for (const QString& port : to)
             sim->clearFaults(port);
     }

@@ -206,6 +206,21 @@ void SimControl::clearFaults(const QString& port)
     tx.commit();
 }
 
+void SimControl::moveUnits(const QStringList& from, const QStringList& to)
+{
+    Transaction tx(m_dir);
+    QJsonArray units = tx.state().value(QLatin1String("units")).toArray();
+    for (qsizetype i = 0; i < units.size(); ++i) {
+        QJsonObject unit = units.at(i).toObject();
+        const qsizetype moved = from.indexOf(unit.value(QLatin1String("port")).toString());
+        if (moved >= 0 && moved < to.size())
+            unit.insert(QStringLiteral("port"), to.at(moved));
+        units.replace(i, unit);
+    }
+    tx.state().insert(QStringLiteral("units"), units);
+    tx.commit();
+}
+
 QStringList SimControl::ports() const
 {
     Transaction tx(m_dir);

@@ -57,6 +57,9 @@ public:
     // made from them (its own files, version and partitions), unplugged until plug(). With
     // `swapped` it is on the cable at once, newly enumerated: a swap between any two looks.
     void replaceUnit(const QJsonObject& settings, const QString& port, bool swapped = false);
+    // Units taken from their ports and plugged in at others (`to[i]` gets the unit at
+    // `from[i]`), as they were: a hub's cables swapped or moved.
+    void moveUnits(const QStringList& from, const QStringList& to);
     void setFault(const QString& key, const QJsonValue& value = QJsonValue(true), const QString& port = QString());
     void clearFault(const QString& key, const QString& port = QString());
     void clearFaults(const QString& port = QString());

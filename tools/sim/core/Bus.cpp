@@ -42,13 +42,18 @@ void writeDeviceFolder(const QDir& root, const QString& name, int devnum, const 
 
 } // namespace
 
-void syncBus(QJsonObject& state)
+void syncBus(QJsonObject& state, const QString& onlyPort)
 {
     const QJsonObject bus = state.value(kBus).toObject();
     const QJsonObject before = bus.value(kPorts).toObject();
     int next = bus.value(kNext).toInt(kHubDevnum + 1);
     QJsonObject now;
     for (const QString& port : unitPorts(state)) {
+        if (!onlyPort.isEmpty() && port != onlyPort) {
+            if (before.contains(port))
+                now.insert(port, before.value(port));
+            continue;
+        }
         QStringList ids;
         int generation = 0;
         {
@@ -85,19 +90,23 @@ QList<BusEntry> busEntries(const QJsonObject& state, const QString& port)
     return out;
 }
 
-void writeSysfs(const QString& dir, const QJsonObject& state)
+void writeSysfs(const QString& dir, const QJsonObject& state, const QJsonValue& before)
 {
     QDir root(QDir(dir).filePath(QString::fromLatin1(kSysfsDevices)));
     if (!root.mkpath(QStringLiteral(".")))
         return;
     const QJsonObject ports = state.value(kBus).toObject().value(kPorts).toObject();
+    const QJsonObject portsBefore = before.toObject().value(kPorts).toObject();
     const QString hub = QStringLiteral("usb%1").arg(kBusNumber);
     for (const QString& name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (name != hub && !ports.contains(name))
             QDir(root.filePath(name)).removeRecursively();
     }
-    writeDeviceFolder(root, hub, kHubDevnum, QString::fromLatin1(kHubIdentity));
+    if (!before.isObject() || !root.exists(hub))
+        writeDeviceFolder(root, hub, kHubDevnum, QString::fromLatin1(kHubIdentity));
     for (auto it = ports.begin(); it != ports.end(); ++it) {
+        if (portsBefore.value(it.key()) == it.value() && root.exists(it.key()))
+            continue;
         // A unit showing two identities at once is still one port: the first one is seen there.
         const QList<BusEntry> entries = busEntries(state, it.key());
         if (!entries.isEmpty())

@@ -19,12 +19,14 @@ struct BusEntry {
 };
 
 // Brings the state's "bus" record in step with the units: one that enumerated anew (or shows
-// other identities) gets new device numbers, one off the bus none.
-void syncBus(QJsonObject& state);
+// other identities) gets new device numbers, one off the bus none. Given a port, only that
+// unit's entry is brought in step; the others stay as they are.
+void syncBus(QJsonObject& state, const QString& onlyPort = QString());
 // A unit's identities with their device numbers, as the last syncBus gave them.
 QList<BusEntry> busEntries(const QJsonObject& state, const QString& port);
 // <dir>/sys/bus/usb/devices: the root hub's "usb1" and one folder per unit on the bus,
 // named by its port, with busnum, devnum, idVendor and idProduct as the kernel writes them.
-void writeSysfs(const QString& dir, const QJsonObject& state);
+// `before`, the bus record the tree was written from: only what changed since is written.
+void writeSysfs(const QString& dir, const QJsonObject& state, const QJsonValue& before = QJsonValue());
 
 } // namespace sim

@@ -91,7 +91,6 @@ QJsonObject Device::powerOn(const QJsonObject& s)
         {"files", files},
         {"partitions", QJsonObject{}},
         {"flashed", QJsonArray{}},
-        {"adb_server", false},
         {"counters", QJsonObject{}},
     };
 }

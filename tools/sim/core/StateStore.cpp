@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,7 +22,7 @@ QString envStateDir()
     return qEnvironmentVariable("HOTSPOT_SIM_DIR");
 }
 
-Transaction::Transaction(const QString& dir) : m_dir(dir)
+Transaction::Transaction(const QString& dir, const QString& unitPort) : m_dir(dir)
 {
     QDir().mkpath(dir);
     const QByteArray lockPath = QFile::encodeName(QDir(dir).filePath(QString::fromLatin1(kLockFile)));
@@ -34,16 +36,67 @@ Transaction::Transaction(const QString& dir) : m_dir(dir)
             return;
         }
     }
-    QFile file(QDir(dir).filePath(QString::fromLatin1(kStateFile)));
-    if (file.open(QIODevice::ReadOnly)) {
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-        if (doc.isObject())
-            m_state = doc.object();
-    }
+    read(unitPort);
+}
+
+namespace {
+
+const QString kUnits = QStringLiteral("units");
+const QString kPort = QStringLiteral("port");
+const QString kScenario = QStringLiteral("scenario");
+const QString kDevice = QStringLiteral("device");
+
+QJsonObject readObject(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+bool writeObject(const QString& path, const QJsonObject& object)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(QJsonDocument(object).toJson(QJsonDocument::Indented));
+    return out.commit();
+}
+
+QString unitFile(const QString& dir, const QString& port)
+{
+    return QDir(dir).filePath(QString::fromLatin1(kUnitsFolder) + QLatin1Char('/') + port + QStringLiteral(".json"));
+}
+
+} // namespace
+
+void Transaction::read(const QString& unitPort)
+{
+    m_state = readObject(QDir(m_dir).filePath(QString::fromLatin1(kStateFile)));
     // A folder without a readable state holds the default device.
-    if (!m_state.contains(QLatin1String("device")) && !m_state.value(QLatin1String("units")).isArray())
+    if (!m_state.contains(kDevice) && !m_state.value(kUnits).isArray())
         m_state = initialState(defaultSettings());
+    else
+        m_hubAsRead = m_state;
     m_busAsRead = m_state.value(QLatin1String("bus"));
+    QJsonArray units = m_state.value(kUnits).toArray();
+    // A hub written whole (not yet stored a file a unit) is read and written whole.
+    const bool wholeInFile = std::any_of(units.cbegin(), units.cend(),
+                                     [](const QJsonValue& u) { return u.toObject().contains(kDevice); });
+    m_onlyPort = units.isEmpty() || wholeInFile ? QString() : unitPort;
+    for (qsizetype i = 0; i < units.size() && !wholeInFile; ++i) {
+        QJsonObject unit = units.at(i).toObject();
+        const QString port = unit.value(kPort).toString();
+        if (!m_onlyPort.isEmpty() && port != m_onlyPort)
+            continue;
+        const QJsonObject parts = readObject(unitFile(m_dir, port));
+        m_unitsAsRead.insert(port, parts);
+        unit.insert(kScenario, parts.value(kScenario));
+        unit.insert(kDevice, parts.value(kDevice));
+        units.replace(i, unit);
+    }
+    if (!units.isEmpty())
+        m_state.insert(kUnits, units);
 }
 
 Transaction::~Transaction()
@@ -54,23 +107,49 @@ Transaction::~Transaction()
     }
 }
 
+// Moves every unit's settings and device out of the hub's part into a file of its own,
+// writing the files that changed; the other units' files are not touched.
+bool Transaction::writeUnits(QJsonObject& hubPart)
+{
+    QJsonArray units = hubPart.value(kUnits).toArray();
+    if (!QDir(m_dir).mkpath(QString::fromLatin1(kUnitsFolder)))
+        return false;
+    bool written = true;
+    for (qsizetype i = 0; i < units.size(); ++i) {
+        const QJsonObject unit = units.at(i).toObject();
+        const QString port = unit.value(kPort).toString();
+        if (m_onlyPort.isEmpty() || port == m_onlyPort) {
+            const QJsonObject parts{{kScenario, unit.value(kScenario)}, {kDevice, unit.value(kDevice)}};
+            const auto asRead = m_unitsAsRead.constFind(port);
+            if (asRead == m_unitsAsRead.cend() || *asRead != parts) {
+                written = writeObject(unitFile(m_dir, port), parts) && written;
+                m_unitsAsRead.insert(port, parts);
+            }
+        }
+        units.replace(i, QJsonObject{{kPort, port}});
+    }
+    hubPart.insert(kUnits, units);
+    return written;
+}
+
 bool Transaction::commit()
 {
     if (m_fd < 0)
         return false;
-    syncBus(m_state);
+    syncBus(m_state, m_onlyPort);
     // Whoever changed the bus in this transaction (the USB library numbers it before commit),
     // the tree follows.
     const QJsonValue bus = m_state.value(QLatin1String("bus"));
-    const bool busChanged = bus != m_busAsRead;
-    QSaveFile out(QDir(m_dir).filePath(QString::fromLatin1(kStateFile)));
-    if (!out.open(QIODevice::WriteOnly))
+    QJsonObject hubPart = m_state;
+    if (hubPart.value(kUnits).isArray() && !writeUnits(hubPart))
         return false;
-    out.write(QJsonDocument(m_state).toJson(QJsonDocument::Indented));
-    if (!out.commit())
-        return false;
-    if (busChanged) {
-        writeSysfs(m_dir, m_state);
+    if (hubPart != m_hubAsRead) {
+        if (!writeObject(QDir(m_dir).filePath(QString::fromLatin1(kStateFile)), hubPart))
+            return false;
+        m_hubAsRead = hubPart;
+    }
+    if (bus != m_busAsRead) {
+        writeSysfs(m_dir, m_state, m_busAsRead);
         m_busAsRead = bus;
     }
 

@@ -18,25 +18,22 @@ const QByteArray kNoDevice = "error: no devices/emulators found\n";
 
 // The adb server is the host's, one for the whole hub: its flag lives with the first unit.
 // Called while no Device of the first unit is alive, which would write its copy back.
+// The host's adb server is the hub's, not a unit's.
 void startServer(QJsonObject& state, Output& out)
 {
-    QJsonObject first = unitPart(state, QString(), QStringLiteral("device"));
-    if (first.value(QLatin1String("adb_server")).toBool())
+    if (state.value(QLatin1String("adb_server")).toBool())
         return;
-    first.insert(QStringLiteral("adb_server"), true);
-    storeUnitPart(state, QString(), QStringLiteral("device"), first);
+    state.insert(QStringLiteral("adb_server"), true);
     out.warn("* daemon not running; starting now at tcp:5037\n* daemon started successfully\n");
 }
 
 void stopServer(QJsonObject& state, Output& out)
 {
-    QJsonObject first = unitPart(state, QString(), QStringLiteral("device"));
-    if (!first.value(QLatin1String("adb_server")).toBool()) {
+    if (!state.value(QLatin1String("adb_server")).toBool()) {
         out.warn("cannot connect to daemon at tcp:5037: Connection refused\n");
         return;
     }
-    first.insert(QStringLiteral("adb_server"), false);
-    storeUnitPart(state, QString(), QStringLiteral("device"), first);
+    state.insert(QStringLiteral("adb_server"), false);
 }
 
 // The unit a command goes to, or adb's error when there is none to choose.
@@ -124,7 +121,7 @@ int pull(const QString& dir, const Invocation& run, const QString& remote, const
     QByteArray content;
     int status = 0;
     {
-        Transaction tx(dir);
+        Transaction tx(dir, unitScope(run));
         startServer(tx.state(), out);
         const Pick unit = pick(tx.state(), run.target);
         {
@@ -175,7 +172,7 @@ int push(const QString& dir, const Invocation& run, const QString& local, const 
         return 1;
     }
     const QByteArray content = file.readAll();
-    Transaction tx(dir);
+    Transaction tx(dir, unitScope(run));
     int status = 0;
     startServer(tx.state(), out);
     const Pick unit = pick(tx.state(), run.target);
@@ -226,7 +223,7 @@ int runAdb(const QString& dir, const Invocation& run, const RunFaults& faults, O
         return push(dir, run, args[1], args[2], faults, out);
     }
 
-    Transaction tx(dir);
+    Transaction tx(dir, unitScope(run));
     QJsonObject& state = tx.state();
     int status = 0;
     if (cmd == QLatin1String("kill-server")) {

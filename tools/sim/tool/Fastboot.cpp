@@ -30,7 +30,7 @@ QString waitForDevice(const QString& dir, const QString& target, Output& out)
     QElapsedTimer timer;
     for (bool first = true;; first = false) {
         {
-            Transaction tx(dir);
+            Transaction tx(dir, target.startsWith(QLatin1String("usb:")) ? target.mid(4) : QString());
             const Selection s = selectUnit(tx.state(), target, Reach::Fastboot);
             if (s.outcome == Selection::Outcome::Found)
                 return s.port;
@@ -59,7 +59,7 @@ QString waitForDevice(const QString& dir, const QString& target, Output& out)
 // The hub's bus rate as the unit at `port` was given it (0: the bus takes no time).
 double busRate(const QString& dir, const QString& port)
 {
-    Transaction tx(dir); // read only: nothing to commit
+    Transaction tx(dir, port); // read only: nothing to commit
     const Device device(tx.state(), port);
     return device.settings().value(QLatin1String("bus_mbps")).toDouble();
 }
@@ -87,7 +87,7 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
     {
         // Let go of the state before any wait below: a tool stuck on one unit of a hub must not
         // hold up the tools of the others.
-        Transaction tx(dir);
+        Transaction tx(dir, port);
         {
             Device device(tx.state(), port);
             device.settle(false);
@@ -128,7 +128,7 @@ int reboot(const QString& dir, const QString& target, bool intoBootloader, Outpu
     const QString port = waitForDevice(dir, target, out);
     if (port.isEmpty())
         return 1;
-    Transaction tx(dir);
+    Transaction tx(dir, port);
     {
         Device device(tx.state(), port);
         device.settle(false);

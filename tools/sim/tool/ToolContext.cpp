@@ -86,10 +86,16 @@ bool addressesUnit(const Invocation& run)
     return !cmd.isEmpty() && cmd != QLatin1String("devices");
 }
 
+QString unitScope(const Invocation& run)
+{
+    const QString prefix = QStringLiteral("usb:");
+    return addressesUnit(run) && run.target.startsWith(prefix) ? run.target.mid(prefix.size()) : QString();
+}
+
 RunFaults recordRun(const QString& dir, const Invocation& run)
 {
     RunFaults faults;
-    Transaction tx(dir);
+    Transaction tx(dir, unitScope(run));
     {
         const Reach reach = run.tool == QLatin1String("adb") ? Reach::Adb : Reach::Fastboot;
         const QString port = addressesUnit(run) ? addressedPort(tx.state(), run.target, reach) : QString();

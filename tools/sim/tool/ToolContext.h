@@ -40,6 +40,9 @@ struct Invocation {
 Invocation parseInvocation(const QString& tool, const QStringList& given);
 // True for a command that goes to one device (not to the adb server or the device list).
 bool addressesUnit(const Invocation& run);
+// The one unit whose state a run needs: the port its target names ("usb:1-2.1"), or an empty
+// text (the whole hub) for a run that must look at every unit to find its own.
+QString unitScope(const Invocation& run);
 
 // Records the run, with the port of the unit it is addressed to, and reads the faults that
 // match its command line (that unit's, or the first unit's for a run that goes to none).

@@ -197,14 +197,14 @@ SimDevice* simOf(struct usb_device* dev)
 }
 
 // Runs fn(device, tx) on the state of the unit at the port under the state's lock; fn
-// returns the call's result.
+// returns the call's result. A call on a handle reads and writes that unit's state alone.
 template <typename Fn>
 int onUnit(const Unit& unit, Fn fn)
 {
     const QString dir = sim::envStateDir();
     if (dir.isEmpty())
         return fail(-ENODEV, "HOTSPOT_SIM_DIR not set");
-    Transaction tx(dir);
+    Transaction tx(dir, unit.port);
     int result = 0;
     {
         Device device(tx.state(), unit.port);
