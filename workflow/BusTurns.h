@@ -17,9 +17,10 @@
 
 class BusTurns {
 public:
-    // Writes at once per bus: two keep the bus busy while one unit stores what it received.
-    // Not yet compared with other counts on a real hub.
-    static constexpr int kPerBus = 2;
+    // Writes at once per bus. A write holds its turn while the unit stores what it received,
+    // and the bus idles between one unit's images: three keep it busy. Measured on the
+    // simulated hub (docs/benchmarks.md); not yet on a real one.
+    static constexpr int kPerBus = 3;
 
     explicit BusTurns(int perBus = kPerBus) : m_perBus(perBus) {}
 

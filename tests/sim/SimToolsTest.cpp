@@ -415,6 +415,12 @@ TEST(SimTools, HubUnitsShareOneBus)
     EXPECT_EQ(sim::SharedBus(sim.path(), 2).activeTransfers(), 0); // the killed one's entry is gone
     delete killed;
     delete survivor;
+
+    // The unit's own write into its flash follows the send and takes its own time.
+    sim.control.set(QStringLiteral("flash_mbps"), 2, QStringLiteral("1-2.1"));
+    clock.restart();
+    EXPECT_EQ(fastboot({"-s", "usb:1-2.1", "flash", "boot", image}).status, 0);
+    EXPECT_GT(seconds(clock) - alone, 0.45);
 }
 
 TEST(SimTools, ConcurrentRunsShareOneConsistentState)

@@ -30,6 +30,7 @@ QJsonObject defaultSettings()
         {"adb_state", "device"},
         {"linger", 0},
         {"bus_mbps", 0},
+        {"flash_mbps", 0},
         {"serial", "0123456789ABCDEF"},
         {"fastboot_serial", "MDM9615"},
         {"files", QJsonObject{}},

@@ -56,12 +56,13 @@ QString waitForDevice(const QString& dir, const QString& target, Output& out)
     }
 }
 
-// The hub's bus rate as the unit at `port` was given it (0: the bus takes no time).
-double busRate(const QString& dir, const QString& port)
+// A rate of the unit at `port` in 10^6 bytes a second: the hub's bus as the unit was given
+// it ("bus_mbps"), or its own flash ("flash_mbps"); 0 takes no time.
+double rate(const QString& dir, const QString& port, const char* key)
 {
     Transaction tx(dir, port); // read only: nothing to commit
     const Device device(tx.state(), port);
-    return device.settings().value(QLatin1String("bus_mbps")).toDouble();
+    return device.settings().value(QLatin1String(key)).toDouble();
 }
 
 int flash(const QString& dir, const QString& target, const QString& partition, const QString& imagePath, const RunFaults& faults,
@@ -80,8 +81,12 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
         return 1;
 
     const bool cut = faults.kill == KillPoint::During;
-    if (!cut)
-        SharedBus(dir, busRate(dir, port)).transfer(size); // sent before the unit writes it
+    if (!cut) {
+        SharedBus(dir, rate(dir, port, "bus_mbps")).transfer(size); // sent before the unit writes it
+        // The unit writes what it received into its flash; the bus is free for others meanwhile.
+        if (const double flashRate = rate(dir, port, "flash_mbps"); flashRate > 0)
+            QThread::usleep(static_cast<unsigned long>(double(size) / flashRate));
+    }
     bool written = false;
     bool pulled = false;
     {
