@@ -17,6 +17,9 @@ inline const QString kAdbNoPermissions = QStringLiteral("no permissions");
 // Texts searched in tool output.
 inline const QString kError = QStringLiteral("error");        // adb and shell failure
 inline const QString kFlashFinished = QStringLiteral("finished");
+// Printed as the device begins to store an image it received ("Writing 'boot'", older tools
+// "writing 'boot'..."): the bytes have crossed the bus.
+inline const QByteArray kFlashWriting = QByteArrayLiteral("writing '");
 inline const QString kFlashFailed = QStringLiteral("FAILED");  // case-sensitive
 inline const QString kVersionReplyPrefix = QStringLiteral("OK "); // case-insensitive
 inline const QString kModeFileOk = QStringLiteral("OK");          // case-sensitive

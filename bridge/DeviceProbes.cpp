@@ -114,8 +114,8 @@ void DeviceProbes::rebootForwarded() const {
     m_tools.adbForwarded(contract::adbReboot());
 }
 
-bool DeviceProbes::flash(const QString& partition, const QString& imagePath) const {
-    const ToolRun run = m_tools.fastboot(contract::fastbootFlash(partition, imagePath));
+bool DeviceProbes::flash(const QString& partition, const QString& imagePath, const std::function<void()>& sent) const {
+    const ToolRun run = m_tools.fastboot(contract::fastbootFlash(partition, imagePath), sent);
     // Older fastboot ends with "finished. total time", the one Debian ships (and the bundle
     // carries) with "Finished. Total time". The older one prints it even after "FAILED", so the
     // exit status and that mark count too.

@@ -66,7 +66,8 @@ public:
     void rebootForwarded() const;
     // Writes one image; true when fastboot exits with 0 and reports it finished, with no
     // "FAILED" anywhere in its output.
-    bool flash(const QString& partition, const QString& imagePath) const;
+    // `sent`: called once the image has crossed the bus and the device stores it.
+    bool flash(const QString& partition, const QString& imagePath, const std::function<void()>& sent = {}) const;
     void fastbootReboot() const;
     void fastbootRebootBootloader() const;
     // Writes a mode file through the device's shell: it answers "OK"; no answer at all passes.

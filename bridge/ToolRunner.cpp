@@ -110,7 +110,12 @@ RunOutput runTool(const QString& program, const QStringList& args, const RunOpti
     QElapsedTimer timer;
     timer.start();
     QByteArray stopped;
+    bool marked = !options.capture || options.mark.isEmpty() || !options.onMark;
     while (!process.waitForFinished(kPollMs) && process.state() != QProcess::NotRunning) {
+        if (!marked && process.peek(process.bytesAvailable()).toLower().contains(options.mark)) {
+            marked = true;
+            options.onMark();
+        }
         const bool expired = options.limitSeconds > 0 && timer.elapsed() > qint64(options.limitSeconds * 1000.0);
         if (registered.cancelled() || expired) {
             stopped = stopLine(program, expired ? nullptr : "the application is ending", options.limitSeconds);
@@ -180,9 +185,14 @@ Tools Tools::forPort(const QString& port) const {
     return addressed;
 }
 
-ToolRun Tools::run(const QString& tool, const QString& program, const QStringList& commandArgs, bool capture) const {
+ToolRun Tools::run(const QString& tool, const QString& program, const QStringList& commandArgs, bool capture,
+                   const std::function<void()>& sent) const {
     toolrunner::RunOptions options;
     options.capture = capture;
+    if (sent) {
+        options.mark = contract::kFlashWriting;
+        options.onMark = sent;
+    }
     options.limitSeconds = toolrunner::limitFor(m_limits, tool, commandArgs);
     const bool addressed = !m_port.isEmpty() && tool != QLatin1String("sh")
                            && !contract::kHostWideCommands.contains(commandArgs.value(0));
@@ -214,6 +224,10 @@ void Tools::adbForwarded(const QStringList& args) const {
 
 ToolRun Tools::fastboot(const QStringList& args) const {
     return run(QStringLiteral("fastboot"), fastbootPath(), args, true);
+}
+
+ToolRun Tools::fastboot(const QStringList& args, const std::function<void()>& sent) const {
+    return run(QStringLiteral("fastboot"), fastbootPath(), args, true, sent);
 }
 
 ToolRun Tools::shell(const QString& commandLine) const {

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -53,13 +54,16 @@ public:
     // Output left on our own standard output and error (a reboot nobody reads the answer of).
     void adbForwarded(const QStringList& args) const;
     ToolRun fastboot(const QStringList& args) const;
+    // The same; `sent` is called as the device begins to store an image it received.
+    ToolRun fastboot(const QStringList& args, const std::function<void()>& sent) const;
     ToolRun shell(const QString& commandLine) const;
 
     QString adbPath() const { return m_resources + QStringLiteral("/adb"); }
     QString fastbootPath() const { return m_resources + QStringLiteral("/fastboot"); }
 
 private:
-    ToolRun run(const QString& tool, const QString& program, const QStringList& args, bool capture) const;
+    ToolRun run(const QString& tool, const QString& program, const QStringList& args, bool capture,
+                const std::function<void()>& sent = {}) const;
 
     QString m_resources;
     ToolLimits m_limits;
@@ -75,6 +79,10 @@ struct RunOptions {
     double limitSeconds = 0.0;
     // Started even after beginShutdown (the last adb "kill-server").
     bool duringShutdown = false;
+    // Called once, on the waiting thread, when the captured output first holds `mark` (in any
+    // case) while the tool still runs.
+    QByteArray mark;
+    std::function<void()> onMark;
 };
 
 struct RunOutput {

@@ -15,8 +15,13 @@ BusTurns::Hold::Hold(const Place& place, const std::function<void()>& waiting) :
 }
 
 BusTurns::Hold::~Hold() {
-    if (m_place.m_turns)
+    release();
+}
+
+void BusTurns::Hold::release() {
+    if (m_held && m_place.m_turns)
         m_place.m_turns->give(m_place.m_bus);
+    m_held = false;
 }
 
 uint64_t BusTurns::ticket() {

@@ -17,10 +17,10 @@
 
 class BusTurns {
 public:
-    // Writes at once per bus. A write holds its turn while the unit stores what it received,
-    // and the bus idles between one unit's images: three keep it busy. Measured on the
-    // simulated hub (docs/benchmarks.md); not yet on a real one.
-    static constexpr int kPerBus = 3;
+    // Sends at once per bus. A turn ends as the unit begins to store what it received; the
+    // second covers the gaps between one unit's images. Measured on the simulated hub
+    // (docs/benchmarks.md); not yet on a real one.
+    static constexpr int kPerBus = 2;
 
     explicit BusTurns(int perBus = kPerBus) : m_perBus(perBus) {}
 
@@ -43,8 +43,8 @@ public:
         uint64_t m_ticket = 0;
     };
 
-    // Holds a turn on the bus of a place for a scope; calls `waiting` first when it must wait.
-    // Without turns (one device) it holds at once.
+    // Holds a turn on the bus of a place for a scope, or until release(); calls `waiting`
+    // first when it must wait. Without turns (one device) it holds at once.
     class Hold {
     public:
         Hold(const Place& place, const std::function<void()>& waiting);
@@ -52,8 +52,12 @@ public:
         Hold(const Hold&) = delete;
         Hold& operator=(const Hold&) = delete;
 
+        // The image is across: the unit stores it off the bus, and the next may send.
+        void release();
+
     private:
         const Place& m_place;
+        bool m_held = true;
     };
 
 private:

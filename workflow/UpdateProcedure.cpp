@@ -298,9 +298,9 @@ private:
             const QString name = fixedText(entry.name, sizeof entry.name);
             bool flashed = false;
             {
-                const BusTurns::Hold onTheBus(inLine, [this] { show("stat Waiting for the bus ..."); });
+                BusTurns::Hold onTheBus(inLine, [this] { show("stat Waiting for the bus ..."); });
                 show("stat Writing [%s] ...", name);
-                flashed = m_probes.flash(name, m_package->checkedPath(entry));
+                flashed = m_probes.flash(name, m_package->checkedPath(entry), [&onTheBus] { onTheBus.release(); });
             }
             if (!flashed) {
                 m_writing = UpdateResult::WriteFailed;

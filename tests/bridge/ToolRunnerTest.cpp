@@ -46,6 +46,23 @@ TEST_F(RunnerTest, StandardErrorIsCapturedInWriteOrderWithStandardOutput) {
     EXPECT_EQ(slot, QStringLiteral("error: no devices/emulators found\n"));
 }
 
+// The caller hears that the image is across while the device still stores it, once.
+TEST_F(RunnerTest, TheSendIsToldWhileTheDeviceStoresTheImage) {
+    const QString told = path("told");
+    writeTool("fastboot", QStringLiteral("printf \"Sending 'boot' OKAY\\nWriting 'boot'\" >&2; i=0; "
+                                         "while [ ! -e '%1' ] && [ $i -lt 300 ]; do sleep 0.01; i=$((i+1)); done; "
+                                         "echo ' OKAY'; echo 'Writing again'")
+                              .arg(told));
+    int calls = 0;
+    const ToolRun run = tools().fastboot({"flash", "boot", "/i/boot.img"}, [&] {
+        ++calls;
+        QFile file(told);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    });
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(run.text, QStringLiteral("Sending 'boot' OKAY\nWriting 'boot' OKAY\nWriting again\n"));
+}
+
 TEST_F(RunnerTest, EmptyOutputIsAnEmptyTextThatReplacesTheSlot) {
     writeTool("adb", "");
     ToolResult slot = kUntouched;

@@ -101,6 +101,12 @@ TEST(BusTurns, AUnitBetweenItsImagesKeepsItsPlace) {
     laterUnit.join();
     nextImage.join();
     EXPECT_EQ(order, (std::vector<int>{1, 3}));
+
+    // A turn given back once the image is across lets the next send while the unit stores it.
+    BusTurns::Hold sending(first, [] { ADD_FAILURE() << "the bus was free"; });
+    sending.release();
+    const BusTurns::Hold next(second, [] { ADD_FAILURE() << "waited for a turn given back"; });
+    sending.release(); // given back once only
 }
 
 // The one device has no turns: it writes at once.

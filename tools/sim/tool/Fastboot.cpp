@@ -81,14 +81,28 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
         return 1;
 
     const bool cut = faults.kill == KillPoint::During;
-    if (!cut) {
+    const QByteArray name = partition.toUtf8();
+    const QByteArray sending = "Sending '" + name + "' (" + QByteArray::number((size + 1023) / 1024) + " KB)";
+    const bool pulled = !cut && [&] {
+        Transaction tx(dir, port); // read only: the cable goes below
+        const Device device(tx.state(), port);
+        return device.faultHits(QStringLiteral("pulled_during_flash"), partition);
+    }();
+    if (!cut)
         SharedBus(dir, rate(dir, port, "bus_mbps")).transfer(size); // sent before the unit writes it
-        // The unit writes what it received into its flash; the bus is free for others meanwhile.
+    if (!cut && !pulled) {
+        // As the real tool, it says at once that the bytes are across and the unit writes them;
+        // the bus is free for others meanwhile. A host killed after the run hears nothing.
+        out.warn(sending + "                     OKAY [  0.010s]\n" + "Writing '" + name + "'");
+        if (faults.kill == KillPoint::None) {
+            std::fwrite(out.err.constData(), 1, size_t(out.err.size()), stderr);
+            std::fflush(stderr);
+            out.err.clear();
+        }
         if (const double flashRate = rate(dir, port, "flash_mbps"); flashRate > 0)
             QThread::usleep(static_cast<unsigned long>(double(size) / flashRate));
     }
     bool written = false;
-    bool pulled = false;
     {
         // Let go of the state before any wait below: a tool stuck on one unit of a hub must not
         // hold up the tools of the others.
@@ -98,10 +112,9 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
             device.settle(false);
             if (cut)
                 device.tearPartition(partition, size);
-            pulled = !cut && device.faultHits(QStringLiteral("pulled_during_flash"), partition);
-            if (pulled)
+            else if (pulled)
                 device.pullCable(device.settings().value(QLatin1String("replug_after")));
-            else if (!cut)
+            else
                 written = device.flash(partition, size, QString::fromLatin1(md5.result().toHex()));
         }
         tx.commit();
@@ -110,21 +123,18 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
         killHost();
     if (pulled) {
         // The cable went in the middle of the transfer: the tool waits for the device for ever.
-        out.warn("Sending '" + partition.toUtf8() + "' (" + QByteArray::number((size + 1023) / 1024) + " KB)");
+        out.warn(sending);
         std::fwrite(out.err.constData(), 1, size_t(out.err.size()), stderr);
         std::fflush(stderr);
         out.err.clear();
         hang(-1);
     }
-    const QByteArray name = partition.toUtf8();
-    out.warn("Sending '" + name + "' (" + QByteArray::number((size + 1023) / 1024) + " KB)"
-             + "                     OKAY [  0.010s]\n");
     if (!written) {
-        out.warn("Writing '" + name + "'                          FAILED (remote: 'flash write failure')\n"
-                 + "fastboot: error: Command failed\n");
+        out.warn("                          FAILED (remote: 'flash write failure')\n"
+                 "fastboot: error: Command failed\n");
         return 1;
     }
-    out.warn("Writing '" + name + "'                          OKAY [  0.020s]\n" + kFinished);
+    out.warn("                          OKAY [  0.020s]\n" + kFinished);
     return 0;
 }
 
