@@ -1,10 +1,10 @@
 #pragma once
-// A station's images on their way to the units: at most so many written at once per USB bus,
+// A station's images on their way to the units: at most so many sent at once per USB bus,
 // the others waiting by the order in which their units began writing. A USB 2.0 bus shares
-// its rate among all the devices on it, whatever hubs lie between, so more writes at once only
+// its rate among all the devices on it, whatever hubs lie between, so more sends at once only
 // spread it thinner: every unit would end with the batch. Few at a time, and a unit that began
 // going before those that have not, the first units end early and the batch no later, as long
-// as enough are under way to keep the bus busy while a unit commits an image to its flash.
+// as enough are under way to keep the bus busy between one unit's images.
 
 #include <QString>
 
