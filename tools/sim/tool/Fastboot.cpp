@@ -56,15 +56,6 @@ QString waitForDevice(const QString& dir, const QString& target, Output& out)
     }
 }
 
-// A rate of the unit at `port` in 10^6 bytes a second: the hub's bus as the unit was given
-// it ("bus_mbps"), or its own flash ("flash_mbps"); 0 takes no time.
-double rate(const QString& dir, const QString& port, const char* key)
-{
-    Transaction tx(dir, port); // read only: nothing to commit
-    const Device device(tx.state(), port);
-    return device.settings().value(QLatin1String(key)).toDouble();
-}
-
 int flash(const QString& dir, const QString& target, const QString& partition, const QString& imagePath, const RunFaults& faults,
           Output& out)
 {
@@ -83,13 +74,18 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
     const bool cut = faults.kill == KillPoint::During;
     const QByteArray name = partition.toUtf8();
     const QByteArray sending = "Sending '" + name + "' (" + QByteArray::number((size + 1023) / 1024) + " KB)";
-    const bool pulled = !cut && [&] {
+    double busRate = 0.0;
+    double flashRate = 0.0;
+    bool pulled = false;
+    {
         Transaction tx(dir, port); // read only: the cable goes below
         const Device device(tx.state(), port);
-        return device.faultHits(QStringLiteral("pulled_during_flash"), partition);
-    }();
+        busRate = device.settings().value(QLatin1String("bus_mbps")).toDouble();
+        flashRate = device.settings().value(QLatin1String("flash_mbps")).toDouble();
+        pulled = !cut && device.faultHits(QStringLiteral("pulled_during_flash"), partition);
+    }
     if (!cut)
-        SharedBus(dir, rate(dir, port, "bus_mbps")).transfer(size); // sent before the unit writes it
+        SharedBus(dir, busRate).transfer(size); // sent before the unit writes it
     if (!cut && !pulled) {
         // As the real tool, it says at once that the bytes are across and the unit writes them;
         // the bus is free for others meanwhile. A host killed after the run hears nothing.
@@ -99,7 +95,7 @@ int flash(const QString& dir, const QString& target, const QString& partition, c
             std::fflush(stderr);
             out.err.clear();
         }
-        if (const double flashRate = rate(dir, port, "flash_mbps"); flashRate > 0)
+        if (flashRate > 0)
             QThread::usleep(static_cast<unsigned long>(double(size) / flashRate));
     }
     bool written = false;
