@@ -80,7 +80,7 @@ void Transaction::read(const QString& unitPort)
         m_hubAsRead = m_state;
     m_busAsRead = m_state.value(QLatin1String("bus"));
     QJsonArray units = m_state.value(kUnits).toArray();
-    // A hub written whole (not yet stored a file a unit) is read and written whole.
+    // A hub whose units are still inline in state.json (freshly made) is read and written whole.
     const bool wholeInFile = std::any_of(units.cbegin(), units.cend(),
                                      [](const QJsonValue& u) { return u.toObject().contains(kDevice); });
     m_onlyPort = units.isEmpty() || wholeInFile ? QString() : unitPort;

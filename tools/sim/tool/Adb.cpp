@@ -16,9 +16,7 @@ namespace {
 
 const QByteArray kNoDevice = "error: no devices/emulators found\n";
 
-// The adb server is the host's, one for the whole hub: its flag lives with the first unit.
-// Called while no Device of the first unit is alive, which would write its copy back.
-// The host's adb server is the hub's, not a unit's.
+// The adb server is the host's, one for the whole hub: its flag lives in the hub's own part.
 void startServer(QJsonObject& state, Output& out)
 {
     if (state.value(QLatin1String("adb_server")).toBool())
